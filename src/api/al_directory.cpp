@@ -1,0 +1,32 @@
+#include "api/al_directory.h"
+
+#include "api/globals.h"
+#include "platform/error.h"
+#include "platform/file_io.h"
+#include "platform/platform.h"
+
+namespace korvane {
+
+std::string ReadALDirectory() {
+  const std::string path = JoinWithSeparator(kRecordName);
+  if (!platform::Current().PathExists(path)) return {};
+  std::string content;
+  try {
+    if (!io::ReadWholeFile(path, content)) return {};
+  } catch (const Error&) {
+    return {};  // an unreadable record means no directory
+  }
+  std::string::size_type end = content.find('\n');
+  if (end == std::string::npos) return content;
+  if (end > 0 && content[end - 1] == '\r') --end;
+  content.resize(end);
+  return content;
+}
+
+bool WriteALDirectory(const std::string& dir) {
+  if (!platform::Current().PathExists(dir)) return false;
+  io::WriteFileAtomically(JoinWithSeparator(kRecordName), dir);
+  return true;
+}
+
+}  // namespace korvane

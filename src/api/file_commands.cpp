@@ -1,0 +1,106 @@
+// Commands that move matrix files between the working directory, files the
+// user picks and the auto-loading directory.
+#include <string>
+
+#include "api/al_directory.h"
+#include "api/commands.h"
+#include "api/globals.h"
+#include "api/object_name.h"
+#include "platform/error.h"
+#include "platform/platform.h"
+
+namespace korvane {
+namespace {
+
+constexpr char kMatrixExtension[] = ".matrix";
+
+platform::FileDialog MatrixFileDialog() {
+  platform::FileDialog d;
+  d.title = "select .matrix file";
+  d.filter = std::string("Matrix File\0*.matrix\0\0", 22);
+  return d;
+}
+
+// The initial file name must fit the 260-byte buffer with its terminating
+// zero: a long object name is cut so that ".matrix" still follows it.
+std::string InitialMatrixFileName(const std::string& object) {
+  const std::size_t room = platform::kFileNameBufferSize - 1 - (sizeof kMatrixExtension - 1);
+  return object.substr(0, room) + kMatrixExtension;
+}
+
+void CopyOrReport(const std::string& from, const std::string& to) {
+  if (platform::Current().CopyFileReplacing(from, to)) return;
+  throw Error(Error::Kind::io, platform::Message()
+                                   .Own("cannot copy ")
+                                   .Host(from)
+                                   .Own(" to ")
+                                   .Host(to)
+                                   .Own("; nothing was changed"));
+}
+
+void ApplyAutoLoaded(const CommandArgs& args, double value) {
+  const std::string dir = ReadALDirectory();
+  std::string path = dir + ExtractObjectName(args.Text()) + kMatrixExtension;
+  if (!platform::Current().PathExists(path)) path = dir + kDefaultMatrixName;
+  CommandArgs forwarded = args;
+  forwarded.text = path.c_str();
+  forwarded.value = value;
+  cmd::ApplyMatrix(forwarded);
+}
+
+}  // namespace
+
+namespace cmd {
+
+void SaveMatrix(const CommandArgs& args) {
+  platform::FileDialog dialog = MatrixFileDialog();
+  dialog.save = true;
+  dialog.initialFile = InitialMatrixFileName(ExtractObjectName(args.Text()));
+  dialog.initialDir = ReadALDirectory();
+  dialog.flags = platform::kOfnOverwritePrompt;
+  const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
+  if (!chosen || chosen->empty()) return;
+  CopyOrReport(JoinWithSeparator(kActiveMatrixName), *chosen);
+}
+
+void LoadMatrixOverwrite(const CommandArgs&) {
+  platform::FileDialog dialog = MatrixFileDialog();
+  dialog.save = false;
+  dialog.flags = platform::kOfnFileMustExist;
+  const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
+  if (!chosen || chosen->empty()) return;
+  CopyOrReport(*chosen, JoinWithSeparator(kActiveMatrixName));
+}
+
+void SetAutoLodingDirectory(const CommandArgs&) {
+  platform::FileDialog dialog = MatrixFileDialog();
+  dialog.save = true;
+  dialog.initialFile = kDefaultMatrixName;
+  dialog.initialDir = ReadALDirectory();
+  dialog.flags = 0;
+  const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
+  if (!chosen || chosen->empty()) return;
+  const std::string::size_type cut = chosen->find_last_of(platform::kPathSeparator);
+  const std::string dir = cut == std::string::npos ? *chosen : chosen->substr(0, cut + 1);
+  if (!WriteALDirectory(dir)) return;
+
+  // A default matrix in only one of the two places is shared with the other;
+  // an existing file is never replaced.
+  platform::Platform& p = platform::Current();
+  const std::string chosen_default = dir + kDefaultMatrixName;
+  const std::string work_default = JoinDirect(kDefaultMatrixName);
+  const bool in_chosen = p.PathExists(chosen_default);
+  const bool in_work = p.PathExists(work_default);
+  if (in_chosen && !in_work) {
+    CopyOrReport(chosen_default, work_default);
+  } else if (in_work && !in_chosen) {
+    CopyOrReport(work_default, chosen_default);
+  }
+}
+
+void ApplyALMatrix(const CommandArgs& args) { ApplyAutoLoaded(args, 1.0); }
+
+void ApplyALMatrixInverse(const CommandArgs& args) { ApplyAutoLoaded(args, -1.0); }
+
+}  // namespace cmd
+}  // namespace korvane

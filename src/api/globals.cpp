@@ -1,0 +1,21 @@
+#include "api/globals.h"
+
+#include "platform/platform.h"
+
+namespace korvane {
+
+std::string& WorkDirectory() {
+  static std::string dir;
+  return dir;
+}
+
+std::string JoinDirect(const char* name) { return WorkDirectory() + name; }
+
+std::string JoinWithSeparator(const char* name) {
+  std::string path = WorkDirectory();
+  path += platform::kPathSeparator;
+  path += name;
+  return path;
+}
+
+}  // namespace korvane

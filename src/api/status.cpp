@@ -1,0 +1,31 @@
+#include "api/al_directory.h"
+#include "api/commands.h"
+#include "api/globals.h"
+#include "api/status.h"
+#include "platform/platform.h"
+
+namespace korvane {
+
+std::string BuildStatusText() {
+  std::string text;
+  text += "Version\n";
+  text += kVersion;
+  text += "\n\nworkDirectory\n";
+  text += WorkDirectory();
+  text += "\n\nALDir\n";
+  text += ReadALDirectory();
+  text += "\n\n";
+  return text;
+}
+
+namespace cmd {
+
+void ShowStatus(const CommandArgs&) {
+  const std::string text = BuildStatusText();
+  // The directories are host bytes; the labels are plain ASCII either way.
+  platform::Current().ShowMessage(platform::Message().Own("status"),
+                                  platform::Message().Host(text));
+}
+
+}  // namespace cmd
+}  // namespace korvane

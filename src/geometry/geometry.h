@@ -1,0 +1,32 @@
+// Vocabulary types of the analysis: Eigen's own fixed-size types.
+//   Vector3: x, y, z doubles.
+//   Matrix4: affine transform acting on column vectors (x, y, z, 1); the
+//   translation is column 3. Products and inverses compute from the linear
+//   part and the translation only and reset row 3 to (0, 0, 0, 1).
+#pragma once
+
+#include <Eigen/Dense>
+#include <Eigen/Geometry>
+
+namespace korvane {
+
+using Vector3 = Eigen::Vector3d;
+using Matrix4 = Eigen::Affine3d;
+
+// +1 when turning `a` towards `b` is a positive (right-handed) turn about
+// `n`, otherwise -1 (also for parallel vectors, a zero `n` and NaN).
+int CalcRotationSign(const Vector3& a, const Vector3& b, const Vector3& n);
+
+// Identity with all sixteen coefficients assigned.
+Matrix4 IdentityMatrix4();
+
+// Image of p under m: rows 0 to 2 of m * (p, 1), summed left to right as
+// ((m00*x + m01*y) + m02*z) + m03.
+inline Vector3 TransformPoint(const Matrix4& m, const Vector3& p) {
+  const auto& a = m.matrix();
+  return Vector3(((a(0, 0) * p.x() + a(0, 1) * p.y()) + a(0, 2) * p.z()) + a(0, 3),
+                 ((a(1, 0) * p.x() + a(1, 1) * p.y()) + a(1, 2) * p.z()) + a(1, 3),
+                 ((a(2, 0) * p.x() + a(2, 1) * p.y()) + a(2, 2) * p.z()) + a(2, 3));
+}
+
+}  // namespace korvane

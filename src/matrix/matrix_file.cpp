@@ -1,0 +1,78 @@
+#include "matrix/matrix_file.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "obj/obj_line.h"
+#include "obj/obj_stream.h"
+#include "platform/file_io.h"
+#include "platform/platform.h"
+#include "text/numbers.h"
+
+namespace korvane {
+
+std::string FormatMatrixText(const Matrix4& m, std::string_view newline) {
+  char cells[16][text::kMaxGeneralChars];
+  std::size_t lengths[16];
+  std::size_t width = 0;
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      const int k = i * 4 + j;
+      char* end = text::FormatGeneral15(cells[k], m.matrix()(i, j));
+      lengths[k] = static_cast<std::size_t>(end - cells[k]);
+      width = std::max(width, lengths[k]);
+    }
+  }
+  std::string out;
+  out.reserve(4 * (4 * width + 3 + newline.size()));
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      const int k = i * 4 + j;
+      if (j > 0) out += ' ';
+      out.append(width - lengths[k], ' ');
+      out.append(cells[k], lengths[k]);
+    }
+    out += newline;
+  }
+  return out;
+}
+
+void WriteMatrixFile(const std::string& path, const Matrix4& m) {
+  io::WriteFileAtomically(path, FormatMatrixText(m, platform::kNewline));
+}
+
+bool ReadMatrixFile(const std::string& path, std::string& text) {
+  std::string content;
+  if (!io::ReadWholeFile(path, content)) return false;
+  text.clear();
+  text.reserve(content.size() + 1);
+  obj::ForEachTextLine(content, [&](std::string_view line, std::uint64_t) {
+    text.append(line.data(), line.size());
+    text += '\n';
+  });
+  return true;
+}
+
+Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name) {
+  Matrix4 m = IdentityMatrix4();
+  std::size_t pos = 0;
+  for (int row = 0; row < 4 && pos <= text.size(); ++row) {
+    const std::size_t lf = text.find('\n', pos);
+    const std::string_view line =
+        text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos);
+    int column = 0;
+    obj::ForEachToken(line, [&](std::string_view piece) {
+      if (column == 4) return;  // numbers past the fourth are ignored
+      const text::ParseResult r = text::ParseDouble(piece);
+      if (r.status != text::ParseStatus::ok) {
+        obj::ThrowConversionError(r.status, source_name, static_cast<std::uint64_t>(row) + 1);
+      }
+      m.matrix()(row, column++) = r.value;
+    });
+    if (lf == std::string_view::npos) break;
+    pos = lf + 1;
+  }
+  return m;
+}
+
+}  // namespace korvane

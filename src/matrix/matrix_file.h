@@ -1,0 +1,29 @@
+// The matrix text file: four lines, row by row, each coefficient as "%.15g"
+// right-aligned to the width of the longest of the sixteen, one space
+// between fields, a line end after every line.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "geometry/geometry.h"
+
+namespace korvane {
+
+// The file text with `newline` after each of the four lines.
+std::string FormatMatrixText(const Matrix4& m, std::string_view newline = "\n");
+
+// Writes the file with the platform's line ends, all or nothing.
+void WriteMatrixFile(const std::string& path, const Matrix4& m);
+
+// Gathers the file's lines, each followed by "\n" (a CR LF pair counts as one
+// line end). False when the file cannot be opened.
+bool ReadMatrixFile(const std::string& path, std::string& text);
+
+// Rows from the first four lines, numbers split at spaces and read as
+// std::stod reads them (at most four a line); coefficients the text does not
+// give keep their identity values. Conversion errors raise korvane::Error
+// naming `source_name` and the line.
+Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name = "matrix");
+
+}  // namespace korvane

@@ -1,0 +1,47 @@
+// One OBJ file in memory: its lines, its vertex positions, the transform
+// applied when it is written out, and its three reference-vertex indices.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/geometry.h"
+
+namespace korvane {
+
+class ObjDocument {
+ public:
+  ObjDocument();
+
+  // Reads every line and every vertex position. False (after the open failure
+  // box) when the file cannot be opened. A bad vertex coordinate raises
+  // korvane::Error naming the file and line; the lines up to it are kept.
+  bool Load(const std::string& path);
+  // As Load, from text already in memory; `source_name` names it in errors.
+  void LoadText(std::string_view text, const std::string& source_name);
+  // Reads the vertex positions only, for analyses that need nothing else.
+  bool LoadVertices(const std::string& path);
+
+  // Every line normalised and followed by "\n", vertex lines moved by `transform`.
+  std::string ToString() const;
+
+  // Reference vertices by the exhaustive rule; always true.
+  bool CalcFarthestPoint();
+  // Reference vertices by the axis rule; always true. Without vertices the
+  // indices stay as they are.
+  bool CalcFarthestPointByAxis();
+
+  std::vector<std::string> lines;
+  std::vector<Vector3> vertices;
+  Matrix4 transform;
+  std::int32_t pointIndexA = 0;
+  std::int32_t pointIndexB = 0;
+  std::int32_t pointIndexC = 0;
+
+ private:
+  void AddLine(std::string_view line, const std::string& source_name, std::uint64_t number);
+};
+
+}  // namespace korvane

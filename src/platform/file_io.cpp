@@ -1,0 +1,131 @@
+#include "platform/file_io.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/platform.h"
+
+namespace korvane::io {
+namespace {
+
+constexpr std::size_t kOutputBuffer = std::size_t{1} << 20;
+
+[[noreturn]] void ThrowIo(const char* what, const std::string& path, int err) {
+  platform::Message m;
+  m.Own(what).Host(path);
+  if (err != 0) m.Own(" (").Own(std::strerror(err)).Own(")");
+  throw Error(Error::Kind::io, std::move(m));
+}
+
+}  // namespace
+
+InputFile::~InputFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool InputFile::Open(const std::string& path) {
+  path_ = path;
+  if (platform::IsDirectory(path)) return false;
+  file_ = std::fopen(path.c_str(), "rb");
+  return file_ != nullptr;
+}
+
+std::size_t InputFile::Read(char* data, std::size_t n) {
+  const std::size_t got = std::fread(data, 1, n, file_);
+  if (got < n && std::ferror(file_)) ThrowIo("cannot read ", path_, errno);
+  return got;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  InputFile in;
+  if (!in.Open(path)) return false;
+  out.clear();
+  std::size_t size = 0;
+  for (;;) {
+    out.resize(size + (std::size_t{1} << 16));
+    const std::size_t got = in.Read(out.data() + size, std::size_t{1} << 16);
+    size += got;
+    if (got == 0) break;
+  }
+  out.resize(size);
+  return true;
+}
+
+AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(destination)) {
+  const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
+  in_place_ = !target.replaceable;
+  target_path_ = target.path;
+  temp_ = in_place_ ? target.path : target.path + ".~kv" + platform::UniqueSuffix();
+  file_ = std::fopen(temp_.c_str(), "wb");
+  if (file_ == nullptr) {
+    const int err = errno;
+    temp_.clear();
+    ThrowIo("cannot write ", destination_, err);
+  }
+  buffer_.reset(new char[kOutputBuffer]);
+  begin_ = pos_ = buffer_.get();
+  end_ = begin_ + kOutputBuffer;
+}
+
+AtomicOutput::~AtomicOutput() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!temp_.empty() && !in_place_) platform::RemoveFile(temp_);
+}
+
+void AtomicOutput::Flush() {
+  const std::size_t n = static_cast<std::size_t>(pos_ - begin_);
+  if (n != 0 && std::fwrite(begin_, 1, n, file_) != n) Fail();
+  pos_ = begin_;
+}
+
+void AtomicOutput::WriteSlow(std::string_view bytes) {
+  Flush();
+  if (bytes.size() >= kOutputBuffer) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) Fail();
+  } else {
+    std::memcpy(pos_, bytes.data(), bytes.size());
+    pos_ += bytes.size();
+  }
+}
+
+void AtomicOutput::Fail() {
+  const int err = errno;
+  std::fclose(file_);
+  file_ = nullptr;
+  if (!in_place_) platform::RemoveFile(temp_);
+  temp_.clear();
+  ThrowIo("cannot write ", destination_, err);
+}
+
+void AtomicOutput::Commit() {
+  Flush();
+  if (std::fflush(file_) != 0 || std::ferror(file_)) Fail();
+  std::FILE* f = file_;
+  file_ = nullptr;
+  if (std::fclose(f) != 0) {
+    const int err = errno;
+    if (!in_place_) platform::RemoveFile(temp_);
+    temp_.clear();
+    ThrowIo("cannot write ", destination_, err);
+  }
+  if (in_place_) {
+    temp_.clear();
+    return;
+  }
+  if (!platform::ReplaceFile(temp_, target_path_)) {
+    const int err = errno;
+    platform::RemoveFile(temp_);
+    temp_.clear();
+    ThrowIo("cannot replace ", destination_, err);
+  }
+  temp_.clear();
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  AtomicOutput out(path);
+  out.Write(bytes);
+  out.Commit();
+}
+
+}  // namespace korvane::io

@@ -1,0 +1,78 @@
+// File input and all-or-nothing file output on plain C streams (which take
+// ANSI paths on Windows and open files without sharing restrictions).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace korvane::io {
+
+// Sequential reader; Open() is false when the file cannot be opened for reading.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+  bool Open(const std::string& path);
+  // Reads up to n bytes; 0 at end of file. Throws korvane::Error on a read error.
+  std::size_t Read(char* data, std::size_t n);
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+};
+
+// Reads a whole file; false when it cannot be opened.
+bool ReadWholeFile(const std::string& path, std::string& out);
+
+// Output that replaces its destination only when complete: the bytes go to a
+// temporary file beside the destination, renamed over it by Commit(). Any
+// failure throws korvane::Error naming the destination, and the destination
+// keeps its old content; the temporary file is removed.
+class AtomicOutput {
+ public:
+  explicit AtomicOutput(std::string destination);
+  AtomicOutput(const AtomicOutput&) = delete;
+  AtomicOutput& operator=(const AtomicOutput&) = delete;
+  ~AtomicOutput();
+
+  void Write(std::string_view bytes) {
+    if (bytes.size() <= static_cast<std::size_t>(end_ - pos_)) {
+      std::char_traits<char>::copy(pos_, bytes.data(), bytes.size());
+      pos_ += bytes.size();
+    } else {
+      WriteSlow(bytes);
+    }
+  }
+  // Room for at least n bytes at the returned pointer; finish with Advance().
+  char* Reserve(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - pos_) < n) Flush();
+    return pos_;
+  }
+  void Advance(char* new_pos) { pos_ = new_pos; }
+  void Commit();
+
+ private:
+  void WriteSlow(std::string_view bytes);
+  void Flush();
+  [[noreturn]] void Fail();
+
+  std::string destination_;
+  std::string target_path_;
+  std::string temp_;
+  bool in_place_ = false;
+  std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;
+  char* begin_ = nullptr;
+  char* pos_ = nullptr;
+  char* end_ = nullptr;
+};
+
+// Writes `bytes` to `path` all or nothing (see AtomicOutput).
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+}  // namespace korvane::io

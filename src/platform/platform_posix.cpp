@@ -1,0 +1,139 @@
+// Portable implementation for the Linux build: boxes go to standard error as
+// UTF-8, dialogs are answered by the host program (the command-line host
+// installs its own answerer; without one a dialog counts as cancelled).
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace korvane::platform {
+namespace {
+
+std::string Cp932ToUtf8(const std::string& in) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return in;
+  std::string out(in.size() * 3 + 8, '\0');
+  char* src = const_cast<char*>(in.data());
+  std::size_t src_left = in.size();
+  char* dst = out.data();
+  std::size_t dst_left = out.size();
+  while (src_left > 0) {
+    if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) break;
+      // Not CP932: keep the byte as it is rather than losing the rest.
+      if (dst_left == 0) break;
+      *dst++ = *src++;
+      --src_left;
+      --dst_left;
+    }
+  }
+  iconv_close(cd);
+  out.resize(out.size() - dst_left);
+  return out;
+}
+
+class PosixPlatform final : public Platform {
+ public:
+  void ShowMessage(const Message& caption, const Message& text) override {
+    const std::string line = "[" + ToUtf8(caption) + "] " + ToUtf8(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
+  bool PathExists(const std::string& path) override {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+  }
+  bool CopyFileReplacing(const std::string& from, const std::string& to) override {
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    if (in == nullptr) return false;
+    struct stat st {};
+    if (::fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
+      std::fclose(in);
+      return false;
+    }
+    const OutputTarget target = ResolveOutputTarget(to);
+    const std::string tmp =
+        target.replaceable ? target.path + ".~kv" + UniqueSuffix() : target.path;
+    std::FILE* out = std::fopen(tmp.c_str(), "wb");
+    if (out == nullptr) {
+      std::fclose(in);
+      return false;
+    }
+    std::unique_ptr<char[]> buf(new char[1 << 16]);
+    bool ok = true;
+    for (;;) {
+      const std::size_t n = std::fread(buf.get(), 1, 1 << 16, in);
+      if (n > 0 && std::fwrite(buf.get(), 1, n, out) != n) ok = false;
+      if (n < (1 << 16)) break;
+    }
+    if (std::ferror(in)) ok = false;
+    std::fclose(in);
+    if (std::fflush(out) != 0) ok = false;
+    if (std::fclose(out) != 0) ok = false;
+    if (!target.replaceable) return ok;
+    if (ok) ok = ReplaceFile(tmp, target.path);
+    if (!ok) RemoveFile(tmp);
+    return ok;
+  }
+  std::optional<std::string> ShowFileDialog(const FileDialog&) override { return std::nullopt; }
+  void WriteConsoleLine(std::string_view line) override {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+};
+
+}  // namespace
+
+Platform& Native() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+std::string ToUtf8(const Message& message) {
+  std::string out;
+  for (const auto& piece : message.pieces()) {
+    // Host bytes on Linux are already in the system's (UTF-8) encoding.
+    out += piece.encoding == Message::Encoding::cp932 ? Cp932ToUtf8(piece.bytes) : piece.bytes;
+  }
+  return out;
+}
+
+OutputTarget ResolveOutputTarget(const std::string& path) {
+  OutputTarget target{path, true};
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return target;
+  if (S_ISLNK(st.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (real != nullptr) {
+      target.path = real.get();
+      if (::stat(target.path.c_str(), &st) != 0) return target;
+    } else {
+      return target;  // dangling link: replacing the link itself is the best we can do
+    }
+  }
+  target.replaceable = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+  return target;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool StdinIsTerminal() { return ::isatty(0) != 0; }
+
+bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+}  // namespace korvane::platform
