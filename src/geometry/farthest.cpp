@@ -127,11 +127,15 @@ struct Parallelogram {
 
 class PairSearch {
  public:
-  PairSearch(std::vector<Point>& points, const double centre[3], const Parallelogram& par,
-             BestPair& best)
+  // Sorts the points along a Morton curve of the box lo..hi and builds the
+  // tree over that order: a radix sort and one bottom-up pass cost far less
+  // than median splits.
+  PairSearch(std::vector<Point>& points, const double lo[3], const double hi[3],
+             const double centre[3], const Parallelogram& par, BestPair& best)
       : points_(points), par_(par), best_(best) {
     for (int k = 0; k < 3; ++k) centre_[k] = centre[k];
-    nodes_.reserve(2 * (points.size() / kLeafSize + 1) + 1);
+    SortAlongCurve(lo, hi);
+    nodes_.reserve(4 * (points.size() / kLeafSize + 1));
     Build(0, static_cast<Index>(points.size()));
   }
 
@@ -212,51 +216,109 @@ class PairSearch {
     }
   }
 
-  Index Build(Index begin, Index end) {
-    Node node;
-    const Point& first = points_[begin];
-    node.r2 = first.r2;
-    node.minIndex = first.index;
-    for (int k = 0; k < 3; ++k) node.lo[k] = node.hi[k] = first.p[k];
-    for (Index i = begin + 1; i < end; ++i) {
-      const Point& pt = points_[i];
+  static std::uint32_t Spread(std::uint32_t x) {
+    x = (x | (x << 16)) & 0x030000FFu;
+    x = (x | (x << 8)) & 0x0300F00Fu;
+    x = (x | (x << 4)) & 0x030C30C3u;
+    x = (x | (x << 2)) & 0x09249249u;
+    return x;
+  }
+
+  void SortAlongCurve(const double lo[3], const double hi[3]) {
+    const std::size_t n = points_.size();
+    // Cells of 1/1024 of the box per axis. Infinite or NaN cell numbers
+    // (infinite coordinates) only cost speed: all bounds come from the points.
+    double scale[3];
+    for (int k = 0; k < 3; ++k) {
+      const double extent = hi[k] - lo[k];
+      scale[k] = extent > 0.0 ? 1023.0 / extent : 0.0;
+    }
+    std::vector<std::uint64_t> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint32_t cell[3];
       for (int k = 0; k < 3; ++k) {
-        node.lo[k] = std::min(node.lo[k], pt.p[k]);
-        node.hi[k] = std::max(node.hi[k], pt.p[k]);
+        const double t = (points_[i].p[k] - lo[k]) * scale[k];
+        cell[k] = t >= 0.0 && t <= 1023.0 ? static_cast<std::uint32_t>(t) : 0u;
       }
-      node.r2 = std::max(node.r2, pt.r2);
-      node.minIndex = std::min(node.minIndex, pt.index);
+      const std::uint32_t code = (Spread(cell[0]) << 2) | (Spread(cell[1]) << 1) | Spread(cell[2]);
+      keys[i] = (static_cast<std::uint64_t>(code) << 32) | i;
+    }
+    std::vector<std::uint64_t> scratch(n);
+    for (int shift = 32; shift < 62; shift += 10) {
+      std::size_t count[1025] = {};
+      for (const std::uint64_t key : keys) ++count[((key >> shift) & 1023u) + 1];
+      for (std::size_t b = 1; b <= 1024; ++b) count[b] += count[b - 1];
+      for (const std::uint64_t key : keys) scratch[count[(key >> shift) & 1023u]++] = key;
+      keys.swap(scratch);
+    }
+    std::vector<Point> sorted(n);
+    codes_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      sorted[i] = points_[keys[i] & 0xFFFFFFFFu];
+      codes_[i] = static_cast<std::uint32_t>(keys[i] >> 32);
+    }
+    points_.swap(sorted);
+  }
+
+  // Splits where the Morton codes first differ, so children are halves of a
+  // cell; runs of one code are halved by count.
+  Index Build(Index begin, Index end) {
+    const Index id = static_cast<Index>(nodes_.size());
+    nodes_.emplace_back();
+    Node node;
+    node.begin = begin;
+    node.end = end;
+    node.left = 0;
+    node.right = 0;
+    if (end - begin <= kLeafSize) {
+      const Point& first = points_[begin];
+      node.r2 = first.r2;
+      node.minIndex = first.index;
+      for (int k = 0; k < 3; ++k) node.lo[k] = node.hi[k] = first.p[k];
+      for (Index i = begin + 1; i < end; ++i) {
+        const Point& pt = points_[i];
+        for (int k = 0; k < 3; ++k) {
+          node.lo[k] = std::min(node.lo[k], pt.p[k]);
+          node.hi[k] = std::max(node.hi[k], pt.p[k]);
+        }
+        node.r2 = std::max(node.r2, pt.r2);
+        node.minIndex = std::min(node.minIndex, pt.index);
+      }
+    } else {
+      Index mid = begin + (end - begin) / 2;
+      const std::uint32_t diff = codes_[begin] ^ codes_[end - 1];
+      if (diff != 0) {
+        std::uint32_t bit = 1u << 31;
+        while ((diff & bit) == 0) bit >>= 1;
+        // Codes in the range share every higher bit, so this bit is sorted.
+        Index a = begin;
+        Index b = end - 1;
+        while (a < b) {
+          const Index m = a + (b - a) / 2;
+          if ((codes_[m] & bit) != 0) {
+            b = m;
+          } else {
+            a = m + 1;
+          }
+        }
+        mid = a;
+      }
+      node.left = Build(begin, mid);
+      node.right = Build(mid, end);
+      const Node& l = nodes_[node.left];
+      const Node& r = nodes_[node.right];
+      for (int k = 0; k < 3; ++k) {
+        node.lo[k] = std::min(l.lo[k], r.lo[k]);
+        node.hi[k] = std::max(l.hi[k], r.hi[k]);
+      }
+      node.r2 = std::max(l.r2, r.r2);
+      node.minIndex = std::min(l.minIndex, r.minIndex);
     }
     for (int k = 0; k < 3; ++k) {
       node.clo[k] = node.lo[k] - centre_[k];
       node.chi[k] = node.hi[k] - centre_[k];
     }
-    node.begin = begin;
-    node.end = end;
-    node.left = 0;
-    node.right = 0;
-    const Index id = static_cast<Index>(nodes_.size());
-    nodes_.push_back(node);
-    if (end - begin <= kLeafSize) return id;
-
-    int axis = 0;
-    double extent = node.hi[0] - node.lo[0];
-    for (int k = 1; k < 3; ++k) {
-      if (node.hi[k] - node.lo[k] > extent) {
-        extent = node.hi[k] - node.lo[k];
-        axis = k;
-      }
-    }
-    const Index mid = begin + (end - begin) / 2;
-    const auto base = points_.begin();
-    std::nth_element(base + static_cast<std::ptrdiff_t>(begin),
-                     base + static_cast<std::ptrdiff_t>(mid),
-                     base + static_cast<std::ptrdiff_t>(end),
-                     [axis](const Point& a, const Point& b) { return a.p[axis] < b.p[axis]; });
-    const Index left = Build(begin, mid);
-    const Index right = Build(mid, end);
-    nodes_[id].left = left;
-    nodes_[id].right = right;
+    nodes_[id] = node;
     return id;
   }
 
@@ -265,6 +327,7 @@ class PairSearch {
   BestPair& best_;
   double centre_[3];
   std::vector<Node> nodes_;
+  std::vector<std::uint32_t> codes_;
 };
 
 // Offers every pair of points[row] with another point.
@@ -444,7 +507,7 @@ ReferenceIndices FarthestPointExhaustive(const std::vector<Vector3>& v) {
     points.resize(kept);
 
     if (points.size() >= 2) {
-      PairSearch search(points, centre, par, best);
+      PairSearch search(points, lo, hi, centre, par, best);
       search.Run();
     }
   }

@@ -113,7 +113,7 @@ void AtomicOutput::Commit() {
     temp_.clear();
     return;
   }
-  if (!platform::ReplaceFile(temp_, target_path_)) {
+  if (!platform::RenameReplacing(temp_, target_path_)) {
     const int err = errno;
     platform::RemoveFile(temp_);
     temp_.clear();

@@ -111,7 +111,7 @@ bool IsDirectory(const std::string& path);
 bool StdinIsTerminal();
 
 // Atomically puts `from` (a finished temporary file) in place of `to`.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const std::string& path);
 // A name unique to this process and call, for temporary files.

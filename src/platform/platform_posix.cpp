@@ -78,7 +78,7 @@ class PosixPlatform final : public Platform {
     if (std::fflush(out) != 0) ok = false;
     if (std::fclose(out) != 0) ok = false;
     if (!target.replaceable) return ok;
-    if (ok) ok = ReplaceFile(tmp, target.path);
+    if (ok) ok = RenameReplacing(tmp, target.path);
     if (!ok) RemoveFile(tmp);
     return ok;
   }
@@ -123,7 +123,7 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
   return target;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

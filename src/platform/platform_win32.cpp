@@ -45,7 +45,7 @@ class Win32Platform final : public Platform {
       DeleteFileA(tmp.c_str());
       return false;
     }
-    if (!ReplaceFile(tmp, to)) {
+    if (!RenameReplacing(tmp, to)) {
       DeleteFileA(tmp.c_str());
       return false;
     }
@@ -104,7 +104,7 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
   return OutputTarget{path, true};
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
          FALSE;
 }
