@@ -26,14 +26,14 @@ constexpr std::size_t kLiteralBelow = 48;
 constexpr Index kLeafSize = 8;
 
 // Slack on the parallelogram bound, which is computed from rounded centred
-// coordinates: far above the few ulps of error, far below any real gap.
+// coordinates: far above its few ulps of error, far below any real gap.
 constexpr double kRelativeSlack = 1e-9;
 
 // The parallelogram bound is used only where no square can overflow and no
 // meaningful distance is near the subnormal range; elsewhere the box bound,
 // exact in every case, works alone.
-constexpr double kMaxCentredExtent = 1e150;
-constexpr double kMinCentredRadius2 = 1e-200;
+constexpr double kMaxExtent = 1e150;
+constexpr double kMinRadius2 = 1e-200;
 
 struct BestPair {
   double d = 0.0;
@@ -50,32 +50,100 @@ struct BestPair {
       b = j;
     }
   }
+
+  // fl(a - b) == -fl(b - a): the distance does not depend on the order.
+  void OfferUnordered(double dist, Index i, Index j) {
+    if (dist >= d) {
+      if (i < j) {
+        Offer(dist, i, j);
+      } else {
+        Offer(dist, j, i);
+      }
+    }
+  }
+};
+
+void OfferVertices(const std::vector<Vector3>& v, std::size_t i, std::size_t j, BestPair& best) {
+  best.OfferUnordered(SquaredDistance(v[i], v[j]), static_cast<Index>(i), static_cast<Index>(j));
+}
+
+// Every pair of v[row] with another vertex.
+void ScanRow(const std::vector<Vector3>& v, std::size_t row, BestPair& best) {
+  const Vector3 a = v[row];
+  const Index r = static_cast<Index>(row);
+  for (std::size_t j = 0; j < row; ++j) {
+    const double d = SquaredDistance(a, v[j]);
+    if (d >= best.d) best.Offer(d, static_cast<Index>(j), r);
+  }
+  for (std::size_t j = row + 1; j < v.size(); ++j) {
+    const double d = SquaredDistance(a, v[j]);
+    if (d >= best.d) best.Offer(d, r, static_cast<Index>(j));
+  }
+}
+
+inline bool HasNaN(const Vector3& q) { return std::isnan(q.x()) || std::isnan(q.y()) || std::isnan(q.z()); }
+
+// Widest gap on one axis between a point of box P and a point of box Q. With
+// infinite coordinates a difference can be NaN; the result is then NaN or
+// infinite, and a NaN bound never prunes.
+inline double AxisGap(double loP, double hiP, double loQ, double hiQ) {
+  const double a = hiQ - loP;
+  const double b = hiP - loQ;
+  return a > b ? a : b;
+}
+
+inline double BoxBound(const double loP[3], const double hiP[3], const double loQ[3],
+                       const double hiQ[3]) {
+  return SumOfSquares(AxisGap(loP[0], hiP[0], loQ[0], hiQ[0]),
+                      AxisGap(loP[1], hiP[1], loQ[1], hiQ[1]),
+                      AxisGap(loP[2], hiP[2], loQ[2], hiQ[2]));
+}
+
+// Parallelogram law about a centre c: |p - q|^2 = 2|p - c|^2 + 2|q - c|^2 -
+// |(p - c) + (q - c)|^2. The box bound grows with the cell size, which on a
+// sphere leaves every cell paired with hundreds of others; this one also
+// needs (p - c) + (q - c) to be near zero, i.e. the cells to be nearly
+// opposite, and shrinks to the few cells around the antipode.
+struct Parallelogram {
+  bool enabled = false;
+  double centre[3] = {0.0, 0.0, 0.0};
+  double absoluteSlack = 0.0;
+
+  double Radius2(const double q[3]) const {
+    return SumOfSquares(q[0] - centre[0], q[1] - centre[1], q[2] - centre[2]);
+  }
+
+  double Bound(double r2p, double r2q, double gap2) const {
+    const double base = 2.0 * (r2p + r2q);
+    return (base - gap2) + kRelativeSlack * (base + gap2) + absoluteSlack;
+  }
+
+  // Boxes relative to the centre; r2P, r2Q: largest squared radius in each.
+  // gap2 bounds |(p - c) + (q - c)|^2 from below through the box of the sums.
+  double BoxPairBound(const double loP[3], const double hiP[3], double r2P, const double loQ[3],
+                      const double hiQ[3], double r2Q) const {
+    double gap2 = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double below = -(hiP[k] + hiQ[k]);
+      const double above = loP[k] + loQ[k];
+      const double g = std::max(0.0, std::max(below, above));
+      gap2 += g * g;
+    }
+    return Bound(r2P, r2Q, gap2);
+  }
 };
 
 struct Point {
-  double p[3];  // original coordinates: exact distances come from these
-  double r2;    // squared distance from the centre, in centred coordinates
+  double p[3];
   Index index;
 };
-
-inline void OfferPair(const Point& p, const Point& q, BestPair& best) {
-  // fl(a - b) == -fl(b - a), so the distance does not depend on the order.
-  const double d = SumOfSquares(q.p[0] - p.p[0], q.p[1] - p.p[1], q.p[2] - p.p[2]);
-  if (d >= best.d) {
-    if (p.index < q.index) {
-      best.Offer(d, p.index, q.index);
-    } else {
-      best.Offer(d, q.index, p.index);
-    }
-  }
-}
 
 struct Node {
   double lo[3];
   double hi[3];
   double clo[3];  // lo and hi relative to the centre
   double chi[3];
-  double r2;  // largest r2 of the points inside
+  double r2;  // largest squared radius inside, for the parallelogram bound
   Index begin;
   Index end;
   Index minIndex;  // smallest vertex index inside, for the tie order
@@ -83,60 +151,22 @@ struct Node {
   Index right;
 };
 
-// Widest gap per axis between any point of one box and any point of the
-// other; NaN (infinite coordinates of equal sign) counts as unbounded.
-inline double AxisGap(double hiQ, double loP, double hiP, double loQ) {
-  const double a = hiQ - loP;
-  const double b = hiP - loQ;
-  if (std::isnan(a) || std::isnan(b)) return kInf;
-  return a > b ? a : b;
-}
-
-double BoxBound(const Node& p, const Node& q) {
-  return SumOfSquares(AxisGap(q.hi[0], p.lo[0], p.hi[0], q.lo[0]),
-                      AxisGap(q.hi[1], p.lo[1], p.hi[1], q.lo[1]),
-                      AxisGap(q.hi[2], p.lo[2], p.hi[2], q.lo[2]));
-}
-
-// Parallelogram law about the centre c: |p - q|^2 = 2|p - c|^2 + 2|q - c|^2
-// - |p + q - 2c|^2. The box bound grows with the cell size, which on a
-// sphere leaves every cell paired with hundreds of others; this one also
-// demands that p + q - 2c can be near zero, i.e. that the cells are nearly
-// opposite, and shrinks to the few cells around the antipode.
-struct Parallelogram {
-  bool enabled = false;
-  double absoluteSlack = 0.0;
-
-  double Bound(double r2p, double r2q, double gap2) const {
-    const double base = 2.0 * (r2p + r2q);
-    return (base - gap2) + kRelativeSlack * (base + gap2) + absoluteSlack;
-  }
-
-  double NodeBound(const Node& p, const Node& q) const {
-    if (!enabled) return kInf;
-    double gap2 = 0.0;
-    for (int k = 0; k < 3; ++k) {
-      const double below = -(p.chi[k] + q.chi[k]);
-      const double above = p.clo[k] + q.clo[k];
-      const double g = std::max(0.0, std::max(below, above));
-      gap2 += g * g;
-    }
-    return Bound(p.r2, q.r2, gap2);
-  }
-};
-
+// Branch and bound over pairs of tree nodes: a pair of nodes is opened only
+// while some pair of its points could still beat the best pair.
 class PairSearch {
  public:
-  // Sorts the points along a Morton curve of the box lo..hi and builds the
-  // tree over that order: a radix sort and one bottom-up pass cost far less
-  // than median splits.
-  PairSearch(std::vector<Point>& points, const double lo[3], const double hi[3],
-             const double centre[3], const Parallelogram& par, BestPair& best)
-      : points_(points), par_(par), best_(best) {
-    for (int k = 0; k < 3; ++k) centre_[k] = centre[k];
-    SortAlongCurve(lo, hi);
-    nodes_.reserve(4 * (points.size() / kLeafSize + 1));
-    Build(0, static_cast<Index>(points.size()));
+  // keys: (Morton code << 32) | vertex index of the points to search, sorted.
+  PairSearch(const std::vector<Vector3>& v, const std::vector<std::uint64_t>& keys,
+             const Parallelogram& par, BestPair& best)
+      : keys_(keys), par_(par), best_(best) {
+    points_.resize(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const Index index = static_cast<Index>(keys[i] & 0xFFFFFFFFu);
+      const Vector3& q = v[index];
+      points_[i] = {{q.x(), q.y(), q.z()}, index};
+    }
+    nodes_.reserve(keys.size() / 2 + 1);
+    Build(0, static_cast<Index>(keys.size()));
   }
 
   void Run() {
@@ -147,7 +177,7 @@ class PairSearch {
       double par;
     };
     std::vector<Entry> stack;
-    stack.push_back({0, 0, BoxBound(nodes_[0], nodes_[0]), par_.NodeBound(nodes_[0], nodes_[0])});
+    stack.push_back({0, 0, Box(0, 0), Par(0, 0)});
     Entry kids[3];
     double keys[3];
     while (!stack.empty()) {
@@ -162,7 +192,7 @@ class PairSearch {
         Evaluate(p, q, e.p == e.q);
         continue;
       }
-      int count = 0;
+      int count = 2;
       if (e.p == e.q) {
         kids[0] = {p.left, p.left, 0.0, 0.0};
         kids[1] = {p.left, p.right, 0.0, 0.0};
@@ -171,37 +201,54 @@ class PairSearch {
       } else if (qLeaf || (!pLeaf && p.end - p.begin >= q.end - q.begin)) {
         kids[0] = {p.left, e.q, 0.0, 0.0};
         kids[1] = {p.right, e.q, 0.0, 0.0};
-        count = 2;
       } else {
         kids[0] = {e.p, q.left, 0.0, 0.0};
         kids[1] = {e.p, q.right, 0.0, 0.0};
-        count = 2;
       }
+      // The parallelogram bound is the sharper one on round shapes; the box
+      // bound is only needed for what it lets through.
+      int kept = 0;
       for (int i = 0; i < count; ++i) {
-        kids[i].box = BoxBound(nodes_[kids[i].p], nodes_[kids[i].q]);
-        kids[i].par = par_.NodeBound(nodes_[kids[i].p], nodes_[kids[i].q]);
-        keys[i] = std::min(kids[i].box, kids[i].par);
-      }
-      // Most promising pair last, so it is searched first and raises the
-      // best distance early.
-      for (int i = 1; i < count; ++i) {
-        for (int j = i; j > 0 && keys[j] < keys[j - 1]; --j) {
-          std::swap(keys[j], keys[j - 1]);
-          std::swap(kids[j], kids[j - 1]);
+        Entry k = kids[i];
+        k.par = Par(k.p, k.q);
+        if (k.par < best_.d) continue;
+        k.box = Box(k.p, k.q);
+        if (Pruned(k.p, k.q, k.box, k.par)) continue;
+        // Most promising pair last, so it is searched first and raises the
+        // best distance early.
+        const double key = std::min(k.box, k.par);
+        int j = kept++;
+        for (; j > 0 && key < keys[j - 1]; --j) {
+          keys[j] = keys[j - 1];
+          kids[j] = kids[j - 1];
         }
+        keys[j] = key;
+        kids[j] = k;
       }
-      for (int i = 0; i < count; ++i) {
-        if (!Pruned(kids[i].p, kids[i].q, kids[i].box, kids[i].par)) stack.push_back(kids[i]);
-      }
+      stack.insert(stack.end(), kids, kids + kept);
     }
   }
 
  private:
+  double Box(Index pi, Index qi) const {
+    const Node& p = nodes_[pi];
+    const Node& q = nodes_[qi];
+    return BoxBound(p.lo, p.hi, q.lo, q.hi);
+  }
+
+  double Par(Index pi, Index qi) const {
+    if (!par_.enabled) return kInf;
+    const Node& p = nodes_[pi];
+    const Node& q = nodes_[qi];
+    return par_.BoxPairBound(p.clo, p.chi, p.r2, q.clo, q.chi, q.r2);
+  }
+
   bool Pruned(Index pi, Index qi, double box, double par) const {
     if (par < best_.d || box < best_.d) return true;
     if (!(box <= best_.d)) return false;
     // Nothing here beats the best distance, so only an earlier pair at equal
-    // distance could still win; see whether one can be inside.
+    // distance could still win. Every pair inside is at or after (first,
+    // second) in (i, j) order.
     const Index mp = nodes_[pi].minIndex;
     const Index mq = nodes_[qi].minIndex;
     const Index first = std::min(mp, mq);
@@ -210,58 +257,53 @@ class PairSearch {
   }
 
   void Evaluate(const Node& p, const Node& q, bool self) {
-    for (Index i = p.begin; i < p.end; ++i) {
-      const Point& a = points_[i];
-      for (Index j = self ? i + 1 : q.begin; j < q.end; ++j) OfferPair(a, points_[j], best_);
-    }
-  }
-
-  static std::uint32_t Spread(std::uint32_t x) {
-    x = (x | (x << 16)) & 0x030000FFu;
-    x = (x | (x << 8)) & 0x0300F00Fu;
-    x = (x | (x << 4)) & 0x030C30C3u;
-    x = (x | (x << 2)) & 0x09249249u;
-    return x;
-  }
-
-  void SortAlongCurve(const double lo[3], const double hi[3]) {
-    const std::size_t n = points_.size();
-    // Cells of 1/1024 of the box per axis. Infinite or NaN cell numbers
-    // (infinite coordinates) only cost speed: all bounds come from the points.
-    double scale[3];
-    for (int k = 0; k < 3; ++k) {
-      const double extent = hi[k] - lo[k];
-      scale[k] = extent > 0.0 ? 1023.0 / extent : 0.0;
-    }
-    std::vector<std::uint64_t> keys(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      std::uint32_t cell[3];
-      for (int k = 0; k < 3; ++k) {
-        const double t = (points_[i].p[k] - lo[k]) * scale[k];
-        cell[k] = t >= 0.0 && t <= 1023.0 ? static_cast<std::uint32_t>(t) : 0u;
+    if (self) {
+      for (Index i = p.begin; i < p.end; ++i) {
+        for (Index j = i + 1; j < p.end; ++j) Offer(points_[i], points_[j]);
       }
-      const std::uint32_t code = (Spread(cell[0]) << 2) | (Spread(cell[1]) << 1) | Spread(cell[2]);
-      keys[i] = (static_cast<std::uint64_t>(code) << 32) | i;
+      return;
     }
-    std::vector<std::uint64_t> scratch(n);
-    for (int shift = 32; shift < 62; shift += 10) {
-      std::size_t count[1025] = {};
-      for (const std::uint64_t key : keys) ++count[((key >> shift) & 1023u) + 1];
-      for (std::size_t b = 1; b <= 1024; ++b) count[b] += count[b - 1];
-      for (const std::uint64_t key : keys) scratch[count[(key >> shift) & 1023u]++] = key;
-      keys.swap(scratch);
+    // Each side keeps only the points that could reach the best distance
+    // with some point of the other box: on round shapes a few of each.
+    Index fromP[kLeafSize];
+    Index fromQ[kLeafSize];
+    const Index np = Survivors(p, q, fromP);
+    if (np == 0) return;
+    const Index nq = Survivors(q, p, fromQ);
+    for (Index i = 0; i < np; ++i) {
+      for (Index j = 0; j < nq; ++j) Offer(points_[fromP[i]], points_[fromQ[j]]);
     }
-    std::vector<Point> sorted(n);
-    codes_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      sorted[i] = points_[keys[i] & 0xFFFFFFFFu];
-      codes_[i] = static_cast<std::uint32_t>(keys[i] >> 32);
-    }
-    points_.swap(sorted);
   }
 
-  // Splits where the Morton codes first differ, so children are halves of a
-  // cell; runs of one code are halved by count.
+  Index Survivors(const Node& leaf, const Node& other, Index* out) const {
+    Index count = 0;
+    for (Index i = leaf.begin; i < leaf.end; ++i) {
+      const Point& a = points_[i];
+      double at[3];
+      for (int k = 0; k < 3; ++k) at[k] = a.p[k];
+      if (BoxBound(at, at, other.lo, other.hi) < best_.d) continue;
+      if (par_.enabled) {
+        double centred[3];
+        for (int k = 0; k < 3; ++k) centred[k] = a.p[k] - par_.centre[k];
+        const double r2 = SumOfSquares(centred[0], centred[1], centred[2]);
+        if (par_.BoxPairBound(centred, centred, r2, other.clo, other.chi, other.r2) < best_.d) {
+          continue;
+        }
+      }
+      out[count++] = i;
+    }
+    return count;
+  }
+
+  void Offer(const Point& a, const Point& b) {
+    const double d = SumOfSquares(b.p[0] - a.p[0], b.p[1] - a.p[1], b.p[2] - a.p[2]);
+    best_.OfferUnordered(d, a.index, b.index);
+  }
+
+  std::uint32_t Code(Index i) const { return static_cast<std::uint32_t>(keys_[i] >> 32); }
+
+  // Splits where the Morton codes first differ, so that the children are
+  // halves of a cell; a run of one code is halved by count.
   Index Build(Index begin, Index end) {
     const Index id = static_cast<Index>(nodes_.size());
     nodes_.emplace_back();
@@ -271,31 +313,30 @@ class PairSearch {
     node.left = 0;
     node.right = 0;
     if (end - begin <= kLeafSize) {
-      const Point& first = points_[begin];
-      node.r2 = first.r2;
-      node.minIndex = first.index;
-      for (int k = 0; k < 3; ++k) node.lo[k] = node.hi[k] = first.p[k];
-      for (Index i = begin + 1; i < end; ++i) {
+      node.r2 = 0.0;
+      node.minIndex = points_[begin].index;
+      for (int k = 0; k < 3; ++k) node.lo[k] = node.hi[k] = points_[begin].p[k];
+      for (Index i = begin; i < end; ++i) {
         const Point& pt = points_[i];
         for (int k = 0; k < 3; ++k) {
           node.lo[k] = std::min(node.lo[k], pt.p[k]);
           node.hi[k] = std::max(node.hi[k], pt.p[k]);
         }
-        node.r2 = std::max(node.r2, pt.r2);
+        if (par_.enabled) node.r2 = std::max(node.r2, par_.Radius2(pt.p));
         node.minIndex = std::min(node.minIndex, pt.index);
       }
     } else {
       Index mid = begin + (end - begin) / 2;
-      const std::uint32_t diff = codes_[begin] ^ codes_[end - 1];
+      const std::uint32_t diff = Code(begin) ^ Code(end - 1);
       if (diff != 0) {
         std::uint32_t bit = 1u << 31;
         while ((diff & bit) == 0) bit >>= 1;
-        // Codes in the range share every higher bit, so this bit is sorted.
+        // The codes in the range share every higher bit, so this one is sorted.
         Index a = begin;
         Index b = end - 1;
         while (a < b) {
           const Index m = a + (b - a) / 2;
-          if ((codes_[m] & bit) != 0) {
+          if ((Code(m) & bit) != 0) {
             b = m;
           } else {
             a = m + 1;
@@ -315,42 +356,151 @@ class PairSearch {
       node.minIndex = std::min(l.minIndex, r.minIndex);
     }
     for (int k = 0; k < 3; ++k) {
-      node.clo[k] = node.lo[k] - centre_[k];
-      node.chi[k] = node.hi[k] - centre_[k];
+      node.clo[k] = node.lo[k] - par_.centre[k];
+      node.chi[k] = node.hi[k] - par_.centre[k];
     }
     nodes_[id] = node;
     return id;
   }
 
-  std::vector<Point>& points_;
+  const std::vector<std::uint64_t>& keys_;
   const Parallelogram& par_;
   BestPair& best_;
-  double centre_[3];
+  std::vector<Point> points_;
   std::vector<Node> nodes_;
-  std::vector<std::uint32_t> codes_;
 };
 
-// Offers every pair of points[row] with another point.
-void ScanRow(const std::vector<Point>& points, std::size_t row, BestPair& best) {
-  const Point& a = points[row];
-  for (std::size_t j = 0; j < points.size(); ++j) {
-    if (j != row) OfferPair(a, points[j], best);
+inline std::uint32_t Spread(std::uint32_t x) {
+  x = (x | (x << 16)) & 0x030000FFu;
+  x = (x | (x << 8)) & 0x0300F00Fu;
+  x = (x | (x << 4)) & 0x030C30C3u;
+  x = (x | (x << 2)) & 0x09249249u;
+  return x;
+}
+
+// Morton code of the cell of q, 1024 cells per axis over lo..hi. Cells only
+// order the points for the tree; an infinite coordinate lands in cell 0 and
+// costs nothing but speed.
+struct CellGrid {
+  double lo[3];
+  double scale[3];
+
+  CellGrid(const double boxLo[3], const double boxHi[3]) {
+    for (int k = 0; k < 3; ++k) {
+      const double extent = boxHi[k] - boxLo[k];
+      lo[k] = boxLo[k];
+      scale[k] = extent > 0.0 && extent < kInf ? 1023.0 / extent : 0.0;
+    }
+  }
+
+  std::uint32_t Code(const double q[3]) const {
+    std::uint32_t cell[3];
+    for (int k = 0; k < 3; ++k) {
+      const double t = (q[k] - lo[k]) * scale[k];
+      cell[k] = t >= 0.0 && t <= 1023.0 ? static_cast<std::uint32_t>(t) : 0u;
+    }
+    return (Spread(cell[0]) << 2) | (Spread(cell[1]) << 1) | Spread(cell[2]);
+  }
+};
+
+void RadixSortByCode(std::vector<std::uint64_t>& keys) {
+  std::vector<std::uint64_t> scratch(keys.size());
+  for (int shift = 32; shift < 62; shift += 10) {
+    std::size_t count[1025] = {};
+    for (const std::uint64_t key : keys) ++count[((key >> shift) & 1023u) + 1];
+    for (std::size_t b = 1; b <= 1024; ++b) count[b] += count[b - 1];
+    for (const std::uint64_t key : keys) scratch[count[(key >> shift) & 1023u]++] = key;
+    keys.swap(scratch);
   }
 }
 
-std::size_t PositionOf(const std::vector<Point>& points, Index index) {
-  // Points are still in vertex order here.
-  const auto it = std::lower_bound(points.begin(), points.end(), index,
-                                   [](const Point& p, Index i) { return p.index < i; });
-  return static_cast<std::size_t>(it - points.begin());
+// Extremes along the axes and the body diagonals come close to the diameter
+// on any shape, so the first bound is already tight.
+constexpr int kDirections = 7;
+
+inline void Project(const Vector3& q, double t[kDirections]) {
+  t[0] = q.x();
+  t[1] = q.y();
+  t[2] = q.z();
+  t[3] = (q.x() + q.y()) + q.z();
+  t[4] = (q.x() + q.y()) - q.z();
+  t[5] = (q.x() - q.y()) + q.z();
+  t[6] = (q.y() - q.x()) + q.z();
 }
 
-// 13 directions: axes, face diagonals, body diagonals. The extremes along them
-// come close to the diameter on any shape, which makes the first bound tight.
-constexpr int kDirections = 13;
-constexpr double kDirection[kDirections][3] = {
-    {1, 0, 0},  {0, 1, 0},  {0, 0, 1},  {1, 1, 0},  {1, -1, 0},  {1, 0, 1},  {1, 0, -1},
-    {0, 1, 1},  {0, 1, -1}, {1, 1, 1},  {1, 1, -1}, {1, -1, 1},  {-1, 1, 1}};
+// One pass over the vertices: box of the usable ones (no NaN coordinate),
+// whether all are finite, and the extremes along the directions.
+struct Survey {
+  std::size_t usable = 0;
+  std::size_t first = 0;  // first usable vertex
+  bool finite = true;
+  double lo[3] = {kInf, kInf, kInf};
+  double hi[3] = {-kInf, -kInf, -kInf};
+  std::vector<std::size_t> extremes;
+
+  explicit Survey(const std::vector<Vector3>& v) {
+    const std::size_t n = v.size();
+    double low[kDirections];
+    double high[kDirections];
+    std::size_t argLow[kDirections];
+    std::size_t argHigh[kDirections];
+    for (int k = 0; k < kDirections; ++k) {
+      low[k] = kInf;
+      high[k] = -kInf;
+      argLow[k] = argHigh[k] = n;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const Vector3& q = v[i];
+      if (HasNaN(q)) continue;
+      if (usable++ == 0) first = i;
+      finite = finite && std::isfinite(q.x()) && std::isfinite(q.y()) && std::isfinite(q.z());
+      double t[kDirections];
+      Project(q, t);
+      for (int k = 0; k < kDirections; ++k) {
+        if (t[k] < low[k]) {
+          low[k] = t[k];
+          argLow[k] = i;
+        }
+        if (t[k] > high[k]) {
+          high[k] = t[k];
+          argHigh[k] = i;
+        }
+      }
+    }
+    for (int k = 0; k < 3; ++k) {
+      if (argLow[k] < n) lo[k] = low[k];
+      if (argHigh[k] < n) hi[k] = high[k];
+    }
+    for (int k = 0; k < kDirections; ++k) {
+      if (argLow[k] < n) extremes.push_back(argLow[k]);
+      if (argHigh[k] < n) extremes.push_back(argHigh[k]);
+    }
+    std::sort(extremes.begin(), extremes.end());
+    extremes.erase(std::unique(extremes.begin(), extremes.end()), extremes.end());
+  }
+};
+
+// A real pair close to the diameter, found in a few linear passes.
+void SeedBestPair(const std::vector<Vector3>& v, const Survey& survey, BestPair& best) {
+  // The first usable row settles the order of ties early on heavily tied
+  // inputs (all distances overflowing to infinity, say).
+  ScanRow(v, survey.first, best);
+  for (std::size_t i = 0; i < survey.extremes.size(); ++i) {
+    for (std::size_t j = i + 1; j < survey.extremes.size(); ++j) {
+      OfferVertices(v, survey.extremes[i], survey.extremes[j], best);
+    }
+  }
+  // "Farthest from the current end" a few times: this walks towards a double
+  // normal, the usual neighbourhood of the diameter.
+  std::vector<Index> scanned{static_cast<Index>(survey.first)};
+  for (int round = 0; round < 3; ++round) {
+    Index next = best.a;
+    if (std::find(scanned.begin(), scanned.end(), next) != scanned.end()) next = best.b;
+    if (std::find(scanned.begin(), scanned.end(), next) != scanned.end()) break;
+    scanned.push_back(next);
+    ScanRow(v, next, best);
+  }
+}
 
 // C: the first vertex other than A and B with the largest positive area.
 std::int32_t ChooseThird(const std::vector<Vector3>& v, std::size_t a, std::size_t b) {
@@ -401,113 +551,52 @@ ReferenceIndices FarthestPointExhaustiveLiteral(const std::vector<Vector3>& v) {
 }
 
 ReferenceIndices FarthestPointExhaustive(const std::vector<Vector3>& v) {
-  const std::size_t n = v.size();
-  if (n < kLiteralBelow) return FarthestPointExhaustiveLiteral(v);
+  if (v.size() < kLiteralBelow) return FarthestPointExhaustiveLiteral(v);
 
-  // Vertices with a NaN coordinate are at NaN distance from everything and
-  // never win; the rest are copied in vertex order.
-  std::vector<Point> points;
-  points.reserve(n);
-  double lo[3] = {kInf, kInf, kInf};
-  double hi[3] = {-kInf, -kInf, -kInf};
-  bool finite = true;
-  double extremeMin[kDirections];
-  double extremeMax[kDirections];
-  std::size_t argMin[kDirections];
-  std::size_t argMax[kDirections];
-  for (int k = 0; k < kDirections; ++k) {
-    extremeMin[k] = kInf;
-    extremeMax[k] = -kInf;
-    argMin[k] = argMax[k] = n;
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    const Vector3& q = v[i];
-    if (std::isnan(q.x()) || std::isnan(q.y()) || std::isnan(q.z())) continue;
-    finite = finite && std::isfinite(q.x()) && std::isfinite(q.y()) && std::isfinite(q.z());
-    const std::size_t pos = points.size();
-    points.push_back({{q.x(), q.y(), q.z()}, 0.0, static_cast<Index>(i)});
-    for (int k = 0; k < 3; ++k) {
-      lo[k] = std::min(lo[k], q[k]);
-      hi[k] = std::max(hi[k], q[k]);
-    }
-    for (int k = 0; k < kDirections; ++k) {
-      const double* u = kDirection[k];
-      const double t = (u[0] * q.x() + u[1] * q.y()) + u[2] * q.z();
-      if (t < extremeMin[k]) {
-        extremeMin[k] = t;
-        argMin[k] = pos;
-      }
-      if (t > extremeMax[k]) {
-        extremeMax[k] = t;
-        argMax[k] = pos;
-      }
-    }
-  }
-
+  const Survey survey(v);
   BestPair best;
-  if (points.size() >= 2) {
-    // The first usable vertex's row settles ties on heavily tied inputs (all
-    // distances overflowing to infinity, say) before the search starts.
-    ScanRow(points, 0, best);
+  if (survey.usable >= 2) {
+    SeedBestPair(v, survey, best);
 
-    std::vector<std::size_t> extremes;
-    for (int k = 0; k < kDirections; ++k) {
-      if (argMin[k] < n) extremes.push_back(argMin[k]);
-      if (argMax[k] < n) extremes.push_back(argMax[k]);
-    }
-    std::sort(extremes.begin(), extremes.end());
-    extremes.erase(std::unique(extremes.begin(), extremes.end()), extremes.end());
-    for (std::size_t i = 0; i < extremes.size(); ++i) {
-      for (std::size_t j = i + 1; j < extremes.size(); ++j) {
-        OfferPair(points[extremes[i]], points[extremes[j]], best);
-      }
-    }
-
-    // A few rounds of "farthest from the current end" to approach a double
-    // normal, the usual neighbourhood of the diameter.
-    std::vector<Index> scanned{points[0].index};
-    for (int round = 0; round < 4; ++round) {
-      Index next = best.a;
-      if (std::find(scanned.begin(), scanned.end(), next) != scanned.end()) next = best.b;
-      if (std::find(scanned.begin(), scanned.end(), next) != scanned.end()) break;
-      scanned.push_back(next);
-      ScanRow(points, PositionOf(points, next), best);
-    }
-
-    double centre[3];
-    for (int k = 0; k < 3; ++k) centre[k] = lo[k] + 0.5 * (hi[k] - lo[k]);
-    double maxR2 = 0.0;
     Parallelogram par;
-    par.enabled = finite;
-    for (int k = 0; k < 3; ++k) par.enabled = par.enabled && hi[k] - lo[k] <= kMaxCentredExtent;
-    if (par.enabled) {
-      for (Point& pt : points) {
-        pt.r2 = SumOfSquares(pt.p[0] - centre[0], pt.p[1] - centre[1], pt.p[2] - centre[2]);
-        maxR2 = std::max(maxR2, pt.r2);
+    par.enabled = survey.finite;
+    for (int k = 0; k < 3; ++k) {
+      par.centre[k] = survey.lo[k] + 0.5 * (survey.hi[k] - survey.lo[k]);
+      par.enabled = par.enabled && survey.hi[k] - survey.lo[k] <= kMaxExtent;
+    }
+    // Only vertices that could still reach the best distance with some other
+    // one enter the search: on most meshes the far ends of the shape. The box
+    // test comes first; the radius test needs the largest radius of all.
+    const CellGrid grid(survey.lo, survey.hi);
+    std::vector<std::uint64_t> keys;
+    std::vector<double> radius2;
+    keys.reserve(survey.usable);
+    if (par.enabled) radius2.reserve(survey.usable);
+    double maxR2 = 0.0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      const double at[3] = {v[i].x(), v[i].y(), v[i].z()};
+      if (std::isnan(at[0]) || std::isnan(at[1]) || std::isnan(at[2])) continue;
+      if (BoxBound(at, at, survey.lo, survey.hi) < best.d) continue;
+      keys.push_back((static_cast<std::uint64_t>(grid.Code(at)) << 32) | i);
+      if (par.enabled) {
+        radius2.push_back(par.Radius2(at));
+        maxR2 = std::max(maxR2, radius2.back());
       }
-      par.enabled = maxR2 >= kMinCentredRadius2;
+    }
+    if (par.enabled) {
+      par.enabled = maxR2 >= kMinRadius2;
       par.absoluteSlack = kRelativeSlack * maxR2;
     }
-
-    // Keep only points that could still reach the best distance with some
-    // other point: on real meshes this leaves the far ends of the shape.
-    Node all;
-    for (int k = 0; k < 3; ++k) {
-      all.lo[k] = lo[k];
-      all.hi[k] = hi[k];
+    if (par.enabled) {
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (!(par.Bound(radius2[i], maxR2, 0.0) < best.d)) keys[kept++] = keys[i];
+      }
+      keys.resize(kept);
     }
-    std::size_t kept = 0;
-    for (const Point& pt : points) {
-      Node single;
-      for (int k = 0; k < 3; ++k) single.lo[k] = single.hi[k] = pt.p[k];
-      if (BoxBound(single, all) < best.d) continue;
-      if (par.enabled && par.Bound(pt.r2, maxR2, 0.0) < best.d) continue;
-      points[kept++] = pt;
-    }
-    points.resize(kept);
-
-    if (points.size() >= 2) {
-      PairSearch search(points, lo, hi, centre, par, best);
+    if (keys.size() >= 2) {
+      RadixSortByCode(keys);
+      PairSearch search(v, keys, par, best);
       search.Run();
     }
   }

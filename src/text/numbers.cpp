@@ -81,9 +81,7 @@ inline unsigned HexValue(char c) noexcept {
   return 16;
 }
 
-inline bool IsCSpace(char c) noexcept {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
+inline bool IsCSpace(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 inline char Lower(char c) noexcept {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
@@ -170,9 +168,8 @@ void ExactDigits(uint64_t m, int e2, Digits& out) noexcept {
     n.ShiftLeft(e2);
   } else {
     // m * 2^e2 = m * 5^-e2 / 10^-e2
-    constexpr uint32_t kPow5[] = {1,       5,        25,        125,       625,
-                                  3125,    15625,    78125,     390625,    1953125,
-                                  9765625, 48828125, 244140625, 1220703125};
+    constexpr uint32_t kPow5[] = {1,     5,      25,      125,     625,      3125,      15625,
+                                  78125, 390625, 1953125, 9765625, 48828125, 244140625, 1220703125};
     int k = -e2;
     for (; k >= 13; k -= 13) n.MulSmall(kPow5[13]);
     n.MulSmall(kPow5[k]);

@@ -1,0 +1,119 @@
+// Measuring a motion from base.obj and transformed.obj in a working directory.
+#include "matrix/matrix_file.h"
+#include "test_support.h"
+
+namespace korvane {
+namespace {
+
+using testing::FakePlatform;
+using testing::ReadFile;
+using testing::Invoke;
+using testing::ScratchDir;
+using testing::SetWorkDir;
+using testing::WriteFile;
+
+std::string Obj(std::initializer_list<Vector3> vs) {
+  std::string s = "# mesh\n";
+  for (const Vector3& v : vs) {
+    s += "v " + std::to_string(v.x()) + " " + std::to_string(v.y()) + " " + std::to_string(v.z()) +
+         "\n";
+  }
+  return s + "f 1 2 3\n";
+}
+
+class CalcMatrixTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetWorkDir(dir_.path()); }
+  Matrix4 Active() { return ActiveIn(dir_); }
+  static Matrix4 ActiveIn(const ScratchDir& d) {
+    std::string text;
+    EXPECT_TRUE(ReadMatrixFile(d / "active.matrix", text));
+    return ParseMatrixText(text);
+  }
+  ScratchDir dir_;
+  FakePlatform fake_;
+};
+
+TEST_F(CalcMatrixTest, SameTopologyUsesTheBaseIndicesForBoth) {
+  WriteFile(dir_ / "base.obj", Obj({{0, 0, 0}, {4, 0, 0}, {0, 3, 0}}));
+  WriteFile(dir_ / "transformed.obj", Obj({{10, 20, 30}, {10, 28, 30}, {4, 20, 30}}));
+  ASSERT_TRUE(Invoke("CalcMatrix"));
+  EXPECT_EQ(fake_.console, std::vector<std::string>{"same topology"});
+  Eigen::Matrix4d expected;
+  expected << 0, -2, 0, 10, 2, 0, 0, 20, 0, 0, 2, 30, 0, 0, 0, 1;
+  EXPECT_LT((Active().matrix() - expected).cwiseAbs().maxCoeff(), 1e-14);
+  EXPECT_EQ(ReadFile(dir_ / "active.matrix").back(), '\n');
+  EXPECT_EQ(dir_.Entries(),
+            (std::vector<std::string>{"active.matrix", "base.obj", "transformed.obj"}));
+}
+
+TEST_F(CalcMatrixTest, DifferentTopologyAnalysesEachMesh) {
+  // The moved mesh lists its vertices in another order and has one more.
+  WriteFile(dir_ / "base.obj", Obj({{0, 0, 0}, {1, 0, 0}, {4, 0, 0}, {0, 3, 0}}));
+  WriteFile(dir_ / "transformed.obj",
+            Obj({{4, 20, 30}, {10, 21, 30}, {10, 20, 30}, {10, 28, 30}, {10, 20.5, 30}}));
+  ASSERT_TRUE(Invoke("CalcMatrix"));
+  EXPECT_EQ(fake_.console, std::vector<std::string>{"different topology"});
+  // Exhaustive rule: base A=2 (4,0,0)... pairs by the first greatest distance.
+  const Matrix4 m = Active();
+  EXPECT_TRUE(m.matrix().allFinite());
+  EXPECT_TRUE(fake_.boxes.empty());
+}
+
+TEST_F(CalcMatrixTest, RefusalsLeaveActiveMatrixUntouched) {
+  struct Case {
+    std::string base, moved;
+    const char* text;  // part of the box text
+  } cases[] = {
+      {Obj({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}), Obj({{1, 1, 1}, {2, 2, 2}, {1, 0, 1}}),
+       "AnalyzeAffineMatrix"},
+      {Obj({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}), Obj({{0, 0, 0}, {1, 0, 0}}), "AnalyzeAffineMatrix"},
+      {"", "", "AnalyzeAffineMatrix"},
+      {Obj({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}), Obj({{0, 0, 0}, {0, 0, 0}, {0, 1, 0}}),
+       "coincide"},
+      {"v 1 2 3\nv 1 2 oops\n", Obj({{0, 0, 0}}), "line 2: invalid stod argument"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir_ / "active.matrix", "earlier");
+    WriteFile(dir_ / "base.obj", c.base);
+    WriteFile(dir_ / "transformed.obj", c.moved);
+    fake_.boxes.clear();
+    EXPECT_FALSE(Invoke("CalcMatrix"));
+    ASSERT_EQ(fake_.boxes.size(), 1u) << c.base;
+    EXPECT_EQ(fake_.boxes[0].caption, "CalcMatrix");
+    EXPECT_NE(fake_.boxes[0].text.find(c.text), std::string::npos) << fake_.boxes[0].text;
+    EXPECT_EQ(ReadFile(dir_ / "active.matrix"), "earlier");
+    EXPECT_EQ(dir_.Entries().size(), 3u);
+  }
+}
+
+TEST_F(CalcMatrixTest, MissingMeshesAreReportedThenRefused) {
+  WriteFile(dir_ / "active.matrix", "earlier");
+  EXPECT_FALSE(Invoke("CalcMatrix"));
+  ASSERT_EQ(fake_.boxes.size(), 3u);
+  EXPECT_EQ(fake_.boxes[0].caption, "ファイルオープン失敗");
+  EXPECT_EQ(fake_.boxes[0].text, dir_ / "base.obj");
+  EXPECT_EQ(fake_.boxes[1].text, dir_ / "transformed.obj");
+  EXPECT_EQ(fake_.boxes[2].text,
+            "CalcFarthestPoint() が呼ばれていないオブジェクトに対して AnalyzeAffineMatrix "
+            "が呼ばれました");
+  EXPECT_EQ(fake_.console, std::vector<std::string>{"same topology"});
+  EXPECT_EQ(ReadFile(dir_ / "active.matrix"), "earlier");
+}
+
+TEST_F(CalcMatrixTest, FollowsTheWorkingDirectory) {
+  ScratchDir second;
+  for (const ScratchDir* d : {&dir_, &second}) {
+    WriteFile(*d / "base.obj", Obj({{0, 0, 0}, {4, 0, 0}, {0, 3, 0}}));
+  }
+  WriteFile(dir_ / "transformed.obj", Obj({{1, 0, 0}, {5, 0, 0}, {1, 3, 0}}));
+  WriteFile(second / "transformed.obj", Obj({{0, 0, 7}, {4, 0, 7}, {0, 3, 7}}));
+  ASSERT_TRUE(Invoke("CalcMatrix"));
+  SetWorkDir(second.path());
+  ASSERT_TRUE(Invoke("CalcMatrix"));
+  EXPECT_EQ(Active().translation(), Vector3(1, 0, 0));
+  EXPECT_EQ(ActiveIn(second).translation(), Vector3(0, 0, 7));
+}
+
+}  // namespace
+}  // namespace korvane

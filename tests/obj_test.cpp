@@ -1,0 +1,238 @@
+// OBJ lines and documents: splitting, vertex reading and writing, the line
+// rules of the reader, and the streaming writer agreeing with the document.
+#include <cmath>
+#include <stdexcept>
+
+#include "obj/obj_document.h"
+#include "obj/obj_record.h"
+#include "obj/obj_stream.h"
+#include "platform/error.h"
+#include "test_support.h"
+#include "text/messages.h"
+
+namespace korvane {
+namespace {
+
+using testing::FakePlatform;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
+
+TEST(ObjRecord, SplitsAtSpacesOnly) {
+  struct Case {
+    const char* line;
+    const char* keyword;
+    std::vector<std::string> tokens;
+    const char* text;
+  } cases[] = {
+      {"v 1 2 3", "v", {"v", "1", "2", "3"}, "v 1 2 3 "},
+      {"   v   -1.5  2e3 0x10  ", "v", {"v", "-1.5", "2e3", "0x10"}, "v -1.5 2e3 0x10 "},
+      {"", "", {}, ""},
+      {"     ", "", {}, ""},
+      {"# a  comment", "#", {"#", "a", "comment"}, "# a comment "},
+      {"#comment", "#", {"#comment"}, "#comment "},
+      {"v\t1\t2\t3", "v\t1\t2\t3", {"v\t1\t2\t3"}, "v\t1\t2\t3 "},
+      {"V 1 2 3", "V", {"V", "1", "2", "3"}, "V 1 2 3 "},
+      {"f 1/1/1 2/2/2\r", "f", {"f", "1/1/1", "2/2/2\r"}, "f 1/1/1 2/2/2\r "},
+      {"g \x83t\x83@ name", "g", {"g", "\x83t\x83@", "name"}, "g \x83t\x83@ name "},
+  };
+  for (const Case& c : cases) {
+    const ObjRecord r(c.line);
+    EXPECT_EQ(r.line(), c.line);
+    EXPECT_EQ(r.keyword(), c.keyword) << c.line;
+    EXPECT_EQ(r.tokens(), c.tokens) << c.line;
+    EXPECT_EQ(r.ToString(), c.text) << c.line;
+  }
+}
+
+TEST(ObjRecord, ReadsVerticesAsStodDoes) {
+  struct Case {
+    const char* line;
+    double x, y, z;
+  } cases[] = {{"v 1 2 3", 1, 2, 3},
+               {"   v   -1.5  2e3 0x10  ", -1.5, 2000, 16},
+               {"v 1.5abc 2 3", 1.5, 2, 3},
+               {"v 1 2 3 1 0 0", 1, 2, 3},
+               {"v 1 2 3 # corner", 1, 2, 3},
+               {"v inf -INF 1e-5", INFINITY, -INFINITY, 1e-5}};
+  for (const Case& c : cases) {
+    const Vector3 p = ObjRecord(c.line).GetVertex();
+    EXPECT_EQ(p, Vector3(c.x, c.y, c.z)) << c.line;
+  }
+}
+
+TEST(ObjRecord, ConversionFailuresAndMisuse) {
+  for (const char* bad : {"v a 2 3", "v 1 2", "v", "v 1 2 .", "v 1 - 3"}) {
+    try {
+      ObjRecord(bad).GetVertex();
+      ADD_FAILURE() << bad;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), "invalid stod argument") << bad;
+    }
+  }
+  for (const char* big : {"v 1e999 0 0", "v 0 -1e400 0", "v 0 0 1e-400"}) {
+    try {
+      ObjRecord(big).GetVertex();
+      ADD_FAILURE() << big;
+    } catch (const std::out_of_range& e) {
+      EXPECT_STREQ(e.what(), "stod argument out of range") << big;
+    }
+  }
+  for (const char* other : {"vn 0 0 1", "vt 0.5 0.5", "f 1/1/1 2/2/2 3/3/3", "V 1 2 3", ""}) {
+    ObjRecord r(other);
+    const std::string before = r.ToString();
+    try {
+      r.GetVertex();
+      ADD_FAILURE() << other;
+    } catch (const char* text) {
+      EXPECT_STREQ(text, texts::kGetVertexMisuse);
+    }
+    try {
+      r.SetVertex(Vector3(1, 2, 3));
+      ADD_FAILURE() << other;
+    } catch (const char* text) {
+      EXPECT_STREQ(text, texts::kSetVertexMisuse);
+    }
+    EXPECT_EQ(r.ToString(), before);
+  }
+}
+
+TEST(ObjRecord, SetVertexWritesSixDecimalsAndKeepsOtherTokens) {
+  ObjRecord r("v 1 2 3 1 0 0");
+  r.SetVertex(Vector3(0.1, -2, 1234567.25));
+  EXPECT_EQ(r.ToString(), "v 0.100000 -2.000000 1234567.250000 1 0 0 ");
+  EXPECT_EQ(r.line(), "v 1 2 3 1 0 0");
+  ObjRecord c("v 1 2 3 # corner");
+  c.SetVertex(Vector3(-0.0000004, 1e20, 0.0000005));
+  EXPECT_EQ(c.ToString(), "v -0.000000 100000000000000000000.000000 0.000000 # corner ");
+  ObjRecord s("v 1.5abc 2 3");
+  s.SetVertex(s.GetVertex());
+  EXPECT_EQ(s.ToString(), "v 1.500000 2.000000 3.000000 ");
+}
+
+// Document text for a file's bytes, through the document and through the
+// streaming writer, which must agree.
+std::string DocumentText(const std::string& bytes, const Matrix4& m = IdentityMatrix4()) {
+  ObjDocument d;
+  d.LoadText(bytes, "mem.obj");
+  d.transform = m;
+  const std::string via_document = d.ToString();
+  EXPECT_EQ(obj::TransformObjText(bytes, m, "\n", "mem.obj"), via_document);
+  return via_document;
+}
+
+TEST(ObjDocument, LineRulesOfTheReader) {
+  struct Case {
+    const char* bytes;
+    std::size_t lines;
+    std::size_t vertices;
+    const char* text;
+  } cases[] = {
+      {"v 1 2 3\nf 1 1 1\n", 3, 1, "v 1.000000 2.000000 3.000000 \nf 1 1 1 \n\n"},
+      {"v 1 2 3\nf 1 1 1", 2, 1, "v 1.000000 2.000000 3.000000 \nf 1 1 1 \n"},
+      {"", 1, 0, "\n"},
+      {"v 1 2 3\r\nvn 0 0 1\r\n", 3, 1, "v 1.000000 2.000000 3.000000 \nvn 0 0 1 \n\n"},
+      {"v\t1\t2\t3\n", 2, 0, "v\t1\t2\t3 \n\n"},
+      {"# exported\n", 2, 0, "# exported \n\n"},
+      {"v 0.1234567 0 0", 1, 1, "v 0.123457 0.000000 0.000000 \n"},
+      {"a\rb\rc", 1, 0, "a\rb\rc \n"},
+      {"x\r", 1, 0, "x\r \n"},
+      {"\n\n", 3, 0, "\n\n\n"},
+  };
+  for (const Case& c : cases) {
+    ObjDocument d;
+    d.LoadText(c.bytes, "mem.obj");
+    EXPECT_EQ(d.lines.size(), c.lines) << c.bytes;
+    EXPECT_EQ(d.vertices.size(), c.vertices) << c.bytes;
+    EXPECT_EQ(DocumentText(c.bytes), c.text) << c.bytes;
+  }
+}
+
+TEST(ObjDocument, TransformMovesOnlyPositions) {
+  Matrix4 m = IdentityMatrix4();
+  m.translation() = Vector3(10, 20, 30);
+  EXPECT_EQ(DocumentText("v 1 2 3\nvn 0 0 1\nvt 1 2\n", m),
+            "v 11.000000 22.000000 33.000000 \nvn 0 0 1 \nvt 1 2 \n\n");
+  Matrix4 turn = IdentityMatrix4();
+  turn.matrix().row(3) << 5, 5, 5, 5;  // row 3 never takes part
+  turn.linear() << 0, -2, 0, 2, 0, 0, 0, 0, 2;
+  EXPECT_EQ(DocumentText("v 1 2 3 0.5\n", turn), "v -4.000000 2.000000 6.000000 0.5 \n\n");
+}
+
+TEST(ObjDocument, BadVertexStopsLoadNamingFileAndLine) {
+  ObjDocument d;
+  try {
+    d.LoadText("# a\n\nv 1 2 3\ng x\nv 1 x 3\nv 4 5 6\n", "target.obj");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::invalid_number);
+    EXPECT_EQ(platform::ToUtf8(e.message()), "target.obj line 5: invalid stod argument");
+  }
+  EXPECT_EQ(d.lines.size(), 5u);
+  EXPECT_EQ(d.vertices.size(), 1u);
+  try {
+    obj::TransformObjText("v 1 2 3\nv 1e999 0 0\n", IdentityMatrix4(), "\n", "t.obj");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::number_out_of_range);
+    EXPECT_EQ(platform::ToUtf8(e.message()), "t.obj line 2: stod argument out of range");
+  }
+}
+
+TEST(ObjDocument, MissingFileShowsPathAndStaysEmpty) {
+  ScratchDir dir;
+  FakePlatform fake;
+  ObjDocument d;
+  EXPECT_FALSE(d.Load(dir / "nope.obj"));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].caption, "ファイルオープン失敗");
+  EXPECT_EQ(fake.boxes[0].text, dir / "nope.obj");
+  EXPECT_TRUE(d.lines.empty());
+  EXPECT_EQ(d.ToString(), "");
+  EXPECT_FALSE(d.Load(dir.path())) << "a directory is not a readable file";
+}
+
+TEST(LineReader, SameLinesWhateverTheBlockSize) {
+  ScratchDir dir;
+  // CR LF pairs, lone CRs and long lines straddle every block boundary.
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) {
+    bytes += "v " + std::to_string(i) + " 2 3";
+    bytes += (i % 3 == 0) ? "\r\n" : (i % 3 == 1 ? "\n" : "\r\r\n");
+    if (i % 50 == 0) bytes += std::string(static_cast<std::size_t>(i * 7), 'x') + "\n";
+  }
+  bytes += "tail\r";
+  WriteFile(dir / "a.obj", bytes);
+  ObjDocument reference;
+  reference.LoadText(bytes, "a.obj");
+  for (std::size_t block : {1u, 2u, 3u, 7u, 64u, 4096u}) {
+    io::InputFile in;
+    ASSERT_TRUE(in.Open(dir / "a.obj"));
+    obj::LineReader reader(in, block);
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.Next(line)) lines.emplace_back(line);
+    EXPECT_EQ(lines, reference.lines) << "block " << block;
+    EXPECT_EQ(reader.line_number(), reference.lines.size());
+  }
+}
+
+TEST(StreamingWriter, FileOutputMatchesDocumentAndLeavesNoTemporaryFile) {
+  ScratchDir dir;
+  FakePlatform fake;
+  const std::string bytes = "o Body\r\nv 1 2 3\nvt 0 1\n  f 1/1 1/1 1/1  \nv -0 1e-7 -1e-7";
+  WriteFile(dir / "in.obj", bytes);
+  Matrix4 m = IdentityMatrix4();
+  m.translation() = Vector3(0.5, 0, 0);
+  ASSERT_TRUE(obj::TransformObjFile(dir / "in.obj", dir / "out.obj", m));
+  EXPECT_EQ(ReadFile(dir / "out.obj"), DocumentText(bytes, m));
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.obj", "out.obj"}));
+  std::vector<Vector3> v;
+  ASSERT_TRUE(obj::LoadObjVertices(dir / "in.obj", v));
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_TRUE(std::signbit(v[1].x()));
+  EXPECT_EQ(v[1].z(), -1e-7);
+}
+
+}  // namespace
+}  // namespace korvane
