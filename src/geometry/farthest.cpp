@@ -23,7 +23,7 @@ inline double SumOfSquares(double dx, double dy, double dz) { return (dx * dx + 
 
 // Below this the double loop is as fast as building anything.
 constexpr std::size_t kLiteralBelow = 48;
-constexpr Index kLeafSize = 8;
+constexpr Index kLeafSize = 16;
 
 // Slack on the parallelogram bound, which is computed from rounded centred
 // coordinates: far above its few ulps of error, far below any real gap.
@@ -80,8 +80,6 @@ void ScanRow(const std::vector<Vector3>& v, std::size_t row, BestPair& best) {
     if (d >= best.d) best.Offer(d, r, static_cast<Index>(j));
   }
 }
-
-inline bool HasNaN(const Vector3& q) { return std::isnan(q.x()) || std::isnan(q.y()) || std::isnan(q.z()); }
 
 // Widest gap on one axis between a point of box P and a point of box Q. With
 // infinite coordinates a difference can be NaN; the result is then NaN or
@@ -257,21 +255,8 @@ class PairSearch {
   }
 
   void Evaluate(const Node& p, const Node& q, bool self) {
-    if (self) {
-      for (Index i = p.begin; i < p.end; ++i) {
-        for (Index j = i + 1; j < p.end; ++j) Offer(points_[i], points_[j]);
-      }
-      return;
-    }
-    // Each side keeps only the points that could reach the best distance
-    // with some point of the other box: on round shapes a few of each.
-    Index fromP[kLeafSize];
-    Index fromQ[kLeafSize];
-    const Index np = Survivors(p, q, fromP);
-    if (np == 0) return;
-    const Index nq = Survivors(q, p, fromQ);
-    for (Index i = 0; i < np; ++i) {
-      for (Index j = 0; j < nq; ++j) Offer(points_[fromP[i]], points_[fromQ[j]]);
+    for (Index i = p.begin; i < p.end; ++i) {
+      for (Index j = self ? i + 1 : q.begin; j < q.end; ++j) Offer(points_[i], points_[j]);
     }
   }
 
@@ -414,22 +399,8 @@ void RadixSortByCode(std::vector<std::uint64_t>& keys) {
   }
 }
 
-// Extremes along the axes and the body diagonals come close to the diameter
-// on any shape, so the first bound is already tight.
-constexpr int kDirections = 7;
-
-inline void Project(const Vector3& q, double t[kDirections]) {
-  t[0] = q.x();
-  t[1] = q.y();
-  t[2] = q.z();
-  t[3] = (q.x() + q.y()) + q.z();
-  t[4] = (q.x() + q.y()) - q.z();
-  t[5] = (q.x() - q.y()) + q.z();
-  t[6] = (q.y() - q.x()) + q.z();
-}
-
-// One pass over the vertices: box of the usable ones (no NaN coordinate),
-// whether all are finite, and the extremes along the directions.
+// One pass over the vertices: the box of the usable ones (no NaN coordinate),
+// the vertices that reach it, and whether all coordinates are finite.
 struct Survey {
   std::size_t usable = 0;
   std::size_t first = 0;  // first usable vertex
@@ -440,40 +411,29 @@ struct Survey {
 
   explicit Survey(const std::vector<Vector3>& v) {
     const std::size_t n = v.size();
-    double low[kDirections];
-    double high[kDirections];
-    std::size_t argLow[kDirections];
-    std::size_t argHigh[kDirections];
-    for (int k = 0; k < kDirections; ++k) {
-      low[k] = kInf;
-      high[k] = -kInf;
-      argLow[k] = argHigh[k] = n;
-    }
+    std::size_t argLo[3] = {n, n, n};
+    std::size_t argHi[3] = {n, n, n};
     for (std::size_t i = 0; i < n; ++i) {
-      const Vector3& q = v[i];
-      if (HasNaN(q)) continue;
+      const double q[3] = {v[i].x(), v[i].y(), v[i].z()};
+      if (std::isnan(q[0]) || std::isnan(q[1]) || std::isnan(q[2])) continue;
       if (usable++ == 0) first = i;
-      finite = finite && std::isfinite(q.x()) && std::isfinite(q.y()) && std::isfinite(q.z());
-      double t[kDirections];
-      Project(q, t);
-      for (int k = 0; k < kDirections; ++k) {
-        if (t[k] < low[k]) {
-          low[k] = t[k];
-          argLow[k] = i;
+      finite = finite && std::isfinite(q[0]) && std::isfinite(q[1]) && std::isfinite(q[2]);
+      for (int k = 0; k < 3; ++k) {
+        if (q[k] < lo[k]) {
+          lo[k] = q[k];
+          argLo[k] = i;
         }
-        if (t[k] > high[k]) {
-          high[k] = t[k];
-          argHigh[k] = i;
+        if (q[k] > hi[k]) {
+          hi[k] = q[k];
+          argHi[k] = i;
         }
       }
     }
+    // An axis whose values are all +inf (or all -inf) never moves one side of
+    // the box off its start, which then already holds the right value.
     for (int k = 0; k < 3; ++k) {
-      if (argLow[k] < n) lo[k] = low[k];
-      if (argHigh[k] < n) hi[k] = high[k];
-    }
-    for (int k = 0; k < kDirections; ++k) {
-      if (argLow[k] < n) extremes.push_back(argLow[k]);
-      if (argHigh[k] < n) extremes.push_back(argHigh[k]);
+      if (argLo[k] < n) extremes.push_back(argLo[k]);
+      if (argHi[k] < n) extremes.push_back(argHi[k]);
     }
     std::sort(extremes.begin(), extremes.end());
     extremes.erase(std::unique(extremes.begin(), extremes.end()), extremes.end());
@@ -491,7 +451,8 @@ void SeedBestPair(const std::vector<Vector3>& v, const Survey& survey, BestPair&
     }
   }
   // "Farthest from the current end" a few times: this walks towards a double
-  // normal, the usual neighbourhood of the diameter.
+  // normal, the usual neighbourhood of the diameter, and beats seeding from
+  // extremes along more directions at equal cost.
   std::vector<Index> scanned{static_cast<Index>(survey.first)};
   for (int round = 0; round < 3; ++round) {
     Index next = best.a;

@@ -1,0 +1,289 @@
+// ApplyMatrix and ApplyMatrixInverse on real files: target.obj in the working
+// directory is moved into applied.obj by a matrix file, and every failure is a
+// box that leaves the process running and applied.obj as it should be.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace kvtest {
+namespace {
+
+// Turns 90 degrees about z, scales by 2, moves by (10, 20, 30).
+constexpr char kMotion[] = "0 -2 0 10\n2 0 0 20\n0 0 2 30\n0 0 0 1\n";
+// Scales by 2 and moves by (10, 20, 30): forward and inverse are exact.
+constexpr char kScaleMove[] = "2 0 0 10\n0 2 0 20\n0 0 2 30\n0 0 0 1\n";
+constexpr char kTarget[] = "v 1 2 3\nvn 0 0 1\nf 1 1 1\n";
+constexpr char kMotionApplied[] = "v 6.000000 22.000000 36.000000 \r\nvn 0 0 1 \r\nf 1 1 1 \r\n\r\n";
+constexpr char kScaleMoveApplied[] = "v 12.000000 24.000000 36.000000 \r\n\r\n";
+constexpr char kScaleMoveInverted[] = "v -4.500000 -9.000000 -13.500000 \r\n\r\n";
+constexpr char kSentinel[] = "applied.obj from an earlier run\n";
+
+const std::wstring kActiveMatrixOpenFailed =
+    L"active.matrix \u30AA\u30FC\u30D7\u30F3\u5931\u6557";
+const std::wstring kFileOpenFailed = L"\u30D5\u30A1\u30A4\u30EB\u30AA\u30FC\u30D7\u30F3\u5931\u6557";
+
+bool Contains(const std::wstring& text, const std::string& piece) {
+  return text.find(Widen(piece)) != std::wstring::npos;
+}
+
+class ApplyMatrixTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Call("SetWorkingDirectory", work().c_str());
+    WriteBytes(scratch_ / "target.obj", kTarget);
+  }
+
+  const std::string& work() const { return scratch_.Path(); }
+  std::string At(const std::string& name) const { return scratch_ / name; }
+  std::optional<std::string> Applied() const { return ReadBytes(At("applied.obj")); }
+
+  // Runs the command and expects it to finish without any window.
+  void RunQuietly(const char* command, const std::string& text, double value) {
+    const Watched w = CallWatched(command, text.c_str(), value);
+    EXPECT_TRUE(w.windows.empty()) << Describe(w.windows);
+    EXPECT_FALSE(w.timedOut);
+  }
+
+  // Runs the command and returns the one message box it must show.
+  SeenWindow RunExpectingBox(const char* command, const std::string& text, double value) {
+    const Watched w = CallWatched(command, text.c_str(), value);
+    EXPECT_FALSE(w.timedOut);
+    if (w.windows.size() != 1 || w.windows[0].kind != SeenWindow::Kind::messageBox) {
+      ADD_FAILURE() << "expected one message box, saw " << Describe(w.windows);
+      return {};
+    }
+    return w.windows[0];
+  }
+
+  // Nothing but the named files is in the working directory: no temporary
+  // file was left behind.
+  void ExpectOnlyFiles(std::vector<std::string> names) const {
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(ListDirectory(work()), names);
+  }
+
+  ScratchDir scratch_;
+};
+
+TEST_F(ApplyMatrixTest, WritesTheMovedObjectWithWindowsLineEnds) {
+  struct Case {
+    const char* name;
+    std::string matrix;
+    std::string target;
+    std::string applied;
+  };
+  const Case cases[] = {
+      {"LF files", kMotion, kTarget, kMotionApplied},
+      {"CR LF matrix", "0 -2 0 10\r\n2 0 0 20\r\n0 0 2 30\r\n0 0 0 1\r\n", kTarget,
+       kMotionApplied},
+      {"CR LF target", kMotion, "v 1 2 3\r\nvn 0 0 1\r\nf 1 1 1\r\n", kMotionApplied},
+      {"no final line end", kMotion, "v 1 2 3", "v 6.000000 22.000000 36.000000 \r\n"},
+      {"spacing and other records", kMotion,
+       "# made  by hand\n  v   1  2 3  \nvt 0.5 0.25\n\ng  part\nv 0 0 0 0.5\nf 1/1 1/1 1/1\n",
+       "# made by hand \r\nv 6.000000 22.000000 36.000000 \r\nvt 0.5 0.25 \r\n\r\ng part \r\n"
+       "v 10.000000 20.000000 30.000000 0.5 \r\nf 1/1 1/1 1/1 \r\n\r\n"},
+      {"fractions and signs", "1 0 0 -0.125\n0 1 0 0\n0 0 1 1e-7\n0 0 0 1\n",
+       "v -1.5 2.0000004 1e3\n", "v -1.625000 2.000000 1000.000000 \r\n\r\n"},
+  };
+  const std::string matrix_dir = scratch_.MakeSubdir("motions");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(matrix_dir + "m.matrix", c.matrix);
+    WriteBytes(At("target.obj"), c.target);
+    RunQuietly("ApplyMatrix", matrix_dir + "m.matrix", 1.0);
+    EXPECT_EQ(Applied(), c.applied);
+    ExpectOnlyFiles({"applied.obj", "motions", "target.obj"});
+  }
+}
+
+TEST_F(ApplyMatrixTest, NegativeValueAppliesTheInverse) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* command;
+    double value;
+    const char* applied;
+  };
+  const Case cases[] = {
+      {"ApplyMatrix", 1.0, kScaleMoveApplied},
+      {"ApplyMatrix", 0.0, kScaleMoveApplied},
+      {"ApplyMatrix", -0.0, kScaleMoveApplied},
+      {"ApplyMatrix", nan, kScaleMoveApplied},
+      {"ApplyMatrix", -nan, kScaleMoveApplied},
+      {"ApplyMatrix", 2.5, kScaleMoveApplied},
+      {"ApplyMatrix", inf, kScaleMoveApplied},
+      {"ApplyMatrix", -1.0, kScaleMoveInverted},
+      {"ApplyMatrix", -0.5, kScaleMoveInverted},
+      {"ApplyMatrix", -inf, kScaleMoveInverted},
+      {"ApplyMatrix", -std::numeric_limits<double>::denorm_min(), kScaleMoveInverted},
+      // The inverse command ignores the value.
+      {"ApplyMatrixInverse", 1.0, kScaleMoveInverted},
+      {"ApplyMatrixInverse", 0.0, kScaleMoveInverted},
+      {"ApplyMatrixInverse", -1.0, kScaleMoveInverted},
+  };
+  WriteBytes(At("motion.matrix"), kScaleMove);
+  WriteBytes(At("target.obj"), "v 1 2 3\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " value " + std::to_string(c.value));
+    WriteBytes(At("applied.obj"), kSentinel);
+    RunQuietly(c.command, At("motion.matrix"), c.value);
+    EXPECT_EQ(Applied(), std::string(c.applied));
+  }
+}
+
+TEST_F(ApplyMatrixTest, InverseUndoesATurnedAndScaledMotion) {
+  WriteBytes(At("motion.matrix"), kMotion);
+  WriteBytes(At("target.obj"), "v 6 22 36\nv 10 20 30\n");
+  RunQuietly("ApplyMatrix", At("motion.matrix"), -1.0);
+  EXPECT_EQ(Applied(), "v 1.000000 2.000000 3.000000 \r\nv 0.000000 0.000000 0.000000 \r\n\r\n");
+}
+
+TEST_F(ApplyMatrixTest, TextNamingNoFileUsesActiveMatrix) {
+  WriteBytes(At("active.matrix"), kMotion);
+  const std::string texts[] = {"", At("missing.matrix"), "no such file", "Body__part2"};
+  for (const std::string& text : texts) {
+    SCOPED_TRACE("text \"" + text + "\"");
+    WriteBytes(At("applied.obj"), kSentinel);
+    RunQuietly("ApplyMatrix", text, 1.0);
+    EXPECT_EQ(Applied(), std::string(kMotionApplied));
+  }
+}
+
+TEST_F(ApplyMatrixTest, MissingActiveMatrixIsReportedAndChangesNothing) {
+  for (const char* command : {"ApplyMatrix", "ApplyMatrixInverse"}) {
+    for (const std::string& text : {std::string(), At("missing.matrix")}) {
+      SCOPED_TRACE(std::string(command) + " \"" + text + "\"");
+      WriteBytes(At("applied.obj"), kSentinel);
+      const SeenWindow box = RunExpectingBox(command, text, 1.0);
+      EXPECT_EQ(box.caption, L"");
+      EXPECT_EQ(box.text, kActiveMatrixOpenFailed);
+      EXPECT_EQ(Applied(), std::string(kSentinel));
+      ExpectOnlyFiles({"applied.obj", "target.obj"});
+    }
+  }
+}
+
+TEST_F(ApplyMatrixTest, MissingTargetIsReportedAndEmptiesApplied) {
+  WriteBytes(At("active.matrix"), kMotion);
+  DeleteFileA(At("target.obj").c_str());
+  WriteBytes(At("applied.obj"), kSentinel);
+  const SeenWindow box = RunExpectingBox("ApplyMatrix", "", 1.0);
+  EXPECT_EQ(box.caption, kFileOpenFailed);
+  EXPECT_EQ(box.text, Widen(At("target.obj")));
+  EXPECT_EQ(Applied(), std::string());
+  ExpectOnlyFiles({"active.matrix", "applied.obj"});
+
+  // Also when there was no applied.obj before.
+  DeleteFileA(At("applied.obj").c_str());
+  RunExpectingBox("ApplyMatrix", "", 1.0);
+  EXPECT_EQ(Applied(), std::string());
+}
+
+TEST_F(ApplyMatrixTest, BadNumberIsReportedWithFileAndLine) {
+  struct Case {
+    const char* name;
+    std::string matrix;
+    std::string target;
+    bool in_matrix;  // which file the box must name
+    const char* line;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"matrix word", "1 x 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n", kTarget, true, "line 1",
+       "invalid stod argument"},
+      {"matrix overflow", "1 0 0 0\n0 1 0 0\n0 0 1e999 0\n0 0 0 1\n", kTarget, true, "line 3",
+       "stod argument out of range"},
+      {"vertex word", kMotion, "v 1 2 3\nv 1 x 3\nf 1 2 1\n", false, "line 2",
+       "invalid stod argument"},
+      {"vertex short", kMotion, "vn 0 0 1\nv 1 2\n", false, "line 2", "invalid stod argument"},
+      {"vertex overflow", kMotion, "v 1 2 3\n\n\nv 1 2 -1e400\n", false, "line 4",
+       "stod argument out of range"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(At("bad.matrix"), c.matrix);
+    WriteBytes(At("target.obj"), c.target);
+    WriteBytes(At("applied.obj"), kSentinel);
+    const SeenWindow box = RunExpectingBox("ApplyMatrix", At("bad.matrix"), 1.0);
+    EXPECT_EQ(box.caption, L"ApplyMatrix");
+    EXPECT_TRUE(Contains(box.text, c.in_matrix ? At("bad.matrix") : At("target.obj")))
+        << Describe({box});
+    EXPECT_TRUE(Contains(box.text, c.line)) << Describe({box});
+    EXPECT_TRUE(Contains(box.text, c.reason)) << Describe({box});
+    EXPECT_EQ(Applied(), std::string(kSentinel));
+    ExpectOnlyFiles({"applied.obj", "bad.matrix", "target.obj"});
+  }
+
+  // The process and the library carry on as before.
+  char version[8] = {};
+  Command("Version")(nullptr, 0.0, nullptr, 0, version, 8, 0);
+  EXPECT_STREQ(version, "0.1.1");
+  WriteBytes(At("bad.matrix"), kMotion);
+  WriteBytes(At("target.obj"), kTarget);
+  RunQuietly("ApplyMatrix", At("bad.matrix"), 1.0);
+  EXPECT_EQ(Applied(), std::string(kMotionApplied));
+}
+
+// Windows refuses to replace a read-only file: the box says so and the old
+// file stays, with no temporary file left beside it.
+TEST_F(ApplyMatrixTest, ReadOnlyAppliedIsReportedAndKept) {
+  WriteBytes(At("active.matrix"), kMotion);
+  WriteBytes(At("applied.obj"), kSentinel);
+  ASSERT_NE(SetFileAttributesA(At("applied.obj").c_str(), FILE_ATTRIBUTE_READONLY), FALSE);
+  const SeenWindow box = RunExpectingBox("ApplyMatrix", "", 1.0);
+  EXPECT_EQ(box.caption, L"ApplyMatrix");
+  EXPECT_TRUE(Contains(box.text, At("applied.obj"))) << Describe({box});
+  EXPECT_EQ(Applied(), std::string(kSentinel));
+  ExpectOnlyFiles({"active.matrix", "applied.obj", "target.obj"});
+
+  // Writable again, the same call succeeds.
+  ASSERT_NE(SetFileAttributesA(At("applied.obj").c_str(), FILE_ATTRIBUTE_NORMAL), FALSE);
+  RunQuietly("ApplyMatrix", "", 1.0);
+  EXPECT_EQ(Applied(), std::string(kMotionApplied));
+}
+
+// A host running with a decimal-comma locale: both this program and the DLL
+// use msvcrt.dll, so the locale set here is the one the DLL runs under.
+TEST_F(ApplyMatrixTest, DecimalCommaLocaleChangesNothing) {
+  const char* set = nullptr;
+  for (const char* name : {"German_Germany.1252", "de-DE", "German"}) {
+    set = std::setlocale(LC_ALL, name);
+    if (set != nullptr) break;
+  }
+  char probe[16] = {};
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  const std::string decimal_point = std::localeconv()->decimal_point;
+  if (set == nullptr || decimal_point != "," || std::strcmp(probe, "1,5") != 0) {
+    std::setlocale(LC_ALL, "C");
+    GTEST_SKIP() << "no German locale available here (setlocale gave "
+                 << (set != nullptr ? set : "null") << ", 1.5 prints as " << probe << ")";
+  }
+
+  WriteBytes(At("scale.matrix"), "1.5 0 0 0.25\n0 1 0 -0.5\n0 0 2.5 0\n0 0 0 1\n");
+  WriteBytes(At("target.obj"), "v 0.5 2.25 -1.5\nvt 0.5 0.5\n");
+  RunQuietly("ApplyMatrix", At("scale.matrix"), 1.0);
+  EXPECT_EQ(Applied(), "v 1.000000 1.750000 -3.750000 \r\nvt 0.5 0.5 \r\n\r\n");
+  RunQuietly("ApplyMatrix", At("scale.matrix"), -1.0);
+  EXPECT_EQ(Applied(), "v 0.166667 2.750000 -0.600000 \r\nvt 0.5 0.5 \r\n\r\n");
+
+  // A measured matrix is written with decimal points too.
+  WriteBytes(At("base.obj"), "v 0 0 0\nv 4 0 0\nv 0 3 0\n");
+  WriteBytes(At("transformed.obj"), "v 0 0 0\nv 6 0 0\nv 0 4.5 0\n");
+  RunQuietly("CalcMatrix", "", 0.0);
+  const std::optional<std::string> active = ReadBytes(At("active.matrix"));
+  std::setlocale(LC_ALL, "C");
+  ASSERT_TRUE(active.has_value());
+  EXPECT_NE(active->find("1.5"), std::string::npos) << *active;
+  EXPECT_EQ(active->find(','), std::string::npos) << *active;
+}
+
+}  // namespace
+}  // namespace kvtest
