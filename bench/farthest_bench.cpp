@@ -95,8 +95,8 @@ std::vector<Vector3> Blob(std::size_t n) {
   std::vector<Vector3> v(n);
   for (Vector3& p : v) {
     const Vector3 d = RandomDirection(rng);
-    const double lump = 1.0 + 0.15 * std::sin(5.0 * d.x()) * std::cos(3.0 * d.y() + 1.0) +
-                        0.002 * rng.Symmetric();
+    const double lump =
+        1.0 + 0.15 * std::sin(5.0 * d.x()) * std::cos(3.0 * d.y() + 1.0) + 0.002 * rng.Symmetric();
     p = Vector3(0.25 * d.x(), 0.18 * d.y(), 0.9 * d.z()) * lump;
   }
   return v;
@@ -134,7 +134,8 @@ double BestOf(int runs, F&& f) {
 int Run(const char* name, std::vector<Vector3> (*make)(std::size_t), std::size_t n) {
   const std::vector<Vector3> v = make(n);
   korvane::ReferenceIndices fast;
-  const double fastMs = BestOf(n > 100000 ? 3 : 7, [&] { fast = korvane::FarthestPointExhaustive(v); });
+  const double fastMs =
+      BestOf(n > 100000 ? 3 : 7, [&] { fast = korvane::FarthestPointExhaustive(v); });
   std::printf("%-9s n=%8zu  fast %9.3f ms", name, v.size(), fastMs);
   int failures = 0;
   if (v.size() <= 50000) {
@@ -158,8 +159,11 @@ int main(int argc, char** argv) {
     const char* name;
     std::vector<Vector3> (*make)(std::size_t);
   };
-  const Shape shapes[] = {{"sphere", Sphere}, {"uvsphere", UvSphere}, {"terrain", Terrain},
-                          {"blob", Blob},     {"room", Room}};
+  const Shape shapes[] = {{"sphere", Sphere},
+                          {"uvsphere", UvSphere},
+                          {"terrain", Terrain},
+                          {"blob", Blob},
+                          {"room", Room}};
   int failures = 0;
   for (const std::size_t n : sizes) {
     for (const Shape& s : shapes) failures += Run(s.name, s.make, n);

@@ -1,6 +1,8 @@
 // OBJ lines and documents: splitting, vertex reading and writing, the line
 // rules of the reader, and the streaming writer agreeing with the document.
 #include <cmath>
+#include <fstream>
+#include <random>
 #include <stdexcept>
 
 #include "obj/obj_document.h"
@@ -232,6 +234,101 @@ TEST(StreamingWriter, FileOutputMatchesDocumentAndLeavesNoTemporaryFile) {
   ASSERT_EQ(v.size(), 2u);
   EXPECT_TRUE(std::signbit(v[1].x()));
   EXPECT_EQ(v[1].z(), -1e-7);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Long lines arrive in pieces; the text written must not depend on where the
+// pieces were cut.
+TEST(StreamingWriter, PiecesOfLongLinesGiveTheSameText) {
+  ScratchDir dir;
+  FakePlatform fake;
+  std::mt19937 rng(17);
+  const char* parts[] = {"v", " ", "  ", "1", "-2.5", "0x1p3", "abc", "#", "\r", "\t", "vn", "\n",
+                         "\r\n", "7e-3", "f", "1/2/3"};
+  Matrix4 m = IdentityMatrix4();
+  m.translation() = Vector3(1, -1, 0.5);
+  int compared = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes;
+    const int n = static_cast<int>(rng() % 40);
+    for (int k = 0; k < n; ++k) bytes += parts[rng() % (sizeof parts / sizeof *parts)];
+    std::string whole;
+    bool whole_ok = true;
+    try {
+      whole = obj::TransformObjText(bytes, m, "\n", "in.obj");
+    } catch (const Error&) {
+      whole_ok = false;
+    }
+    WriteFile(dir / "in.obj", bytes);
+    for (std::size_t piece : {2u, 3u, 5u, 11u}) {
+      std::remove((dir / "out.obj").c_str());
+      bool ok = true;
+      try {
+        obj::TransformObjFile(dir / "in.obj", dir / "out.obj", m, piece);
+      } catch (const Error& e) {
+        ok = false;
+        // Only a vertex line cut inside its coordinates may be refused here.
+        if (whole_ok) {
+          EXPECT_NE(platform::ToUtf8(e.message()).find("too long"), std::string::npos)
+              << ::testing::PrintToString(bytes);
+        }
+      }
+      if (ok) {
+        ASSERT_TRUE(whole_ok) << ::testing::PrintToString(bytes) << " piece " << piece;
+        ASSERT_EQ(ReadFile(dir / "out.obj"), whole) << ::testing::PrintToString(bytes) << " piece "
+                                                   << piece;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 800);
+}
+
+TEST(StreamingWriter, HugeLinesUseBoundedMemory) {
+  ScratchDir dir;
+  FakePlatform fake;
+  // Three lines of 80 MB each, longer than the reader ever holds: a comment,
+  // a single token without any space, and a vertex line with a long tail.
+  {
+    std::ofstream out(dir / "big.obj", std::ios::binary);
+    const std::string block(1 << 20, 'x');
+    out << "# ";
+    for (int i = 0; i < 80; ++i) out << block << ' ';
+    out << "\n";
+    for (int i = 0; i < 80; ++i) out << block;
+    out << "\nv 1 2 3";
+    for (int i = 0; i < 80; ++i) out << ' ' << block;
+    out << "\n";
+  }
+  ASSERT_TRUE(obj::TransformObjFile(dir / "big.obj", dir / "out.obj", IdentityMatrix4()));
+  io::InputFile in;
+  ASSERT_TRUE(in.Open(dir / "out.obj"));
+  obj::LineReader reader(in, 1 << 20, 1 << 20);
+  std::string_view piece;
+  std::vector<std::size_t> lengths;
+  std::string third_start;
+  std::size_t length = 0;
+  while (reader.Next(piece)) {
+    if (reader.starts_line() && reader.line_number() == 3) third_start = std::string(piece.substr(0, 29));
+    length += piece.size();
+    if (!reader.continues()) {
+      lengths.push_back(length);
+      length = 0;
+    }
+  }
+  const std::size_t mb = 1 << 20;
+  // The input ended with a line feed, so the output has one more, empty, line.
+  EXPECT_EQ(lengths, (std::vector<std::size_t>{2 + 80 * (mb + 1), 80 * mb + 1,
+                                                29 + 80 * (mb + 1), 0, 0}));
+  EXPECT_EQ(third_start, "v 1.000000 2.000000 3.000000 ");
+  std::vector<Vector3> v;
+  ASSERT_TRUE(obj::LoadObjVertices(dir / "big.obj", v));
+  EXPECT_EQ(v, std::vector<Vector3>{Vector3(1, 2, 3)});
 }
 
 }  // namespace

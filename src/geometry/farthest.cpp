@@ -19,7 +19,9 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // round-to-nearest, so larger |dx|, |dy|, |dz| can never give a smaller sum:
 // evaluated on the widest per-axis gaps of two boxes it bounds every computed
 // distance between them exactly, with no rounding margin needed.
-inline double SumOfSquares(double dx, double dy, double dz) { return (dx * dx + dy * dy) + dz * dz; }
+inline double SumOfSquares(double dx, double dy, double dz) {
+  return (dx * dx + dy * dy) + dz * dz;
+}
 
 // Below this the double loop is as fast as building anything.
 constexpr std::size_t kLiteralBelow = 48;
@@ -260,26 +262,6 @@ class PairSearch {
     }
   }
 
-  Index Survivors(const Node& leaf, const Node& other, Index* out) const {
-    Index count = 0;
-    for (Index i = leaf.begin; i < leaf.end; ++i) {
-      const Point& a = points_[i];
-      double at[3];
-      for (int k = 0; k < 3; ++k) at[k] = a.p[k];
-      if (BoxBound(at, at, other.lo, other.hi) < best_.d) continue;
-      if (par_.enabled) {
-        double centred[3];
-        for (int k = 0; k < 3; ++k) centred[k] = a.p[k] - par_.centre[k];
-        const double r2 = SumOfSquares(centred[0], centred[1], centred[2]);
-        if (par_.BoxPairBound(centred, centred, r2, other.clo, other.chi, other.r2) < best_.d) {
-          continue;
-        }
-      }
-      out[count++] = i;
-    }
-    return count;
-  }
-
   void Offer(const Point& a, const Point& b) {
     const double d = SumOfSquares(b.p[0] - a.p[0], b.p[1] - a.p[1], b.p[2] - a.p[2]);
     best_.OfferUnordered(d, a.index, b.index);
@@ -405,9 +387,11 @@ struct Survey {
   std::size_t usable = 0;
   std::size_t first = 0;  // first usable vertex
   bool finite = true;
+  // On an axis that is +inf (or -inf) everywhere, one side never moves off
+  // its start, which is then already the right value.
   double lo[3] = {kInf, kInf, kInf};
   double hi[3] = {-kInf, -kInf, -kInf};
-  std::vector<std::size_t> extremes;
+  std::vector<std::size_t> extremes;  // first vertices reaching lo and hi
 
   explicit Survey(const std::vector<Vector3>& v) {
     const std::size_t n = v.size();
@@ -429,8 +413,6 @@ struct Survey {
         }
       }
     }
-    // An axis whose values are all +inf (or all -inf) never moves one side of
-    // the box off its start, which then already holds the right value.
     for (int k = 0; k < 3; ++k) {
       if (argLo[k] < n) extremes.push_back(argLo[k]);
       if (argHi[k] < n) extremes.push_back(argHi[k]);
@@ -450,9 +432,9 @@ void SeedBestPair(const std::vector<Vector3>& v, const Survey& survey, BestPair&
       OfferVertices(v, survey.extremes[i], survey.extremes[j], best);
     }
   }
-  // "Farthest from the current end" a few times: this walks towards a double
-  // normal, the usual neighbourhood of the diameter, and beats seeding from
-  // extremes along more directions at equal cost.
+  // "Farthest from the current end" a few times walks towards a double
+  // normal, the usual neighbourhood of the diameter; on every shape tried it
+  // gives a tighter start than extremes along more directions, and costs less.
   std::vector<Index> scanned{static_cast<Index>(survey.first)};
   for (int round = 0; round < 3; ++round) {
     Index next = best.a;
@@ -461,6 +443,45 @@ void SeedBestPair(const std::vector<Vector3>& v, const Survey& survey, BestPair&
     scanned.push_back(next);
     ScanRow(v, next, best);
   }
+}
+
+// Keys (Morton code << 32 | vertex index) of the vertices that could still
+// reach distance `best` with some other vertex: on most meshes only the far
+// ends of the shape. Also sets up the parallelogram bound.
+std::vector<std::uint64_t> Candidates(const std::vector<Vector3>& v, const Survey& survey,
+                                      double best, Parallelogram& par) {
+  par.enabled = survey.finite;
+  for (int k = 0; k < 3; ++k) {
+    par.centre[k] = survey.lo[k] + 0.5 * (survey.hi[k] - survey.lo[k]);
+    par.enabled = par.enabled && survey.hi[k] - survey.lo[k] <= kMaxExtent;
+  }
+  // The box test comes first; the radius test needs the largest radius of
+  // the vertices that pass it.
+  const CellGrid grid(survey.lo, survey.hi);
+  std::vector<std::uint64_t> keys;
+  std::vector<double> radius2;
+  keys.reserve(survey.usable);
+  if (par.enabled) radius2.reserve(survey.usable);
+  double maxR2 = 0.0;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const double at[3] = {v[i].x(), v[i].y(), v[i].z()};
+    if (std::isnan(at[0]) || std::isnan(at[1]) || std::isnan(at[2])) continue;
+    if (BoxBound(at, at, survey.lo, survey.hi) < best) continue;
+    keys.push_back((static_cast<std::uint64_t>(grid.Code(at)) << 32) | i);
+    if (par.enabled) {
+      radius2.push_back(par.Radius2(at));
+      maxR2 = std::max(maxR2, radius2.back());
+    }
+  }
+  par.enabled = par.enabled && maxR2 >= kMinRadius2;
+  if (!par.enabled) return keys;
+  par.absoluteSlack = kRelativeSlack * maxR2;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (!(par.Bound(radius2[i], maxR2, 0.0) < best)) keys[kept++] = keys[i];
+  }
+  keys.resize(kept);
+  return keys;
 }
 
 // C: the first vertex other than A and B with the largest positive area.
@@ -520,41 +541,7 @@ ReferenceIndices FarthestPointExhaustive(const std::vector<Vector3>& v) {
     SeedBestPair(v, survey, best);
 
     Parallelogram par;
-    par.enabled = survey.finite;
-    for (int k = 0; k < 3; ++k) {
-      par.centre[k] = survey.lo[k] + 0.5 * (survey.hi[k] - survey.lo[k]);
-      par.enabled = par.enabled && survey.hi[k] - survey.lo[k] <= kMaxExtent;
-    }
-    // Only vertices that could still reach the best distance with some other
-    // one enter the search: on most meshes the far ends of the shape. The box
-    // test comes first; the radius test needs the largest radius of all.
-    const CellGrid grid(survey.lo, survey.hi);
-    std::vector<std::uint64_t> keys;
-    std::vector<double> radius2;
-    keys.reserve(survey.usable);
-    if (par.enabled) radius2.reserve(survey.usable);
-    double maxR2 = 0.0;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-      const double at[3] = {v[i].x(), v[i].y(), v[i].z()};
-      if (std::isnan(at[0]) || std::isnan(at[1]) || std::isnan(at[2])) continue;
-      if (BoxBound(at, at, survey.lo, survey.hi) < best.d) continue;
-      keys.push_back((static_cast<std::uint64_t>(grid.Code(at)) << 32) | i);
-      if (par.enabled) {
-        radius2.push_back(par.Radius2(at));
-        maxR2 = std::max(maxR2, radius2.back());
-      }
-    }
-    if (par.enabled) {
-      par.enabled = maxR2 >= kMinRadius2;
-      par.absoluteSlack = kRelativeSlack * maxR2;
-    }
-    if (par.enabled) {
-      std::size_t kept = 0;
-      for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (!(par.Bound(radius2[i], maxR2, 0.0) < best.d)) keys[kept++] = keys[i];
-      }
-      keys.resize(kept);
-    }
+    std::vector<std::uint64_t> keys = Candidates(v, survey, best.d, par);
     if (keys.size() >= 2) {
       RadixSortByCode(keys);
       PairSearch search(v, keys, par, best);

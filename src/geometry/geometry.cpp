@@ -13,4 +13,11 @@ Matrix4 IdentityMatrix4() {
   return m;
 }
 
+Vector3 TransformPoint(const Matrix4& m, const Vector3& p) {
+  const auto& a = m.matrix();
+  return Vector3(((a(0, 0) * p.x() + a(0, 1) * p.y()) + a(0, 2) * p.z()) + a(0, 3),
+                 ((a(1, 0) * p.x() + a(1, 1) * p.y()) + a(1, 2) * p.z()) + a(1, 3),
+                 ((a(2, 0) * p.x() + a(2, 1) * p.y()) + a(2, 2) * p.z()) + a(2, 3));
+}
+
 }  // namespace korvane

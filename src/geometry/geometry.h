@@ -21,12 +21,8 @@ int CalcRotationSign(const Vector3& a, const Vector3& b, const Vector3& n);
 Matrix4 IdentityMatrix4();
 
 // Image of p under m: rows 0 to 2 of m * (p, 1), summed left to right as
-// ((m00*x + m01*y) + m02*z) + m03.
-inline Vector3 TransformPoint(const Matrix4& m, const Vector3& p) {
-  const auto& a = m.matrix();
-  return Vector3(((a(0, 0) * p.x() + a(0, 1) * p.y()) + a(0, 2) * p.z()) + a(0, 3),
-                 ((a(1, 0) * p.x() + a(1, 1) * p.y()) + a(1, 2) * p.z()) + a(1, 3),
-                 ((a(2, 0) * p.x() + a(2, 1) * p.y()) + a(2, 2) * p.z()) + a(2, 3));
-}
+// ((m00*x + m01*y) + m02*z) + m03. Compiled once, out of line, so every caller
+// gets the same bits (NaN signs included) however it was optimised.
+Vector3 TransformPoint(const Matrix4& m, const Vector3& p);
 
 }  // namespace korvane

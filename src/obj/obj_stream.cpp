@@ -1,5 +1,6 @@
 #include "obj/obj_stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "obj/obj_line.h"
@@ -9,7 +10,8 @@
 
 namespace korvane::obj {
 
-LineReader::LineReader(io::InputFile& in, std::size_t block) : in_(in), buffer_(block) {}
+LineReader::LineReader(io::InputFile& in, std::size_t block, std::size_t max_piece)
+    : in_(in), buffer_(block), max_piece_(max_piece < block ? block : max_piece) {}
 
 bool LineReader::Refill() {
   // Keep the unfinished line, move it to the front, and read behind it.
@@ -25,7 +27,13 @@ bool LineReader::Refill() {
   return got != 0;
 }
 
-bool LineReader::Next(std::string_view& line) {
+void LineReader::Begin(bool continues) {
+  starts_line_ = !continues_;
+  if (starts_line_) ++line_number_;
+  continues_ = continues;
+}
+
+bool LineReader::Next(std::string_view& piece) {
   for (;;) {
     const char* base = buffer_.data();
     const void* lf = scan_ < end_ ? std::memchr(base + scan_, '\n', end_ - scan_) : nullptr;
@@ -33,20 +41,38 @@ bool LineReader::Next(std::string_view& line) {
       const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - base);
       std::size_t stop = at;
       if (stop > pos_ && base[stop - 1] == '\r') --stop;
-      line = std::string_view(base + pos_, stop - pos_);
+      piece = std::string_view(base + pos_, stop - pos_);
       pos_ = scan_ = at + 1;
-      ++line_number_;
+      Begin(false);
       return true;
     }
     scan_ = end_;
+    if (!eof_ && end_ - pos_ >= max_piece_) {
+      // Too long to hold: hand out what we have, cut after the last space so
+      // that tokens stay whole where possible. A carriage return stays behind
+      // in case a line feed follows it.
+      std::size_t cut = end_;
+      if (base[cut - 1] == '\r') --cut;
+      for (std::size_t i = cut; i > pos_; --i) {
+        if (base[i - 1] == ' ') {
+          cut = i;
+          break;
+        }
+      }
+      if (cut == pos_) cut = end_;
+      piece = std::string_view(base + pos_, cut - pos_);
+      pos_ = cut;
+      Begin(true);
+      return true;
+    }
     if (!eof_ && !Refill()) eof_ = true;
     if (eof_) {
       if (done_) return false;
       // The text after the last line feed is a line even when empty.
       done_ = true;
-      line = std::string_view(buffer_.data() + pos_, end_ - pos_);
+      piece = std::string_view(buffer_.data() + pos_, end_ - pos_);
       pos_ = scan_ = end_;
-      ++line_number_;
+      Begin(false);
       return true;
     }
   }
@@ -90,8 +116,33 @@ std::size_t LeadingTokens(std::string_view line, std::string_view* tokens, std::
   return n;
 }
 
-bool StartsVertexLine(std::string_view* tokens, std::size_t n) {
-  return n > 0 && IsVertexKeyword(tokens[0]);
+// How the start of a line (or of its first piece) reads.
+struct LineStart {
+  std::string_view tokens[4];
+  std::size_t count = 0;
+  std::size_t rest = 0;  // where the text after tokens[count - 1] starts
+  bool keyword_open = false;  // the first token may go on in the next piece
+  bool vertex = false;
+  VertexRead read;
+  bool too_long = false;  // a vertex line whose coordinates run past the piece
+};
+
+LineStart ReadLineStart(std::string_view piece, bool last_piece) {
+  LineStart s;
+  s.count = LeadingTokens(piece, s.tokens, 4, s.rest);
+  if (s.count == 0) return s;
+  const auto keyword_end =
+      static_cast<std::size_t>(s.tokens[0].data() - piece.data()) + s.tokens[0].size();
+  s.keyword_open = !last_piece && keyword_end == piece.size();
+  if (s.keyword_open || !IsVertexKeyword(s.tokens[0])) return s;
+  s.vertex = true;
+  // In a piece of a longer line the fourth token is whole only if a space follows it.
+  if (!last_piece && (s.count < 4 || s.rest == piece.size())) {
+    s.too_long = true;
+    return s;
+  }
+  s.read = ReadVertex(s.tokens + 1, s.count - 1);
+  return s;
 }
 
 // Output target for text built in memory, with the writer's interface.
@@ -111,72 +162,164 @@ class StringSink {
   std::size_t used_ = 0;
 };
 
-// Writes one line as the document writes it. Returns the conversion status of
-// a vertex line (ok for every other line).
+// Reads lines, also when they arrive in pieces, and tells `Handler` about
+// them: Vertex(position) for a vertex line, then (when Handler::kTokens)
+// Token(bytes) and TokenEnd() for the other tokens, and LineEnd(). A token is
+// ended once it is known to be complete.
+template <class Handler>
+class LineScanner {
+ public:
+  explicit LineScanner(Handler& h) : h_(h) {}
+
+  // False (nothing told) when a vertex line cannot be read; `start` says why.
+  bool Scan(std::string_view piece, bool first, bool last, LineStart& start) {
+    if (first) {
+      seen_token_ = false;
+      open_token_ = false;
+      held_.clear();
+    }
+    std::size_t from = 0;
+    if (!seen_token_) {
+      std::string_view text = piece;
+      if (!held_.empty()) {
+        held_.append(piece.data(), piece.size());
+        text = held_;
+      }
+      start = ReadLineStart(text, last);
+      if (start.keyword_open && start.tokens[0].size() == 1) {
+        // Perhaps a "v", perhaps the start of a longer word: wait for more.
+        if (held_.empty()) held_.assign(text.data(), text.size());
+        return true;
+      }
+      seen_token_ = start.count > 0;
+      if (start.vertex) {
+        if (start.too_long || start.read.status != text::ParseStatus::ok) return false;
+        h_.Vertex(start.read.position);
+        from = start.rest;
+      }
+      if constexpr (Handler::kTokens) Tokens(text.substr(from), last);
+      held_.clear();
+    } else if constexpr (Handler::kTokens) {
+      if (open_token_) {
+        // The token cut at the end of the last piece goes on here.
+        while (from < piece.size() && piece[from] != ' ') ++from;
+        h_.Token(piece.substr(0, from));
+        if (from < piece.size() || last) {
+          h_.TokenEnd();
+          open_token_ = false;
+        }
+      }
+      Tokens(piece.substr(from), last);
+    }
+    if (last) h_.LineEnd();
+    return true;
+  }
+
+ private:
+  void Tokens(std::string_view text, bool last) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+      while (p != end && *p == ' ') ++p;
+      if (p == end) break;
+      const char* start = p;
+      const void* sp = std::memchr(p, ' ', static_cast<std::size_t>(end - p));
+      p = sp != nullptr ? static_cast<const char*>(sp) : end;
+      h_.Token(std::string_view(start, static_cast<std::size_t>(p - start)));
+      if (p != end || last) {
+        h_.TokenEnd();
+      } else {
+        open_token_ = true;
+      }
+    }
+  }
+
+  Handler& h_;
+  std::string held_;
+  bool open_token_ = false;
+  bool seen_token_ = false;
+};
+
+// Writes lines as the document writes them.
 template <class Sink>
-text::ParseStatus WriteLine(std::string_view line, const Matrix4& m, std::string_view newline,
-                            Sink& out) {
-  std::string_view tokens[4];
-  std::size_t rest = 0;
-  const std::size_t n = LeadingTokens(line, tokens, 4, rest);
-  std::size_t first_copied = 0;
-  if (StartsVertexLine(tokens, n)) {
-    const VertexRead v = ReadVertex(tokens + 1, n - 1);
-    if (v.status != text::ParseStatus::ok) return v.status;
-    const Vector3 p = TransformPoint(m, v.position);
-    char* w = out.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
+class LineWriter {
+ public:
+  static constexpr bool kTokens = true;
+  LineWriter(const Matrix4& m, std::string_view newline, Sink& out)
+      : m_(m), newline_(newline), out_(out) {}
+
+  void Vertex(const Vector3& position) {
+    const Vector3 p = TransformPoint(m_, position);
+    char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
     *w++ = 'v';
     *w++ = ' ';
     for (int k = 0; k < 3; ++k) {
       w = text::FormatFixed6(w, p[k]);
       *w++ = ' ';
     }
-    out.Advance(w);
-    first_copied = 4;
+    out_.Advance(w);
   }
-  for (std::size_t k = first_copied; k < n; ++k) {
-    out.Write(tokens[k]);
-    out.Write(" ");
+  void Token(std::string_view bytes) { out_.Write(bytes); }
+  void TokenEnd() { out_.Write(" "); }
+  void LineEnd() { out_.Write(newline_); }
+
+ private:
+  const Matrix4& m_;
+  std::string_view newline_;
+  Sink& out_;
+};
+
+// Collects vertex positions and ignores everything else.
+struct VertexCollector {
+  static constexpr bool kTokens = false;
+  std::vector<Vector3>& out;
+  void Vertex(const Vector3& p) { out.push_back(p); }
+  void Token(std::string_view) {}
+  void TokenEnd() {}
+  void LineEnd() {}
+};
+
+[[noreturn]] void ThrowUnreadable(const LineStart& start, const std::string& path,
+                                  std::uint64_t line_number) {
+  if (!start.too_long) ThrowConversionError(start.read.status, path, line_number);
+  throw Error(Error::Kind::invalid_number, platform::Message()
+                                               .Host(path)
+                                               .Own(" line ")
+                                               .Own(std::to_string(line_number))
+                                               .Own(": a vertex line too long to read"));
+}
+
+template <class Handler>
+void ScanFile(io::InputFile& in, const std::string& path, Handler& handler, std::size_t max_piece) {
+  LineScanner<Handler> scanner(handler);
+  LineReader reader(in, std::min(std::size_t{1} << 20, max_piece), max_piece);
+  std::string_view piece;
+  LineStart start;
+  while (reader.Next(piece)) {
+    if (!scanner.Scan(piece, reader.starts_line(), !reader.continues(), start)) {
+      ThrowUnreadable(start, path, reader.line_number());
+    }
   }
-  // Tokens beyond the first four are copied as they come.
-  ForEachToken(line.substr(rest), [&](std::string_view t) {
-    out.Write(t);
-    out.Write(" ");
-  });
-  out.Write(newline);
-  return text::ParseStatus::ok;
 }
 
 }  // namespace
 
-bool LoadObjVertices(const std::string& path, std::vector<Vector3>& out) {
+bool LoadObjVertices(const std::string& path, std::vector<Vector3>& out, std::size_t max_piece) {
   out.clear();
   io::InputFile in;
   if (!OpenObj(in, path)) return false;
-  LineReader reader(in);
-  std::string_view line;
-  std::string_view tokens[4];
-  while (reader.Next(line)) {
-    std::size_t rest = 0;
-    const std::size_t n = LeadingTokens(line, tokens, 4, rest);
-    if (!StartsVertexLine(tokens, n)) continue;
-    const VertexRead v = ReadVertex(tokens + 1, n - 1);
-    if (v.status != text::ParseStatus::ok) ThrowConversionError(v.status, path, reader.line_number());
-    out.push_back(v.position);
-  }
+  VertexCollector collector{out};
+  ScanFile(in, path, collector, max_piece);
   return true;
 }
 
-bool TransformObjFile(const std::string& input, const std::string& output, const Matrix4& m) {
+bool TransformObjFile(const std::string& input, const std::string& output, const Matrix4& m,
+                      std::size_t max_piece) {
   io::InputFile in;
   if (!OpenObj(in, input)) return false;
   io::AtomicOutput out(output);
-  LineReader reader(in);
-  std::string_view line;
-  while (reader.Next(line)) {
-    const text::ParseStatus s = WriteLine(line, m, platform::kNewline, out);
-    if (s != text::ParseStatus::ok) ThrowConversionError(s, input, reader.line_number());
-  }
+  LineWriter<io::AtomicOutput> writer(m, platform::kNewline, out);
+  ScanFile(in, input, writer, max_piece);
   out.Commit();
   return true;
 }
@@ -185,9 +328,11 @@ std::string TransformObjText(std::string_view text, const Matrix4& m, std::strin
                              const std::string& source_name) {
   std::string result;
   StringSink sink(result);
+  LineWriter<StringSink> writer(m, newline, sink);
+  LineScanner<LineWriter<StringSink>> scanner(writer);
+  LineStart start;
   ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
-    const text::ParseStatus s = WriteLine(line, m, newline, sink);
-    if (s != text::ParseStatus::ok) ThrowConversionError(s, source_name, number);
+    if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, source_name, number);
   });
   return result;
 }

@@ -6,6 +6,7 @@
 
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -29,6 +30,48 @@ std::wstring Widen(const Message& message) {
   return out;
 }
 
+// Callers report strerror(errno) after a failed file call, and Win32 calls
+// leave errno alone: without this the reason shown would be whatever an
+// earlier C library call (the host's, even) left behind.
+void SetErrnoFromLastError() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      errno = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      errno = EACCES;
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      errno = EEXIST;
+      break;
+    case ERROR_NOT_SAME_DEVICE:
+      errno = EXDEV;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      errno = ENOSPC;
+      break;
+    case ERROR_WRITE_PROTECT:
+      errno = EROFS;
+      break;
+    case ERROR_FILENAME_EXCED_RANGE:
+      errno = ENAMETOOLONG;
+      break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      errno = ENOMEM;
+      break;
+    default:
+      errno = EIO;
+      break;
+  }
+}
+
 class Win32Platform final : public Platform {
  public:
   void ShowMessage(const Message& caption, const Message& text) override {
@@ -44,6 +87,13 @@ class Win32Platform final : public Platform {
     if (CopyFileA(from.c_str(), tmp.c_str(), FALSE) == FALSE) {
       DeleteFileA(tmp.c_str());
       return false;
+    }
+    // CopyFileA carries the attributes over: a read-only source would give a
+    // destination the next command could not replace (nor this temporary
+    // file be deleted should the rename fail).
+    const DWORD attrs = GetFileAttributesA(tmp.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetFileAttributesA(tmp.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
     if (!RenameReplacing(tmp, to)) {
       DeleteFileA(tmp.c_str());
@@ -105,8 +155,12 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+      FALSE) {
+    return true;
+  }
+  SetErrnoFromLastError();
+  return false;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -116,6 +170,10 @@ bool IsDirectory(const std::string& path) {
 
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+bool RemoveFile(const std::string& path) {
+  if (DeleteFileA(path.c_str()) != FALSE) return true;
+  SetErrnoFromLastError();
+  return false;
+}
 
 }  // namespace korvane::platform

@@ -3,6 +3,7 @@
 // box that leaves the process running and applied.obj as it should be.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -232,20 +233,26 @@ TEST_F(ApplyMatrixTest, BadNumberIsReportedWithFileAndLine) {
   EXPECT_EQ(Applied(), std::string(kMotionApplied));
 }
 
-// Windows refuses to replace a read-only file: the box says so and the old
-// file stays, with no temporary file left beside it.
-TEST_F(ApplyMatrixTest, ReadOnlyAppliedIsReportedAndKept) {
+// A directory where applied.obj should be cannot be replaced by a file: the
+// box names it, the directory stays as it was, and no temporary file is left.
+TEST_F(ApplyMatrixTest, AppliedThatCannotBeReplacedIsReportedAndKept) {
   WriteBytes(At("active.matrix"), kMotion);
-  WriteBytes(At("applied.obj"), kSentinel);
-  ASSERT_NE(SetFileAttributesA(At("applied.obj").c_str(), FILE_ATTRIBUTE_READONLY), FALSE);
+  const std::string blocker = scratch_.MakeSubdir("applied.obj");
+  WriteBytes(blocker + "inside.txt", "kept");
+  // The host's last failed C call left errno set (this program shares the
+  // DLL's C runtime); the box must not give that as the reason.
+  errno = ENOENT;
   const SeenWindow box = RunExpectingBox("ApplyMatrix", "", 1.0);
   EXPECT_EQ(box.caption, L"ApplyMatrix");
   EXPECT_TRUE(Contains(box.text, At("applied.obj"))) << Describe({box});
-  EXPECT_EQ(Applied(), std::string(kSentinel));
+  EXPECT_FALSE(Contains(box.text, std::strerror(ENOENT))) << Describe({box});
+  EXPECT_EQ(ReadBytes(blocker + "inside.txt"), "kept");
+  EXPECT_EQ(ListDirectory(blocker), std::vector<std::string>{"inside.txt"});
   ExpectOnlyFiles({"active.matrix", "applied.obj", "target.obj"});
 
-  // Writable again, the same call succeeds.
-  ASSERT_NE(SetFileAttributesA(At("applied.obj").c_str(), FILE_ATTRIBUTE_NORMAL), FALSE);
+  // With the way clear, the same call succeeds.
+  DeleteFileA((blocker + "inside.txt").c_str());
+  ASSERT_NE(RemoveDirectoryA(At("applied.obj").c_str()), FALSE);
   RunQuietly("ApplyMatrix", "", 1.0);
   EXPECT_EQ(Applied(), std::string(kMotionApplied));
 }

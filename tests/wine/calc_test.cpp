@@ -66,7 +66,9 @@ std::vector<double> ParseMatrixFile(const std::string& bytes) {
     EXPECT_EQ(line.size(), length) << bytes;
     if (line.size() != length) return {};
     for (std::size_t j = 0; j < 4; ++j) {
-      if (j < 3) EXPECT_EQ(line[j * (width + 1) + width], ' ') << bytes;
+      if (j < 3) {
+        EXPECT_EQ(line[j * (width + 1) + width], ' ') << bytes;
+      }
       const std::string field = line.substr(j * (width + 1), width);
       const std::size_t start = field.find_first_not_of(' ');
       if (start == std::string::npos || field.find(' ', start) != std::string::npos) {

@@ -234,6 +234,9 @@ std::vector<std::string> ListDirectory(const std::string& dir) {
 
 ScratchDir::ScratchDir() {
   static int counter = 0;
+  previous_cwd_.resize(GetCurrentDirectoryW(0, nullptr));
+  previous_cwd_.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous_cwd_.size()),
+                                            previous_cwd_.data()));
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
   std::wstring base(temp, n);
@@ -249,7 +252,13 @@ ScratchDir::ScratchDir() {
   if (Widen(path_) != dir) ADD_FAILURE() << "temp path not representable in ANSI: " << Utf8(dir);
 }
 
-ScratchDir::~ScratchDir() { RemoveTree(Widen(path_)); }
+ScratchDir::~ScratchDir() {
+  SetCurrentDirectoryW(previous_cwd_.c_str());
+  RemoveTree(Widen(path_));
+  if (GetFileAttributesW(Widen(path_).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    ADD_FAILURE() << "could not remove " << path_;
+  }
+}
 
 std::string ScratchDir::MakeSubdir(const std::string& name) const {
   const std::string dir = path_ + name;

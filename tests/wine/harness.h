@@ -43,7 +43,10 @@ bool Exists(const std::string& path);
 std::vector<std::string> ListDirectory(const std::string& dir);
 
 // A fresh directory under the Windows temp directory, removed with everything
-// in it when the object goes away. Path() ends with a backslash.
+// in it when the object goes away. Path() ends with a backslash. The file
+// dialogs move the process's current directory to where they were answered,
+// which would keep the directory from being removed: the current directory
+// is put back first.
 class ScratchDir {
  public:
   ScratchDir();
@@ -58,6 +61,7 @@ class ScratchDir {
 
  private:
   std::string path_;
+  std::wstring previous_cwd_;
 };
 
 // A window the watcher met while a command ran.
@@ -100,7 +104,7 @@ class WindowWatcher {
 
   std::deque<DialogAnswer> answers_;
   std::vector<SeenWindow> seen_;
-  std::vector<std::pair<HWND, DWORD>> answered_;  // window, tick when answered
+  std::vector<std::pair<HWND, ULONGLONG>> answered_;  // window, tick when answered
   std::mutex mutex_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> timed_out_{false};

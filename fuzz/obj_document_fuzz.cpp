@@ -1,0 +1,312 @@
+// Any bytes as an OBJ file, read by every path the library has: the document
+// (LoadText + ToString), the in-memory stream (TransformObjText), the file
+// stream (LineReader with tiny blocks, LoadObjVertices, TransformObjFile).
+// They must agree on the lines, the vertices, the output text and the error.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "obj/obj_document.h"
+#include "obj/obj_stream.h"
+#include "platform/error.h"
+#include "platform/file_io.h"
+#include "text/messages.h"
+
+namespace {
+
+using korvane::Error;
+using korvane::Matrix4;
+using korvane::ObjDocument;
+using korvane::Vector3;
+using korvane::fuzz::Bits;
+using korvane::fuzz::Show;
+using korvane::platform::Message;
+
+// One private directory per process: replays may run side by side.
+class TempFiles {
+ public:
+  TempFiles() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane_fuzz_XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    dir_ = pattern;
+    input = dir_ + "/in.obj";
+    output = dir_ + "/out.obj";
+  }
+  ~TempFiles() {
+    std::remove(input.c_str());
+    std::remove(output.c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string input;
+  std::string output;
+
+ private:
+  std::string dir_;
+};
+
+TempFiles& Files() {
+  static TempFiles files;
+  return files;
+}
+
+void WriteFile(const std::string& path, std::string_view bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  FUZZ_CHECK(f != nullptr, "cannot create " + path);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  FUZZ_CHECK(std::fclose(f) == 0 && written, "cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string out;
+  FUZZ_CHECK(korvane::io::ReadWholeFile(path, out), "cannot read " + path);
+  return out;
+}
+
+std::uint64_t Fnv1a(std::string_view s) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : s) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  return h;
+}
+
+// The transform of the run, picked by the input's hash so that the text
+// itself stays plain OBJ: 0 identity, 1 a rigid motion, 2 a scale that
+// overflows, 3 one that makes NaN and signed zeros.
+Matrix4 PickMatrix(std::uint64_t choice) {
+  Matrix4 m = korvane::IdentityMatrix4();
+  auto& a = m.matrix();
+  switch (choice) {
+    case 0:
+      break;
+    case 1:
+      a << 0.36, 0.48, -0.8, 1.5,  //
+          -0.8, 0.6, 0.0, -2.25,   //
+          0.48, 0.64, 0.6, 1e-7,   //
+          0.0, 0.0, 0.0, 1.0;
+      break;
+    case 2:
+      a << 1e300, 0.0, 0.0, 0.0,   //
+          0.0, -1e-300, 0.0, 0.0,  //
+          0.0, 0.0, 3.0, 1e308,    //
+          0.0, 0.0, 0.0, 1.0;
+      break;
+    default:
+      a << -0.0, 1.0, 0.0, -0.0,                                    //
+          std::numeric_limits<double>::quiet_NaN(), 1.0, 0.0, 0.0,  //
+          0.0, 0.0, -std::numeric_limits<double>::infinity(), 0.0,  //
+          0.0, 0.0, 0.0, 1.0;
+      break;
+  }
+  return m;
+}
+
+// Lines by the rule itself: split at each LF, one CR right before it dropped,
+// the rest after the last LF (maybe empty) a final line.
+std::vector<std::string_view> ReferenceLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t lf = text.find('\n', pos);
+    if (lf == std::string_view::npos) {
+      lines.push_back(text.substr(pos));
+      return lines;
+    }
+    std::string_view line = text.substr(pos, lf - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    pos = lf + 1;
+  }
+}
+
+// The document and the streams compile the vertex transform separately, and
+// x86 passes on whichever NaN operand the compiler happened to put first, so a
+// vertex mixing NaN signs can print "nan" on one path and "-nan" on the other.
+// KORVANE_FUZZ_IGNORE_NAN_SIGN=1 compares those two paths with NaN signs
+// erased, so that fuzzing goes on finding other faults while that one stands.
+bool IgnoreNanSign() {
+  static const bool ignore = [] {
+    const char* e = std::getenv("KORVANE_FUZZ_IGNORE_NAN_SIGN");
+    return e != nullptr && std::string_view(e) == "1";
+  }();
+  return ignore;
+}
+
+std::string Comparable(std::string s) {
+  if (!IgnoreNanSign()) return s;
+  for (std::size_t at = s.find("-nan"); at != std::string::npos; at = s.find("-nan", at)) {
+    s.erase(at, 1);
+  }
+  return s;
+}
+
+bool IsVertexLine(std::string_view line) {
+  const std::size_t b = line.find_first_not_of(' ');
+  if (b == std::string_view::npos) return false;
+  const std::size_t e = line.find(' ', b);
+  return line.substr(b, e == std::string_view::npos ? e : e - b) == "v";
+}
+
+std::string ShowMessage(const Message& m) {
+  std::string out;
+  for (const Message::Piece& p : m.pieces()) {
+    out += (p.encoding == Message::Encoding::cp932 ? "own:" : "host:") + Show(p.bytes) + " ";
+  }
+  return out;
+}
+
+bool SameError(const Error& a, const Error& b) {
+  if (a.kind() != b.kind() || a.message().pieces().size() != b.message().pieces().size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.message().pieces().size(); ++i) {
+    const Message::Piece& p = a.message().pieces()[i];
+    const Message::Piece& q = b.message().pieces()[i];
+    if (p.bytes != q.bytes || p.encoding != q.encoding) return false;
+  }
+  return true;
+}
+
+// Runs `f`, returning the korvane::Error it raised, if any.
+template <class F>
+std::optional<Error> Capture(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input = korvane::fuzz::AsString(data, size);
+  // FNV's low bits depend on the low bits of the bytes only: use the high ones.
+  const std::uint64_t hash = Fnv1a(input) >> 32;
+  const std::uint64_t matrix_choice = hash % 4;
+  const std::size_t block = 1 + static_cast<std::size_t>((hash >> 2) % 16);
+  const Matrix4 m = PickMatrix(matrix_choice);
+  const std::string& name = Files().input;
+  const std::vector<std::string_view> want_lines = ReferenceLines(input);
+
+  const auto line_feeds = static_cast<std::size_t>(std::count(input.begin(), input.end(), '\n'));
+  FUZZ_CHECK(want_lines.size() == line_feeds + 1, Show(input));
+
+  ObjDocument doc;
+  const std::optional<Error> doc_error = Capture([&] { doc.LoadText(input, name); });
+  std::string doc_text;
+  if (!doc_error) {
+    doc.transform = m;
+    doc_text = doc.ToString();
+  }
+
+  // The document keeps the lines up to and including a bad vertex line.
+  FUZZ_CHECK(doc.lines.size() <= want_lines.size(), Show(input));
+  for (std::size_t i = 0; i < doc.lines.size(); ++i) {
+    FUZZ_CHECK(doc.lines[i] == want_lines[i], Show(input) + " line " + std::to_string(i + 1) +
+                                                  ": " + Show(doc.lines[i]) + " instead of " +
+                                                  Show(want_lines[i]));
+  }
+  std::size_t vertex_lines = 0;
+  for (const std::string& line : doc.lines) {
+    if (IsVertexLine(line)) ++vertex_lines;
+  }
+  if (doc_error) {
+    // "<name> line <n>: <stod text>", n being the bad vertex line.
+    const auto& pieces = doc_error->message().pieces();
+    const bool range = doc_error->kind() == Error::Kind::number_out_of_range;
+    FUZZ_CHECK(range || doc_error->kind() == Error::Kind::invalid_number, Show(input));
+    FUZZ_CHECK(pieces.size() == 5 && pieces[0].bytes == name && pieces[1].bytes == " line " &&
+                   pieces[2].bytes == std::to_string(doc.lines.size()) && pieces[3].bytes == ": " &&
+                   pieces[4].bytes ==
+                       (range ? korvane::texts::kStodOutOfRange : korvane::texts::kInvalidStod),
+               Show(input) + " raised " + ShowMessage(doc_error->message()));
+    FUZZ_CHECK(!doc.lines.empty() && IsVertexLine(doc.lines.back()), Show(input));
+    FUZZ_CHECK(doc.vertices.size() + 1 == vertex_lines, Show(input));
+  } else {
+    FUZZ_CHECK(doc.lines.size() == want_lines.size(), Show(input));
+    FUZZ_CHECK(doc.vertices.size() == vertex_lines, Show(input));
+    const auto out_lines =
+        static_cast<std::size_t>(std::count(doc_text.begin(), doc_text.end(), '\n'));
+    FUZZ_CHECK(out_lines == doc.lines.size(), Show(input) + " wrote " + Show(doc_text));
+  }
+
+  // In-memory stream: the same text or the same error.
+  std::string stream_text;
+  const std::optional<Error> stream_error =
+      Capture([&] { stream_text = korvane::obj::TransformObjText(input, m, "\n", name); });
+  FUZZ_CHECK(doc_error.has_value() == stream_error.has_value() &&
+                 (!doc_error || SameError(*doc_error, *stream_error)),
+             Show(input) + "\n  document: " +
+                 (doc_error ? ShowMessage(doc_error->message()) : std::string("no error")) +
+                 "\n  stream:   " +
+                 (stream_error ? ShowMessage(stream_error->message()) : std::string("no error")));
+  if (!doc_error) {
+    FUZZ_CHECK(Comparable(stream_text) == Comparable(doc_text),
+               Show(input) + " (matrix " + std::to_string(matrix_choice) + ")\n  document: " +
+                   Show(doc_text, 400) + "\n  stream:   " + Show(stream_text, 400));
+    std::string crlf;
+    for (const char c : stream_text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    FUZZ_CHECK(korvane::obj::TransformObjText(input, m, "\r\n", name) == crlf, Show(input));
+  }
+
+  // The same bytes from a file, read in blocks far smaller than a line.
+  WriteFile(Files().input, input);
+  {
+    korvane::io::InputFile in;
+    FUZZ_CHECK(in.Open(Files().input), Files().input);
+    korvane::obj::LineReader reader(in, block);
+    std::string_view line;
+    std::size_t count = 0;
+    while (reader.Next(line)) {
+      FUZZ_CHECK(count < want_lines.size() && line == want_lines[count] &&
+                     reader.line_number() == count + 1,
+                 Show(input) + " LineReader line " + std::to_string(count + 1) + ": " + Show(line));
+      ++count;
+    }
+    FUZZ_CHECK(count == want_lines.size(),
+               Show(input) + " LineReader gave " + std::to_string(count) + " lines");
+  }
+
+  std::vector<Vector3> vertices;
+  const std::optional<Error> vertices_error = Capture(
+      [&] { FUZZ_CHECK(korvane::obj::LoadObjVertices(Files().input, vertices), Files().input); });
+  FUZZ_CHECK(doc_error.has_value() == vertices_error.has_value() &&
+                 (!doc_error || SameError(*doc_error, *vertices_error)),
+             Show(input) + " LoadObjVertices disagrees on the error");
+  if (!doc_error) {
+    bool same = vertices.size() == doc.vertices.size();
+    for (std::size_t i = 0; same && i < vertices.size(); ++i) {
+      for (int k = 0; k < 3; ++k) same = same && Bits(vertices[i][k]) == Bits(doc.vertices[i][k]);
+    }
+    FUZZ_CHECK(same, Show(input) + " LoadObjVertices disagrees on the vertices");
+  }
+
+  // The file command replaces its output only when it succeeds.
+  const std::string previous = "previous content\n";
+  WriteFile(Files().output, previous);
+  const std::optional<Error> file_error = Capture([&] {
+    FUZZ_CHECK(korvane::obj::TransformObjFile(Files().input, Files().output, m), Files().input);
+  });
+  FUZZ_CHECK(doc_error.has_value() == file_error.has_value() &&
+                 (!doc_error || SameError(*doc_error, *file_error)),
+             Show(input) + " TransformObjFile disagrees on the error");
+  const std::string written = ReadFile(Files().output);
+  FUZZ_CHECK(written == (doc_error ? previous : stream_text),
+             Show(input) + " TransformObjFile wrote " + Show(written, 400));
+  return 0;
+}
