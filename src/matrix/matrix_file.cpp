@@ -5,11 +5,16 @@
 
 #include "obj/obj_line.h"
 #include "obj/obj_stream.h"
+#include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "text/numbers.h"
 
 namespace korvane {
+
+namespace {
+constexpr std::size_t kMaxMatrixFileBytes = std::size_t{256} << 20;
+}  // namespace
 
 std::string FormatMatrixText(const Matrix4& m, std::string_view newline) {
   char cells[16][text::kMaxGeneralChars];
@@ -42,8 +47,17 @@ void WriteMatrixFile(const std::string& path, const Matrix4& m) {
 }
 
 bool ReadMatrixFile(const std::string& path, std::string& text) {
+  // Only the first four lines count; the cap keeps a runaway device from
+  // taking all memory (a matrix file is some hundred bytes).
   std::string content;
-  if (!io::ReadWholeFile(path, content)) return false;
+  bool complete = true;
+  if (!io::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete)) return false;
+  if (!complete) {
+    throw Error(Error::Kind::io, platform::Message()
+                                     .Host(path)
+                                     .Own(": not a matrix file (more than 256 MiB in its first "
+                                          "four lines)"));
+  }
   text.clear();
   text.reserve(content.size() + 1);
   obj::ForEachTextLine(content, [&](std::string_view line, std::uint64_t) {

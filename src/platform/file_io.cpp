@@ -52,6 +52,30 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   return true;
 }
 
+bool ReadLeadingLines(const std::string& path, std::size_t lines, std::size_t max_bytes,
+                      std::string& out, bool& complete) {
+  InputFile in;
+  if (!in.Open(path)) return false;
+  out.clear();
+  complete = true;
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  std::size_t seen = 0;
+  for (;;) {
+    if (out.size() >= max_bytes) {
+      complete = false;
+      return true;
+    }
+    const std::size_t before = out.size();
+    out.resize(before + kChunk);
+    const std::size_t got = in.Read(out.data() + before, kChunk);
+    out.resize(before + got);
+    if (got == 0) return true;
+    for (std::size_t i = before; i < out.size(); ++i) {
+      if (out[i] == '\n' && ++seen == lines) return true;
+    }
+  }
+}
+
 AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(destination)) {
   const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
   in_place_ = !target.replaceable;

@@ -29,6 +29,13 @@ class InputFile {
 // Reads a whole file; false when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string& out);
 
+// Reads from the start of a file until `lines` line feeds have been read, the
+// end of the file, or `max_bytes`, whichever comes first (a device that never
+// ends cannot exhaust memory); `out` may hold a little more than asked. False
+// when the file cannot be opened. `complete` is false when `max_bytes` stopped it.
+bool ReadLeadingLines(const std::string& path, std::size_t lines, std::size_t max_bytes,
+                      std::string& out, bool& complete);
+
 // Output that replaces its destination only when complete: the bytes go to a
 // temporary file beside the destination, renamed over it by Commit(). Any
 // failure throws korvane::Error naming the destination, and the destination
