@@ -44,9 +44,11 @@ int main(int argc, char** argv) {
   const double mb = bench::Megabytes(bytes);
   std::printf("                      wall       MB/s       CPU\n");
   std::printf("TransformObjFile  %8.3f s  %7.1f  %8.3f s\n", fast.wall, mb / fast.wall, fast.cpu);
-  std::printf("straightforward   %8.3f s  %7.1f  %8.3f s\n", plain.wall, mb / plain.wall, plain.cpu);
+  std::printf("straightforward   %8.3f s  %7.1f  %8.3f s\n", plain.wall, mb / plain.wall,
+              plain.cpu);
   std::printf("speed-up          %8.1fx (wall), %.1fx (CPU); goal >= 10x (CPU): %s\n",
-              plain.wall / fast.wall, plain.cpu / fast.cpu, plain.cpu / fast.cpu >= 10.0 ? "met" : "NOT met");
+              plain.wall / fast.wall, plain.cpu / fast.cpu,
+              plain.cpu / fast.cpu >= 10.0 ? "met" : "NOT met");
   std::printf("output            %s\n", same ? "identical bytes" : "MISMATCH");
   return same ? 0 : 1;
 }

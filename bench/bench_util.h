@@ -76,7 +76,8 @@ class ScratchDir {
  public:
   explicit ScratchDir(const std::string& parent) {
     std::string pattern = parent + "/korvane-bench-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a directory in " + parent);
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw std::runtime_error("cannot create a directory in " + parent);
     path_ = pattern;
   }
   ScratchDir(const ScratchDir&) = delete;
@@ -95,8 +96,9 @@ class ScratchDir {
 // zero coefficients, so every product is really computed.
 inline Matrix4 BenchMotion() {
   Matrix4 m = IdentityMatrix4();
-  m.linear() = 1.5 * Eigen::AngleAxisd(0.5235987755982988, Vector3(1.0, 2.0, 3.0).normalized())
-                         .toRotationMatrix();
+  m.linear() =
+      1.5 *
+      Eigen::AngleAxisd(0.5235987755982988, Vector3(1.0, 2.0, 3.0).normalized()).toRotationMatrix();
   m.translation() = Vector3(12.5, -340.25, 7.0);
   return m;
 }

@@ -31,7 +31,9 @@ class QuietPlatform final : public Platform {
                    const korvane::platform::Message& text) override {
     korvane::platform::Native().ShowMessage(caption, text);
   }
-  bool PathExists(const std::string& path) override { return korvane::platform::Native().PathExists(path); }
+  bool PathExists(const std::string& path) override {
+    return korvane::platform::Native().PathExists(path);
+  }
   bool CopyFileReplacing(const std::string& from, const std::string& to) override {
     return korvane::platform::Native().CopyFileReplacing(from, to);
   }
@@ -64,8 +66,9 @@ void CompareWithLoading(const char* label, const std::string& base, const std::s
   std::printf("%s: %zu and %zu vertices (%s)\n", label, a.size(), b.size(),
               m.same_topology ? "same topology" : "different topology");
   std::printf("  load both       %8.3f s  (CPU %.3f s)\n", load.wall, load.cpu);
-  std::printf("  MeasureMotion   %8.3f s  (CPU %.3f s) = %.2fx loading, CPU %.2fx (goal < 2x CPU: %s)\n",
-              measure.wall, measure.cpu, measure.wall / load.wall, ratio, ratio < 2.0 ? "met" : "NOT met");
+  std::printf(
+      "  MeasureMotion   %8.3f s  (CPU %.3f s) = %.2fx loading, CPU %.2fx (goal < 2x CPU: %s)\n",
+      measure.wall, measure.cpu, measure.wall / load.wall, ratio, ratio < 2.0 ? "met" : "NOT met");
 }
 
 }  // namespace
@@ -107,11 +110,12 @@ int main(int argc, char** argv) {
   ReferenceIndices fast;
   ReferenceIndices literal;
   const double fast_s = bench::BestOf(7, [&] { fast = FarthestPointExhaustive(points); }).wall;
-  const double literal_s = bench::BestOf(1, [&] { literal = FarthestPointExhaustiveLiteral(points); }).wall;
+  const double literal_s =
+      bench::BestOf(1, [&] { literal = FarthestPointExhaustiveLiteral(points); }).wall;
   const bool same = fast.a == literal.a && fast.b == literal.b && fast.c == literal.c;
   std::printf("farthest points, %zu vertices:\n", points.size());
-  std::printf("  FarthestPointExhaustive         %10.3f ms  (%d, %d, %d)\n", 1e3 * fast_s, fast.a, fast.b,
-              fast.c);
+  std::printf("  FarthestPointExhaustive         %10.3f ms  (%d, %d, %d)\n", 1e3 * fast_s, fast.a,
+              fast.b, fast.c);
   std::printf("  FarthestPointExhaustiveLiteral  %10.3f ms  (%d, %d, %d)  speed-up %.0fx, %s\n",
               1e3 * literal_s, literal.a, literal.b, literal.c, literal_s / fast_s,
               same ? "same indices" : "MISMATCH");

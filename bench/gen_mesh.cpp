@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
   std::string header;
   std::getline(in, header);
   std::getline(in, header);
-  std::printf("%s: %s, %.1f MB\n", out.c_str(), (header.size() > 2 ? header.substr(2) : header).c_str(),
+  std::printf("%s: %s, %.1f MB\n", out.c_str(),
+              (header.size() > 2 ? header.substr(2) : header).c_str(),
               korvane::bench::Megabytes(korvane::bench::FileSize(out)));
   return 0;
 }

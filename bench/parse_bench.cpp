@@ -33,8 +33,8 @@ TinyResult LoadWithTiny(const std::string& path, const std::string& dir, bool tr
   std::string err;
   // The generated mesh names a material library that does not exist; that
   // costs a warning only.
-  r.ok = tinyobj::LoadObj(&r.attrib, &r.shapes, &r.materials, &warn, &err, path.c_str(), dir.c_str(),
-                          triangulate);
+  r.ok = tinyobj::LoadObj(&r.attrib, &r.shapes, &r.materials, &warn, &err, path.c_str(),
+                          dir.c_str(), triangulate);
   return r;
 }
 

@@ -82,7 +82,8 @@ Eigen::Affine3d MatrixFromTextStraightforward(const std::string& text, bool inve
   for (std::size_t i = 0; i < 4 && i < lines.size(); ++i) {
     const std::vector<std::string> numbers = SplitAtSpaces(lines[i]);
     for (std::size_t j = 0; j < 4 && j < numbers.size(); ++j) {
-      m.matrix()(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = std::stod(numbers[j]);
+      m.matrix()(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) =
+          std::stod(numbers[j]);
     }
   }
   return inverse ? m.inverse() : m;

@@ -4,10 +4,9 @@
 // stays deliberately simple; only its bytes matter, never its speed.
 #pragma once
 
+#include <Eigen/Geometry>
 #include <string>
 #include <vector>
-
-#include <Eigen/Geometry>
 
 namespace korvane::baseline {
 

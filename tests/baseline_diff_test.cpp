@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -111,21 +112,26 @@ std::string Show(const std::string& s, std::size_t limit = 160) {
     return start >= s.size() ? std::string("<end>") : Show(s.substr(start, lf - start + 1));
   };
   return ::testing::AssertionFailure()
-         << "sizes " << expected.size() << " (baseline) vs " << actual.size() << ", first difference at byte "
-         << at << " on line " << std::count(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(start), '\n') + 1
+         << "sizes " << expected.size() << " (baseline) vs " << actual.size()
+         << ", first difference at byte " << at << " on line "
+         << std::count(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(start),
+                       '\n') +
+                1
          << "\n  baseline: " << line_of(expected) << "\n  library:  " << line_of(actual);
 }
 
 ::testing::AssertionResult SameVertices(const std::vector<Vector3>& expected,
                                         const std::vector<Vector3>& actual) {
   if (expected.size() != actual.size()) {
-    return ::testing::AssertionFailure() << expected.size() << " vertices (baseline) vs " << actual.size();
+    return ::testing::AssertionFailure()
+           << expected.size() << " vertices (baseline) vs " << actual.size();
   }
   for (std::size_t i = 0; i < expected.size(); ++i) {
     for (int k = 0; k < 3; ++k) {
       if (Bits(expected[i][k]) != Bits(actual[i][k])) {
-        return ::testing::AssertionFailure() << "vertex " << i << " coordinate " << k << ": baseline "
-                                             << expected[i][k] << " vs " << actual[i][k];
+        return ::testing::AssertionFailure()
+               << "vertex " << i << " coordinate " << k << ": baseline " << expected[i][k] << " vs "
+               << actual[i][k];
       }
     }
   }
@@ -179,10 +185,14 @@ enum class Outcome { ok, invalid, out_of_range, other };
 
 const char* Name(Outcome o) {
   switch (o) {
-    case Outcome::ok: return "ok";
-    case Outcome::invalid: return "invalid number";
-    case Outcome::out_of_range: return "number out of range";
-    case Outcome::other: return "other failure";
+    case Outcome::ok:
+      return "ok";
+    case Outcome::invalid:
+      return "invalid number";
+    case Outcome::out_of_range:
+      return "number out of range";
+    case Outcome::other:
+      return "other failure";
   }
   return "?";
 }
@@ -248,8 +258,10 @@ TEST(BaselineDiff, GeneratedMeshesUnderEveryMotion) {
     bool uvs;
     bool normals;
   };
-  const Mesh meshes[] = {{1000, 1, true, true},     {1000, 77, false, true},
-                         {25000, 2024, true, false}, {60000, 5, false, false},
+  const Mesh meshes[] = {{1000, 1, true, true},
+                         {1000, 77, false, true},
+                         {25000, 2024, true, false},
+                         {60000, 5, false, false},
                          {200000, 90210, true, true}};
   for (const Mesh& mesh : meshes) {
     gen::MeshOptions options;
@@ -333,7 +345,8 @@ std::vector<Awkward> AwkwardFiles() {
        "v 1e-300 -2.2250738585072014e-308 4e-7\nv 5e-7 -5e-7 4.999999e-7\n"
        "v 0.0000005 0.0000015 0.0000025\nv -1e-9 1e-9 -0.0000004999\n"},
       {"negative zero", "v -0 -0.0 -0e10\nv -0.0000001 0 -0\nv 0 -0 0\n"},
-      {"number spellings", "v +1 .5 5.\nv 1e3 1E-3 0x1p-2\nv 0X1.8P1 -0x.8 +0x10\nv 00012 -000.5 1e+0\n"},
+      {"number spellings",
+       "v +1 .5 5.\nv 1e3 1E-3 0x1p-2\nv 0X1.8P1 -0x.8 +0x10\nv 00012 -000.5 1e+0\n"},
       {"numbers followed by junk", "v 1.5abc 2,5 3e\nv 7x 1e5e5 0x\nv 1.2.3 -4- +5+\n"},
       {"infinities", "v inf -INF Infinity\nv 1e308 -1e308 1e308\n"},
       {"tabs and other white space", "v\t1 2 3\nv 1\t2 3 4\nv \t1 \v2 \f3\n\tv 1 2 3\n"},
@@ -454,15 +467,30 @@ TEST(BaselineDiff, BadCoordinatesFailAlike) {
   const std::string path = dir / "target.obj";
   const std::string out = dir / "applied.obj";
   const char* bad_lines[] = {
-      "v",         "v 1 2",         "v 1",           "v a 2 3",          "v 1 b 3",
-      "v 1 2 c",   "v 1e400 0 0",   "v 0 -1e400 0",  "v 1e-400 0 0",     "v 1 2 1e-310",
-      "v 0x1p-1070 0 0", "v 0x1p-1022 0 0", "v 4.9e-324 0 0", "v nan 0 0", "v 1e999 x 0",
-      "v x 1e999 0", "v 2.2250738585072011e-308 0 0", "v 1 2 \t",
+      "v",
+      "v 1 2",
+      "v 1",
+      "v a 2 3",
+      "v 1 b 3",
+      "v 1 2 c",
+      "v 1e400 0 0",
+      "v 0 -1e400 0",
+      "v 1e-400 0 0",
+      "v 1 2 1e-310",
+      "v 0x1p-1070 0 0",
+      "v 0x1p-1022 0 0",
+      "v 4.9e-324 0 0",
+      "v nan 0 0",
+      "v 1e999 x 0",
+      "v x 1e999 0",
+      "v 2.2250738585072011e-308 0 0",
+      "v 1 2 \t",
   };
   for (const char* bad : bad_lines) {
     SCOPED_TRACE(bad);
     WriteBytes(path, "v 1 2 3\n# before\n" + std::string(bad) + "\r\nv 4 5 6\n");
-    const Outcome expected = RunBaseline([&] { baseline::ApplyStraightforward(path, IdentityMatrix4()); });
+    const Outcome expected =
+        RunBaseline([&] { baseline::ApplyStraightforward(path, IdentityMatrix4()); });
     EXPECT_EQ(expected, RunBaseline([&] { baseline::VerticesStraightforward(path); }));
     WriteBytes(out, "previous result");
     std::string message;
@@ -478,7 +506,8 @@ TEST(BaselineDiff, BadCoordinatesFailAlike) {
       ExpectAllMatchBaseline(dir, path, IdentityMatrix4());
     } else {
       EXPECT_NE(message.find(" line 3: "), std::string::npos) << message;
-      EXPECT_EQ("previous result", ReadBytes(out)) << "a refused replay must leave the output alone";
+      EXPECT_EQ("previous result", ReadBytes(out))
+          << "a refused replay must leave the output alone";
     }
   }
 }
@@ -498,7 +527,8 @@ TEST(BaselineDiff, MatrixFiles) {
       {"as written", written},
       {"CR LF", crlf},
       {"no final line end", written.substr(0, written.size() - 1)},
-      {"extra spaces and numbers", "  2 0  0   5 9 9\n0 2 0 -6  \n 0 0 2 7 8\n0 0 0 1\nignored line 1 2\n"},
+      {"extra spaces and numbers",
+       "  2 0  0   5 9 9\n0 2 0 -6  \n 0 0 2 7 8\n0 0 0 1\nignored line 1 2\n"},
       {"short rows and lines", "0 1\n-1 0 0 3\n"},
       {"empty first line", "\n0 3 0 2\n0 0 3 1\n"},
       {"bottom row ignored", "1 0 0 4\n0 1 0 5\n0 0 1 6\n7 8 9 10\n"},
