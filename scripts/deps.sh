@@ -6,7 +6,7 @@ packages=(
   libeigen3-dev googletest libgtest-dev libfast-float-dev libtinyobjloader-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev locales bc
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <csignal>
+#include <clocale>
+#include <locale>
 #include <fstream>
 #include <random>
 
@@ -270,6 +272,46 @@ TEST_F(ApplyMatrixTest, FullDiskIsReportedNotIgnored) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(ReadFile(dir_ / "applied.obj"), "previous");
   EXPECT_EQ(dir_.Entries().size(), 3u);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// A host that switched its C locale (and the C++ global one) to a decimal
+// comma must not get corrupted meshes or matrices.
+TEST(HostLocale, DecimalCommaChangesNoByte) {
+  ScratchDir dir;
+  FakePlatform fake;
+  SetWorkDir(dir.path());
+  WriteFile(dir / "target.obj", "v 1.5 -2.25 3e-2\n");
+  WriteFile(dir / "m.matrix", "1 0 0 0.5\n0 1 0 0\n0 0 1 0\n");
+  WriteFile(dir / "base.obj", "v 0 0 0\nv 4 0 0\nv 0 3 0\n");
+  WriteFile(dir / "transformed.obj", "v 0.5 0 0\nv 4.5 0 0\nv 0.5 3 0\n");
+  ASSERT_TRUE(Invoke("ApplyMatrix", dir / "m.matrix", 1.0));
+  ASSERT_TRUE(Invoke("CalcMatrix"));
+  const std::string applied = ReadFile(dir / "applied.obj");
+  const std::string active = ReadFile(dir / "active.matrix");
+  EXPECT_EQ(applied, "v 2.000000 -2.250000 0.030000 \n\n");
+
+  testing::CommaCLocale comma;
+  if (comma.name().empty()) GTEST_SKIP() << "no C locale with a decimal comma could be made";
+  const std::locale old = std::locale::global(std::locale(comma.name()));
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  ASSERT_STREQ(probe, "1,5") << "the comma locale is live";
+  std::remove((dir / "applied.obj").c_str());
+  std::remove((dir / "active.matrix").c_str());
+  const bool applied_ok = Invoke("ApplyMatrix", dir / "m.matrix", 1.0);
+  const bool calc_ok = Invoke("CalcMatrix");
+  std::locale::global(old);
+  EXPECT_TRUE(applied_ok);
+  EXPECT_TRUE(calc_ok);
+  EXPECT_EQ(ReadFile(dir / "applied.obj"), applied);
+  EXPECT_EQ(ReadFile(dir / "active.matrix"), active);
+  EXPECT_TRUE(fake.boxes.empty());
 }
 
 }  // namespace

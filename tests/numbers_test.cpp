@@ -1,5 +1,6 @@
 // Differential tests against glibc: strtod and printf in the "C" locale are the
 // reference the number functions must match byte for byte.
+#include "test_support.h"
 #include "text/numbers.h"
 
 #include <gtest/gtest.h>
@@ -629,51 +630,10 @@ TEST(Locale, CppGlobalLocaleWithDecimalCommaChangesNothing) {
   ExpectSameSnapshot(before, during);
 }
 
-// A C locale whose decimal point is a comma: an installed one, or one built
-// with localedef into a temporary directory when the host has none.
-class CommaCLocale {
- public:
-  CommaCLocale() {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-      if (Try(name)) return;
-    }
-    char tmpl[] = "/tmp/korvane_locale_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    dir_ = tmpl;
-    const std::string cmd =
-        "localedef -i de_DE -f UTF-8 '" + dir_ + "/de_DE.UTF-8' >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0) return;
-    setenv("LOCPATH", dir_.c_str(), 1);
-    Try("de_DE.UTF-8");
-  }
-  ~CommaCLocale() {
-    std::setlocale(LC_ALL, "C");
-    if (!dir_.empty()) {
-      unsetenv("LOCPATH");
-      std::error_code ec;
-      std::filesystem::remove_all(dir_, ec);
-    }
-  }
-  const std::string& name() const { return name_; }
-
- private:
-  bool Try(const char* name) {
-    if (std::setlocale(LC_ALL, name) == nullptr) return false;
-    if (std::strcmp(std::localeconv()->decimal_point, ",") != 0) {
-      std::setlocale(LC_ALL, "C");
-      return false;
-    }
-    name_ = name;
-    return true;
-  }
-  std::string dir_;
-  std::string name_;
-};
-
 TEST(Locale, CLocaleWithDecimalCommaChangesNothing) {
   std::setlocale(LC_ALL, "C");
   const Snapshot before = Take();
-  CommaCLocale comma;
+  korvane::testing::CommaCLocale comma;
   if (comma.name().empty()) {
     GTEST_SKIP() << "no C locale with a decimal comma is installed and localedef could not "
                     "build one (install the 'locales' package to run this test)";

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <deque>
 #include <fstream>
 #include <optional>
@@ -110,5 +113,47 @@ inline bool Invoke(const char* name, const std::string& text = {}, double value 
 }
 
 inline void SetWorkDir(const std::string& dir) { WorkDirectory() = dir; }
+
+// A C locale whose decimal point is a comma, made current for the object's
+// lifetime: an installed one, or one built with localedef into a temporary
+// directory when the host has none. name() is empty when neither worked.
+class CommaCLocale {
+ public:
+  CommaCLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+      if (Try(name)) return;
+    }
+    char tmpl[] = "/tmp/korvane_locale_XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) return;
+    dir_ = tmpl;
+    const std::string cmd =
+        "localedef -i de_DE -f UTF-8 '" + dir_ + "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) return;
+    setenv("LOCPATH", dir_.c_str(), 1);
+    Try("de_DE.UTF-8");
+  }
+  ~CommaCLocale() {
+    std::setlocale(LC_ALL, "C");
+    if (!dir_.empty()) {
+      unsetenv("LOCPATH");
+      std::error_code ec;
+      std::filesystem::remove_all(dir_, ec);
+    }
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  bool Try(const char* name) {
+    if (std::setlocale(LC_ALL, name) == nullptr) return false;
+    if (std::strcmp(std::localeconv()->decimal_point, ",") != 0) {
+      std::setlocale(LC_ALL, "C");
+      return false;
+    }
+    name_ = name;
+    return true;
+  }
+  std::string dir_;
+  std::string name_;
+};
 
 }  // namespace korvane::testing
