@@ -169,7 +169,7 @@ class StringSink {
 template <class Handler>
 class LineScanner {
  public:
-  explicit LineScanner(Handler& h) : h_(h) {}
+  LineScanner(Handler& h, std::size_t max_held) : h_(h), max_held_(max_held) {}
 
   // False (nothing told) when a vertex line cannot be read; `start` says why.
   bool Scan(std::string_view piece, bool first, bool last, LineStart& start) {
@@ -186,9 +186,22 @@ class LineScanner {
         text = held_;
       }
       start = ReadLineStart(text, last);
-      if (start.keyword_open && start.tokens[0].size() == 1) {
-        // Perhaps a "v", perhaps the start of a longer word: wait for more.
-        if (held_.empty()) held_.assign(text.data(), text.size());
+      // A one-letter keyword cut at the end of the piece (perhaps a "v"), or
+      // a vertex line whose coordinates are still to come: keep its tokens,
+      // not the spaces between them, and wait for more.
+      if (!last && ((start.keyword_open && start.tokens[0].size() == 1) ||
+                    (start.vertex && start.too_long))) {
+        std::string kept;
+        ForEachToken(text, [&](std::string_view t) {
+          kept.append(t.data(), t.size());
+          kept += ' ';
+        });
+        if (text.back() != ' ') kept.pop_back();  // the last token goes on
+        if (kept.size() > max_held_) {
+          start.too_long = true;
+          return false;
+        }
+        held_.swap(kept);
         return true;
       }
       seen_token_ = start.count > 0;
@@ -235,6 +248,7 @@ class LineScanner {
   }
 
   Handler& h_;
+  std::size_t max_held_;
   std::string held_;
   bool open_token_ = false;
   bool seen_token_ = false;
@@ -291,7 +305,7 @@ struct VertexCollector {
 
 template <class Handler>
 void ScanFile(io::InputFile& in, const std::string& path, Handler& handler, std::size_t max_piece) {
-  LineScanner<Handler> scanner(handler);
+  LineScanner<Handler> scanner(handler, max_piece);
   LineReader reader(in, std::min(std::size_t{1} << 20, max_piece), max_piece);
   std::string_view piece;
   LineStart start;
@@ -329,7 +343,7 @@ std::string TransformObjText(std::string_view text, const Matrix4& m, std::strin
   std::string result;
   StringSink sink(result);
   LineWriter<StringSink> writer(m, newline, sink);
-  LineScanner<LineWriter<StringSink>> scanner(writer);
+  LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   LineStart start;
   ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
     if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, source_name, number);
