@@ -86,7 +86,9 @@ Eigen::Affine3d MatrixFromTextStraightforward(const std::string& text, bool inve
           std::stod(numbers[j]);
     }
   }
-  return inverse ? m.inverse() : m;
+  // The document's transform is the chosen matrix times its identity transform.
+  const Eigen::Affine3d chosen = inverse ? m.inverse() : m;
+  return chosen * Eigen::Affine3d::Identity();
 }
 
 Eigen::Affine3d MatrixStraightforward(const std::string& path, bool inverse) {
