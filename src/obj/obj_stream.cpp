@@ -33,12 +33,44 @@ void LineReader::Begin(bool continues) {
   continues_ = continues;
 }
 
+namespace {
+
+// The first line feed in [p, end), or nullptr. Mesh lines are short, so the
+// first bytes are searched inline, eight at a time (a call to memchr per line
+// costs more than the search); long lines go to memchr.
+const char* FindLineFeed(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  const char* const inline_end = end - p > 128 ? p + 128 : end;
+  for (; inline_end - p >= 8; p += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const std::uint64_t x = w ^ (kOnes * '\n');
+    // The lowest flagged byte is always a true match.
+    const std::uint64_t hits = (x - kOnes) & ~x & kHigh;
+    if (hits != 0) {
+      // Bytes are in memory order on little-endian machines, the only kind
+      // this library is built for.
+      return p + (__builtin_ctzll(hits) >> 3);
+    }
+  }
+  if (p == inline_end && inline_end != end) {
+    return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  }
+  for (; p < end; ++p) {
+    if (*p == '\n') return p;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool LineReader::Next(std::string_view& piece) {
   for (;;) {
     const char* base = buffer_.data();
-    const void* lf = scan_ < end_ ? std::memchr(base + scan_, '\n', end_ - scan_) : nullptr;
+    const char* lf = scan_ < end_ ? FindLineFeed(base + scan_, base + end_) : nullptr;
     if (lf != nullptr) {
-      const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - base);
+      const std::size_t at = static_cast<std::size_t>(lf - base);
       std::size_t stop = at;
       if (stop > pos_ && base[stop - 1] == '\r') --stop;
       piece = std::string_view(base + pos_, stop - pos_);
@@ -107,9 +139,8 @@ std::size_t LeadingTokens(std::string_view line, std::string_view* tokens, std::
     while (i < size && line[i] == ' ') ++i;
     if (i == size) break;
     const std::size_t start = i;
-    // memchr finds the end of long tokens faster than a byte loop.
-    const void* sp = std::memchr(line.data() + i, ' ', size - i);
-    i = sp != nullptr ? static_cast<std::size_t>(static_cast<const char*>(sp) - line.data()) : size;
+    // Tokens at the start of a line are short: a plain loop beats memchr's call.
+    while (i < size && line[i] != ' ') ++i;
     tokens[n++] = line.substr(start, i - start);
   }
   rest = i;
@@ -166,6 +197,36 @@ class StringSink {
 // them: Vertex(position) for a vertex line, then (when Handler::kTokens)
 // Token(bytes) and TokenEnd() for the other tokens, and LineEnd(). A token is
 // ended once it is known to be complete.
+// A whole line that is not a vertex line and already has its tokens
+// separated by single spaces, with none leading or trailing.
+inline bool IsPlainLine(std::string_view line) {
+  const std::size_t n = line.size();
+  if (n == 0 || line[0] == ' ' || line[n - 1] == ' ') return false;
+  if (line[0] == 'v' && (n == 1 || line[1] == ' ')) return false;
+  const char* p = line.data();
+  std::size_t i = 0;
+  // Eight bytes at a time: flag the spaces, look for two flags side by side.
+  // The flags may be wrong above a space, so a hit is checked byte by byte.
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  for (; i + 9 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const std::uint64_t x = w ^ (kOnes * ' ');
+    const std::uint64_t spaces = (x - kOnes) & ~x & kHigh;
+    if (spaces == 0) continue;
+    if (((spaces & (spaces >> 8)) != 0) || ((spaces >> 56) != 0 && p[i + 8] == ' ')) {
+      for (std::size_t k = i; k < i + 8; ++k) {
+        if (p[k] == ' ' && p[k + 1] == ' ') return false;
+      }
+    }
+  }
+  for (; i + 1 < n; ++i) {
+    if (p[i] == ' ' && p[i + 1] == ' ') return false;
+  }
+  return true;
+}
+
 template <class Handler>
 class LineScanner {
  public:
@@ -173,6 +234,12 @@ class LineScanner {
 
   // False (nothing told) when a vertex line cannot be read; `start` says why.
   bool Scan(std::string_view piece, bool first, bool last, LineStart& start) {
+    if (first && last && IsPlainLine(piece)) {
+      // Most lines of a mesh (vt, vn, f, g ...) are already in normal form:
+      // they go out whole, followed by the one space.
+      h_.PlainLine(piece);
+      return true;
+    }
     if (first) {
       seen_token_ = false;
       open_token_ = false;
@@ -276,6 +343,27 @@ class LineWriter {
   void Token(std::string_view bytes) { out_.Write(bytes); }
   void TokenEnd() { out_.Write(" "); }
   void LineEnd() { out_.Write(newline_); }
+  // A line in normal form: the line, one space, the line end.
+  void PlainLine(std::string_view line) {
+    const std::size_t n = line.size() + 1 + newline_.size();
+    if (n > kSmall) {
+      out_.Write(line);
+      TokenEnd();
+      LineEnd();
+      return;
+    }
+    char* w = out_.Reserve(n);
+    std::memcpy(w, line.data(), line.size());
+    w += line.size();
+    *w++ = ' ';
+    std::memcpy(w, newline_.data(), newline_.size());
+    out_.Advance(w + newline_.size());
+  }
+
+ private:
+  static constexpr std::size_t kSmall = 4096;
+
+ public:
 
  private:
   const Matrix4& m_;
@@ -288,6 +376,7 @@ struct VertexCollector {
   static constexpr bool kTokens = false;
   std::vector<Vector3>& out;
   void Vertex(const Vector3& p) { out.push_back(p); }
+  void PlainLine(std::string_view) {}
   void Token(std::string_view) {}
   void TokenEnd() {}
   void LineEnd() {}
@@ -306,7 +395,7 @@ struct VertexCollector {
 template <class Handler>
 void ScanFile(io::InputFile& in, const std::string& path, Handler& handler, std::size_t max_piece) {
   LineScanner<Handler> scanner(handler, max_piece);
-  LineReader reader(in, std::min(std::size_t{1} << 20, max_piece), max_piece);
+  LineReader reader(in, std::min(std::size_t{1} << 18, max_piece), max_piece);
   std::string_view piece;
   LineStart start;
   while (reader.Next(piece)) {

@@ -9,7 +9,7 @@
 namespace korvane::io {
 namespace {
 
-constexpr std::size_t kOutputBuffer = std::size_t{1} << 20;
+constexpr std::size_t kOutputBuffer = std::size_t{1} << 18;
 
 [[noreturn]] void ThrowIo(const char* what, const std::string& path, int err) {
   platform::Message m;

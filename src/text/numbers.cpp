@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -459,9 +460,19 @@ ParseResult FinishDecimal(const char* begin, const char* stop, double r, bool fr
 // ---------------------------------------------------------------------------
 // Formatting helpers
 
+inline int DecimalLength(uint64_t v) noexcept {
+  int n = 1;
+  while (v >= 10000) {
+    v /= 10000;
+    n += 4;
+  }
+  return n + (v >= 10) + (v >= 100) + (v >= 1000);
+}
+
+// Digits of v written straight into place, two at a time from the right.
 inline char* WriteU64(char* out, uint64_t v) noexcept {
-  char buf[20];
-  char* p = buf + 20;
+  char* const end = out + DecimalLength(v);
+  char* p = end;
   while (v >= 100) {
     const auto i = static_cast<std::size_t>(v % 100) * 2;
     v /= 100;
@@ -475,9 +486,7 @@ inline char* WriteU64(char* out, uint64_t v) noexcept {
   } else {
     *--p = static_cast<char>('0' + v);
   }
-  const auto n = static_cast<std::size_t>(buf + 20 - p);
-  std::memcpy(out, p, n);
-  return out + n;
+  return end;
 }
 
 // Exactly `n` digits of v, leading zeros kept.
@@ -630,7 +639,32 @@ double Stod(std::string_view text) {
   return r.value;
 }
 
+// "%f" for |value| < 2^32, the range of nearly every mesh coordinate: the
+// product value * 10^6 and its exact rounding error (Dekker's product; 10^6
+// needs only 20 bits, so its low half is zero) decide the rounding exactly.
+// Returns nullptr when the value is outside that range.
+char* FormatFixed6Small(char* out, double value) noexcept {
+  const double a = value < 0 ? -value : value;
+  if (!(a < 4294967296.0)) return nullptr;
+  const double r = a * 1e6;
+  const double split = a * 134217729.0;  // 2^27 + 1
+  const double hi = split - (split - a);
+  const double lo = a - hi;
+  const double err = (hi * 1e6 - r) + lo * 1e6;
+  const double fl = std::floor(r);
+  const double d = r - fl;  // exact: r < 2^52
+  auto n = static_cast<uint64_t>(fl);
+  if (d > 0.5 || (d == 0.5 && (err > 0 || (err == 0 && (n & 1) != 0)))) ++n;
+  if (std::signbit(value)) *out++ = '-';
+  const uint64_t ip = n / 1000000;
+  out = WriteU64(out, ip);
+  *out = '.';
+  WriteFixedDigits(out + 1, n - ip * 1000000, 6);
+  return out + 7;
+}
+
 char* FormatFixed6(char* out, double value) noexcept {
+  if (char* small = FormatFixed6Small(out, value)) return small;
   const uint64_t bits = ToBits(value);
   if (char* special = WriteSpecial(out, bits)) return special;
   if ((bits & kSignBit) != 0) *out++ = '-';
