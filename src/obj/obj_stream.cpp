@@ -158,8 +158,41 @@ struct LineStart {
   bool too_long = false;  // a vertex line whose coordinates run past the piece
 };
 
+// Whole vertex lines written the usual way ("v x y z ..."): the coordinates
+// are converted straight from the line, without finding the tokens first.
+// False when the line needs the general path (a word such as "nan", a
+// conversion error, a missing coordinate), which then reports it.
+bool ReadUsualVertexLine(std::string_view line, LineStart& s) {
+  const std::size_t n = line.size();
+  std::size_t i = 1;
+  Vector3 p;
+  for (int k = 0; k < 3; ++k) {
+    while (i < n && line[i] == ' ') ++i;
+    if (i == n) return false;
+    const char c = line[i];
+    // No white space to skip and no space inside a number: the conversion
+    // cannot run past the token.
+    if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.')) return false;
+    const text::ParseResult r = text::ParseDouble(line.substr(i));
+    if (r.status != text::ParseStatus::ok) return false;
+    i += r.consumed;
+    while (i < n && line[i] != ' ') ++i;  // the rest of the token is ignored
+    p[k] = r.value;
+  }
+  s.count = 4;
+  s.rest = i;
+  s.vertex = true;
+  s.read.position = p;
+  s.read.status = text::ParseStatus::ok;
+  return true;
+}
+
 LineStart ReadLineStart(std::string_view piece, bool last_piece) {
   LineStart s;
+  if (last_piece && piece.size() > 2 && piece[0] == 'v' && piece[1] == ' ' &&
+      ReadUsualVertexLine(piece, s)) {
+    return s;
+  }
   s.count = LeadingTokens(piece, s.tokens, 4, s.rest);
   if (s.count == 0) return s;
   const auto keyword_end =
