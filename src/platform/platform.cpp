@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 
 namespace korvane::platform {
 namespace {
@@ -15,6 +16,12 @@ Platform* Install(Platform* p) {
   Platform* previous = g_installed;
   g_installed = p;
   return previous;
+}
+
+void WriteStdoutLine(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
 std::string UniqueSuffix() {

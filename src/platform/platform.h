@@ -92,6 +92,10 @@ Platform* Install(Platform* p);
 // The real platform of this build.
 Platform& Native();
 
+// `line` and a line feed on standard output, flushed at once so that a host
+// reading the pipe sees it before the command returns.
+void WriteStdoutLine(std::string_view line);
+
 // The message as UTF-8, for consoles and tests.
 std::string ToUtf8(const Message& message);
 

@@ -83,11 +83,7 @@ class PosixPlatform final : public Platform {
     return ok;
   }
   std::optional<std::string> ShowFileDialog(const FileDialog&) override { return std::nullopt; }
-  void WriteConsoleLine(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
+  void WriteConsoleLine(std::string_view line) override { WriteStdoutLine(line); }
 };
 
 }  // namespace

@@ -124,11 +124,7 @@ class Win32Platform final : public Platform {
     if (ok == FALSE) return std::nullopt;
     return std::string(file);
   }
-  void WriteConsoleLine(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
+  void WriteConsoleLine(std::string_view line) override { WriteStdoutLine(line); }
 };
 
 }  // namespace
