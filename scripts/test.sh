@@ -18,7 +18,8 @@ echo "== sanitizer build (ASan + UBSan)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 echo "== sanitizer tests"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
+  UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan
 
 echo "== windows build"
 cmake --preset windows >/dev/null
