@@ -33,42 +33,12 @@ void LineReader::Begin(bool continues) {
   continues_ = continues;
 }
 
-namespace {
-
-// The first line feed in [p, end), or nullptr. Mesh lines are short, so the
-// first bytes are searched inline, eight at a time (a call to memchr per line
-// costs more than the search); long lines go to memchr.
-const char* FindLineFeed(const char* p, const char* end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  const char* const inline_end = end - p > 128 ? p + 128 : end;
-  for (; inline_end - p >= 8; p += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    const std::uint64_t x = w ^ (kOnes * '\n');
-    // The lowest flagged byte is always a true match.
-    const std::uint64_t hits = (x - kOnes) & ~x & kHigh;
-    if (hits != 0) {
-      // Bytes are in memory order on little-endian machines, the only kind
-      // this library is built for.
-      return p + (__builtin_ctzll(hits) >> 3);
-    }
-  }
-  if (p == inline_end && inline_end != end) {
-    return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-  }
-  for (; p < end; ++p) {
-    if (*p == '\n') return p;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 bool LineReader::Next(std::string_view& piece) {
   for (;;) {
     const char* base = buffer_.data();
-    const char* lf = scan_ < end_ ? FindLineFeed(base + scan_, base + end_) : nullptr;
+    const char* lf =
+        scan_ < end_ ? static_cast<const char*>(std::memchr(base + scan_, '\n', end_ - scan_))
+                     : nullptr;
     if (lf != nullptr) {
       const std::size_t at = static_cast<std::size_t>(lf - base);
       std::size_t stop = at;

@@ -575,7 +575,7 @@ void Round15(uint64_t m, int e2, uint64_t& q, int& x) noexcept {
 
 }  // namespace
 
-ParseResult ParseDouble(std::string_view text) noexcept {
+ParseResult ParseDoubleGeneral(std::string_view text) noexcept {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   const char* s = begin;
@@ -651,9 +651,8 @@ char* FormatFixed6Small(char* out, double value) noexcept {
   const double hi = split - (split - a);
   const double lo = a - hi;
   const double err = (hi * 1e6 - r) + lo * 1e6;
-  const double fl = std::floor(r);
-  const double d = r - fl;  // exact: r < 2^52
-  auto n = static_cast<uint64_t>(fl);
+  auto n = static_cast<uint64_t>(r);  // r < 2^52: truncation is floor
+  const double d = r - static_cast<double>(n);  // exact
   if (d > 0.5 || (d == 0.5 && (err > 0 || (err == 0 && (n & 1) != 0)))) ++n;
   if (std::signbit(value)) *out++ = '-';
   const uint64_t ip = n / 1000000;

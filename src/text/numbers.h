@@ -21,11 +21,45 @@ struct ParseResult {
   ParseStatus status = ParseStatus::invalid;
 };
 
+// The general reader behind ParseDouble.
+ParseResult ParseDoubleGeneral(std::string_view text) noexcept;
+
 // strtod semantics on a byte range: leading C-locale white space is skipped,
 // the longest numeric prefix (decimal, hexadecimal "0x", "inf", "infinity",
 // "nan", "nan(chars)") is converted with correct rounding. A NUL byte ends the
 // text as it would for a C string.
-ParseResult ParseDouble(std::string_view text) noexcept;
+inline ParseResult ParseDouble(std::string_view text) noexcept {
+  // Mesh files are mostly plain decimals such as "-0.107709" that end the
+  // text or meet a space. With at most 15 digits the digits form an exact
+  // double and so does the power of ten, so one division rounds correctly.
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool neg = p != end && *p == '-';
+  p += neg;
+  const char* const digits_start = p;
+  unsigned long long m = 0;
+  while (p != end && static_cast<unsigned char>(*p - '0') < 10) {
+    m = m * 10 + static_cast<unsigned char>(*p - '0');
+    ++p;
+  }
+  const char* const int_end = p;
+  std::size_t frac = 0;
+  if (p != end && *p == '.') {
+    ++p;
+    const char* const frac_start = p;
+    while (p != end && static_cast<unsigned char>(*p - '0') < 10) {
+      m = m * 10 + static_cast<unsigned char>(*p - '0');
+      ++p;
+    }
+    frac = static_cast<std::size_t>(p - frac_start);
+  }
+  const auto ndigits = static_cast<std::size_t>(int_end - digits_start) + frac;
+  if (ndigits == 0 || ndigits > 15 || (p != end && *p != ' ')) return ParseDoubleGeneral(text);
+  const double v = static_cast<double>(m) / kPow10[frac];
+  return ParseResult{neg ? -v : v, static_cast<std::size_t>(p - text.data()), ParseStatus::ok};
+}
 
 // std::stod semantics: throws std::invalid_argument("invalid stod argument")
 // or std::out_of_range("stod argument out of range").
