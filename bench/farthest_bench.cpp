@@ -14,28 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "split_mix.h"
 #include "geometry/farthest.h"
 
 namespace {
 
 using korvane::Vector3;
 
-// Own generator so the point sets are the same on every standard library.
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-  double Symmetric() { return 2.0 * Uniform() - 1.0; }
-
- private:
-  std::uint64_t state_;
-};
+using Rng = korvane::testing::SplitMix;
 
 Vector3 RandomDirection(Rng& rng) {
   for (;;) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "split_mix.h"
 #include "text/numbers.h"
 
 namespace {
@@ -18,23 +19,8 @@ namespace {
 using korvane::text::FormatFixed6;
 using korvane::text::FormatGeneral15;
 using korvane::text::ParseDouble;
+using korvane::testing::SplitMix;
 
-class SplitMix {
- public:
-  explicit SplitMix(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  double Uniform(double lo, double hi) {
-    return lo + (hi - lo) * static_cast<double>(Next() >> 11) * 0x1p-53;
-  }
-
- private:
-  std::uint64_t state_;
-};
 
 // Best of a few runs, in nanoseconds per item.
 template <typename F>

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "split_mix.h"
 #include "cli/mesh_generator.h"
 #include "geometry/geometry.h"
 #include "matrix/apply_matrix.h"
@@ -30,6 +31,9 @@
 
 namespace korvane {
 namespace {
+
+using korvane::testing::SplitMix;
+
 
 class ScratchDir {
  public:
@@ -67,21 +71,6 @@ std::uint64_t Bits(double d) {
   return b;
 }
 
-class SplitMix {
- public:
-  explicit SplitMix(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-  double Symmetric() { return 2.0 * Uniform() - 1.0; }
-
- private:
-  std::uint64_t state_;
-};
 
 // Bytes made visible, for failure messages about control characters.
 std::string Show(const std::string& s, std::size_t limit = 160) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "split_mix.h"
+
 namespace korvane {
 namespace {
 
@@ -90,19 +92,10 @@ TEST(Farthest, AxisRuleFirstCandidateWinsTies) {
   ExpectIndices(FarthestPointByAxis(v, ReferenceIndices{}), 0, 1, 3);
 }
 
-// Deterministic generator, the same on every standard library.
-class Rng {
+// The shared generator, with the point shapes these tests need.
+class Rng : public korvane::testing::SplitMix {
  public:
-  explicit Rng(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-  double Symmetric() { return 2.0 * Uniform() - 1.0; }
-  int Int(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
+  using SplitMix::SplitMix;
   Vector3 InCube() { return Vector3(Symmetric(), Symmetric(), Symmetric()); }
   Vector3 OnSphere() {
     for (;;) {
@@ -111,9 +104,6 @@ class Rng {
       if (n > 1e-3 && n <= 1.0) return p / n;
     }
   }
-
- private:
-  std::uint64_t state_;
 };
 
 using Generator = std::function<Vector3(Rng&, int)>;
