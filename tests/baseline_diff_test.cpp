@@ -28,6 +28,7 @@
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "straightforward.h"
+#include "test_support.h"
 
 namespace korvane {
 namespace {
@@ -35,35 +36,10 @@ namespace {
 using korvane::testing::SplitMix;
 
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "korvane-diff-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
+using korvane::testing::ScratchDir;
+// Files in and out, byte for byte.
+const auto& ReadBytes = korvane::testing::ReadFile;
+const auto& WriteBytes = korvane::testing::WriteFile;
 
 std::uint64_t Bits(double d) {
   std::uint64_t b;
