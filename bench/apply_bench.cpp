@@ -15,13 +15,14 @@
 
 int main(int argc, char** argv) {
   using namespace korvane;
-  gen::MeshOptions options;
+  using namespace korvane::geometry;
+  cli::MeshOptions options;
   options.vertices = bench::CountArg(argc, argv, 1, 1000000);
   const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
   const std::string target = dir / "target.obj";
   const std::string fast_out = dir / "applied_fast.obj";
   const std::string plain_out = dir / "applied_plain.obj";
-  if (!gen::WriteSurfaceObj(target, options, IdentityMatrix4())) {
+  if (!cli::WriteSurfaceObj(target, options, IdentityMatrix4())) {
     std::fprintf(stderr, "cannot write %s\n", target.c_str());
     return 1;
   }

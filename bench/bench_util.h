@@ -21,6 +21,10 @@
 
 namespace korvane::bench {
 
+using geometry::IdentityMatrix4;
+using geometry::Matrix4;
+using geometry::Vector3;
+
 inline double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }

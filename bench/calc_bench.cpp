@@ -14,7 +14,7 @@
 #include "bench_util.h"
 #include "cli/mesh_generator.h"
 #include "geometry/farthest.h"
-#include "matrix/calc_matrix.h"
+#include "api/mesh_commands.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
 
@@ -27,8 +27,8 @@ class QuietPlatform final : public Platform {
  public:
   QuietPlatform() : previous_(korvane::platform::Install(this)) {}
   ~QuietPlatform() override { korvane::platform::Install(previous_); }
-  void ShowMessage(const korvane::platform::Message& caption,
-                   const korvane::platform::Message& text) override {
+  void ShowMessage(const korvane::text::Message& caption,
+                   const korvane::text::Message& text) override {
     korvane::platform::Native().ShowMessage(caption, text);
   }
   bool PathExists(const std::string& path) override {
@@ -49,9 +49,10 @@ class QuietPlatform final : public Platform {
 // Times MeasureMotion and the loading it cannot avoid on one pair of files.
 void CompareWithLoading(const char* label, const std::string& base, const std::string& moved) {
   using namespace korvane;
+  using namespace korvane::geometry;
   std::vector<Vector3> a;
   std::vector<Vector3> b;
-  Measurement m;
+  matrix::Measurement m;
   bench::Timing load;
   bench::Timing measure;
   // Alternated so both meet the same background load.
@@ -60,11 +61,11 @@ void CompareWithLoading(const char* label, const std::string& base, const std::s
       obj::LoadObjVertices(base, a);
       obj::LoadObjVertices(moved, b);
     });
-    measure.Run([&] { m = MeasureMotion(base, moved); });
+    measure.Run([&] { m = api::MeasureFiles(base, moved, "active.matrix"); });
   }
   const double ratio = measure.cpu / load.cpu;
   std::printf("%s: %zu and %zu vertices (%s)\n", label, a.size(), b.size(),
-              m.same_topology ? "same topology" : "different topology");
+              m.sameTopology ? "same topology" : "different topology");
   std::printf("  load both       %8.3f s  (CPU %.3f s)\n", load.wall, load.cpu);
   std::printf(
       "  MeasureMotion   %8.3f s  (CPU %.3f s) = %.2fx loading, CPU %.2fx (goal < 2x CPU: %s)\n",
@@ -75,24 +76,25 @@ void CompareWithLoading(const char* label, const std::string& base, const std::s
 
 int main(int argc, char** argv) {
   using namespace korvane;
+  using namespace korvane::geometry;
   const QuietPlatform quiet;
   const std::uint64_t n = bench::CountArg(argc, argv, 1, 1000000);
   const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
   const std::uint64_t farthest_n = bench::CountArg(argc, argv, 3, 20000);
   const Matrix4 motion = bench::BenchMotion();
 
-  gen::MeshOptions base;
+  cli::MeshOptions base;
   base.vertices = n;
   base.seed = 1;
-  gen::MeshOptions other = base;
+  cli::MeshOptions other = base;
   other.vertices = n - n / 20;  // a remeshed copy: a different grid
   other.seed = 2;
   const std::string base_path = dir / "base.obj";
   const std::string same_path = dir / "same.obj";
   const std::string other_path = dir / "other.obj";
-  if (!gen::WriteSurfaceObj(base_path, base, IdentityMatrix4()) ||
-      !gen::WriteSurfaceObj(same_path, base, motion) ||
-      !gen::WriteSurfaceObj(other_path, other, motion)) {
+  if (!cli::WriteSurfaceObj(base_path, base, IdentityMatrix4()) ||
+      !cli::WriteSurfaceObj(same_path, base, motion) ||
+      !cli::WriteSurfaceObj(other_path, other, motion)) {
     std::fprintf(stderr, "cannot write the meshes\n");
     return 1;
   }
@@ -104,9 +106,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  gen::MeshOptions small;
+  cli::MeshOptions small;
   small.vertices = farthest_n;
-  const std::vector<Vector3> points = gen::SurfacePositions(small);
+  const std::vector<Vector3> points = cli::SurfacePositions(small);
   ReferenceIndices fast;
   ReferenceIndices literal;
   const double fast_s = bench::BestOf(7, [&] { fast = FarthestPointExhaustive(points); }).wall;

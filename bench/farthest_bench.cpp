@@ -19,7 +19,7 @@
 
 namespace {
 
-using korvane::Vector3;
+using korvane::geometry::Vector3;
 
 using Rng = korvane::testing::SplitMix;
 
@@ -119,14 +119,14 @@ double BestOf(int runs, F&& f) {
 
 int Run(const char* name, std::vector<Vector3> (*make)(std::size_t), std::size_t n) {
   const std::vector<Vector3> v = make(n);
-  korvane::ReferenceIndices fast;
+  korvane::geometry::ReferenceIndices fast;
   const double fastMs =
-      BestOf(n > 100000 ? 3 : 7, [&] { fast = korvane::FarthestPointExhaustive(v); });
+      BestOf(n > 100000 ? 3 : 7, [&] { fast = korvane::geometry::FarthestPointExhaustive(v); });
   std::printf("%-9s n=%8zu  fast %9.3f ms", name, v.size(), fastMs);
   int failures = 0;
   if (v.size() <= 50000) {
-    korvane::ReferenceIndices slow;
-    const double slowMs = BestOf(1, [&] { slow = korvane::FarthestPointExhaustiveLiteral(v); });
+    korvane::geometry::ReferenceIndices slow;
+    const double slowMs = BestOf(1, [&] { slow = korvane::geometry::FarthestPointExhaustiveLiteral(v); });
     const bool same = slow.a == fast.a && slow.b == fast.b && slow.c == fast.c;
     std::printf("  literal %9.1f ms  speed-up %7.0fx  %s", slowMs, slowMs / fastMs,
                 same ? "same result" : "MISMATCH");

@@ -16,11 +16,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: gen_mesh OUT.obj VERTICES [SEED]\n");
     return 2;
   }
-  korvane::gen::MeshOptions options;
+  korvane::cli::MeshOptions options;
   options.vertices = korvane::bench::CountArg(argc, argv, 2, 0);
   options.seed = korvane::bench::CountArg(argc, argv, 3, 1);
   const std::string out = argv[1];
-  if (!korvane::gen::WriteSurfaceObj(out, options, korvane::IdentityMatrix4())) {
+  if (!korvane::cli::WriteSurfaceObj(out, options, korvane::geometry::IdentityMatrix4())) {
     std::fprintf(stderr, "gen_mesh: cannot write %s\n", out.c_str());
     return 1;
   }

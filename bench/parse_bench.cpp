@@ -42,11 +42,12 @@ TinyResult LoadWithTiny(const std::string& path, const std::string& dir, bool tr
 
 int main(int argc, char** argv) {
   using namespace korvane;
-  gen::MeshOptions options;
+  using namespace korvane::geometry;
+  cli::MeshOptions options;
   options.vertices = bench::CountArg(argc, argv, 1, 1000000);
   const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
   const std::string target = dir / "target.obj";
-  if (!gen::WriteSurfaceObj(target, options, IdentityMatrix4())) {
+  if (!cli::WriteSurfaceObj(target, options, IdentityMatrix4())) {
     std::fprintf(stderr, "cannot write %s\n", target.c_str());
     return 1;
   }

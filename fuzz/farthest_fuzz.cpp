@@ -20,8 +20,8 @@
 
 namespace {
 
-using korvane::ReferenceIndices;
-using korvane::Vector3;
+using korvane::geometry::ReferenceIndices;
+using korvane::geometry::Vector3;
 using korvane::fuzz::ShowDouble;
 
 // Sizes past the double loop's threshold reach the tree search; this keeps
@@ -102,8 +102,8 @@ bool Same(const ReferenceIndices& p, const ReferenceIndices& q) {
 
 void CheckAxisRule(const std::vector<Vector3>& v) {
   const ReferenceIndices current{7, 8, 9};
-  const ReferenceIndices r = korvane::FarthestPointByAxis(v, current);
-  FUZZ_CHECK(Same(r, korvane::FarthestPointByAxis(v, current)),
+  const ReferenceIndices r = korvane::geometry::FarthestPointByAxis(v, current);
+  FUZZ_CHECK(Same(r, korvane::geometry::FarthestPointByAxis(v, current)),
              "axis rule not repeatable on " + Describe(v));
   if (v.empty()) {
     FUZZ_CHECK(Same(r, current), "axis rule changed the indices of an empty list");
@@ -115,7 +115,7 @@ void CheckAxisRule(const std::vector<Vector3>& v) {
       ShowIndices(r) + " out of range on " + Describe(v));
   const auto at = [&](std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
   if (r.c != current.c) {
-    FUZZ_CHECK(korvane::TriangleArea(at(r.a), at(r.b), at(r.c)) > 0.0,
+    FUZZ_CHECK(korvane::geometry::TriangleArea(at(r.a), at(r.b), at(r.c)) > 0.0,
                ShowIndices(r) + ": C without positive area on " + Describe(v));
   }
 
@@ -151,8 +151,8 @@ void CheckAxisRule(const std::vector<Vector3>& v) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<Vector3> v = Decode(data, size);
-  const ReferenceIndices fast = korvane::FarthestPointExhaustive(v);
-  const ReferenceIndices literal = korvane::FarthestPointExhaustiveLiteral(v);
+  const ReferenceIndices fast = korvane::geometry::FarthestPointExhaustive(v);
+  const ReferenceIndices literal = korvane::geometry::FarthestPointExhaustiveLiteral(v);
   FUZZ_CHECK(Same(fast, literal), "fast " + ShowIndices(fast) + ", double loop " +
                                       ShowIndices(literal) + " on " + Describe(v));
   CheckAxisRule(v);

@@ -13,14 +13,14 @@
 
 #include "fuzz_check.h"
 #include "matrix/matrix_file.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "text/messages.h"
 #include "text/numbers.h"
 
 namespace {
 
 using korvane::Error;
-using korvane::Matrix4;
+using korvane::geometry::Matrix4;
 using korvane::fuzz::Bits;
 using korvane::fuzz::Show;
 using korvane::fuzz::ShowDouble;
@@ -45,7 +45,7 @@ std::vector<std::string_view> SplitSpaces(std::string_view line) {
 }
 
 struct Expected {
-  Matrix4 m = korvane::IdentityMatrix4();
+  Matrix4 m = korvane::geometry::IdentityMatrix4();
   // Set when some number fails: its status and 1-based line.
   text::ParseStatus status = text::ParseStatus::ok;
   int line = 0;
@@ -78,7 +78,7 @@ Expected Reference(std::string_view input) {
 
 std::optional<Error> Parse(std::string_view t, Matrix4& m) {
   try {
-    m = korvane::ParseMatrixText(t, kName);
+    m = korvane::matrix::ParseMatrixText(t, kName);
   } catch (const Error& e) {
     return e;
   }
@@ -115,7 +115,7 @@ void CheckShape(const Matrix4& m, const std::string& t, const std::string& input
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input = korvane::fuzz::AsString(data, size);
   const Expected want = Reference(input);
-  Matrix4 m = korvane::IdentityMatrix4();
+  Matrix4 m = korvane::geometry::IdentityMatrix4();
   const std::optional<Error> error = Parse(input, m);
 
   if (want.status != text::ParseStatus::ok) {
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(pieces.size() == 5 && pieces[0].bytes == kName && pieces[1].bytes == " line " &&
                    pieces[2].bytes == std::to_string(want.line) && pieces[3].bytes == ": " &&
                    pieces[4].bytes ==
-                       (range ? korvane::texts::kStodOutOfRange : korvane::texts::kInvalidStod),
+                       (range ? korvane::text::kStodOutOfRange : korvane::text::kInvalidStod),
                Show(input) + " raised a wrong message");
     return 0;
   }
@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const std::string first = korvane::FormatMatrixText(m);
+  const std::string first = korvane::matrix::FormatMatrixText(m);
   CheckShape(m, first, input);
 
   // "%.15g" of a value next to the range limits reads back out of range
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Stable after one read: NaN payloads are lost, so texts are compared.
-  Matrix4 again = korvane::IdentityMatrix4();
+  Matrix4 again = korvane::geometry::IdentityMatrix4();
   const std::optional<Error> again_error = Parse(first, again);
   if (range_expected) {
     FUZZ_CHECK(again_error.has_value() && again_error->kind() == Error::Kind::number_out_of_range,
@@ -168,14 +168,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(!again_error.has_value(),
              Show(input) + " wrote " + Show(first, 600) + ", which does not read back");
-  const std::string second = korvane::FormatMatrixText(again);
+  const std::string second = korvane::matrix::FormatMatrixText(again);
   FUZZ_CHECK(second == first,
              Show(input) + "\n  first  " + Show(first, 600) + "\n  second " + Show(second, 600));
 
   // The Windows line ends read the same.
-  Matrix4 crlf = korvane::IdentityMatrix4();
-  const std::optional<Error> crlf_error = Parse(korvane::FormatMatrixText(m, "\r\n"), crlf);
-  FUZZ_CHECK(!crlf_error.has_value() && korvane::FormatMatrixText(crlf) == first,
+  Matrix4 crlf = korvane::geometry::IdentityMatrix4();
+  const std::optional<Error> crlf_error = Parse(korvane::matrix::FormatMatrixText(m, "\r\n"), crlf);
+  FUZZ_CHECK(!crlf_error.has_value() && korvane::matrix::FormatMatrixText(crlf) == first,
              Show(input) + " does not read back with CR LF line ends");
   return 0;
 }

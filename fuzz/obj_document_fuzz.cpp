@@ -18,19 +18,19 @@
 #include "fuzz_check.h"
 #include "obj/obj_document.h"
 #include "obj/obj_stream.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "platform/file_io.h"
 #include "text/messages.h"
 
 namespace {
 
 using korvane::Error;
-using korvane::Matrix4;
-using korvane::ObjDocument;
-using korvane::Vector3;
+using korvane::geometry::Matrix4;
+using korvane::obj::ObjDocument;
+using korvane::geometry::Vector3;
 using korvane::fuzz::Bits;
 using korvane::fuzz::Show;
-using korvane::platform::Message;
+using korvane::text::Message;
 
 // One private directory per process: replays may run side by side.
 class TempFiles {
@@ -76,7 +76,7 @@ void WriteFile(const std::string& path, std::string_view bytes) {
 
 std::string ReadFile(const std::string& path) {
   std::string out;
-  FUZZ_CHECK(korvane::io::ReadWholeFile(path, out), "cannot read " + path);
+  FUZZ_CHECK(korvane::platform::ReadWholeFile(path, out), "cannot read " + path);
   return out;
 }
 
@@ -90,7 +90,7 @@ std::uint64_t Fnv1a(std::string_view s) {
 // itself stays plain OBJ: 0 identity, 1 a rigid motion, 2 a scale that
 // overflows, 3 one that makes NaN and signed zeros.
 Matrix4 PickMatrix(std::uint64_t choice) {
-  Matrix4 m = korvane::IdentityMatrix4();
+  Matrix4 m = korvane::geometry::IdentityMatrix4();
   auto& a = m.matrix();
   switch (choice) {
     case 0:
@@ -215,7 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(pieces.size() == 5 && pieces[0].bytes == name && pieces[1].bytes == " line " &&
                    pieces[2].bytes == std::to_string(doc.lines.size()) && pieces[3].bytes == ": " &&
                    pieces[4].bytes ==
-                       (range ? korvane::texts::kStodOutOfRange : korvane::texts::kInvalidStod),
+                       (range ? korvane::text::kStodOutOfRange : korvane::text::kInvalidStod),
                Show(input) + " raised " + ShowMessage(doc_error->message()));
     FUZZ_CHECK(!doc.lines.empty() && IsVertexLine(doc.lines.back()), Show(input));
     FUZZ_CHECK(doc.vertices.size() + 1 == vertex_lines, Show(input));
@@ -249,14 +249,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same bytes from a file, read in blocks far smaller than a line.
   WriteFile(Files().input, input);
   {
-    korvane::io::InputFile in;
+    korvane::platform::InputFile in;
     FUZZ_CHECK(in.Open(Files().input), Files().input);
     korvane::obj::LineReader reader(in, block);
     std::string_view line;
     std::size_t count = 0;
     while (reader.Next(line)) {
       FUZZ_CHECK(count < want_lines.size() && line == want_lines[count] &&
-                     reader.line_number() == count + 1,
+                     reader.lineNumber() == count + 1,
                  Show(input) + " LineReader line " + std::to_string(count + 1) + ": " + Show(line));
       ++count;
     }

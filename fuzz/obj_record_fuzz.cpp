@@ -11,13 +11,14 @@
 
 #include "fuzz_check.h"
 #include "obj/obj_record.h"
+#include "text/error.h"
 #include "text/messages.h"
 #include "text/numbers.h"
 
 namespace {
 
-using korvane::ObjRecord;
-using korvane::Vector3;
+using korvane::obj::ObjRecord;
+using korvane::geometry::Vector3;
 using korvane::fuzz::Bits;
 using korvane::fuzz::Show;
 using korvane::fuzz::ShowDouble;
@@ -64,6 +65,13 @@ void CheckShape(const ObjRecord& r, const std::string& line) {
   FUZZ_CHECK(again.tokens() == tokens && again.ToString() == s, Show(line) + " gave " + Show(s));
 }
 
+// The message of an error as the bytes it holds.
+std::string Bytes(const korvane::Error& e) {
+  std::string out;
+  for (const auto& piece : e.message().pieces()) out += piece.bytes;
+  return out;
+}
+
 // GetVertex must agree with ParseDouble on tokens 1 to 3, in order, with a
 // missing coordinate counting as an invalid number.
 void CheckGetVertex(const ObjRecord& r, const std::string& line, Vector3& parsed, bool& ok) {
@@ -72,8 +80,10 @@ void CheckGetVertex(const ObjRecord& r, const std::string& line, Vector3& parsed
     try {
       r.GetVertex();
       FUZZ_CHECK(false, "GetVertex did not throw on " + Show(line));
-    } catch (const char* message) {
-      FUZZ_CHECK(std::strcmp(message, korvane::texts::kGetVertexMisuse) == 0, Show(line));
+    } catch (const korvane::Error& e) {
+      FUZZ_CHECK(e.kind() == korvane::Error::Kind::misuse &&
+                     Bytes(e) == korvane::text::kGetVertexMisuse,
+                 Show(line));
     }
     return;
   }
@@ -101,12 +111,16 @@ void CheckGetVertex(const ObjRecord& r, const std::string& line, Vector3& parsed
                      ShowDouble(parsed[k]) + ", ParseDouble " + ShowDouble(values[k]));
     }
     ok = true;
-  } catch (const std::invalid_argument& e) {
-    FUZZ_CHECK(want == text::ParseStatus::invalid, "unexpected invalid_argument on " + Show(line));
-    FUZZ_CHECK(std::strcmp(e.what(), "invalid stod argument") == 0, e.what());
-  } catch (const std::out_of_range& e) {
-    FUZZ_CHECK(want == text::ParseStatus::out_of_range, "unexpected out_of_range on " + Show(line));
-    FUZZ_CHECK(std::strcmp(e.what(), "stod argument out of range") == 0, e.what());
+  } catch (const korvane::Error& e) {
+    if (e.kind() == korvane::Error::Kind::invalid_number) {
+      FUZZ_CHECK(want == text::ParseStatus::invalid, "unexpected invalid number on " + Show(line));
+      FUZZ_CHECK(Bytes(e) == "invalid stod argument", Bytes(e));
+    } else {
+      FUZZ_CHECK(e.kind() == korvane::Error::Kind::number_out_of_range &&
+                     want == text::ParseStatus::out_of_range,
+                 "unexpected out of range on " + Show(line));
+      FUZZ_CHECK(Bytes(e) == "stod argument out of range", Bytes(e));
+    }
   }
 }
 
@@ -116,8 +130,10 @@ void CheckSetVertex(const ObjRecord& r, const std::string& line, const Vector3& 
     try {
       copy.SetVertex(v);
       FUZZ_CHECK(false, "SetVertex did not throw on " + Show(line));
-    } catch (const char* message) {
-      FUZZ_CHECK(std::strcmp(message, korvane::texts::kSetVertexMisuse) == 0, Show(line));
+    } catch (const korvane::Error& e) {
+      FUZZ_CHECK(e.kind() == korvane::Error::Kind::misuse &&
+                     Bytes(e) == korvane::text::kSetVertexMisuse,
+                 Show(line));
     }
     FUZZ_CHECK(copy.ToString() == r.ToString(), "failed SetVertex changed " + Show(line));
     return;

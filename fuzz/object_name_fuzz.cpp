@@ -36,7 +36,7 @@ bool IsCutFrom(const std::string& text, const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input = korvane::fuzz::AsString(data, size);
-  const std::string got = korvane::ExtractObjectName(input);
+  const std::string got = korvane::api::ExtractObjectName(input);
   if (input.size() <= kRegexLimit) {
     const std::string want = ByRegex(input);
     FUZZ_CHECK(got == want, Show(input) + "\n  regex " + Show(want) + "\n  got   " + Show(got));
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Both steps only cut a prefix and then a suffix, and applying them again
   // finds nothing more to cut.
   FUZZ_CHECK(IsCutFrom(input, got), Show(input) + " gave " + Show(got));
-  const std::string twice = korvane::ExtractObjectName(got);
+  const std::string twice = korvane::api::ExtractObjectName(got);
   FUZZ_CHECK(twice == got, Show(input) + " gave " + Show(got) + ", then " + Show(twice));
   return 0;
 }

@@ -21,11 +21,11 @@
 #include "split_mix.h"
 #include "cli/mesh_generator.h"
 #include "geometry/geometry.h"
-#include "matrix/apply_matrix.h"
+#include "matrix/motion.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_document.h"
 #include "obj/obj_stream.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "platform/platform.h"
 #include "straightforward.h"
 #include "test_support.h"
@@ -229,14 +229,14 @@ TEST(BaselineDiff, GeneratedMeshesUnderEveryMotion) {
                          {60000, 5, false, false},
                          {200000, 90210, true, true}};
   for (const Mesh& mesh : meshes) {
-    gen::MeshOptions options;
+    cli::MeshOptions options;
     options.vertices = mesh.vertices;
     options.seed = mesh.seed;
     options.uvs = mesh.uvs;
     options.normals = mesh.normals;
     // Placed somewhere other than the origin, as real scans are.
     const std::string path = dir / "target.obj";
-    ASSERT_TRUE(gen::WriteSurfaceObj(path, options, Similarity(mesh.seed, 50.0)));
+    ASSERT_TRUE(cli::WriteSurfaceObj(path, options, Similarity(mesh.seed, 50.0)));
     SCOPED_TRACE(::testing::Message() << mesh.vertices << " vertices, seed " << mesh.seed);
     ExpectVerticesMatchBaseline(path);
     for (const NamedMatrix& motion : Motions()) {
@@ -249,10 +249,10 @@ TEST(BaselineDiff, GeneratedMeshesUnderEveryMotion) {
 // Line-end conventions and an unterminated last line, on real exporter text.
 TEST(BaselineDiff, GeneratedMeshLineEndVariants) {
   ScratchDir dir;
-  gen::MeshOptions options;
+  cli::MeshOptions options;
   options.vertices = 3000;
   options.seed = 3;
-  const std::string lf = gen::SurfaceObj(options, IdentityMatrix4());
+  const std::string lf = cli::SurfaceObj(options, IdentityMatrix4());
   std::string crlf;
   for (const char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   std::string mixed = crlf;
@@ -500,10 +500,10 @@ TEST(BaselineDiff, MatrixFiles) {
       {"number spellings", "1e0 0x0 -0 1.5e2\n0 +1. 0 .25\n0 0 1 -0x1p4\n"},
       {"junk after numbers", "2abc 0 0 1,5\n0 2 0 0\n0 0 2 0\n"},
   };
-  gen::MeshOptions options;
+  cli::MeshOptions options;
   options.vertices = 2000;
   const std::string target = dir / "target.obj";
-  ASSERT_TRUE(gen::WriteSurfaceObj(target, options, IdentityMatrix4()));
+  ASSERT_TRUE(cli::WriteSurfaceObj(target, options, IdentityMatrix4()));
   const std::string path = dir / "motion.matrix";
   for (const auto& f : files) {
     for (const bool inverse : {false, true}) {

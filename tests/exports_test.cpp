@@ -4,8 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "api/commands.h"
 #include "test_support.h"
@@ -24,6 +27,32 @@ std::set<std::string> DynamicSymbols(const std::string& library) {
   }
   ::pclose(p);
   return names;
+}
+
+// The Windows export table comes from the .def file: the same names as the
+// command list, each with its position as ordinal.
+TEST(DefFile, MatchesTheCommandList) {
+  std::ifstream def(KORVANE_DEF_FILE);
+  ASSERT_TRUE(def.good()) << KORVANE_DEF_FILE;
+  std::string line;
+  std::vector<std::string> exports;
+  bool in_exports = false;
+  while (std::getline(def, line)) {
+    std::istringstream fields(line);
+    std::string first, ordinal;
+    if (!(fields >> first)) continue;
+    if (first == "EXPORTS") {
+      in_exports = true;
+    } else if (in_exports) {
+      fields >> ordinal;
+      exports.push_back(first + " " + ordinal);
+    }
+  }
+  std::vector<std::string> expected;
+  for (int i = 0; i < korvane::api::kCommandCount; ++i) {
+    expected.push_back(std::string(korvane::api::kCommands[i].name) + " @" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(exports, expected);
 }
 
 TEST(SharedLibrary, ExportsExactlyTheFifteenCommands) {

@@ -14,6 +14,8 @@
 namespace korvane {
 namespace {
 
+using namespace geometry;
+
 std::vector<Vector3> CubeCorners() {
   return {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {1, 1, 1}};
 }

@@ -5,14 +5,13 @@
 #include "geometry/affine.h"
 #include "geometry/geometry.h"
 #include "obj/obj_document.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "test_support.h"
 #include "text/messages.h"
 
 namespace korvane {
 namespace {
 
-constexpr double kPi = 3.141592653589793238462643383279502884;
 
 TEST(Conventions, ProductAndInverseResetRowThree) {
   Matrix4 a = IdentityMatrix4();
@@ -143,14 +142,14 @@ TEST(Analysis, DocumentsMustBeAnalysed) {
       {
         try {
           AnalyzeAffineMatrix(base, moved);
-        } catch (const char* text) {
-          EXPECT_STREQ(text, texts::kNotAnalysed);
+        } catch (const Error& e) {
+          EXPECT_EQ(testing::MessageBytes(e), text::kNotAnalysed);
           throw;
         }
       },
-      const char*);
+      Error);
   ObjDocument fresh;
-  EXPECT_THROW(AnalyzeAffineMatrix(fresh, base), const char*);
+  EXPECT_THROW(AnalyzeAffineMatrix(fresh, base), Error);
   moved.pointIndexA = 0;
   EXPECT_EQ(AnalyzeAffineMatrix(base, moved).matrix(), Eigen::Matrix4d::Identity());
 }

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "matrix/matrix_file.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "test_support.h"
 
 #ifndef KORVANE_TEST_DATA
@@ -28,7 +28,6 @@ using testing::SetWorkDir;
 using testing::WriteFile;
 
 const std::string kGolden = std::string(KORVANE_TEST_DATA) + "/golden/";
-constexpr double kPi = 3.141592653589793238462643383279502884;
 
 Matrix4 Turn30() {
   Matrix4 m = IdentityMatrix4();

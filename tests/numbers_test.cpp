@@ -1,5 +1,6 @@
 // Differential tests against glibc: strtod and printf in the "C" locale are the
 // reference the number functions must match byte for byte.
+#include "split_mix.h"
 #include "strtod_oracle.h"
 #include "test_support.h"
 #include "text/numbers.h"
@@ -40,21 +41,7 @@ double FromBits(uint64_t b) {
   return d;
 }
 
-// Deterministic generator so a failure reproduces on every run.
-class SplitMix {
- public:
-  explicit SplitMix(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  std::size_t Below(std::size_t n) { return static_cast<std::size_t>(Next() % n); }
-
- private:
-  uint64_t state_;
-};
+using testing::SplitMix;
 
 std::string Show(std::string_view text) {
   std::string out;

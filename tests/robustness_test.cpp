@@ -9,13 +9,12 @@
 
 #include "geometry/affine.h"
 #include "obj/obj_document.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "test_support.h"
 
 namespace korvane {
 namespace {
 
-constexpr double kPi = 3.141592653589793238462643383279502884;
 // Worst misfit allowed, relative to the largest moved coordinate. The turn
 // angles come from acos of a cosine, which near 1 resolves angles only to
 // about sqrt(2 * DBL_EPSILON) = 2e-8 radians; that bounds tiny turns. It is
@@ -47,9 +46,6 @@ Outcome Measure(const std::vector<Vector3>& base, const Matrix4& motion, bool sa
   try {
     m = AnalyzeAffineMatrix(a, b);
   } catch (const Error&) {
-    o.refused = true;
-    return o;
-  } catch (const char*) {
     o.refused = true;
     return o;
   }

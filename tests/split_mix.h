@@ -2,6 +2,7 @@
 // standard library, so test and benchmark inputs are the same everywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace korvane::testing {
@@ -22,6 +23,7 @@ class SplitMix {
   double Symmetric() { return 2.0 * Uniform() - 1.0; }
   // In [0, n).
   int Int(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
+  std::size_t Below(std::size_t n) { return static_cast<std::size_t>(Next() % n); }
 
  private:
   std::uint64_t state_;

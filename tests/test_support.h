@@ -20,6 +20,21 @@
 #include "api/commands.h"
 #include "api/globals.h"
 #include "platform/platform.h"
+#include "text/error.h"
+
+namespace korvane {
+// Tests reach into every room of the library by its plain names.
+namespace api {}
+namespace cli {}
+namespace geometry {}
+namespace matrix {}
+namespace obj {}
+using namespace api;
+using namespace cli;
+using namespace geometry;
+using namespace matrix;
+using namespace obj;
+}  // namespace korvane
 
 namespace korvane::testing {
 
@@ -33,7 +48,7 @@ class FakePlatform : public platform::Platform {
   FakePlatform() : previous_(platform::Install(this)) {}
   ~FakePlatform() override { platform::Install(previous_); }
 
-  void ShowMessage(const platform::Message& caption, const platform::Message& text) override {
+  void ShowMessage(const text::Message& caption, const text::Message& text) override {
     boxes.push_back({platform::ToUtf8(caption), platform::ToUtf8(text)});
   }
   bool PathExists(const std::string& path) override { return platform::Native().PathExists(path); }
@@ -100,6 +115,13 @@ class ScratchDir {
  private:
   std::string path_;
 };
+
+// The bytes of an error's message, pieces joined as they were given.
+inline std::string MessageBytes(const Error& e) {
+  std::string out;
+  for (const auto& piece : e.message().pieces()) out += piece.bytes;
+  return out;
+}
 
 // Runs a command the way the export does.
 inline bool Invoke(const char* name, const std::string& text = {}, double value = 0.0,

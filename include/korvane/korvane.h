@@ -12,6 +12,8 @@
 
 #include <stdint.h>
 
+#include "korvane/version.h"
+
 #ifndef KORVANE_API
 #define KORVANE_API
 #endif
@@ -70,7 +72,7 @@ KORVANE_API float SetWorkingDirectory(const char* text, double value, char* buf1
 /* Shows version, working directory and auto-loading directory. */
 KORVANE_API float ShowStatus(const char* text, double value, char* buf1, int32_t size1,
                              char* buf2, int32_t size2, intptr_t data);
-/* Writes "0.1.1" into buf2, never more than size2 bytes, always terminated. */
+/* Writes KORVANE_VERSION into buf2, never more than size2 bytes, always terminated. */
 KORVANE_API float Version(const char* text, double value, char* buf1, int32_t size1, char* buf2,
                           int32_t size2, intptr_t data);
 

@@ -1,11 +1,11 @@
 #include "api/al_directory.h"
 
 #include "api/globals.h"
-#include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/error.h"
 
-namespace korvane {
+namespace korvane::api {
 
 std::string ReadALDirectory() {
   const std::string path = JoinWithSeparator(kRecordName);
@@ -14,7 +14,7 @@ std::string ReadALDirectory() {
   try {
     // Only the first line counts; a directory path is never longer than this.
     bool complete = true;
-    if (!io::ReadLeadingLines(path, 1, std::size_t{1} << 16, content, complete)) return {};
+    if (!platform::ReadLeadingLines(path, 1, std::size_t{1} << 16, content, complete)) return {};
   } catch (const Error&) {
     return {};  // an unreadable record means no directory
   }
@@ -27,8 +27,8 @@ std::string ReadALDirectory() {
 
 bool WriteALDirectory(const std::string& dir) {
   if (!platform::Current().PathExists(dir)) return false;
-  io::WriteFileAtomically(JoinWithSeparator(kRecordName), dir);
+  platform::WriteFileAtomically(JoinWithSeparator(kRecordName), dir);
   return true;
 }
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace korvane {
+namespace korvane::api {
 
 // The recorded directory: the record's first line (without CR LF), or empty
 // when there is no record or it cannot be read.
@@ -14,4 +14,4 @@ std::string ReadALDirectory();
 // record is replaced all at once; a failure to write throws korvane::Error.
 bool WriteALDirectory(const std::string& dir);
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -2,32 +2,40 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 #include "api/globals.h"
-#include "platform/error.h"
 #include "platform/platform.h"
+#include "text/error.h"
 
-namespace korvane {
+namespace korvane::api {
+namespace {
 
-const CommandInfo kCommands[kCommandCount] = {
-    {"ApplyALMatrix", &cmd::ApplyALMatrix},
-    {"ApplyALMatrixInverse", &cmd::ApplyALMatrixInverse},
-    {"ApplyMatrix", &cmd::ApplyMatrix},
-    {"ApplyMatrixInverse", &cmd::ApplyMatrixInverse},
-    {"CalcMatrix", &cmd::CalcMatrix},
-    {"ClearObject", &cmd::NoOperation},
-    {"LoadMatrixComposite", &cmd::NoOperation},
-    {"LoadMatrixOverwrite", &cmd::LoadMatrixOverwrite},
-    {"SaveMatrix", &cmd::SaveMatrix},
-    {"SetAutoLodingDirectory", &cmd::SetAutoLodingDirectory},
-    {"SetBaseObject", &cmd::NoOperation},
-    {"SetTransformedObject", &cmd::NoOperation},
-    {"SetWorkingDirectory", &cmd::SetWorkingDirectory},
-    {"ShowStatus", &cmd::ShowStatus},
-    {"Version", &cmd::Version},
-};
+constexpr bool ByteLess(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const auto x = static_cast<unsigned char>(*a);
+    const auto y = static_cast<unsigned char>(*b);
+    if (x != y) return x < y;
+    if (x == 0) return false;
+  }
+}
+
+#define KORVANE_COMMAND_NAME(name, body) #name,
+constexpr const char* kNames[] = {KORVANE_COMMANDS(KORVANE_COMMAND_NAME)};
+#undef KORVANE_COMMAND_NAME
+
+constexpr bool InOrdinalOrder() {
+  for (int i = 1; i < kCommandCount; ++i) {
+    if (!ByteLess(kNames[i - 1], kNames[i])) return false;
+  }
+  return true;
+}
+static_assert(InOrdinalOrder(), "ordinals follow the byte-wise order of the names");
+
+}  // namespace
+
+#define KORVANE_COMMAND_ENTRY(name, body) {#name, &body},
+const CommandInfo kCommands[kCommandCount] = {KORVANE_COMMANDS(KORVANE_COMMAND_ENTRY)};
+#undef KORVANE_COMMAND_ENTRY
 
 const CommandInfo* FindCommand(std::string_view name) {
   for (const CommandInfo& c : kCommands) {
@@ -36,37 +44,20 @@ const CommandInfo* FindCommand(std::string_view name) {
   return nullptr;
 }
 
-namespace {
-
-void Report(const char* command, const platform::Message& text) noexcept {
-  try {
-    platform::Current().ShowMessage(platform::Message().Own(command), text);
-  } catch (...) {
-    // Nothing more can be done without risking the host.
-  }
-}
-
-}  // namespace
-
 bool RunCommand(const CommandInfo& command, const CommandArgs& args) noexcept {
   try {
     command.fn(args);
     return true;
-  } catch (const Error& e) {
-    Report(command.name, e.message());
-  } catch (const char* text) {
-    Report(command.name, platform::Message().Own(text != nullptr ? text : ""));
-  } catch (const std::bad_alloc&) {
-    Report(command.name, platform::Message().Own("out of memory"));
-  } catch (const std::exception& e) {
-    Report(command.name, platform::Message().Own(e.what()));
   } catch (...) {
-    Report(command.name, platform::Message().Own("unexpected error"));
+    const text::Message text = text::MessageOfCurrentException();
+    try {
+      platform::Current().ShowMessage(text::Message().Own(command.name), text);
+    } catch (...) {
+      // Nothing more can be done without risking the host.
+    }
   }
   return false;
 }
-
-namespace cmd {
 
 void NoOperation(const CommandArgs&) {}
 
@@ -80,5 +71,4 @@ void Version(const CommandArgs& args) {
   args.buf2[n] = '\0';
 }
 
-}  // namespace cmd
-}  // namespace korvane
+}  // namespace korvane::api

@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace korvane {
+#include "api/command_list.h"
+
+namespace korvane::api {
 
 struct CommandArgs {
   const char* text = nullptr;
@@ -28,8 +30,12 @@ struct CommandInfo {
   CommandFn fn;
 };
 
-inline constexpr int kCommandCount = 15;
-// In byte-wise alphabetical order of the names, which is also ordinal order.
+#define KORVANE_COUNT_COMMAND(name, body) +1
+inline constexpr int kCommandCount = 0 KORVANE_COMMANDS(KORVANE_COUNT_COMMAND);
+#undef KORVANE_COUNT_COMMAND
+static_assert(kCommandCount == 15, "the exports are fifteen commands");
+
+// In list order, which is also ordinal order.
 extern const CommandInfo kCommands[kCommandCount];
 
 // The command of that exact name, or nullptr.
@@ -41,7 +47,7 @@ const CommandInfo* FindCommand(std::string_view name);
 // command finished without such an error.
 bool RunCommand(const CommandInfo& command, const CommandArgs& args) noexcept;
 
-namespace cmd {
+// The command bodies.
 void ApplyALMatrix(const CommandArgs& args);
 void ApplyALMatrixInverse(const CommandArgs& args);
 void ApplyMatrix(const CommandArgs& args);
@@ -54,6 +60,5 @@ void SetAutoLodingDirectory(const CommandArgs& args);
 void SetWorkingDirectory(const CommandArgs& args);
 void ShowStatus(const CommandArgs& args);
 void Version(const CommandArgs& args);
-}  // namespace cmd
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -1,40 +1,34 @@
 // The fifteen exported commands. Each is a thin shell around RunCommand, so
 // that nothing raised inside a command crosses into the host.
-#include "korvane/korvane.h"
+#include <type_traits>
 
 #include "api/commands.h"
+#include "korvane/korvane.h"
 
 namespace {
 
 float Dispatch(int index, const char* text, double value, char* buf1, int32_t size1, char* buf2,
                int32_t size2, intptr_t data) {
-  korvane::CommandArgs args{text, value, buf1, size1, buf2, size2, data};
-  korvane::RunCommand(korvane::kCommands[index], args);
+  korvane::api::CommandArgs args{text, value, buf1, size1, buf2, size2, data};
+  korvane::api::RunCommand(korvane::api::kCommands[index], args);
   // A float zero with all bits clear: hosts reading a double also see 0.0.
   return 0.0f;
 }
 
+enum : int {
+#define KORVANE_COMMAND_INDEX(name, body) k##name,
+  KORVANE_COMMANDS(KORVANE_COMMAND_INDEX)
+#undef KORVANE_COMMAND_INDEX
+};
+
 }  // namespace
 
-#define KORVANE_EXPORT(name, index)                                                       \
-  extern "C" KORVANE_API float name(const char* text, double value, char* buf1,            \
-                                    int32_t size1, char* buf2, int32_t size2,              \
-                                    intptr_t data) {                                       \
-    return Dispatch(index, text, value, buf1, size1, buf2, size2, data);                   \
+// Every listed command is declared in the public header with the one signature.
+#define KORVANE_EXPORT(name, body)                                                             \
+  static_assert(std::is_same_v<decltype(&::name), KorvaneCommand>);                            \
+  extern "C" KORVANE_API float name(const char* text, double value, char* buf1, int32_t size1, \
+                                    char* buf2, int32_t size2, intptr_t data) {                \
+    return Dispatch(k##name, text, value, buf1, size1, buf2, size2, data);                     \
   }
-
-KORVANE_EXPORT(ApplyALMatrix, 0)
-KORVANE_EXPORT(ApplyALMatrixInverse, 1)
-KORVANE_EXPORT(ApplyMatrix, 2)
-KORVANE_EXPORT(ApplyMatrixInverse, 3)
-KORVANE_EXPORT(CalcMatrix, 4)
-KORVANE_EXPORT(ClearObject, 5)
-KORVANE_EXPORT(LoadMatrixComposite, 6)
-KORVANE_EXPORT(LoadMatrixOverwrite, 7)
-KORVANE_EXPORT(SaveMatrix, 8)
-KORVANE_EXPORT(SetAutoLodingDirectory, 9)
-KORVANE_EXPORT(SetBaseObject, 10)
-KORVANE_EXPORT(SetTransformedObject, 11)
-KORVANE_EXPORT(SetWorkingDirectory, 12)
-KORVANE_EXPORT(ShowStatus, 13)
-KORVANE_EXPORT(Version, 14)
+KORVANE_COMMANDS(KORVANE_EXPORT)
+#undef KORVANE_EXPORT

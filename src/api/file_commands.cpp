@@ -6,10 +6,10 @@
 #include "api/commands.h"
 #include "api/globals.h"
 #include "api/object_name.h"
-#include "platform/error.h"
 #include "platform/platform.h"
+#include "text/error.h"
 
-namespace korvane {
+namespace korvane::api {
 namespace {
 
 constexpr char kMatrixExtension[] = ".matrix";
@@ -30,7 +30,7 @@ std::string InitialMatrixFileName(const std::string& object) {
 
 void CopyOrReport(const std::string& from, const std::string& to) {
   if (platform::Current().CopyFileReplacing(from, to)) return;
-  throw Error(Error::Kind::io, platform::Message()
+  throw Error(Error::Kind::io, text::Message()
                                    .Own("cannot copy ")
                                    .Host(from)
                                    .Own(" to ")
@@ -45,12 +45,10 @@ void ApplyAutoLoaded(const CommandArgs& args, double value) {
   CommandArgs forwarded = args;
   forwarded.text = path.c_str();
   forwarded.value = value;
-  cmd::ApplyMatrix(forwarded);
+  ApplyMatrix(forwarded);
 }
 
 }  // namespace
-
-namespace cmd {
 
 void SaveMatrix(const CommandArgs& args) {
   platform::FileDialog dialog = MatrixFileDialog();
@@ -102,5 +100,4 @@ void ApplyALMatrix(const CommandArgs& args) { ApplyAutoLoaded(args, 1.0); }
 
 void ApplyALMatrixInverse(const CommandArgs& args) { ApplyAutoLoaded(args, -1.0); }
 
-}  // namespace cmd
-}  // namespace korvane
+}  // namespace korvane::api

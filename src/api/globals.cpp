@@ -2,7 +2,7 @@
 
 #include "platform/platform.h"
 
-namespace korvane {
+namespace korvane::api {
 
 std::string& WorkDirectory() {
   static std::string dir;
@@ -18,4 +18,4 @@ std::string JoinWithSeparator(const char* name) {
   return path;
 }
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -4,9 +4,11 @@
 
 #include <string>
 
-namespace korvane {
+#include "korvane/version.h"
 
-inline constexpr char kVersion[] = "0.1.1";
+namespace korvane::api {
+
+inline constexpr char kVersion[] = KORVANE_VERSION;
 inline constexpr char kBaseObjName[] = "base.obj";
 inline constexpr char kTransformedObjName[] = "transformed.obj";
 inline constexpr char kActiveMatrixName[] = "active.matrix";
@@ -25,4 +27,4 @@ std::string JoinDirect(const char* name);
 // separator is a backslash on Windows and '/' on Linux.
 std::string JoinWithSeparator(const char* name);
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -1,6 +1,6 @@
 #include "api/object_name.h"
 
-namespace korvane {
+namespace korvane::api {
 namespace {
 
 // ECMAScript's '.' matches anything but the two line terminators of a byte string.
@@ -44,4 +44,4 @@ std::string ExtractObjectName(const std::string& text) {
   return name;
 }
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -1,10 +1,11 @@
+#include "api/status.h"
+
 #include "api/al_directory.h"
 #include "api/commands.h"
 #include "api/globals.h"
-#include "api/status.h"
 #include "platform/platform.h"
 
-namespace korvane {
+namespace korvane::api {
 
 std::string BuildStatusText() {
   std::string text;
@@ -18,14 +19,10 @@ std::string BuildStatusText() {
   return text;
 }
 
-namespace cmd {
-
 void ShowStatus(const CommandArgs&) {
   const std::string text = BuildStatusText();
   // The directories are host bytes; the labels are plain ASCII either way.
-  platform::Current().ShowMessage(platform::Message().Own("status"),
-                                  platform::Message().Host(text));
+  platform::Current().ShowMessage(text::Message().Own("status"), text::Message().Host(text));
 }
 
-}  // namespace cmd
-}  // namespace korvane
+}  // namespace korvane::api

@@ -2,9 +2,9 @@
 
 #include <string>
 
-namespace korvane {
+namespace korvane::api {
 
-// "Version\n0.1.1\n\nworkDirectory\n<dir>\n\nALDir\n<dir>\n\n": nine lines, LF only.
+// "Version\n<version>\n\nworkDirectory\n<dir>\n\nALDir\n<dir>\n\n": nine lines, LF only.
 std::string BuildStatusText();
 
-}  // namespace korvane
+}  // namespace korvane::api

@@ -13,15 +13,15 @@
 
 #include "api/commands.h"
 #include "api/globals.h"
+#include "api/mesh_commands.h"
 #include "api/status.h"
 #include "cli/mesh_generator.h"
 #include "geometry/geometry.h"
-#include "matrix/apply_matrix.h"
-#include "matrix/calc_matrix.h"
 #include "matrix/matrix_file.h"
+#include "matrix/motion.h"
 #include "obj/obj_stream.h"
-#include "platform/error.h"
 #include "platform/platform.h"
+#include "text/error.h"
 #include "text/numbers.h"
 
 namespace korvane::cli {
@@ -51,9 +51,9 @@ class CliPlatform final : public platform::Platform {
  public:
   explicit CliPlatform(platform::Platform& native) : native_(native) {}
 
-  void ShowMessage(const platform::Message& caption, const platform::Message& text) override {
-    ++boxes_;
-    if (status_to_stdout_) {
+  void ShowMessage(const text::Message& caption, const text::Message& text) override {
+    ++boxes;
+    if (statusToStdout_) {
       std::fputs(platform::ToUtf8(text).c_str(), stdout);
       std::fflush(stdout);
       return;
@@ -67,8 +67,8 @@ class CliPlatform final : public platform::Platform {
     return native_.CopyFileReplacing(from, to);
   }
   std::optional<std::string> ShowFileDialog(const platform::FileDialog& d) override {
-    if (cancel_) return std::nullopt;
-    if (answer_) return answer_;
+    if (cancel) return std::nullopt;
+    if (answer) return answer;
     if (!platform::StdinIsTerminal()) return std::nullopt;
     std::fprintf(stderr, "%s [%s%s] (empty line cancels): ", d.title.c_str(),
                  d.initialDir && !d.initialDir->empty() ? d.initialDir->c_str() : "",
@@ -80,21 +80,21 @@ class CliPlatform final : public platform::Platform {
   }
   void WriteConsoleLine(std::string_view line) override { native_.WriteConsoleLine(line); }
 
-  int boxes_ = 0;
-  bool cancel_ = false;
-  bool status_to_stdout_ = false;
-  std::optional<std::string> answer_;
+  int boxes = 0;
+  bool cancel = false;
+  bool statusToStdout_ = false;
+  std::optional<std::string> answer;
 
  private:
   platform::Platform& native_;
 };
 
-struct UsageError {
-  std::string text;
-};
+[[noreturn]] void Usage(std::string text) {
+  throw Error(Error::Kind::usage, text::Message().Host(text));
+}
 
 std::string NeedValue(int argc, char** argv, int& i) {
-  if (i + 1 >= argc) throw UsageError{std::string(argv[i]) + " needs a value"};
+  if (i + 1 >= argc) Usage(std::string(argv[i]) + " needs a value");
   return argv[++i];
 }
 
@@ -108,58 +108,57 @@ std::string WithSeparator(std::string dir) {
 double ParseNumberArg(const std::string& s) {
   const text::ParseResult r = text::ParseDouble(s);
   if (r.status != text::ParseStatus::ok || r.consumed != s.size()) {
-    throw UsageError{"not a number: " + s};
+    Usage("not a number: " + s);
   }
   return r.value;
 }
 
-// Reports a library error the way the exports do, for the friendly forms.
-int ReportError(const char* what, CliPlatform& p, const std::exception_ptr& e) {
+// Reports the error being handled the way the exports do, for the friendly
+// forms; call it inside a catch block. Usage errors go on to Main.
+int ReportError(const char* what, CliPlatform& p) {
   try {
-    std::rethrow_exception(e);
-  } catch (const Error& err) {
-    p.ShowMessage(platform::Message().Own(what), err.message());
-  } catch (const char* text) {
-    p.ShowMessage(platform::Message().Own(what), platform::Message().Own(text));
-  } catch (const std::exception& ex) {
-    p.ShowMessage(platform::Message().Own(what), platform::Message().Own(ex.what()));
+    throw;
+  } catch (const Error& e) {
+    if (e.kind() == Error::Kind::usage) throw;
+  } catch (...) {
   }
+  p.ShowMessage(text::Message().Own(what), text::MessageOfCurrentException());
   return 1;
 }
 
 int Call(int argc, char** argv, CliPlatform& p) {
-  if (argc < 3) throw UsageError{"call needs a command name"};
-  const CommandInfo* command = FindCommand(argv[2]);
-  if (command == nullptr) throw UsageError{std::string("unknown command: ") + argv[2]};
+  if (argc < 3) Usage("call needs a command name");
+  const api::CommandInfo* command = api::FindCommand(argv[2]);
+  if (command == nullptr) Usage(std::string("unknown command: ") + argv[2]);
   std::string text;
   bool has_text = false;
-  CommandArgs args;
+  api::CommandArgs args;
   for (int i = 3; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--workdir") {
-      WorkDirectory() = WithSeparator(NeedValue(argc, argv, i));
+      api::WorkDirectory() = WithSeparator(NeedValue(argc, argv, i));
     } else if (a == "--text") {
       text = NeedValue(argc, argv, i);
       has_text = true;
     } else if (a == "--value") {
       args.value = ParseNumberArg(NeedValue(argc, argv, i));
     } else if (a == "--answer") {
-      p.answer_ = NeedValue(argc, argv, i);
+      p.answer = NeedValue(argc, argv, i);
     } else if (a == "--cancel") {
-      p.cancel_ = true;
+      p.cancel = true;
     } else {
-      throw UsageError{"unknown option: " + a};
+      Usage("unknown option: " + a);
     }
   }
   if (has_text) args.text = text.c_str();
   char version[16] = {};
   args.buf2 = version;
   args.size2 = static_cast<std::int32_t>(sizeof version);
-  const bool status = command->fn == &cmd::ShowStatus;
-  p.status_to_stdout_ = status;
-  RunCommand(*command, args);
-  if (command->fn == &cmd::Version) std::printf("%s\n", version);
-  return status ? 0 : (p.boxes_ > 0 ? 1 : 0);
+  const bool status = command->fn == &api::ShowStatus;
+  p.statusToStdout_ = status;
+  api::RunCommand(*command, args);
+  if (command->fn == &api::Version) std::printf("%s\n", version);
+  return status ? 0 : (p.boxes > 0 ? 1 : 0);
 }
 
 std::string BaseName(const std::string& path) {
@@ -181,24 +180,24 @@ int Apply(int argc, char** argv, CliPlatform& p) {
     } else if (a == "--inverse") {
       inverse = true;
     } else if (!a.empty() && a[0] == '-') {
-      throw UsageError{"unknown option: " + a};
+      Usage("unknown option: " + a);
     } else {
       inputs.push_back(a);
     }
   }
-  if (matrix_path.empty()) throw UsageError{"apply needs -m MOTION.matrix"};
-  if (output.empty()) throw UsageError{"apply needs -o OUTPUT"};
-  if (inputs.empty()) throw UsageError{"apply needs at least one INPUT.obj"};
+  if (matrix_path.empty()) Usage("apply needs -m MOTION.matrix");
+  if (output.empty()) Usage("apply needs -o OUTPUT");
+  if (inputs.empty()) Usage("apply needs at least one INPUT.obj");
   const bool to_directory = platform::IsDirectory(output);
   if (inputs.size() > 1 && !to_directory) {
-    throw UsageError{"with several inputs, -o must name an existing directory"};
+    Usage("with several inputs, -o must name an existing directory");
   }
   try {
     std::string text;
-    if (!ReadMatrixFile(matrix_path, text)) {
-      throw Error(Error::Kind::io, platform::Message().Own("cannot open ").Host(matrix_path));
+    if (!matrix::ReadMatrixFile(matrix_path, text)) {
+      throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(matrix_path));
     }
-    const Matrix4 m = MotionFromText(text, matrix_path, inverse);
+    const geometry::Matrix4 m = matrix::MotionFromText(text, matrix_path, inverse);
     int failures = 0;
     for (const std::string& in : inputs) {
       const std::string out = to_directory ? WithSeparator(output) + BaseName(in) : output;
@@ -209,28 +208,28 @@ int Apply(int argc, char** argv, CliPlatform& p) {
           ++failures;
         }
       } catch (...) {
-        failures += ReportError("apply", p, std::current_exception());
+        failures += ReportError("apply", p);
       }
     }
     return failures > 0 ? 1 : 0;
   } catch (...) {
-    return ReportError("apply", p, std::current_exception());
+    return ReportError("apply", p);
   }
 }
 
-std::string Fixed(double v) { return text::ToGeneral15(v); }
+std::string General(double v) { return text::ToGeneral15(v); }
 
-std::string VectorText(const Vector3& v) {
-  return "(" + Fixed(v.x()) + ", " + Fixed(v.y()) + ", " + Fixed(v.z()) + ")";
+std::string VectorText(const geometry::Vector3& v) {
+  return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
 }
 
-void PrintMotion(const Matrix4& m) {
+void PrintMotion(const geometry::Matrix4& m) {
   const Eigen::Matrix3d linear = m.linear();
   const double scale = std::cbrt(linear.determinant());
   const Eigen::AngleAxisd turn(Eigen::Matrix3d(linear / scale));
-  std::printf("  scale:       %s\n", Fixed(scale).c_str());
+  std::printf("  scale:       %s\n", General(scale).c_str());
   std::printf("  rotation:    %s degrees about %s\n",
-              Fixed(turn.angle() * 180.0 / 3.141592653589793238462643383279502884).c_str(),
+              General(turn.angle() * 180.0 / geometry::kPi).c_str(),
               VectorText(turn.axis()).c_str());
   std::printf("  translation: %s\n", VectorText(m.translation()).c_str());
 }
@@ -243,16 +242,16 @@ int Calc(int argc, char** argv, CliPlatform& p) {
     if (a == "-o" || a == "--output") {
       output = NeedValue(argc, argv, i);
     } else if (!a.empty() && a[0] == '-') {
-      throw UsageError{"unknown option: " + a};
+      Usage("unknown option: " + a);
     } else {
       files.push_back(a);
     }
   }
-  if (files.size() != 2) throw UsageError{"calc needs BASE.obj and MOVED.obj"};
+  if (files.size() != 2) Usage("calc needs BASE.obj and MOVED.obj");
   try {
-    const Measurement m = MeasureMotion(files[0], files[1]);
-    WriteMatrixFile(output, m.analysis.matrix);
-    const auto show = [](const char* name, const ObjDocument& d) {
+    const matrix::Measurement m = api::MeasureFiles(files[0], files[1], output);
+    matrix::WriteMatrixFile(output, m.analysis.matrix);
+    const auto show = [](const char* name, const obj::ObjDocument& d) {
       const auto at = [&d](std::int32_t i) { return d.vertices[static_cast<std::size_t>(i)]; };
       std::printf("  %s: %zu vertices; reference vertices A #%d %s, B #%d %s, C #%d %s\n", name,
                   d.vertices.size(), d.pointIndexA, VectorText(at(d.pointIndexA)).c_str(),
@@ -262,30 +261,32 @@ int Calc(int argc, char** argv, CliPlatform& p) {
     show("base ", m.base);
     show("moved", m.transformed);
     PrintMotion(m.analysis.matrix);
-    if (m.same_topology) {
+    if (m.sameTopology) {
       double sum = 0.0;
       double worst = 0.0;
       double extent = 0.0;
       for (std::size_t k = 0; k < m.base.vertices.size(); ++k) {
-        const double e =
-            (TransformPoint(m.analysis.matrix, m.base.vertices[k]) - m.transformed.vertices[k]).norm();
+        const double e = (geometry::TransformPoint(m.analysis.matrix, m.base.vertices[k]) -
+                          m.transformed.vertices[k])
+                             .norm();
         sum += e * e;
         worst = std::max(worst, e);
         extent = std::max(extent, m.transformed.vertices[k].cwiseAbs().maxCoeff());
       }
       const double rms = std::sqrt(sum / static_cast<double>(m.base.vertices.size()));
-      std::printf("  deviation:   RMS %s, max %s\n", Fixed(rms).c_str(), Fixed(worst).c_str());
+      std::printf("  deviation:   RMS %s, max %s\n", General(rms).c_str(), General(worst).c_str());
       // Coordinates are stored with six decimals; more than that is real misfit.
       if (worst > 1e-5 + 1e-9 * extent) {
-        std::printf("  warning: the moved mesh is not a similar copy of the base (shear, "
-                    "unequal scales, a mirror or edited vertices); the matrix carries its "
-                    "reference triangle only\n");
+        std::printf(
+            "  warning: the moved mesh is not a similar copy of the base (shear, "
+            "unequal scales, a mirror or edited vertices); the matrix carries its "
+            "reference triangle only\n");
       }
     }
     std::printf("  written:     %s\n", output.c_str());
     return 0;
   } catch (...) {
-    return ReportError("calc", p, std::current_exception());
+    return ReportError("calc", p);
   }
 }
 
@@ -293,12 +294,12 @@ int Status(int argc, char** argv, CliPlatform&) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--workdir") {
-      WorkDirectory() = WithSeparator(NeedValue(argc, argv, i));
+      api::WorkDirectory() = WithSeparator(NeedValue(argc, argv, i));
     } else {
-      throw UsageError{"unknown option: " + a};
+      Usage("unknown option: " + a);
     }
   }
-  std::fputs(BuildStatusText().c_str(), stdout);
+  std::fputs(api::BuildStatusText().c_str(), stdout);
   return 0;
 }
 
@@ -316,7 +317,7 @@ int Main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       status = 0;
     } else if (verb == "--version") {
-      std::printf("korvane %s\n", kVersion);
+      std::printf("korvane %s\n", api::kVersion);
       status = 0;
     } else if (verb == "call") {
       status = Call(argc, argv, platform);
@@ -329,11 +330,15 @@ int Main(int argc, char** argv) {
     } else if (verb == "demo") {
       status = Demo(argc, argv, platform);
     } else {
-      throw UsageError{verb.empty() ? "no command given" : "unknown command: " + verb};
+      Usage(verb.empty() ? "no command given" : "unknown command: " + verb);
     }
-  } catch (const UsageError& e) {
-    std::fprintf(stderr, "korvane: %s\n\n%s", e.text.c_str(), kUsage);
+  } catch (const Error& e) {
+    if (e.kind() != Error::Kind::usage) throw;
+    std::fprintf(stderr, "korvane: %s\n\n%s", platform::ToUtf8(e.message()).c_str(), kUsage);
     status = 2;
+  } catch (...) {
+    platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
+    status = 1;
   }
   platform::Install(previous);
   return status;

@@ -9,38 +9,37 @@
 #include "cli/mesh_generator.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_document.h"
-#include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/error.h"
 #include "text/numbers.h"
 
 namespace korvane::cli {
 namespace {
 
-constexpr double kPi = 3.141592653589793238462643383279502884;
-
 bool Run(const char* name, const std::string& text = {}) {
-  CommandArgs args;
+  api::CommandArgs args;
   args.text = text.c_str();
-  return RunCommand(*FindCommand(name), args);
+  return api::RunCommand(*api::FindCommand(name), args);
 }
 
-std::vector<Vector3> Vertices(const std::string& path) {
-  ObjDocument d;
+std::vector<geometry::Vector3> Vertices(const std::string& path) {
+  obj::ObjDocument d;
   d.LoadVertices(path);
   return d.vertices;
 }
 
-double WorstDistance(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
+double WorstDistance(const std::vector<geometry::Vector3>& a,
+                     const std::vector<geometry::Vector3>& b) {
   if (a.size() != b.size()) return INFINITY;
   double worst = 0.0;
   for (std::size_t i = 0; i < a.size(); ++i) worst = std::fmax(worst, (a[i] - b[i]).norm());
   return worst;
 }
 
-void PrintMatrix(const char* title, const Matrix4& m) {
+void PrintMatrix(const char* title, const geometry::Matrix4& m) {
   std::printf("%s\n", title);
-  const std::string t = FormatMatrixText(m);
+  const std::string t = matrix::FormatMatrixText(m);
   std::string::size_type pos = 0;
   while (pos < t.size()) {
     const std::string::size_type lf = t.find('\n', pos);
@@ -64,62 +63,65 @@ int Demo(int argc, char** argv, platform::Platform&) {
     return 1;
   }
   if (dir.back() != platform::kPathSeparator) dir += platform::kPathSeparator;
-  WorkDirectory() = dir;
+  api::WorkDirectory() = dir;
 
   // The motion we make: 40 degrees about (1, 2, 2)/3, scale 1.5, shift (10, -4, 2.5).
-  const Vector3 axis = Vector3(1, 2, 2).normalized();
-  Matrix4 motion = IdentityMatrix4();
-  motion.translate(Vector3(10, -4, 2.5));
-  motion.rotate(Eigen::AngleAxisd(40.0 * kPi / 180.0, axis));
+  const geometry::Vector3 axis = geometry::Vector3(1, 2, 2).normalized();
+  geometry::Matrix4 motion = geometry::IdentityMatrix4();
+  motion.translate(geometry::Vector3(10, -4, 2.5));
+  motion.rotate(Eigen::AngleAxisd(40.0 * geometry::kPi / 180.0, axis));
   motion.scale(1.5);
 
-  gen::MeshOptions body;
+  cli::MeshOptions body;
   body.vertices = vertices;
   body.seed = 7;
-  const Matrix4 id = IdentityMatrix4();
-  gen::WriteSurfaceObj(dir + kBaseObjName, body, id);
-  gen::WriteSurfaceObj(dir + kTransformedObjName, body, motion);
-  std::printf("1. Wrote base.obj (%zu vertices) and transformed.obj: the same mesh turned 40 "
-              "degrees about (1, 2, 2), scaled by 1.5 and moved by (10, -4, 2.5).\n",
-              gen::SurfacePositions(body).size());
+  const geometry::Matrix4 id = geometry::IdentityMatrix4();
+  cli::WriteSurfaceObj(dir + api::kBaseObjName, body, id);
+  cli::WriteSurfaceObj(dir + api::kTransformedObjName, body, motion);
+  std::printf(
+      "1. Wrote base.obj (%zu vertices) and transformed.obj: the same mesh turned 40 "
+      "degrees about (1, 2, 2), scaled by 1.5 and moved by (10, -4, 2.5).\n",
+      cli::SurfacePositions(body).size());
 
   std::printf("2. CalcMatrix measures the motion:\n   ");
   if (!Run("CalcMatrix")) return 1;
   std::string text;
-  ReadMatrixFile(JoinWithSeparator(kActiveMatrixName), text);
-  const Matrix4 measured = ParseMatrixText(text, kActiveMatrixName);
+  matrix::ReadMatrixFile(api::JoinWithSeparator(api::kActiveMatrixName), text);
+  const geometry::Matrix4 measured = matrix::ParseMatrixText(text, api::kActiveMatrixName);
   PrintMatrix("   active.matrix (measured):", measured);
   PrintMatrix("   the motion we made:", motion);
   const double coefficient_error = (measured.matrix() - motion.matrix()).cwiseAbs().maxCoeff();
-  std::printf("   largest coefficient difference: %s\n", text::ToGeneral15(coefficient_error).c_str());
+  std::printf("   largest coefficient difference: %s\n",
+              text::ToGeneral15(coefficient_error).c_str());
 
-  gen::MeshOptions other;
+  cli::MeshOptions other;
   other.vertices = vertices / 4;
   other.seed = 99;
-  gen::WriteSurfaceObj(dir + kTargetObjName, other, id);
+  cli::WriteSurfaceObj(dir + api::kTargetObjName, other, id);
   std::printf("3. ApplyMatrix replays it on another mesh (target.obj -> applied.obj):\n");
   if (!Run("ApplyMatrix")) return 1;
-  std::vector<Vector3> expected = gen::SurfacePositions(other);
-  for (Vector3& p : expected) p = TransformPoint(motion, p);
-  const double replay_error = WorstDistance(Vertices(dir + kAppliedObjName), expected);
+  std::vector<geometry::Vector3> expected = cli::SurfacePositions(other);
+  for (geometry::Vector3& p : expected) p = geometry::TransformPoint(motion, p);
+  const double replay_error = WorstDistance(Vertices(dir + api::kAppliedObjName), expected);
   std::printf("   farthest vertex from where the known motion puts it: %s\n",
               text::ToGeneral15(replay_error).c_str());
 
   std::string applied;
-  io::ReadWholeFile(dir + kAppliedObjName, applied);
-  io::WriteFileAtomically(dir + kTargetObjName, applied);
+  platform::ReadWholeFile(dir + api::kAppliedObjName, applied);
+  platform::WriteFileAtomically(dir + api::kTargetObjName, applied);
   std::printf("4. ApplyMatrixInverse undoes it (applied.obj as target.obj -> applied.obj):\n");
   if (!Run("ApplyMatrixInverse")) return 1;
   const double undo_error =
-      WorstDistance(Vertices(dir + kAppliedObjName), gen::SurfacePositions(other));
+      WorstDistance(Vertices(dir + api::kAppliedObjName), cli::SurfacePositions(other));
   std::printf("   farthest vertex from its starting position: %s\n",
               text::ToGeneral15(undo_error).c_str());
 
   // OBJ text keeps six decimals, so a few millionths is the expected noise.
   const bool ok = coefficient_error < 1e-4 && replay_error < 1e-4 && undo_error < 1e-4;
-  std::printf("%s\nFiles are in %s\n", ok ? "Result: motion recovered, replayed and undone."
-                                          : "Result: MISMATCH (see above)",
-              dir.c_str());
+  std::printf(
+      "%s\nFiles are in %s\n",
+      ok ? "Result: motion recovered, replayed and undone." : "Result: MISMATCH (see above)",
+      dir.c_str());
   return ok ? 0 : 1;
 }
 

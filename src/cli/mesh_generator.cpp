@@ -5,10 +5,8 @@
 
 #include "text/numbers.h"
 
-namespace korvane::gen {
+namespace korvane::cli {
 namespace {
-
-constexpr double kPi = 3.141592653589793238462643383279502884;
 
 struct Grid {
   std::uint64_t rings;
@@ -33,23 +31,23 @@ double Noise(std::uint64_t seed, std::uint64_t i) {
   return static_cast<double>(x >> 11) * (1.0 / 9007199254740992.0);
 }
 
-Vector3 Position(const MeshOptions& o, const Grid& g, std::uint64_t r, std::uint64_t s) {
-  const double theta = kPi * (static_cast<double>(r) + 1.0) / (static_cast<double>(g.rings) + 1.0);
-  const double phi = 2.0 * kPi * static_cast<double>(s) / static_cast<double>(g.segments);
+geometry::Vector3 Position(const MeshOptions& o, const Grid& g, std::uint64_t r, std::uint64_t s) {
+  const double theta =
+      geometry::kPi * (static_cast<double>(r) + 1.0) / (static_cast<double>(g.rings) + 1.0);
+  const double phi = 2.0 * geometry::kPi * static_cast<double>(s) / static_cast<double>(g.segments);
   const double bump = 1.0 + 0.15 * std::sin(3.0 * theta) * std::cos(5.0 * phi) +
                       0.01 * Noise(o.seed, r * g.segments + s);
-  return Vector3(1.7 * bump * std::sin(theta) * std::cos(phi), 1.1 * bump * std::sin(theta) * std::sin(phi),
-                 0.8 * bump * std::cos(theta));
+  return geometry::Vector3(1.7 * bump * std::sin(theta) * std::cos(phi),
+                           1.1 * bump * std::sin(theta) * std::sin(phi),
+                           0.8 * bump * std::cos(theta));
 }
 
 template <class Emit>
-void Produce(const MeshOptions& o, const Matrix4& m, Emit&& emit) {
+void Produce(const MeshOptions& o, const geometry::Matrix4& m, Emit&& emit) {
   const Grid g = GridFor(o.vertices);
   std::string block;
   char num[text::kMaxFixedChars];
-  const auto add = [&](double v) {
-    block.append(num, text::FormatFixed6(num, v));
-  };
+  const auto add = [&](double v) { block.append(num, text::FormatFixed6(num, v)); };
   const auto maybe_flush = [&] {
     if (block.size() > (1u << 20)) {
       emit(block);
@@ -61,7 +59,7 @@ void Produce(const MeshOptions& o, const Matrix4& m, Emit&& emit) {
   block += "\nmtllib scene.mtl\no Body\ng body_main\n";
   for (std::uint64_t r = 0; r < g.rings; ++r) {
     for (std::uint64_t s = 0; s < g.segments; ++s) {
-      const Vector3 p = TransformPoint(m, Position(o, g, r, s));
+      const geometry::Vector3 p = geometry::TransformPoint(m, Position(o, g, r, s));
       block += "v ";
       add(p.x());
       block += ' ';
@@ -87,7 +85,7 @@ void Produce(const MeshOptions& o, const Matrix4& m, Emit&& emit) {
   if (o.normals) {
     for (std::uint64_t r = 0; r < g.rings; ++r) {
       for (std::uint64_t s = 0; s < g.segments; ++s) {
-        const Vector3 n = Position(o, g, r, s).normalized();
+        const geometry::Vector3 n = Position(o, g, r, s).normalized();
         block += "vn ";
         add(n.x());
         block += ' ';
@@ -128,9 +126,9 @@ void Produce(const MeshOptions& o, const Matrix4& m, Emit&& emit) {
 
 }  // namespace
 
-std::vector<Vector3> SurfacePositions(const MeshOptions& options) {
+std::vector<geometry::Vector3> SurfacePositions(const MeshOptions& options) {
   const Grid g = GridFor(options.vertices);
-  std::vector<Vector3> out;
+  std::vector<geometry::Vector3> out;
   out.reserve(g.rings * g.segments);
   for (std::uint64_t r = 0; r < g.rings; ++r) {
     for (std::uint64_t s = 0; s < g.segments; ++s) out.push_back(Position(options, g, r, s));
@@ -138,13 +136,14 @@ std::vector<Vector3> SurfacePositions(const MeshOptions& options) {
   return out;
 }
 
-std::string SurfaceObj(const MeshOptions& options, const Matrix4& m) {
+std::string SurfaceObj(const MeshOptions& options, const geometry::Matrix4& m) {
   std::string all;
   Produce(options, m, [&](const std::string& block) { all += block; });
   return all;
 }
 
-bool WriteSurfaceObj(const std::string& path, const MeshOptions& options, const Matrix4& m) {
+bool WriteSurfaceObj(const std::string& path, const MeshOptions& options,
+                     const geometry::Matrix4& m) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
   bool ok = true;
@@ -155,4 +154,4 @@ bool WriteSurfaceObj(const std::string& path, const MeshOptions& options, const 
   return ok;
 }
 
-}  // namespace korvane::gen
+}  // namespace korvane::cli

@@ -8,7 +8,7 @@
 
 #include "geometry/geometry.h"
 
-namespace korvane::gen {
+namespace korvane::cli {
 
 struct MeshOptions {
   std::uint64_t vertices = 1000;  // approximate; the grid is rounded to it
@@ -18,13 +18,14 @@ struct MeshOptions {
 };
 
 // A bumpy closed surface (a deformed sphere) of about `vertices` vertices.
-std::vector<Vector3> SurfacePositions(const MeshOptions& options);
+std::vector<geometry::Vector3> SurfacePositions(const MeshOptions& options);
 
 // The OBJ text of that surface, vertex positions moved by `m`.
-std::string SurfaceObj(const MeshOptions& options, const Matrix4& m);
+std::string SurfaceObj(const MeshOptions& options, const geometry::Matrix4& m);
 
 // Writes SurfaceObj to `path` in blocks (meshes of many millions of vertices
 // never exist in memory as a whole). Returns false when the file can't be written.
-bool WriteSurfaceObj(const std::string& path, const MeshOptions& options, const Matrix4& m);
+bool WriteSurfaceObj(const std::string& path, const MeshOptions& options,
+                     const geometry::Matrix4& m);
 
-}  // namespace korvane::gen
+}  // namespace korvane::cli

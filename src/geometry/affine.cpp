@@ -2,23 +2,16 @@
 
 #include <cmath>
 
-#include "obj/obj_document.h"
-#include "platform/error.h"
-#include "text/messages.h"
+#include "text/error.h"
 
-namespace korvane {
+namespace korvane::geometry {
 namespace {
 
 // Rounding can carry a cosine a hair past +-1, where acos gives NaN.
-constexpr double kPi = 3.141592653589793238462643383279502884;
-
 double ClampedAcos(double cosine) { return std::acos(std::fmax(-1.0, std::fmin(1.0, cosine))); }
 
 [[noreturn]] void Refuse(const char* reason) {
-  throw Error(Error::Kind::refused, platform::Message()
-                                        .Own("cannot measure the motion: ")
-                                        .Own(reason)
-                                        .Own("; active.matrix was not changed"));
+  throw Error(Error::Kind::refused, text::Message(reason));
 }
 
 // The coordinate axis on which u has its smallest magnitude (x, then y, then z
@@ -28,14 +21,6 @@ Vector3 LeastAlignedAxis(const Vector3& u) {
   if (a.x() <= a.y() && a.x() <= a.z()) return Vector3::UnitX();
   if (a.y() <= a.z()) return Vector3::UnitY();
   return Vector3::UnitZ();
-}
-
-bool IsAnalysed(const ObjDocument& d) {
-  const auto n = static_cast<std::int64_t>(d.vertices.size());
-  const auto in_range = [n](std::int32_t i) { return i >= 0 && i < n; };
-  return d.pointIndexA != d.pointIndexB && d.pointIndexB != d.pointIndexC &&
-         d.pointIndexC != d.pointIndexA && in_range(d.pointIndexA) && in_range(d.pointIndexB) &&
-         in_range(d.pointIndexC);
 }
 
 }  // namespace
@@ -93,18 +78,4 @@ AffineAnalysis AnalyzeTriangles(const ReferenceTriangles& t) {
   return r;
 }
 
-AffineAnalysis AnalyzeDocuments(const ObjDocument& base, const ObjDocument& transformed) {
-  if (!IsAnalysed(base) || !IsAnalysed(transformed)) throw texts::kNotAnalysed;
-  const auto at = [](const ObjDocument& d, std::int32_t i) {
-    return d.vertices[static_cast<std::size_t>(i)];
-  };
-  const ReferenceTriangles t{at(base, base.pointIndexA),
-                             at(base, base.pointIndexB),
-                             at(base, base.pointIndexC),
-                             at(transformed, transformed.pointIndexA),
-                             at(transformed, transformed.pointIndexB),
-                             at(transformed, transformed.pointIndexC)};
-  return AnalyzeTriangles(t);
-}
-
-}  // namespace korvane
+}  // namespace korvane::geometry

@@ -4,9 +4,7 @@
 
 #include "geometry/geometry.h"
 
-namespace korvane {
-
-class ObjDocument;
+namespace korvane::geometry {
 
 // The six reference positions: A, B, C of the base and of the moved mesh.
 struct ReferenceTriangles {
@@ -24,14 +22,8 @@ struct AffineAnalysis {
 
 // Translation(Q_A) * R2 * R1 * Scaling(s) * Translation(-P_A). Degenerate
 // input (A and B coinciding, reference vertices on one line, a result that is
-// not finite) is refused with korvane::Error.
+// not finite) is refused with korvane::Error (kind refused) whose message
+// names the reason.
 AffineAnalysis AnalyzeTriangles(const ReferenceTriangles& t);
 
-// Checks that both documents were analysed (three distinct indices), else
-// throws the not-analysed text; then analyses their reference vertices.
-AffineAnalysis AnalyzeDocuments(const ObjDocument& base, const ObjDocument& transformed);
-inline Matrix4 AnalyzeAffineMatrix(const ObjDocument& base, const ObjDocument& transformed) {
-  return AnalyzeDocuments(base, transformed).matrix;
-}
-
-}  // namespace korvane
+}  // namespace korvane::geometry

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-namespace korvane {
+namespace korvane::geometry {
 
 namespace {
 
@@ -598,4 +598,4 @@ ReferenceIndices FarthestPointByAxis(const std::vector<Vector3>& v, ReferenceInd
   return r;
 }
 
-}  // namespace korvane
+}  // namespace korvane::geometry

@@ -6,7 +6,7 @@
 
 #include "geometry/geometry.h"
 
-namespace korvane {
+namespace korvane::geometry {
 
 struct ReferenceIndices {
   std::int32_t a = 0;
@@ -35,4 +35,4 @@ ReferenceIndices FarthestPointExhaustiveLiteral(const std::vector<Vector3>& v);
 // returns `current` unchanged.
 ReferenceIndices FarthestPointByAxis(const std::vector<Vector3>& v, ReferenceIndices current);
 
-}  // namespace korvane
+}  // namespace korvane::geometry

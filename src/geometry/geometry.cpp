@@ -1,6 +1,6 @@
 #include "geometry/geometry.h"
 
-namespace korvane {
+namespace korvane::geometry {
 
 int CalcRotationSign(const Vector3& a, const Vector3& b, const Vector3& n) {
   const double s = n.dot(a.cross(n).cross(b.cross(n)));
@@ -20,4 +20,4 @@ Vector3 TransformPoint(const Matrix4& m, const Vector3& p) {
                  ((a(2, 0) * p.x() + a(2, 1) * p.y()) + a(2, 2) * p.z()) + a(2, 3));
 }
 
-}  // namespace korvane
+}  // namespace korvane::geometry

@@ -8,10 +8,12 @@
 #include <Eigen/Dense>
 #include <Eigen/Geometry>
 
-namespace korvane {
+namespace korvane::geometry {
 
 using Vector3 = Eigen::Vector3d;
 using Matrix4 = Eigen::Affine3d;
+
+inline constexpr double kPi = 3.141592653589793238462643383279502884;
 
 // +1 when turning `a` towards `b` is a positive (right-handed) turn about
 // `n`, otherwise -1 (also for parallel vectors, a zero `n` and NaN).
@@ -25,4 +27,4 @@ Matrix4 IdentityMatrix4();
 // gets the same bits (NaN signs included) however it was optimised.
 Vector3 TransformPoint(const Matrix4& m, const Vector3& p);
 
-}  // namespace korvane
+}  // namespace korvane::geometry

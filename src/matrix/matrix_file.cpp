@@ -3,20 +3,19 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "obj/obj_line.h"
-#include "obj/obj_stream.h"
-#include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/error.h"
+#include "text/lines.h"
 #include "text/numbers.h"
 
-namespace korvane {
+namespace korvane::matrix {
 
 namespace {
 constexpr std::size_t kMaxMatrixFileBytes = std::size_t{256} << 20;
 }  // namespace
 
-std::string FormatMatrixText(const Matrix4& m, std::string_view newline) {
+std::string FormatMatrixText(const geometry::Matrix4& m, std::string_view newline) {
   char cells[16][text::kMaxGeneralChars];
   std::size_t lengths[16];
   std::size_t width = 0;
@@ -42,8 +41,8 @@ std::string FormatMatrixText(const Matrix4& m, std::string_view newline) {
   return out;
 }
 
-void WriteMatrixFile(const std::string& path, const Matrix4& m) {
-  io::WriteFileAtomically(path, FormatMatrixText(m, platform::kNewline));
+void WriteMatrixFile(const std::string& path, const geometry::Matrix4& m) {
+  platform::WriteFileAtomically(path, FormatMatrixText(m, platform::kNewline));
 }
 
 bool ReadMatrixFile(const std::string& path, std::string& text) {
@@ -51,35 +50,34 @@ bool ReadMatrixFile(const std::string& path, std::string& text) {
   // taking all memory (a matrix file is some hundred bytes).
   std::string content;
   bool complete = true;
-  if (!io::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete)) return false;
+  if (!platform::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete)) return false;
   if (!complete) {
-    throw Error(Error::Kind::io, platform::Message()
-                                     .Host(path)
-                                     .Own(": not a matrix file (more than 256 MiB in its first "
-                                          "four lines)"));
+    throw Error(Error::Kind::io, text::Message().Host(path).Own(
+                                     ": not a matrix file (more than 256 MiB in its first "
+                                     "four lines)"));
   }
   text.clear();
   text.reserve(content.size() + 1);
-  obj::ForEachTextLine(content, [&](std::string_view line, std::uint64_t) {
+  text::ForEachTextLine(content, [&](std::string_view line, std::uint64_t) {
     text.append(line.data(), line.size());
     text += '\n';
   });
   return true;
 }
 
-Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name) {
-  Matrix4 m = IdentityMatrix4();
+geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name) {
+  geometry::Matrix4 m = geometry::IdentityMatrix4();
   std::size_t pos = 0;
   for (int row = 0; row < 4 && pos <= text.size(); ++row) {
     const std::size_t lf = text.find('\n', pos);
     const std::string_view line =
         text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos);
     int column = 0;
-    obj::ForEachToken(line, [&](std::string_view piece) {
+    text::ForEachToken(line, [&](std::string_view piece) {
       if (column == 4) return;  // numbers past the fourth are ignored
       const text::ParseResult r = text::ParseDouble(piece);
       if (r.status != text::ParseStatus::ok) {
-        obj::ThrowConversionError(r.status, source_name, static_cast<std::uint64_t>(row) + 1);
+        text::ThrowConversionError(r.status, source_name, static_cast<std::uint64_t>(row) + 1);
       }
       m.matrix()(row, column++) = r.value;
     });
@@ -89,4 +87,4 @@ Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name) {
   return m;
 }
 
-}  // namespace korvane
+}  // namespace korvane::matrix

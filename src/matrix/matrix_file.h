@@ -8,13 +8,13 @@
 
 #include "geometry/geometry.h"
 
-namespace korvane {
+namespace korvane::matrix {
 
 // The file text with `newline` after each of the four lines.
-std::string FormatMatrixText(const Matrix4& m, std::string_view newline = "\n");
+std::string FormatMatrixText(const geometry::Matrix4& m, std::string_view newline = "\n");
 
 // Writes the file with the platform's line ends, all or nothing.
-void WriteMatrixFile(const std::string& path, const Matrix4& m);
+void WriteMatrixFile(const std::string& path, const geometry::Matrix4& m);
 
 // Gathers the file's lines, each followed by "\n" (a CR LF pair counts as one
 // line end). False when the file cannot be opened.
@@ -24,6 +24,6 @@ bool ReadMatrixFile(const std::string& path, std::string& text);
 // std::stod reads them (at most four a line); coefficients the text does not
 // give keep their identity values. Conversion errors raise korvane::Error
 // naming `source_name` and the line.
-Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name = "matrix");
+geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name = "matrix");
 
-}  // namespace korvane
+}  // namespace korvane::matrix

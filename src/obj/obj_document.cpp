@@ -1,15 +1,16 @@
 #include "obj/obj_document.h"
 
-#include <stdexcept>
-
 #include "geometry/farthest.h"
 #include "obj/obj_record.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
+#include "text/error.h"
+#include "text/lines.h"
+#include "text/messages.h"
 
-namespace korvane {
+namespace korvane::obj {
 
-ObjDocument::ObjDocument() : transform(IdentityMatrix4()) {}
+ObjDocument::ObjDocument() : transform(geometry::IdentityMatrix4()) {}
 
 void ObjDocument::AddLine(std::string_view line, const std::string& source_name,
                           std::uint64_t number) {
@@ -18,35 +19,37 @@ void ObjDocument::AddLine(std::string_view line, const std::string& source_name,
   if (!record.IsVertex()) return;
   try {
     vertices.push_back(record.GetVertex());
-  } catch (const std::out_of_range&) {
-    obj::ThrowConversionError(text::ParseStatus::out_of_range, source_name, number);
-  } catch (const std::invalid_argument&) {
-    obj::ThrowConversionError(text::ParseStatus::invalid, source_name, number);
+  } catch (const Error& e) {
+    // Name the file and line, as the streaming reader does.
+    text::ThrowConversionError(e.kind() == Error::Kind::number_out_of_range
+                                   ? text::ParseStatus::out_of_range
+                                   : text::ParseStatus::invalid,
+                               source_name, number);
   }
 }
 
 bool ObjDocument::Load(const std::string& path) {
   lines.clear();
-  transform = IdentityMatrix4();
-  io::InputFile in;
+  transform = geometry::IdentityMatrix4();
+  platform::InputFile in;
   if (!obj::OpenObj(in, path)) return false;
   obj::LineReader reader(in);
   std::string_view line;
-  while (reader.Next(line)) AddLine(line, path, reader.line_number());
+  while (reader.Next(line)) AddLine(line, path, reader.lineNumber());
   return true;
 }
 
 void ObjDocument::LoadText(std::string_view text, const std::string& source_name) {
   lines.clear();
-  transform = IdentityMatrix4();
-  obj::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
+  transform = geometry::IdentityMatrix4();
+  text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
     AddLine(line, source_name, number);
   });
 }
 
 bool ObjDocument::LoadVertices(const std::string& path) {
   lines.clear();
-  transform = IdentityMatrix4();
+  transform = geometry::IdentityMatrix4();
   return obj::LoadObjVertices(path, vertices);
 }
 
@@ -54,7 +57,8 @@ std::string ObjDocument::ToString() const {
   std::string out;
   for (const std::string& line : lines) {
     ObjRecord record(line);
-    if (record.IsVertex()) record.SetVertex(TransformPoint(transform, record.GetVertex()));
+    if (record.IsVertex())
+      record.SetVertex(geometry::TransformPoint(transform, record.GetVertex()));
     out += record.ToString();
     out += '\n';
   }
@@ -62,7 +66,7 @@ std::string ObjDocument::ToString() const {
 }
 
 bool ObjDocument::CalcFarthestPoint() {
-  const ReferenceIndices r = FarthestPointExhaustive(vertices);
+  const geometry::ReferenceIndices r = geometry::FarthestPointExhaustive(vertices);
   pointIndexA = r.a;
   pointIndexB = r.b;
   pointIndexC = r.c;
@@ -70,12 +74,40 @@ bool ObjDocument::CalcFarthestPoint() {
 }
 
 bool ObjDocument::CalcFarthestPointByAxis() {
-  const ReferenceIndices r =
-      FarthestPointByAxis(vertices, ReferenceIndices{pointIndexA, pointIndexB, pointIndexC});
+  const geometry::ReferenceIndices r = geometry::FarthestPointByAxis(
+      vertices, geometry::ReferenceIndices{pointIndexA, pointIndexB, pointIndexC});
   pointIndexA = r.a;
   pointIndexB = r.b;
   pointIndexC = r.c;
   return true;
 }
 
-}  // namespace korvane
+namespace {
+
+bool IsAnalysed(const ObjDocument& d) {
+  const auto n = static_cast<std::int64_t>(d.vertices.size());
+  const auto in_range = [n](std::int32_t i) { return i >= 0 && i < n; };
+  return d.pointIndexA != d.pointIndexB && d.pointIndexB != d.pointIndexC &&
+         d.pointIndexC != d.pointIndexA && in_range(d.pointIndexA) && in_range(d.pointIndexB) &&
+         in_range(d.pointIndexC);
+}
+
+}  // namespace
+
+geometry::AffineAnalysis AnalyzeDocuments(const ObjDocument& base, const ObjDocument& transformed) {
+  if (!IsAnalysed(base) || !IsAnalysed(transformed)) {
+    throw Error(Error::Kind::misuse, text::Message(text::kNotAnalysed));
+  }
+  const auto at = [](const ObjDocument& d, std::int32_t i) {
+    return d.vertices[static_cast<std::size_t>(i)];
+  };
+  const geometry::ReferenceTriangles t{at(base, base.pointIndexA),
+                                       at(base, base.pointIndexB),
+                                       at(base, base.pointIndexC),
+                                       at(transformed, transformed.pointIndexA),
+                                       at(transformed, transformed.pointIndexB),
+                                       at(transformed, transformed.pointIndexC)};
+  return geometry::AnalyzeTriangles(t);
+}
+
+}  // namespace korvane::obj

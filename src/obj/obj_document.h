@@ -7,16 +7,17 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/affine.h"
 #include "geometry/geometry.h"
 
-namespace korvane {
+namespace korvane::obj {
 
 class ObjDocument {
  public:
   ObjDocument();
 
-  // Reads every line and every vertex position. False (after the open failure
-  // box) when the file cannot be opened. A bad vertex coordinate raises
+  // Reads every line and every vertex position. False when the file cannot be
+  // opened (the caller tells the user). A bad vertex coordinate raises
   // korvane::Error naming the file and line; the lines up to it are kept.
   bool Load(const std::string& path);
   // As Load, from text already in memory; `source_name` names it in errors.
@@ -34,8 +35,8 @@ class ObjDocument {
   bool CalcFarthestPointByAxis();
 
   std::vector<std::string> lines;
-  std::vector<Vector3> vertices;
-  Matrix4 transform;
+  std::vector<geometry::Vector3> vertices;
+  geometry::Matrix4 transform;
   std::int32_t pointIndexA = 0;
   std::int32_t pointIndexB = 0;
   std::int32_t pointIndexC = 0;
@@ -44,4 +45,13 @@ class ObjDocument {
   void AddLine(std::string_view line, const std::string& source_name, std::uint64_t number);
 };
 
-}  // namespace korvane
+// The motion between two documents whose reference vertices were chosen:
+// raises the misuse error (the not-analysed text) unless each has three
+// distinct indices within its vertices, then analyses their triangles.
+geometry::AffineAnalysis AnalyzeDocuments(const ObjDocument& base, const ObjDocument& transformed);
+inline geometry::Matrix4 AnalyzeAffineMatrix(const ObjDocument& base,
+                                             const ObjDocument& transformed) {
+  return AnalyzeDocuments(base, transformed).matrix;
+}
+
+}  // namespace korvane::obj

@@ -7,24 +7,10 @@
 #include <string_view>
 
 #include "geometry/geometry.h"
+#include "text/lines.h"
 #include "text/numbers.h"
 
 namespace korvane::obj {
-
-// Calls f(token) for every non-empty piece between space characters (0x20
-// only: tabs and carriage returns are ordinary bytes).
-template <class F>
-void ForEachToken(std::string_view line, F&& f) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  while (p != end) {
-    while (p != end && *p == ' ') ++p;
-    if (p == end) break;
-    const char* start = p;
-    while (p != end && *p != ' ') ++p;
-    f(std::string_view(start, static_cast<std::size_t>(p - start)));
-  }
-}
 
 // The record kind of a line whose first token is `first`: "#" for comments,
 // otherwise the token itself.
@@ -36,7 +22,7 @@ inline bool IsVertexKeyword(std::string_view keyword) { return keyword == "v"; }
 
 // Outcome of reading the three coordinates of a vertex line.
 struct VertexRead {
-  Vector3 position;
+  geometry::Vector3 position;
   text::ParseStatus status = text::ParseStatus::ok;
 };
 

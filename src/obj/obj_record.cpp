@@ -1,14 +1,12 @@
 #include "obj/obj_record.h"
 
-#include <stdexcept>
 #include <string_view>
 
 #include "obj/obj_line.h"
+#include "text/error.h"
 #include "text/messages.h"
 
-namespace korvane {
-
-namespace obj {
+namespace korvane::obj {
 
 VertexRead ReadVertex(const std::string_view* coords, std::size_t count) {
   VertexRead out;
@@ -27,26 +25,28 @@ VertexRead ReadVertex(const std::string_view* coords, std::size_t count) {
   return out;
 }
 
-}  // namespace obj
-
 ObjRecord::ObjRecord(const std::string& line) : line_(line) {
-  obj::ForEachToken(line_, [&](std::string_view t) { tokens_.emplace_back(t); });
+  text::ForEachToken(line_, [&](std::string_view t) { tokens_.emplace_back(t); });
   if (!tokens_.empty()) keyword_ = std::string(obj::KeywordOf(tokens_[0]));
 }
 
-Vector3 ObjRecord::GetVertex() const {
-  if (!IsVertex()) throw texts::kGetVertexMisuse;
+geometry::Vector3 ObjRecord::GetVertex() const {
+  if (!IsVertex()) throw Error(Error::Kind::misuse, text::Message(text::kGetVertexMisuse));
   std::string_view coords[3];
   const std::size_t count = tokens_.size() > 3 ? 3 : tokens_.size() - 1;
   for (std::size_t i = 0; i < count; ++i) coords[i] = tokens_[i + 1];
   const obj::VertexRead r = obj::ReadVertex(coords, count);
-  if (r.status == text::ParseStatus::invalid) throw std::invalid_argument(texts::kInvalidStod);
-  if (r.status == text::ParseStatus::out_of_range) throw std::out_of_range(texts::kStodOutOfRange);
+  if (r.status == text::ParseStatus::invalid) {
+    throw Error(Error::Kind::invalid_number, text::Message(text::kInvalidStod));
+  }
+  if (r.status == text::ParseStatus::out_of_range) {
+    throw Error(Error::Kind::number_out_of_range, text::Message(text::kStodOutOfRange));
+  }
   return r.position;
 }
 
-void ObjRecord::SetVertex(const Vector3& v) {
-  if (!IsVertex()) throw texts::kSetVertexMisuse;
+void ObjRecord::SetVertex(const geometry::Vector3& v) {
+  if (!IsVertex()) throw Error(Error::Kind::misuse, text::Message(text::kSetVertexMisuse));
   // A short "v" line gains the missing coordinate tokens rather than losing data.
   if (tokens_.size() < 4) tokens_.resize(4);
   tokens_[1] = text::ToFixed6(v.x());
@@ -63,4 +63,4 @@ std::string ObjRecord::ToString() const {
   return out;
 }
 
-}  // namespace korvane
+}  // namespace korvane::obj

@@ -6,7 +6,7 @@
 
 #include "geometry/geometry.h"
 
-namespace korvane {
+namespace korvane::obj {
 
 class ObjRecord {
  public:
@@ -18,13 +18,13 @@ class ObjRecord {
   bool IsVertex() const { return keyword_ == "v"; }
 
   // Coordinates of a "v" record, read as std::stod reads them (in any host
-  // locale). Throws std::invalid_argument("invalid stod argument") or
-  // std::out_of_range("stod argument out of range"); a "v" line with fewer
-  // than three coordinates is an invalid argument. On a non-vertex record it
-  // throws the misuse text (a const char*).
-  Vector3 GetVertex() const;
+  // locale). Throws korvane::Error of kind invalid_number ("invalid stod
+  // argument") or number_out_of_range ("stod argument out of range"); a "v"
+  // line with fewer than three coordinates is an invalid number. On a
+  // non-vertex record it throws the misuse text (kind misuse).
+  geometry::Vector3 GetVertex() const;
   // Replaces tokens 1 to 3 by the "%f" texts of v; same misuse rule.
-  void SetVertex(const Vector3& v);
+  void SetVertex(const geometry::Vector3& v);
   // Tokens each followed by one space; empty for a record without tokens.
   std::string ToString() const;
 
@@ -34,4 +34,4 @@ class ObjRecord {
   std::vector<std::string> tokens_;
 };
 
-}  // namespace korvane
+}  // namespace korvane::obj

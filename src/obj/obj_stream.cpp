@@ -4,14 +4,14 @@
 #include <cstring>
 
 #include "obj/obj_line.h"
-#include "platform/error.h"
 #include "platform/platform.h"
-#include "text/messages.h"
+#include "text/error.h"
+#include "text/lines.h"
 
 namespace korvane::obj {
 
-LineReader::LineReader(io::InputFile& in, std::size_t block, std::size_t max_piece)
-    : in_(in), buffer_(block), max_piece_(max_piece < block ? block : max_piece) {}
+LineReader::LineReader(platform::InputFile& in, std::size_t block, std::size_t max_piece)
+    : in_(in), buffer_(block), maxPiece_(max_piece < block ? block : max_piece) {}
 
 bool LineReader::Refill() {
   // Keep the unfinished line, move it to the front, and read behind it.
@@ -28,17 +28,17 @@ bool LineReader::Refill() {
 }
 
 void LineReader::Begin(bool continues) {
-  starts_line_ = !continues_;
-  if (starts_line_) ++line_number_;
+  startsLine_ = !continues_;
+  if (startsLine_) ++lineNumber_;
   continues_ = continues;
 }
 
 bool LineReader::Next(std::string_view& piece) {
   for (;;) {
     const char* base = buffer_.data();
-    const char* lf =
-        scan_ < end_ ? static_cast<const char*>(std::memchr(base + scan_, '\n', end_ - scan_))
-                     : nullptr;
+    const char* lf = scan_ < end_
+                         ? static_cast<const char*>(std::memchr(base + scan_, '\n', end_ - scan_))
+                         : nullptr;
     if (lf != nullptr) {
       const std::size_t at = static_cast<std::size_t>(lf - base);
       std::size_t stop = at;
@@ -49,7 +49,7 @@ bool LineReader::Next(std::string_view& piece) {
       return true;
     }
     scan_ = end_;
-    if (!eof_ && end_ - pos_ >= max_piece_) {
+    if (!eof_ && end_ - pos_ >= maxPiece_) {
       // Too long to hold: hand out what we have, cut after the last space so
       // that tokens stay whole where possible. A carriage return stays behind
       // in case a line feed follows it.
@@ -80,21 +80,7 @@ bool LineReader::Next(std::string_view& piece) {
   }
 }
 
-bool OpenObj(io::InputFile& in, const std::string& path) {
-  if (in.Open(path)) return true;
-  platform::Current().ShowMessage(platform::Message().Own(texts::kFileOpenFailed),
-                                  platform::Message().Host(path));
-  return false;
-}
-
-void ThrowConversionError(text::ParseStatus status, const std::string& path,
-                          std::uint64_t line_number) {
-  const bool range = status == text::ParseStatus::out_of_range;
-  platform::Message m;
-  m.Host(path).Own(" line ").Own(std::to_string(line_number)).Own(": ");
-  m.Own(range ? texts::kStodOutOfRange : texts::kInvalidStod);
-  throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m));
-}
+bool OpenObj(platform::InputFile& in, const std::string& path) { return in.Open(path); }
 
 namespace {
 
@@ -121,11 +107,11 @@ std::size_t LeadingTokens(std::string_view line, std::string_view* tokens, std::
 struct LineStart {
   std::string_view tokens[4];
   std::size_t count = 0;
-  std::size_t rest = 0;  // where the text after tokens[count - 1] starts
-  bool keyword_open = false;  // the first token may go on in the next piece
+  std::size_t rest = 0;      // where the text after tokens[count - 1] starts
+  bool keywordOpen = false;  // the first token may go on in the next piece
   bool vertex = false;
   VertexRead read;
-  bool too_long = false;  // a vertex line whose coordinates run past the piece
+  bool tooLong = false;  // a vertex line whose coordinates run past the piece
 };
 
 // Whole vertex lines written the usual way ("v x y z ..."): the coordinates
@@ -135,7 +121,7 @@ struct LineStart {
 bool ReadUsualVertexLine(std::string_view line, LineStart& s) {
   const std::size_t n = line.size();
   std::size_t i = 1;
-  Vector3 p;
+  geometry::Vector3 p;
   for (int k = 0; k < 3; ++k) {
     while (i < n && line[i] == ' ') ++i;
     if (i == n) return false;
@@ -167,12 +153,12 @@ LineStart ReadLineStart(std::string_view piece, bool last_piece) {
   if (s.count == 0) return s;
   const auto keyword_end =
       static_cast<std::size_t>(s.tokens[0].data() - piece.data()) + s.tokens[0].size();
-  s.keyword_open = !last_piece && keyword_end == piece.size();
-  if (s.keyword_open || !IsVertexKeyword(s.tokens[0])) return s;
+  s.keywordOpen = !last_piece && keyword_end == piece.size();
+  if (s.keywordOpen || !IsVertexKeyword(s.tokens[0])) return s;
   s.vertex = true;
   // In a piece of a longer line the fourth token is whole only if a space follows it.
   if (!last_piece && (s.count < 4 || s.rest == piece.size())) {
-    s.too_long = true;
+    s.tooLong = true;
     return s;
   }
   s.read = ReadVertex(s.tokens + 1, s.count - 1);
@@ -196,10 +182,6 @@ class StringSink {
   std::size_t used_ = 0;
 };
 
-// Reads lines, also when they arrive in pieces, and tells `Handler` about
-// them: Vertex(position) for a vertex line, then (when Handler::kTokens)
-// Token(bytes) and TokenEnd() for the other tokens, and LineEnd(). A token is
-// ended once it is known to be complete.
 // A whole line that is not a vertex line and already has its tokens
 // separated by single spaces, with none leading or trailing.
 inline bool IsPlainLine(std::string_view line) {
@@ -230,10 +212,15 @@ inline bool IsPlainLine(std::string_view line) {
   return true;
 }
 
+// Reads lines, also when they arrive in pieces, and tells `Handler` about
+// them: Vertex(position) for a vertex line, then (when Handler::kTokens)
+// Token(bytes) and TokenEnd() for the other tokens, and LineEnd(); a line in
+// normal form goes to PlainLine(line) whole. A token is ended once it is known
+// to be complete.
 template <class Handler>
 class LineScanner {
  public:
-  LineScanner(Handler& h, std::size_t max_held) : h_(h), max_held_(max_held) {}
+  LineScanner(Handler& h, std::size_t max_held) : h_(h), maxHeld_(max_held) {}
 
   // False (nothing told) when a vertex line cannot be read; `start` says why.
   bool Scan(std::string_view piece, bool first, bool last, LineStart& start) {
@@ -244,12 +231,12 @@ class LineScanner {
       return true;
     }
     if (first) {
-      seen_token_ = false;
-      open_token_ = false;
+      seenToken_ = false;
+      openToken_ = false;
       held_.clear();
     }
     std::size_t from = 0;
-    if (!seen_token_) {
+    if (!seenToken_) {
       std::string_view text = piece;
       if (!held_.empty()) {
         held_.append(piece.data(), piece.size());
@@ -259,37 +246,37 @@ class LineScanner {
       // A one-letter keyword cut at the end of the piece (perhaps a "v"), or
       // a vertex line whose coordinates are still to come: keep its tokens,
       // not the spaces between them, and wait for more.
-      if (!last && ((start.keyword_open && start.tokens[0].size() == 1) ||
-                    (start.vertex && start.too_long))) {
+      if (!last &&
+          ((start.keywordOpen && start.tokens[0].size() == 1) || (start.vertex && start.tooLong))) {
         std::string kept;
-        ForEachToken(text, [&](std::string_view t) {
+        text::ForEachToken(text, [&](std::string_view t) {
           kept.append(t.data(), t.size());
           kept += ' ';
         });
         if (text.back() != ' ') kept.pop_back();  // the last token goes on
-        if (kept.size() > max_held_) {
-          start.too_long = true;
+        if (kept.size() > maxHeld_) {
+          start.tooLong = true;
           return false;
         }
         held_.swap(kept);
         return true;
       }
-      seen_token_ = start.count > 0;
+      seenToken_ = start.count > 0;
       if (start.vertex) {
-        if (start.too_long || start.read.status != text::ParseStatus::ok) return false;
+        if (start.tooLong || start.read.status != text::ParseStatus::ok) return false;
         h_.Vertex(start.read.position);
         from = start.rest;
       }
       if constexpr (Handler::kTokens) Tokens(text.substr(from), last);
       held_.clear();
     } else if constexpr (Handler::kTokens) {
-      if (open_token_) {
+      if (openToken_) {
         // The token cut at the end of the last piece goes on here.
         while (from < piece.size() && piece[from] != ' ') ++from;
         h_.Token(piece.substr(0, from));
         if (from < piece.size() || last) {
           h_.TokenEnd();
-          open_token_ = false;
+          openToken_ = false;
         }
       }
       Tokens(piece.substr(from), last);
@@ -312,16 +299,16 @@ class LineScanner {
       if (p != end || last) {
         h_.TokenEnd();
       } else {
-        open_token_ = true;
+        openToken_ = true;
       }
     }
   }
 
   Handler& h_;
-  std::size_t max_held_;
+  std::size_t maxHeld_;
   std::string held_;
-  bool open_token_ = false;
-  bool seen_token_ = false;
+  bool openToken_ = false;
+  bool seenToken_ = false;
 };
 
 // Writes lines as the document writes them.
@@ -329,11 +316,11 @@ template <class Sink>
 class LineWriter {
  public:
   static constexpr bool kTokens = true;
-  LineWriter(const Matrix4& m, std::string_view newline, Sink& out)
+  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out)
       : m_(m), newline_(newline), out_(out) {}
 
-  void Vertex(const Vector3& position) {
-    const Vector3 p = TransformPoint(m_, position);
+  void Vertex(const geometry::Vector3& position) {
+    const geometry::Vector3 p = geometry::TransformPoint(m_, position);
     char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
     *w++ = 'v';
     *w++ = ' ';
@@ -366,10 +353,7 @@ class LineWriter {
  private:
   static constexpr std::size_t kSmall = 4096;
 
- public:
-
- private:
-  const Matrix4& m_;
+  const geometry::Matrix4& m_;
   std::string_view newline_;
   Sink& out_;
 };
@@ -377,8 +361,8 @@ class LineWriter {
 // Collects vertex positions and ignores everything else.
 struct VertexCollector {
   static constexpr bool kTokens = false;
-  std::vector<Vector3>& out;
-  void Vertex(const Vector3& p) { out.push_back(p); }
+  std::vector<geometry::Vector3>& out;
+  void Vertex(const geometry::Vector3& p) { out.push_back(p); }
   void PlainLine(std::string_view) {}
   void Token(std::string_view) {}
   void TokenEnd() {}
@@ -387,8 +371,8 @@ struct VertexCollector {
 
 [[noreturn]] void ThrowUnreadable(const LineStart& start, const std::string& path,
                                   std::uint64_t line_number) {
-  if (!start.too_long) ThrowConversionError(start.read.status, path, line_number);
-  throw Error(Error::Kind::invalid_number, platform::Message()
+  if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
+  throw Error(Error::Kind::invalid_number, text::Message()
                                                .Host(path)
                                                .Own(" line ")
                                                .Own(std::to_string(line_number))
@@ -396,48 +380,50 @@ struct VertexCollector {
 }
 
 template <class Handler>
-void ScanFile(io::InputFile& in, const std::string& path, Handler& handler, std::size_t max_piece) {
+void ScanFile(platform::InputFile& in, const std::string& path, Handler& handler,
+              std::size_t max_piece) {
   LineScanner<Handler> scanner(handler, max_piece);
   LineReader reader(in, std::min(std::size_t{1} << 18, max_piece), max_piece);
   std::string_view piece;
   LineStart start;
   while (reader.Next(piece)) {
-    if (!scanner.Scan(piece, reader.starts_line(), !reader.continues(), start)) {
-      ThrowUnreadable(start, path, reader.line_number());
+    if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start)) {
+      ThrowUnreadable(start, path, reader.lineNumber());
     }
   }
 }
 
 }  // namespace
 
-bool LoadObjVertices(const std::string& path, std::vector<Vector3>& out, std::size_t max_piece) {
+bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
+                     std::size_t max_piece) {
   out.clear();
-  io::InputFile in;
+  platform::InputFile in;
   if (!OpenObj(in, path)) return false;
   VertexCollector collector{out};
   ScanFile(in, path, collector, max_piece);
   return true;
 }
 
-bool TransformObjFile(const std::string& input, const std::string& output, const Matrix4& m,
-                      std::size_t max_piece) {
-  io::InputFile in;
+bool TransformObjFile(const std::string& input, const std::string& output,
+                      const geometry::Matrix4& m, std::size_t max_piece) {
+  platform::InputFile in;
   if (!OpenObj(in, input)) return false;
-  io::AtomicOutput out(output);
-  LineWriter<io::AtomicOutput> writer(m, platform::kNewline, out);
+  platform::AtomicOutput out(output);
+  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
   ScanFile(in, input, writer, max_piece);
   out.Commit();
   return true;
 }
 
-std::string TransformObjText(std::string_view text, const Matrix4& m, std::string_view newline,
-                             const std::string& source_name) {
+std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
+                             std::string_view newline, const std::string& source_name) {
   std::string result;
   StringSink sink(result);
   LineWriter<StringSink> writer(m, newline, sink);
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   LineStart start;
-  ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
+  text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
     if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, source_name, number);
   });
   return result;

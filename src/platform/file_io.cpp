@@ -3,16 +3,16 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/error.h"
 #include "platform/platform.h"
+#include "text/error.h"
 
-namespace korvane::io {
+namespace korvane::platform {
 namespace {
 
 constexpr std::size_t kOutputBuffer = std::size_t{1} << 18;
 
 [[noreturn]] void ThrowIo(const char* what, const std::string& path, int err) {
-  platform::Message m;
+  text::Message m;
   m.Own(what).Host(path);
   if (err != 0) m.Own(" (").Own(std::strerror(err)).Own(")");
   throw Error(Error::Kind::io, std::move(m));
@@ -78,9 +78,9 @@ bool ReadLeadingLines(const std::string& path, std::size_t lines, std::size_t ma
 
 AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(destination)) {
   const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
-  in_place_ = !target.replaceable;
-  target_path_ = target.path;
-  temp_ = in_place_ ? target.path : target.path + ".~kv" + platform::UniqueSuffix();
+  inPlace_ = !target.replaceable;
+  targetPath_ = target.path;
+  temp_ = inPlace_ ? target.path : target.path + ".~kv" + platform::UniqueSuffix();
   file_ = std::fopen(temp_.c_str(), "wb");
   if (file_ == nullptr) {
     const int err = errno;
@@ -94,7 +94,7 @@ AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(des
 
 AtomicOutput::~AtomicOutput() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!temp_.empty() && !in_place_) platform::RemoveFile(temp_);
+  if (!temp_.empty() && !inPlace_) platform::RemoveFile(temp_);
 }
 
 void AtomicOutput::Flush() {
@@ -117,7 +117,7 @@ void AtomicOutput::Fail() {
   const int err = errno;
   std::fclose(file_);
   file_ = nullptr;
-  if (!in_place_) platform::RemoveFile(temp_);
+  if (!inPlace_) platform::RemoveFile(temp_);
   temp_.clear();
   ThrowIo("cannot write ", destination_, err);
 }
@@ -129,15 +129,15 @@ void AtomicOutput::Commit() {
   file_ = nullptr;
   if (std::fclose(f) != 0) {
     const int err = errno;
-    if (!in_place_) platform::RemoveFile(temp_);
+    if (!inPlace_) platform::RemoveFile(temp_);
     temp_.clear();
     ThrowIo("cannot write ", destination_, err);
   }
-  if (in_place_) {
+  if (inPlace_) {
     temp_.clear();
     return;
   }
-  if (!platform::RenameReplacing(temp_, target_path_)) {
+  if (!platform::RenameReplacing(temp_, targetPath_)) {
     const int err = errno;
     platform::RemoveFile(temp_);
     temp_.clear();
@@ -152,4 +152,4 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   out.Commit();
 }
 
-}  // namespace korvane::io
+}  // namespace korvane::platform

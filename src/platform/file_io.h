@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::io {
+namespace korvane::platform {
 
 // Sequential reader; Open() is false when the file cannot be opened for reading.
 class InputFile {
@@ -69,9 +69,9 @@ class AtomicOutput {
   [[noreturn]] void Fail();
 
   std::string destination_;
-  std::string target_path_;
+  std::string targetPath_;
   std::string temp_;
-  bool in_place_ = false;
+  bool inPlace_ = false;
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   char* begin_ = nullptr;
@@ -82,4 +82,4 @@ class AtomicOutput {
 // Writes `bytes` to `path` all or nothing (see AtomicOutput).
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-}  // namespace korvane::io
+}  // namespace korvane::platform

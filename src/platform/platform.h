@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/message.h"
+
 namespace korvane::platform {
 
 #ifdef _WIN32
@@ -20,41 +22,6 @@ inline constexpr std::string_view kNewline = "\n";
 inline constexpr char kPathSeparator = '/';
 inline constexpr bool kIsWindows = false;
 #endif
-
-// Message text assembled from pieces of two kinds: the library's own texts
-// (code page 932 bytes) and bytes that came from the host or the file system
-// (system ANSI code page). Each piece is converted from its own code page when
-// shown, so boxes read correctly whatever the system locale.
-class Message {
- public:
-  enum class Encoding { cp932, ansi };
-  struct Piece {
-    std::string bytes;
-    Encoding encoding;
-  };
-
-  Message() = default;
-  // Convenience: a message that is one piece of the library's own text.
-  Message(std::string_view own) { Own(own); }  // NOLINT(google-explicit-constructor)
-  Message(const char* own) { Own(own); }       // NOLINT(google-explicit-constructor)
-
-  Message& Own(std::string_view cp932) {
-    pieces_.push_back({std::string(cp932), Encoding::cp932});
-    return *this;
-  }
-  Message& Host(std::string_view ansi) {
-    pieces_.push_back({std::string(ansi), Encoding::ansi});
-    return *this;
-  }
-  Message& Append(const Message& other) {
-    pieces_.insert(pieces_.end(), other.pieces_.begin(), other.pieces_.end());
-    return *this;
-  }
-  const std::vector<Piece>& pieces() const { return pieces_; }
-
- private:
-  std::vector<Piece> pieces_;
-};
 
 // Settings of one open or save file dialog.
 struct FileDialog {
@@ -74,7 +41,7 @@ class Platform {
  public:
   virtual ~Platform() = default;
   // Modal box, no owner window, one OK button, no icon.
-  virtual void ShowMessage(const Message& caption, const Message& text) = 0;
+  virtual void ShowMessage(const text::Message& caption, const text::Message& text) = 0;
   // True for an existing file or directory.
   virtual bool PathExists(const std::string& path) = 0;
   // Copies `from` onto `to`, replacing it; false when nothing was copied.
@@ -97,7 +64,7 @@ Platform& Native();
 void WriteStdoutLine(std::string_view line);
 
 // The message as UTF-8, for consoles and tests.
-std::string ToUtf8(const Message& message);
+std::string ToUtf8(const text::Message& message);
 
 // Where output meant for `path` must really go: symbolic links are followed so
 // that a replacement lands on the file they name. `replaceable` is false for

@@ -41,7 +41,7 @@ std::string Cp932ToUtf8(const std::string& in) {
 
 class PosixPlatform final : public Platform {
  public:
-  void ShowMessage(const Message& caption, const Message& text) override {
+  void ShowMessage(const text::Message& caption, const text::Message& text) override {
     const std::string line = "[" + ToUtf8(caption) + "] " + ToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
@@ -93,11 +93,12 @@ Platform& Native() {
   return platform;
 }
 
-std::string ToUtf8(const Message& message) {
+std::string ToUtf8(const text::Message& message) {
   std::string out;
   for (const auto& piece : message.pieces()) {
     // Host bytes on Linux are already in the system's (UTF-8) encoding.
-    out += piece.encoding == Message::Encoding::cp932 ? Cp932ToUtf8(piece.bytes) : piece.bytes;
+    out +=
+        piece.encoding == text::Message::Encoding::cp932 ? Cp932ToUtf8(piece.bytes) : piece.bytes;
   }
   return out;
 }

@@ -1,10 +1,9 @@
 // Win32 implementation: the real message box, shell, copy and common-dialog
 // calls the host application's users know.
-#include <windows.h>
 #include <commdlg.h>
-#include <shlwapi.h>
-
 #include <io.h>
+#include <shlwapi.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,16 +14,17 @@
 namespace korvane::platform {
 namespace {
 
-std::wstring Widen(const Message& message) {
+std::wstring Widen(const text::Message& message) {
   std::wstring out;
   for (const auto& piece : message.pieces()) {
     if (piece.bytes.empty()) continue;
-    const UINT cp = piece.encoding == Message::Encoding::cp932 ? 932u : CP_ACP;
-    const int n = MultiByteToWideChar(cp, 0, piece.bytes.data(), static_cast<int>(piece.bytes.size()),
-                                      nullptr, 0);
+    const UINT cp = piece.encoding == text::Message::Encoding::cp932 ? 932u : CP_ACP;
+    const int n = MultiByteToWideChar(cp, 0, piece.bytes.data(),
+                                      static_cast<int>(piece.bytes.size()), nullptr, 0);
     if (n <= 0) continue;
     std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(cp, 0, piece.bytes.data(), static_cast<int>(piece.bytes.size()), w.data(), n);
+    MultiByteToWideChar(cp, 0, piece.bytes.data(), static_cast<int>(piece.bytes.size()), w.data(),
+                        n);
     out += w;
   }
   return out;
@@ -74,12 +74,14 @@ void SetErrnoFromLastError() {
 
 class Win32Platform final : public Platform {
  public:
-  void ShowMessage(const Message& caption, const Message& text) override {
+  void ShowMessage(const text::Message& caption, const text::Message& text) override {
     const std::wstring c = Widen(caption);
     const std::wstring t = Widen(text);
     MessageBoxW(nullptr, t.c_str(), c.c_str(), MB_OK);
   }
-  bool PathExists(const std::string& path) override { return PathFileExistsA(path.c_str()) != FALSE; }
+  bool PathExists(const std::string& path) override {
+    return PathFileExistsA(path.c_str()) != FALSE;
+  }
   bool CopyFileReplacing(const std::string& from, const std::string& to) override {
     // CopyFileA writes the destination in place; copy to a temporary file
     // beside it first so that a failed copy never leaves half a file.
@@ -134,7 +136,7 @@ Platform& Native() {
   return platform;
 }
 
-std::string ToUtf8(const Message& message) {
+std::string ToUtf8(const text::Message& message) {
   const std::wstring w = Widen(message);
   if (w.empty()) return {};
   const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,

@@ -2,7 +2,7 @@
 // form is in the comment above each).
 #pragma once
 
-namespace korvane::texts {
+namespace korvane::text {
 
 // "ファイルオープン失敗"
 inline constexpr char kFileOpenFailed[] = "\x83t\x83@\x83" "C\x83\x8b\x83I\x81[\x83v\x83\x93\x8e\xb8\x94s";
@@ -18,4 +18,4 @@ inline constexpr char kNotAnalysed[] = "CalcFarthestPoint() \x82\xaa\x8c\xc4\x82
 inline constexpr char kInvalidStod[] = "invalid stod argument";
 inline constexpr char kStodOutOfRange[] = "stod argument out of range";
 
-}  // namespace korvane::texts
+}  // namespace korvane::text

@@ -1,0 +1,41 @@
+#include "text/error.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "text/messages.h"
+
+namespace korvane::text {
+
+Message MessageOfCurrentException() noexcept {
+  try {
+    try {
+      throw;
+    } catch (const Error& e) {
+      return e.message();
+    } catch (const std::bad_alloc&) {
+      return Message().Own("out of memory");
+    } catch (const std::exception& e) {
+      return Message().Own(e.what());
+    } catch (const char* foreign) {
+      // Raised by code that is not the library's own.
+      return Message().Own(foreign != nullptr ? foreign : "");
+    } catch (...) {
+      return Message().Own("unexpected error");
+    }
+  } catch (...) {
+    // Building the message itself failed (memory): an empty text is all that is left.
+    return Message();
+  }
+}
+
+void ThrowConversionError(ParseStatus status, const std::string& source,
+                          std::uint64_t line_number) {
+  const bool range = status == ParseStatus::out_of_range;
+  Message m;
+  m.Host(source).Own(" line ").Own(std::to_string(line_number)).Own(": ");
+  m.Own(range ? kStodOutOfRange : kInvalidStod);
+  throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m));
+}
+
+}  // namespace korvane::text

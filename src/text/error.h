@@ -1,0 +1,49 @@
+// The one exception type of the library, and the one place that turns
+// whatever a command raised into the message the user is shown.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "text/message.h"
+#include "text/numbers.h"
+
+namespace korvane {
+
+class Error : public std::exception {
+ public:
+  enum class Kind {
+    invalid_number,       // a number that does not convert
+    number_out_of_range,  // a number beyond the double range
+    io,                   // a file that cannot be read or written
+    refused,              // input the library will not process (degenerate, not finite)
+    misuse,               // an operation called in a state that does not allow it
+    usage,                // a command line that does not parse
+  };
+
+  Error(Kind kind, text::Message message) : kind_(kind), message_(std::move(message)) {}
+  Kind kind() const noexcept { return kind_; }
+  const text::Message& message() const noexcept { return message_; }
+  const char* what() const noexcept override { return "korvane::Error"; }
+
+ private:
+  Kind kind_;
+  text::Message message_;
+};
+
+namespace text {
+
+// The message for the exception being handled: an Error's own message, "out of
+// memory", a standard exception's what(), a thrown C string, or "unexpected
+// error". Call it only inside a catch block.
+Message MessageOfCurrentException() noexcept;
+
+// Raises the conversion error of a number read from `source` at `line_number`:
+// "<source> line <n>: invalid stod argument" (or "... out of range").
+[[noreturn]] void ThrowConversionError(ParseStatus status, const std::string& source,
+                                       std::uint64_t line_number);
+
+}  // namespace text
+}  // namespace korvane
