@@ -41,7 +41,7 @@ function fmt(v) {
   if (typeof v !== 'number') return String(v);
   if (Number.isInteger(v) && Math.abs(v) < 1e15) return String(v);
   const a = Math.abs(v);
-  if (a !== 0 && (a < 1e-4 || a >= 1e7)) return v.toExponential(5).replace('e+', 'e');
+  if (a !== 0 && (a < 1e-4 || a >= 1e7)) return v.toExponential(5).replace(/\.?0+e/, 'e').replace('e+', 'e');
   return String(Number(v.toPrecision(7)));
 }
 
