@@ -5,7 +5,7 @@
 // topology is the same, the distance to the nearest moved vertex otherwise).
 //
 //   report_driver OUT.html [--json REPORT.json] [--vertices N] [--moved-vertices N]
-//                 [--reshape] [--max-triangles N]
+//                 [--reshape] [--points] [--max-triangles N]
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -129,7 +129,7 @@ class Json {
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: report_driver OUT.html [--json REPORT.json] [--vertices N] "
-               "[--moved-vertices N] [--reshape] [--max-triangles N]\n");
+               "[--moved-vertices N] [--reshape] [--points] [--max-triangles N]\n");
   std::exit(2);
 }
 
@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
   std::uint64_t vertices = 20000;
   std::uint64_t moved_count = 0;
   bool reshape = false;
+  bool points = false;  // both meshes without triangles
   std::size_t max_triangles = korvane::cli::ReportPageInput{}.max_triangles;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
@@ -157,6 +158,8 @@ int main(int argc, char** argv) {
       moved_count = std::stoull(value());
     } else if (a == "--reshape") {
       reshape = true;
+    } else if (a == "--points") {
+      points = true;
     } else if (a == "--max-triangles") {
       max_triangles = std::stoull(value());
     } else {
@@ -256,9 +259,11 @@ int main(int argc, char** argv) {
     r.Raw(",\"iterations\":0}");
 
     in.report_json = r.text();
-    in.base_triangles = base.triangles;
+    if (!points) {
+      in.base_triangles = base.triangles;
+      in.moved_triangles = std::move(moved.triangles);
+    }
     in.moved_vertices = std::move(moved.vertices);
-    in.moved_triangles = std::move(moved.triangles);
     in.base_reference = {korvane::TransformPoint(m, at(base.vertices, rb.a)),
                          korvane::TransformPoint(m, at(base.vertices, rb.b)),
                          korvane::TransformPoint(m, at(base.vertices, rb.c))};

@@ -354,11 +354,13 @@ function start3d(baseResiduals, max) {
 
   // The base is drawn solid; the moved copy as a veil pulled slightly towards
   // the eye, so where both coincide the colours show through it evenly.
-  const base = meshOf(baseGeometry, new MeshLambertMaterial({ vertexColors: true, side: DoubleSide }), 2);
+  // Sparse clouds get larger dots so that their shape still reads.
+  const dot = (g) => (g.getAttribute('position').count < 100000 ? 3 : 2);
+  const base = meshOf(baseGeometry, new MeshLambertMaterial({ vertexColors: true, side: DoubleSide }), dot(baseGeometry));
   const moved = meshOf(movedGeometry, new MeshLambertMaterial({
     color: MOVED_COLOR, transparent: true, opacity: 0.32, depthWrite: false, side: DoubleSide, forceSinglePass: true,
     polygonOffset: true, polygonOffsetFactor: -1, polygonOffsetUnits: -4,
-  }), 2);
+  }), dot(movedGeometry));
   moved.renderOrder = 1;
 
   const bounds = new Sphere();

@@ -4,7 +4,7 @@
 //
 // The page comes from KORVANE_REPORT (with the report object from
 // KORVANE_REPORT_JSON, else the one embedded in the page), or is made by the
-// driver program KORVANE_REPORT_DRIVER in three variants. KORVANE_SCREENSHOT
+// driver program KORVANE_REPORT_DRIVER in four variants. KORVANE_SCREENSHOT
 // names a PNG to write of the (first) page.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -28,6 +28,7 @@ function pages() {
     ['fits', []],
     ['reshaped', ['--reshape']],
     ['different-topology', ['--vertices', '6000', '--moved-vertices', '9000']],
+    ['points', ['--points', '--vertices', '8000']],
   ].map(([name, args]) => {
     const html = join(scratch, `${name}.html`);
     const json = join(scratch, `${name}.json`);
