@@ -352,10 +352,10 @@ function start3d(baseResiduals, max) {
   const movedGeometry = buildGeometry(view.moved);
   timings.geometry = performance.now();
 
-  // The base is drawn solid; the moved copy as a veil pulled slightly towards
-  // the eye, so where both coincide the colours show through it evenly.
   // Sparse clouds get larger dots so that their shape still reads.
   const dot = (g) => (g.getAttribute('position').count < 100000 ? 3 : 2);
+  // The base is drawn solid; the moved copy as a veil pulled slightly towards
+  // the eye, so where both coincide the colours show through it evenly.
   const base = meshOf(baseGeometry, new MeshLambertMaterial({ vertexColors: true, side: DoubleSide }), dot(baseGeometry));
   const moved = meshOf(movedGeometry, new MeshLambertMaterial({
     color: MOVED_COLOR, transparent: true, opacity: 0.32, depthWrite: false, side: DoubleSide, forceSinglePass: true,
@@ -389,6 +389,9 @@ function start3d(baseResiduals, max) {
 
   const controls = new OrbitControls(camera, canvas);
   controls.target.copy(bounds.center);
+  // Within the depth range set above, so zooming never cuts the meshes away.
+  controls.minDistance = distance / 40;
+  controls.maxDistance = distance * 4;
   controls.update();
   controls.saveState();
 
