@@ -41,7 +41,7 @@ struct ReportPageInput {
 using ReportSink = std::function<void(std::string_view)>;
 
 // Writes the page to `sink` piece by piece, so that a large page goes straight
-// into its file (e.g. io::AtomicOutput::Write) without a second copy in memory.
+// into its file (e.g. platform::AtomicOutput::Write) without a second copy in memory.
 // Throws std::invalid_argument for inconsistent input (a residual count that is
 // not the base vertex count, a triangle index past the vertices).
 void WriteReportPage(const ReportPageInput& input, const ReportSink& sink);

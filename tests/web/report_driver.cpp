@@ -20,13 +20,13 @@
 #include "cli/report_page.h"
 #include "geometry/affine.h"
 #include "geometry/farthest.h"
-#include "platform/error.h"
+#include "text/error.h"
 #include "platform/file_io.h"
 
 namespace {
 
-using korvane::Matrix4;
-using korvane::Vector3;
+using korvane::geometry::Matrix4;
+using korvane::geometry::Vector3;
 using Triangles = std::vector<std::array<std::uint32_t, 3>>;
 
 constexpr double kPi = 3.141592653589793238462643383279502884;
@@ -38,13 +38,13 @@ struct Mesh {
 
 // The generated surface and its quads, split into triangles.
 Mesh Generate(std::uint64_t vertices) {
-  korvane::gen::MeshOptions o;
+  korvane::cli::MeshOptions o;
   o.vertices = vertices;
   o.normals = false;
   o.uvs = false;
   Mesh m;
-  m.vertices = korvane::gen::SurfacePositions(o);
-  const std::string obj = korvane::gen::SurfaceObj(o, korvane::IdentityMatrix4());
+  m.vertices = korvane::cli::SurfacePositions(o);
+  const std::string obj = korvane::cli::SurfaceObj(o, korvane::geometry::IdentityMatrix4());
   std::vector<std::uint32_t> face;
   for (std::size_t at = 0; at < obj.size();) {
     std::size_t end = obj.find('\n', at);
@@ -179,22 +179,22 @@ int main(int argc, char** argv) {
 
     // The known motion, then noise at the level of six stored decimals, and
     // optionally one region pushed outwards.
-    Matrix4 motion = korvane::IdentityMatrix4();
+    Matrix4 motion = korvane::geometry::IdentityMatrix4();
     motion.translate(Vector3(0.4, -1.2, 2.5));
     motion.rotate(Eigen::AngleAxisd(35.0 * kPi / 180.0, Vector3(1, 2, 3).normalized()));
     motion.scale(1.25);
     for (std::size_t i = 0; i < nm; ++i) {
       Vector3 p = moved.vertices[i];
       if (reshape && p.z() > 0.3) p += p.normalized() * 0.3 * (p.z() - 0.3);
-      p = korvane::TransformPoint(motion, p);
+      p = korvane::geometry::TransformPoint(motion, p);
       moved.vertices[i] = p + 1e-6 * Vector3(Noise(3 * i), Noise(3 * i + 1), Noise(3 * i + 2));
     }
 
     // Measured as the library does: three reference vertices on each side.
-    const korvane::ReferenceIndices rb = korvane::FarthestPointExhaustive(base.vertices);
-    const korvane::ReferenceIndices rm = korvane::FarthestPointExhaustive(moved.vertices);
+    const korvane::geometry::ReferenceIndices rb = korvane::geometry::FarthestPointExhaustive(base.vertices);
+    const korvane::geometry::ReferenceIndices rm = korvane::geometry::FarthestPointExhaustive(moved.vertices);
     const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
-    const korvane::AffineAnalysis fit = korvane::AnalyzeTriangles(
+    const korvane::geometry::AffineAnalysis fit = korvane::geometry::AnalyzeTriangles(
         {at(base.vertices, rb.a), at(base.vertices, rb.b), at(base.vertices, rb.c), at(moved.vertices, rm.a),
          at(moved.vertices, rm.b), at(moved.vertices, rm.c)});
     const Matrix4& m = fit.matrix;
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
     korvane::cli::ReportPageInput in;
     in.max_triangles = max_triangles;
     in.base_vertices.reserve(nb);
-    for (const Vector3& p : base.vertices) in.base_vertices.push_back(korvane::TransformPoint(m, p));
+    for (const Vector3& p : base.vertices) in.base_vertices.push_back(korvane::geometry::TransformPoint(m, p));
     in.base_residuals.resize(nb);
     for (std::size_t i = 0; i < nb; ++i) {
       if (same) {
@@ -264,15 +264,15 @@ int main(int argc, char** argv) {
       in.moved_triangles = std::move(moved.triangles);
     }
     in.moved_vertices = std::move(moved.vertices);
-    in.base_reference = {korvane::TransformPoint(m, at(base.vertices, rb.a)),
-                         korvane::TransformPoint(m, at(base.vertices, rb.b)),
-                         korvane::TransformPoint(m, at(base.vertices, rb.c))};
+    in.base_reference = {korvane::geometry::TransformPoint(m, at(base.vertices, rb.a)),
+                         korvane::geometry::TransformPoint(m, at(base.vertices, rb.b)),
+                         korvane::geometry::TransformPoint(m, at(base.vertices, rb.c))};
     in.moved_reference = {at(in.moved_vertices, rm.a), at(in.moved_vertices, rm.b), at(in.moved_vertices, rm.c)};
 
-    if (!json_path.empty()) korvane::io::WriteFileAtomically(json_path, r.text() + "\n");
+    if (!json_path.empty()) korvane::platform::WriteFileAtomically(json_path, r.text() + "\n");
     const auto start = std::chrono::steady_clock::now();
     std::size_t bytes = 0;
-    korvane::io::AtomicOutput out(out_path);
+    korvane::platform::AtomicOutput out(out_path);
     korvane::cli::WriteReportPage(in, [&](std::string_view piece) {
       out.Write(piece);
       bytes += piece.size();
