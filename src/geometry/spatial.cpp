@@ -70,11 +70,42 @@ constexpr std::uint32_t kMaxDepth = 200;
 
 }  // namespace
 
+namespace {
+
+// Slivers: the nearest of the three edges, or of the inside of the plane
+// when the foot of p falls there. Slower than the region method below, but it
+// does not divide by the vanishing quantities of a nearly flat triangle.
+Vector3 ClosestPointOnSliver(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c,
+                             const Vector3& n, double n2) {
+  const Vector3 e[3] = {ClosestPointOnSegment(p, a, b), ClosestPointOnSegment(p, b, c),
+                        ClosestPointOnSegment(p, c, a)};
+  Vector3 best = e[0];
+  for (int k = 1; k < 3; ++k) {
+    if ((p - e[k]).squaredNorm() < (p - best).squaredNorm()) best = e[k];
+  }
+  if (n2 > 0.0) {
+    const Vector3 q = p - (n.dot(p - a) / n2) * n;
+    const double u = n.dot((b - q).cross(c - q));
+    const double v = n.dot((c - q).cross(a - q));
+    const double w = n.dot((a - q).cross(b - q));
+    if (u >= 0.0 && v >= 0.0 && w >= 0.0 && (p - q).squaredNorm() < (p - best).squaredNorm()) best = q;
+  }
+  return best;
+}
+
+}  // namespace
+
 Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c) {
-  // Region tests on the barycentric coordinates, after Ericson, Real-Time
-  // Collision Detection, 5.1.5: vertex regions, then edge regions, else inside.
   const Vector3 ab = b - a;
   const Vector3 ac = c - a;
+  const Vector3 n = ab.cross(ac);
+  const double n2 = n.squaredNorm();
+  const double longest2 = std::max({ab.squaredNorm(), ac.squaredNorm(), (c - b).squaredNorm()});
+  // Width under a thousandth of the length: the region method loses accuracy.
+  if (!(n2 > 1e-6 * longest2 * longest2)) return ClosestPointOnSliver(p, a, b, c, n, n2);
+
+  // Region tests on the barycentric coordinates, after Ericson, Real-Time
+  // Collision Detection, 5.1.5: vertex regions, then edge regions, else inside.
   const Vector3 ap = p - a;
   const double d1 = ab.dot(ap);
   const double d2 = ac.dot(ap);
@@ -83,30 +114,19 @@ Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3
   const double d3 = ab.dot(bp);
   const double d4 = ac.dot(bp);
   if (d3 >= 0.0 && d4 <= d3) return b;
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) return a + (d1 / (d1 - d3)) * ab;
   const Vector3 cp = p - c;
   const double d5 = ab.dot(cp);
   const double d6 = ac.dot(cp);
   if (d6 >= 0.0 && d5 <= d6) return c;
-  const double vc = d1 * d4 - d3 * d2;
   const double vb = d5 * d2 - d1 * d6;
-  const double va = d3 * d6 - d5 * d4;
-  const double sum = va + vb + vc;
-  // A flat triangle has no inside and its edge formulas divide by zero:
-  // it is the union of its edges.
-  if (!(sum > 0.0) || ab.cross(ac).squaredNorm() == 0.0) {
-    const Vector3 e[3] = {ClosestPointOnSegment(p, a, b), ClosestPointOnSegment(p, b, c),
-                          ClosestPointOnSegment(p, c, a)};
-    int best = 0;
-    for (int k = 1; k < 3; ++k) {
-      if ((p - e[k]).squaredNorm() < (p - e[best]).squaredNorm()) best = k;
-    }
-    return e[best];
-  }
-  if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) return a + (d1 / (d1 - d3)) * ab;
   if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) return a + (d2 / (d2 - d6)) * ac;
+  const double va = d3 * d6 - d5 * d4;
   if (va <= 0.0 && d4 - d3 >= 0.0 && d5 - d6 >= 0.0) {
     return b + ((d4 - d3) / ((d4 - d3) + (d5 - d6))) * (c - b);
   }
+  const double sum = va + vb + vc;
   return a + ab * (vb / sum) + ac * (vc / sum);
 }
 

@@ -58,8 +58,8 @@ void ParallelRanges(std::size_t n, unsigned threads, F&& f) {
   }
 }
 
-// The point of triangle (a, b, c) closest to p. Degenerate triangles (zero
-// area, coinciding corners) are treated as the segments they collapse to.
+// The point of triangle (a, b, c) closest to p. Slivers and degenerate
+// triangles (zero area, coinciding corners) are accurate too.
 Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c);
 
 // Nearest vertex queries over a point array (a nanoflann k-d tree). The

@@ -31,8 +31,9 @@ bool ParseFace(const std::string_view* tokens, std::size_t count, std::uint64_t 
       std::min<std::uint64_t>(vertex_count, std::numeric_limits<std::uint32_t>::max()));
   for (std::size_t i = 0; i < count; ++i) {
     std::string_view corner = tokens[i];
-    // Up to two slashes; the texture and normal references must be numbers
-    // when present, though only the vertex is used.
+    // Up to two slashes; the texture and normal references may be empty
+    // (exporters write "a/" for a corner without texture) and must otherwise
+    // be numbers, though only the vertex is used.
     std::string_view parts[3];
     std::size_t parts_count = 0;
     for (;;) {
@@ -45,9 +46,7 @@ bool ParseFace(const std::string_view* tokens, std::size_t count, std::uint64_t 
     std::int64_t v = 0, unused = 0;
     if (!ParseIndex(parts[0], v) || v == 0) return false;
     for (std::size_t k = 1; k < parts_count; ++k) {
-      // "a//c" leaves the texture reference empty; a trailing empty one is malformed.
-      const bool may_be_empty = k == 1 && parts_count == 3;
-      if (parts[k].empty() ? !may_be_empty : !ParseIndex(parts[k], unused)) return false;
+      if (!parts[k].empty() && !ParseIndex(parts[k], unused)) return false;
     }
     const std::int64_t index = v > 0 ? v - 1 : n + v;
     if (index < 0 || index >= n) return false;
