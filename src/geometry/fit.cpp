@@ -125,19 +125,43 @@ std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit)
   return out;
 }
 
-// ICP works on at most this many base vertices; the search among many starts
-// on far fewer.
-constexpr std::size_t kIcpSample = 50000;
-constexpr std::size_t kCoarseSample = 1000;
+// ICP runs on evenly spaced base vertices, first a few, then more: most
+// iterations are spent far from the answer, where few vertices steer as well
+// as many. The last sample has at most 50k vertices.
+constexpr std::size_t kSampleSizes[] = {1000, 8000, 50000};
+// Candidate starts are ranked after a few iterations against this many
+// target vertices: a query deep inside a closed surface is nearly as far
+// from all of it and visits much of the hierarchy, a few thousand points
+// bound that cost. The best few go on against the surface.
+constexpr std::size_t kProxySize = 4000;
 constexpr int kCoarseIterations = 15;
-constexpr std::size_t kRefinedStarts = 2;
+constexpr std::size_t kRefinedStarts = 4;
+// Of those, the ones within this factor of the best after one pass on the
+// surface are refined.
+constexpr double kScreenRatio = 4.0;
+// The given start goes straight to the surface when its 95th percentile on
+// the first sample is below this fraction of the target's size.
+constexpr double kRoughlyAligned = 1e-2;
 // Converged when an update moves no corner of the base's box by more than this
-// fraction of the target's size.
+// fraction of the target's size (loosely on the smaller samples, finely on
+// the last), or by less than a hundredth of the pairs' trimmed RMS distance:
+// on rounded or noisy copies the last digits of the motion are lost in the
+// scatter of the pairs anyway, and point-to-point ICP approaches them slowly.
+constexpr double kCoarseConvergence = 1e-6;
 constexpr double kConvergence = 1e-9;
+constexpr double kScatterFraction = 1e-2;
+
+double ScaleOf(const Matrix4& m) { return std::cbrt(std::fabs(m.linear().determinant())); }
+
+// Scaled ICP can shrink the base onto a small patch of the target, where every
+// residual is small. A copy keeps its spread: the band only has to be wide
+// enough for removed or added vertices.
+bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
 
 struct IcpRun {
   Matrix4 m = Matrix4::Identity();
   double trimmed_rms = std::numeric_limits<double>::infinity();  // of m, over the kept pairs
+  double score = std::numeric_limits<double>::infinity();        // trimmed_rms / scale: shrinking gains nothing
   double p95 = std::numeric_limits<double>::infinity();          // of m, over all pairs
   int iterations = 0;
 };
@@ -152,34 +176,72 @@ double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matri
   return worst;
 }
 
-IcpRun RunIcp(const std::vector<Vector3>& sample, const FitTarget& target, Matrix4 m, double trim,
-              int max_iterations, unsigned threads) {
+// ICP from m: closest(queries, points) pairs the moved sample with target
+// points. Stops after `max_iterations` solves or when an update moves the
+// sample's box by at most `convergence` (a length). The run's matrix is the
+// last one paired, so its residuals are known.
+template <class Closest>
+IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, double trim, int max_iterations,
+              double convergence) {
   const std::size_t n = sample.size();
   const std::size_t keep = KeptCount(n, trim);
   Eigen::AlignedBox3d box;
   for (const Vector3& p : sample) box.extend(p);
-  std::vector<Vector3> moved(n), closest;
+  std::vector<Vector3> moved(n), paired;
   std::vector<double> d2(n);
   IcpRun run;
   bool converged = false;
   for (int it = 0;; ++it) {
     for (std::size_t i = 0; i < n; ++i) moved[i] = TransformPoint(m, sample[i]);
-    target.Closest(moved, closest, threads);
-    for (std::size_t i = 0; i < n; ++i) d2[i] = (moved[i] - closest[i]).squaredNorm();
+    closest(moved, paired);
+    for (std::size_t i = 0; i < n; ++i) d2[i] = (moved[i] - paired[i]).squaredNorm();
     const std::vector<char> mask = KeepSmallest(d2, keep);
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) sum += mask[i] ? d2[i] : 0.0;
     run.m = m;
     run.trimmed_rms = std::sqrt(sum / static_cast<double>(keep));
+    run.score = run.trimmed_rms / ScaleOf(m);
     run.iterations = it;
     if (it >= max_iterations || converged) break;
-    const Matrix4 next = SolveMasked(sample, closest, mask, keep);
+    const Matrix4 next = SolveMasked(sample, paired, mask, keep);
     if (!next.matrix().allFinite()) break;
-    converged = CornerShift(box, next, m) <= kConvergence * target.size();
+    converged = CornerShift(box, next, m) <= std::max(convergence, kScatterFraction * run.trimmed_rms);
     m = next;
   }
   for (double& d : d2) d = std::sqrt(d);
   run.p95 = Percentile95(std::move(d2));
+  return run;
+}
+
+// Samples of growing size, the last of at most 50k vertices.
+std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base) {
+  std::vector<std::vector<Vector3>> levels;
+  for (std::size_t size : kSampleSizes) {
+    levels.push_back(Subsample(base, size));
+    if (size >= base.size()) break;
+  }
+  return levels;
+}
+
+// ICP on the target's surface through the samples from `first` on, `budget`
+// iterations in all: each smaller sample gets a third of the options' limit
+// at most, the last sample the rest.
+IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t first, const FitTarget& target,
+                  const Matrix4& start, const FitOptions& o, int budget) {
+  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
+    target.Closest(q, out, o.threads);
+  };
+  IcpRun run;
+  run.m = start;
+  int used = 0;
+  for (std::size_t l = first; l < levels.size(); ++l) {
+    const bool last = l + 1 == levels.size();
+    const int allowed = last ? budget - used : std::min(budget - used, o.max_iterations / 3);
+    run = RunIcp(levels[l], surface, run.m, o.trim, std::max(0, allowed),
+                 (last ? kConvergence : kCoarseConvergence) * target.size());
+    used += run.iterations;
+  }
+  run.iterations = used;
   return run;
 }
 
@@ -188,6 +250,19 @@ struct Frame {
   Eigen::Matrix3d axes;  // eigenvectors of the covariance, as columns
   double spread;         // trace of the covariance
 };
+
+}  // namespace
+
+double Spread(const std::vector<Vector3>& v) {
+  Vector3 c = Vector3::Zero();
+  for (const Vector3& p : v) c += p;
+  c /= static_cast<double>(v.size());
+  double sum = 0.0;
+  for (const Vector3& p : v) sum += (p - c).squaredNorm();
+  return std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+namespace {
 
 Frame PrincipalFrame(const std::vector<Vector3>& v) {
   Vector3 c = Vector3::Zero();
@@ -302,6 +377,7 @@ FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Tri
     surface_ = std::make_unique<SurfaceIndex>(vertices, triangles);
   }
   size_ = BoundingDiagonal(vertices);
+  spread_ = Spread(vertices);
 }
 
 FitTarget::~FitTarget() = default;
@@ -396,7 +472,8 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
   FitResult r;
   r.matrix = m;
   r.residuals = MeasureResiduals(base, target, m, options.threads);
-  r.fits = r.residuals.surface.p95_relative <= options.tolerance;
+  r.scale_ratio = ScaleOf(m) * Spread(base) / target.spread();
+  r.fits = r.residuals.surface.p95_relative <= options.tolerance && ScaleConsistent(r.scale_ratio);
   const std::vector<Vector3>& w = target.vertices();
   if (base.size() != w.size()) {
     r.likely_cause = LikelyCause::vertices_added_or_removed;
@@ -432,30 +509,69 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
       // No usable reference triangle: the principal-axis starts remain.
     }
   }
-  const std::vector<Vector3> sample = Subsample(base, kIcpSample);
+  const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
+  const std::size_t last = levels.size() - 1;
   const double size = target.size();
+  const double spread_ratio = Spread(base) / target.spread();
+  const auto fits = [&](const IcpRun& run) {
+    return run.p95 <= options.tolerance * size && ScaleConsistent(ScaleOf(run.m) * spread_ratio);
+  };
+  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
+    target.Closest(q, out, options.threads);
+  };
+  const int third = options.max_iterations / 3;
   IcpRun best;
   int starts = 0;
   if (start) {
-    best = RunIcp(sample, target, *start, options.trim, options.max_iterations, options.threads);
     ++starts;
+    // The usual case: the three-point motion is right or nearly so.
+    if (RunIcp(levels[0], surface, *start, options.trim, 0, 0.0).p95 <= kRoughlyAligned * size)
+      best = RunPyramid(levels, 0, target, *start, options, options.max_iterations);
   }
-  if (!(best.p95 <= options.tolerance * size)) {
-    // Rank every principal-axis start on a small sample, refine the best few.
-    const std::vector<Vector3> coarse = Subsample(base, kCoarseSample);
+  if (!fits(best)) {
+    // Every candidate ranked against a few target vertices, the best few
+    // refined on the surface with more base vertices, the winner with the most.
+    const std::vector<Vector3> proxy_points = Subsample(w, kProxySize);
+    const PointIndex proxy(proxy_points);
+    const auto coarse = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
+      out.resize(q.size());
+      for (std::size_t i = 0; i < q.size(); ++i) out[i] = proxy_points[proxy.Nearest(q[i]).index];
+    };
+    std::vector<Matrix4> candidates = PrincipalStarts(base, w);
+    starts += static_cast<int>(candidates.size());
+    if (start) candidates.insert(candidates.begin(), *start);
     std::vector<IcpRun> runs;
-    for (const Matrix4& s : PrincipalStarts(base, w)) {
-      runs.push_back(RunIcp(coarse, target, s, options.trim, std::min(kCoarseIterations, options.max_iterations),
-                            options.threads));
-      ++starts;
+    for (const Matrix4& c : candidates) {
+      runs.push_back(RunIcp(levels[0], coarse, c, options.trim, std::min(kCoarseIterations, third),
+                            kCoarseConvergence * size));
     }
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const IcpRun& a, const IcpRun& b) { return a.trimmed_rms < b.trimmed_rms; });
-    for (std::size_t i = 0; i < std::min(kRefinedStarts, runs.size()); ++i) {
-      const IcpRun refined =
-          RunIcp(sample, target, runs[i].m, options.trim, options.max_iterations, options.threads);
-      if (refined.trimmed_rms < best.trimmed_rms) best = refined;
+    std::stable_sort(runs.begin(), runs.end(), [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });
+    // One pass on the surface screens the best few: poses that only the
+    // sparse proxy liked are left out before they cost many iterations.
+    const std::size_t mid = std::min<std::size_t>(1, last);
+    runs.resize(std::min(kRefinedStarts, runs.size()));
+    double screen_best = std::numeric_limits<double>::infinity();
+    for (IcpRun& run : runs) {
+      const int iterations = run.iterations;
+      run = RunIcp(levels[mid], surface, run.m, options.trim, 0, 0.0);
+      run.iterations = iterations;
+      screen_best = std::min(screen_best, run.score);
     }
+    IcpRun winner;
+    for (const IcpRun& run : runs) {
+      if (!(run.score <= kScreenRatio * screen_best)) continue;
+      const int allowed = mid == last ? options.max_iterations - run.iterations : third;
+      IcpRun refined = RunIcp(levels[mid], surface, run.m, options.trim, allowed,
+                              (mid == last ? kConvergence : kCoarseConvergence) * size);
+      refined.iterations += run.iterations;
+      if (refined.score < winner.score) winner = refined;
+    }
+    if (mid < last) {
+      const int used = winner.iterations;
+      winner = RunPyramid(levels, mid + 1, target, winner.m, options, options.max_iterations - used);
+      winner.iterations += used;
+    }
+    if (winner.score < best.score) best = winner;
   }
   FitResult r = EvaluateMotion(base, target, best.m, options);
   r.iterations = best.iterations;

@@ -47,6 +47,9 @@ ResidualStats ComputeResidualStats(std::vector<double> distances, double length)
 // Length of the diagonal of the axis-aligned box around `v` (0 when empty).
 double BoundingDiagonal(const std::vector<Vector3>& v);
 
+// Root mean square distance of the vertices from their centroid (not empty).
+double Spread(const std::vector<Vector3>& v);
+
 // The moved mesh as nearest-point queries see it: its surface when it has
 // triangles, otherwise its vertices. Keeps references: both arrays must
 // outlive it. Refuses vertices that cannot be fitted (see above) and
@@ -60,6 +63,7 @@ class FitTarget {
   bool has_surface() const { return surface_ != nullptr; }
   // Bounding-box diagonal: the length residuals are relative to.
   double size() const { return size_; }
+  double spread() const { return spread_; }
 
   // points[i] = the target point closest to queries[i].
   void Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points, unsigned threads) const;
@@ -72,6 +76,7 @@ class FitTarget {
   std::unique_ptr<SurfaceIndex> surface_;
   std::unique_ptr<PointIndex> points_;
   double size_ = 0.0;
+  double spread_ = 0.0;
 };
 
 // Residuals of a motion m, relative to the target's size.
@@ -115,7 +120,7 @@ struct FitOptions {
   double tolerance = kDefaultTolerance;
   // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5].
   double trim = 0.1;
-  // ICP iterations per start, at most.
+  // ICP iterations per start, at most, counted over all sample sizes.
   int max_iterations = 60;
   // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
   unsigned threads = 0;
@@ -128,7 +133,11 @@ struct FitResult {
   int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
   int starts = 0;      // ICP starts tried; 0 for the other kinds
   Residuals residuals;
-  bool fits = false;   // residuals.surface.p95_relative <= tolerance
+  // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
+  // below when the base was shrunk onto a patch of the target.
+  double scale_ratio = 0.0;
+  // residuals.surface.p95_relative <= tolerance and scale_ratio in [0.5, 2].
+  bool fits = false;
   LikelyCause likely_cause = LikelyCause::not_a_similar_copy;
 };
 

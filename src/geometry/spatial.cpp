@@ -61,10 +61,16 @@ struct Box {
 };
 
 // Split quality is judged on 16 bins of centroid positions along the longest
-// axis; leaves hold at most 8 triangles (fewer when splitting is cheaper).
+// axis. A split leaves at least kMinLeaf triangles on each side, so a tree
+// over n triangles has fewer than 2n / kMinLeaf nodes; nodes of up to
+// kMaxLeaf triangles stay leaves when splitting would not pay.
 constexpr int kBins = 16;
+constexpr std::uint32_t kMinLeaf = 4;
 constexpr std::uint32_t kMaxLeaf = 8;
 constexpr double kTraversalCost = 1.0;
+// Relative error allowed for in comparing box and triangle distances: far
+// above the rounding of either, far below anything a caller could notice.
+constexpr double kPruneSlack = 1.0 + 1e-12;
 // The traversal stack in Closest is sized for this depth.
 constexpr std::uint32_t kMaxDepth = 200;
 
@@ -93,17 +99,15 @@ Vector3 ClosestPointOnSliver(const Vector3& p, const Vector3& a, const Vector3& 
   return best;
 }
 
-}  // namespace
+// Width under a thousandth of the length: the region method loses accuracy.
+inline bool IsSliver(const Vector3& ab, const Vector3& ac, const Vector3& bc, double n2) {
+  const double longest2 = std::max({ab.squaredNorm(), ac.squaredNorm(), bc.squaredNorm()});
+  return !(n2 > 1e-6 * longest2 * longest2);
+}
 
-Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c) {
-  const Vector3 ab = b - a;
-  const Vector3 ac = c - a;
-  const Vector3 n = ab.cross(ac);
-  const double n2 = n.squaredNorm();
-  const double longest2 = std::max({ab.squaredNorm(), ac.squaredNorm(), (c - b).squaredNorm()});
-  // Width under a thousandth of the length: the region method loses accuracy.
-  if (!(n2 > 1e-6 * longest2 * longest2)) return ClosestPointOnSliver(p, a, b, c, n, n2);
-
+// The region method for a triangle that is no sliver; ab = b - a, ac = c - a.
+inline Vector3 ClosestPointRegions(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c,
+                                   const Vector3& ab, const Vector3& ac) {
   // Region tests on the barycentric coordinates, after Ericson, Real-Time
   // Collision Detection, 5.1.5: vertex regions, then edge regions, else inside.
   const Vector3 ap = p - a;
@@ -128,6 +132,17 @@ Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3
   }
   const double sum = va + vb + vc;
   return a + ab * (vb / sum) + ac * (vc / sum);
+}
+
+}  // namespace
+
+Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c) {
+  const Vector3 ab = b - a;
+  const Vector3 ac = c - a;
+  const Vector3 n = ab.cross(ac);
+  const double n2 = n.squaredNorm();
+  if (IsSliver(ab, ac, c - b, n2)) return ClosestPointOnSliver(p, a, b, c, n, n2);
+  return ClosestPointRegions(p, a, b, c, ab, ac);
 }
 
 // ---------------------------------------------------------------------------
@@ -202,23 +217,24 @@ void SurfaceIndex::Build() {
   const std::vector<Vector3>& v = *vertices_;
   const std::vector<Triangle>& tris = *triangles_;
   const auto n = static_cast<std::uint32_t>(tris.size());
-
-  // Centroids as floats: only used to sort triangles into bins, a third of
-  // the memory of doubles on meshes of millions of triangles.
-  std::vector<std::array<float, 3>> centroid(n);
-  Box root_box, root_cbox;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const Vector3 c = (v[tris[i][0]] + v[tris[i][1]] + v[tris[i][2]]) / 3.0;
-    double cd[3];
+  // No per-triangle arrays besides the order: on meshes of millions of
+  // triangles the index must stay small next to the mesh itself. Centroids
+  // are recomputed from the vertices, always by the same expression.
+  const auto centroid = [&](std::uint32_t t, int k) {
+    return (v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k]) / 3.0;
+  };
+  const auto grow_triangle = [&](Box& b, Box& cb, std::uint32_t t) {
+    const Vector3& p0 = v[tris[t][0]];
+    const Vector3& p1 = v[tris[t][1]];
+    const Vector3& p2 = v[tris[t][2]];
+    double c[3];
     for (int k = 0; k < 3; ++k) {
-      centroid[i][static_cast<std::size_t>(k)] = static_cast<float>(c[k]);
-      cd[k] = static_cast<double>(centroid[i][static_cast<std::size_t>(k)]);
+      b.lo[k] = std::min({b.lo[k], p0[k], p1[k], p2[k]});
+      b.hi[k] = std::max({b.hi[k], p0[k], p1[k], p2[k]});
+      c[k] = (p0[k] + p1[k] + p2[k]) / 3.0;
     }
-    root_cbox.Grow(cd);
-    for (int k = 0; k < 3; ++k) root_box.Grow(v[tris[i][static_cast<std::size_t>(k)]].data());
-  }
-  order_.resize(n);
-  for (std::uint32_t i = 0; i < n; ++i) order_[i] = i;
+    cb.Grow(c);
+  };
 
   struct Task {
     std::uint32_t begin, end, depth;
@@ -226,23 +242,23 @@ void SurfaceIndex::Build() {
     Box box, cbox;
   };
   constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  Task root{0, n, 0, kNone, {}, {}};
+  order_.resize(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    order_[i] = i;
+    grow_triangle(root.box, root.cbox, i);
+  }
   std::vector<Task> stack;
-  stack.push_back({0, n, 0, kNone, root_box, root_cbox});
+  stack.push_back(root);
+  // Room for the largest possible tree, so the array is never copied while
+  // it grows; pages never written cost address space only.
   nodes_.clear();
-  nodes_.reserve(n / 2 + 1);
+  nodes_.reserve(2 * (std::size_t{n} / kMinLeaf) + 1);
 
   struct Bin {
     Box box, cbox;
     std::uint32_t count = 0;
   };
-  const auto grow_triangle = [&](Box& b, std::uint32_t t) {
-    for (int k = 0; k < 3; ++k) b.Grow(v[tris[t][static_cast<std::size_t>(k)]].data());
-  };
-  const auto grow_centroid = [&](Box& b, std::uint32_t t) {
-    const double c[3] = {centroid[t][0], centroid[t][1], centroid[t][2]};
-    b.Grow(c);
-  };
-
   while (!stack.empty()) {
     const Task task = stack.back();
     stack.pop_back();
@@ -250,15 +266,18 @@ void SurfaceIndex::Build() {
     if (task.parent != kNone) nodes_[task.parent].index = self;
     Node node{};
     for (int k = 0; k < 3; ++k) {
-      node.lo[k] = FloatDown(task.box.lo[k]);
-      node.hi[k] = FloatUp(task.box.hi[k]);
+      // Widened by a few units in the last place of the largest coordinate,
+      // so that a closest point rounded onto the box's face is still inside.
+      const double margin = 1e-15 * std::max(std::fabs(task.box.lo[k]), std::fabs(task.box.hi[k]));
+      node.lo[k] = FloatDown(task.box.lo[k] - margin);
+      node.hi[k] = FloatUp(task.box.hi[k] + margin);
     }
     node.index = task.begin;
     node.count = task.end - task.begin;
     nodes_.push_back(node);
 
     const std::uint32_t count = task.end - task.begin;
-    if (count <= 2 || task.depth >= kMaxDepth) continue;
+    if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) continue;
 
     int axis = 0;
     for (int k = 1; k < 3; ++k) {
@@ -266,21 +285,21 @@ void SurfaceIndex::Build() {
     }
     const double extent = task.cbox.hi[axis] - task.cbox.lo[axis];
     const double scale = kBins / extent;
-    std::uint32_t mid;
+    std::uint32_t mid = task.begin;
+    bool split = false;
     Task left{task.begin, 0, task.depth + 1, kNone, {}, {}};
     Task right{0, task.end, task.depth + 1, self, {}, {}};
     if (extent > 0.0 && std::isfinite(scale)) {
+      const double lo = task.cbox.lo[axis];
       const auto bin_of = [&](std::uint32_t t) {
-        const int b = static_cast<int>((centroid[t][static_cast<std::size_t>(axis)] - task.cbox.lo[axis]) * scale);
-        return std::min(b, kBins - 1);
+        return std::min(static_cast<int>((centroid(t, axis) - lo) * scale), kBins - 1);
       };
       Bin bins[kBins];
       for (std::uint32_t i = task.begin; i < task.end; ++i) {
         const std::uint32_t t = order_[i];
         Bin& b = bins[bin_of(t)];
         ++b.count;
-        grow_triangle(b.box, t);
-        grow_centroid(b.cbox, t);
+        grow_triangle(b.box, b.cbox, t);
       }
       // Cost of splitting after bin i: area-weighted triangle counts.
       double right_cost[kBins] = {};
@@ -298,7 +317,7 @@ void SurfaceIndex::Build() {
       for (int i = 0; i + 1 < kBins; ++i) {
         acc.Grow(bins[i].box);
         acc_count += bins[i].count;
-        if (acc_count == 0 || acc_count == count) continue;
+        if (acc_count < kMinLeaf || count - acc_count < kMinLeaf) continue;
         const double cost = acc.HalfArea() * acc_count + right_cost[i + 1];
         if (cost < best_cost) {
           best_cost = cost;
@@ -306,25 +325,33 @@ void SurfaceIndex::Build() {
         }
       }
       const double area = task.box.HalfArea();
-      if (best < 0) continue;  // cannot happen with extent > 0; kept as a leaf
-      if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) continue;
-      mid = static_cast<std::uint32_t>(
-          std::partition(order_.begin() + task.begin, order_.begin() + task.end,
-                         [&](std::uint32_t t) { return bin_of(t) <= best; }) -
-          order_.begin());
-      for (int i = 0; i < kBins; ++i) {
-        Task& side = i <= best ? left : right;
-        side.box.Grow(bins[i].box);
-        side.cbox.Grow(bins[i].cbox);
+      if (best >= 0) {
+        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) continue;
+        mid = static_cast<std::uint32_t>(
+            std::partition(order_.begin() + task.begin, order_.begin() + task.end,
+                           [&](std::uint32_t t) { return bin_of(t) <= best; }) -
+            order_.begin());
+        for (int i = 0; i < kBins; ++i) {
+          Task& side = i <= best ? left : right;
+          side.box.Grow(bins[i].box);
+          side.cbox.Grow(bins[i].cbox);
+        }
+        split = true;
       }
-    } else {
-      // All centroids at one point: nothing to sort by, halve the range.
+    }
+    if (!split) {
+      // No bin boundary leaves kMinLeaf on both sides, or all centroids
+      // coincide: halve at the median centroid.
       if (count <= kMaxLeaf) continue;
       mid = task.begin + count / 2;
+      std::nth_element(order_.begin() + task.begin, order_.begin() + mid, order_.begin() + task.end,
+                       [&](std::uint32_t a, std::uint32_t b) {
+                         const double ca = centroid(a, axis), cb = centroid(b, axis);
+                         return ca < cb || (ca == cb && a < b);
+                       });
       for (std::uint32_t i = task.begin; i < task.end; ++i) {
         Task& side = i < mid ? left : right;
-        grow_triangle(side.box, order_[i]);
-        grow_centroid(side.cbox, order_[i]);
+        grow_triangle(side.box, side.cbox, order_[i]);
       }
     }
     nodes_[self].count = 0;
@@ -333,7 +360,6 @@ void SurfaceIndex::Build() {
     stack.push_back(right);
     stack.push_back(left);  // next: becomes node self + 1
   }
-  if (nodes_.capacity() > nodes_.size() + nodes_.size() / 4) nodes_.shrink_to_fit();
 }
 
 double SurfaceIndex::BoxDistanceSquared(const Node& n, const Vector3& q) const {
@@ -349,30 +375,53 @@ double SurfaceIndex::BoxDistanceSquared(const Node& n, const Vector3& q) const {
 }
 
 SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q) const {
+  return Closest(q, std::numeric_limits<std::uint32_t>::max());
+}
+
+SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) const {
   const std::vector<Vector3>& v = *vertices_;
   const std::vector<Triangle>& tris = *triangles_;
   Hit best;
   best.distance_squared = std::numeric_limits<double>::infinity();
   best.triangle = std::numeric_limits<std::uint32_t>::max();
+  const auto test = [&](std::uint32_t t) {
+    const Vector3& a = v[tris[t][0]];
+    const Vector3& b = v[tris[t][1]];
+    const Vector3& c3 = v[tris[t][2]];
+    const Vector3 ab = b - a;
+    const Vector3 ac = c3 - a;
+    const Vector3 n = ab.cross(ac);
+    const double n2 = n.squaredNorm();
+    Vector3 c;
+    if (IsSliver(ab, ac, c3 - b, n2)) {
+      c = ClosestPointOnSliver(q, a, b, c3, n, n2);
+    } else {
+      // No nearer than the plane: most triangles of a leaf end here.
+      const double h = n.dot(q - a);
+      if (h * h > best.distance_squared * kPruneSlack * n2) return;
+      c = ClosestPointRegions(q, a, b, c3, ab, ac);
+    }
+    const double d = (q - c).squaredNorm();
+    if (d < best.distance_squared || (d == best.distance_squared && t < best.triangle)) {
+      best.distance_squared = d;
+      best.point = c;
+      best.triangle = t;
+    }
+  };
+  // The hint (the answer of a nearby query) only tightens the bound early.
+  if (hint < tris.size()) test(hint);
+  // A box is skipped only when clearly farther than the best so far: rounding
+  // in the distances must not skip a triangle that ties or wins, so the answer
+  // is the lowest-index nearest triangle whatever the hint and visiting order.
+  const auto bound = [&] { return best.distance_squared * kPruneSlack; };
   std::uint32_t stack[kMaxDepth + 8];
   std::size_t sp = 0;
   stack[sp++] = 0;
-  // Boxes no nearer than the best so far are skipped, but ties are still
-  // visited: the lowest triangle index among equals wins whatever the order.
   while (sp != 0) {
     const Node& n = nodes_[stack[--sp]];
-    if (BoxDistanceSquared(n, q) > best.distance_squared) continue;
+    if (BoxDistanceSquared(n, q) > bound()) continue;
     if (n.count != 0) {
-      for (std::uint32_t i = n.index; i < n.index + n.count; ++i) {
-        const std::uint32_t t = order_[i];
-        const Vector3 c = ClosestPointOnTriangle(q, v[tris[t][0]], v[tris[t][1]], v[tris[t][2]]);
-        const double d = (q - c).squaredNorm();
-        if (d < best.distance_squared || (d == best.distance_squared && t < best.triangle)) {
-          best.distance_squared = d;
-          best.point = c;
-          best.triangle = t;
-        }
-      }
+      for (std::uint32_t i = n.index; i < n.index + n.count; ++i) test(order_[i]);
       continue;
     }
     const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.data()) + 1;
@@ -383,8 +432,8 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q) const {
     const bool left_first = dl <= dr;
     const std::uint32_t first = left_first ? l : r, second = left_first ? r : l;
     const double d_first = left_first ? dl : dr, d_second = left_first ? dr : dl;
-    if (d_second <= best.distance_squared) stack[sp++] = second;
-    if (d_first <= best.distance_squared) stack[sp++] = first;
+    if (d_second <= bound()) stack[sp++] = second;
+    if (d_first <= bound()) stack[sp++] = first;
   }
   return best;
 }
@@ -394,8 +443,10 @@ void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector
   points.resize(queries.size());
   if (distances != nullptr) distances->resize(queries.size());
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
+    std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
     for (std::size_t i = begin; i < end; ++i) {
-      const Hit h = Closest(queries[i]);
+      const Hit h = Closest(queries[i], hint);
+      hint = h.triangle;
       points[i] = h.point;
       if (distances != nullptr) (*distances)[i] = std::sqrt(h.distance_squared);
     }
@@ -406,8 +457,12 @@ void SurfaceIndex::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& p
                                  std::vector<double>& out, unsigned threads) const {
   out.resize(points.size());
   ParallelRanges(points.size(), threads, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i)
-      out[i] = std::sqrt(Closest(TransformPoint(m, points[i])).distance_squared);
+    std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
+    for (std::size_t i = begin; i < end; ++i) {
+      const Hit h = Closest(TransformPoint(m, points[i]), hint);
+      hint = h.triangle;
+      out[i] = std::sqrt(h.distance_squared);
+    }
   });
 }
 

@@ -89,8 +89,10 @@ class PointIndex {
 
 // Closest points on a triangle surface: a bounding-volume hierarchy built by
 // binned surface-area heuristic, boxes stored as outward-rounded floats (32
-// bytes a node). The vertex and triangle arrays must outlive the index and
-// must not change while it is in use.
+// bytes a node). Batches start each query from the previous answer, which
+// pays when neighbouring queries are near each other (vertices in file
+// order). The vertex and triangle arrays must outlive the index and must not
+// change while it is in use.
 class SurfaceIndex {
  public:
   struct Hit {
@@ -113,9 +115,9 @@ class SurfaceIndex {
                      unsigned threads = 0) const;
 
   std::size_t node_count() const { return nodes_.size(); }
-  // Bytes held by the index itself (not the arrays it refers to).
+  // Bytes of memory the index itself uses (not the arrays it refers to).
   std::size_t memory_bytes() const {
-    return nodes_.capacity() * sizeof(Node) + order_.capacity() * sizeof(std::uint32_t);
+    return nodes_.size() * sizeof(Node) + order_.size() * sizeof(std::uint32_t);
   }
 
  private:
@@ -129,6 +131,9 @@ class SurfaceIndex {
   };
   void Build();
   double BoxDistanceSquared(const Node& n, const Vector3& q) const;
+  // `hint`: a triangle likely near q (the answer of the previous query), or
+  // out of range. The answer does not depend on it.
+  Hit Closest(const Vector3& q, std::uint32_t hint) const;
 
   const std::vector<Vector3>* vertices_;
   const std::vector<Triangle>* triangles_;
