@@ -254,6 +254,14 @@ TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   Matrix4 off = truth_;
   off.translation() += 0.01 * target.size() * Vector3(1, 0, 0);
   EXPECT_FALSE(EvaluateMotion(base_.vertices, target, off, o).fits);
+  // Shrunk onto one vertex of the target, every residual is tiny: the
+  // verdict must still refuse it.
+  Matrix4 shrunk = Matrix4::Identity();
+  shrunk.linear() *= 1e-9;
+  shrunk.translation() = shuffled.vertices[0];
+  r = EvaluateMotion(base_.vertices, target, shrunk, o);
+  EXPECT_LT(r.residuals.surface.p95_relative, o.tolerance);
+  EXPECT_FALSE(r.fits);
 }
 
 TEST(Fit, RefusesBadInput) {

@@ -129,12 +129,14 @@ std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit)
 // iterations are spent far from the answer, where few vertices steer as well
 // as many. The last sample has at most 50k vertices.
 constexpr std::size_t kSampleSizes[] = {1000, 8000, 50000};
-// Candidate starts are ranked after a few iterations against this many
-// target vertices: a query deep inside a closed surface is nearly as far
-// from all of it and visits much of the hierarchy, a few thousand points
-// bound that cost. The best few go on against the surface.
-constexpr std::size_t kProxySize = 4000;
-constexpr int kCoarseIterations = 15;
+// Candidate starts (24, more where variances nearly tie) are ranked after a
+// few iterations of this many base vertices against this many target
+// vertices: a query deep inside a closed surface is nearly as far from all
+// of it and visits much of the hierarchy, a few thousand points bound that
+// cost. The best few go on against the surface.
+constexpr std::size_t kCoarseSample = 500;
+constexpr std::size_t kProxySize = 2000;
+constexpr int kCoarseIterations = 10;
 constexpr std::size_t kRefinedStarts = 4;
 // Of those, the ones within this factor of the best after one pass on the
 // surface are refined.
@@ -248,6 +250,7 @@ IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t f
 struct Frame {
   Vector3 centroid;
   Eigen::Matrix3d axes;  // eigenvectors of the covariance, as columns
+  Vector3 variances;     // its eigenvalues, ascending
   double spread;         // trace of the covariance
 };
 
@@ -275,30 +278,51 @@ Frame PrincipalFrame(const std::vector<Vector3>& v) {
   }
   cov /= static_cast<double>(v.size());
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> es(cov);
-  return {c, es.eigenvectors(), cov.trace()};
+  return {c, es.eigenvectors(), es.eigenvalues(), cov.trace()};
 }
+
+// Two variances closer than this (relative) leave the axes in their plane
+// to chance: removing or adding a few vertices turns them anywhere in it.
+constexpr double kAxisAmbiguity = 0.15;
 
 // Starts that put the base's centroid on the target's, its principal axes on
 // the target's (every order and sign that is a rotation: the order of nearly
-// equal spreads is not to be trusted) and its spread on the target's.
+// equal spreads is not to be trusted) and its spread on the target's. Where
+// two variances of either mesh are nearly equal, the same starts turned about
+// the third axis in steps of 30 degrees follow.
 std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base, const std::vector<Vector3>& target) {
   const Frame fb = PrincipalFrame(base);
   const Frame ft = PrincipalFrame(target);
   const double s = std::sqrt(ft.spread / fb.spread);
-  std::vector<Matrix4> starts;
+  std::vector<Eigen::Matrix3d> rotations;
   int perm[3] = {0, 1, 2};
   do {
     for (int signs = 0; signs < 8; ++signs) {
       Eigen::Matrix3d p = Eigen::Matrix3d::Zero();
       for (int j = 0; j < 3; ++j) p(perm[j], j) = (signs >> j) & 1 ? -1.0 : 1.0;
       const Eigen::Matrix3d r = ft.axes * p * fb.axes.transpose();
-      if (r.determinant() <= 0.0) continue;
-      Matrix4 m = Matrix4::Identity();
-      m.linear() = s * r;
-      m.translation() = ft.centroid - s * r * fb.centroid;
-      starts.push_back(m);
+      if (r.determinant() > 0.0) rotations.push_back(r);
     }
   } while (std::next_permutation(perm, perm + 3));
+  const std::size_t proper = rotations.size();
+  const auto close = [](const Vector3& v, int i) {
+    return v[i + 1] - v[i] <= kAxisAmbiguity * v[i + 1];
+  };
+  for (int i = 0; i < 2; ++i) {
+    if (!close(fb.variances, i) && !close(ft.variances, i)) continue;
+    const Vector3 axis = fb.axes.col(i == 0 ? 2 : 0);
+    for (int step = 1; step < 6; ++step) {
+      const Eigen::Matrix3d turn = Eigen::AngleAxisd(step * (3.141592653589793 / 6.0), axis).toRotationMatrix();
+      for (std::size_t k = 0; k < proper; ++k) rotations.push_back(rotations[k] * turn);
+    }
+  }
+  std::vector<Matrix4> starts;
+  for (const Eigen::Matrix3d& r : rotations) {
+    Matrix4 m = Matrix4::Identity();
+    m.linear() = s * r;
+    m.translation() = ft.centroid - s * r * fb.centroid;
+    starts.push_back(m);
+  }
   return starts;
 }
 
@@ -540,9 +564,10 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     std::vector<Matrix4> candidates = PrincipalStarts(base, w);
     starts += static_cast<int>(candidates.size());
     if (start) candidates.insert(candidates.begin(), *start);
+    const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
     std::vector<IcpRun> runs;
     for (const Matrix4& c : candidates) {
-      runs.push_back(RunIcp(levels[0], coarse, c, options.trim, std::min(kCoarseIterations, third),
+      runs.push_back(RunIcp(coarse_sample, coarse, c, options.trim, std::min(kCoarseIterations, third),
                             kCoarseConvergence * size));
     }
     std::stable_sort(runs.begin(), runs.end(), [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });

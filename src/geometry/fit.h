@@ -20,10 +20,13 @@ namespace korvane::geometry {
 
 // Default `FitOptions::tolerance`, relative to the moved mesh's bounding-box
 // diagonal. Measured with bench/fit_accuracy (bench/README.md): the correct
-// motion leaves a 95th percentile of at most 1.4e-7 on a copy rounded to six
-// decimals, split into four or with 2% of its vertices removed, so 1e-5 has a
-// margin of 70x against false alarms; three-point results that are off by
-// more than 1% leave at least 1e-3, a hundred times above it.
+// motion leaves a 95th percentile of at most 4.9e-7 on copies rounded to six
+// decimals, split into four, shuffled or with 2% of their vertices removed,
+// so 1e-5 keeps a margin of 20x against false alarms; three-point results
+// off by more than 1% left at least 6.3e-3, 600x above it. Copies with noise
+// of 1e-4 of the size do not fit at this tolerance (their true motion leaves
+// 1.1e-4): pass a larger one for scans. Rounding to six decimals stays below
+// it only for meshes larger than about 0.1 units.
 inline constexpr double kDefaultTolerance = 1e-5;
 
 // Summary of a set of distances. Relative values are divided by `length`.
@@ -102,12 +105,21 @@ Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vec
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
                            double trim = 0.0);
 
+//   three_point    ThreePointMotion
+//   least_squares  LeastSquaresMotion with the options' trim (equal counts only)
+//   icp            iterative closest point with uniform scale, base vertices
+//                  paired with the nearest target points, the worst pairs
+//                  trimmed, each step solved by Umeyama. Starts from
+//                  `start` (default the three-point motion) and, when that
+//                  does not fit, also from every proper alignment of the
+//                  principal axes; the run with the least trimmed residual
+//                  (relative to its scale) wins. Same bits for any thread count.
 enum class FitKind { three_point, least_squares, icp };
 
 // What, besides the motion, tells the meshes apart; judged from the residuals.
-//   none                       counts equal and both residuals fit
-//   vertex_order_differs       counts equal, and either the surface residual fits
-//                              but the paired one does not, or neither fits but
+//   none                       counts equal, the motion fits, so do the pairs
+//   vertex_order_differs       counts equal, and either the motion fits but
+//                              the paired residual does not, or nothing fits but
 //                              the vertex sets have the same shape (sorted
 //                              distances from the centroid agree after scaling)
 //   vertices_added_or_removed  the vertex counts differ
@@ -116,12 +128,13 @@ enum class LikelyCause { none, vertex_order_differs, vertices_added_or_removed, 
 
 struct FitOptions {
   FitKind kind = FitKind::icp;
-  // The motion fits when the surface residual's relative 95th percentile is at most this.
+  // The motion fits when the surface residual's relative 95th percentile is
+  // at most this (and its scale does not shrink the base, see FitResult).
   double tolerance = kDefaultTolerance;
   // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5].
   double trim = 0.1;
   // ICP iterations per start, at most, counted over all sample sizes.
-  int max_iterations = 60;
+  int max_iterations = 100;
   // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
   unsigned threads = 0;
   // ICP's first start; default: the three-point motion.
