@@ -1,0 +1,220 @@
+// Accuracy of the motion fits on generated meshes moved by known random
+// similarities, as re-exports change them:
+//
+//   exact      moved, full precision
+//   rounded    moved, coordinates written with six decimals
+//   noise      rounded, each coordinate also off by up to 1e-4 of the size
+//   removed    2% of the vertices removed with their faces, then moved
+//   split      every triangle split in four at its edge midpoints, then moved
+//   shuffled   vertex order shuffled, then moved
+//   ref-gone   as removed, the two vertices the three-point rule starts from
+//              among them (the rule then has to choose others)
+//
+// Error of a fit = largest displacement of a base vertex between the true and
+// the recovered motion, relative to the moved mesh's bounding-box diagonal.
+//
+//   fit_accuracy [MOTIONS=20] [SEEDS=3] [VERTICES=2000]
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "fit_meshes.h"
+#include "geometry/farthest.h"
+#include "geometry/fit.h"
+#include "text/error.h"
+
+namespace {
+
+using namespace korvane;
+using namespace korvane::geometry;
+using korvane::testing::Mesh;
+using korvane::testing::SplitMix;
+
+constexpr const char* kVariants[] = {"exact", "rounded", "noise", "removed", "split", "shuffled", "ref-gone"};
+constexpr int kVariantCount = 7;
+constexpr const char* kFits[] = {"three-point", "least-squares", "icp"};
+
+Mesh MakeVariant(int variant, const Mesh& base, const Matrix4& m, SplitMix& rng) {
+  Mesh moved;
+  switch (variant) {
+    case 0:
+      moved = base;
+      for (Vector3& p : moved.vertices) p = TransformPoint(m, p);
+      return moved;
+    case 1:
+    case 2:
+      moved = base;
+      break;
+    case 3:
+      moved = testing::RemoveVertices(base, 0.02, rng);
+      break;
+    case 4:
+      moved = testing::Subdivide(base);
+      break;
+    case 6: {
+      moved = testing::RemoveVertices(base, 0.02, rng);
+      // Removed vertices are found by position: the mesh has no duplicates.
+      const ReferenceIndices r = FarthestPointExhaustive(base.vertices);
+      const Vector3 a = base.vertices[static_cast<std::size_t>(r.a)], b = base.vertices[static_cast<std::size_t>(r.b)];
+      std::vector<char> keep(moved.vertices.size());
+      for (std::size_t i = 0; i < keep.size(); ++i) keep[i] = moved.vertices[i] != a && moved.vertices[i] != b;
+      moved = testing::KeepVertices(moved, keep);
+      break;
+    }
+    default:
+      moved = testing::Shuffle(base, rng);
+      break;
+  }
+  moved.vertices = testing::MovedRounded(moved.vertices, m);
+  if (variant == 2) {
+    testing::AddNoise(moved.vertices, 1e-4 * testing::Diagonal(moved.vertices), rng);
+    for (Vector3& p : moved.vertices) p = Vector3(testing::Round6(p.x()), testing::Round6(p.y()), testing::Round6(p.z()));
+  }
+  return moved;
+}
+
+struct Sample {
+  double error;       // of the recovered motion
+  double p95;         // its relative 95th percentile surface residual
+  bool fits;          // its verdict
+  bool as_good;       // fits the moved mesh as well as the true motion does
+};
+
+struct Tally {
+  std::vector<Sample> samples;
+  int refused = 0;
+};
+
+double Quantile(std::vector<double> v, double q) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto motions = static_cast<int>(bench::CountArg(argc, argv, 1, 20));
+  const auto seeds = static_cast<int>(bench::CountArg(argc, argv, 2, 3));
+  const std::uint64_t vertices = bench::CountArg(argc, argv, 3, 2000);
+
+  Tally tally[kVariantCount][3];
+  std::vector<double> truth_p95[kVariantCount];
+  FitOptions options;  // defaults: the tolerance under test
+
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const Mesh base = testing::GeneratedMesh(vertices, static_cast<std::uint64_t>(seed));
+    const double base_size = testing::Diagonal(base.vertices);
+    for (int k = 0; k < motions; ++k) {
+      SplitMix rng(static_cast<std::uint64_t>(seed) * 1000 + static_cast<std::uint64_t>(k));
+      const Matrix4 truth = testing::RandomSimilarity(rng, base_size);
+      for (int variant = 0; variant < kVariantCount; ++variant) {
+        const Mesh moved = MakeVariant(variant, base, truth, rng);
+        const FitTarget target(moved.vertices, moved.triangles);
+        const double truth_p = EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95_relative;
+        truth_p95[variant].push_back(truth_p);
+        for (int fit = 0; fit < 3; ++fit) {
+          const bool equal = moved.vertices.size() == base.vertices.size();
+          if (fit == 1 && !equal) continue;
+          options.kind = fit == 0 ? FitKind::three_point : fit == 1 ? FitKind::least_squares : FitKind::icp;
+          try {
+            const FitResult r = FitMotion(base.vertices, target, options);
+            const double p = r.residuals.surface.p95_relative;
+            tally[variant][fit].samples.push_back(
+                {testing::MotionError(base.vertices, truth, r.matrix, target.size()), p, r.fits,
+                 p <= 1.05 * truth_p + 1e-9});
+          } catch (const Error&) {
+            ++tally[variant][fit].refused;
+          }
+        }
+      }
+      std::fprintf(stderr, "\rseed %d motion %d/%d", seed, k + 1, motions);
+    }
+  }
+  std::fprintf(stderr, "\n");
+
+  std::printf("%d motions x %d seeds, %llu-vertex meshes, tolerance %.0e\n\n", motions, seeds,
+              static_cast<unsigned long long>(vertices), options.tolerance);
+  std::printf("Residual of the true motion (relative 95th percentile): median / max\n");
+  for (int v = 0; v < kVariantCount; ++v) {
+    std::printf("  %-9s %.2e / %.2e\n", kVariants[v], Quantile(truth_p95[v], 0.5),
+                *std::max_element(truth_p95[v].begin(), truth_p95[v].end()));
+  }
+
+  std::printf("\nMotion error (relative): median / 95%% / max; icp within 1e-4; fitting as well as the truth\n");
+  int flagged = 0, off = 0, alarms = 0, close = 0, all_alarms = 0, all_close = 0, all_off = 0, all_flagged = 0;
+  int between = 0, between_flagged = 0;
+  double worst_passed = 0.0, best_flagged = 1e300;
+  for (int v = 0; v < kVariantCount; ++v) {
+    for (int f = 0; f < 3; ++f) {
+      const Tally& t = tally[v][f];
+      if (t.samples.empty() && t.refused == 0) continue;
+      std::vector<double> errors;
+      int within = 0, as_good = 0;
+      for (const Sample& s : t.samples) {
+        errors.push_back(s.error);
+        within += s.error <= 1e-4;
+        as_good += s.error <= 1e-4 || s.as_good;
+        // The verdict: flags results off by more than 1%, no alarm within
+        // 1e-5 (where the true motion itself fits: noise does not).
+        if (s.error > 1e-2) {
+          all_off += 1;
+          all_flagged += !s.fits;
+          if (f == 0) {
+            off += 1;
+            flagged += !s.fits;
+          }
+        }
+        if (v != 2) {
+          if (s.fits) worst_passed = std::max(worst_passed, s.error);
+          if (!s.fits) best_flagged = std::min(best_flagged, s.error);
+          if (s.error > 1e-5 && s.error <= 1e-2) {
+            between += 1;
+            between_flagged += !s.fits;
+          }
+        }
+        if (s.error <= 1e-5 && v != 2) {
+          all_close += 1;
+          all_alarms += !s.fits;
+          if (f == 0) {
+            close += 1;
+            alarms += !s.fits;
+          }
+        }
+      }
+      const std::size_t n = t.samples.size();
+      std::printf("  %-9s %-13s n=%3zu  %.2e / %.2e / %.2e", kVariants[v], kFits[f], n, Quantile(errors, 0.5),
+                  Quantile(errors, 0.95), errors.empty() ? 0.0 : *std::max_element(errors.begin(), errors.end()));
+      if (f == 2) std::printf("  within 1e-4: %3d/%zu  as good: %3d/%zu", within, n, as_good, n);
+      if (t.refused) std::printf("  refused: %d", t.refused);
+      std::printf("\n");
+    }
+  }
+
+  std::printf("\nLeast squares vs three points under noise (median error ratio): %.1fx\n",
+              [&] {
+                std::vector<double> three, least;
+                for (const Sample& s : tally[2][0].samples) three.push_back(s.error);
+                for (const Sample& s : tally[2][1].samples) least.push_back(s.error);
+                return Quantile(three, 0.5) / Quantile(least, 0.5);
+              }());
+  std::vector<double> off_p95;
+  for (int v = 0; v < kVariantCount; ++v) {
+    for (const Sample& s : tally[v][0].samples) {
+      if (s.error > 1e-2) off_p95.push_back(s.p95);
+    }
+  }
+  std::printf("Three-point results off by > 1%%: %d, flagged %d (%.1f%%); smallest residual among them %.2e\n", off,
+              flagged, off ? 100.0 * flagged / off : 100.0,
+              off_p95.empty() ? 0.0 : *std::min_element(off_p95.begin(), off_p95.end()));
+  std::printf("Three-point results within 1e-5 (noise excluded): %d, alarms %d\n", close, alarms);
+  std::printf("All fits: off by > 1%% %d, flagged %d; within 1e-5 %d, alarms %d\n", all_off, all_flagged, all_close,
+              all_alarms);
+  std::printf("All fits (noise excluded): off by 1e-5 to 1%% %d, flagged %d; largest error passed %.2e, smallest flagged %.2e\n",
+              between, between_flagged, worst_passed, best_flagged);
+  return 0;
+}

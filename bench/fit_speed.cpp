@@ -1,0 +1,114 @@
+// Speed and peak memory of measuring a fit on big meshes: two generated
+// meshes of about VERTICES vertices each (the second moved by BenchMotion),
+// written as OBJ files and read back.
+//
+//   fit_speed [VERTICES=1000000] [DIR=/tmp] [THREADS=0 (all cores)]
+//
+// Prints the time to load both vertex lists (LoadObjVertices, the baseline),
+// to read the moved mesh's faces, to build its surface index, to compute the
+// full residual report of the three-point motion, and ICP from the
+// three-point start and from no start (all principal-axis starts). Peak
+// memory is the process's VmHWM after each stage.
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "fit_meshes.h"
+#include "geometry/fit.h"
+#include "obj/obj_stream.h"
+
+namespace {
+
+using namespace korvane;
+using namespace korvane::geometry;
+
+// Peak resident set size of this process so far, in bytes.
+std::uint64_t PeakBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+void Report(const char* what, const bench::Timing& t) {
+  std::printf("%-44s wall %8.3f s  cpu %8.3f s  peak %7.1f MB\n", what, t.wall, t.cpu,
+              bench::Megabytes(PeakBytes()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::uint64_t vertices = bench::CountArg(argc, argv, 1, 1000000);
+  const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
+  const auto threads = static_cast<unsigned>(argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0);
+
+  cli::MeshOptions o;
+  o.vertices = vertices;
+  const Matrix4 motion = bench::BenchMotion();
+  const std::string base_path = dir / "base.obj", moved_path = dir / "moved.obj";
+  if (!cli::WriteSurfaceObj(base_path, o, Matrix4::Identity()) || !cli::WriteSurfaceObj(moved_path, o, motion)) {
+    std::fprintf(stderr, "cannot write the meshes\n");
+    return 1;
+  }
+  std::printf("meshes: %s %.1f MB, %s %.1f MB; threads %u of %u\n", base_path.c_str(),
+              bench::Megabytes(bench::FileSize(base_path)), moved_path.c_str(),
+              bench::Megabytes(bench::FileSize(moved_path)), BatchThreads(~std::size_t{0}, threads),
+              std::thread::hardware_concurrency());
+  std::printf("start%40s peak %7.1f MB\n", "", bench::Megabytes(PeakBytes()));
+
+  std::vector<Vector3> base, moved_only;
+  const bench::Timing load = bench::BestOf(3, [&] {
+    obj::LoadObjVertices(base_path, base);
+    obj::LoadObjVertices(moved_path, moved_only);
+  });
+  Report("load both vertex lists (LoadObjVertices)", load);
+  const double arrays = static_cast<double>((base.size() + moved_only.size()) * sizeof(Vector3));
+  std::printf("  %zu + %zu vertices: the two arrays are %.1f MB\n", base.size(), moved_only.size(), arrays / 1e6);
+  moved_only = std::vector<Vector3>();
+
+  testing::Mesh moved;
+  Report("read the moved mesh with faces", bench::BestOf(1, [&] { obj::LoadObjMesh(moved_path, moved); }));
+  std::printf("  %zu triangles (%.1f MB)\n", moved.triangles.size(),
+              static_cast<double>(moved.triangles.size() * sizeof(Triangle)) / 1e6);
+
+  std::unique_ptr<FitTarget> target;
+  Report("build the surface index", bench::BestOf(1, [&] {
+           target = std::make_unique<FitTarget>(moved.vertices, moved.triangles);
+         }));
+
+  Matrix4 three = Matrix4::Identity();
+  Report("three-point motion", bench::BestOf(1, [&] { three = ThreePointMotion(base, moved.vertices); }));
+
+  FitOptions options;
+  options.threads = threads;
+  FitResult report;
+  const bench::Timing eval = bench::BestOf(3, [&] { report = EvaluateMotion(base, *target, three, options); });
+  Report("full residual report (three-point motion)", eval);
+  std::printf("  surface p95 %.2e, max %.2e; paired p95 %.2e (relative); fits %d; %.1fx the load time (cpu)\n",
+              report.residuals.surface.p95_relative, report.residuals.surface.max_relative,
+              report.residuals.paired.p95_relative, report.fits, eval.cpu / load.cpu);
+
+  FitResult icp;
+  options.kind = FitKind::icp;
+  Report("icp from the three-point start", bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
+  std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
+              testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
+
+  options.start = Matrix4::Identity();
+  Report("icp from the identity (all starts)", bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
+  std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
+              testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
+  std::printf("peak so far / two vertex arrays: %.2fx (goal <= 3x)\n", static_cast<double>(PeakBytes()) / arrays);
+
+  Matrix4 least = Matrix4::Identity();
+  Report("least squares, trimmed (paired vertices)",
+         bench::BestOf(1, [&] { least = LeastSquaresMotion(base, moved.vertices, 0.1); }));
+  std::printf("  error %.2e\n", testing::MotionError(base, motion, least, target->size()));
+  return 0;
+}

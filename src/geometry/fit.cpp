@@ -1,0 +1,627 @@
+#include "geometry/fit.h"
+
+#include <Eigen/Eigenvalues>
+#include <Eigen/Geometry>
+#include <Eigen/SVD>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <string>
+
+#include "geometry/affine.h"
+#include "geometry/farthest.h"
+#include "text/error.h"
+
+namespace korvane::geometry {
+namespace {
+
+[[noreturn]] void Refuse(const std::string& reason) {
+  throw Error(Error::Kind::refused, text::Message().Own("cannot fit the motion: ").Own(reason));
+}
+
+void CheckVertices(const std::vector<Vector3>& v, const char* which) {
+  const std::string name(which);
+  if (v.empty()) Refuse(name + " has no vertices");
+  if (v.size() < 3) Refuse(name + " has fewer than three vertices");
+  for (const Vector3& p : v) {
+    if (!p.allFinite()) Refuse(name + " has a coordinate that is not a finite number");
+  }
+  // The vertex farthest from the first spans at least half the mesh, so the
+  // line through both is a fair reference for "everything on one line".
+  const Vector3& a = v.front();
+  std::size_t far = 0;
+  double far_d = 0.0;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const double d = (v[i] - a).squaredNorm();
+    if (d > far_d) {
+      far_d = d;
+      far = i;
+    }
+  }
+  bool off_line = false;
+  if (far_d > 0.0) {
+    const Vector3 u = (v[far] - a) / std::sqrt(far_d);
+    const double limit = 1e-18 * far_d;  // (1e-9 of the span)^2
+    for (const Vector3& p : v) {
+      const Vector3 w = p - a;
+      if ((w - w.dot(u) * u).squaredNorm() > limit) {
+        off_line = true;
+        break;
+      }
+    }
+  }
+  if (!off_line) Refuse("all vertices of " + name + " lie on one line");
+}
+
+void CheckOptions(const FitOptions& o) {
+  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse("the tolerance must be a positive number");
+  if (!(o.trim >= 0.0 && o.trim <= 0.5)) Refuse("the trimmed fraction must lie between 0 and 0.5");
+  if (o.max_iterations < 0) Refuse("the iteration limit must not be negative");
+}
+
+Matrix4 ToMatrix4(const Eigen::Matrix4d& t) {
+  Matrix4 m;
+  m.matrix() = t;
+  m.makeAffine();
+  return m;
+}
+
+using Points = Eigen::Map<const Eigen::Matrix3Xd>;
+
+Points AsMatrix(const std::vector<Vector3>& v) {
+  return Points(v.front().data(), 3, static_cast<Eigen::Index>(v.size()));
+}
+
+// Pairs kept by trimming: the `keep` smallest of `d` (ties: lower index), as a
+// mask in index order so the solve sums in the same order every time.
+std::vector<char> KeepSmallest(const std::vector<double>& d, std::size_t keep) {
+  std::vector<char> mask(d.size(), 1);
+  if (keep >= d.size()) return mask;
+  std::vector<std::uint32_t> idx(d.size());
+  std::iota(idx.begin(), idx.end(), 0u);
+  const auto less = [&](std::uint32_t a, std::uint32_t b) { return d[a] < d[b] || (d[a] == d[b] && a < b); };
+  std::nth_element(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(keep - 1), idx.end(), less);
+  const std::uint32_t last = idx[keep - 1];
+  for (std::size_t i = 0; i < d.size(); ++i) mask[i] = less(static_cast<std::uint32_t>(i), last) || i == last;
+  return mask;
+}
+
+std::size_t KeptCount(std::size_t n, double trim) {
+  const auto dropped = static_cast<std::size_t>(std::floor(trim * static_cast<double>(n)));
+  return std::max<std::size_t>(std::min<std::size_t>(3, n), n - dropped);
+}
+
+// Similarity carrying the masked src columns onto the dst columns.
+Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                    const std::vector<char>& mask, std::size_t keep) {
+  Eigen::Matrix3Xd s(3, static_cast<Eigen::Index>(keep));
+  Eigen::Matrix3Xd t(3, static_cast<Eigen::Index>(keep));
+  Eigen::Index c = 0;
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    if (!mask[i]) continue;
+    s.col(c) = src[i];
+    t.col(c) = dst[i];
+    ++c;
+  }
+  return ToMatrix4(Eigen::umeyama(s, t, true));
+}
+
+// 95th percentile by nearest rank, of values consumed.
+double Percentile95(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  const std::size_t k = (95 * v.size() + 99) / 100 - 1;
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+  return v[k];
+}
+
+// Every `stride`-th vertex, at most `limit` of them.
+std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit) {
+  const std::size_t stride = (v.size() + limit - 1) / limit;
+  std::vector<Vector3> out;
+  out.reserve(v.size() / stride + 1);
+  for (std::size_t i = 0; i < v.size(); i += stride) out.push_back(v[i]);
+  return out;
+}
+
+// ICP runs on evenly spaced base vertices, first a few, then more: most
+// iterations are spent far from the answer, where few vertices steer as well
+// as many. The last sample has at most 50k vertices.
+constexpr std::size_t kSampleSizes[] = {1000, 8000, 50000};
+// Candidate starts (24, more where variances nearly tie) are ranked after a
+// few iterations of this many base vertices against this many target
+// vertices: a query deep inside a closed surface is nearly as far from all
+// of it and visits much of the hierarchy, a few thousand points bound that
+// cost. The best few go on against the surface.
+constexpr std::size_t kCoarseSample = 500;
+constexpr std::size_t kProxySize = 2000;
+constexpr int kCoarseIterations = 10;
+constexpr std::size_t kRefinedStarts = 4;
+// Of those, the ones within this factor of the best after one pass on the
+// surface are refined.
+constexpr double kScreenRatio = 4.0;
+// The given start goes straight to the surface when its 95th percentile on
+// the first sample is below this fraction of the target's size.
+constexpr double kRoughlyAligned = 1e-2;
+// Converged when an update moves no corner of the base's box by more than this
+// fraction of the target's size (loosely on the smaller samples, finely on
+// the last), or by less than a hundredth of the pairs' trimmed RMS distance:
+// on rounded or noisy copies the last digits of the motion are lost in the
+// scatter of the pairs anyway, and point-to-point ICP approaches them slowly.
+constexpr double kCoarseConvergence = 1e-6;
+constexpr double kConvergence = 1e-9;
+constexpr double kScatterFraction = 1e-2;
+
+double ScaleOf(const Matrix4& m) { return std::cbrt(std::fabs(m.linear().determinant())); }
+
+// Scaled ICP can shrink the base onto a small patch of the target, where every
+// residual is small. A copy keeps its spread: the band only has to be wide
+// enough for removed or added vertices.
+bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
+
+struct IcpRun {
+  Matrix4 m = Matrix4::Identity();
+  double trimmed_rms = std::numeric_limits<double>::infinity();  // of m, over the kept pairs
+  double score = std::numeric_limits<double>::infinity();        // trimmed_rms / scale: shrinking gains nothing
+  double p95 = std::numeric_limits<double>::infinity();          // of m, over all pairs
+  int iterations = 0;
+};
+
+// Largest displacement of a corner of `sample`'s box between two motions.
+double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matrix4& b) {
+  double worst = 0.0;
+  for (int k = 0; k < 8; ++k) {
+    const Vector3 c = box.corner(static_cast<Eigen::AlignedBox3d::CornerType>(k));
+    worst = std::max(worst, (TransformPoint(a, c) - TransformPoint(b, c)).norm());
+  }
+  return worst;
+}
+
+// ICP from m: closest(queries, points) pairs the moved sample with target
+// points. Stops after `max_iterations` solves or when an update moves the
+// sample's box by at most `convergence` (a length). The run's matrix is the
+// last one paired, so its residuals are known.
+template <class Closest>
+IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, double trim, int max_iterations,
+              double convergence) {
+  const std::size_t n = sample.size();
+  const std::size_t keep = KeptCount(n, trim);
+  Eigen::AlignedBox3d box;
+  for (const Vector3& p : sample) box.extend(p);
+  std::vector<Vector3> moved(n), paired;
+  std::vector<double> d2(n);
+  IcpRun run;
+  bool converged = false;
+  for (int it = 0;; ++it) {
+    for (std::size_t i = 0; i < n; ++i) moved[i] = TransformPoint(m, sample[i]);
+    closest(moved, paired);
+    for (std::size_t i = 0; i < n; ++i) d2[i] = (moved[i] - paired[i]).squaredNorm();
+    const std::vector<char> mask = KeepSmallest(d2, keep);
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sum += mask[i] ? d2[i] : 0.0;
+    run.m = m;
+    run.trimmed_rms = std::sqrt(sum / static_cast<double>(keep));
+    run.score = run.trimmed_rms / ScaleOf(m);
+    run.iterations = it;
+    if (it >= max_iterations || converged) break;
+    const Matrix4 next = SolveMasked(sample, paired, mask, keep);
+    if (!next.matrix().allFinite()) break;
+    converged = CornerShift(box, next, m) <= std::max(convergence, kScatterFraction * run.trimmed_rms);
+    m = next;
+  }
+  for (double& d : d2) d = std::sqrt(d);
+  run.p95 = Percentile95(std::move(d2));
+  return run;
+}
+
+// Samples of growing size, the last of at most 50k vertices.
+std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base) {
+  std::vector<std::vector<Vector3>> levels;
+  for (std::size_t size : kSampleSizes) {
+    levels.push_back(Subsample(base, size));
+    if (size >= base.size()) break;
+  }
+  return levels;
+}
+
+// ICP on the target's surface through the samples from `first` on, `budget`
+// iterations in all: each smaller sample gets a third of the options' limit
+// at most, the last sample the rest.
+IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t first, const FitTarget& target,
+                  const Matrix4& start, const FitOptions& o, int budget) {
+  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
+    target.Closest(q, out, o.threads);
+  };
+  IcpRun run;
+  run.m = start;
+  int used = 0;
+  for (std::size_t l = first; l < levels.size(); ++l) {
+    const bool last = l + 1 == levels.size();
+    const int allowed = last ? budget - used : std::min(budget - used, o.max_iterations / 3);
+    run = RunIcp(levels[l], surface, run.m, o.trim, std::max(0, allowed),
+                 (last ? kConvergence : kCoarseConvergence) * target.size());
+    used += run.iterations;
+  }
+  run.iterations = used;
+  return run;
+}
+
+struct Frame {
+  Vector3 centroid;
+  Eigen::Matrix3d axes;  // eigenvectors of the covariance, as columns
+  Vector3 variances;     // its eigenvalues, ascending
+  double spread;         // trace of the covariance
+};
+
+}  // namespace
+
+double Spread(const std::vector<Vector3>& v) {
+  Vector3 c = Vector3::Zero();
+  for (const Vector3& p : v) c += p;
+  c /= static_cast<double>(v.size());
+  double sum = 0.0;
+  for (const Vector3& p : v) sum += (p - c).squaredNorm();
+  return std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+namespace {
+
+Frame PrincipalFrame(const std::vector<Vector3>& v) {
+  Vector3 c = Vector3::Zero();
+  for (const Vector3& p : v) c += p;
+  c /= static_cast<double>(v.size());
+  Eigen::Matrix3d cov = Eigen::Matrix3d::Zero();
+  for (const Vector3& p : v) {
+    const Vector3 d = p - c;
+    cov += d * d.transpose();
+  }
+  cov /= static_cast<double>(v.size());
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> es(cov);
+  return {c, es.eigenvectors(), es.eigenvalues(), cov.trace()};
+}
+
+// Two variances closer than this (relative) leave the axes in their plane
+// to chance: removing or adding a few vertices turns them anywhere in it.
+constexpr double kAxisAmbiguity = 0.15;
+
+// Starts that put the base's centroid on the target's, its principal axes on
+// the target's (every order and sign that is a rotation: the order of nearly
+// equal spreads is not to be trusted) and its spread on the target's. Where
+// two variances of either mesh are nearly equal, the same starts turned about
+// the third axis in steps of 30 degrees follow.
+std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base, const std::vector<Vector3>& target) {
+  const Frame fb = PrincipalFrame(base);
+  const Frame ft = PrincipalFrame(target);
+  const double s = std::sqrt(ft.spread / fb.spread);
+  std::vector<Eigen::Matrix3d> rotations;
+  int perm[3] = {0, 1, 2};
+  do {
+    for (int signs = 0; signs < 8; ++signs) {
+      Eigen::Matrix3d p = Eigen::Matrix3d::Zero();
+      for (int j = 0; j < 3; ++j) p(perm[j], j) = (signs >> j) & 1 ? -1.0 : 1.0;
+      const Eigen::Matrix3d r = ft.axes * p * fb.axes.transpose();
+      if (r.determinant() > 0.0) rotations.push_back(r);
+    }
+  } while (std::next_permutation(perm, perm + 3));
+  const std::size_t proper = rotations.size();
+  const auto close = [](const Vector3& v, int i) {
+    return v[i + 1] - v[i] <= kAxisAmbiguity * v[i + 1];
+  };
+  for (int i = 0; i < 2; ++i) {
+    if (!close(fb.variances, i) && !close(ft.variances, i)) continue;
+    const Vector3 axis = fb.axes.col(i == 0 ? 2 : 0);
+    for (int step = 1; step < 6; ++step) {
+      const Eigen::Matrix3d turn = Eigen::AngleAxisd(step * (3.141592653589793 / 6.0), axis).toRotationMatrix();
+      for (std::size_t k = 0; k < proper; ++k) rotations.push_back(rotations[k] * turn);
+    }
+  }
+  std::vector<Matrix4> starts;
+  for (const Eigen::Matrix3d& r : rotations) {
+    Matrix4 m = Matrix4::Identity();
+    m.linear() = s * r;
+    m.translation() = ft.centroid - s * r * fb.centroid;
+    starts.push_back(m);
+  }
+  return starts;
+}
+
+// Sorted distances from the centroid, scaled to unit RMS: the same list for
+// two vertex sets that are similar copies, whatever their order.
+bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b, double size,
+                            double tolerance) {
+  const auto radii = [](const std::vector<Vector3>& v, double& rms) {
+    Vector3 c = Vector3::Zero();
+    for (const Vector3& p : v) c += p;
+    c /= static_cast<double>(v.size());
+    std::vector<double> r(v.size());
+    double sum = 0.0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      r[i] = (v[i] - c).norm();
+      sum += r[i] * r[i];
+    }
+    rms = std::sqrt(sum / static_cast<double>(v.size()));
+    std::sort(r.begin(), r.end());
+    return r;
+  };
+  double rms_a = 0.0, rms_b = 0.0;
+  std::vector<double> ra = radii(a, rms_a);
+  const std::vector<double> rb = radii(b, rms_b);
+  if (!(rms_a > 0.0)) return false;
+  const double s = rms_b / rms_a;
+  for (std::size_t i = 0; i < ra.size(); ++i) ra[i] = std::fabs(s * ra[i] - rb[i]);
+  return Percentile95(std::move(ra)) <= tolerance * size;
+}
+
+}  // namespace
+
+ResidualStats ComputeResidualStats(std::vector<double> d, double length) {
+  ResidualStats s;
+  s.length = length;
+  s.count = d.size();
+  if (d.empty()) return s;
+  double sum = 0.0;
+  double max = 0.0;
+  for (double x : d) {
+    sum += x * x;
+    max = std::max(max, x);
+  }
+  const std::size_t n = d.size();
+  s.rms = std::sqrt(sum / static_cast<double>(n));
+  s.max = max;
+  // The 95% rank first: everything before it is then no larger, and the
+  // median is found among those.
+  const std::size_t k = (95 * n + 99) / 100 - 1;
+  const auto at = [&](std::size_t i) { return d.begin() + static_cast<std::ptrdiff_t>(i); };
+  std::nth_element(d.begin(), at(k), d.end());
+  s.p95 = d[k];
+  std::nth_element(d.begin(), at(n / 2), at(k + 1));
+  s.median = d[n / 2];
+  if (n % 2 == 0) s.median = 0.5 * (s.median + *std::max_element(d.begin(), at(n / 2)));
+  s.rms_relative = s.rms / length;
+  s.median_relative = s.median / length;
+  s.p95_relative = s.p95 / length;
+  s.max_relative = s.max / length;
+  return s;
+}
+
+double BoundingDiagonal(const std::vector<Vector3>& v) {
+  if (v.empty()) return 0.0;
+  Eigen::AlignedBox3d box;
+  for (const Vector3& p : v) box.extend(p);
+  return box.diagonal().norm();
+}
+
+FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles)
+    : vertices_(&vertices) {
+  CheckVertices(vertices, "the moved mesh");
+  if (triangles.empty()) {
+    points_ = std::make_unique<PointIndex>(vertices);
+  } else {
+    surface_ = std::make_unique<SurfaceIndex>(vertices, triangles);
+  }
+  size_ = BoundingDiagonal(vertices);
+  spread_ = Spread(vertices);
+}
+
+FitTarget::~FitTarget() = default;
+
+void FitTarget::Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
+                        unsigned threads) const {
+  if (surface_) {
+    surface_->ClosestBatch(queries, points, nullptr, threads);
+    return;
+  }
+  points.resize(queries.size());
+  ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) points[i] = (*vertices_)[points_->Nearest(queries[i]).index];
+  });
+}
+
+void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base, std::vector<double>& out,
+                              unsigned threads) const {
+  if (surface_) {
+    surface_->DistancesFrom(m, base, out, threads);
+    return;
+  }
+  out.resize(base.size());
+  ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i)
+      out[i] = std::sqrt(points_->Nearest(TransformPoint(m, base[i])).distance_squared);
+  });
+}
+
+Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
+                           unsigned threads) {
+  CheckVertices(base, "the base mesh");
+  Residuals r;
+  std::vector<double> d;
+  target.DistancesFrom(m, base, d, threads);
+  r.surface = ComputeResidualStats(std::move(d), target.size());
+  r.to_surface = target.has_surface();
+  const std::vector<Vector3>& w = target.vertices();
+  if (w.size() == base.size()) {
+    d.resize(base.size());
+    ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) d[i] = (TransformPoint(m, base[i]) - w[i]).norm();
+    });
+    r.paired = ComputeResidualStats(std::move(d), target.size());
+  } else {
+    r.paired.length = target.size();
+  }
+  return r;
+}
+
+Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
+  CheckVertices(base, "the base mesh");
+  CheckVertices(moved, "the moved mesh");
+  ReferenceIndices rb, rm;
+  if (base.size() == moved.size()) {
+    rb = FarthestPointByAxis(base, ReferenceIndices{});
+    rm = rb;
+  } else {
+    rb = FarthestPointExhaustive(base);
+    rm = FarthestPointExhaustive(moved);
+  }
+  const auto distinct = [](const ReferenceIndices& r) { return r.a != r.b && r.b != r.c && r.c != r.a; };
+  if (!distinct(rb) || !distinct(rm)) Refuse("no three reference vertices span a triangle");
+  const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
+  const ReferenceTriangles t{at(base, rb.a), at(base, rb.b), at(base, rb.c),
+                             at(moved, rm.a), at(moved, rm.b), at(moved, rm.c)};
+  return AnalyzeTriangles(t).matrix;
+}
+
+Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved, double trim) {
+  CheckVertices(base, "the base mesh");
+  CheckVertices(moved, "the moved mesh");
+  if (base.size() != moved.size()) {
+    Refuse("least squares pairs vertex i of one mesh with vertex i of the other, but the base mesh has " +
+           std::to_string(base.size()) + " vertices and the moved mesh " + std::to_string(moved.size()));
+  }
+  if (!(trim >= 0.0 && trim <= 0.5)) Refuse("the trimmed fraction must lie between 0 and 0.5");
+  Matrix4 m = ToMatrix4(Eigen::umeyama(AsMatrix(base), AsMatrix(moved), true));
+  const std::size_t keep = KeptCount(base.size(), trim);
+  if (keep < base.size() && m.matrix().allFinite()) {
+    std::vector<double> d(base.size());
+    for (std::size_t i = 0; i < base.size(); ++i) d[i] = (TransformPoint(m, base[i]) - moved[i]).norm();
+    m = SolveMasked(base, moved, KeepSmallest(d, keep), keep);
+  }
+  if (!m.matrix().allFinite()) Refuse("the least-squares result is not finite");
+  return m;
+}
+
+FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
+                         const FitOptions& options) {
+  CheckOptions(options);
+  FitResult r;
+  r.matrix = m;
+  r.residuals = MeasureResiduals(base, target, m, options.threads);
+  r.scale_ratio = ScaleOf(m) * Spread(base) / target.spread();
+  r.fits = r.residuals.surface.p95_relative <= options.tolerance && ScaleConsistent(r.scale_ratio);
+  const std::vector<Vector3>& w = target.vertices();
+  if (base.size() != w.size()) {
+    r.likely_cause = LikelyCause::vertices_added_or_removed;
+  } else if (r.fits) {
+    r.likely_cause =
+        r.residuals.paired.p95_relative <= options.tolerance ? LikelyCause::none : LikelyCause::vertex_order_differs;
+  } else {
+    r.likely_cause = SameShapeIgnoringOrder(base, w, target.size(), options.tolerance)
+                         ? LikelyCause::vertex_order_differs
+                         : LikelyCause::not_a_similar_copy;
+  }
+  return r;
+}
+
+FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
+  CheckOptions(options);
+  CheckVertices(base, "the base mesh");
+  const std::vector<Vector3>& w = target.vertices();
+  switch (options.kind) {
+    case FitKind::three_point:
+      return EvaluateMotion(base, target, ThreePointMotion(base, w), options);
+    case FitKind::least_squares:
+      return EvaluateMotion(base, target, LeastSquaresMotion(base, w, options.trim), options);
+    case FitKind::icp:
+      break;
+  }
+
+  std::optional<Matrix4> start = options.start;
+  if (!start) {
+    try {
+      start = ThreePointMotion(base, w);
+    } catch (const Error&) {
+      // No usable reference triangle: the principal-axis starts remain.
+    }
+  }
+  const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
+  const std::size_t last = levels.size() - 1;
+  const double size = target.size();
+  const double spread_ratio = Spread(base) / target.spread();
+  const auto fits = [&](const IcpRun& run) {
+    return run.p95 <= options.tolerance * size && ScaleConsistent(ScaleOf(run.m) * spread_ratio);
+  };
+  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
+    target.Closest(q, out, options.threads);
+  };
+  const int third = options.max_iterations / 3;
+  IcpRun best;
+  int starts = 0;
+  if (start) {
+    ++starts;
+    // The usual case: the three-point motion is right or nearly so.
+    if (RunIcp(levels[0], surface, *start, options.trim, 0, 0.0).p95 <= kRoughlyAligned * size)
+      best = RunPyramid(levels, 0, target, *start, options, options.max_iterations);
+  }
+  if (!fits(best)) {
+    // Every candidate ranked against a few target vertices, the best few
+    // refined on the surface with more base vertices, the winner with the most.
+    const std::vector<Vector3> proxy_points = Subsample(w, kProxySize);
+    const PointIndex proxy(proxy_points);
+    const auto coarse = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
+      out.resize(q.size());
+      for (std::size_t i = 0; i < q.size(); ++i) out[i] = proxy_points[proxy.Nearest(q[i]).index];
+    };
+    std::vector<Matrix4> candidates = PrincipalStarts(base, w);
+    starts += static_cast<int>(candidates.size());
+    if (start) candidates.insert(candidates.begin(), *start);
+    const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
+    std::vector<IcpRun> runs;
+    for (const Matrix4& c : candidates) {
+      runs.push_back(RunIcp(coarse_sample, coarse, c, options.trim, std::min(kCoarseIterations, third),
+                            kCoarseConvergence * size));
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });
+    // One pass on the surface screens the best few: poses that only the
+    // sparse proxy liked are left out before they cost many iterations.
+    const std::size_t mid = std::min<std::size_t>(1, last);
+    runs.resize(std::min(kRefinedStarts, runs.size()));
+    double screen_best = std::numeric_limits<double>::infinity();
+    for (IcpRun& run : runs) {
+      const int iterations = run.iterations;
+      run = RunIcp(levels[mid], surface, run.m, options.trim, 0, 0.0);
+      run.iterations = iterations;
+      screen_best = std::min(screen_best, run.score);
+    }
+    IcpRun winner;
+    for (const IcpRun& run : runs) {
+      if (!(run.score <= kScreenRatio * screen_best)) continue;
+      const int allowed = mid == last ? options.max_iterations - run.iterations : third;
+      IcpRun refined = RunIcp(levels[mid], surface, run.m, options.trim, allowed,
+                              (mid == last ? kConvergence : kCoarseConvergence) * size);
+      refined.iterations += run.iterations;
+      if (refined.score < winner.score) winner = refined;
+    }
+    if (mid < last) {
+      const int used = winner.iterations;
+      winner = RunPyramid(levels, mid + 1, target, winner.m, options, options.max_iterations - used);
+      winner.iterations += used;
+    }
+    if (winner.score < best.score) best = winner;
+  }
+  FitResult r = EvaluateMotion(base, target, best.m, options);
+  r.iterations = best.iterations;
+  r.starts = starts;
+  return r;
+}
+
+MotionParts DecomposeMotion(const Matrix4& m) {
+  MotionParts p;
+  p.translation = m.translation();
+  const Eigen::Matrix3d l = m.linear();
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(l, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  Eigen::Matrix3d r = svd.matrixU() * svd.matrixV().transpose();
+  double s = svd.singularValues().mean();
+  // In three dimensions -R is proper when R is not: a mirror is a negative scale.
+  if (r.determinant() < 0.0) {
+    r = -r;
+    s = -s;
+  }
+  p.scale = s;
+  // Through the quaternion, which stays accurate near 0 and 180 degrees.
+  const Eigen::AngleAxisd aa(r);
+  p.angle_degrees = aa.angle() * (180.0 / 3.141592653589793238462643383279502884);
+  if (aa.angle() != 0.0) p.axis = aa.axis().normalized();
+  return p;
+}
+
+}  // namespace korvane::geometry

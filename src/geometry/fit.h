@@ -1,0 +1,175 @@
+// How well a similarity motion (rotation, uniform scale, translation) carries
+// a base mesh onto its moved copy, and better motions than the three-point
+// rule where the copy was re-exported: vertices removed or added, triangles
+// split, vertex order shuffled, coordinates rounded or noisy.
+//
+// Bad input is refused with korvane::Error (Kind::refused): a mesh with no
+// vertex or fewer than three, a coordinate that is not finite, all vertices
+// on one line, least squares between meshes of different vertex counts.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "geometry/geometry.h"
+#include "geometry/spatial.h"
+
+namespace korvane::geometry {
+
+// Default `FitOptions::tolerance`, relative to the moved mesh's bounding-box
+// diagonal. Measured with bench/fit_accuracy (bench/README.md): the correct
+// motion leaves a 95th percentile of at most 4.9e-7 on copies rounded to six
+// decimals, split into four, shuffled or with 2% of their vertices removed,
+// so 1e-5 keeps a margin of 20x against false alarms; three-point results
+// off by more than 1% left at least 6.3e-3, 600x above it. Copies with noise
+// of 1e-4 of the size do not fit at this tolerance (their true motion leaves
+// 1.1e-4): pass a larger one for scans. Rounding to six decimals stays below
+// it only for meshes larger than about 0.1 units.
+inline constexpr double kDefaultTolerance = 1e-5;
+
+// Summary of a set of distances. Relative values are divided by `length`.
+struct ResidualStats {
+  std::size_t count = 0;
+  double rms = 0.0;
+  double median = 0.0;  // mean of the two middle values for an even count
+  double p95 = 0.0;     // nearest rank: the smallest value with 95% of all at or below it
+  double max = 0.0;
+  double length = 0.0;
+  double rms_relative = 0.0;
+  double median_relative = 0.0;
+  double p95_relative = 0.0;
+  double max_relative = 0.0;
+};
+
+// Statistics of `distances` (consumed: reordered in place, no full sort).
+// All zero for an empty set.
+ResidualStats ComputeResidualStats(std::vector<double> distances, double length);
+
+// Length of the diagonal of the axis-aligned box around `v` (0 when empty).
+double BoundingDiagonal(const std::vector<Vector3>& v);
+
+// Root mean square distance of the vertices from their centroid (not empty).
+double Spread(const std::vector<Vector3>& v);
+
+// The moved mesh as nearest-point queries see it: its surface when it has
+// triangles, otherwise its vertices. Keeps references: both arrays must
+// outlive it. Refuses vertices that cannot be fitted (see above) and
+// triangles referring to vertices that do not exist.
+class FitTarget {
+ public:
+  FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles);
+  ~FitTarget();
+
+  const std::vector<Vector3>& vertices() const { return *vertices_; }
+  bool has_surface() const { return surface_ != nullptr; }
+  // Bounding-box diagonal: the length residuals are relative to.
+  double size() const { return size_; }
+  double spread() const { return spread_; }
+
+  // points[i] = the target point closest to queries[i].
+  void Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points, unsigned threads) const;
+  // out[i] = distance from TransformPoint(m, base[i]) to the target.
+  void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base, std::vector<double>& out,
+                     unsigned threads) const;
+
+ private:
+  const std::vector<Vector3>* vertices_;
+  std::unique_ptr<SurfaceIndex> surface_;
+  std::unique_ptr<PointIndex> points_;
+  double size_ = 0.0;
+  double spread_ = 0.0;
+};
+
+// Residuals of a motion m, relative to the target's size.
+struct Residuals {
+  // For every base vertex v: distance from m·v to the target's surface, or
+  // to its nearest vertex when `to_surface` is false.
+  ResidualStats surface;
+  bool to_surface = false;
+  // |m·v_i - w_i| for every pair i; count 0 unless the vertex counts are equal.
+  ResidualStats paired;
+};
+
+Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
+                           unsigned threads = 0);
+
+// The library's three-point motion, reference vertices chosen as measuring
+// chooses them: equal counts, the axis rule on the base and the same indices
+// on the moved mesh; otherwise the exhaustive rule on each.
+Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
+
+// Least-squares similarity carrying base[i] onto moved[i] (Umeyama). With
+// `trim` > 0: fit, drop the worst `trim` fraction of pairs, fit again.
+Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
+                           double trim = 0.0);
+
+//   three_point    ThreePointMotion
+//   least_squares  LeastSquaresMotion with the options' trim (equal counts only)
+//   icp            iterative closest point with uniform scale, base vertices
+//                  paired with the nearest target points, the worst pairs
+//                  trimmed, each step solved by Umeyama. Starts from
+//                  `start` (default the three-point motion) and, when that
+//                  does not fit, also from every proper alignment of the
+//                  principal axes; the run with the least trimmed residual
+//                  (relative to its scale) wins. Same bits for any thread count.
+enum class FitKind { three_point, least_squares, icp };
+
+// What, besides the motion, tells the meshes apart; judged from the residuals.
+//   none                       counts equal, the motion fits, so do the pairs
+//   vertex_order_differs       counts equal, and either the motion fits but
+//                              the paired residual does not, or nothing fits but
+//                              the vertex sets have the same shape (sorted
+//                              distances from the centroid agree after scaling)
+//   vertices_added_or_removed  the vertex counts differ
+//   not_a_similar_copy         counts equal, nothing fits, shapes differ
+enum class LikelyCause { none, vertex_order_differs, vertices_added_or_removed, not_a_similar_copy };
+
+struct FitOptions {
+  FitKind kind = FitKind::icp;
+  // The motion fits when the surface residual's relative 95th percentile is
+  // at most this (and its scale does not shrink the base, see FitResult).
+  double tolerance = kDefaultTolerance;
+  // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5].
+  double trim = 0.1;
+  // ICP iterations per start, at most, counted over all sample sizes.
+  int max_iterations = 100;
+  // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
+  unsigned threads = 0;
+  // ICP's first start; default: the three-point motion.
+  std::optional<Matrix4> start;
+};
+
+struct FitResult {
+  Matrix4 matrix = Matrix4::Identity();
+  int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
+  int starts = 0;      // ICP starts tried; 0 for the other kinds
+  Residuals residuals;
+  // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
+  // below when the base was shrunk onto a patch of the target.
+  double scale_ratio = 0.0;
+  // residuals.surface.p95_relative <= tolerance and scale_ratio in [0.5, 2].
+  bool fits = false;
+  LikelyCause likely_cause = LikelyCause::not_a_similar_copy;
+};
+
+// Finds the motion by `options.kind` and reports how well it fits.
+FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options = {});
+
+// The verdict and likely cause for a motion found elsewhere.
+FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
+                         const FitOptions& options = {});
+
+// A similarity taken apart for reports: m = Translation(translation) *
+// AngleAxis(angle, axis) * Scaling(scale). A mirroring matrix gets a negative
+// scale (and the proper rotation that goes with it).
+struct MotionParts {
+  double scale = 1.0;
+  Vector3 axis = Vector3::UnitX();  // unit; x for a zero angle
+  double angle_degrees = 0.0;       // in [0, 180]
+  Vector3 translation = Vector3::Zero();
+};
+MotionParts DecomposeMotion(const Matrix4& m);
+
+}  // namespace korvane::geometry

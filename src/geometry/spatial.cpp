@@ -1,0 +1,469 @@
+#include "geometry/spatial.h"
+
+#include <nanoflann.hpp>
+
+#include <cmath>
+#include <limits>
+
+#include "text/error.h"
+
+namespace korvane::geometry {
+namespace {
+
+[[noreturn]] void Refuse(const char* reason) {
+  throw Error(Error::Kind::refused, text::Message().Own("cannot index the mesh: ").Own(reason));
+}
+
+Vector3 ClosestPointOnSegment(const Vector3& p, const Vector3& a, const Vector3& b) {
+  const Vector3 d = b - a;
+  const double dd = d.squaredNorm();
+  if (!(dd > 0.0)) return a;
+  const double t = std::clamp((p - a).dot(d) / dd, 0.0, 1.0);
+  return a + t * d;
+}
+
+// Double to float, rounded towards -inf (lower) or +inf (upper), so that a
+// float box always contains the double box it stands for.
+float FloatDown(double x) {
+  float f = static_cast<float>(x);
+  if (static_cast<double>(f) > x) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+  return f;
+}
+float FloatUp(double x) {
+  float f = static_cast<float>(x);
+  if (static_cast<double>(f) < x) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+  return f;
+}
+
+struct Box {
+  double lo[3] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+                  std::numeric_limits<double>::infinity()};
+  double hi[3] = {-std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                  -std::numeric_limits<double>::infinity()};
+
+  void Grow(const double* p) {
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], p[k]);
+      hi[k] = std::max(hi[k], p[k]);
+    }
+  }
+  void Grow(const Box& b) {
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], b.lo[k]);
+      hi[k] = std::max(hi[k], b.hi[k]);
+    }
+  }
+  // Half the surface area; only compared, so the factor does not matter.
+  double HalfArea() const {
+    const double x = hi[0] - lo[0], y = hi[1] - lo[1], z = hi[2] - lo[2];
+    return x < 0.0 ? 0.0 : x * y + y * z + z * x;
+  }
+};
+
+// Split quality is judged on 16 bins of centroid positions along the longest
+// axis. A split leaves at least kMinLeaf triangles on each side, so a tree
+// over n triangles has fewer than 2n / kMinLeaf nodes; nodes of up to
+// kMaxLeaf triangles stay leaves when splitting would not pay.
+constexpr int kBins = 16;
+constexpr std::uint32_t kMinLeaf = 4;
+constexpr std::uint32_t kMaxLeaf = 8;
+constexpr double kTraversalCost = 1.0;
+// Relative error allowed for in comparing box and triangle distances: far
+// above the rounding of either, far below anything a caller could notice.
+constexpr double kPruneSlack = 1.0 + 1e-12;
+// The traversal stack in Closest is sized for this depth.
+constexpr std::uint32_t kMaxDepth = 200;
+
+}  // namespace
+
+namespace {
+
+// Slivers: the nearest of the three edges, or of the inside of the plane
+// when the foot of p falls there. Slower than the region method below, but it
+// does not divide by the vanishing quantities of a nearly flat triangle.
+Vector3 ClosestPointOnSliver(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c,
+                             const Vector3& n, double n2) {
+  const Vector3 e[3] = {ClosestPointOnSegment(p, a, b), ClosestPointOnSegment(p, b, c),
+                        ClosestPointOnSegment(p, c, a)};
+  Vector3 best = e[0];
+  for (int k = 1; k < 3; ++k) {
+    if ((p - e[k]).squaredNorm() < (p - best).squaredNorm()) best = e[k];
+  }
+  if (n2 > 0.0) {
+    const Vector3 q = p - (n.dot(p - a) / n2) * n;
+    const double u = n.dot((b - q).cross(c - q));
+    const double v = n.dot((c - q).cross(a - q));
+    const double w = n.dot((a - q).cross(b - q));
+    if (u >= 0.0 && v >= 0.0 && w >= 0.0 && (p - q).squaredNorm() < (p - best).squaredNorm()) best = q;
+  }
+  return best;
+}
+
+// Width under a thousandth of the length: the region method loses accuracy.
+inline bool IsSliver(const Vector3& ab, const Vector3& ac, const Vector3& bc, double n2) {
+  const double longest2 = std::max({ab.squaredNorm(), ac.squaredNorm(), bc.squaredNorm()});
+  return !(n2 > 1e-6 * longest2 * longest2);
+}
+
+// The region method for a triangle that is no sliver; ab = b - a, ac = c - a.
+inline Vector3 ClosestPointRegions(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c,
+                                   const Vector3& ab, const Vector3& ac) {
+  // Region tests on the barycentric coordinates, after Ericson, Real-Time
+  // Collision Detection, 5.1.5: vertex regions, then edge regions, else inside.
+  const Vector3 ap = p - a;
+  const double d1 = ab.dot(ap);
+  const double d2 = ac.dot(ap);
+  if (d1 <= 0.0 && d2 <= 0.0) return a;
+  const Vector3 bp = p - b;
+  const double d3 = ab.dot(bp);
+  const double d4 = ac.dot(bp);
+  if (d3 >= 0.0 && d4 <= d3) return b;
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) return a + (d1 / (d1 - d3)) * ab;
+  const Vector3 cp = p - c;
+  const double d5 = ab.dot(cp);
+  const double d6 = ac.dot(cp);
+  if (d6 >= 0.0 && d5 <= d6) return c;
+  const double vb = d5 * d2 - d1 * d6;
+  if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) return a + (d2 / (d2 - d6)) * ac;
+  const double va = d3 * d6 - d5 * d4;
+  if (va <= 0.0 && d4 - d3 >= 0.0 && d5 - d6 >= 0.0) {
+    return b + ((d4 - d3) / ((d4 - d3) + (d5 - d6))) * (c - b);
+  }
+  const double sum = va + vb + vc;
+  return a + ab * (vb / sum) + ac * (vc / sum);
+}
+
+}  // namespace
+
+Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c) {
+  const Vector3 ab = b - a;
+  const Vector3 ac = c - a;
+  const Vector3 n = ab.cross(ac);
+  const double n2 = n.squaredNorm();
+  if (IsSliver(ab, ac, c - b, n2)) return ClosestPointOnSliver(p, a, b, c, n, n2);
+  return ClosestPointRegions(p, a, b, c, ab, ac);
+}
+
+// ---------------------------------------------------------------------------
+// PointIndex
+
+namespace {
+
+struct CloudAdaptor {
+  const std::vector<Vector3>* points;
+  std::size_t kdtree_get_point_count() const { return points->size(); }
+  template <class I, class D>
+  double kdtree_get_pt(I i, D dim) const {
+    return (*points)[static_cast<std::size_t>(i)][static_cast<Eigen::Index>(dim)];
+  }
+  template <class B>
+  bool kdtree_get_bbox(B&) const {
+    return false;
+  }
+};
+
+using KdTree = nanoflann::KDTreeSingleIndexAdaptor<
+    nanoflann::L2_Simple_Adaptor<double, CloudAdaptor, double, std::uint32_t>, CloudAdaptor, 3,
+    std::uint32_t>;
+
+}  // namespace
+
+struct PointIndex::Tree {
+  explicit Tree(const std::vector<Vector3>& points)
+      : adaptor{&points}, index(3, adaptor, nanoflann::KDTreeSingleIndexAdaptorParams(16)) {}
+  CloudAdaptor adaptor;
+  KdTree index;
+};
+
+PointIndex::PointIndex(const std::vector<Vector3>& points) {
+  if (points.empty()) Refuse("the point list is empty");
+  if (points.size() > std::numeric_limits<std::uint32_t>::max()) Refuse("it has too many vertices");
+  tree_ = std::make_unique<Tree>(points);
+}
+
+PointIndex::~PointIndex() = default;
+
+PointIndex::Hit PointIndex::Nearest(const Vector3& q) const {
+  Hit h;
+  h.distance_squared = std::numeric_limits<double>::infinity();
+  tree_->index.knnSearch(q.data(), 1, &h.index, &h.distance_squared);
+  return h;
+}
+
+void PointIndex::NearestBatch(const std::vector<Vector3>& queries, std::vector<Hit>& out,
+                              unsigned threads) const {
+  out.resize(queries.size());
+  ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) out[i] = Nearest(queries[i]);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// SurfaceIndex
+
+SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles)
+    : vertices_(&vertices), triangles_(&triangles) {
+  if (triangles.empty()) Refuse("the triangle list is empty");
+  if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse("it has too many triangles");
+  for (const Triangle& t : triangles) {
+    if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
+      Refuse("a triangle refers to a vertex that does not exist");
+  }
+  Build();
+}
+
+void SurfaceIndex::Build() {
+  const std::vector<Vector3>& v = *vertices_;
+  const std::vector<Triangle>& tris = *triangles_;
+  const auto n = static_cast<std::uint32_t>(tris.size());
+  // No per-triangle arrays besides the order: on meshes of millions of
+  // triangles the index must stay small next to the mesh itself. Centroids
+  // are recomputed from the vertices, always by the same expression.
+  const auto centroid = [&](std::uint32_t t, int k) {
+    return (v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k]) / 3.0;
+  };
+  const auto grow_triangle = [&](Box& b, Box& cb, std::uint32_t t) {
+    const Vector3& p0 = v[tris[t][0]];
+    const Vector3& p1 = v[tris[t][1]];
+    const Vector3& p2 = v[tris[t][2]];
+    double c[3];
+    for (int k = 0; k < 3; ++k) {
+      b.lo[k] = std::min({b.lo[k], p0[k], p1[k], p2[k]});
+      b.hi[k] = std::max({b.hi[k], p0[k], p1[k], p2[k]});
+      c[k] = (p0[k] + p1[k] + p2[k]) / 3.0;
+    }
+    cb.Grow(c);
+  };
+
+  struct Task {
+    std::uint32_t begin, end, depth;
+    std::uint32_t parent;  // whose right child this is, or none
+    Box box, cbox;
+  };
+  constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  Task root{0, n, 0, kNone, {}, {}};
+  order_.resize(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    order_[i] = i;
+    grow_triangle(root.box, root.cbox, i);
+  }
+  std::vector<Task> stack;
+  stack.push_back(root);
+  // Room for the largest possible tree, so the array is never copied while
+  // it grows; pages never written cost address space only.
+  nodes_.clear();
+  nodes_.reserve(2 * (std::size_t{n} / kMinLeaf) + 1);
+
+  struct Bin {
+    Box box, cbox;
+    std::uint32_t count = 0;
+  };
+  while (!stack.empty()) {
+    const Task task = stack.back();
+    stack.pop_back();
+    const auto self = static_cast<std::uint32_t>(nodes_.size());
+    if (task.parent != kNone) nodes_[task.parent].index = self;
+    Node node{};
+    for (int k = 0; k < 3; ++k) {
+      // Widened by a few units in the last place of the largest coordinate,
+      // so that a closest point rounded onto the box's face is still inside.
+      const double margin = 1e-15 * std::max(std::fabs(task.box.lo[k]), std::fabs(task.box.hi[k]));
+      node.lo[k] = FloatDown(task.box.lo[k] - margin);
+      node.hi[k] = FloatUp(task.box.hi[k] + margin);
+    }
+    node.index = task.begin;
+    node.count = task.end - task.begin;
+    nodes_.push_back(node);
+
+    const std::uint32_t count = task.end - task.begin;
+    if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) continue;
+
+    int axis = 0;
+    for (int k = 1; k < 3; ++k) {
+      if (task.cbox.hi[k] - task.cbox.lo[k] > task.cbox.hi[axis] - task.cbox.lo[axis]) axis = k;
+    }
+    const double extent = task.cbox.hi[axis] - task.cbox.lo[axis];
+    const double scale = kBins / extent;
+    std::uint32_t mid = task.begin;
+    bool split = false;
+    Task left{task.begin, 0, task.depth + 1, kNone, {}, {}};
+    Task right{0, task.end, task.depth + 1, self, {}, {}};
+    if (extent > 0.0 && std::isfinite(scale)) {
+      const double lo = task.cbox.lo[axis];
+      const auto bin_of = [&](std::uint32_t t) {
+        return std::min(static_cast<int>((centroid(t, axis) - lo) * scale), kBins - 1);
+      };
+      Bin bins[kBins];
+      for (std::uint32_t i = task.begin; i < task.end; ++i) {
+        const std::uint32_t t = order_[i];
+        Bin& b = bins[bin_of(t)];
+        ++b.count;
+        grow_triangle(b.box, b.cbox, t);
+      }
+      // Cost of splitting after bin i: area-weighted triangle counts.
+      double right_cost[kBins] = {};
+      Box acc;
+      std::uint32_t acc_count = 0;
+      for (int i = kBins - 1; i > 0; --i) {
+        acc.Grow(bins[i].box);
+        acc_count += bins[i].count;
+        right_cost[i] = acc.HalfArea() * acc_count;
+      }
+      acc = Box();
+      acc_count = 0;
+      int best = -1;
+      double best_cost = std::numeric_limits<double>::infinity();
+      for (int i = 0; i + 1 < kBins; ++i) {
+        acc.Grow(bins[i].box);
+        acc_count += bins[i].count;
+        if (acc_count < kMinLeaf || count - acc_count < kMinLeaf) continue;
+        const double cost = acc.HalfArea() * acc_count + right_cost[i + 1];
+        if (cost < best_cost) {
+          best_cost = cost;
+          best = i;
+        }
+      }
+      const double area = task.box.HalfArea();
+      if (best >= 0) {
+        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) continue;
+        mid = static_cast<std::uint32_t>(
+            std::partition(order_.begin() + task.begin, order_.begin() + task.end,
+                           [&](std::uint32_t t) { return bin_of(t) <= best; }) -
+            order_.begin());
+        for (int i = 0; i < kBins; ++i) {
+          Task& side = i <= best ? left : right;
+          side.box.Grow(bins[i].box);
+          side.cbox.Grow(bins[i].cbox);
+        }
+        split = true;
+      }
+    }
+    if (!split) {
+      // No bin boundary leaves kMinLeaf on both sides, or all centroids
+      // coincide: halve at the median centroid.
+      if (count <= kMaxLeaf) continue;
+      mid = task.begin + count / 2;
+      std::nth_element(order_.begin() + task.begin, order_.begin() + mid, order_.begin() + task.end,
+                       [&](std::uint32_t a, std::uint32_t b) {
+                         const double ca = centroid(a, axis), cb = centroid(b, axis);
+                         return ca < cb || (ca == cb && a < b);
+                       });
+      for (std::uint32_t i = task.begin; i < task.end; ++i) {
+        Task& side = i < mid ? left : right;
+        grow_triangle(side.box, side.cbox, order_[i]);
+      }
+    }
+    nodes_[self].count = 0;
+    left.end = mid;
+    right.begin = mid;
+    stack.push_back(right);
+    stack.push_back(left);  // next: becomes node self + 1
+  }
+}
+
+double SurfaceIndex::BoxDistanceSquared(const Node& n, const Vector3& q) const {
+  double d = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    const double lo = static_cast<double>(n.lo[k]);
+    const double hi = static_cast<double>(n.hi[k]);
+    const double x = q[k];
+    const double g = x < lo ? lo - x : (x > hi ? x - hi : 0.0);
+    d += g * g;
+  }
+  return d;
+}
+
+SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q) const {
+  return Closest(q, std::numeric_limits<std::uint32_t>::max());
+}
+
+SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) const {
+  const std::vector<Vector3>& v = *vertices_;
+  const std::vector<Triangle>& tris = *triangles_;
+  Hit best;
+  best.distance_squared = std::numeric_limits<double>::infinity();
+  best.triangle = std::numeric_limits<std::uint32_t>::max();
+  const auto test = [&](std::uint32_t t) {
+    const Vector3& a = v[tris[t][0]];
+    const Vector3& b = v[tris[t][1]];
+    const Vector3& c3 = v[tris[t][2]];
+    const Vector3 ab = b - a;
+    const Vector3 ac = c3 - a;
+    const Vector3 n = ab.cross(ac);
+    const double n2 = n.squaredNorm();
+    Vector3 c;
+    if (IsSliver(ab, ac, c3 - b, n2)) {
+      c = ClosestPointOnSliver(q, a, b, c3, n, n2);
+    } else {
+      // No nearer than the plane: most triangles of a leaf end here.
+      const double h = n.dot(q - a);
+      if (h * h > best.distance_squared * kPruneSlack * n2) return;
+      c = ClosestPointRegions(q, a, b, c3, ab, ac);
+    }
+    const double d = (q - c).squaredNorm();
+    if (d < best.distance_squared || (d == best.distance_squared && t < best.triangle)) {
+      best.distance_squared = d;
+      best.point = c;
+      best.triangle = t;
+    }
+  };
+  // The hint (the answer of a nearby query) only tightens the bound early.
+  if (hint < tris.size()) test(hint);
+  // A box is skipped only when clearly farther than the best so far: rounding
+  // in the distances must not skip a triangle that ties or wins, so the answer
+  // is the lowest-index nearest triangle whatever the hint and visiting order.
+  const auto bound = [&] { return best.distance_squared * kPruneSlack; };
+  std::uint32_t stack[kMaxDepth + 8];
+  std::size_t sp = 0;
+  stack[sp++] = 0;
+  while (sp != 0) {
+    const Node& n = nodes_[stack[--sp]];
+    if (BoxDistanceSquared(n, q) > bound()) continue;
+    if (n.count != 0) {
+      for (std::uint32_t i = n.index; i < n.index + n.count; ++i) test(order_[i]);
+      continue;
+    }
+    const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.data()) + 1;
+    const std::uint32_t r = n.index;
+    const double dl = BoxDistanceSquared(nodes_[l], q);
+    const double dr = BoxDistanceSquared(nodes_[r], q);
+    // The nearer child goes on top, so it is searched first.
+    const bool left_first = dl <= dr;
+    const std::uint32_t first = left_first ? l : r, second = left_first ? r : l;
+    const double d_first = left_first ? dl : dr, d_second = left_first ? dr : dl;
+    if (d_second <= bound()) stack[sp++] = second;
+    if (d_first <= bound()) stack[sp++] = first;
+  }
+  return best;
+}
+
+void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
+                                std::vector<double>* distances, unsigned threads) const {
+  points.resize(queries.size());
+  if (distances != nullptr) distances->resize(queries.size());
+  ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
+    std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
+    for (std::size_t i = begin; i < end; ++i) {
+      const Hit h = Closest(queries[i], hint);
+      hint = h.triangle;
+      points[i] = h.point;
+      if (distances != nullptr) (*distances)[i] = std::sqrt(h.distance_squared);
+    }
+  });
+}
+
+void SurfaceIndex::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points,
+                                 std::vector<double>& out, unsigned threads) const {
+  out.resize(points.size());
+  ParallelRanges(points.size(), threads, [&](std::size_t begin, std::size_t end) {
+    std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
+    for (std::size_t i = begin; i < end; ++i) {
+      const Hit h = Closest(TransformPoint(m, points[i]), hint);
+      hint = h.triangle;
+      out[i] = std::sqrt(h.distance_squared);
+    }
+  });
+}
+
+}  // namespace korvane::geometry

@@ -1,0 +1,144 @@
+// Nearest-point queries on meshes of millions of elements: a k-d tree over
+// vertices and a bounding-volume hierarchy over triangles, with batches spread
+// over threads. Every query is answered on its own, so a batch gives the same
+// bits whatever the number of threads.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "geometry/geometry.h"
+
+namespace korvane::geometry {
+
+// Three 0-based indices into a vertex array.
+using Triangle = std::array<std::uint32_t, 3>;
+
+// Threads a batch of `n` queries gets: `threads` (0: every core), but at most
+// one per `min_per_thread` queries and at least one. Starting a thread costs
+// about as much as a few thousand queries, so small batches stay on one.
+inline unsigned BatchThreads(std::size_t n, unsigned threads, std::size_t min_per_thread = 4096) {
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t useful = std::max<std::size_t>(1, n / std::max<std::size_t>(1, min_per_thread));
+  return static_cast<unsigned>(std::min<std::size_t>(threads, useful));
+}
+
+// Calls f(begin, end) on contiguous slices covering [0, n), `threads` slices
+// at once (see BatchThreads). The first exception of any slice is rethrown.
+template <class F>
+void ParallelRanges(std::size_t n, unsigned threads, F&& f) {
+  const unsigned t = BatchThreads(n, threads);
+  if (t <= 1) {
+    f(std::size_t{0}, n);
+    return;
+  }
+  std::vector<std::exception_ptr> errors(t);
+  std::vector<std::thread> workers;
+  workers.reserve(t - 1);
+  const auto slice = [&](unsigned k) {
+    const std::size_t begin = n * k / t;
+    const std::size_t end = n * (k + 1) / t;
+    try {
+      f(begin, end);
+    } catch (...) {
+      errors[k] = std::current_exception();
+    }
+  };
+  for (unsigned k = 1; k < t; ++k) workers.emplace_back(slice, k);
+  slice(0);
+  for (std::thread& w : workers) w.join();
+  for (const std::exception_ptr& e : errors) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
+// The point of triangle (a, b, c) closest to p. Slivers and degenerate
+// triangles (zero area, coinciding corners) are accurate too.
+Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c);
+
+// Nearest vertex queries over a point array (a nanoflann k-d tree). The
+// array must outlive the index and must not change while it is in use.
+class PointIndex {
+ public:
+  struct Hit {
+    std::uint32_t index = 0;        // of the nearest point
+    double distance_squared = 0.0;  // to it
+  };
+
+  // Refuses (korvane::Error) arrays with no point or more than 2^32 - 1.
+  explicit PointIndex(const std::vector<Vector3>& points);
+  ~PointIndex();
+  PointIndex(const PointIndex&) = delete;
+  PointIndex& operator=(const PointIndex&) = delete;
+
+  Hit Nearest(const Vector3& q) const;
+  // out[i] = Nearest(queries[i]).
+  void NearestBatch(const std::vector<Vector3>& queries, std::vector<Hit>& out,
+                    unsigned threads = 0) const;
+
+ private:
+  struct Tree;
+  std::unique_ptr<Tree> tree_;
+};
+
+// Closest points on a triangle surface: a bounding-volume hierarchy built by
+// binned surface-area heuristic, boxes stored as outward-rounded floats (32
+// bytes a node). Batches start each query from the previous answer, which
+// pays when neighbouring queries are near each other (vertices in file
+// order). The vertex and triangle arrays must outlive the index and must not
+// change while it is in use.
+class SurfaceIndex {
+ public:
+  struct Hit {
+    Vector3 point;                  // closest point of the surface
+    double distance_squared = 0.0;  // from the query to it
+    std::uint32_t triangle = 0;     // the triangle it lies on (the lowest index on ties)
+  };
+
+  // Refuses (korvane::Error) an empty triangle list and indices out of range.
+  SurfaceIndex(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles);
+
+  Hit Closest(const Vector3& q) const;
+  // points[i] = closest surface point to queries[i]; `distances`, when not
+  // null, receives the distances (not squared).
+  void ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
+                    std::vector<double>* distances, unsigned threads = 0) const;
+  // out[i] = distance from TransformPoint(m, points[i]) to the surface,
+  // without holding the moved points.
+  void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points, std::vector<double>& out,
+                     unsigned threads = 0) const;
+
+  std::size_t node_count() const { return nodes_.size(); }
+  // Bytes of memory the index itself uses (not the arrays it refers to).
+  std::size_t memory_bytes() const {
+    return nodes_.size() * sizeof(Node) + order_.size() * sizeof(std::uint32_t);
+  }
+
+ private:
+  // Inner node: count == 0, left child right after it, right child at
+  // `index`. Leaf: triangles order_[index .. index + count).
+  struct Node {
+    float lo[3];
+    float hi[3];
+    std::uint32_t index;
+    std::uint32_t count;
+  };
+  void Build();
+  double BoxDistanceSquared(const Node& n, const Vector3& q) const;
+  // `hint`: a triangle likely near q (the answer of the previous query), or
+  // out of range. The answer does not depend on it.
+  Hit Closest(const Vector3& q, std::uint32_t hint) const;
+
+  const std::vector<Vector3>* vertices_;
+  const std::vector<Triangle>* triangles_;
+  std::vector<std::uint32_t> order_;
+  std::vector<Node> nodes_;
+};
+
+}  // namespace korvane::geometry

@@ -1,0 +1,40 @@
+// A mesh as the measuring code sees it: vertex positions and triangles.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/geometry.h"
+#include "geometry/spatial.h"
+
+namespace korvane::obj {
+
+struct Mesh {
+  std::vector<geometry::Vector3> vertices;
+  std::vector<geometry::Triangle> triangles;
+};
+
+// Turns "f" lines into triangles (polygons fan-triangulated), line by line;
+// counts the "v" lines so that relative references resolve. A face that
+// cannot be read (a bad or missing corner) is left out.
+class FaceCollector {
+ public:
+  explicit FaceCollector(std::vector<geometry::Triangle>& out) : out_(out) {}
+  // One line; `whole` is false for the first piece of a line too long to hold,
+  // whose face (if it is one) is left out.
+  void Line(std::string_view line, bool whole = true);
+
+ private:
+  std::vector<geometry::Triangle>& out_;
+  std::vector<std::string_view> tokens_;
+  std::vector<std::uint32_t> polygon_;
+  std::uint64_t vertexCount_ = 0;
+};
+
+// The vertices exactly as LoadObjVertices reads them (the same errors), and
+// the faces as triangles. False when the file cannot be opened.
+bool LoadObjMesh(const std::string& path, Mesh& mesh);
+
+}  // namespace korvane::obj

@@ -1,0 +1,337 @@
+#include "geometry/fit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fit_meshes.h"
+#include "geometry/spatial.h"
+#include "obj/obj_face.h"
+#include "platform/platform.h"
+#include "text/lines.h"
+#include "text/error.h"
+#include "split_mix.h"
+
+namespace korvane {
+namespace {
+
+using namespace korvane::geometry;
+using testing::Mesh;
+using testing::SplitMix;
+
+constexpr double kPi = 3.141592653589793238462643383279502884;
+
+TEST(ObjFace, Corners) {
+  struct Case {
+    const char* line;
+    std::uint64_t vertices;
+    bool ok;
+    std::vector<std::uint32_t> polygon;
+  };
+  const std::vector<Case> cases = {
+      {"1 2 3", 3, true, {0, 1, 2}},
+      {"1/1 2/2 3/3 4/4", 4, true, {0, 1, 2, 3}},
+      {"1//7 2//8 3//9", 3, true, {0, 1, 2}},
+      {"4/1/1 5/2/2 6/3/3", 6, true, {3, 4, 5}},
+      {"1/ 2/ 3/", 3, true, {0, 1, 2}},
+      {"-1 -2 -3", 5, true, {4, 3, 2}},
+      {"-3/-3/-3 2 -1", 3, true, {0, 1, 2}},
+      {"1 2", 3, false, {}},
+      {"1 2 4", 3, false, {}},       // not read yet
+      {"1 2 -4", 3, false, {}},      // before the first vertex
+      {"0 1 2", 3, false, {}},
+      {"1 2 x", 3, false, {}},
+      {"1 2 3/a", 3, false, {}},
+      {"1 2 1/2/3/4", 3, false, {}},
+      {"1 2 /3", 3, false, {}},
+      {"1 2 +3", 3, false, {}},
+      {"1 2 99999999999999999999999", 3, false, {}},
+      {"1 2 4294967297", 4294967297ull, false, {}},  // beyond 32-bit indices
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string_view> tokens;
+    text::ForEachToken(c.line, [&](std::string_view t) { tokens.push_back(t); });
+    std::vector<std::uint32_t> polygon;
+    EXPECT_EQ(obj::ParseFace(tokens.data(), tokens.size(), c.vertices, polygon), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(polygon, c.polygon);
+    }
+  }
+  std::vector<Triangle> tris;
+  obj::FanTriangulate({0, 1, 2, 3, 3}, tris);  // the fan triangle with a repeated corner is left out
+  EXPECT_EQ(tris, (std::vector<Triangle>{{0, 1, 2}, {0, 2, 3}}));
+}
+
+TEST(Spatial, ClosestPointOnTriangleIsOnItAndNearest) {
+  SplitMix rng(11);
+  for (int trial = 0; trial < 2000; ++trial) {
+    Vector3 a(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+    Vector3 b(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+    Vector3 c(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+    const Vector3 tiny = 1e-7 * Vector3(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+    if (trial % 10 == 1) c = a + 0.3 * (b - a);         // flat
+    if (trial % 10 == 2) b = a;                         // two corners in one
+    if (trial % 10 == 3) c = a + 1.7 * (b - a) + tiny;  // sliver
+    if (trial % 10 == 4) b = a + tiny;                  // needle
+    const Vector3 p = 2.0 * Vector3(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+    const Vector3 q = ClosestPointOnTriangle(p, a, b, c);
+    ASSERT_TRUE(q.allFinite());
+    // On the triangle: inside its plane's region, as barycentric weights.
+    Eigen::Matrix<double, 3, 2> e;
+    e << b - a, c - a;
+    const Eigen::Vector2d w = e.colPivHouseholderQr().solve(q - a);
+    EXPECT_LT((a + e * w - q).norm(), 1e-12);
+    if ((b - a).cross(c - a).norm() > 1e-6) {
+      EXPECT_GE(w.minCoeff(), -1e-12);
+      EXPECT_LE(w.sum(), 1.0 + 1e-12);
+    }
+    // No point of a fine barycentric grid is nearer.
+    const double d = (p - q).norm();
+    for (int i = 0; i <= 40; ++i) {
+      for (int j = 0; i + j <= 40; ++j) {
+        const Vector3 g = a + (i / 40.0) * (b - a) + (j / 40.0) * (c - a);
+        ASSERT_GE((p - g).norm(), d - 1e-12) << trial;
+      }
+    }
+  }
+}
+
+TEST(Spatial, IndicesAgreeWithBruteForceAndIgnoreThreadCount) {
+  Mesh mesh = testing::GeneratedMesh(600, 3);
+  // A degenerate triangle and a repeated one must not confuse the hierarchy.
+  mesh.triangles.push_back({0, 1, 0});
+  mesh.triangles.push_back(mesh.triangles[5]);
+  const SurfaceIndex surface(mesh.vertices, mesh.triangles);
+  const PointIndex points(mesh.vertices);
+  SplitMix rng(5);
+  std::vector<Vector3> queries(20000);
+  for (Vector3& q : queries) q = 2.5 * Vector3(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+  for (std::size_t i = 0; i < 300; ++i) {
+    const Vector3& q = queries[i];
+    double best = std::numeric_limits<double>::infinity(), best_vertex = best;
+    std::uint32_t best_triangle = 0;
+    for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+      const auto& tri = mesh.triangles[t];
+      const double d =
+          (q - ClosestPointOnTriangle(q, mesh.vertices[tri[0]], mesh.vertices[tri[1]], mesh.vertices[tri[2]]))
+              .squaredNorm();
+      if (d < best) best = d, best_triangle = t;
+    }
+    for (const Vector3& v : mesh.vertices) best_vertex = std::min(best_vertex, (q - v).squaredNorm());
+    const SurfaceIndex::Hit hit = surface.Closest(q);
+    EXPECT_EQ(hit.distance_squared, best);
+    EXPECT_EQ(hit.triangle, best_triangle);
+    EXPECT_EQ(points.Nearest(q).distance_squared, best_vertex);
+  }
+  std::vector<Vector3> one, four;
+  std::vector<double> d_one, d_four;
+  surface.ClosestBatch(queries, one, &d_one, 1);
+  surface.ClosestBatch(queries, four, &d_four, 4);
+  EXPECT_EQ(0, std::memcmp(one.data(), four.data(), one.size() * sizeof(Vector3)));
+  EXPECT_EQ(d_one, d_four);
+}
+
+TEST(Spatial, RefusesTrianglesOutsideTheVertexList) {
+  const std::vector<Vector3> v = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  const std::vector<Triangle> bad = {{0, 1, 3}};
+  EXPECT_THROW(SurfaceIndex(v, bad), Error);
+}
+
+TEST(Fit, ResidualStats) {
+  std::vector<double> twenty;
+  double squares = 0.0;
+  for (int i = 20; i >= 1; --i) {
+    twenty.push_back(i);
+    squares += i * i;
+  }
+  const ResidualStats s = ComputeResidualStats(twenty, 10.0);
+  EXPECT_EQ(s.count, 20u);
+  EXPECT_DOUBLE_EQ(s.rms, std::sqrt(squares / 20.0));
+  EXPECT_EQ(s.median, 10.5);
+  EXPECT_EQ(s.p95, 19.0);
+  EXPECT_EQ(s.max, 20.0);
+  EXPECT_EQ(s.p95_relative, 1.9);
+  const ResidualStats odd = ComputeResidualStats({5.0, 1.0, 3.0}, 1.0);
+  EXPECT_EQ(odd.median, 3.0);
+  EXPECT_EQ(odd.p95, 5.0);
+  EXPECT_EQ(ComputeResidualStats({}, 1.0).count, 0u);
+}
+
+class FitOnCopies : public ::testing::Test {
+ protected:
+  FitOnCopies() : base_(testing::GeneratedMesh(1500, 7)), rng_(99) {
+    truth_ = testing::RandomSimilarity(rng_, testing::Diagonal(base_.vertices));
+  }
+  Mesh Moved(Mesh m) const {
+    m.vertices = testing::MovedRounded(m.vertices, truth_);
+    return m;
+  }
+  double Error(const Matrix4& found, const Mesh& moved) const {
+    return testing::MotionError(base_.vertices, truth_, found, testing::Diagonal(moved.vertices));
+  }
+  Mesh base_;
+  SplitMix rng_;
+  Matrix4 truth_;
+};
+
+TEST_F(FitOnCopies, ExactCopyLeavesNoResidual) {
+  Mesh moved = base_;
+  for (Vector3& p : moved.vertices) p = TransformPoint(truth_, p);
+  const FitTarget target(moved.vertices, moved.triangles);
+  FitOptions o;
+  o.kind = FitKind::three_point;
+  const FitResult r = FitMotion(base_.vertices, target, o);
+  EXPECT_TRUE(r.fits);
+  EXPECT_EQ(r.likely_cause, LikelyCause::none);
+  EXPECT_TRUE(r.residuals.to_surface);
+  EXPECT_LT(r.residuals.surface.max_relative, 1e-12);
+  EXPECT_LT(r.residuals.paired.max_relative, 1e-12);
+}
+
+TEST_F(FitOnCopies, LeastSquaresBeatsThreePointsUnderNoise) {
+  Mesh moved = Moved(base_);
+  testing::AddNoise(moved.vertices, 1e-4 * testing::Diagonal(moved.vertices), rng_);
+  const FitTarget target(moved.vertices, moved.triangles);
+  FitOptions o;
+  o.kind = FitKind::three_point;
+  const double three = Error(FitMotion(base_.vertices, target, o).matrix, moved);
+  o.kind = FitKind::least_squares;
+  const double least = Error(FitMotion(base_.vertices, target, o).matrix, moved);
+  EXPECT_LT(least * 10.0, three) << least << " vs " << three;
+}
+
+TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
+  struct Case {
+    const char* name;
+    Mesh moved;
+    LikelyCause cause;
+  };
+  const std::vector<Case> cases = {
+      {"shuffled", Moved(testing::Shuffle(base_, rng_)), LikelyCause::vertex_order_differs},
+      {"2% removed", Moved(testing::RemoveVertices(base_, 0.02, rng_)), LikelyCause::vertices_added_or_removed},
+      {"split in four", Moved(testing::Subdivide(base_)), LikelyCause::vertices_added_or_removed},
+      {"shuffled, no faces", Moved(Mesh{testing::Shuffle(base_, rng_).vertices, {}}),
+       LikelyCause::vertex_order_differs},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FitTarget target(c.moved.vertices, c.moved.triangles);
+    FitOptions o;
+    o.kind = FitKind::icp;
+    o.threads = 1;
+    const FitResult r = FitMotion(base_.vertices, target, o);
+    EXPECT_LT(Error(r.matrix, c.moved), 1e-4);
+    EXPECT_TRUE(r.fits);
+    EXPECT_EQ(r.likely_cause, c.cause);
+    EXPECT_GT(r.iterations, 0);
+    o.threads = 3;
+    const FitResult again = FitMotion(base_.vertices, target, o);
+    EXPECT_TRUE(again.matrix.matrix() == r.matrix.matrix()) << "depends on the thread count";
+  }
+}
+
+TEST_F(FitOnCopies, VerdictOnWrongMotions) {
+  // Three points on a shuffled copy pick unrelated vertices: no fit, and the
+  // sorted centroid distances still show the same shape.
+  const Mesh shuffled = Moved(testing::Shuffle(base_, rng_));
+  const FitTarget target(shuffled.vertices, shuffled.triangles);
+  FitOptions o;
+  o.kind = FitKind::three_point;
+  FitResult r = FitMotion(base_.vertices, target, o);
+  EXPECT_FALSE(r.fits);
+  EXPECT_EQ(r.likely_cause, LikelyCause::vertex_order_differs);
+  // A different surface of the same vertex count is no copy.
+  const Mesh other = Moved(testing::GeneratedMesh(1500, 8));
+  const FitTarget other_target(other.vertices, other.triangles);
+  o.kind = FitKind::icp;
+  r = FitMotion(base_.vertices, other_target, o);
+  EXPECT_FALSE(r.fits);
+  EXPECT_EQ(r.likely_cause, LikelyCause::not_a_similar_copy);
+  // A motion off by 1% of the size is flagged.
+  Matrix4 off = truth_;
+  off.translation() += 0.01 * target.size() * Vector3(1, 0, 0);
+  EXPECT_FALSE(EvaluateMotion(base_.vertices, target, off, o).fits);
+  // Shrunk onto one vertex of the target, every residual is tiny: the
+  // verdict must still refuse it.
+  Matrix4 shrunk = Matrix4::Identity();
+  shrunk.linear() *= 1e-9;
+  shrunk.translation() = shuffled.vertices[0];
+  r = EvaluateMotion(base_.vertices, target, shrunk, o);
+  EXPECT_LT(r.residuals.surface.p95_relative, o.tolerance);
+  EXPECT_FALSE(r.fits);
+}
+
+TEST(Fit, RefusesBadInput) {
+  const std::vector<Vector3> good = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    const char* name;
+    std::vector<Vector3> base;
+    FitKind kind;
+  };
+  const std::vector<Case> cases = {
+      {"no vertex", {}, FitKind::icp},
+      {"two vertices", {{0, 0, 0}, {1, 1, 1}}, FitKind::icp},
+      {"not finite", {{0, 0, 0}, {1, 0, 0}, {0, nan, 0}}, FitKind::three_point},
+      {"one line", {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {-3, -3, -3}}, FitKind::icp},
+      {"one point", {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}, FitKind::icp},
+      {"least squares, other count", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, FitKind::least_squares},
+  };
+  const FitTarget target(good, {});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FitOptions o;
+    o.kind = c.kind;
+    try {
+      FitMotion(c.base, target, o);
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), Error::Kind::refused);
+      EXPECT_EQ(platform::ToUtf8(e.message()).rfind("cannot fit the motion: ", 0), 0u);
+    }
+  }
+  EXPECT_THROW(FitTarget(std::vector<Vector3>{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {}), Error);
+}
+
+TEST(Fit, DecomposeMotion) {
+  struct Case {
+    double degrees;
+    Vector3 axis;
+    double scale;
+  };
+  const std::vector<Case> cases = {
+      {0.0, Vector3::UnitX(), 2.0},          {1e-7, Vector3(1, 2, 3).normalized(), 0.5},
+      {90.0, Vector3::UnitZ(), 1.0},         {179.9999, Vector3(-1, 0, 1).normalized(), 3.0},
+      {180.0, Vector3(0, 1, 1).normalized(), 1.5}, {-200.0, Vector3(0, 0, 1), 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.degrees);
+    Matrix4 m = Matrix4::Identity();
+    m.linear() = c.scale * Eigen::AngleAxisd(c.degrees * kPi / 180.0, c.axis).toRotationMatrix();
+    m.translation() = Vector3(4, -5, 6);
+    const MotionParts p = DecomposeMotion(m);
+    EXPECT_NEAR(p.scale, c.scale, 1e-12);
+    EXPECT_EQ(p.translation, Vector3(4, -5, 6));
+    // -200 degrees about z is 160 degrees about z.
+    const double expected = c.degrees < 0 ? 160.0 : c.degrees;
+    EXPECT_NEAR(p.angle_degrees, expected, 1e-6);
+    if (c.degrees > 1e-3) {
+      EXPECT_NEAR(std::fabs(p.axis.dot(c.axis)), 1.0, 1e-9);
+    }
+    Matrix4 back = Eigen::Translation3d(p.translation) *
+                   Eigen::AngleAxisd(p.angle_degrees * kPi / 180.0, p.axis) * Eigen::Scaling(p.scale);
+    EXPECT_LT((back.matrix() - m.matrix()).norm(), 1e-9);
+  }
+  Matrix4 mirror = Matrix4::Identity();
+  mirror.linear() = Eigen::Vector3d(-2, -2, -2).asDiagonal();
+  EXPECT_EQ(DecomposeMotion(mirror).scale, -2.0);
+  EXPECT_EQ(DecomposeMotion(mirror).angle_degrees, 0.0);
+}
+
+}  // namespace
+}  // namespace korvane
