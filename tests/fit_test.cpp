@@ -23,8 +23,6 @@ using namespace korvane::geometry;
 using testing::Mesh;
 using testing::SplitMix;
 
-constexpr double kPi = 3.141592653589793238462643383279502884;
-
 TEST(ObjFace, Corners) {
   struct Case {
     const char* line;

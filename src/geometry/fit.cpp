@@ -432,11 +432,12 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
 }
 
 Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
-                           unsigned threads) {
+                           unsigned threads, std::vector<double>* distances) {
   CheckVertices(base, "the base mesh");
   Residuals r;
   std::vector<double> d;
   target.DistancesFrom(m, base, d, threads);
+  if (distances != nullptr) *distances = d;
   r.surface = ComputeResidualStats(std::move(d), target.size());
   r.to_surface = target.has_surface();
   const std::vector<Vector3>& w = target.vertices();
@@ -453,6 +454,10 @@ Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& ta
 }
 
 Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
+  return ThreePointFit(base, moved).matrix;
+}
+
+ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
   CheckVertices(base, "the base mesh");
   CheckVertices(moved, "the moved mesh");
   ReferenceIndices rb, rm;
@@ -468,7 +473,7 @@ Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vec
   const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
   const ReferenceTriangles t{at(base, rb.a), at(base, rb.b), at(base, rb.c),
                              at(moved, rm.a), at(moved, rm.b), at(moved, rm.c)};
-  return AnalyzeTriangles(t).matrix;
+  return ThreePoint{rb, rm, AnalyzeTriangles(t).matrix};
 }
 
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved, double trim) {
@@ -495,7 +500,8 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
   CheckOptions(options);
   FitResult r;
   r.matrix = m;
-  r.residuals = MeasureResiduals(base, target, m, options.threads);
+  r.residuals = MeasureResiduals(base, target, m, options.threads,
+                                 options.keep_distances ? &r.distances : nullptr);
   r.scale_ratio = ScaleOf(m) * Spread(base) / target.spread();
   r.fits = r.residuals.surface.p95_relative <= options.tolerance && ScaleConsistent(r.scale_ratio);
   const std::vector<Vector3>& w = target.vertices();

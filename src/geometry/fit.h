@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "geometry/farthest.h"
 #include "geometry/geometry.h"
 #include "geometry/spatial.h"
 
@@ -92,12 +93,19 @@ struct Residuals {
   ResidualStats paired;
 };
 
+// `distances`, when given, receives the surface distance of every base vertex.
 Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
-                           unsigned threads = 0);
+                           unsigned threads = 0, std::vector<double>* distances = nullptr);
 
 // The library's three-point motion, reference vertices chosen as measuring
 // chooses them: equal counts, the axis rule on the base and the same indices
 // on the moved mesh; otherwise the exhaustive rule on each.
+struct ThreePoint {
+  ReferenceIndices base;
+  ReferenceIndices moved;
+  Matrix4 matrix = Matrix4::Identity();
+};
+ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
 Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
 
 // Least-squares similarity carrying base[i] onto moved[i] (Umeyama). With
@@ -139,6 +147,8 @@ struct FitOptions {
   unsigned threads = 0;
   // ICP's first start; default: the three-point motion.
   std::optional<Matrix4> start;
+  // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
+  bool keep_distances = false;
 };
 
 struct FitResult {
@@ -152,6 +162,8 @@ struct FitResult {
   // residuals.surface.p95_relative <= tolerance and scale_ratio in [0.5, 2].
   bool fits = false;
   LikelyCause likely_cause = LikelyCause::not_a_similar_copy;
+  // Surface distance of every base vertex, with FitOptions::keep_distances.
+  std::vector<double> distances;
 };
 
 // Finds the motion by `options.kind` and reports how well it fits.

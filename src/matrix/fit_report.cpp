@@ -1,0 +1,179 @@
+#include "matrix/fit_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "text/error.h"
+#include "text/numbers.h"
+
+namespace korvane::matrix {
+namespace {
+
+using nlohmann::json;
+
+// What the matrix file holds for x: the value its fifteen digits read back as.
+double AsWritten(double x) {
+  char buf[text::kMaxGeneralChars];
+  const char* end = text::FormatGeneral15(buf, x);
+  return text::ParseDouble(std::string_view(buf, static_cast<std::size_t>(end - buf))).value;
+}
+
+json Vector(const geometry::Vector3& v) { return json::array({v.x(), v.y(), v.z()}); }
+
+json Stats(const geometry::ResidualStats& s) {
+  return {{"count", s.count},
+          {"rms", s.rms},
+          {"median", s.median},
+          {"p95", s.p95},
+          {"max", s.max},
+          {"relative",
+           {{"rms", s.rms_relative},
+            {"median", s.median_relative},
+            {"p95", s.p95_relative},
+            {"max", s.max_relative}}}};
+}
+
+const char* CauseName(geometry::LikelyCause c) {
+  switch (c) {
+    case geometry::LikelyCause::none:
+      return nullptr;
+    case geometry::LikelyCause::vertex_order_differs:
+      return "vertex order differs";
+    case geometry::LikelyCause::vertices_added_or_removed:
+      return "vertices added or removed";
+    case geometry::LikelyCause::not_a_similar_copy:
+      return "not a similar copy";
+  }
+  return nullptr;
+}
+
+std::string Number(double x) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g", x);
+  return buf;
+}
+
+}  // namespace
+
+const char* FitName(geometry::FitKind kind) {
+  switch (kind) {
+    case geometry::FitKind::three_point:
+      return "three-point";
+    case geometry::FitKind::least_squares:
+      return "least-squares";
+    case geometry::FitKind::icp:
+      return "icp";
+  }
+  return "three-point";
+}
+
+std::optional<geometry::FitKind> FitByName(const std::string& name) {
+  for (const geometry::FitKind k : {geometry::FitKind::three_point,
+                                    geometry::FitKind::least_squares, geometry::FitKind::icp}) {
+    if (name == FitName(k)) return k;
+  }
+  return std::nullopt;
+}
+
+FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitRequest& request) {
+  FitReport r;
+  r.kind = request.kind;
+  r.sameTopology = base.vertices.size() == moved.vertices.size();
+  r.tolerance = request.tolerance;
+  const geometry::FitTarget target(moved.vertices, moved.triangles);
+  geometry::FitOptions o;
+  o.kind = request.kind;
+  o.tolerance = request.tolerance;
+  o.trim = request.trim.value_or(request.kind == geometry::FitKind::icp ? 0.1 : 0.0);
+  o.max_iterations = request.maxIterations;
+  o.threads = request.threads;
+  o.keep_distances = request.keepDistances;
+  if (request.kind == geometry::FitKind::three_point) {
+    r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
+    r.result = geometry::EvaluateMotion(base.vertices, target, r.reference->matrix, o);
+  } else {
+    try {
+      r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
+      o.start = r.reference->matrix;
+    } catch (const Error& e) {
+      // Meshes the three-point rule cannot measure may still be fitted; bad
+      // input is refused by the fit itself below.
+      if (e.kind() != Error::Kind::refused) throw;
+    }
+    r.result = geometry::FitMotion(base.vertices, target, o);
+  }
+  r.matrix = r.result.matrix;
+  r.parts = geometry::DecomposeMotion(r.matrix);
+  return r;
+}
+
+std::string Verdict(const FitReport& report) {
+  const geometry::FitResult& f = report.result;
+  const geometry::ResidualStats& s = f.residuals.surface;
+  const std::string where = f.residuals.to_surface ? "surface" : "nearest vertex";
+  if (f.fits) {
+    return "The motion fits: 95% of the base vertices land within " + Number(s.p95_relative) +
+           " of the moved mesh's size from its " + where + " (tolerance " +
+           Number(report.tolerance) + ").";
+  }
+  std::string text = "The motion does not fit: 95% of the base vertices land within " +
+                     Number(s.p95_relative) + " of the moved mesh's size from its " + where +
+                     ", more than the tolerance " + Number(report.tolerance) + ".";
+  switch (f.likely_cause) {
+    case geometry::LikelyCause::vertex_order_differs:
+      text += " The vertices seem to be the same but in another order (a re-export?).";
+      break;
+    case geometry::LikelyCause::vertices_added_or_removed:
+      text += " The meshes have different vertex counts: vertices were added or removed.";
+      break;
+    case geometry::LikelyCause::not_a_similar_copy:
+      text += " The moved mesh does not look like a turned, scaled and shifted copy of the base.";
+      break;
+    case geometry::LikelyCause::none:
+      break;
+  }
+  if (report.kind != geometry::FitKind::icp) text += " Try --fit icp.";
+  return text;
+}
+
+std::string FitReportJson(const FitReport& report, int indent) {
+  const geometry::FitResult& f = report.result;
+  json matrix = json::array();
+  for (int i = 0; i < 4; ++i) {
+    json row = json::array();
+    for (int j = 0; j < 4; ++j) row.push_back(AsWritten(report.matrix.matrix()(i, j)));
+    matrix.push_back(row);
+  }
+  json j;
+  j["fit"] = FitName(report.kind);
+  j["topology"] = report.sameTopology ? "same" : "different";
+  j["matrix"] = matrix;
+  j["scale"] = report.parts.scale;
+  j["rotation"] = {{"axis", Vector(report.parts.axis)}, {"degrees", report.parts.angle_degrees}};
+  j["translation"] = Vector(report.parts.translation);
+  if (report.reference) {
+    const auto indices = [](const geometry::ReferenceIndices& r) {
+      return json::array({r.a, r.b, r.c});
+    };
+    j["reference_vertices"] = {{"base", indices(report.reference->base)},
+                               {"moved", indices(report.reference->moved)}};
+  } else {
+    j["reference_vertices"] = nullptr;
+  }
+  json surface = Stats(f.residuals.surface);
+  surface["to"] = f.residuals.to_surface ? "surface" : "vertices";
+  j["residual"] = {{"surface", surface},
+                   {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()}};
+  j["tolerance"] = report.tolerance;
+  j["fits"] = f.fits;
+  const char* cause = f.fits && f.likely_cause != geometry::LikelyCause::vertex_order_differs
+                          ? nullptr
+                          : CauseName(f.likely_cause);
+  j["cause"] = cause != nullptr ? json(cause) : json();
+  j["message"] = Verdict(report);
+  j["iterations"] = f.iterations;
+  return j.dump(indent);
+}
+
+}  // namespace korvane::matrix

@@ -1,0 +1,55 @@
+// Measuring with evidence: a motion between two meshes found by the chosen
+// fit, and how well it carries the base mesh onto the moved one.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "geometry/fit.h"
+#include "obj/obj_mesh.h"
+
+namespace korvane::matrix {
+
+struct FitRequest {
+  geometry::FitKind kind = geometry::FitKind::three_point;
+  // The motion fits when the relative 95th percentile of the surface residual is at most this.
+  double tolerance = geometry::kDefaultTolerance;
+  // Fraction of the worst pairs left out of the solve; nullopt: none for
+  // least squares, a tenth for ICP (whose pairs start out partly wrong).
+  std::optional<double> trim;
+  int maxIterations = 60;
+  unsigned threads = 0;  // 0: every core
+  bool keepDistances = false;  // keep every base vertex's residual (for the page)
+};
+
+struct FitReport {
+  geometry::FitKind kind = geometry::FitKind::three_point;
+  bool sameTopology = false;
+  geometry::Matrix4 matrix = geometry::Matrix4::Identity();
+  geometry::MotionParts parts;
+  // The three-point rule's reference vertices, when the meshes have them.
+  std::optional<geometry::ThreePoint> reference;
+  geometry::FitResult result;
+  double tolerance = 0.0;
+};
+
+// Finds the motion by `request.kind` and measures it against the moved mesh.
+// The three-point matrix is bit for bit the one CalcMatrix writes. Refuses
+// (korvane::Error) meshes without three vertices off one line, coordinates
+// that are not finite, and least squares between unequal vertex counts.
+FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitRequest& request);
+
+// "three-point", "least-squares" or "icp".
+const char* FitName(geometry::FitKind kind);
+// The fit of that name, or nullopt.
+std::optional<geometry::FitKind> FitByName(const std::string& name);
+
+// One or two plain sentences: whether the motion fits, and if not the likely
+// cause and what to try.
+std::string Verdict(const FitReport& report);
+
+// The whole report as one JSON object (the README documents its keys).
+std::string FitReportJson(const FitReport& report, int indent = 2);
+
+}  // namespace korvane::matrix
