@@ -597,7 +597,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
       refined.iterations += run.iterations;
       if (refined.score < winner.score) winner = refined;
     }
-    if (mid < last) {
+    if (mid < last && winner.score < best.score) {
       const int used = winner.iterations;
       winner = RunPyramid(levels, mid + 1, target, winner.m, options, options.max_iterations - used);
       winner.iterations += used;
