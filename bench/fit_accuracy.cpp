@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
       for (int variant = 0; variant < kVariantCount; ++variant) {
         const Mesh moved = MakeVariant(variant, base, truth, rng);
         const FitTarget target(moved.vertices, moved.triangles);
-        const double truth_p = EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95_relative;
+        const double truth_p = EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95Relative;
         truth_p95[variant].push_back(truth_p);
         for (int fit = 0; fit < 3; ++fit) {
           const bool equal = moved.vertices.size() == base.vertices.size();
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
           options.kind = fit == 0 ? FitKind::three_point : fit == 1 ? FitKind::least_squares : FitKind::icp;
           try {
             const FitResult r = FitMotion(base.vertices, target, options);
-            const double p = r.residuals.surface.p95_relative;
+            const double p = r.residuals.surface.p95Relative;
             tally[variant][fit].samples.push_back(
                 {testing::MotionError(base.vertices, truth, r.matrix, target.size()), p, r.fits,
                  p <= 1.05 * truth_p + 1e-9});

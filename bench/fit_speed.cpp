@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
   const bench::Timing eval = bench::BestOf(3, [&] { report = EvaluateMotion(base, *target, three, options); });
   Report("full residual report (three-point motion)", eval);
   std::printf("  surface p95 %.2e, max %.2e; paired p95 %.2e (relative); fits %d; %.1fx the load time (cpu)\n",
-              report.residuals.surface.p95_relative, report.residuals.surface.max_relative,
-              report.residuals.paired.p95_relative, report.fits, eval.cpu / load.cpu);
+              report.residuals.surface.p95Relative, report.residuals.surface.maxRelative,
+              report.residuals.paired.p95Relative, report.fits, eval.cpu / load.cpu);
 
   FitResult icp;
   options.kind = FitKind::icp;

@@ -122,9 +122,9 @@ TEST(Spatial, IndicesAgreeWithBruteForceAndIgnoreThreadCount) {
     }
     for (const Vector3& v : mesh.vertices) best_vertex = std::min(best_vertex, (q - v).squaredNorm());
     const SurfaceIndex::Hit hit = surface.Closest(q);
-    EXPECT_EQ(hit.distance_squared, best);
+    EXPECT_EQ(hit.distanceSquared, best);
     EXPECT_EQ(hit.triangle, best_triangle);
-    EXPECT_EQ(points.Nearest(q).distance_squared, best_vertex);
+    EXPECT_EQ(points.Nearest(q).distanceSquared, best_vertex);
   }
   std::vector<Vector3> one, four;
   std::vector<double> d_one, d_four;
@@ -153,7 +153,7 @@ TEST(Fit, ResidualStats) {
   EXPECT_EQ(s.median, 10.5);
   EXPECT_EQ(s.p95, 19.0);
   EXPECT_EQ(s.max, 20.0);
-  EXPECT_EQ(s.p95_relative, 1.9);
+  EXPECT_EQ(s.p95Relative, 1.9);
   const ResidualStats odd = ComputeResidualStats({5.0, 1.0, 3.0}, 1.0);
   EXPECT_EQ(odd.median, 3.0);
   EXPECT_EQ(odd.p95, 5.0);
@@ -185,10 +185,10 @@ TEST_F(FitOnCopies, ExactCopyLeavesNoResidual) {
   o.kind = FitKind::three_point;
   const FitResult r = FitMotion(base_.vertices, target, o);
   EXPECT_TRUE(r.fits);
-  EXPECT_EQ(r.likely_cause, LikelyCause::none);
-  EXPECT_TRUE(r.residuals.to_surface);
-  EXPECT_LT(r.residuals.surface.max_relative, 1e-12);
-  EXPECT_LT(r.residuals.paired.max_relative, 1e-12);
+  EXPECT_EQ(r.likelyCause, LikelyCause::none);
+  EXPECT_TRUE(r.residuals.toSurface);
+  EXPECT_LT(r.residuals.surface.maxRelative, 1e-12);
+  EXPECT_LT(r.residuals.paired.maxRelative, 1e-12);
 }
 
 TEST_F(FitOnCopies, LeastSquaresBeatsThreePointsUnderNoise) {
@@ -225,7 +225,7 @@ TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
     const FitResult r = FitMotion(base_.vertices, target, o);
     EXPECT_LT(Error(r.matrix, c.moved), 1e-4);
     EXPECT_TRUE(r.fits);
-    EXPECT_EQ(r.likely_cause, c.cause);
+    EXPECT_EQ(r.likelyCause, c.cause);
     EXPECT_GT(r.iterations, 0);
     o.threads = 3;
     const FitResult again = FitMotion(base_.vertices, target, o);
@@ -242,14 +242,14 @@ TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   o.kind = FitKind::three_point;
   FitResult r = FitMotion(base_.vertices, target, o);
   EXPECT_FALSE(r.fits);
-  EXPECT_EQ(r.likely_cause, LikelyCause::vertex_order_differs);
+  EXPECT_EQ(r.likelyCause, LikelyCause::vertex_order_differs);
   // A different surface of the same vertex count is no copy.
   const Mesh other = Moved(testing::GeneratedMesh(1500, 8));
   const FitTarget other_target(other.vertices, other.triangles);
   o.kind = FitKind::icp;
   r = FitMotion(base_.vertices, other_target, o);
   EXPECT_FALSE(r.fits);
-  EXPECT_EQ(r.likely_cause, LikelyCause::not_a_similar_copy);
+  EXPECT_EQ(r.likelyCause, LikelyCause::not_a_similar_copy);
   // A motion off by 1% of the size is flagged.
   Matrix4 off = truth_;
   off.translation() += 0.01 * target.size() * Vector3(1, 0, 0);
@@ -260,7 +260,7 @@ TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   shrunk.linear() *= 1e-9;
   shrunk.translation() = shuffled.vertices[0];
   r = EvaluateMotion(base_.vertices, target, shrunk, o);
-  EXPECT_LT(r.residuals.surface.p95_relative, o.tolerance);
+  EXPECT_LT(r.residuals.surface.p95Relative, o.tolerance);
   EXPECT_FALSE(r.fits);
 }
 
@@ -317,18 +317,18 @@ TEST(Fit, DecomposeMotion) {
     EXPECT_EQ(p.translation, Vector3(4, -5, 6));
     // -200 degrees about z is 160 degrees about z.
     const double expected = c.degrees < 0 ? 160.0 : c.degrees;
-    EXPECT_NEAR(p.angle_degrees, expected, 1e-6);
+    EXPECT_NEAR(p.angleDegrees, expected, 1e-6);
     if (c.degrees > 1e-3) {
       EXPECT_NEAR(std::fabs(p.axis.dot(c.axis)), 1.0, 1e-9);
     }
     Matrix4 back = Eigen::Translation3d(p.translation) *
-                   Eigen::AngleAxisd(p.angle_degrees * kPi / 180.0, p.axis) * Eigen::Scaling(p.scale);
+                   Eigen::AngleAxisd(p.angleDegrees * kPi / 180.0, p.axis) * Eigen::Scaling(p.scale);
     EXPECT_LT((back.matrix() - m.matrix()).norm(), 1e-9);
   }
   Matrix4 mirror = Matrix4::Identity();
   mirror.linear() = Eigen::Vector3d(-2, -2, -2).asDiagonal();
   EXPECT_EQ(DecomposeMotion(mirror).scale, -2.0);
-  EXPECT_EQ(DecomposeMotion(mirror).angle_degrees, 0.0);
+  EXPECT_EQ(DecomposeMotion(mirror).angleDegrees, 0.0);
 }
 
 }  // namespace

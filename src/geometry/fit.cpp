@@ -58,7 +58,7 @@ void CheckVertices(const std::vector<Vector3>& v, const char* which) {
 void CheckOptions(const FitOptions& o) {
   if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse("the tolerance must be a positive number");
   if (!(o.trim >= 0.0 && o.trim <= 0.5)) Refuse("the trimmed fraction must lie between 0 and 0.5");
-  if (o.max_iterations < 0) Refuse("the iteration limit must not be negative");
+  if (o.maxIterations < 0) Refuse("the iteration limit must not be negative");
 }
 
 Matrix4 ToMatrix4(const Eigen::Matrix4d& t) {
@@ -238,7 +238,7 @@ IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t f
   int used = 0;
   for (std::size_t l = first; l < levels.size(); ++l) {
     const bool last = l + 1 == levels.size();
-    const int allowed = last ? budget - used : std::min(budget - used, o.max_iterations / 3);
+    const int allowed = last ? budget - used : std::min(budget - used, o.maxIterations / 3);
     run = RunIcp(levels[l], surface, run.m, o.trim, std::max(0, allowed),
                  (last ? kConvergence : kCoarseConvergence) * target.size());
     used += run.iterations;
@@ -378,10 +378,10 @@ ResidualStats ComputeResidualStats(std::vector<double> d, double length) {
   std::nth_element(d.begin(), at(n / 2), at(k + 1));
   s.median = d[n / 2];
   if (n % 2 == 0) s.median = 0.5 * (s.median + *std::max_element(d.begin(), at(n / 2)));
-  s.rms_relative = s.rms / length;
-  s.median_relative = s.median / length;
-  s.p95_relative = s.p95 / length;
-  s.max_relative = s.max / length;
+  s.rmsRelative = s.rms / length;
+  s.medianRelative = s.median / length;
+  s.p95Relative = s.p95 / length;
+  s.maxRelative = s.max / length;
   return s;
 }
 
@@ -427,7 +427,7 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
   out.resize(base.size());
   ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i)
-      out[i] = std::sqrt(points_->Nearest(TransformPoint(m, base[i])).distance_squared);
+      out[i] = std::sqrt(points_->Nearest(TransformPoint(m, base[i])).distanceSquared);
   });
 }
 
@@ -439,7 +439,7 @@ Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& ta
   target.DistancesFrom(m, base, d, threads);
   if (distances != nullptr) *distances = d;
   r.surface = ComputeResidualStats(std::move(d), target.size());
-  r.to_surface = target.has_surface();
+  r.toSurface = target.hasSurface();
   const std::vector<Vector3>& w = target.vertices();
   if (w.size() == base.size()) {
     d.resize(base.size());
@@ -501,17 +501,17 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
   FitResult r;
   r.matrix = m;
   r.residuals = MeasureResiduals(base, target, m, options.threads,
-                                 options.keep_distances ? &r.distances : nullptr);
-  r.scale_ratio = ScaleOf(m) * Spread(base) / target.spread();
-  r.fits = r.residuals.surface.p95_relative <= options.tolerance && ScaleConsistent(r.scale_ratio);
+                                 options.keepDistances ? &r.distances : nullptr);
+  r.scaleRatio = ScaleOf(m) * Spread(base) / target.spread();
+  r.fits = r.residuals.surface.p95Relative <= options.tolerance && ScaleConsistent(r.scaleRatio);
   const std::vector<Vector3>& w = target.vertices();
   if (base.size() != w.size()) {
-    r.likely_cause = LikelyCause::vertices_added_or_removed;
+    r.likelyCause = LikelyCause::vertices_added_or_removed;
   } else if (r.fits) {
-    r.likely_cause =
-        r.residuals.paired.p95_relative <= options.tolerance ? LikelyCause::none : LikelyCause::vertex_order_differs;
+    r.likelyCause =
+        r.residuals.paired.p95Relative <= options.tolerance ? LikelyCause::none : LikelyCause::vertex_order_differs;
   } else {
-    r.likely_cause = SameShapeIgnoringOrder(base, w, target.size(), options.tolerance)
+    r.likelyCause = SameShapeIgnoringOrder(base, w, target.size(), options.tolerance)
                          ? LikelyCause::vertex_order_differs
                          : LikelyCause::not_a_similar_copy;
   }
@@ -549,14 +549,14 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
   const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
     target.Closest(q, out, options.threads);
   };
-  const int third = options.max_iterations / 3;
+  const int third = options.maxIterations / 3;
   IcpRun best;
   int starts = 0;
   if (start) {
     ++starts;
     // The usual case: the three-point motion is right or nearly so.
     if (RunIcp(levels[0], surface, *start, options.trim, 0, 0.0).p95 <= kRoughlyAligned * size)
-      best = RunPyramid(levels, 0, target, *start, options, options.max_iterations);
+      best = RunPyramid(levels, 0, target, *start, options, options.maxIterations);
   }
   if (!fits(best)) {
     // Every candidate ranked against a few target vertices, the best few
@@ -591,7 +591,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     IcpRun winner;
     for (const IcpRun& run : runs) {
       if (!(run.score <= kScreenRatio * screen_best)) continue;
-      const int allowed = mid == last ? options.max_iterations - run.iterations : third;
+      const int allowed = mid == last ? options.maxIterations - run.iterations : third;
       IcpRun refined = RunIcp(levels[mid], surface, run.m, options.trim, allowed,
                               (mid == last ? kConvergence : kCoarseConvergence) * size);
       refined.iterations += run.iterations;
@@ -599,7 +599,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     }
     if (mid < last && winner.score < best.score) {
       const int used = winner.iterations;
-      winner = RunPyramid(levels, mid + 1, target, winner.m, options, options.max_iterations - used);
+      winner = RunPyramid(levels, mid + 1, target, winner.m, options, options.maxIterations - used);
       winner.iterations += used;
     }
     if (winner.score < best.score) best = winner;
@@ -625,7 +625,7 @@ MotionParts DecomposeMotion(const Matrix4& m) {
   p.scale = s;
   // Through the quaternion, which stays accurate near 0 and 180 degrees.
   const Eigen::AngleAxisd aa(r);
-  p.angle_degrees = aa.angle() * (180.0 / 3.141592653589793238462643383279502884);
+  p.angleDegrees = aa.angle() * (180.0 / 3.141592653589793238462643383279502884);
   if (aa.angle() != 0.0) p.axis = aa.axis().normalized();
   return p;
 }

@@ -38,10 +38,10 @@ struct ResidualStats {
   double p95 = 0.0;     // nearest rank: the smallest value with 95% of all at or below it
   double max = 0.0;
   double length = 0.0;
-  double rms_relative = 0.0;
-  double median_relative = 0.0;
-  double p95_relative = 0.0;
-  double max_relative = 0.0;
+  double rmsRelative = 0.0;
+  double medianRelative = 0.0;
+  double p95Relative = 0.0;
+  double maxRelative = 0.0;
 };
 
 // Statistics of `distances` (consumed: reordered in place, no full sort).
@@ -64,7 +64,7 @@ class FitTarget {
   ~FitTarget();
 
   const std::vector<Vector3>& vertices() const { return *vertices_; }
-  bool has_surface() const { return surface_ != nullptr; }
+  bool hasSurface() const { return surface_ != nullptr; }
   // Bounding-box diagonal: the length residuals are relative to.
   double size() const { return size_; }
   double spread() const { return spread_; }
@@ -86,9 +86,9 @@ class FitTarget {
 // Residuals of a motion m, relative to the target's size.
 struct Residuals {
   // For every base vertex v: distance from m·v to the target's surface, or
-  // to its nearest vertex when `to_surface` is false.
+  // to its nearest vertex when `toSurface` is false.
   ResidualStats surface;
-  bool to_surface = false;
+  bool toSurface = false;
   // |m·v_i - w_i| for every pair i; count 0 unless the vertex counts are equal.
   ResidualStats paired;
 };
@@ -142,13 +142,13 @@ struct FitOptions {
   // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5].
   double trim = 0.1;
   // ICP iterations per start, at most, counted over all sample sizes.
-  int max_iterations = 100;
+  int maxIterations = 100;
   // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
   unsigned threads = 0;
   // ICP's first start; default: the three-point motion.
   std::optional<Matrix4> start;
   // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
-  bool keep_distances = false;
+  bool keepDistances = false;
 };
 
 struct FitResult {
@@ -158,11 +158,11 @@ struct FitResult {
   Residuals residuals;
   // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
   // below when the base was shrunk onto a patch of the target.
-  double scale_ratio = 0.0;
-  // residuals.surface.p95_relative <= tolerance and scale_ratio in [0.5, 2].
+  double scaleRatio = 0.0;
+  // residuals.surface.p95Relative <= tolerance and scaleRatio in [0.5, 2].
   bool fits = false;
-  LikelyCause likely_cause = LikelyCause::not_a_similar_copy;
-  // Surface distance of every base vertex, with FitOptions::keep_distances.
+  LikelyCause likelyCause = LikelyCause::not_a_similar_copy;
+  // Surface distance of every base vertex, with FitOptions::keepDistances.
   std::vector<double> distances;
 };
 
@@ -179,7 +179,7 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
 struct MotionParts {
   double scale = 1.0;
   Vector3 axis = Vector3::UnitX();  // unit; x for a zero angle
-  double angle_degrees = 0.0;       // in [0, 180]
+  double angleDegrees = 0.0;       // in [0, 180]
   Vector3 translation = Vector3::Zero();
 };
 MotionParts DecomposeMotion(const Matrix4& m);

@@ -186,8 +186,8 @@ PointIndex::~PointIndex() = default;
 
 PointIndex::Hit PointIndex::Nearest(const Vector3& q) const {
   Hit h;
-  h.distance_squared = std::numeric_limits<double>::infinity();
-  tree_->index.knnSearch(q.data(), 1, &h.index, &h.distance_squared);
+  h.distanceSquared = std::numeric_limits<double>::infinity();
+  tree_->index.knnSearch(q.data(), 1, &h.index, &h.distanceSquared);
   return h;
 }
 
@@ -382,7 +382,7 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   const std::vector<Vector3>& v = *vertices_;
   const std::vector<Triangle>& tris = *triangles_;
   Hit best;
-  best.distance_squared = std::numeric_limits<double>::infinity();
+  best.distanceSquared = std::numeric_limits<double>::infinity();
   best.triangle = std::numeric_limits<std::uint32_t>::max();
   const auto test = [&](std::uint32_t t) {
     const Vector3& a = v[tris[t][0]];
@@ -398,12 +398,12 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
     } else {
       // No nearer than the plane: most triangles of a leaf end here.
       const double h = n.dot(q - a);
-      if (h * h > best.distance_squared * kPruneSlack * n2) return;
+      if (h * h > best.distanceSquared * kPruneSlack * n2) return;
       c = ClosestPointRegions(q, a, b, c3, ab, ac);
     }
     const double d = (q - c).squaredNorm();
-    if (d < best.distance_squared || (d == best.distance_squared && t < best.triangle)) {
-      best.distance_squared = d;
+    if (d < best.distanceSquared || (d == best.distanceSquared && t < best.triangle)) {
+      best.distanceSquared = d;
       best.point = c;
       best.triangle = t;
     }
@@ -413,7 +413,7 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   // A box is skipped only when clearly farther than the best so far: rounding
   // in the distances must not skip a triangle that ties or wins, so the answer
   // is the lowest-index nearest triangle whatever the hint and visiting order.
-  const auto bound = [&] { return best.distance_squared * kPruneSlack; };
+  const auto bound = [&] { return best.distanceSquared * kPruneSlack; };
   std::uint32_t stack[kMaxDepth + 8];
   std::size_t sp = 0;
   stack[sp++] = 0;
@@ -448,7 +448,7 @@ void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector
       const Hit h = Closest(queries[i], hint);
       hint = h.triangle;
       points[i] = h.point;
-      if (distances != nullptr) (*distances)[i] = std::sqrt(h.distance_squared);
+      if (distances != nullptr) (*distances)[i] = std::sqrt(h.distanceSquared);
     }
   });
 }
@@ -461,7 +461,7 @@ void SurfaceIndex::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& p
     for (std::size_t i = begin; i < end; ++i) {
       const Hit h = Closest(TransformPoint(m, points[i]), hint);
       hint = h.triangle;
-      out[i] = std::sqrt(h.distance_squared);
+      out[i] = std::sqrt(h.distanceSquared);
     }
   });
 }

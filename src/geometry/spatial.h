@@ -68,7 +68,7 @@ class PointIndex {
  public:
   struct Hit {
     std::uint32_t index = 0;        // of the nearest point
-    double distance_squared = 0.0;  // to it
+    double distanceSquared = 0.0;  // to it
   };
 
   // Refuses (korvane::Error) arrays with no point or more than 2^32 - 1.
@@ -97,7 +97,7 @@ class SurfaceIndex {
  public:
   struct Hit {
     Vector3 point;                  // closest point of the surface
-    double distance_squared = 0.0;  // from the query to it
+    double distanceSquared = 0.0;  // from the query to it
     std::uint32_t triangle = 0;     // the triangle it lies on (the lowest index on ties)
   };
 
@@ -114,9 +114,9 @@ class SurfaceIndex {
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points, std::vector<double>& out,
                      unsigned threads = 0) const;
 
-  std::size_t node_count() const { return nodes_.size(); }
+  std::size_t nodeCount() const { return nodes_.size(); }
   // Bytes of memory the index itself uses (not the arrays it refers to).
-  std::size_t memory_bytes() const {
+  std::size_t memoryBytes() const {
     return nodes_.size() * sizeof(Node) + order_.size() * sizeof(std::uint32_t);
   }
 

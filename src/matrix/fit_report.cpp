@@ -28,10 +28,10 @@ json Stats(const geometry::ResidualStats& s) {
           {"p95", s.p95},
           {"max", s.max},
           {"relative",
-           {{"rms", s.rms_relative},
-            {"median", s.median_relative},
-            {"p95", s.p95_relative},
-            {"max", s.max_relative}}}};
+           {{"rms", s.rmsRelative},
+            {"median", s.medianRelative},
+            {"p95", s.p95Relative},
+            {"max", s.maxRelative}}}};
 }
 
 const char* CauseName(geometry::LikelyCause c) {
@@ -86,9 +86,9 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitReq
   o.kind = request.kind;
   o.tolerance = request.tolerance;
   o.trim = request.trim.value_or(request.kind == geometry::FitKind::icp ? 0.1 : 0.0);
-  o.max_iterations = request.maxIterations;
+  o.maxIterations = request.maxIterations;
   o.threads = request.threads;
-  o.keep_distances = request.keepDistances;
+  o.keepDistances = request.keepDistances;
   if (request.kind == geometry::FitKind::three_point) {
     r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
     r.result = geometry::EvaluateMotion(base.vertices, target, r.reference->matrix, o);
@@ -111,16 +111,16 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitReq
 std::string Verdict(const FitReport& report) {
   const geometry::FitResult& f = report.result;
   const geometry::ResidualStats& s = f.residuals.surface;
-  const std::string where = f.residuals.to_surface ? "surface" : "nearest vertex";
+  const std::string where = f.residuals.toSurface ? "surface" : "nearest vertex";
   if (f.fits) {
-    return "The motion fits: 95% of the base vertices land within " + Number(s.p95_relative) +
+    return "The motion fits: 95% of the base vertices land within " + Number(s.p95Relative) +
            " of the moved mesh's size from its " + where + " (tolerance " +
            Number(report.tolerance) + ").";
   }
   std::string text = "The motion does not fit: 95% of the base vertices land within " +
-                     Number(s.p95_relative) + " of the moved mesh's size from its " + where +
+                     Number(s.p95Relative) + " of the moved mesh's size from its " + where +
                      ", more than the tolerance " + Number(report.tolerance) + ".";
-  switch (f.likely_cause) {
+  switch (f.likelyCause) {
     case geometry::LikelyCause::vertex_order_differs:
       text += " The vertices seem to be the same but in another order (a re-export?).";
       break;
@@ -150,7 +150,7 @@ std::string FitReportJson(const FitReport& report, int indent) {
   j["topology"] = report.sameTopology ? "same" : "different";
   j["matrix"] = matrix;
   j["scale"] = report.parts.scale;
-  j["rotation"] = {{"axis", Vector(report.parts.axis)}, {"degrees", report.parts.angle_degrees}};
+  j["rotation"] = {{"axis", Vector(report.parts.axis)}, {"degrees", report.parts.angleDegrees}};
   j["translation"] = Vector(report.parts.translation);
   if (report.reference) {
     const auto indices = [](const geometry::ReferenceIndices& r) {
@@ -162,14 +162,14 @@ std::string FitReportJson(const FitReport& report, int indent) {
     j["reference_vertices"] = nullptr;
   }
   json surface = Stats(f.residuals.surface);
-  surface["to"] = f.residuals.to_surface ? "surface" : "vertices";
+  surface["to"] = f.residuals.toSurface ? "surface" : "vertices";
   j["residual"] = {{"surface", surface},
                    {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()}};
   j["tolerance"] = report.tolerance;
   j["fits"] = f.fits;
-  const char* cause = f.fits && f.likely_cause != geometry::LikelyCause::vertex_order_differs
+  const char* cause = f.fits && f.likelyCause != geometry::LikelyCause::vertex_order_differs
                           ? nullptr
-                          : CauseName(f.likely_cause);
+                          : CauseName(f.likelyCause);
   j["cause"] = cause != nullptr ? json(cause) : json();
   j["message"] = Verdict(report);
   j["iterations"] = f.iterations;
