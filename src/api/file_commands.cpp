@@ -7,6 +7,7 @@
 #include "api/globals.h"
 #include "api/object_name.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::api {
@@ -30,12 +31,11 @@ std::string InitialMatrixFileName(const std::string& object) {
 
 void CopyOrReport(const std::string& from, const std::string& to) {
   if (platform::Current().CopyFileReplacing(from, to)) return;
-  throw Error(Error::Kind::io, text::Message()
-                                   .Own("cannot copy ")
-                                   .Host(from)
-                                   .Own(" to ")
-                                   .Host(to)
-                                   .Own("; nothing was changed"));
+  const int err = platform::LastFailureErrno();
+  text::Message m;
+  m.Say(text::kCannotCopy).Host(from).Say(text::kCopyTo).Host(to).Say(text::kNothingChanged);
+  if (err != 0) m.Own(" (").Append(platform::DescribeFailure(err)).Own(")");
+  throw Error(Error::Kind::io, std::move(m));
 }
 
 void ApplyAutoLoaded(const CommandArgs& args, double value) {

@@ -5,6 +5,7 @@
 
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 #include "text/lines.h"
 #include "text/numbers.h"
@@ -52,9 +53,8 @@ bool ReadMatrixFile(const std::string& path, std::string& text) {
   bool complete = true;
   if (!platform::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete)) return false;
   if (!complete) {
-    throw Error(Error::Kind::io, text::Message().Host(path).Own(
-                                     ": not a matrix file (more than 256 MiB in its first "
-                                     "four lines)"));
+    throw Error(Error::Kind::io,
+                text::Message().Host(path).Own(": ").Say(text::kMatrixFileTooLarge));
   }
   text.clear();
   text.reserve(content.size() + 1);

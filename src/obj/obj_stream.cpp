@@ -5,6 +5,7 @@
 
 #include "obj/obj_line.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 #include "text/lines.h"
 
@@ -374,9 +375,10 @@ struct VertexCollector {
   if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
   throw Error(Error::Kind::invalid_number, text::Message()
                                                .Host(path)
-                                               .Own(" line ")
+                                               .Say(text::kLine)
                                                .Own(std::to_string(line_number))
-                                               .Own(": a vertex line too long to read"));
+                                               .Say(text::kLineEnd)
+                                               .Say(text::kVertexLineTooLong));
 }
 
 template <class Handler>

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::platform {
@@ -11,10 +12,10 @@ namespace {
 
 constexpr std::size_t kOutputBuffer = std::size_t{1} << 18;
 
-[[noreturn]] void ThrowIo(const char* what, const std::string& path, int err) {
+[[noreturn]] void ThrowIo(const text::Phrase& what, const std::string& path, int err) {
   text::Message m;
-  m.Own(what).Host(path);
-  if (err != 0) m.Own(" (").Own(std::strerror(err)).Own(")");
+  m.Say(what).Host(path);
+  if (err != 0) m.Own(" (").Append(platform::DescribeFailure(err)).Own(")");
   throw Error(Error::Kind::io, std::move(m));
 }
 
@@ -33,7 +34,7 @@ bool InputFile::Open(const std::string& path) {
 
 std::size_t InputFile::Read(char* data, std::size_t n) {
   const std::size_t got = std::fread(data, 1, n, file_);
-  if (got < n && std::ferror(file_)) ThrowIo("cannot read ", path_, errno);
+  if (got < n && std::ferror(file_)) ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
   return got;
 }
 
@@ -83,9 +84,9 @@ AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(des
   temp_ = inPlace_ ? target.path : target.path + ".~kv" + platform::UniqueSuffix();
   file_ = std::fopen(temp_.c_str(), "wb");
   if (file_ == nullptr) {
-    const int err = errno;
+    const int err = platform::LastFailureErrno();
     temp_.clear();
-    ThrowIo("cannot write ", destination_, err);
+    ThrowIo(text::kCannotWrite, destination_, err);
   }
   buffer_.reset(new char[kOutputBuffer]);
   begin_ = pos_ = buffer_.get();
@@ -114,12 +115,12 @@ void AtomicOutput::WriteSlow(std::string_view bytes) {
 }
 
 void AtomicOutput::Fail() {
-  const int err = errno;
+  const int err = platform::LastFailureErrno();
   std::fclose(file_);
   file_ = nullptr;
   if (!inPlace_) platform::RemoveFile(temp_);
   temp_.clear();
-  ThrowIo("cannot write ", destination_, err);
+  ThrowIo(text::kCannotWrite, destination_, err);
 }
 
 void AtomicOutput::Commit() {
@@ -128,20 +129,20 @@ void AtomicOutput::Commit() {
   std::FILE* f = file_;
   file_ = nullptr;
   if (std::fclose(f) != 0) {
-    const int err = errno;
+    const int err = platform::LastFailureErrno();
     if (!inPlace_) platform::RemoveFile(temp_);
     temp_.clear();
-    ThrowIo("cannot write ", destination_, err);
+    ThrowIo(text::kCannotWrite, destination_, err);
   }
   if (inPlace_) {
     temp_.clear();
     return;
   }
   if (!platform::RenameReplacing(temp_, targetPath_)) {
-    const int err = errno;
+    const int err = platform::LastFailureErrno();
     platform::RemoveFile(temp_);
     temp_.clear();
-    ThrowIo("cannot replace ", destination_, err);
+    ThrowIo(text::kCannotReplace, destination_, err);
   }
   temp_.clear();
 }

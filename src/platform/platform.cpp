@@ -1,9 +1,13 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#include "text/catalogue.h"
 
 namespace korvane::platform {
 namespace {
@@ -22,6 +26,38 @@ void WriteStdoutLine(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+}
+
+text::Message DescribeFailure(int err) {
+  text::Message m;
+  switch (err) {
+    case EBUSY:
+      // Only Windows' sharing violations read as EBUSY here (LastFailureErrno).
+      if (!kIsWindows) break;
+      return m.Say(text::kReasonInUse);
+    case EACCES:
+    case EPERM:
+      return m.Say(text::kReasonAccessDenied);
+    case ENOSPC:
+      return m.Say(text::kReasonDiskFull);
+    case EFBIG:
+      return m.Say(text::kReasonFileTooLarge);
+    case EROFS:
+      return m.Say(text::kReasonReadOnlyDisk);
+    case ENAMETOOLONG:
+      return m.Say(text::kReasonPathTooLong);
+    case ENOENT:
+      return m.Say(text::kReasonNotFound);
+    case EISDIR:
+      return m.Say(text::kReasonIsFolder);
+    case EIO:
+      return m.Say(text::kReasonDiskError);
+    case ENOMEM:
+      return m.Say(text::kOutOfMemory);
+    default:
+      break;
+  }
+  return m.Own(std::strerror(err));
 }
 
 std::string UniqueSuffix() {

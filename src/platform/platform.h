@@ -44,7 +44,8 @@ class Platform {
   virtual void ShowMessage(const text::Message& caption, const text::Message& text) = 0;
   // True for an existing file or directory.
   virtual bool PathExists(const std::string& path) = 0;
-  // Copies `from` onto `to`, replacing it; false when nothing was copied.
+  // Copies `from` onto `to`, replacing it; false when nothing was copied,
+  // errno (LastFailureErrno) then saying why.
   virtual bool CopyFileReplacing(const std::string& from, const std::string& to) = 0;
   // Shows the dialog; the chosen path, or nullopt when cancelled or failed.
   virtual std::optional<std::string> ShowFileDialog(const FileDialog& dialog) = 0;
@@ -63,8 +64,20 @@ Platform& Native();
 // reading the pipe sees it before the command returns.
 void WriteStdoutLine(std::string_view line);
 
-// The message as UTF-8, for consoles and tests.
+// The language boxes speak: Japanese when the user's Windows display
+// language is Japanese, otherwise (and always on Linux) English.
+text::Language UserLanguage();
+
+// The message as UTF-8, for consoles and tests; phrases in English.
 std::string ToUtf8(const text::Message& message);
+
+// errno of the file call that just failed. On Windows a file held open by
+// another program gives EBUSY rather than the C library's EACCES, so that the
+// user is told to close it there.
+int LastFailureErrno();
+
+// Why a file call failed, from its errno, in words that say what to do.
+text::Message DescribeFailure(int err);
 
 // Where output meant for `path` must really go: symbolic links are followed so
 // that a replacement lands on the file they name. `replaceable` is false for

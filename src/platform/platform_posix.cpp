@@ -56,6 +56,7 @@ class PosixPlatform final : public Platform {
     struct stat st {};
     if (::fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
       std::fclose(in);
+      errno = EISDIR;
       return false;
     }
     const OutputTarget target = ResolveOutputTarget(to);
@@ -79,7 +80,11 @@ class PosixPlatform final : public Platform {
     if (std::fclose(out) != 0) ok = false;
     if (!target.replaceable) return ok;
     if (ok) ok = RenameReplacing(tmp, target.path);
-    if (!ok) RemoveFile(tmp);
+    if (!ok) {
+      const int err = errno;
+      RemoveFile(tmp);
+      errno = err;
+    }
     return ok;
   }
   std::optional<std::string> ShowFileDialog(const FileDialog&) override { return std::nullopt; }
@@ -93,9 +98,12 @@ Platform& Native() {
   return platform;
 }
 
+text::Language UserLanguage() { return text::Language::english; }
+
 std::string ToUtf8(const text::Message& message) {
   std::string out;
-  for (const auto& piece : message.pieces()) {
+  const text::Message english = message.In(text::Language::english);
+  for (const auto& piece : english.pieces()) {
     // Host bytes on Linux are already in the system's (UTF-8) encoding.
     out +=
         piece.encoding == text::Message::Encoding::cp932 ? Cp932ToUtf8(piece.bytes) : piece.bytes;
@@ -119,6 +127,8 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
   target.replaceable = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
   return target;
 }
+
+int LastFailureErrno() { return errno; }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;

@@ -16,9 +16,10 @@
 namespace korvane::platform {
 namespace {
 
-std::wstring Widen(const text::Message& message) {
+std::wstring Widen(const text::Message& message, text::Language language) {
   std::wstring out;
-  for (const auto& piece : message.pieces()) {
+  const text::Message resolved = message.In(language);
+  for (const auto& piece : resolved.pieces()) {
     if (piece.bytes.empty()) continue;
     const UINT cp = piece.encoding == text::Message::Encoding::cp932 ? 932u : CP_ACP;
     const int n = MultiByteToWideChar(cp, 0, piece.bytes.data(),
@@ -43,9 +44,11 @@ void SetErrnoFromLastError() {
       errno = ENOENT;
       break;
     case ERROR_ACCESS_DENIED:
+      errno = EACCES;
+      break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      errno = EACCES;
+      errno = EBUSY;  // another program holds the file: see LastFailureErrno
       break;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
@@ -77,8 +80,9 @@ void SetErrnoFromLastError() {
 class Win32Platform final : public Platform {
  public:
   void ShowMessage(const text::Message& caption, const text::Message& text) override {
-    const std::wstring c = Widen(caption);
-    const std::wstring t = Widen(text);
+    const text::Language language = UserLanguage();
+    const std::wstring c = Widen(caption, language);
+    const std::wstring t = Widen(text, language);
     MessageBoxW(nullptr, t.c_str(), c.c_str(), MB_OK);
   }
   bool PathExists(const std::string& path) override {
@@ -89,6 +93,7 @@ class Win32Platform final : public Platform {
     // beside it first so that a failed copy never leaves half a file.
     const std::string tmp = to + ".~kv" + UniqueSuffix();
     if (CopyFileA(from.c_str(), tmp.c_str(), FALSE) == FALSE) {
+      SetErrnoFromLastError();
       DeleteFileA(tmp.c_str());
       return false;
     }
@@ -100,7 +105,7 @@ class Win32Platform final : public Platform {
       SetFileAttributesA(tmp.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
     if (!RenameReplacing(tmp, to)) {
-      DeleteFileA(tmp.c_str());
+      DeleteFileA(tmp.c_str());  // errno still says why the rename failed
       return false;
     }
     return true;
@@ -138,8 +143,13 @@ Platform& Native() {
   return platform;
 }
 
+text::Language UserLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? text::Language::japanese
+                                                                    : text::Language::english;
+}
+
 std::string ToUtf8(const text::Message& message) {
-  const std::wstring w = Widen(message);
+  const std::wstring w = Widen(message, text::Language::english);
   if (w.empty()) return {};
   const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
                                     nullptr, nullptr);
@@ -152,6 +162,17 @@ std::string ToUtf8(const text::Message& message) {
 OutputTarget ResolveOutputTarget(const std::string& path) {
   // Windows resolves links on its own, and MoveFileEx replaces the file they name.
   return OutputTarget{path, true};
+}
+
+int LastFailureErrno() {
+  const int err = errno;
+  // The C library reports a sharing or lock violation as EACCES, like a
+  // read-only file; the system's own error tells them apart.
+  if (err == EACCES) {
+    const DWORD last = GetLastError();
+    if (last == ERROR_SHARING_VIOLATION || last == ERROR_LOCK_VIOLATION) return EBUSY;
+  }
+  return err;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
