@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "test_support.h"
@@ -172,6 +173,61 @@ TEST(Faults, SpacesAndNonAsciiNamesJustWork) {
   EXPECT_EQ(ReadFile(dir + "applied.obj"), "v 2.000000 2.000000 3.000000 \n\n");
   EXPECT_EQ(ReadFile(dir + "saved \xe6\x97\xa5.matrix"), ReadFile(dir + "active.matrix"));
   EXPECT_EQ(ReadFile(dir + "ALDirectory.txt"), dir);
+}
+
+// Destinations at the system's limits: a 255-byte file name and a 4095-byte
+// path. Writing them directly works, so replacing them must too, and a
+// failure must not leave the temporary file behind. The working directory is
+// used byte for byte, so it can carry the start of a file name.
+TEST(Faults, DestinationsAtTheNameAndPathLimits) {
+  ScratchDir d;
+  WriteFile(d / "m.matrix", kMatrix);
+  WriteFile(d / "active.matrix", kMatrix);
+  std::string deep = d.path();
+  while (deep.size() + 200 < 4095 - 11) {
+    deep += std::string(200, 'd') + "/";
+    ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+  }
+  struct Case {
+    const char* name;
+    std::string dir;     // where the files go
+    std::string prefix;  // the start of their names
+  };
+  const Case cases[] = {
+      {"255-byte name", d.path(), std::string(255 - 11, 'n')},
+      {"4095-byte path", deep, std::string(4095 - 11 - deep.size(), 'p')},
+  };
+  const auto temporary_files = [](const std::string& dir) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      n += e.path().filename().string().find(".~kv") != std::string::npos;
+    }
+    return n;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string applied = c.dir + c.prefix + "applied.obj";
+    SetWorkDir(c.dir + c.prefix);
+    WriteFile(c.dir + c.prefix + "target.obj", "v 1 2 3\n");
+    SabotagePlatform fake;
+    EXPECT_TRUE(Invoke("ApplyMatrix", d / "m.matrix", 1.0));
+    EXPECT_EQ(ReadFile(applied), "v 2.000000 2.000000 3.000000 \n\n");
+
+    SetWorkDir(d.path());
+    const std::string saved = c.dir + c.prefix + "Body.matrix";
+    fake.answers = {saved};
+    EXPECT_TRUE(Invoke("SaveMatrix", "Body"));
+    EXPECT_EQ(ReadFile(saved), kMatrix);
+    EXPECT_TRUE(fake.boxes.empty()) << fake.boxes[0].text;
+
+    // Where a directory is in the way, the command fails and cleans up.
+    ASSERT_EQ(std::remove(applied.c_str()), 0);
+    ASSERT_EQ(::mkdir(applied.c_str(), 0755), 0);
+    SetWorkDir(c.dir + c.prefix);
+    EXPECT_FALSE(Invoke("ApplyMatrix", d / "m.matrix", 1.0));
+    EXPECT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(temporary_files(c.dir), 0);
+  }
 }
 
 // Runs `body` in a child process without root's power over permissions;

@@ -81,8 +81,8 @@ AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(des
   const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
   inPlace_ = !target.replaceable;
   targetPath_ = target.path;
-  temp_ = inPlace_ ? target.path : target.path + ".~kv" + platform::UniqueSuffix();
-  file_ = std::fopen(temp_.c_str(), "wb");
+  temp_ = inPlace_ ? target.path : platform::TemporaryPathBeside(target.path);
+  file_ = inPlace_ ? std::fopen(temp_.c_str(), "wb") : platform::CreateNewFile(temp_);
   if (file_ == nullptr) {
     const int err = platform::LastFailureErrno();
     temp_.clear();

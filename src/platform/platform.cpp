@@ -75,4 +75,10 @@ std::string UniqueSuffix() {
   return s;
 }
 
+std::string TemporaryPathBeside(const std::string& target) {
+  const std::size_t cut = target.find_last_of(kIsWindows ? "\\/:" : "/");
+  const std::string dir = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+  return dir + ".~kv" + UniqueSuffix();
+}
+
 }  // namespace korvane::platform

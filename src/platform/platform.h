@@ -4,6 +4,7 @@
 // the console line.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,9 +95,20 @@ bool IsDirectory(const std::string& path);
 // True when standard input is an interactive terminal.
 bool StdinIsTerminal();
 
-// Atomically puts `from` (a finished temporary file) in place of `to`.
+// A path for a temporary file in the directory of `target`: ".~kv" and 12
+// hex digits, as short whatever the target's name, so that a target within a
+// few characters of the system's path or name limits can still be replaced.
+std::string TemporaryPathBeside(const std::string& target);
+// Creates the file `path`, which must not exist yet, for writing; nullptr
+// (errno set) when it cannot. Unlike the C library's fopen it takes paths
+// beyond MAX_PATH on Windows and PATH_MAX on Linux, as long as their
+// directory can be reached.
+std::FILE* CreateNewFile(const std::string& path);
+// Atomically puts `from` (a finished temporary file) in place of `to`; as
+// CreateNewFile, not bound to MAX_PATH or PATH_MAX.
 bool RenameReplacing(const std::string& from, const std::string& to);
-// Removes a file; false when it could not be removed.
+// Removes a file; false when it could not be removed. Not bound to MAX_PATH
+// or PATH_MAX either, so that a temporary file never stays behind.
 bool RemoveFile(const std::string& path);
 // A name unique to this process and call, for temporary files.
 std::string UniqueSuffix();

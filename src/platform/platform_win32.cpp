@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <commdlg.h>
+#include <fcntl.h>
 #include <io.h>
 #include <shlwapi.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -77,6 +79,47 @@ void SetErrnoFromLastError() {
   }
 }
 
+std::wstring WidenAnsi(const std::string& s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The full path in the form no MAX_PATH limit applies to (\\?\C:\..., or
+// \\?\UNC\server\share\... for a network path), so that the temporary file
+// beside a destination of up to MAX_PATH characters, and its removal, work.
+// Device names (COM1, NUL, AUX.matrix) keep their \\.\ form.
+std::wstring LongPath(const std::string& path) {
+  const std::wstring w = WidenAnsi(path);
+  if (w.empty()) return w;
+  const DWORD size = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return w;
+  std::wstring full(size, L'\0');
+  const DWORD n = GetFullPathNameW(w.c_str(), size, full.data(), nullptr);
+  if (n == 0 || n >= size) return w;
+  full.resize(n);
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// A C stream on a handle just opened; the handle is closed when that fails.
+std::FILE* StreamOf(HANDLE h, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), flags | _O_BINARY);
+  if (fd == -1) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, mode);
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
 class Win32Platform final : public Platform {
  public:
   void ShowMessage(const text::Message& caption, const text::Message& text) override {
@@ -89,23 +132,24 @@ class Win32Platform final : public Platform {
     return PathFileExistsA(path.c_str()) != FALSE;
   }
   bool CopyFileReplacing(const std::string& from, const std::string& to) override {
-    // CopyFileA writes the destination in place; copy to a temporary file
+    // CopyFile writes the destination in place; copy to a temporary file
     // beside it first so that a failed copy never leaves half a file.
-    const std::string tmp = to + ".~kv" + UniqueSuffix();
-    if (CopyFileA(from.c_str(), tmp.c_str(), FALSE) == FALSE) {
+    const std::string tmp = TemporaryPathBeside(to);
+    const std::wstring long_tmp = LongPath(tmp);
+    if (CopyFileW(LongPath(from).c_str(), long_tmp.c_str(), TRUE) == FALSE) {
       SetErrnoFromLastError();
-      DeleteFileA(tmp.c_str());
+      DeleteFileW(long_tmp.c_str());
       return false;
     }
-    // CopyFileA carries the attributes over: a read-only source would give a
+    // CopyFile carries the attributes over: a read-only source would give a
     // destination the next command could not replace (nor this temporary
     // file be deleted should the rename fail).
-    const DWORD attrs = GetFileAttributesA(tmp.c_str());
+    const DWORD attrs = GetFileAttributesW(long_tmp.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0) {
-      SetFileAttributesA(tmp.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      SetFileAttributesW(long_tmp.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
     if (!RenameReplacing(tmp, to)) {
-      DeleteFileA(tmp.c_str());  // errno still says why the rename failed
+      DeleteFileW(long_tmp.c_str());  // errno still says why the rename failed
       return false;
     }
     return true;
@@ -175,9 +219,25 @@ int LastFailureErrno() {
   return err;
 }
 
+std::FILE* CreateNewFile(const std::string& path) {
+  const std::wstring long_path = LongPath(path);
+  const HANDLE h = CreateFileW(long_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetErrnoFromLastError();
+    return nullptr;
+  }
+  std::FILE* f = StreamOf(h, _O_WRONLY, "wb");
+  if (f == nullptr) {
+    DeleteFileW(long_path.c_str());
+    errno = EMFILE;
+  }
+  return f;
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-      FALSE) {
+  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
     return true;
   }
   SetErrnoFromLastError();
@@ -192,7 +252,7 @@ bool IsDirectory(const std::string& path) {
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
 bool RemoveFile(const std::string& path) {
-  if (DeleteFileA(path.c_str()) != FALSE) return true;
+  if (DeleteFileW(LongPath(path).c_str()) != FALSE) return true;
   SetErrnoFromLastError();
   return false;
 }

@@ -257,6 +257,24 @@ TEST_F(ApplyMatrixTest, AppliedThatCannotBeReplacedIsReportedAndKept) {
   EXPECT_EQ(Applied(), std::string(kMotionApplied));
 }
 
+// applied.obj at MAX_PATH, 259 characters, is written through a temporary
+// file beside it; when a directory is in the way, that file is removed too.
+TEST_F(ApplyMatrixTest, AppliedAtMaxPathIsReplacedAndNothingIsLeft) {
+  const std::string work = scratch_.MakeSubdirOfLength(259 - 11);
+  WriteBytes(At("m.matrix"), kMotion);
+  Call("SetWorkingDirectory", work.c_str());
+  WriteBytes(work + "target.obj", kTarget);
+  RunQuietly("ApplyMatrix", At("m.matrix"), 1.0);
+  EXPECT_EQ(ReadBytes(work + "applied.obj"), std::string(kMotionApplied));
+  EXPECT_EQ(ListDirectory(work), (std::vector<std::string>{"applied.obj", "target.obj"}));
+
+  ASSERT_NE(DeleteFileA((work + "applied.obj").c_str()), FALSE);
+  ASSERT_NE(CreateDirectoryW((L"\\\\?\\" + Widen(work + "applied.obj")).c_str(), nullptr), FALSE);
+  const SeenWindow box = RunExpectingBox("ApplyMatrix", At("m.matrix"), 1.0);
+  EXPECT_TRUE(Contains(box.text, "cannot replace " + work + "applied.obj")) << Describe({box});
+  EXPECT_EQ(ListDirectory(work), (std::vector<std::string>{"applied.obj", "target.obj"}));
+}
+
 // A host running with a decimal-comma locale: both this program and the DLL
 // use msvcrt.dll, so the locale set here is the one the DLL runs under.
 TEST_F(ApplyMatrixTest, DecimalCommaLocaleChangesNothing) {

@@ -104,6 +104,16 @@ TEST_F(DialogTest, SaveMatrixStartsInTheAutoLoadingDirectory) {
   EXPECT_EQ(ReadBytes(al_dir + "Body.matrix"), std::string(kActive));
 }
 
+// The dialog's buffer holds 259 characters and a NUL: a destination that
+// long is copied like any other, with no temporary file left beside it.
+TEST_F(DialogTest, SaveMatrixToAPathOfMaxPathCharacters) {
+  const std::string dir = scratch_.MakeSubdirOfLength(200);
+  const std::string name = std::string(259 - 200 - 7, 'm') + ".matrix";
+  Run("SaveMatrix", "Body", DialogAnswer::Confirm(dir + name));
+  EXPECT_EQ(ReadBytes(dir + name), std::string(kActive));
+  EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{name});
+}
+
 TEST_F(DialogTest, SaveMatrixWithoutActiveMatrixReportsAndCreatesNothing) {
   DeleteFileA(At("active.matrix").c_str());
   const std::string out_dir = scratch_.MakeSubdir("saved");

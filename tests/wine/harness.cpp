@@ -254,7 +254,8 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
   SetCurrentDirectoryW(previous_cwd_.c_str());
-  RemoveTree(Widen(path_));
+  // The \\?\ form reaches what tests made past MAX_PATH.
+  RemoveTree(L"\\\\?\\" + Widen(path_));
   if (GetFileAttributesW(Widen(path_).c_str()) != INVALID_FILE_ATTRIBUTES) {
     ADD_FAILURE() << "could not remove " << path_;
   }
@@ -263,6 +264,19 @@ ScratchDir::~ScratchDir() {
 std::string ScratchDir::MakeSubdir(const std::string& name) const {
   const std::string dir = path_ + name;
   if (CreateDirectoryA(dir.c_str(), nullptr) == FALSE) ADD_FAILURE() << "cannot create " << dir;
+  return dir + "\\";
+}
+
+std::string ScratchDir::MakeSubdirOfLength(std::size_t length) const {
+  if (length < path_.size() + 2) {
+    ADD_FAILURE() << "the scratch path is already " << path_.size() << " characters long";
+    return path_;
+  }
+  // Past MAX_PATH only the \\?\ form creates it.
+  const std::string dir = path_ + std::string(length - path_.size() - 1, 'L');
+  if (CreateDirectoryW((L"\\\\?\\" + Widen(dir)).c_str(), nullptr) == FALSE) {
+    ADD_FAILURE() << "cannot create " << dir;
+  }
   return dir + "\\";
 }
 

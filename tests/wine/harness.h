@@ -58,6 +58,9 @@ class ScratchDir {
   std::string operator/(const std::string& name) const { return path_ + name; }
   // Creates a subdirectory and returns its path with a trailing backslash.
   std::string MakeSubdir(const std::string& name) const;
+  // Creates a subdirectory whose path, with its trailing backslash, is
+  // `length` characters long, and returns that path.
+  std::string MakeSubdirOfLength(std::size_t length) const;
 
  private:
   std::string path_;
