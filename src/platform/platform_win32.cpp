@@ -236,11 +236,25 @@ std::FILE* CreateNewFile(const std::string& path) {
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(),
+  const std::wstring target = LongPath(to);
+  if (MoveFileExW(LongPath(from).c_str(), target.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
     return true;
   }
   SetErrnoFromLastError();
+  if (errno == EACCES) {
+    // Windows refuses to replace a file another program holds open with the
+    // same error as a read-only one; asking for the access a replacement
+    // needs tells them apart.
+    const HANDLE probe =
+        CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+    } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+      errno = EBUSY;
+    }
+  }
   return false;
 }
 
