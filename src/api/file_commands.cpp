@@ -29,6 +29,27 @@ std::string InitialMatrixFileName(const std::string& object) {
   return object.substr(0, room) + kMatrixExtension;
 }
 
+// The longest folder path the dialogs start in: what Windows creates without
+// long-path support (MAX_PATH - 12), which leaves room for a file name in the
+// dialogs' MAX_PATH buffers. Wine's dialog overruns its stack from about 258.
+constexpr std::size_t kMaxStartFolder = 248;
+
+// The recorded auto-loading directory as the dialogs' starting folder: only
+// an existing directory whose path fits them. The record may hold anything,
+// of any length; otherwise the dialog starts where the system chooses. No
+// record at all is passed on as an empty folder, as it always was.
+std::optional<std::string> DialogStartFolder() {
+  const std::string dir = ReadALDirectory();
+  if (dir.empty()) return dir;
+  std::size_t length = dir.size();
+  while (length > 0 && (dir[length - 1] == '\\' || dir[length - 1] == '/')) --length;
+  if (length > kMaxStartFolder || dir.find('\0') != std::string::npos ||
+      !platform::IsDirectory(dir)) {
+    return std::nullopt;
+  }
+  return dir;
+}
+
 void CopyOrReport(const std::string& from, const std::string& to) {
   if (platform::Current().CopyFileReplacing(from, to)) return;
   const int err = platform::LastFailureErrno();
@@ -54,7 +75,7 @@ void SaveMatrix(const CommandArgs& args) {
   platform::FileDialog dialog = MatrixFileDialog();
   dialog.save = true;
   dialog.initialFile = InitialMatrixFileName(ExtractObjectName(args.Text()));
-  dialog.initialDir = ReadALDirectory();
+  dialog.initialDir = DialogStartFolder();
   dialog.flags = platform::kOfnOverwritePrompt;
   const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
@@ -74,7 +95,7 @@ void SetAutoLodingDirectory(const CommandArgs&) {
   platform::FileDialog dialog = MatrixFileDialog();
   dialog.save = true;
   dialog.initialFile = kDefaultMatrixName;
-  dialog.initialDir = ReadALDirectory();
+  dialog.initialDir = DialogStartFolder();
   dialog.flags = 0;
   const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
   if (!chosen || chosen->empty()) return;

@@ -202,6 +202,30 @@ TEST_F(DialogTest, SetAutoLodingDirectorySharesTheDefaultMatrix) {
   EXPECT_EQ(ReadBytes(At("ALDirectory.txt")), al_dir);
 }
 
+// Whatever ALDirectory.txt holds, the dialogs open (without a starting folder
+// when it is not an existing directory that fits them) and the host lives on.
+TEST_F(DialogTest, AnyRecordStillOpensTheDialogs) {
+  const std::string existing_but_long = scratch_.MakeSubdirOfLength(258);
+  const std::string records[] = {
+      "C:\\" + std::string(1000, 'a') + "\\",
+      std::string(10 << 20, 'b'),
+      existing_but_long,
+      At("active.matrix"),
+  };
+  WriteBytes(At("target.obj"), "v 1 2 3\n");
+  for (const std::string& record : records) {
+    SCOPED_TRACE(record.substr(0, 60) + "... (" + std::to_string(record.size()) + " bytes)");
+    WriteBytes(At("ALDirectory.txt"), record);
+    Run("SaveMatrix", "Body", DialogAnswer::Cancel());
+    Run("SetAutoLodingDirectory", "", DialogAnswer::Cancel());
+    EXPECT_EQ(ReadBytes(At("ALDirectory.txt")), record);
+    // No object or default matrix there: active.matrix is applied.
+    const Watched w = CallWatched("ApplyALMatrix", "Body", 0.0);
+    EXPECT_TRUE(w.windows.empty()) << Describe(w.windows);
+    EXPECT_EQ(ReadBytes(At("applied.obj")), "v 11.000000 22.000000 33.000000 \r\n\r\n");
+  }
+}
+
 TEST_F(DialogTest, ApplyALMatrixPrefersObjectMatrixThenDefaultThenActive) {
   const std::string al_dir = scratch_.MakeSubdir("auto");
   Run("SetAutoLodingDirectory", "", DialogAnswer::Confirm(al_dir + "default.matrix"));
