@@ -230,6 +230,76 @@ TEST(Faults, DestinationsAtTheNameAndPathLimits) {
   }
 }
 
+// A FIFO or a device where a matrix, mesh or record should be is never read:
+// named directly it is refused with a message, in the auto-loading search it
+// counts as absent. Reading a FIFO without a writer would wait for ever; the
+// alarm turns such a hang into a failed test.
+TEST(Faults, DevicesAndPipesAreNeverRead) {
+  ScratchDir d;
+  Populate(d);
+  SetWorkDir(d.path());
+  const std::string al = d / "auto/";
+  ASSERT_EQ(::mkdir(al.c_str(), 0755), 0);
+  WriteFile(d / "ALDirectory.txt", al);
+  ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0644), 0);
+  ::alarm(60);
+
+  struct Refused {
+    const char* name;
+    const char* command;
+    std::string text;
+    const char* replaced;  // the file in d that must keep its content, and the FIFO in it
+  };
+  const Refused refused[] = {
+      {"matrix named by the text", "ApplyMatrix", d / "fifo", nullptr},
+      {"the null device as matrix", "ApplyMatrix", "/dev/null", nullptr},
+      {"active.matrix", "ApplyMatrix", "", "active.matrix"},
+      {"target.obj", "ApplyMatrix", d / "m.matrix", "target.obj"},
+      {"base.obj", "CalcMatrix", "", "base.obj"},
+      {"the dialog's answer", "LoadMatrixOverwrite", "", nullptr},
+  };
+  for (const Refused& c : refused) {
+    SCOPED_TRACE(c.name);
+    if (c.replaced != nullptr) {
+      ASSERT_EQ(std::rename((d / c.replaced).c_str(), (d / "kept").c_str()), 0);
+      ASSERT_EQ(::mkfifo((d / c.replaced).c_str(), 0644), 0);
+    }
+    FakePlatform fake;
+    fake.answers = {d / "fifo"};
+    EXPECT_FALSE(Invoke(c.command, c.text, 1.0));
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("a device or a pipe, not a file, so it was not read"),
+              std::string::npos)
+        << fake.boxes[0].text;
+    if (c.replaced != nullptr) {
+      ASSERT_EQ(std::rename((d / "kept").c_str(), (d / c.replaced).c_str()), 0);
+    }
+    EXPECT_EQ(ReadFile(d / "active.matrix"), "earlier active\n");
+    EXPECT_EQ(ReadFile(d / "applied.obj"), "earlier applied\n");
+  }
+
+  // The auto-loading search passes over them: the object's FIFO, then the
+  // default matrix, then a FIFO default too, then active.matrix.
+  WriteFile(d / "active.matrix", kMatrix);
+  WriteFile(al + "default.matrix", "2 0 0 0\n0 2 0 0\n0 0 2 0\n0 0 0 1\n");
+  ASSERT_EQ(::mkfifo((al + "Body.matrix").c_str(), 0644), 0);
+  FakePlatform fake;
+  EXPECT_TRUE(Invoke("ApplyALMatrix", "Body__1"));
+  EXPECT_EQ(ReadFile(d / "applied.obj"), "v 2.000000 4.000000 6.000000 \n\n");
+  ASSERT_EQ(std::remove((al + "default.matrix").c_str()), 0);
+  ASSERT_EQ(::mkfifo((al + "default.matrix").c_str(), 0644), 0);
+  EXPECT_TRUE(Invoke("ApplyALMatrix", "Body__1"));
+  EXPECT_EQ(ReadFile(d / "applied.obj"), "v 2.000000 2.000000 3.000000 \n\n");
+  // A FIFO record counts as no record.
+  ASSERT_EQ(std::remove((d / "ALDirectory.txt").c_str()), 0);
+  ASSERT_EQ(::mkfifo((d / "ALDirectory.txt").c_str(), 0644), 0);
+  EXPECT_TRUE(Invoke("SaveMatrix", "Body"));
+  ASSERT_EQ(fake.dialogs.size(), 1u);
+  EXPECT_EQ(fake.dialogs[0].initialDir, std::string());
+  EXPECT_TRUE(fake.boxes.empty());
+  ::alarm(0);
+}
+
 // Runs `body` in a child process without root's power over permissions;
 // returns the child's exit status (0 when every check passed).
 int AsUnprivilegedUser(const std::function<int()>& body) {

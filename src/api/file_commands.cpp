@@ -51,6 +51,13 @@ std::optional<std::string> DialogStartFolder() {
 }
 
 void CopyOrReport(const std::string& from, const std::string& to) {
+  if (platform::NamesDevice(from)) {
+    throw Error(Error::Kind::refused, text::Message()
+                                          .Host(from)
+                                          .Own(": ")
+                                          .Say(text::kNotARegularFile)
+                                          .Say(text::kNothingChanged));
+  }
   if (platform::Current().CopyFileReplacing(from, to)) return;
   const int err = platform::LastFailureErrno();
   text::Message m;
@@ -60,9 +67,15 @@ void CopyOrReport(const std::string& from, const std::string& to) {
 }
 
 void ApplyAutoLoaded(const CommandArgs& args, double value) {
+  // A device (COM1.matrix is the serial port to Windows) or a pipe counts as
+  // absent; with neither candidate ApplyMatrix falls back to active.matrix.
+  const auto present = [](const std::string& p) {
+    return platform::Current().PathExists(p) && !platform::NamesDevice(p);
+  };
   const std::string dir = ReadALDirectory();
   std::string path = dir + ExtractObjectName(args.Text()) + kMatrixExtension;
-  if (!platform::Current().PathExists(path)) path = dir + kDefaultMatrixName;
+  if (!present(path)) path = dir + kDefaultMatrixName;
+  if (!present(path)) path.clear();
   CommandArgs forwarded = args;
   forwarded.text = path.c_str();
   forwarded.value = value;

@@ -27,8 +27,12 @@ InputFile::~InputFile() {
 
 bool InputFile::Open(const std::string& path) {
   path_ = path;
-  if (platform::IsDirectory(path)) return false;
-  file_ = std::fopen(path.c_str(), "rb");
+  bool device = false;
+  file_ = platform::OpenRegularFile(path, device);
+  if (device) {
+    throw Error(Error::Kind::refused,
+                text::Message().Host(path).Own(": ").Say(text::kNotARegularFile));
+  }
   return file_ != nullptr;
 }
 

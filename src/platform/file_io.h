@@ -10,7 +10,8 @@
 
 namespace korvane::platform {
 
-// Sequential reader; Open() is false when the file cannot be opened for reading.
+// Sequential reader; Open() is false when the file cannot be opened for
+// reading, and refuses (korvane::Error) a device or pipe without reading it.
 class InputFile {
  public:
   InputFile() = default;

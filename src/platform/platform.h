@@ -92,6 +92,16 @@ OutputTarget ResolveOutputTarget(const std::string& path);
 // True for an existing directory (which C streams on Linux would open).
 bool IsDirectory(const std::string& path);
 
+// True when `path` names a device, a pipe or a socket (on Windows also a
+// reserved device name: COM1, NUL, AUX.matrix ...). The library reads none:
+// a serial port or pipe can keep a read waiting for ever, NUL reads as empty.
+bool NamesDevice(const std::string& path);
+
+// Opens an existing regular file for reading: nullptr when it cannot be
+// opened or is a directory; for a device, pipe or socket also sets `device`,
+// having read nothing (a Windows device name is not even opened).
+std::FILE* OpenRegularFile(const std::string& path, bool& device);
+
 // True when standard input is an interactive terminal.
 bool StdinIsTerminal();
 

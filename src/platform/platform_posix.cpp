@@ -88,14 +88,9 @@ class PosixPlatform final : public Platform {
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
   }
   bool CopyFileReplacing(const std::string& from, const std::string& to) override {
-    std::FILE* in = std::fopen(from.c_str(), "rb");
+    bool device = false;
+    std::FILE* in = OpenRegularFile(from, device);
     if (in == nullptr) return false;
-    struct stat st {};
-    if (::fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
-      std::fclose(in);
-      errno = EISDIR;
-      return false;
-    }
     const OutputTarget target = ResolveOutputTarget(to);
     const std::string tmp = target.replaceable ? TemporaryPathBeside(target.path) : target.path;
     std::FILE* out = target.replaceable ? CreateNewFile(tmp) : std::fopen(tmp.c_str(), "wb");
@@ -192,6 +187,33 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
 bool IsDirectory(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool NamesDevice(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
+}
+
+std::FILE* OpenRegularFile(const std::string& path, bool& device) {
+  device = NamesDevice(path);
+  if (device) return nullptr;
+  // Not blocking: should a FIFO have taken the file's place since the check,
+  // opening it must not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    device = !S_ISDIR(st.st_mode);
+    ::close(fd);
+    errno = device ? EINVAL : EISDIR;
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) ::close(fd);
+  return f;
 }
 
 bool StdinIsTerminal() { return ::isatty(0) != 0; }

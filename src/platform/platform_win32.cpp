@@ -258,6 +258,31 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
   return false;
 }
 
+bool NamesDevice(const std::string& path) {
+  // The system itself maps device names to the \\.\ namespace.
+  return StartsWith(LongPath(path), L"\\\\.\\");
+}
+
+std::FILE* OpenRegularFile(const std::string& path, bool& device) {
+  device = NamesDevice(path);
+  if (device) return nullptr;
+  const HANDLE h = CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetErrnoFromLastError();
+    return nullptr;
+  }
+  // Whatever else opens under a file's name (a path the system does not map
+  // to a device but that still is one) is closed unread.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    device = true;
+    return nullptr;
+  }
+  return StreamOf(h, _O_RDONLY, "rb");
+}
+
 bool IsDirectory(const std::string& path) {
   const DWORD attrs = GetFileAttributesA(path.c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -226,6 +226,42 @@ TEST_F(DialogTest, AnyRecordStillOpensTheDialogs) {
   }
 }
 
+// Device names are never read. COM1.matrix is the serial port to Windows: in
+// the auto-loading search it counts as absent; named directly it is refused.
+TEST_F(DialogTest, DeviceNamesAreNeverRead) {
+  const std::string al_dir = scratch_.MakeSubdir("auto");
+  WriteBytes(At("ALDirectory.txt"), al_dir);
+  WriteBytes(al_dir + "default.matrix", "2 0 0 0\n0 2 0 0\n0 0 2 0\n0 0 0 1\n");
+  WriteBytes(At("target.obj"), "v 1 2 3\n");
+  for (const char* object : {"COM1", "AUX", "NUL", "C:\\scene\\com2__x"}) {
+    SCOPED_TRACE(object);
+    WriteBytes(At("applied.obj"), "earlier");
+    const Watched w = CallWatched("ApplyALMatrix", object, 0.0);
+    EXPECT_FALSE(w.timedOut);
+    EXPECT_TRUE(w.windows.empty()) << Describe(w.windows);
+    EXPECT_EQ(ReadBytes(At("applied.obj")), "v 2.000000 4.000000 6.000000 \r\n\r\n");
+  }
+
+  for (const std::string& named : {std::string("NUL"), al_dir + "COM1.matrix", std::string("aux")}) {
+    SCOPED_TRACE(named);
+    WriteBytes(At("applied.obj"), "earlier");
+    const Watched w = CallWatched("ApplyMatrix", named.c_str(), 1.0);
+    EXPECT_FALSE(w.timedOut);
+    ASSERT_EQ(w.windows.size(), 1u) << Describe(w.windows);
+    EXPECT_EQ(w.windows[0].caption, L"ApplyMatrix");
+    EXPECT_NE(w.windows[0].text.find(L"a device or a pipe, not a file, so it was not read"),
+              std::wstring::npos)
+        << Describe(w.windows);
+    EXPECT_EQ(ReadBytes(At("applied.obj")), "earlier");
+  }
+
+  const std::vector<SeenWindow> seen =
+      Run("LoadMatrixOverwrite", "", DialogAnswer::Confirm(al_dir + "COM1.matrix"), 1);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].text.find(L"a device or a pipe"), std::wstring::npos) << Describe(seen);
+  EXPECT_EQ(ReadBytes(At("active.matrix")), std::string(kActive));
+}
+
 TEST_F(DialogTest, ApplyALMatrixPrefersObjectMatrixThenDefaultThenActive) {
   const std::string al_dir = scratch_.MakeSubdir("auto");
   Run("SetAutoLodingDirectory", "", DialogAnswer::Confirm(al_dir + "default.matrix"));

@@ -18,6 +18,8 @@ constexpr int kMessageBoxText = 0xFFFF;
 
 // A window that does not close this long after being answered is stuck.
 constexpr ULONGLONG kCloseTimeoutMs = 10000;
+// A command still running this long is hung.
+constexpr ULONGLONG kCommandTimeoutMs = 60000;
 // Per message: the other thread is inside a modal loop, so it answers quickly.
 constexpr UINT kSendTimeoutMs = 5000;
 
@@ -296,8 +298,17 @@ std::vector<SeenWindow> WindowWatcher::Finish() {
 }
 
 void WindowWatcher::Run() {
+  const ULONGLONG started = GetTickCount64();
   while (!stop_) {
     const ULONGLONG now = GetTickCount64();
+    if (now - started > kCommandTimeoutMs) {
+      // The hung command cannot be stopped from here, nor this process ended
+      // normally while it runs.
+      std::fprintf(stderr, "FAILED: the command did not return within %llu s\n",
+                   static_cast<unsigned long long>(kCommandTimeoutMs / 1000));
+      std::fflush(stderr);
+      TerminateProcess(GetCurrentProcess(), 3);
+    }
     for (HWND hwnd : OwnDialogs()) {
       auto it = std::find_if(answered_.begin(), answered_.end(),
                              [hwnd](const auto& a) { return a.first == hwnd; });
