@@ -78,7 +78,14 @@ void ApplyMatrix(const CommandArgs& args) {
   }
   const std::string target = JoinDirect(kTargetObjName);
   const std::string applied = JoinDirect(kAppliedObjName);
-  if (!obj::TransformObjFile(target, applied, *m)) {
+  bool opened = false;
+  try {
+    opened = obj::TransformObjFile(target, applied, *m);
+  } catch (const Error& e) {
+    if (e.kind() != Error::Kind::refused) throw;
+    RethrowRefusal(e, nullptr, kAppliedObjName);
+  }
+  if (!opened) {
     // A host that reads applied.obj back must not pick up an earlier result.
     ShowOpenFailure(target);
     platform::WriteFileAtomically(applied, {});

@@ -22,7 +22,11 @@ std::optional<geometry::Matrix4> LoadMotion(const std::string& path, bool invers
 }
 
 geometry::Matrix4 MotionFromText(const std::string& text, const std::string& path, bool inverse) {
-  const geometry::Matrix4 m = ParseMatrixText(text, path);
+  int numbers = 0;
+  const geometry::Matrix4 m = ParseMatrixText(text, path, &numbers);
+  // An empty file, or one of blank lines, would move nothing: surely not the
+  // matrix meant.
+  if (numbers == 0) RefuseMatrix(path, text::kMatrixHoldsNoNumber);
   // Vertices moved by infinities or NaN would be written as "nan" text.
   if (!LinearPartFinite(m)) RefuseMatrix(path, text::kMatrixNotFinite);
   if (!inverse) return m * geometry::IdentityMatrix4();

@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -37,9 +38,30 @@ bool InputFile::Open(const std::string& path) {
 }
 
 std::size_t InputFile::Read(char* data, std::size_t n) {
+  if (!peeked_.empty()) {
+    const std::size_t k = peeked_.copy(data, n);
+    peeked_.erase(0, k);
+    return k;
+  }
   const std::size_t got = std::fread(data, 1, n, file_);
-  if (got < n && std::ferror(file_)) ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
+  if (got < n && std::ferror(file_)) {
+    ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
+  }
   return got;
+}
+
+std::string_view InputFile::Peek(std::size_t n) {
+  while (peeked_.size() < n) {
+    char block[64];
+    const std::size_t want = std::min(n - peeked_.size(), sizeof block);
+    const std::size_t got = std::fread(block, 1, want, file_);
+    if (got < want && std::ferror(file_)) {
+      ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
+    }
+    peeked_.append(block, got);
+    if (got < want) break;
+  }
+  return std::string_view(peeked_).substr(0, n);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {

@@ -21,10 +21,13 @@ class InputFile {
   bool Open(const std::string& path);
   // Reads up to n bytes; 0 at end of file. Throws korvane::Error on a read error.
   std::size_t Read(char* data, std::size_t n);
+  // The next n bytes (fewer at the end of the file), left for Read to return.
+  std::string_view Peek(std::size_t n);
 
  private:
   std::FILE* file_ = nullptr;
   std::string path_;
+  std::string peeked_;
 };
 
 // Reads a whole file; false when it cannot be opened.
