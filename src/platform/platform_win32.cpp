@@ -4,11 +4,11 @@
 #include <windows.h>
 
 #include <commdlg.h>
-#include <fcntl.h>
 #include <io.h>
 #include <shlwapi.h>
 
 #include <cerrno>
+#include <fcntl.h>  // _O_BINARY and the other flags of _open_osfhandle
 #include <cstdint>
 #include <cstdio>
 #include <vector>
