@@ -31,7 +31,7 @@ std::string InitialMatrixFileName(const std::string& object) {
 
 // The longest folder path the dialogs start in: what Windows creates without
 // long-path support (MAX_PATH - 12), which leaves room for a file name in the
-// dialogs' MAX_PATH buffers. Wine's dialog overruns its stack from about 258.
+// dialogs' MAX_PATH buffers. Wine's dialog crashes on folders of 258 or more.
 constexpr std::size_t kMaxStartFolder = 248;
 
 // The recorded auto-loading directory as the dialogs' starting folder: only

@@ -1,5 +1,6 @@
-// File input and all-or-nothing file output on plain C streams (which take
-// ANSI paths on Windows and open files without sharing restrictions).
+// File input and all-or-nothing file output on C streams, which the platform
+// opens: ANSI paths on Windows, regular files only for reading, no sharing
+// restrictions on others.
 #pragma once
 
 #include <cstddef>
