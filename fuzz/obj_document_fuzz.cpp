@@ -1,7 +1,9 @@
 // Any bytes as an OBJ file, read by every path the library has: the document
 // (LoadText + ToString), the in-memory stream (TransformObjText), the file
 // stream (LineReader with tiny blocks, LoadObjVertices, TransformObjFile).
-// They must agree on the lines, the vertices, the output text and the error.
+// They must agree on the lines, the vertices, the output text and the error:
+// a UTF-8 byte-order mark is no part of the first line, UTF-16 text and a
+// finite vertex moved out of the double range are refused.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +19,11 @@
 
 #include "fuzz_check.h"
 #include "obj/obj_document.h"
+#include "obj/obj_line.h"
 #include "obj/obj_stream.h"
 #include "text/error.h"
 #include "platform/file_io.h"
+#include "text/lines.h"
 #include "text/messages.h"
 
 namespace {
@@ -183,17 +187,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t block = 1 + static_cast<std::size_t>((hash >> 2) % 16);
   const Matrix4 m = PickMatrix(matrix_choice);
   const std::string& name = Files().input;
-  const std::vector<std::string_view> want_lines = ReferenceLines(input);
+  const bool utf16 = korvane::text::StartsAsUtf16(input);
+  std::string_view body = input;
+  if (body.substr(0, 3) == korvane::text::kUtf8Mark) body.remove_prefix(3);
+  const std::vector<std::string_view> raw_lines = ReferenceLines(input);
+  const std::vector<std::string_view> want_lines = ReferenceLines(body);
 
   const auto line_feeds = static_cast<std::size_t>(std::count(input.begin(), input.end(), '\n'));
-  FUZZ_CHECK(want_lines.size() == line_feeds + 1, Show(input));
+  FUZZ_CHECK(raw_lines.size() == line_feeds + 1, Show(input));
 
   ObjDocument doc;
-  const std::optional<Error> doc_error = Capture([&] { doc.LoadText(input, name); });
+  const std::optional<Error> load_error = Capture([&] { doc.LoadText(input, name); });
   std::string doc_text;
-  if (!doc_error) {
+  std::optional<Error> write_error;
+  if (!load_error) {
     doc.transform = m;
-    doc_text = doc.ToString();
+    write_error = Capture([&] { doc_text = doc.ToString(); });
+  }
+  const std::optional<Error> doc_error = load_error ? load_error : write_error;
+  if (utf16) {
+    FUZZ_CHECK(load_error && load_error->kind() == Error::Kind::refused && doc.lines.empty(),
+               Show(input) + " is UTF-16 text");
   }
 
   // The document keeps the lines up to and including a bad vertex line.
@@ -207,34 +221,58 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& line : doc.lines) {
     if (IsVertexLine(line)) ++vertex_lines;
   }
-  if (doc_error) {
+  if (load_error && !utf16) {
     // "<name> line <n>: <stod text>", n being the bad vertex line.
-    const auto& pieces = doc_error->message().pieces();
-    const bool range = doc_error->kind() == Error::Kind::number_out_of_range;
-    FUZZ_CHECK(range || doc_error->kind() == Error::Kind::invalid_number, Show(input));
+    const auto& pieces = load_error->message().pieces();
+    const bool range = load_error->kind() == Error::Kind::number_out_of_range;
+    FUZZ_CHECK(range || load_error->kind() == Error::Kind::invalid_number, Show(input));
     FUZZ_CHECK(pieces.size() == 5 && pieces[0].bytes == name && pieces[1].bytes == " line " &&
                    pieces[2].bytes == std::to_string(doc.lines.size()) && pieces[3].bytes == ": " &&
                    pieces[4].bytes ==
                        (range ? korvane::text::kStodOutOfRange : korvane::text::kInvalidStod),
-               Show(input) + " raised " + ShowMessage(doc_error->message()));
+               Show(input) + " raised " + ShowMessage(load_error->message()));
     FUZZ_CHECK(!doc.lines.empty() && IsVertexLine(doc.lines.back()), Show(input));
     FUZZ_CHECK(doc.vertices.size() + 1 == vertex_lines, Show(input));
-  } else {
+  } else if (!load_error) {
     FUZZ_CHECK(doc.lines.size() == want_lines.size(), Show(input));
     FUZZ_CHECK(doc.vertices.size() == vertex_lines, Show(input));
+    // Refused exactly when the motion carries a finite vertex out of range.
+    const bool out_of_range =
+        std::any_of(doc.vertices.begin(), doc.vertices.end(), [&](const Vector3& v) {
+          return v.allFinite() && !korvane::geometry::TransformPoint(m, v).allFinite();
+        });
+    FUZZ_CHECK(write_error.has_value() == out_of_range,
+               Show(input) + (out_of_range ? " was not refused" : " was refused"));
     const auto out_lines =
         static_cast<std::size_t>(std::count(doc_text.begin(), doc_text.end(), '\n'));
-    FUZZ_CHECK(out_lines == doc.lines.size(), Show(input) + " wrote " + Show(doc_text));
+    FUZZ_CHECK(write_error || out_lines == doc.lines.size(),
+               Show(input) + " wrote " + Show(doc_text));
+  }
+
+  // The streams stop at the first problem in file order. The document reads
+  // every line before it moves any: a vertex carried out of range before the
+  // bad number it reports is where the streams stop.
+  std::optional<Error> stream_want = doc_error;
+  if (load_error && !utf16) {
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < doc.lines.size() && k < doc.vertices.size(); ++i) {
+      if (!IsVertexLine(doc.lines[i])) continue;
+      const Vector3& v = doc.vertices[k++];
+      if (v.allFinite() && !korvane::geometry::TransformPoint(m, v).allFinite()) {
+        stream_want = Capture([&] { korvane::obj::ThrowMovedOutOfRange(name, i + 1); });
+        break;
+      }
+    }
   }
 
   // In-memory stream: the same text or the same error.
   std::string stream_text;
   const std::optional<Error> stream_error =
       Capture([&] { stream_text = korvane::obj::TransformObjText(input, m, "\n", name); });
-  FUZZ_CHECK(doc_error.has_value() == stream_error.has_value() &&
-                 (!doc_error || SameError(*doc_error, *stream_error)),
-             Show(input) + "\n  document: " +
-                 (doc_error ? ShowMessage(doc_error->message()) : std::string("no error")) +
+  FUZZ_CHECK(stream_want.has_value() == stream_error.has_value() &&
+                 (!stream_want || SameError(*stream_want, *stream_error)),
+             Show(input) + "\n  expected: " +
+                 (stream_want ? ShowMessage(stream_want->message()) : std::string("no error")) +
                  "\n  stream:   " +
                  (stream_error ? ShowMessage(stream_error->message()) : std::string("no error")));
   if (!doc_error) {
@@ -255,12 +293,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view line;
     std::size_t count = 0;
     while (reader.Next(line)) {
-      FUZZ_CHECK(count < want_lines.size() && line == want_lines[count] &&
+      FUZZ_CHECK(count < raw_lines.size() && line == raw_lines[count] &&
                      reader.lineNumber() == count + 1,
                  Show(input) + " LineReader line " + std::to_string(count + 1) + ": " + Show(line));
       ++count;
     }
-    FUZZ_CHECK(count == want_lines.size(),
+    FUZZ_CHECK(count == raw_lines.size(),
                Show(input) + " LineReader gave " + std::to_string(count) + " lines");
   }
 
@@ -272,10 +310,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<Vector3> vertices;
   const std::optional<Error> vertices_error = Capture(
       [&] { FUZZ_CHECK(korvane::obj::LoadObjVertices(Files().input, vertices), Files().input); });
-  FUZZ_CHECK(doc_error.has_value() == vertices_error.has_value() &&
-                 (!doc_error || SameError(*doc_error, *vertices_error)),
+  // Only reading: no motion to carry anything out of range.
+  FUZZ_CHECK(load_error.has_value() == vertices_error.has_value() &&
+                 (!load_error || SameError(*load_error, *vertices_error)),
              Show(input) + " LoadObjVertices disagrees on the error");
-  if (!doc_error) {
+  if (!load_error) {
     bool same = vertices.size() == doc.vertices.size();
     for (std::size_t i = 0; same && i < vertices.size(); ++i) {
       for (int k = 0; k < 3; ++k) same = same && Bits(vertices[i][k]) == Bits(doc.vertices[i][k]);
@@ -289,11 +328,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<Error> file_error = Capture([&] {
     FUZZ_CHECK(korvane::obj::TransformObjFile(Files().input, Files().output, m), Files().input);
   });
-  FUZZ_CHECK(doc_error.has_value() == file_error.has_value() &&
-                 (!doc_error || SameError(*doc_error, *file_error)),
+  FUZZ_CHECK(stream_want.has_value() == file_error.has_value() &&
+                 (!stream_want || SameError(*stream_want, *file_error)),
              Show(input) + " TransformObjFile disagrees on the error");
   const std::string written = ReadFile(Files().output);
-  FUZZ_CHECK(written == (doc_error ? previous : stream_text),
+  FUZZ_CHECK(written == (stream_want ? previous : stream_text),
              Show(input) + " TransformObjFile wrote " + Show(written, 400));
   return 0;
 }

@@ -47,6 +47,17 @@ TEST_F(CalcMatrixTest, SameTopologyUsesTheBaseIndicesForBoth) {
             (std::vector<std::string>{"active.matrix", "base.obj", "transformed.obj"}));
 }
 
+// A UTF-8 byte-order mark is no part of the first line: its vertex counts.
+TEST_F(CalcMatrixTest, ByteOrderMarksAreReadPast) {
+  WriteFile(dir_ / "base.obj", "\xEF\xBB\xBFv 0 0 0\nv 4 0 0\nv 0 3 0\n");
+  WriteFile(dir_ / "transformed.obj", "\xEF\xBB\xBFv 10 20 30\nv 10 28 30\nv 4 20 30\n");
+  ASSERT_TRUE(Invoke("CalcMatrix"));
+  EXPECT_EQ(fake_.console, std::vector<std::string>{"same topology"});
+  Eigen::Matrix4d expected;
+  expected << 0, -2, 0, 10, 2, 0, 0, 20, 0, 0, 2, 30, 0, 0, 0, 1;
+  EXPECT_LT((Active().matrix() - expected).cwiseAbs().maxCoeff(), 1e-14);
+}
+
 TEST_F(CalcMatrixTest, DifferentTopologyAnalysesEachMesh) {
   // The moved mesh lists its vertices in another order and has one more.
   WriteFile(dir_ / "base.obj", Obj({{0, 0, 0}, {1, 0, 0}, {4, 0, 0}, {0, 3, 0}}));
@@ -72,6 +83,8 @@ TEST_F(CalcMatrixTest, RefusalsLeaveActiveMatrixUntouched) {
       {Obj({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}), Obj({{0, 0, 0}, {0, 0, 0}, {0, 1, 0}}),
        "coincide"},
       {"v 1 2 3\nv 1 2 oops\n", Obj({{0, 0, 0}}), "line 2: invalid stod argument"},
+      {Obj({{0, 0, 0}}), std::string("\xFF\xFEv\0 \0" "1\0", 8),
+       "transformed.obj: the file is UTF-16"},
   };
   for (const Case& c : cases) {
     WriteFile(dir_ / "active.matrix", "earlier");

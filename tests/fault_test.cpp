@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "test_support.h"
@@ -172,6 +173,131 @@ TEST(Faults, SpacesAndNonAsciiNamesJustWork) {
   EXPECT_EQ(ReadFile(dir + "applied.obj"), "v 2.000000 2.000000 3.000000 \n\n");
   EXPECT_EQ(ReadFile(dir + "saved \xe6\x97\xa5.matrix"), ReadFile(dir + "active.matrix"));
   EXPECT_EQ(ReadFile(dir + "ALDirectory.txt"), dir);
+}
+
+// Destinations at the system's limits: a 255-byte file name and a 4095-byte
+// path. Writing them directly works, so replacing them must too, and a
+// failure must not leave the temporary file behind. The working directory is
+// used byte for byte, so it can carry the start of a file name.
+TEST(Faults, DestinationsAtTheNameAndPathLimits) {
+  ScratchDir d;
+  WriteFile(d / "m.matrix", kMatrix);
+  WriteFile(d / "active.matrix", kMatrix);
+  std::string deep = d.path();
+  while (deep.size() + 200 < 4095 - 11) {
+    deep += std::string(200, 'd') + "/";
+    ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+  }
+  struct Case {
+    const char* name;
+    std::string dir;     // where the files go
+    std::string prefix;  // the start of their names
+  };
+  const Case cases[] = {
+      {"255-byte name", d.path(), std::string(255 - 11, 'n')},
+      {"4095-byte path", deep, std::string(4095 - 11 - deep.size(), 'p')},
+  };
+  const auto temporary_files = [](const std::string& dir) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      n += e.path().filename().string().find(".~kv") != std::string::npos;
+    }
+    return n;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string applied = c.dir + c.prefix + "applied.obj";
+    SetWorkDir(c.dir + c.prefix);
+    WriteFile(c.dir + c.prefix + "target.obj", "v 1 2 3\n");
+    SabotagePlatform fake;
+    EXPECT_TRUE(Invoke("ApplyMatrix", d / "m.matrix", 1.0));
+    EXPECT_EQ(ReadFile(applied), "v 2.000000 2.000000 3.000000 \n\n");
+
+    SetWorkDir(d.path());
+    const std::string saved = c.dir + c.prefix + "Body.matrix";
+    fake.answers = {saved};
+    EXPECT_TRUE(Invoke("SaveMatrix", "Body"));
+    EXPECT_EQ(ReadFile(saved), kMatrix);
+    EXPECT_TRUE(fake.boxes.empty()) << fake.boxes[0].text;
+
+    // Where a directory is in the way, the command fails and cleans up.
+    ASSERT_EQ(std::remove(applied.c_str()), 0);
+    ASSERT_EQ(::mkdir(applied.c_str(), 0755), 0);
+    SetWorkDir(c.dir + c.prefix);
+    EXPECT_FALSE(Invoke("ApplyMatrix", d / "m.matrix", 1.0));
+    EXPECT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(temporary_files(c.dir), 0);
+  }
+}
+
+// A FIFO or a device where a matrix, mesh or record should be is never read:
+// named directly it is refused with a message, in the auto-loading search it
+// counts as absent. Reading a FIFO without a writer would wait for ever; the
+// alarm turns such a hang into a failed test.
+TEST(Faults, DevicesAndPipesAreNeverRead) {
+  ScratchDir d;
+  Populate(d);
+  SetWorkDir(d.path());
+  const std::string al = d / "auto/";
+  ASSERT_EQ(::mkdir(al.c_str(), 0755), 0);
+  WriteFile(d / "ALDirectory.txt", al);
+  ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0644), 0);
+  ::alarm(60);
+
+  struct Refused {
+    const char* name;
+    const char* command;
+    std::string text;
+    const char* replaced;  // the file in d that must keep its content, and the FIFO in it
+  };
+  const Refused refused[] = {
+      {"matrix named by the text", "ApplyMatrix", d / "fifo", nullptr},
+      {"the null device as matrix", "ApplyMatrix", "/dev/null", nullptr},
+      {"active.matrix", "ApplyMatrix", "", "active.matrix"},
+      {"target.obj", "ApplyMatrix", d / "m.matrix", "target.obj"},
+      {"base.obj", "CalcMatrix", "", "base.obj"},
+      {"the dialog's answer", "LoadMatrixOverwrite", "", nullptr},
+  };
+  for (const Refused& c : refused) {
+    SCOPED_TRACE(c.name);
+    if (c.replaced != nullptr) {
+      ASSERT_EQ(std::rename((d / c.replaced).c_str(), (d / "kept").c_str()), 0);
+      ASSERT_EQ(::mkfifo((d / c.replaced).c_str(), 0644), 0);
+    }
+    FakePlatform fake;
+    fake.answers = {d / "fifo"};
+    EXPECT_FALSE(Invoke(c.command, c.text, 1.0));
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("a device or a pipe, not a file, so it was not read"),
+              std::string::npos)
+        << fake.boxes[0].text;
+    if (c.replaced != nullptr) {
+      ASSERT_EQ(std::rename((d / "kept").c_str(), (d / c.replaced).c_str()), 0);
+    }
+    EXPECT_EQ(ReadFile(d / "active.matrix"), "earlier active\n");
+    EXPECT_EQ(ReadFile(d / "applied.obj"), "earlier applied\n");
+  }
+
+  // The auto-loading search passes over them: the object's FIFO, then the
+  // default matrix, then a FIFO default too, then active.matrix.
+  WriteFile(d / "active.matrix", kMatrix);
+  WriteFile(al + "default.matrix", "2 0 0 0\n0 2 0 0\n0 0 2 0\n0 0 0 1\n");
+  ASSERT_EQ(::mkfifo((al + "Body.matrix").c_str(), 0644), 0);
+  FakePlatform fake;
+  EXPECT_TRUE(Invoke("ApplyALMatrix", "Body__1"));
+  EXPECT_EQ(ReadFile(d / "applied.obj"), "v 2.000000 4.000000 6.000000 \n\n");
+  ASSERT_EQ(std::remove((al + "default.matrix").c_str()), 0);
+  ASSERT_EQ(::mkfifo((al + "default.matrix").c_str(), 0644), 0);
+  EXPECT_TRUE(Invoke("ApplyALMatrix", "Body__1"));
+  EXPECT_EQ(ReadFile(d / "applied.obj"), "v 2.000000 2.000000 3.000000 \n\n");
+  // A FIFO record counts as no record.
+  ASSERT_EQ(std::remove((d / "ALDirectory.txt").c_str()), 0);
+  ASSERT_EQ(::mkfifo((d / "ALDirectory.txt").c_str(), 0644), 0);
+  EXPECT_TRUE(Invoke("SaveMatrix", "Body"));
+  ASSERT_EQ(fake.dialogs.size(), 1u);
+  EXPECT_EQ(fake.dialogs[0].initialDir, std::string());
+  EXPECT_TRUE(fake.boxes.empty());
+  ::alarm(0);
 }
 
 // Runs `body` in a child process without root's power over permissions;

@@ -88,6 +88,44 @@ TEST_F(FileCommandsTest, SaveMatrixNameLimitsAndFailures) {
   EXPECT_FALSE(Exists(mats_ / "x.matrix"));
 }
 
+// The record may hold anything: only an existing directory whose path fits
+// the dialogs' buffers is offered as their starting folder.
+TEST_F(FileCommandsTest, DialogsStartOnlyInAnExistingDirectoryThatFits) {
+  const auto subdir_of_length = [&](std::size_t length) {
+    const std::string dir = mats_.path() + std::string(length - mats_.path().size(), 'L');
+    EXPECT_EQ(::mkdir(dir.c_str(), 0755), 0) << dir;
+    return dir + "/";
+  };
+  const std::string longest = subdir_of_length(248);
+  const std::string too_long = subdir_of_length(249);
+  WriteFile(mats_ / "file.matrix", "1 0 0 0\n");
+  struct Case {
+    const char* name;
+    std::string record;
+    std::optional<std::string> offered;
+  };
+  const Case cases[] = {
+      {"directory", mats_.path(), mats_.path()},
+      {"248 characters", longest, longest},
+      {"without its separator", longest.substr(0, 248), longest.substr(0, 248)},
+      {"249 characters", too_long, std::nullopt},
+      {"missing", mats_ / "missing/", std::nullopt},
+      {"a file", mats_ / "file.matrix", std::nullopt},
+      {"1000 bytes", std::string(1000, 'x'), std::nullopt},
+      {"a NUL byte", mats_.path() + std::string(1, '\0') + "rest", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(work_ / "ALDirectory.txt", c.record);
+    fake_.dialogs.clear();
+    Invoke("SaveMatrix", "Body");
+    Invoke("SetAutoLodingDirectory");
+    ASSERT_EQ(fake_.dialogs.size(), 2u);
+    EXPECT_EQ(fake_.dialogs[0].initialDir, c.offered);
+    EXPECT_EQ(fake_.dialogs[1].initialDir, c.offered);
+  }
+}
+
 TEST_F(FileCommandsTest, LoadMatrixOverwriteReplacesActiveMatrix) {
   WriteFile(mats_ / "chosen.matrix", "2 0 0 0\n0 2 0 0\n0 0 2 0\n0 0 0 1\n");
   const std::string before = ReadFile(work_ / "active.matrix");

@@ -7,6 +7,7 @@
 #include "api/globals.h"
 #include "api/object_name.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::api {
@@ -28,20 +29,53 @@ std::string InitialMatrixFileName(const std::string& object) {
   return object.substr(0, room) + kMatrixExtension;
 }
 
+// The longest folder path the dialogs start in: what Windows creates without
+// long-path support (MAX_PATH - 12), which leaves room for a file name in the
+// dialogs' MAX_PATH buffers. Wine's dialog crashes on folders of 258 or more.
+constexpr std::size_t kMaxStartFolder = 248;
+
+// The recorded auto-loading directory as the dialogs' starting folder: only
+// an existing directory whose path fits them. The record may hold anything,
+// of any length; otherwise the dialog starts where the system chooses. No
+// record at all is passed on as an empty folder, as it always was.
+std::optional<std::string> DialogStartFolder() {
+  const std::string dir = ReadALDirectory();
+  if (dir.empty()) return dir;
+  std::size_t length = dir.size();
+  while (length > 0 && (dir[length - 1] == '\\' || dir[length - 1] == '/')) --length;
+  if (length > kMaxStartFolder || dir.find('\0') != std::string::npos ||
+      !platform::IsDirectory(dir)) {
+    return std::nullopt;
+  }
+  return dir;
+}
+
 void CopyOrReport(const std::string& from, const std::string& to) {
+  if (platform::NamesDevice(from)) {
+    throw Error(Error::Kind::refused, text::Message()
+                                          .Host(from)
+                                          .Own(": ")
+                                          .Say(text::kNotARegularFile)
+                                          .Say(text::kNothingChanged));
+  }
   if (platform::Current().CopyFileReplacing(from, to)) return;
-  throw Error(Error::Kind::io, text::Message()
-                                   .Own("cannot copy ")
-                                   .Host(from)
-                                   .Own(" to ")
-                                   .Host(to)
-                                   .Own("; nothing was changed"));
+  const int err = platform::LastFailureErrno();
+  text::Message m;
+  m.Say(text::kCannotCopy).Host(from).Say(text::kCopyTo).Host(to).Say(text::kNothingChanged);
+  if (err != 0) m.Own(" (").Append(platform::DescribeFailure(err)).Own(")");
+  throw Error(Error::Kind::io, std::move(m));
 }
 
 void ApplyAutoLoaded(const CommandArgs& args, double value) {
+  // A device (COM1.matrix is the serial port to Windows) or a pipe counts as
+  // absent; with neither candidate ApplyMatrix falls back to active.matrix.
+  const auto present = [](const std::string& p) {
+    return platform::Current().PathExists(p) && !platform::NamesDevice(p);
+  };
   const std::string dir = ReadALDirectory();
   std::string path = dir + ExtractObjectName(args.Text()) + kMatrixExtension;
-  if (!platform::Current().PathExists(path)) path = dir + kDefaultMatrixName;
+  if (!present(path)) path = dir + kDefaultMatrixName;
+  if (!present(path)) path.clear();
   CommandArgs forwarded = args;
   forwarded.text = path.c_str();
   forwarded.value = value;
@@ -54,7 +88,7 @@ void SaveMatrix(const CommandArgs& args) {
   platform::FileDialog dialog = MatrixFileDialog();
   dialog.save = true;
   dialog.initialFile = InitialMatrixFileName(ExtractObjectName(args.Text()));
-  dialog.initialDir = ReadALDirectory();
+  dialog.initialDir = DialogStartFolder();
   dialog.flags = platform::kOfnOverwritePrompt;
   const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
@@ -74,7 +108,7 @@ void SetAutoLodingDirectory(const CommandArgs&) {
   platform::FileDialog dialog = MatrixFileDialog();
   dialog.save = true;
   dialog.initialFile = kDefaultMatrixName;
-  dialog.initialDir = ReadALDirectory();
+  dialog.initialDir = DialogStartFolder();
   dialog.flags = 0;
   const std::optional<std::string> chosen = platform::Current().ShowFileDialog(dialog);
   if (!chosen || chosen->empty()) return;

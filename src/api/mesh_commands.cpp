@@ -9,6 +9,7 @@
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 #include "text/messages.h"
 
@@ -21,10 +22,11 @@ void ShowOpenFailure(const std::string& path) {
 }
 
 // A refusal, with what it leaves untouched.
-[[noreturn]] void RethrowRefusal(const Error& e, const std::string& prefix,
+[[noreturn]] void RethrowRefusal(const Error& e, const text::Phrase* prefix,
                                  const std::string& untouched) {
   text::Message m;
-  m.Own(prefix).Append(e.message()).Own("; ").Host(untouched).Own(" was not changed");
+  if (prefix != nullptr) m.Say(*prefix);
+  m.Append(e.message()).Say(text::kWasNotChangedBefore).Host(untouched).Say(text::kWasNotChanged);
   throw Error(e.kind(), std::move(m));
 }
 
@@ -46,7 +48,7 @@ matrix::Measurement MeasureFiles(const std::string& base_path, const std::string
     return matrix::Measure(std::move(base), std::move(transformed));
   } catch (const Error& e) {
     if (e.kind() != Error::Kind::refused) throw;
-    RethrowRefusal(e, "cannot measure the motion: ", output);
+    RethrowRefusal(e, &text::kCannotMeasure, output);
   }
 }
 
@@ -67,7 +69,7 @@ void ApplyMatrix(const CommandArgs& args) {
     m = matrix::LoadMotion(matrix_path, inverse);
   } catch (const Error& e) {
     if (e.kind() != Error::Kind::refused) throw;
-    RethrowRefusal(e, "", kAppliedObjName);
+    RethrowRefusal(e, nullptr, kAppliedObjName);
   }
   if (!m) {
     // The fixed text names active.matrix whichever file was tried.
@@ -76,7 +78,14 @@ void ApplyMatrix(const CommandArgs& args) {
   }
   const std::string target = JoinDirect(kTargetObjName);
   const std::string applied = JoinDirect(kAppliedObjName);
-  if (!obj::TransformObjFile(target, applied, *m)) {
+  bool opened = false;
+  try {
+    opened = obj::TransformObjFile(target, applied, *m);
+  } catch (const Error& e) {
+    if (e.kind() != Error::Kind::refused) throw;
+    RethrowRefusal(e, nullptr, kAppliedObjName);
+  }
+  if (!opened) {
     // A host that reads applied.obj back must not pick up an earlier result.
     ShowOpenFailure(target);
     platform::WriteFileAtomically(applied, {});

@@ -5,6 +5,7 @@
 
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 #include "text/lines.h"
 #include "text/numbers.h"
@@ -52,21 +53,29 @@ bool ReadMatrixFile(const std::string& path, std::string& text) {
   bool complete = true;
   if (!platform::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete)) return false;
   if (!complete) {
-    throw Error(Error::Kind::io, text::Message().Host(path).Own(
-                                     ": not a matrix file (more than 256 MiB in its first "
-                                     "four lines)"));
+    throw Error(Error::Kind::io,
+                text::Message().Host(path).Own(": ").Say(text::kMatrixFileTooLarge));
+  }
+  if (text::StartsAsUtf16(content)) {
+    throw Error(Error::Kind::refused, text::Message().Host(path).Own(": ").Say(text::kUtf16Text));
+  }
+  std::string_view lines = content;
+  if (lines.substr(0, text::kUtf8Mark.size()) == text::kUtf8Mark) {
+    lines.remove_prefix(text::kUtf8Mark.size());
   }
   text.clear();
   text.reserve(content.size() + 1);
-  text::ForEachTextLine(content, [&](std::string_view line, std::uint64_t) {
+  text::ForEachTextLine(lines, [&](std::string_view line, std::uint64_t) {
     text.append(line.data(), line.size());
     text += '\n';
   });
   return true;
 }
 
-geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name) {
+geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name,
+                                  int* numbers) {
   geometry::Matrix4 m = geometry::IdentityMatrix4();
+  int given = 0;
   std::size_t pos = 0;
   for (int row = 0; row < 4 && pos <= text.size(); ++row) {
     const std::size_t lf = text.find('\n', pos);
@@ -80,10 +89,12 @@ geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& sour
         text::ThrowConversionError(r.status, source_name, static_cast<std::uint64_t>(row) + 1);
       }
       m.matrix()(row, column++) = r.value;
+      ++given;
     });
     if (lf == std::string_view::npos) break;
     pos = lf + 1;
   }
+  if (numbers != nullptr) *numbers = given;
   return m;
 }
 

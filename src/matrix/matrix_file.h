@@ -17,13 +17,16 @@ std::string FormatMatrixText(const geometry::Matrix4& m, std::string_view newlin
 void WriteMatrixFile(const std::string& path, const geometry::Matrix4& m);
 
 // Gathers the file's lines, each followed by "\n" (a CR LF pair counts as one
-// line end). False when the file cannot be opened.
+// line end), without a UTF-8 byte-order mark before the first. False when the
+// file cannot be opened; UTF-16 text is refused.
 bool ReadMatrixFile(const std::string& path, std::string& text);
 
 // Rows from the first four lines, numbers split at spaces and read as
 // std::stod reads them (at most four a line); coefficients the text does not
 // give keep their identity values. Conversion errors raise korvane::Error
-// naming `source_name` and the line.
-geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name = "matrix");
+// naming `source_name` and the line. `numbers`, when given, receives how many
+// coefficients the text gave.
+geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name = "matrix",
+                                  int* numbers = nullptr);
 
 }  // namespace korvane::matrix

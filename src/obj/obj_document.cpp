@@ -1,6 +1,7 @@
 #include "obj/obj_document.h"
 
 #include "geometry/farthest.h"
+#include "obj/obj_line.h"
 #include "obj/obj_record.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
@@ -31,8 +32,9 @@ void ObjDocument::AddLine(std::string_view line, const std::string& source_name,
 bool ObjDocument::Load(const std::string& path) {
   lines.clear();
   transform = geometry::IdentityMatrix4();
+  sourceName = path;
   platform::InputFile in;
-  if (!obj::OpenObj(in, path)) return false;
+  if (!obj::OpenObj(in, path, &utf8Mark)) return false;
   obj::LineReader reader(in);
   std::string_view line;
   while (reader.Next(line)) AddLine(line, path, reader.lineNumber());
@@ -42,6 +44,10 @@ bool ObjDocument::Load(const std::string& path) {
 void ObjDocument::LoadText(std::string_view text, const std::string& source_name) {
   lines.clear();
   transform = geometry::IdentityMatrix4();
+  sourceName = source_name;
+  const std::size_t mark = LeadingMarkLength(text, source_name);
+  utf8Mark = mark != 0;
+  text.remove_prefix(mark);
   text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
     AddLine(line, source_name, number);
   });
@@ -49,16 +55,24 @@ void ObjDocument::LoadText(std::string_view text, const std::string& source_name
 
 bool ObjDocument::LoadVertices(const std::string& path) {
   lines.clear();
+  utf8Mark = false;
+  sourceName = path;
   transform = geometry::IdentityMatrix4();
   return obj::LoadObjVertices(path, vertices);
 }
 
 std::string ObjDocument::ToString() const {
-  std::string out;
+  std::string out(utf8Mark ? text::kUtf8Mark : std::string_view());
+  std::uint64_t number = 0;
   for (const std::string& line : lines) {
+    ++number;
     ObjRecord record(line);
-    if (record.IsVertex())
-      record.SetVertex(geometry::TransformPoint(transform, record.GetVertex()));
+    if (record.IsVertex()) {
+      const geometry::Vector3 from = record.GetVertex();
+      const geometry::Vector3 to = geometry::TransformPoint(transform, from);
+      if (MovedOutOfRange(from, to)) ThrowMovedOutOfRange(sourceName, number);
+      record.SetVertex(to);
+    }
     out += record.ToString();
     out += '\n';
   }

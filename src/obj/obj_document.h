@@ -25,7 +25,10 @@ class ObjDocument {
   // Reads the vertex positions only, for analyses that need nothing else.
   bool LoadVertices(const std::string& path);
 
-  // Every line normalised and followed by "\n", vertex lines moved by `transform`.
+  // Every line normalised and followed by "\n", vertex lines moved by
+  // `transform`, after the byte-order mark the text began with. A finite
+  // vertex moved out of the double range raises korvane::Error naming the
+  // file and line.
   std::string ToString() const;
 
   // Reference vertices by the exhaustive rule; always true.
@@ -35,6 +38,8 @@ class ObjDocument {
   bool CalcFarthestPointByAxis();
 
   std::vector<std::string> lines;
+  bool utf8Mark = false;   // the text began with a UTF-8 byte-order mark
+  std::string sourceName;  // the file or name it was loaded from
   std::vector<geometry::Vector3> vertices;
   geometry::Matrix4 transform;
   std::int32_t pointIndexA = 0;

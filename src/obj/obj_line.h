@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "geometry/geometry.h"
@@ -30,5 +32,18 @@ struct VertexRead {
 // missing coordinate counts as an invalid number. `coords` holds `count`
 // tokens (those after the keyword).
 VertexRead ReadVertex(const std::string_view* coords, std::size_t count);
+
+// How an OBJ text begins: the length of a UTF-8 byte-order mark before its
+// first line (0 or 3), which is not part of that line and is written back as
+// it was. UTF-16 text, which would read as one line of nothing, is refused
+// naming `source`.
+std::size_t LeadingMarkLength(std::string_view start, const std::string& source);
+
+// A finite vertex the motion carries out of the double range would be
+// written as "inf" or "nan": refused, naming the file and line.
+inline bool MovedOutOfRange(const geometry::Vector3& from, const geometry::Vector3& to) {
+  return !to.allFinite() && from.allFinite();
+}
+[[noreturn]] void ThrowMovedOutOfRange(const std::string& source, std::uint64_t line_number);
 
 }  // namespace korvane::obj

@@ -3,7 +3,9 @@
 #include <string_view>
 
 #include "obj/obj_line.h"
+#include "text/catalogue.h"
 #include "text/error.h"
+#include "text/lines.h"
 #include "text/messages.h"
 
 namespace korvane::obj {
@@ -23,6 +25,22 @@ VertexRead ReadVertex(const std::string_view* coords, std::size_t count) {
     out.position[static_cast<Eigen::Index>(i)] = r.value;
   }
   return out;
+}
+
+std::size_t LeadingMarkLength(std::string_view start, const std::string& source) {
+  if (text::StartsAsUtf16(start)) {
+    throw Error(Error::Kind::refused, text::Message().Host(source).Own(": ").Say(text::kUtf16Text));
+  }
+  return start.substr(0, text::kUtf8Mark.size()) == text::kUtf8Mark ? text::kUtf8Mark.size() : 0;
+}
+
+void ThrowMovedOutOfRange(const std::string& source, std::uint64_t line_number) {
+  throw Error(Error::Kind::refused, text::Message()
+                                        .Host(source)
+                                        .Say(text::kLine)
+                                        .Own(std::to_string(line_number))
+                                        .Say(text::kLineEnd)
+                                        .Say(text::kVertexToInfinity));
 }
 
 ObjRecord::ObjRecord(const std::string& line) : line_(line) {

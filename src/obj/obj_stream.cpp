@@ -5,6 +5,7 @@
 
 #include "obj/obj_line.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 #include "text/lines.h"
 
@@ -80,7 +81,14 @@ bool LineReader::Next(std::string_view& piece) {
   }
 }
 
-bool OpenObj(platform::InputFile& in, const std::string& path) { return in.Open(path); }
+bool OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark) {
+  if (!in.Open(path)) return false;
+  const std::size_t mark = LeadingMarkLength(in.Peek(text::kUtf8Mark.size()), path);
+  char skipped[3];
+  in.Read(skipped, mark);
+  if (utf8_mark != nullptr) *utf8_mark = mark != 0;
+  return true;
+}
 
 namespace {
 
@@ -316,11 +324,13 @@ template <class Sink>
 class LineWriter {
  public:
   static constexpr bool kTokens = true;
-  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out)
-      : m_(m), newline_(newline), out_(out) {}
+  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out,
+             const std::string& source)
+      : m_(m), newline_(newline), out_(out), source_(source) {}
 
   void Vertex(const geometry::Vector3& position) {
     const geometry::Vector3 p = geometry::TransformPoint(m_, position);
+    if (MovedOutOfRange(position, p)) ThrowMovedOutOfRange(source_, line_);
     char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
     *w++ = 'v';
     *w++ = ' ';
@@ -332,7 +342,10 @@ class LineWriter {
   }
   void Token(std::string_view bytes) { out_.Write(bytes); }
   void TokenEnd() { out_.Write(" "); }
-  void LineEnd() { out_.Write(newline_); }
+  void LineEnd() {
+    out_.Write(newline_);
+    ++line_;
+  }
   // A line in normal form: the line, one space, the line end.
   void PlainLine(std::string_view line) {
     const std::size_t n = line.size() + 1 + newline_.size();
@@ -348,6 +361,7 @@ class LineWriter {
     *w++ = ' ';
     std::memcpy(w, newline_.data(), newline_.size());
     out_.Advance(w + newline_.size());
+    ++line_;
   }
 
  private:
@@ -356,6 +370,8 @@ class LineWriter {
   const geometry::Matrix4& m_;
   std::string_view newline_;
   Sink& out_;
+  const std::string& source_;
+  std::uint64_t line_ = 1;  // the line being written, for messages
 };
 
 // Collects vertex positions and ignores everything else.
@@ -374,9 +390,10 @@ struct VertexCollector {
   if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
   throw Error(Error::Kind::invalid_number, text::Message()
                                                .Host(path)
-                                               .Own(" line ")
+                                               .Say(text::kLine)
                                                .Own(std::to_string(line_number))
-                                               .Own(": a vertex line too long to read"));
+                                               .Say(text::kLineEnd)
+                                               .Say(text::kVertexLineTooLong));
 }
 
 template <class Handler>
@@ -408,9 +425,11 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
 bool TransformObjFile(const std::string& input, const std::string& output,
                       const geometry::Matrix4& m, std::size_t max_piece) {
   platform::InputFile in;
-  if (!OpenObj(in, input)) return false;
+  bool mark = false;
+  if (!OpenObj(in, input, &mark)) return false;
   platform::AtomicOutput out(output);
-  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
+  if (mark) out.Write(text::kUtf8Mark);
+  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out, input);
   ScanFile(in, input, writer, max_piece);
   out.Commit();
   return true;
@@ -418,9 +437,11 @@ bool TransformObjFile(const std::string& input, const std::string& output,
 
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
                              std::string_view newline, const std::string& source_name) {
-  std::string result;
+  const std::size_t mark = LeadingMarkLength(text, source_name);
+  std::string result(text.substr(0, mark));
+  text.remove_prefix(mark);
   StringSink sink(result);
-  LineWriter<StringSink> writer(m, newline, sink);
+  LineWriter<StringSink> writer(m, newline, sink, source_name);
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   LineStart start;
   text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {

@@ -53,8 +53,9 @@ class LineReader {
 };
 
 // Opens an OBJ file for reading; false when it cannot be opened (the caller
-// tells the user).
-bool OpenObj(platform::InputFile& in, const std::string& path);
+// tells the user). A UTF-8 byte-order mark is read past (`utf8_mark` tells
+// whether there was one); UTF-16 text is refused.
+bool OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark = nullptr);
 
 // Lines longer than this are streamed in pieces rather than held whole.
 inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
@@ -66,7 +67,9 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
 
 // Streams `input` to `output` as the document text: every line normalised,
 // every vertex line moved by `m`, each line followed by the platform's line
-// end; a vertex line whose coordinates do not fit in one piece is refused.
+// end; a vertex line whose coordinates do not fit in one piece is refused, and
+// so is a finite vertex `m` carries out of the double range. A UTF-8
+// byte-order mark at the start is written back as it was.
 // Returns false when `input` cannot be opened, with nothing written. The output replaces `output`
 // only when complete; any error leaves it as it was.
 bool TransformObjFile(const std::string& input, const std::string& output,

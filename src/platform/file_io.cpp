@@ -1,9 +1,11 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::platform {
@@ -11,10 +13,10 @@ namespace {
 
 constexpr std::size_t kOutputBuffer = std::size_t{1} << 18;
 
-[[noreturn]] void ThrowIo(const char* what, const std::string& path, int err) {
+[[noreturn]] void ThrowIo(const text::Phrase& what, const std::string& path, int err) {
   text::Message m;
-  m.Own(what).Host(path);
-  if (err != 0) m.Own(" (").Own(std::strerror(err)).Own(")");
+  m.Say(what).Host(path);
+  if (err != 0) m.Own(" (").Append(platform::DescribeFailure(err)).Own(")");
   throw Error(Error::Kind::io, std::move(m));
 }
 
@@ -26,15 +28,40 @@ InputFile::~InputFile() {
 
 bool InputFile::Open(const std::string& path) {
   path_ = path;
-  if (platform::IsDirectory(path)) return false;
-  file_ = std::fopen(path.c_str(), "rb");
+  bool device = false;
+  file_ = platform::OpenRegularFile(path, device);
+  if (device) {
+    throw Error(Error::Kind::refused,
+                text::Message().Host(path).Own(": ").Say(text::kNotARegularFile));
+  }
   return file_ != nullptr;
 }
 
 std::size_t InputFile::Read(char* data, std::size_t n) {
+  if (!peeked_.empty()) {
+    const std::size_t k = peeked_.copy(data, n);
+    peeked_.erase(0, k);
+    return k;
+  }
   const std::size_t got = std::fread(data, 1, n, file_);
-  if (got < n && std::ferror(file_)) ThrowIo("cannot read ", path_, errno);
+  if (got < n && std::ferror(file_)) {
+    ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
+  }
   return got;
+}
+
+std::string_view InputFile::Peek(std::size_t n) {
+  while (peeked_.size() < n) {
+    char block[64];
+    const std::size_t want = std::min(n - peeked_.size(), sizeof block);
+    const std::size_t got = std::fread(block, 1, want, file_);
+    if (got < want && std::ferror(file_)) {
+      ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
+    }
+    peeked_.append(block, got);
+    if (got < want) break;
+  }
+  return std::string_view(peeked_).substr(0, n);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
@@ -80,12 +107,12 @@ AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(des
   const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
   inPlace_ = !target.replaceable;
   targetPath_ = target.path;
-  temp_ = inPlace_ ? target.path : target.path + ".~kv" + platform::UniqueSuffix();
-  file_ = std::fopen(temp_.c_str(), "wb");
+  temp_ = inPlace_ ? target.path : platform::TemporaryPathBeside(target.path);
+  file_ = inPlace_ ? std::fopen(temp_.c_str(), "wb") : platform::CreateNewFile(temp_);
   if (file_ == nullptr) {
-    const int err = errno;
+    const int err = platform::LastFailureErrno();
     temp_.clear();
-    ThrowIo("cannot write ", destination_, err);
+    ThrowIo(text::kCannotWrite, destination_, err);
   }
   buffer_.reset(new char[kOutputBuffer]);
   begin_ = pos_ = buffer_.get();
@@ -114,12 +141,12 @@ void AtomicOutput::WriteSlow(std::string_view bytes) {
 }
 
 void AtomicOutput::Fail() {
-  const int err = errno;
+  const int err = platform::LastFailureErrno();
   std::fclose(file_);
   file_ = nullptr;
   if (!inPlace_) platform::RemoveFile(temp_);
   temp_.clear();
-  ThrowIo("cannot write ", destination_, err);
+  ThrowIo(text::kCannotWrite, destination_, err);
 }
 
 void AtomicOutput::Commit() {
@@ -128,20 +155,20 @@ void AtomicOutput::Commit() {
   std::FILE* f = file_;
   file_ = nullptr;
   if (std::fclose(f) != 0) {
-    const int err = errno;
+    const int err = platform::LastFailureErrno();
     if (!inPlace_) platform::RemoveFile(temp_);
     temp_.clear();
-    ThrowIo("cannot write ", destination_, err);
+    ThrowIo(text::kCannotWrite, destination_, err);
   }
   if (inPlace_) {
     temp_.clear();
     return;
   }
   if (!platform::RenameReplacing(temp_, targetPath_)) {
-    const int err = errno;
+    const int err = platform::LastFailureErrno();
     platform::RemoveFile(temp_);
     temp_.clear();
-    ThrowIo("cannot replace ", destination_, err);
+    ThrowIo(text::kCannotReplace, destination_, err);
   }
   temp_.clear();
 }

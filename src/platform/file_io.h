@@ -1,5 +1,6 @@
-// File input and all-or-nothing file output on plain C streams (which take
-// ANSI paths on Windows and open files without sharing restrictions).
+// File input and all-or-nothing file output on C streams, which the platform
+// opens: ANSI paths on Windows, regular files only for reading, no sharing
+// restrictions on others.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,8 @@
 
 namespace korvane::platform {
 
-// Sequential reader; Open() is false when the file cannot be opened for reading.
+// Sequential reader; Open() is false when the file cannot be opened for
+// reading, and refuses (korvane::Error) a device or pipe without reading it.
 class InputFile {
  public:
   InputFile() = default;
@@ -20,10 +22,13 @@ class InputFile {
   bool Open(const std::string& path);
   // Reads up to n bytes; 0 at end of file. Throws korvane::Error on a read error.
   std::size_t Read(char* data, std::size_t n);
+  // The next n bytes (fewer at the end of the file), left for Read to return.
+  std::string_view Peek(std::size_t n);
 
  private:
   std::FILE* file_ = nullptr;
   std::string path_;
+  std::string peeked_;
 };
 
 // Reads a whole file; false when it cannot be opened.

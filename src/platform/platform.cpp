@@ -1,9 +1,13 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#include "text/catalogue.h"
 
 namespace korvane::platform {
 namespace {
@@ -24,6 +28,38 @@ void WriteStdoutLine(std::string_view line) {
   std::fflush(stdout);
 }
 
+text::Message DescribeFailure(int err) {
+  text::Message m;
+  switch (err) {
+    case EBUSY:
+      // Only Windows' sharing violations read as EBUSY here (LastFailureErrno).
+      if (!kIsWindows) break;
+      return m.Say(text::kReasonInUse);
+    case EACCES:
+    case EPERM:
+      return m.Say(text::kReasonAccessDenied);
+    case ENOSPC:
+      return m.Say(text::kReasonDiskFull);
+    case EFBIG:
+      return m.Say(text::kReasonFileTooLarge);
+    case EROFS:
+      return m.Say(text::kReasonReadOnlyDisk);
+    case ENAMETOOLONG:
+      return m.Say(text::kReasonPathTooLong);
+    case ENOENT:
+      return m.Say(text::kReasonNotFound);
+    case EISDIR:
+      return m.Say(text::kReasonIsFolder);
+    case EIO:
+      return m.Say(text::kReasonDiskError);
+    case ENOMEM:
+      return m.Say(text::kOutOfMemory);
+    default:
+      break;
+  }
+  return m.Own(std::strerror(err));
+}
+
 std::string UniqueSuffix() {
   static std::atomic<std::uint64_t> counter{0};
   // Mixing the clock in keeps names apart across processes sharing a directory.
@@ -37,6 +73,12 @@ std::string UniqueSuffix() {
     x >>= 4;
   }
   return s;
+}
+
+std::string TemporaryPathBeside(const std::string& target) {
+  const std::size_t cut = target.find_last_of(kIsWindows ? "\\/:" : "/");
+  const std::string dir = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+  return dir + ".~kv" + UniqueSuffix();
 }
 
 }  // namespace korvane::platform

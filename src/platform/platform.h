@@ -4,6 +4,7 @@
 // the console line.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +45,8 @@ class Platform {
   virtual void ShowMessage(const text::Message& caption, const text::Message& text) = 0;
   // True for an existing file or directory.
   virtual bool PathExists(const std::string& path) = 0;
-  // Copies `from` onto `to`, replacing it; false when nothing was copied.
+  // Copies `from` onto `to`, replacing it; false when nothing was copied,
+  // errno (LastFailureErrno) then saying why.
   virtual bool CopyFileReplacing(const std::string& from, const std::string& to) = 0;
   // Shows the dialog; the chosen path, or nullopt when cancelled or failed.
   virtual std::optional<std::string> ShowFileDialog(const FileDialog& dialog) = 0;
@@ -63,8 +65,20 @@ Platform& Native();
 // reading the pipe sees it before the command returns.
 void WriteStdoutLine(std::string_view line);
 
-// The message as UTF-8, for consoles and tests.
+// The language boxes speak: Japanese when the user's Windows display
+// language is Japanese, otherwise (and always on Linux) English.
+text::Language UserLanguage();
+
+// The message as UTF-8, for consoles and tests; phrases in English.
 std::string ToUtf8(const text::Message& message);
+
+// errno of the file call that just failed. On Windows a file held open by
+// another program gives EBUSY rather than the C library's EACCES, so that the
+// user is told to close it there.
+int LastFailureErrno();
+
+// Why a file call failed, from its errno, in words that say what to do.
+text::Message DescribeFailure(int err);
 
 // Where output meant for `path` must really go: symbolic links are followed so
 // that a replacement lands on the file they name. `replaceable` is false for
@@ -78,12 +92,33 @@ OutputTarget ResolveOutputTarget(const std::string& path);
 // True for an existing directory (which C streams on Linux would open).
 bool IsDirectory(const std::string& path);
 
+// True when `path` names a device, a pipe or a socket (on Windows also a
+// reserved device name: COM1, NUL, AUX.matrix ...). The library reads none:
+// a serial port or pipe can keep a read waiting for ever, NUL reads as empty.
+bool NamesDevice(const std::string& path);
+
+// Opens an existing regular file for reading: nullptr when it cannot be
+// opened or is a directory; for a device, pipe or socket also sets `device`,
+// having read nothing (a Windows device name is not even opened).
+std::FILE* OpenRegularFile(const std::string& path, bool& device);
+
 // True when standard input is an interactive terminal.
 bool StdinIsTerminal();
 
-// Atomically puts `from` (a finished temporary file) in place of `to`.
+// A path for a temporary file in the directory of `target`: ".~kv" and 12
+// hex digits, as short whatever the target's name, so that a target within a
+// few characters of the system's path or name limits can still be replaced.
+std::string TemporaryPathBeside(const std::string& target);
+// Creates the file `path`, which must not exist yet, for writing; nullptr
+// (errno set) when it cannot. Unlike the C library's fopen it takes paths
+// beyond MAX_PATH on Windows and PATH_MAX on Linux, as long as their
+// directory can be reached.
+std::FILE* CreateNewFile(const std::string& path);
+// Atomically puts `from` (a finished temporary file) in place of `to`; as
+// CreateNewFile, not bound to MAX_PATH or PATH_MAX.
 bool RenameReplacing(const std::string& from, const std::string& to);
-// Removes a file; false when it could not be removed.
+// Removes a file; false when it could not be removed. Not bound to MAX_PATH
+// or PATH_MAX either, so that a temporary file never stays behind.
 bool RemoveFile(const std::string& path);
 // A name unique to this process and call, for temporary files.
 std::string UniqueSuffix();

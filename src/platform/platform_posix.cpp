@@ -1,6 +1,7 @@
 // Portable implementation for the Linux build: boxes go to standard error as
 // UTF-8, dialogs are answered by the host program (the command-line host
 // installs its own answerer; without one a dialog counts as cancelled).
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,42 @@ std::string Cp932ToUtf8(const std::string& in) {
   return out;
 }
 
+// The directory of a path, opened, and the path's last component. Calls made
+// relative to it work even when the whole path is longer than PATH_MAX, as
+// the temporary file beside a long destination may be.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string& path) {
+    const std::size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut + 1 == path.size()) {
+      name_ = path;
+      return;
+    }
+    name_ = path.substr(cut + 1);
+    const std::string dir = cut == 0 ? std::string("/") : path.substr(0, cut);
+#ifdef O_PATH
+    fd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+    ok_ = fd_ >= 0;
+  }
+  ~InDirectory() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+  bool ok() const { return ok_; }  // errno says why not
+  int fd() const { return fd_ >= 0 ? fd_ : AT_FDCWD; }
+  const char* name() const { return name_.c_str(); }
+
+ private:
+  int fd_ = -1;
+  bool ok_ = true;
+  std::string name_;
+};
+
 class PosixPlatform final : public Platform {
  public:
   void ShowMessage(const text::Message& caption, const text::Message& text) override {
@@ -51,17 +88,12 @@ class PosixPlatform final : public Platform {
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
   }
   bool CopyFileReplacing(const std::string& from, const std::string& to) override {
-    std::FILE* in = std::fopen(from.c_str(), "rb");
+    bool device = false;
+    std::FILE* in = OpenRegularFile(from, device);
     if (in == nullptr) return false;
-    struct stat st {};
-    if (::fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
-      std::fclose(in);
-      return false;
-    }
     const OutputTarget target = ResolveOutputTarget(to);
-    const std::string tmp =
-        target.replaceable ? target.path + ".~kv" + UniqueSuffix() : target.path;
-    std::FILE* out = std::fopen(tmp.c_str(), "wb");
+    const std::string tmp = target.replaceable ? TemporaryPathBeside(target.path) : target.path;
+    std::FILE* out = target.replaceable ? CreateNewFile(tmp) : std::fopen(tmp.c_str(), "wb");
     if (out == nullptr) {
       std::fclose(in);
       return false;
@@ -79,7 +111,11 @@ class PosixPlatform final : public Platform {
     if (std::fclose(out) != 0) ok = false;
     if (!target.replaceable) return ok;
     if (ok) ok = RenameReplacing(tmp, target.path);
-    if (!ok) RemoveFile(tmp);
+    if (!ok) {
+      const int err = errno;
+      RemoveFile(tmp);
+      errno = err;
+    }
     return ok;
   }
   std::optional<std::string> ShowFileDialog(const FileDialog&) override { return std::nullopt; }
@@ -93,9 +129,12 @@ Platform& Native() {
   return platform;
 }
 
+text::Language UserLanguage() { return text::Language::english; }
+
 std::string ToUtf8(const text::Message& message) {
   std::string out;
-  for (const auto& piece : message.pieces()) {
+  const text::Message english = message.In(text::Language::english);
+  for (const auto& piece : english.pieces()) {
     // Host bytes on Linux are already in the system's (UTF-8) encoding.
     out +=
         piece.encoding == text::Message::Encoding::cp932 ? Cp932ToUtf8(piece.bytes) : piece.bytes;
@@ -120,8 +159,29 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
   return target;
 }
 
+int LastFailureErrno() { return errno; }
+
+std::FILE* CreateNewFile(const std::string& path) {
+  const InDirectory at(path);
+  if (!at.ok()) return nullptr;
+  const int fd = ::openat(at.fd(), at.name(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    ::unlinkat(at.fd(), at.name(), 0);
+    errno = err;
+  }
+  return f;
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  const InDirectory source(from);
+  if (!source.ok()) return false;
+  const InDirectory target(to);
+  if (!target.ok()) return false;
+  return ::renameat(source.fd(), source.name(), target.fd(), target.name()) == 0;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -129,8 +189,38 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool NamesDevice(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
+}
+
+std::FILE* OpenRegularFile(const std::string& path, bool& device) {
+  device = NamesDevice(path);
+  if (device) return nullptr;
+  // Not blocking: should a FIFO have taken the file's place since the check,
+  // opening it must not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    device = !S_ISDIR(st.st_mode);
+    ::close(fd);
+    errno = device ? EINVAL : EISDIR;
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
 bool StdinIsTerminal() { return ::isatty(0) != 0; }
 
-bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  const InDirectory at(path);
+  return at.ok() && ::unlinkat(at.fd(), at.name(), 0) == 0;
+}
 
 }  // namespace korvane::platform

@@ -8,6 +8,8 @@
 #include <shlwapi.h>
 
 #include <cerrno>
+#include <fcntl.h>  // _O_BINARY and the other flags of _open_osfhandle
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -16,9 +18,10 @@
 namespace korvane::platform {
 namespace {
 
-std::wstring Widen(const text::Message& message) {
+std::wstring Widen(const text::Message& message, text::Language language) {
   std::wstring out;
-  for (const auto& piece : message.pieces()) {
+  const text::Message resolved = message.In(language);
+  for (const auto& piece : resolved.pieces()) {
     if (piece.bytes.empty()) continue;
     const UINT cp = piece.encoding == text::Message::Encoding::cp932 ? 932u : CP_ACP;
     const int n = MultiByteToWideChar(cp, 0, piece.bytes.data(),
@@ -43,9 +46,11 @@ void SetErrnoFromLastError() {
       errno = ENOENT;
       break;
     case ERROR_ACCESS_DENIED:
+      errno = EACCES;
+      break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      errno = EACCES;
+      errno = EBUSY;  // another program holds the file: see LastFailureErrno
       break;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
@@ -74,33 +79,77 @@ void SetErrnoFromLastError() {
   }
 }
 
+std::wstring WidenAnsi(const std::string& s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The full path in the form no MAX_PATH limit applies to (\\?\C:\..., or
+// \\?\UNC\server\share\... for a network path), so that the temporary file
+// beside a destination of up to MAX_PATH characters, and its removal, work.
+// Device names (COM1, NUL, AUX.matrix) keep their \\.\ form.
+std::wstring LongPath(const std::string& path) {
+  const std::wstring w = WidenAnsi(path);
+  if (w.empty()) return w;
+  const DWORD size = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return w;
+  std::wstring full(size, L'\0');
+  const DWORD n = GetFullPathNameW(w.c_str(), size, full.data(), nullptr);
+  if (n == 0 || n >= size) return w;
+  full.resize(n);
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// A C stream on a handle just opened; the handle is closed when that fails.
+std::FILE* StreamOf(HANDLE h, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), flags | _O_BINARY);
+  if (fd == -1) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, mode);
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
 class Win32Platform final : public Platform {
  public:
   void ShowMessage(const text::Message& caption, const text::Message& text) override {
-    const std::wstring c = Widen(caption);
-    const std::wstring t = Widen(text);
+    const text::Language language = UserLanguage();
+    const std::wstring c = Widen(caption, language);
+    const std::wstring t = Widen(text, language);
     MessageBoxW(nullptr, t.c_str(), c.c_str(), MB_OK);
   }
   bool PathExists(const std::string& path) override {
     return PathFileExistsA(path.c_str()) != FALSE;
   }
   bool CopyFileReplacing(const std::string& from, const std::string& to) override {
-    // CopyFileA writes the destination in place; copy to a temporary file
+    // CopyFile writes the destination in place; copy to a temporary file
     // beside it first so that a failed copy never leaves half a file.
-    const std::string tmp = to + ".~kv" + UniqueSuffix();
-    if (CopyFileA(from.c_str(), tmp.c_str(), FALSE) == FALSE) {
-      DeleteFileA(tmp.c_str());
+    const std::string tmp = TemporaryPathBeside(to);
+    const std::wstring long_tmp = LongPath(tmp);
+    if (CopyFileW(LongPath(from).c_str(), long_tmp.c_str(), TRUE) == FALSE) {
+      SetErrnoFromLastError();
+      DeleteFileW(long_tmp.c_str());
       return false;
     }
-    // CopyFileA carries the attributes over: a read-only source would give a
+    // CopyFile carries the attributes over: a read-only source would give a
     // destination the next command could not replace (nor this temporary
     // file be deleted should the rename fail).
-    const DWORD attrs = GetFileAttributesA(tmp.c_str());
+    const DWORD attrs = GetFileAttributesW(long_tmp.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0) {
-      SetFileAttributesA(tmp.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      SetFileAttributesW(long_tmp.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
     if (!RenameReplacing(tmp, to)) {
-      DeleteFileA(tmp.c_str());
+      DeleteFileW(long_tmp.c_str());  // errno still says why the rename failed
       return false;
     }
     return true;
@@ -138,8 +187,13 @@ Platform& Native() {
   return platform;
 }
 
+text::Language UserLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? text::Language::japanese
+                                                                    : text::Language::english;
+}
+
 std::string ToUtf8(const text::Message& message) {
-  const std::wstring w = Widen(message);
+  const std::wstring w = Widen(message, text::Language::english);
   if (w.empty()) return {};
   const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
                                     nullptr, nullptr);
@@ -154,13 +208,79 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
   return OutputTarget{path, true};
 }
 
+int LastFailureErrno() {
+  const int err = errno;
+  // The C library reports a sharing or lock violation as EACCES, like a
+  // read-only file; the system's own error tells them apart.
+  if (err == EACCES) {
+    const DWORD last = GetLastError();
+    if (last == ERROR_SHARING_VIOLATION || last == ERROR_LOCK_VIOLATION) return EBUSY;
+  }
+  return err;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+  const std::wstring long_path = LongPath(path);
+  const HANDLE h = CreateFileW(long_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetErrnoFromLastError();
+    return nullptr;
+  }
+  std::FILE* f = StreamOf(h, _O_WRONLY, "wb");
+  if (f == nullptr) {
+    DeleteFileW(long_path.c_str());
+    errno = EMFILE;
+  }
+  return f;
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-      FALSE) {
+  const std::wstring target = LongPath(to);
+  if (MoveFileExW(LongPath(from).c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
     return true;
   }
   SetErrnoFromLastError();
+  if (errno == EACCES) {
+    // Windows refuses to replace a file another program holds open with the
+    // same error as a read-only one; asking for the access a replacement
+    // needs tells them apart.
+    const HANDLE probe =
+        CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+    } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+      errno = EBUSY;
+    }
+  }
   return false;
+}
+
+bool NamesDevice(const std::string& path) {
+  // The system itself maps device names to the \\.\ namespace.
+  return StartsWith(LongPath(path), L"\\\\.\\");
+}
+
+std::FILE* OpenRegularFile(const std::string& path, bool& device) {
+  device = NamesDevice(path);
+  if (device) return nullptr;
+  const HANDLE h = CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetErrnoFromLastError();
+    return nullptr;
+  }
+  // Whatever else opens under a file's name (a path the system does not map
+  // to a device but that still is one) is closed unread.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    device = true;
+    return nullptr;
+  }
+  return StreamOf(h, _O_RDONLY, "rb");
 }
 
 bool IsDirectory(const std::string& path) {
@@ -171,7 +291,7 @@ bool IsDirectory(const std::string& path) {
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
 bool RemoveFile(const std::string& path) {
-  if (DeleteFileA(path.c_str()) != FALSE) return true;
+  if (DeleteFileW(LongPath(path).c_str()) != FALSE) return true;
   SetErrnoFromLastError();
   return false;
 }

@@ -3,6 +3,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "text/catalogue.h"
 #include "text/messages.h"
 
 namespace korvane::text {
@@ -14,14 +15,14 @@ Message MessageOfCurrentException() noexcept {
     } catch (const Error& e) {
       return e.message();
     } catch (const std::bad_alloc&) {
-      return Message().Own("out of memory");
+      return Message().Say(kOutOfMemory);
     } catch (const std::exception& e) {
       return Message().Own(e.what());
     } catch (const char* foreign) {
       // Raised by code that is not the library's own.
       return Message().Own(foreign != nullptr ? foreign : "");
     } catch (...) {
-      return Message().Own("unexpected error");
+      return Message().Say(kUnexpectedError);
     }
   } catch (...) {
     // Building the message itself failed (memory): an empty text is all that is left.
@@ -33,7 +34,7 @@ void ThrowConversionError(ParseStatus status, const std::string& source,
                           std::uint64_t line_number) {
   const bool range = status == ParseStatus::out_of_range;
   Message m;
-  m.Host(source).Own(" line ").Own(std::to_string(line_number)).Own(": ");
+  m.Host(source).Say(kLine).Own(std::to_string(line_number)).Say(kLineEnd);
   m.Own(range ? kStodOutOfRange : kInvalidStod);
   throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m));
 }

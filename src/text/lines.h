@@ -9,6 +9,17 @@
 
 namespace korvane::text {
 
+// Some editors put a UTF-8 byte-order mark before the first line; it is not
+// part of that line.
+inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// True when text beginning with `start` is UTF-16, which starts with the
+// byte-order mark FF FE or FE FF.
+inline bool StartsAsUtf16(std::string_view start) {
+  return start.size() >= 2 && ((start[0] == '\xFF' && start[1] == '\xFE') ||
+                               (start[0] == '\xFE' && start[1] == '\xFF'));
+}
+
 // Calls f(token) for every non-empty piece between space characters.
 template <class F>
 void ForEachToken(std::string_view line, F&& f) {

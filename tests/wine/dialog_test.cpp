@@ -104,6 +104,16 @@ TEST_F(DialogTest, SaveMatrixStartsInTheAutoLoadingDirectory) {
   EXPECT_EQ(ReadBytes(al_dir + "Body.matrix"), std::string(kActive));
 }
 
+// The dialog's buffer holds 259 characters and a NUL: a destination that
+// long is copied like any other, with no temporary file left beside it.
+TEST_F(DialogTest, SaveMatrixToAPathOfMaxPathCharacters) {
+  const std::string dir = scratch_.MakeSubdirOfLength(200);
+  const std::string name = std::string(259 - 200 - 7, 'm') + ".matrix";
+  Run("SaveMatrix", "Body", DialogAnswer::Confirm(dir + name));
+  EXPECT_EQ(ReadBytes(dir + name), std::string(kActive));
+  EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{name});
+}
+
 TEST_F(DialogTest, SaveMatrixWithoutActiveMatrixReportsAndCreatesNothing) {
   DeleteFileA(At("active.matrix").c_str());
   const std::string out_dir = scratch_.MakeSubdir("saved");
@@ -190,6 +200,66 @@ TEST_F(DialogTest, SetAutoLodingDirectorySharesTheDefaultMatrix) {
   EXPECT_EQ(ReadBytes(al_dir + "default.matrix"), "kept\r\n");
   EXPECT_EQ(ReadBytes(At("default.matrix")), "from the working directory\r\n");
   EXPECT_EQ(ReadBytes(At("ALDirectory.txt")), al_dir);
+}
+
+// Whatever ALDirectory.txt holds, the dialogs open (without a starting folder
+// when it is not an existing directory that fits them) and the host lives on.
+TEST_F(DialogTest, AnyRecordStillOpensTheDialogs) {
+  const std::string existing_but_long = scratch_.MakeSubdirOfLength(258);
+  const std::string records[] = {
+      "C:\\" + std::string(1000, 'a') + "\\",
+      std::string(10 << 20, 'b'),
+      existing_but_long,
+      At("active.matrix"),
+  };
+  WriteBytes(At("target.obj"), "v 1 2 3\n");
+  for (const std::string& record : records) {
+    SCOPED_TRACE(record.substr(0, 60) + "... (" + std::to_string(record.size()) + " bytes)");
+    WriteBytes(At("ALDirectory.txt"), record);
+    Run("SaveMatrix", "Body", DialogAnswer::Cancel());
+    Run("SetAutoLodingDirectory", "", DialogAnswer::Cancel());
+    EXPECT_EQ(ReadBytes(At("ALDirectory.txt")), record);
+    // No object or default matrix there: active.matrix is applied.
+    const Watched w = CallWatched("ApplyALMatrix", "Body", 0.0);
+    EXPECT_TRUE(w.windows.empty()) << Describe(w.windows);
+    EXPECT_EQ(ReadBytes(At("applied.obj")), "v 11.000000 22.000000 33.000000 \r\n\r\n");
+  }
+}
+
+// Device names are never read. COM1.matrix is the serial port to Windows: in
+// the auto-loading search it counts as absent; named directly it is refused.
+TEST_F(DialogTest, DeviceNamesAreNeverRead) {
+  const std::string al_dir = scratch_.MakeSubdir("auto");
+  WriteBytes(At("ALDirectory.txt"), al_dir);
+  WriteBytes(al_dir + "default.matrix", "2 0 0 0\n0 2 0 0\n0 0 2 0\n0 0 0 1\n");
+  WriteBytes(At("target.obj"), "v 1 2 3\n");
+  for (const char* object : {"COM1", "AUX", "NUL", "C:\\scene\\com2__x"}) {
+    SCOPED_TRACE(object);
+    WriteBytes(At("applied.obj"), "earlier");
+    const Watched w = CallWatched("ApplyALMatrix", object, 0.0);
+    EXPECT_FALSE(w.timedOut);
+    EXPECT_TRUE(w.windows.empty()) << Describe(w.windows);
+    EXPECT_EQ(ReadBytes(At("applied.obj")), "v 2.000000 4.000000 6.000000 \r\n\r\n");
+  }
+
+  for (const std::string& named : {std::string("NUL"), al_dir + "COM1.matrix", std::string("aux")}) {
+    SCOPED_TRACE(named);
+    WriteBytes(At("applied.obj"), "earlier");
+    const Watched w = CallWatched("ApplyMatrix", named.c_str(), 1.0);
+    EXPECT_FALSE(w.timedOut);
+    ASSERT_EQ(w.windows.size(), 1u) << Describe(w.windows);
+    EXPECT_EQ(w.windows[0].caption, L"ApplyMatrix");
+    EXPECT_NE(w.windows[0].text.find(L"a device or a pipe, not a file, so it was not read"),
+              std::wstring::npos)
+        << Describe(w.windows);
+    EXPECT_EQ(ReadBytes(At("applied.obj")), "earlier");
+  }
+
+  const std::vector<SeenWindow> seen =
+      Run("LoadMatrixOverwrite", "", DialogAnswer::Confirm(al_dir + "COM1.matrix"), 1);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].text.find(L"a device or a pipe"), std::wstring::npos) << Describe(seen);
+  EXPECT_EQ(ReadBytes(At("active.matrix")), std::string(kActive));
 }
 
 TEST_F(DialogTest, ApplyALMatrixPrefersObjectMatrixThenDefaultThenActive) {

@@ -18,6 +18,8 @@ constexpr int kMessageBoxText = 0xFFFF;
 
 // A window that does not close this long after being answered is stuck.
 constexpr ULONGLONG kCloseTimeoutMs = 10000;
+// A command still running this long is hung.
+constexpr ULONGLONG kCommandTimeoutMs = 60000;
 // Per message: the other thread is inside a modal loop, so it answers quickly.
 constexpr UINT kSendTimeoutMs = 5000;
 
@@ -254,7 +256,8 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
   SetCurrentDirectoryW(previous_cwd_.c_str());
-  RemoveTree(Widen(path_));
+  // The \\?\ form reaches what tests made past MAX_PATH.
+  RemoveTree(L"\\\\?\\" + Widen(path_));
   if (GetFileAttributesW(Widen(path_).c_str()) != INVALID_FILE_ATTRIBUTES) {
     ADD_FAILURE() << "could not remove " << path_;
   }
@@ -263,6 +266,19 @@ ScratchDir::~ScratchDir() {
 std::string ScratchDir::MakeSubdir(const std::string& name) const {
   const std::string dir = path_ + name;
   if (CreateDirectoryA(dir.c_str(), nullptr) == FALSE) ADD_FAILURE() << "cannot create " << dir;
+  return dir + "\\";
+}
+
+std::string ScratchDir::MakeSubdirOfLength(std::size_t length) const {
+  if (length < path_.size() + 2) {
+    ADD_FAILURE() << "the scratch path is already " << path_.size() << " characters long";
+    return path_;
+  }
+  // Past MAX_PATH only the \\?\ form creates it.
+  const std::string dir = path_ + std::string(length - path_.size() - 1, 'L');
+  if (CreateDirectoryW((L"\\\\?\\" + Widen(dir)).c_str(), nullptr) == FALSE) {
+    ADD_FAILURE() << "cannot create " << dir;
+  }
   return dir + "\\";
 }
 
@@ -282,8 +298,17 @@ std::vector<SeenWindow> WindowWatcher::Finish() {
 }
 
 void WindowWatcher::Run() {
+  const ULONGLONG started = GetTickCount64();
   while (!stop_) {
     const ULONGLONG now = GetTickCount64();
+    if (now - started > kCommandTimeoutMs) {
+      // The hung command cannot be stopped from here, nor this process ended
+      // normally while it runs.
+      std::fprintf(stderr, "FAILED: the command did not return within %llu s\n",
+                   static_cast<unsigned long long>(kCommandTimeoutMs / 1000));
+      std::fflush(stderr);
+      TerminateProcess(GetCurrentProcess(), 3);
+    }
     for (HWND hwnd : OwnDialogs()) {
       auto it = std::find_if(answered_.begin(), answered_.end(),
                              [hwnd](const auto& a) { return a.first == hwnd; });

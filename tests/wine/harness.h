@@ -58,6 +58,9 @@ class ScratchDir {
   std::string operator/(const std::string& name) const { return path_ + name; }
   // Creates a subdirectory and returns its path with a trailing backslash.
   std::string MakeSubdir(const std::string& name) const;
+  // Creates a subdirectory whose path, with its trailing backslash, is
+  // `length` characters long, and returns that path.
+  std::string MakeSubdirOfLength(std::size_t length) const;
 
  private:
   std::string path_;
@@ -85,7 +88,8 @@ struct DialogAnswer {
 // overwrite prompt does); file dialogs are answered from `answers` in order,
 // and cancelled once the answers run out. Every wait has a time-out: a window
 // that does not close after being answered is closed by force and the watcher
-// reports that it timed out.
+// reports that it timed out; a command that has not returned after a minute
+// (one blocked reading a device, say) ends the test program with a message.
 class WindowWatcher {
  public:
   explicit WindowWatcher(std::vector<DialogAnswer> answers = {});
