@@ -21,7 +21,10 @@ std::optional<geometry::Matrix4> LoadMotion(const std::string& path, bool invers
 }
 
 geometry::Matrix4 MotionFromText(const std::string& text, const std::string& path, bool inverse) {
-  const geometry::Matrix4 m = ParseMatrixText(text, path);
+  return CheckedMotion(ParseMatrixText(text, path), path, inverse);
+}
+
+geometry::Matrix4 CheckedMotion(const geometry::Matrix4& m, const std::string& path, bool inverse) {
   // Vertices moved by infinities or NaN would be written as "nan" text.
   if (!LinearPartFinite(m)) RefuseMatrix(path, "the matrix holds a value that is not finite");
   if (!inverse) return m * geometry::IdentityMatrix4();

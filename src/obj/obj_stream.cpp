@@ -320,6 +320,7 @@ class LineWriter {
       : m_(m), newline_(newline), out_(out) {}
 
   void Vertex(const geometry::Vector3& position) {
+    ++vertices;
     const geometry::Vector3 p = geometry::TransformPoint(m_, position);
     char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
     *w++ = 'v';
@@ -350,6 +351,8 @@ class LineWriter {
     out_.Advance(w + newline_.size());
   }
 
+  std::uint64_t vertices = 0;  // vertex lines written
+
  private:
   static constexpr std::size_t kSmall = 4096;
 
@@ -376,7 +379,8 @@ struct VertexCollector {
                                                .Host(path)
                                                .Own(" line ")
                                                .Own(std::to_string(line_number))
-                                               .Own(": a vertex line too long to read"));
+                                               .Own(": a vertex line too long to read"),
+              path, line_number);
 }
 
 template <class Handler>
@@ -406,26 +410,31 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
 }
 
 bool TransformObjFile(const std::string& input, const std::string& output,
-                      const geometry::Matrix4& m, std::size_t max_piece) {
+                      const geometry::Matrix4& m, std::size_t max_piece, ReplayCounts* counts) {
   platform::InputFile in;
   if (!OpenObj(in, input)) return false;
   platform::AtomicOutput out(output);
   LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
   ScanFile(in, input, writer, max_piece);
   out.Commit();
+  if (counts != nullptr) counts->vertices = writer.vertices;
   return true;
 }
 
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
-                             std::string_view newline, const std::string& source_name) {
+                             std::string_view newline, const std::string& source_name,
+                             std::uint64_t first_line, ReplayCounts* counts) {
   std::string result;
   StringSink sink(result);
   LineWriter<StringSink> writer(m, newline, sink);
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   LineStart start;
   text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
-    if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, source_name, number);
+    if (!scanner.Scan(line, true, true, start)) {
+      ThrowUnreadable(start, source_name, first_line - 1 + number);
+    }
   });
+  if (counts != nullptr) counts->vertices = writer.vertices;
   return result;
 }
 
