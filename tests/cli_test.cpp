@@ -2,8 +2,8 @@
 // form, batch replay, and the progress bar on a real pseudo-terminal.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -56,7 +56,8 @@ TEST(Cli, HelpAndVersion) {
       const Result r = Korvane(form);
       EXPECT_EQ(r.status, 0) << form;
       EXPECT_NE(r.out.find("Usage: korvane " + std::string(sub) + " [OPTIONS]"), std::string::npos)
-          << form << "\n" << r.out;
+          << form << "\n"
+          << r.out;
     }
   }
   EXPECT_NE(Korvane("apply --help").out.find("-j,--jobs N"), std::string::npos);
@@ -88,7 +89,8 @@ TEST(Cli, UsageErrorsAreOneLineThatNamesTheArgument) {
       {"apply -m m.matrix", "IN.obj is required"},
       {"apply -m m.matrix " + a, "--output is required"},
       {"apply -m m.matrix " + a + " -o out.obj -j 0", "--jobs: '0' is not a whole number"},
-      {"apply -m m.matrix " + a + " -o out.obj --inverce", "'--inverce'; did you mean '--inverse'?"},
+      {"apply -m m.matrix " + a + " -o out.obj --inverce",
+       "'--inverce'; did you mean '--inverse'?"},
       {"apply -m m.matrix " + a + " " + a + " -o " + (dir / "none"), "existing directory"},
       {"apply -m m.matrix " + (dir / "d1/a.obj") + " " + (dir / "d2/a.obj") + " -o " + dir.path(),
        "would both be written to " + dir.path() + "a.obj"},
@@ -131,8 +133,8 @@ TEST(Cli, ExitStatusesOnRealFiles) {
       {"apply -m " + (dir / "flat.matrix") + " --inverse " + (dir / "base.obj") + " -o " +
            (dir / "x.obj"),
        1, "cannot be inverted"},
-      {"apply -m " + (dir / "shift.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "y.obj"), 0,
-       (dir / "base.obj") + " -> " + (dir / "y.obj")},
+      {"apply -m " + (dir / "shift.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "y.obj"),
+       0, (dir / "base.obj") + " -> " + (dir / "y.obj")},
       {"status --workdir " + dir.path(), 0, "workDirectory\n" + dir.path() + "\n"},
   };
   for (const auto& c : cases) {
@@ -172,9 +174,9 @@ TEST(Cli, DialogsAreAnsweredOrCancelled) {
   WriteFile(dir / "active.matrix", "1 0 0 0\n");
   EXPECT_EQ(Korvane("call SaveMatrix --workdir " + dir.path() + " --text Body --cancel").status, 0);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"active.matrix"});
-  EXPECT_EQ(Korvane("call SaveMatrix --workdir " + dir.path() + " --answer " + (dir / "b.matrix"))
-                .status,
-            0);
+  EXPECT_EQ(
+      Korvane("call SaveMatrix --workdir " + dir.path() + " --answer " + (dir / "b.matrix")).status,
+      0);
   EXPECT_EQ(ReadFile(dir / "b.matrix"), "1 0 0 0\n");
   EXPECT_EQ(Korvane("call SetAutoLodingDirectory --workdir " + dir.path() + " --answer " +
                     (dir / "default.matrix"))
@@ -215,7 +217,8 @@ TEST(Cli, ApplyAndCalcFriendlyForms) {
   r = Korvane("calc " + (dir / "mirror.obj") + " " + (dir / "mirror2.obj") + " -o " +
               (dir / "m.matrix"));
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("warning: the moved mesh is not a similar copy"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning: the moved mesh is not a similar copy"), std::string::npos)
+      << r.out;
 }
 
 // Several files at once: every good file is written exactly as a run on its
@@ -241,9 +244,9 @@ TEST(CliBatch, EveryFileRunsAndEveryFailureIsListed) {
   WriteFile(dir / "taken.obj", "v 0 0 0\n");
   inputs += " " + (dir / "bad.obj") + " " + (dir / "missing.obj") + " " + (dir / "taken.obj");
 
-  const Result r = Korvane("apply -j 3 --json -m " + (dir / "m.matrix") + inputs + " -o " +
-                               (dir / "out"),
-                           dir / "stderr.txt");
+  const Result r =
+      Korvane("apply -j 3 --json -m " + (dir / "m.matrix") + inputs + " -o " + (dir / "out"),
+              dir / "stderr.txt");
   EXPECT_EQ(r.status, 1);
   const std::string err = ReadFile(dir / "stderr.txt");
   EXPECT_NE(err.find("korvane apply: 3 of 8 files failed:\n"), std::string::npos) << err;
@@ -267,14 +270,18 @@ TEST(CliBatch, EveryFileRunsAndEveryFailureIsListed) {
       EXPECT_EQ(f["vertices"], vertices[i]) << input;
       EXPECT_EQ(f["bytes"], ReadFile(input).size()) << input;
       // The same bytes as a run of this file on its own.
-      const std::string single = dir / ("single/" + std::filesystem::path(input).filename().string());
-      ASSERT_EQ(Korvane("apply -j 1 -q -m " + (dir / "m.matrix") + " " + input + " -o " + single).status, 0);
+      const std::string single =
+          dir / ("single/" + std::filesystem::path(input).filename().string());
+      ASSERT_EQ(
+          Korvane("apply -j 1 -q -m " + (dir / "m.matrix") + " " + input + " -o " + single).status,
+          0);
       EXPECT_EQ(ReadFile(f["output"]), ReadFile(single)) << input;
     } else {
       EXPECT_TRUE(f["error"].is_string()) << f.dump();
     }
   }
-  EXPECT_EQ(summary["files"][5]["error"], (dir / "bad.obj") + " line 3: stod argument out of range");
+  EXPECT_EQ(summary["files"][5]["error"],
+            (dir / "bad.obj") + " line 3: stod argument out of range");
   EXPECT_FALSE(testing::Exists(dir / "out/bad.obj"));
   EXPECT_FALSE(testing::Exists(dir / "out/missing.obj"));
   EXPECT_TRUE(std::filesystem::is_directory(dir / "out/taken.obj"));
@@ -378,8 +385,8 @@ TEST(CliBatch, ProgressBarOnATerminalOnly) {
   ASSERT_GE(after.size(), 2u);
   EXPECT_EQ(after.substr(after.size() - 2), "\r\n") << after;
 
-  for (const auto& [terminal, flags] : {std::pair<bool, const char*>{true, "--quiet"},
-                                        std::pair<bool, const char*>{false, ""}}) {
+  for (const auto& [terminal, flags] :
+       {std::pair<bool, const char*>{true, "--quiet"}, std::pair<bool, const char*>{false, ""}}) {
     const std::string none = StderrOfSlowBatch(terminal, flags);
     EXPECT_EQ(none, "<fed>") << terminal << " " << flags;
   }

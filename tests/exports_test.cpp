@@ -60,8 +60,8 @@ TEST(DefFile, MatchesTheCommandList) {
 // The name right inside namespace korvane of a mangled C++ symbol
 // ("_ZN7korvane12ReplayMotion..." -> "ReplayMotion"), or "" for any other symbol.
 std::string KorvaneMember(const std::string& symbol) {
-  for (const char* prefix : {"_ZN7korvane", "_ZNK7korvane", "_ZTIN7korvane", "_ZTSN7korvane",
-                             "_ZTVN7korvane"}) {
+  for (const char* prefix :
+       {"_ZN7korvane", "_ZNK7korvane", "_ZTIN7korvane", "_ZTSN7korvane", "_ZTVN7korvane"}) {
     if (symbol.rfind(prefix, 0) != 0) continue;
     std::size_t at = std::strlen(prefix);
     std::size_t length = 0;
@@ -90,8 +90,9 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
     }
   }
   EXPECT_EQ(c_names, expected);
-  EXPECT_EQ(cpp_members, (std::set<std::string>{"Failure", "InverseMotion", "MeasureMotion",
-                                                "ReadMatrixFile", "ReplayMotion", "WriteMatrixFile"}));
+  EXPECT_EQ(cpp_members,
+            (std::set<std::string>{"Failure", "InverseMotion", "MeasureMotion", "ReadMatrixFile",
+                                   "ReplayMotion", "WriteMatrixFile"}));
 }
 
 TEST(SharedLibrary, EveryResultReadsAsZeroEvenAsDouble) {

@@ -62,7 +62,8 @@ class Pipeline : public ::testing::Test {
 
 // 30 degrees about z, scale 2, shift (1, 2, 3), as a matrix and on a point.
 const double kC = std::cos(std::acos(-1.0) / 6), kS = std::sin(std::acos(-1.0) / 6);
-const korvane::Matrix4x4 kMotion = {{{2 * kC, -2 * kS, 0, 1}, {2 * kS, 2 * kC, 0, 2}, {0, 0, 2, 3}, {0, 0, 0, 1}}};
+const korvane::Matrix4x4 kMotion = {
+    {{2 * kC, -2 * kS, 0, 1}, {2 * kS, 2 * kC, 0, 2}, {0, 0, 2, 3}, {0, 0, 0, 1}}};
 
 std::string Moved(double x, double y, double z) {
   char line[128];
@@ -76,7 +77,8 @@ TEST_F(Pipeline, MeasuresReplaysAndUndoesAMotion) {
   std::string base = "# a tetrahedron and one more\n";
   std::string moved = base;
   for (const auto& p : points) {
-    base += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) + "\n";
+    base += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
+            "\n";
     moved += Moved(p[0], p[1], p[2]);
   }
   base += "f 1 2 3\n";
@@ -120,7 +122,8 @@ TEST_F(Pipeline, MeasuresReplaysAndUndoesAMotion) {
 TEST_F(Pipeline, StreamReplayEqualsFileReplay) {
   std::string text;
   for (int i = 0; i < 60000; ++i) {
-    text += "v " + std::to_string(i) + ".25 -1e-3 " + std::to_string(i % 7) + (i % 3 ? "\n" : "\r\n");
+    text +=
+        "v " + std::to_string(i) + ".25 -1e-3 " + std::to_string(i % 7) + (i % 3 ? "\n" : "\r\n");
     if (i % 1000 == 0) text += "vt 0.5 0.5\nf 1/1 2/2 3/3\n";
     if (i == 30000) text += "# " + std::string(3 << 20, 'x') + "\n";
   }
@@ -170,8 +173,8 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
        At("no/such/dir/o.obj")},
       {"bad matrix file", [&] { korvane::ReadMatrixFile(At("bad.matrix")); }, At("bad.matrix"), 2,
        "line 2: stod argument out of range"},
-      {"missing base", [&] { korvane::MeasureMotion(At("none.obj"), At("ok.obj")); }, At("none.obj"),
-       0, "cannot open"},
+      {"missing base", [&] { korvane::MeasureMotion(At("none.obj"), At("ok.obj")); },
+       At("none.obj"), 0, "cannot open"},
       {"collapsed copy", [&] { korvane::MeasureMotion(At("ok.obj"), At("line.obj")); }, "", 0, ""},
       {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "cannot be inverted"},
       {"not finite", [&] { korvane::ReplayMotion(nan, At("ok.obj"), At("o.obj")); }, "", 0,
@@ -184,7 +187,8 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
     } catch (const korvane::Failure& f) {
       EXPECT_EQ(f.file(), c.file) << c.what << ": " << f.what();
       EXPECT_EQ(f.line(), c.line) << c.what << ": " << f.what();
-      EXPECT_NE(std::string(f.what()).find(c.says), std::string::npos) << c.what << ": " << f.what();
+      EXPECT_NE(std::string(f.what()).find(c.says), std::string::npos)
+          << c.what << ": " << f.what();
       EXPECT_GT(std::string(f.what()).size(), 0u) << c.what;
     }
   }

@@ -8,11 +8,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <korvane/korvane.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <korvane/korvane.hpp>
 
 namespace {
 

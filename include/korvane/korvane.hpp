@@ -62,10 +62,10 @@ struct ReferenceVertex {
 struct MotionReport {
   Matrix4x4 matrix{};
   double scale = 0.0;
-  Vec3 rotation_axis{};            // unit length; (1, 0, 0) when there is no turn
-  double rotation_degrees = 0.0;   // 0 to 180
+  Vec3 rotation_axis{};           // unit length; (1, 0, 0) when there is no turn
+  double rotation_degrees = 0.0;  // 0 to 180
   Vec3 translation{};
-  bool same_topology = false;      // equal vertex counts: vertex i of one is vertex i of the other
+  bool same_topology = false;  // equal vertex counts: vertex i of one is vertex i of the other
   std::size_t base_vertices = 0;
   std::size_t moved_vertices = 0;
   std::array<ReferenceVertex, 3> base_reference{};   // A, B, C of the base mesh

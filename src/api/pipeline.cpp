@@ -55,7 +55,8 @@ Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }
 Matrix4x4 ToPublic(const geometry::Matrix4& m) {
   Matrix4x4 out{};
   for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) out[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = m.matrix()(i, j);
+    for (int j = 0; j < 4; ++j)
+      out[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = m.matrix()(i, j);
   }
   return out;
 }
@@ -63,7 +64,8 @@ Matrix4x4 ToPublic(const geometry::Matrix4& m) {
 geometry::Matrix4 FromPublic(const Matrix4x4& m) {
   geometry::Matrix4 out = geometry::IdentityMatrix4();
   for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) out.matrix()(i, j) = m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+    for (int j = 0; j < 4; ++j)
+      out.matrix()(i, j) = m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
   }
   return out;
 }
@@ -141,7 +143,9 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
       if (held == buffer.size()) buffer.resize(buffer.size() * 2);
       input.read(buffer.data() + held, static_cast<std::streamsize>(buffer.size() - held));
       const auto got = static_cast<std::size_t>(input.gcount());
-      if (input.bad()) throw Error(Error::Kind::io, text::Message().Own("cannot read ").Host(source_name), source_name);
+      if (input.bad())
+        throw Error(Error::Kind::io, text::Message().Own("cannot read ").Host(source_name),
+                    source_name);
       held += got;
       const bool end = got == 0;
       std::size_t cut = held;
@@ -157,7 +161,9 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
       const std::string out =
           obj::TransformObjText(run, m, platform::kNewline, source_name, next_line, &counts);
       output.write(out.data(), static_cast<std::streamsize>(out.size()));
-      if (!output) throw Error(Error::Kind::io, text::Message().Own("cannot write the output of ").Host(source_name));
+      if (!output)
+        throw Error(Error::Kind::io,
+                    text::Message().Own("cannot write the output of ").Host(source_name));
       report.vertices += counts.vertices;
       next_line += lines;
       if (end) return report;

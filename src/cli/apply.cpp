@@ -8,10 +8,9 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <numeric>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "cli/progress.h"
@@ -47,7 +46,8 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
     j.input = in;
     j.output = to_directory ? WithSeparator(o.output) + BaseName(in) : o.output;
     const auto [at, fresh] = taken.emplace(j.output, in);
-    if (!fresh) Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
+    if (!fresh)
+      Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
     j.bytes = FileSize(in);
     jobs.push_back(std::move(j));
   }
@@ -69,24 +69,29 @@ void RunJob(Job& job, const geometry::Matrix4& m) {
   job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::string Utf8Path(const std::string& path) { return platform::ToUtf8(text::Message().Host(path)); }
+std::string Utf8Path(const std::string& path) {
+  return platform::ToUtf8(text::Message().Host(path));
+}
 
 void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds) {
-  nlohmann::json files = nlohmann::json::array();
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
   std::size_t failed = 0;
   for (const Job& j : jobs) {
     failed += j.failed ? 1 : 0;
-    files.push_back({{"input", Utf8Path(j.input)},
-                     {"output", Utf8Path(j.output)},
-                     {"vertices", j.vertices},
-                     {"bytes", j.bytes},
-                     {"seconds", j.seconds},
-                     {"error", j.failed ? nlohmann::json(j.error) : nlohmann::json(nullptr)}});
+    files.push_back(
+        {{"input", Utf8Path(j.input)},
+         {"output", Utf8Path(j.output)},
+         {"vertices", j.vertices},
+         {"bytes", j.bytes},
+         {"seconds", j.seconds},
+         {"error", j.failed ? nlohmann::ordered_json(j.error) : nlohmann::ordered_json(nullptr)}});
   }
-  const nlohmann::json summary = {
+  const nlohmann::ordered_json summary = {
       {"files", files}, {"failed", failed}, {"jobs", workers}, {"seconds", seconds}};
   // Paths are bytes: anything that is not UTF-8 is shown as U+FFFD rather than refused.
-  std::printf("%s\n", summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  std::printf(
+      "%s\n",
+      summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
 }  // namespace
@@ -131,8 +136,9 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
     });
   }
 
-  const std::uint64_t total_bytes = std::accumulate(
-      jobs.begin(), jobs.end(), std::uint64_t{0}, [](std::uint64_t s, const Job& j) { return s + j.bytes; });
+  const std::uint64_t total_bytes =
+      std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},
+                      [](std::uint64_t s, const Job& j) { return s + j.bytes; });
   ProgressBar bar(stderr, !o.quiet && StderrIsTerminal(), jobs.size(), total_bytes);
   const std::uint64_t read_at_start = ProcessBytesRead();
   std::size_t files_done = 0;
@@ -156,6 +162,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
       }
     }
     if (files_done == jobs.size()) break;
+    if (!bar.enabled()) continue;
     // Within files still running, what the process has read tells how far they are.
     const std::uint64_t now_read = ProcessBytesRead();
     const std::uint64_t read = now_read > read_at_start ? now_read - read_at_start : 0;

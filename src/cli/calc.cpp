@@ -43,9 +43,9 @@ void PrintDeviation(const matrix::Measurement& m) {
   double worst = 0.0;
   double extent = 0.0;
   for (std::size_t k = 0; k < m.base.vertices.size(); ++k) {
-    const double e =
-        (geometry::TransformPoint(m.analysis.matrix, m.base.vertices[k]) - m.transformed.vertices[k])
-            .norm();
+    const double e = (geometry::TransformPoint(m.analysis.matrix, m.base.vertices[k]) -
+                      m.transformed.vertices[k])
+                         .norm();
     sum += e * e;
     worst = std::max(worst, e);
     extent = std::max(extent, m.transformed.vertices[k].cwiseAbs().maxCoeff());

@@ -50,9 +50,7 @@ std::optional<std::string> CliPlatform::ShowFileDialog(const platform::FileDialo
   return line;
 }
 
-void Usage(const std::string& text) {
-  throw Error(Error::Kind::usage, text::Message().Host(text));
-}
+void Usage(const std::string& text) { throw Error(Error::Kind::usage, text::Message().Host(text)); }
 
 int ReportError(const char* what, CliPlatform& p) {
   try {
@@ -100,10 +98,11 @@ CLI::Validator WholeNumber(unsigned long low, unsigned long high) {
   const std::string range = std::to_string(low) + " to " + std::to_string(high);
   return CLI::Validator(
       [low, high, range](std::string& s) -> std::string {
-        const bool digits = !s.empty() && s.size() <= 12 &&
-                            s.find_first_not_of("0123456789") == std::string::npos;
+        const bool digits =
+            !s.empty() && s.size() <= 12 && s.find_first_not_of("0123456789") == std::string::npos;
         const unsigned long v = digits ? std::stoul(s) : 0;
-        if (!digits || v < low || v > high) return "'" + s + "' is not a whole number from " + range;
+        if (!digits || v < low || v > high)
+          return "'" + s + "' is not a whole number from " + range;
         return {};
       },
       "", "WholeNumber");
@@ -166,7 +165,9 @@ class CommandLine {
     app_.get_formatter()->column_width(30);
 
     calc_ = app_.add_subcommand("calc", "Measure the motion from BASE.obj to MOVED.obj");
-    calc_->add_option("BASE.obj", calcOptions_.base, "The mesh before the motion")->type_name("")->required();
+    calc_->add_option("BASE.obj", calcOptions_.base, "The mesh before the motion")
+        ->type_name("")
+        ->required();
     calc_->add_option("MOVED.obj", calcOptions_.moved, "Its moved copy")->type_name("")->required();
     calc_->add_option("-o,--output", calcOptions_.output, "Where the motion is written")
         ->type_name("MOTION.matrix")
@@ -182,17 +183,21 @@ class CommandLine {
         ->type_name("MOTION.matrix")
         ->required();
     apply_->add_flag("--inverse", applyOptions_.inverse, "Replay the motion that undoes it");
-    apply_->add_option("IN.obj", applyOptions_.inputs, "The meshes to move")->type_name("")->required();
-    apply_->add_option("-o,--output", applyOptions_.output,
-                       "The moved mesh, or an existing directory for them")
+    apply_->add_option("IN.obj", applyOptions_.inputs, "The meshes to move")
+        ->type_name("")
+        ->required();
+    apply_
+        ->add_option("-o,--output", applyOptions_.output,
+                     "The moved mesh, or an existing directory for them")
         ->type_name("OUT")
         ->required();
-    apply_->add_option("-j,--jobs", applyOptions_.jobs, "Files at once (default: one per processor)")
+    apply_
+        ->add_option("-j,--jobs", applyOptions_.jobs, "Files at once (default: one per processor)")
         ->type_name("N")
         ->check(WholeNumber(1, 1024));
-    apply_->add_flag("-q,--quiet", applyOptions_.quiet, "No file lines, no progress bar: failures only");
-    apply_->add_flag("--json", applyOptions_.json,
-                     "Print a JSON summary on standard output");
+    apply_->add_flag("-q,--quiet", applyOptions_.quiet,
+                     "No file lines, no progress bar: failures only");
+    apply_->add_flag("--json", applyOptions_.json, "Print a JSON summary on standard output");
     apply_->footer(
         "Into a directory, each input is written under its own name. Each output is\n"
         "written to a temporary file and renamed into place when complete.\n"
@@ -203,7 +208,8 @@ class CommandLine {
         "output, vertices, bytes, seconds, error (null when it was written).");
 
     status_ = app_.add_subcommand("status", "Show version, working and auto-loading directory");
-    status_->add_option("--workdir", statusWorkdir_, "The working directory to show")->type_name("DIR");
+    status_->add_option("--workdir", statusWorkdir_, "The working directory to show")
+        ->type_name("DIR");
 
     demo_ = app_.add_subcommand("demo", "Measure, replay and undo a known motion");
     demo_->add_option("--dir", demoDir_, "An existing directory for the files")
@@ -225,19 +231,22 @@ class CommandLine {
               return "unknown command '" + s + "'" + DidYouMean(s, names);
             },
             "", "Command"));
-    call_->add_option("--workdir", callOptions_.workdir, "Set the working directory first")->type_name("DIR");
-    call_->add_option("--text", callOptions_.text, "The command's text argument")->type_name("TEXT");
+    call_->add_option("--workdir", callOptions_.workdir, "Set the working directory first")
+        ->type_name("DIR");
+    call_->add_option("--text", callOptions_.text, "The command's text argument")
+        ->type_name("TEXT");
     call_->add_option("--value", callOptions_.value, "The command's number argument")
         ->type_name("V")
         ->check(Number());
-    CLI::Option* answer =
-        call_->add_option("--answer", answer_, "Confirm a file dialog with PATH")->type_name("PATH");
+    CLI::Option* answer = call_->add_option("--answer", answer_, "Confirm a file dialog with PATH")
+                              ->type_name("PATH");
     call_->add_flag("--cancel", cancel_, "Cancel a file dialog")->excludes(answer);
     call_->footer(
         "Message boxes appear on standard error as \"[caption] text\"; ShowStatus prints\n"
         "to standard output. Without --answer or --cancel a file dialog is asked on the\n"
         "terminal. Exit status: 0 when no message box was shown, 1 when one was, 2 usage.\n"
-        "Commands:" + Joined(names));
+        "Commands:" +
+        Joined(names));
 
     for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; })) sub->allow_extras();
     // Set last: subcommands take over the footer their parent has when they are added.
@@ -302,7 +311,8 @@ class CommandLine {
       return kExitDone;
     }
     const CLI::App* sub = Find(name);
-    if (sub == nullptr) Usage("unknown subcommand '" + name + "'" + DidYouMean(name, SubcommandNames()));
+    if (sub == nullptr)
+      Usage("unknown subcommand '" + name + "'" + DidYouMean(name, SubcommandNames()));
     std::cout << sub->help("korvane") << std::flush;
     return kExitDone;
   }
@@ -316,7 +326,8 @@ class CommandLine {
 
   std::vector<std::string> SubcommandNames() {
     std::vector<std::string> names;
-    for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; })) names.push_back(sub->get_name());
+    for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; }))
+      names.push_back(sub->get_name());
     return names;
   }
 

@@ -96,7 +96,8 @@ std::string ProgressBar::Line(std::uint64_t files_done, std::uint64_t files,
   std::snprintf(counts, sizeof counts, "%" PRIu64 "/%" PRIu64 " files", files_done, files);
   std::string text = counts;
   if (final) {
-    text += "  " + Bytes(bytes_done) + " in " + Duration(elapsed) + " (" + Bytes(static_cast<std::uint64_t>(rate)) + "/s)";
+    text += "  " + Bytes(bytes_done) + " in " + Duration(elapsed) + " (" +
+            Bytes(static_cast<std::uint64_t>(rate)) + "/s)";
   } else {
     text += "  " + Bytes(bytes_done) + " of " + Bytes(bytes) + "  " +
             Bytes(static_cast<std::uint64_t>(rate)) + "/s  ";
@@ -112,8 +113,9 @@ std::string ProgressBar::Line(std::uint64_t files_done, std::uint64_t files,
   const std::size_t room = width > text.size() + 4 ? width - text.size() - 4 : 0;
   const std::size_t bar = std::min<std::size_t>(40, room);
   if (bar < 10) return text.substr(0, width > 1 ? width - 1 : 0);
-  double fraction = bytes > 0 ? static_cast<double>(bytes_done) / static_cast<double>(bytes)
-                              : (files > 0 ? static_cast<double>(files_done) / static_cast<double>(files) : 1.0);
+  double fraction =
+      bytes > 0 ? static_cast<double>(bytes_done) / static_cast<double>(bytes)
+                : (files > 0 ? static_cast<double>(files_done) / static_cast<double>(files) : 1.0);
   fraction = std::clamp(fraction, 0.0, 1.0);
   auto filled = static_cast<std::size_t>(fraction * static_cast<double>(bar));
   if (!final && files_done < files) filled = std::min(filled, bar - 1);  // full means finished

@@ -33,7 +33,7 @@ class ProgressBar {
   // Draws the final counts and ends the line, if the bar was ever shown.
   void Finish(std::uint64_t files_done, std::uint64_t bytes_done);
 
-  bool shown() const { return shown_; }
+  bool enabled() const { return enabled_; }
 
   // The line drawn for these counts after `elapsed` seconds, `width` columns wide.
   static std::string Line(std::uint64_t files_done, std::uint64_t files, std::uint64_t bytes_done,

@@ -19,7 +19,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
     current[0] = i;
     for (std::size_t j = 1; j <= n; ++j) {
       const bool same = Lower(a[i - 1]) == Lower(b[j - 1]);
-      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
+      current[j] =
+          std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
       if (i > 1 && j > 1 && Lower(a[i - 1]) == Lower(b[j - 2]) &&
           Lower(a[i - 2]) == Lower(b[j - 1])) {
         current[j] = std::min(current[j], before[j - 2] + 1);

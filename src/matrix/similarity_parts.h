@@ -6,7 +6,7 @@
 namespace korvane::matrix {
 
 struct SimilarityParts {
-  double scale = 0.0;  // cube root of the linear part's determinant
+  double scale = 0.0;      // cube root of the linear part's determinant
   geometry::Vector3 axis;  // unit length; (1, 0, 0) when there is no turn
   double degrees = 0.0;    // 0 to 180
   geometry::Vector3 translation;

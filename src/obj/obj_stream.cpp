@@ -375,11 +375,12 @@ struct VertexCollector {
 [[noreturn]] void ThrowUnreadable(const LineStart& start, const std::string& path,
                                   std::uint64_t line_number) {
   if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
-  throw Error(Error::Kind::invalid_number, text::Message()
-                                               .Host(path)
-                                               .Own(" line ")
-                                               .Own(std::to_string(line_number))
-                                               .Own(": a vertex line too long to read"),
+  throw Error(Error::Kind::invalid_number,
+              text::Message()
+                  .Host(path)
+                  .Own(" line ")
+                  .Own(std::to_string(line_number))
+                  .Own(": a vertex line too long to read"),
               path, line_number);
 }
 
