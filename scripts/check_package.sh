@@ -47,5 +47,8 @@ if command -v wine >/dev/null; then
   unzip -q "$zip" -d "$unpacked"
   got=$(cd "$unpacked/$top" && wine korvane.exe --version 2>/dev/null | tr -d '\r')
   [ "$got" = "korvane $version" ] || { echo "korvane.exe from the package said: $got"; exit 1; }
+  # A Wine desktop started here, without a display, would serve later runs
+  # that need one: wait until this run's wine server has gone.
+  wineserver -w
 fi
 echo "package: $zip holds ${#expected[@]} files; Korvane.dll and korvane.exe are the tested builds"

@@ -32,9 +32,10 @@ export WINEARCH=win64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   xvfb-run -a wine cmd /c exit >/dev/null 2>&1 || true
 fi
-echo "== windows package (ZIP) and its contents"
-cmake --build --preset windows --target package
-bash scripts/check_package.sh build/windows
 # One X server and one wineserver for the whole run; tests run one at a time
 # because they share the Wine desktop.
 xvfb-run -a bash -c 'ctest --preset windows -j1; status=$?; wineserver -k || true; exit $status'
+
+echo "== windows package (ZIP) and its contents"
+cmake --build --preset windows --target package
+bash scripts/check_package.sh build/windows

@@ -31,7 +31,7 @@ struct Job {
   std::uint64_t vertices = 0;
   double seconds = 0.0;
   bool failed = false;
-  std::string error;  // UTF-8
+  text::Message error;  // made readable on the main thread, which does all the printing
 };
 
 std::vector<Job> PlanJobs(const ApplyOptions& o) {
@@ -64,7 +64,7 @@ void RunJob(Job& job, const geometry::Matrix4& m) {
     job.vertices = counts.vertices;
   } catch (...) {
     job.failed = true;
-    job.error = platform::ToUtf8(text::MessageOfCurrentException());
+    job.error = text::MessageOfCurrentException();
   }
   job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -78,13 +78,13 @@ void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds) {
   std::size_t failed = 0;
   for (const Job& j : jobs) {
     failed += j.failed ? 1 : 0;
-    files.push_back(
-        {{"input", Utf8Path(j.input)},
-         {"output", Utf8Path(j.output)},
-         {"vertices", j.vertices},
-         {"bytes", j.bytes},
-         {"seconds", j.seconds},
-         {"error", j.failed ? nlohmann::ordered_json(j.error) : nlohmann::ordered_json(nullptr)}});
+    files.push_back({{"input", Utf8Path(j.input)},
+                     {"output", Utf8Path(j.output)},
+                     {"vertices", j.vertices},
+                     {"bytes", j.bytes},
+                     {"seconds", j.seconds},
+                     {"error", j.failed ? nlohmann::ordered_json(platform::ToUtf8(j.error))
+                                        : nlohmann::ordered_json(nullptr)}});
   }
   const nlohmann::ordered_json summary = {
       {"files", files}, {"failed", failed}, {"jobs", workers}, {"seconds", seconds}};
@@ -179,7 +179,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   if (failed > 0) {
     std::fprintf(stderr, "korvane apply: %zu of %zu files failed:\n", failed, jobs.size());
     for (const Job& j : jobs) {
-      if (j.failed) std::fprintf(stderr, "  %s\n", j.error.c_str());
+      if (j.failed) std::fprintf(stderr, "  %s\n", platform::ToUtf8(j.error).c_str());
     }
     std::fflush(stderr);
   }
