@@ -110,7 +110,6 @@ TEST(Cli, UsageErrorsAreOneLineThatNamesTheArgument) {
 TEST(Cli, ExitStatusesOnRealFiles) {
   ScratchDir dir;
   WriteFile(dir / "base.obj", "v 0 0 0\nv 4 0 0\nv 0 3 0\n");
-  WriteFile(dir / "moved.obj", "v 10 20 30\nv 10 28 30\nv 4 20 30\n");
   WriteFile(dir / "line.obj", "v 0 0 0\nv 1 1 1\nv 2 2 2\n");  // the moved triangle collapsed
   WriteFile(dir / "shift.matrix", "1 0 0 1\n0 1 0 1\n0 0 1 1\n");
   WriteFile(dir / "flat.matrix", "1 0 0 0\n0 1 0 0\n0 0 0 0\n");
@@ -120,11 +119,9 @@ TEST(Cli, ExitStatusesOnRealFiles) {
     int status;
     std::string says;
   } cases[] = {
-      {"calc " + (dir / "base.obj") + " " + (dir / "moved.obj") + " -o " + (dir / "m.matrix"), 0,
-       "rotation:    90 degrees about (0, 0, 1)"},
       {"calc " + (dir / "base.obj") + " " + (dir / "line.obj") + " -o " + (dir / "x.matrix"), 1,
        "[calc] cannot measure the motion: "},
-      {"calc " + (dir / "none.obj") + " " + (dir / "moved.obj") + " -o " + (dir / "x.matrix"), 1,
+      {"calc " + (dir / "none.obj") + " " + (dir / "base.obj") + " -o " + (dir / "x.matrix"), 1,
        dir / "none.obj"},
       {"apply -m " + (dir / "none.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "x.obj"), 1,
        "[apply] cannot open " + (dir / "none.matrix")},
@@ -135,7 +132,6 @@ TEST(Cli, ExitStatusesOnRealFiles) {
        1, "cannot be inverted"},
       {"apply -m " + (dir / "shift.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "y.obj"),
        0, (dir / "base.obj") + " -> " + (dir / "y.obj")},
-      {"status --workdir " + dir.path(), 0, "workDirectory\n" + dir.path() + "\n"},
   };
   for (const auto& c : cases) {
     const Result r = Korvane(c.args);
