@@ -162,6 +162,9 @@ class CommandLine {
     app_.set_version_flag("--version", std::string("korvane ") + api::kVersion,
                           "Print the version and exit");
     app_.require_subcommand(1);
+    // "/name" is a path here, also on Windows (where CLI11 would read it as an
+    // option); set before the subcommands, which take it over.
+    app_.allow_windows_style_options(false);
     app_.get_formatter()->column_width(30);
 
     calc_ = app_.add_subcommand("calc", "Measure the motion from BASE.obj to MOVED.obj");

@@ -22,7 +22,8 @@ for i in 1 2 3 4; do
 done
 printf 'v 1 2 3\nv 4 x 6\n' >bad.obj
 mkdir out single
-status=0; out=$(korvane apply -j 2 --json -m m.matrix in1.obj in2.obj bad.obj in3.obj in4.obj -o out) || status=$?
+# An input by its absolute path: "/..." is a path, not a Windows-style option.
+status=0; out=$(korvane apply -j 2 --json -m m.matrix "$work/in1.obj" in2.obj bad.obj in3.obj in4.obj -o out) || status=$?
 [ "$status" = 1 ] || fail "batch status $status: $out"
 grep -q "1 of 5 files failed" <<<"$out" || fail "failure list: $out"
 grep -q "bad.obj line 2: invalid stod argument" <<<"$out" || fail "failure message: $out"
