@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds both flavours and runs every test: native (also under ASan+UBSan),
-# the fuzz corpus replay, and the Windows tests with the real DLL under Wine.
+# the installed package with the example built against it, the fuzz corpus
+# replay, the Windows ZIP's contents, and the Windows tests with the real DLL
+# and korvane.exe under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -33,3 +35,7 @@ fi
 # One X server and one wineserver for the whole run; tests run one at a time
 # because they share the Wine desktop.
 xvfb-run -a bash -c 'ctest --preset windows -j1; status=$?; wineserver -k || true; exit $status'
+
+echo "== windows package (ZIP) and its contents"
+cmake --build --preset windows --target package
+bash scripts/check_package.sh build/windows

@@ -1,9 +1,20 @@
-// The command-line host: exit statuses, the call form, and the friendly forms.
+// The command-line host: exit statuses and messages on real files, the call
+// form, batch replay, and the progress bar on a real pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
+#include "cli/mesh_generator.h"
 #include "test_support.h"
 
 namespace korvane {
@@ -15,11 +26,13 @@ using testing::WriteFile;
 
 struct Result {
   int status;
-  std::string out;  // standard output and standard error together
+  std::string out;  // standard output, and standard error unless `err` is given
 };
 
-Result Korvane(const std::string& args) {
-  const std::string cmd = std::string("'") + KORVANE_CLI + "' " + args + " </dev/null 2>&1";
+// Runs korvane; standard error goes with standard output, or to the file `err`.
+Result Korvane(const std::string& args, const std::string& err = {}) {
+  const std::string cmd = std::string("'") + KORVANE_CLI + "' " + args + " </dev/null " +
+                          (err.empty() ? "2>&1" : "2>'" + err + "'");
   FILE* p = ::popen(cmd.c_str(), "r");
   Result r{-1, {}};
   if (p == nullptr) return r;
@@ -31,18 +44,105 @@ Result Korvane(const std::string& args) {
   return r;
 }
 
-TEST(Cli, HelpVersionAndUsageErrors) {
-  EXPECT_EQ(Korvane("--help").status, 0);
-  EXPECT_NE(Korvane("--help").out.find("korvane apply"), std::string::npos);
+TEST(Cli, HelpAndVersion) {
+  const Result help = Korvane("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"\n  calc ", "\n  apply ", "\n  status ", "\n  demo ", "\n  call ",
+                           "Exit status:", "\n  3  calc:"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part << "\n" << help.out;
+  }
+  for (const char* sub : {"calc", "apply", "status", "demo", "call"}) {
+    for (const std::string& form : {std::string(sub) + " --help", "help " + std::string(sub)}) {
+      const Result r = Korvane(form);
+      EXPECT_EQ(r.status, 0) << form;
+      EXPECT_NE(r.out.find("Usage: korvane " + std::string(sub) + " [OPTIONS]"), std::string::npos)
+          << form << "\n"
+          << r.out;
+    }
+  }
+  EXPECT_NE(Korvane("apply --help").out.find("-j,--jobs N"), std::string::npos);
   const Result v = Korvane("--version");
   EXPECT_EQ(v.status, 0);
   EXPECT_EQ(v.out, "korvane 0.1.1\n");
-  for (const char* bad : {"", "frobnicate", "call", "call NoSuchCommand", "call Version --value x",
-                          "apply -m m.matrix", "calc one.obj"}) {
-    const Result r = Korvane(bad);
-    EXPECT_EQ(r.status, 2) << bad;
-    EXPECT_NE(r.out.find("Usage:"), std::string::npos) << bad;
+}
+
+TEST(Cli, UsageErrorsAreOneLineThatNamesTheArgument) {
+  ScratchDir dir;
+  WriteFile(dir / "a.obj", "v 1 2 3\n");
+  ASSERT_EQ(::mkdir((dir / "d1").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir / "d2").c_str(), 0755), 0);
+  const std::string a = dir / "a.obj";
+  const struct {
+    std::string args;
+    std::string says;
+  } cases[] = {
+      {"", "korvane: no subcommand given"},
+      {"frobnicate", "unknown subcommand 'frobnicate' (see"},
+      {"aply -m m.matrix " + a + " -o out.obj", "unknown subcommand 'aply'; did you mean 'apply'?"},
+      {"--verison", "unknown option '--verison'; did you mean '--version'?"},
+      {"call", "korvane call: COMMAND is required"},
+      {"call NoSuchCommand", "unknown command 'NoSuchCommand' (see"},
+      {"call Verson", "unknown command 'Verson'; did you mean 'Version'?"},
+      {"call Version --value x", "--value: 'x' is not a number"},
+      {"call SaveMatrix --answer x --cancel", "--answer excludes --cancel"},
+      {"apply " + a + " -o out.obj", "korvane apply: --matrix is required"},
+      {"apply -m m.matrix", "IN.obj is required"},
+      {"apply -m m.matrix " + a, "--output is required"},
+      {"apply -m m.matrix " + a + " -o out.obj -j 0", "--jobs: '0' is not a whole number"},
+      {"apply -m m.matrix " + a + " -o out.obj --inverce",
+       "'--inverce'; did you mean '--inverse'?"},
+      {"apply -m m.matrix " + a + " " + a + " -o " + (dir / "none"), "existing directory"},
+      {"apply -m m.matrix " + (dir / "d1/a.obj") + " " + (dir / "d2/a.obj") + " -o " + dir.path(),
+       "would both be written to " + dir.path() + "a.obj"},
+      {"calc " + a, "korvane calc: MOVED.obj is required"},
+      {"calc " + a + " " + a + " c.obj", "unexpected argument 'c.obj'"},
+      {"demo --vertices ten", "--vertices: 'ten' is not a whole number"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Korvane(c.args);
+    EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c.args << "\n" << r.out;
   }
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.obj", "d1", "d2"})) << "nothing written";
+}
+
+TEST(Cli, ExitStatusesOnRealFiles) {
+  ScratchDir dir;
+  WriteFile(dir / "base.obj", "v 0 0 0\nv 4 0 0\nv 0 3 0\n");
+  WriteFile(dir / "line.obj", "v 0 0 0\nv 1 1 1\nv 2 2 2\n");  // the moved triangle collapsed
+  WriteFile(dir / "shift.matrix", "1 0 0 1\n0 1 0 1\n0 0 1 1\n");
+  WriteFile(dir / "flat.matrix", "1 0 0 0\n0 1 0 0\n0 0 0 0\n");
+  WriteFile(dir / "nan.matrix", "nan 0 0 0\n");
+  const struct {
+    std::string args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"calc " + (dir / "base.obj") + " " + (dir / "line.obj") + " -o " + (dir / "x.matrix"), 1,
+       "[calc] cannot measure the motion: "},
+      {"calc " + (dir / "none.obj") + " " + (dir / "base.obj") + " -o " + (dir / "x.matrix"), 1,
+       dir / "none.obj"},
+      {"apply -m " + (dir / "none.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "x.obj"), 1,
+       "[apply] cannot open " + (dir / "none.matrix")},
+      {"apply -m " + (dir / "nan.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "x.obj"), 1,
+       "not finite"},
+      {"apply -m " + (dir / "flat.matrix") + " --inverse " + (dir / "base.obj") + " -o " +
+           (dir / "x.obj"),
+       1, "cannot be inverted"},
+      {"apply -m " + (dir / "shift.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "y.obj"),
+       0, (dir / "base.obj") + " -> " + (dir / "y.obj")},
+  };
+  for (const auto& c : cases) {
+    const Result r = Korvane(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+  }
+  EXPECT_FALSE(testing::Exists(dir / "x.matrix"));
+  EXPECT_FALSE(testing::Exists(dir / "x.obj"));
+  EXPECT_EQ(ReadFile(dir / "y.obj"),
+            "v 1.000000 1.000000 1.000000 \nv 5.000000 1.000000 1.000000 \nv 1.000000 4.000000 "
+            "1.000000 \n\n");
 }
 
 TEST(Cli, CallRunsCommandsAsAHostWould) {
@@ -53,7 +153,8 @@ TEST(Cli, CallRunsCommandsAsAHostWould) {
   Result r = Korvane("call ApplyMatrix --workdir " + dir.path() + " --text " + (dir / "m.matrix"));
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(ReadFile(dir / "applied.obj"), "v 2.000000 3.000000 4.000000 \n\n");
-  r = Korvane("call ApplyMatrixInverse --workdir " + dir.path() + " --text " + (dir / "m.matrix"));
+  r = Korvane("call ApplyMatrix --workdir " + dir.path() + " --text " + (dir / "m.matrix") +
+              " --value -1");
   EXPECT_EQ(ReadFile(dir / "applied.obj"), "v 0.000000 1.000000 2.000000 \n\n");
   // No separator given: the host adds it.
   r = Korvane("call ApplyMatrix --workdir " + dir.path().substr(0, dir.path().size() - 1));
@@ -69,9 +170,9 @@ TEST(Cli, DialogsAreAnsweredOrCancelled) {
   WriteFile(dir / "active.matrix", "1 0 0 0\n");
   EXPECT_EQ(Korvane("call SaveMatrix --workdir " + dir.path() + " --text Body --cancel").status, 0);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"active.matrix"});
-  EXPECT_EQ(Korvane("call SaveMatrix --workdir " + dir.path() + " --answer " + (dir / "b.matrix"))
-                .status,
-            0);
+  EXPECT_EQ(
+      Korvane("call SaveMatrix --workdir " + dir.path() + " --answer " + (dir / "b.matrix")).status,
+      0);
   EXPECT_EQ(ReadFile(dir / "b.matrix"), "1 0 0 0\n");
   EXPECT_EQ(Korvane("call SetAutoLodingDirectory --workdir " + dir.path() + " --answer " +
                     (dir / "default.matrix"))
@@ -112,7 +213,189 @@ TEST(Cli, ApplyAndCalcFriendlyForms) {
   r = Korvane("calc " + (dir / "mirror.obj") + " " + (dir / "mirror2.obj") + " -o " +
               (dir / "m.matrix"));
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("warning: the moved mesh is not a similar copy"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning: the moved mesh is not a similar copy"), std::string::npos)
+      << r.out;
+}
+
+// Several files at once: every good file is written exactly as a run on its
+// own writes it, every failure is listed with its file, the status is 1.
+TEST(CliBatch, EveryFileRunsAndEveryFailureIsListed) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir / "single").c_str(), 0755), 0);
+  WriteFile(dir / "m.matrix", "0 -2 0 10\n2 0 0 20\n0 0 2 30\n");
+  std::string inputs;
+  std::vector<std::size_t> vertices;
+  for (std::uint64_t seed = 1; seed <= 5; ++seed) {
+    cli::MeshOptions mesh;
+    mesh.vertices = 500 * seed;
+    mesh.seed = seed;
+    const std::string name = "mesh" + std::to_string(seed) + ".obj";
+    ASSERT_TRUE(cli::WriteSurfaceObj(dir / name, mesh, IdentityMatrix4()));
+    inputs += " " + (dir / name);
+    vertices.push_back(cli::SurfacePositions(mesh).size());
+  }
+  WriteFile(dir / "bad.obj", "v 1 2 3\n# fine\nv 1 2 3e999\n");
+  ASSERT_EQ(::mkdir((dir / "out/taken.obj").c_str(), 0755), 0);  // an output that cannot be written
+  WriteFile(dir / "taken.obj", "v 0 0 0\n");
+  inputs += " " + (dir / "bad.obj") + " " + (dir / "missing.obj") + " " + (dir / "taken.obj");
+
+  const Result r =
+      Korvane("apply -j 3 --json -m " + (dir / "m.matrix") + inputs + " -o " + (dir / "out"),
+              dir / "stderr.txt");
+  EXPECT_EQ(r.status, 1);
+  const std::string err = ReadFile(dir / "stderr.txt");
+  EXPECT_NE(err.find("korvane apply: 3 of 8 files failed:\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("  " + (dir / "bad.obj") + " line 3: stod argument out of range\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("  cannot open " + (dir / "missing.obj") + "\n"), std::string::npos) << err;
+  EXPECT_NE(err.find(dir / "out/taken.obj"), std::string::npos) << err;
+
+  const nlohmann::json summary = nlohmann::json::parse(r.out);
+  ASSERT_EQ(summary["files"].size(), 8u);
+  EXPECT_EQ(summary["failed"], 3);
+  EXPECT_EQ(summary["jobs"], 3);
+  for (std::size_t i = 0; i < 8; ++i) {
+    const nlohmann::json& f = summary["files"][i];
+    const std::string input = f["input"];
+    EXPECT_EQ(f["output"], dir / ("out/" + std::filesystem::path(input).filename().string()));
+    EXPECT_GE(f["seconds"].get<double>(), 0.0);
+    if (i < 5) {
+      EXPECT_TRUE(f["error"].is_null()) << f.dump();
+      EXPECT_EQ(f["vertices"], vertices[i]) << input;
+      EXPECT_EQ(f["bytes"], ReadFile(input).size()) << input;
+      // The same bytes as a run of this file on its own.
+      const std::string single =
+          dir / ("single/" + std::filesystem::path(input).filename().string());
+      ASSERT_EQ(
+          Korvane("apply -j 1 -q -m " + (dir / "m.matrix") + " " + input + " -o " + single).status,
+          0);
+      EXPECT_EQ(ReadFile(f["output"]), ReadFile(single)) << input;
+    } else {
+      EXPECT_TRUE(f["error"].is_string()) << f.dump();
+    }
+  }
+  EXPECT_EQ(summary["files"][5]["error"],
+            (dir / "bad.obj") + " line 3: stod argument out of range");
+  EXPECT_FALSE(testing::Exists(dir / "out/bad.obj"));
+  EXPECT_FALSE(testing::Exists(dir / "out/missing.obj"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "out/taken.obj"));
+}
+
+// What korvane apply writes on standard error while one of its inputs, a
+// named pipe, holds the work for 1.5 seconds; standard error is a real
+// pseudo-terminal or a pipe.
+std::string StderrOfSlowBatch(bool terminal, const std::string& flags) {
+  ScratchDir dir;
+  WriteFile(dir / "m.matrix", "1 0 0 1\n0 1 0 1\n0 0 1 1\n");
+  std::vector<std::string> args = {KORVANE_CLI, "apply", "-j", "2", "-m", dir / "m.matrix"};
+  for (const char* name : {"a.obj", "b.obj", "c.obj"}) {
+    WriteFile(dir / name, "v 1 2 3\nf 1 1 1\n");
+    args.push_back(dir / name);
+  }
+  // The last file's output is a pipe nobody reads yet: writing it holds the
+  // work until the test has watched the bar for a while.
+  WriteFile(dir / "slow.obj", "v 4 5 6\n");
+  args.push_back(dir / "slow.obj");
+  EXPECT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+  EXPECT_EQ(::mkfifo((dir / "out/slow.obj").c_str(), 0600), 0);
+  args.push_back("-o");
+  args.push_back(dir / "out");
+  if (!flags.empty()) args.push_back(flags);
+
+  int fd = -1;
+  int pipe_fds[2] = {-1, -1};
+  pid_t child;
+  if (terminal) {
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    child = ::forkpty(&fd, nullptr, nullptr, &size);
+  } else {
+    EXPECT_EQ(::pipe(pipe_fds), 0);
+    child = ::fork();
+    fd = pipe_fds[0];
+  }
+  if (child == 0) {
+    // Only standard error stays on the terminal (or the pipe).
+    if (!terminal) ::dup2(pipe_fds[1], 2);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 1);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (!terminal) ::close(pipe_fds[1]);
+
+  std::string seen;
+  const auto read_for = [&](std::chrono::milliseconds span) {
+    const auto until = std::chrono::steady_clock::now() + span;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return true;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n <= 0) return false;  // the child is gone (EIO on a terminal, EOF on a pipe)
+      seen.append(buf, static_cast<std::size_t>(n));
+    }
+  };
+  read_for(std::chrono::milliseconds(1500));
+  seen += "<fed>";
+  // Not blocking: the worker must be waiting to write the pipe by now.
+  std::string written;
+  const int slow = ::open((dir / "out/slow.obj").c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_GE(slow, 0);
+  for (int tries = 0; slow >= 0 && tries < 3000; ++tries) {
+    char buf[256];
+    const ssize_t n = ::read(slow, buf, sizeof buf);
+    if (n > 0) written.append(buf, static_cast<std::size_t>(n));
+    if (n == 0 && !written.empty()) break;  // the writer has closed it
+    if (n <= 0) ::usleep(10000);
+  }
+  if (slow >= 0) ::close(slow);
+  // Until the child ends; a child still running after 30 seconds is a failure.
+  for (int waited = 0; read_for(std::chrono::milliseconds(1000)); ++waited) {
+    if (waited == 30) {
+      ADD_FAILURE() << "korvane apply did not end";
+      ::kill(child, SIGKILL);
+    }
+  }
+  ::close(fd);
+  int raw = 0;
+  ::waitpid(child, &raw, 0);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+  EXPECT_EQ(written, "v 5.000000 6.000000 7.000000 \n\n");
+  return seen;
+}
+
+TEST(CliBatch, ProgressBarOnATerminalOnly) {
+  const std::string bar = StderrOfSlowBatch(true, "");
+  const std::size_t fed = bar.find("<fed>");
+  ASSERT_NE(fed, std::string::npos) << bar;
+  // While the pipe held the work: three files of four done, redrawn in place.
+  const std::string before = bar.substr(0, fed);
+  EXPECT_NE(before.find("\r["), std::string::npos) << before;
+  EXPECT_NE(before.find("] 3/4 files"), std::string::npos) << before;
+  EXPECT_NE(before.find(" left"), std::string::npos) << before;
+  EXPECT_GE(std::count(before.begin(), before.end(), '\r'), 3) << before;
+  // Then the final line, ended: the terminal shows the line feed as CR LF.
+  const std::string after = bar.substr(fed);
+  EXPECT_NE(after.find("] 4/4 files"), std::string::npos) << after;
+  EXPECT_NE(after.find(" in 0:0"), std::string::npos) << after;
+  ASSERT_GE(after.size(), 2u);
+  EXPECT_EQ(after.substr(after.size() - 2), "\r\n") << after;
+
+  for (const auto& [terminal, flags] :
+       {std::pair<bool, const char*>{true, "--quiet"}, std::pair<bool, const char*>{false, ""}}) {
+    const std::string none = StderrOfSlowBatch(terminal, flags);
+    EXPECT_EQ(none, "<fed>") << terminal << " " << flags;
+  }
 }
 
 }  // namespace

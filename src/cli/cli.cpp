@@ -1,101 +1,66 @@
 // korvane: the command-line host. It drives the same commands a host
-// application drives through the exports, and adds friendly forms for batch
-// use at a terminal.
+// application drives through the exports, and adds friendly forms for
+// scripts and pipelines. The command line is read by CLI11; every error a
+// subcommand raises is shown through text::MessageOfCurrentException.
 #include "cli/cli.h"
 
-#include <cmath>
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/commands.h"
 #include "api/globals.h"
-#include "api/mesh_commands.h"
 #include "api/status.h"
-#include "cli/mesh_generator.h"
-#include "geometry/geometry.h"
-#include "matrix/matrix_file.h"
-#include "matrix/motion.h"
-#include "obj/obj_stream.h"
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/suggest.h"
 #include "platform/platform.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
 namespace korvane::cli {
-namespace {
 
-constexpr char kUsage[] =
-    "Usage:\n"
-    "  korvane calc BASE.obj MOVED.obj [-o MOTION.matrix]\n"
-    "      Measure how BASE was moved, turned and scaled into MOVED; write the\n"
-    "      motion (default: active.matrix) and report it.\n"
-    "  korvane apply -m MOTION.matrix [--inverse] INPUT.obj... -o OUTPUT\n"
-    "      Replay the motion (or its inverse) on meshes. OUTPUT is a file for\n"
-    "      one input, or a directory.\n"
-    "  korvane status [--workdir DIR]\n"
-    "      Show the version, the working directory and the auto-loading directory.\n"
-    "  korvane demo [--dir DIR] [--vertices N]\n"
-    "      Move a generated mesh by a known motion, measure it, replay and undo it.\n"
-    "  korvane call COMMAND [--workdir DIR] [--text TEXT] [--value V]\n"
-    "               [--answer PATH | --cancel]\n"
-    "      Run one of the fifteen commands exactly as a host application would.\n"
-    "      Exit status 0: no message box; 1: a message box was shown.\n"
-    "  korvane --help | --version\n";
-
-// Boxes go to standard error; dialogs are answered from the command line or
-// at the terminal.
-class CliPlatform final : public platform::Platform {
- public:
-  explicit CliPlatform(platform::Platform& native) : native_(native) {}
-
-  void ShowMessage(const text::Message& caption, const text::Message& text) override {
-    ++boxes;
-    if (statusToStdout_) {
-      std::fputs(platform::ToUtf8(text).c_str(), stdout);
-      std::fflush(stdout);
-      return;
-    }
-    std::fprintf(stderr, "[%s] %s\n", platform::ToUtf8(caption).c_str(),
-                 platform::ToUtf8(text).c_str());
-    std::fflush(stderr);
+void CliPlatform::ShowMessage(const text::Message& caption, const text::Message& text) {
+  ++boxes;
+  if (statusToStdout) {
+    std::fputs(platform::ToUtf8(text).c_str(), stdout);
+    std::fflush(stdout);
+    return;
   }
-  bool PathExists(const std::string& path) override { return native_.PathExists(path); }
-  bool CopyFileReplacing(const std::string& from, const std::string& to) override {
-    return native_.CopyFileReplacing(from, to);
-  }
-  std::optional<std::string> ShowFileDialog(const platform::FileDialog& d) override {
-    if (cancel) return std::nullopt;
-    if (answer) return answer;
-    if (!platform::StdinIsTerminal()) return std::nullopt;
-    std::fprintf(stderr, "%s [%s%s] (empty line cancels): ", d.title.c_str(),
-                 d.initialDir && !d.initialDir->empty() ? d.initialDir->c_str() : "",
-                 d.initialFile.c_str());
-    std::fflush(stderr);
-    std::string line;
-    if (!std::getline(std::cin, line) || line.empty()) return std::nullopt;
-    return line;
-  }
-  void WriteConsoleLine(std::string_view line) override { native_.WriteConsoleLine(line); }
-
-  int boxes = 0;
-  bool cancel = false;
-  bool statusToStdout_ = false;
-  std::optional<std::string> answer;
-
- private:
-  platform::Platform& native_;
-};
-
-[[noreturn]] void Usage(std::string text) {
-  throw Error(Error::Kind::usage, text::Message().Host(text));
+  std::fprintf(stderr, "[%s] %s\n", platform::ToUtf8(caption).c_str(),
+               platform::ToUtf8(text).c_str());
+  std::fflush(stderr);
 }
 
-std::string NeedValue(int argc, char** argv, int& i) {
-  if (i + 1 >= argc) Usage(std::string(argv[i]) + " needs a value");
-  return argv[++i];
+std::optional<std::string> CliPlatform::ShowFileDialog(const platform::FileDialog& d) {
+  if (cancel) return std::nullopt;
+  if (answer) return answer;
+  if (!platform::StdinIsTerminal()) return std::nullopt;
+  std::fprintf(stderr, "%s [%s%s] (empty line cancels): ", d.title.c_str(),
+               d.initialDir && !d.initialDir->empty() ? d.initialDir->c_str() : "",
+               d.initialFile.c_str());
+  std::fflush(stderr);
+  std::string line;
+  if (!std::getline(std::cin, line) || line.empty()) return std::nullopt;
+  return line;
+}
+
+void Usage(const std::string& text) { throw Error(Error::Kind::usage, text::Message().Host(text)); }
+
+int ReportError(const char* what, CliPlatform& p) {
+  try {
+    throw;
+  } catch (const Error& e) {
+    if (e.kind() == Error::Kind::usage) throw;
+  } catch (...) {
+  }
+  p.ShowMessage(text::Message().Own(what), text::MessageOfCurrentException());
+  return kExitFailed;
 }
 
 std::string WithSeparator(std::string dir) {
@@ -105,240 +70,333 @@ std::string WithSeparator(std::string dir) {
   return dir;
 }
 
-double ParseNumberArg(const std::string& s) {
-  const text::ParseResult r = text::ParseDouble(s);
-  if (r.status != text::ParseStatus::ok || r.consumed != s.size()) {
-    Usage("not a number: " + s);
-  }
-  return r.value;
-}
-
-// Reports the error being handled the way the exports do, for the friendly
-// forms; call it inside a catch block. Usage errors go on to Main.
-int ReportError(const char* what, CliPlatform& p) {
-  try {
-    throw;
-  } catch (const Error& e) {
-    if (e.kind() == Error::Kind::usage) throw;
-  } catch (...) {
-  }
-  p.ShowMessage(text::Message().Own(what), text::MessageOfCurrentException());
-  return 1;
-}
-
-int Call(int argc, char** argv, CliPlatform& p) {
-  if (argc < 3) Usage("call needs a command name");
-  const api::CommandInfo* command = api::FindCommand(argv[2]);
-  if (command == nullptr) Usage(std::string("unknown command: ") + argv[2]);
-  std::string text;
-  bool has_text = false;
-  api::CommandArgs args;
-  for (int i = 3; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--workdir") {
-      api::WorkDirectory() = WithSeparator(NeedValue(argc, argv, i));
-    } else if (a == "--text") {
-      text = NeedValue(argc, argv, i);
-      has_text = true;
-    } else if (a == "--value") {
-      args.value = ParseNumberArg(NeedValue(argc, argv, i));
-    } else if (a == "--answer") {
-      p.answer = NeedValue(argc, argv, i);
-    } else if (a == "--cancel") {
-      p.cancel = true;
-    } else {
-      Usage("unknown option: " + a);
-    }
-  }
-  if (has_text) args.text = text.c_str();
-  char version[16] = {};
-  args.buf2 = version;
-  args.size2 = static_cast<std::int32_t>(sizeof version);
-  const bool status = command->fn == &api::ShowStatus;
-  p.statusToStdout_ = status;
-  api::RunCommand(*command, args);
-  if (command->fn == &api::Version) std::printf("%s\n", version);
-  return status ? 0 : (p.boxes > 0 ? 1 : 0);
-}
-
 std::string BaseName(const std::string& path) {
   const std::string::size_type cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-int Apply(int argc, char** argv, CliPlatform& p) {
-  std::string matrix_path;
-  std::string output;
-  bool inverse = false;
-  std::vector<std::string> inputs;
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "-m" || a == "--matrix") {
-      matrix_path = NeedValue(argc, argv, i);
-    } else if (a == "-o" || a == "--output") {
-      output = NeedValue(argc, argv, i);
-    } else if (a == "--inverse") {
-      inverse = true;
-    } else if (!a.empty() && a[0] == '-') {
-      Usage("unknown option: " + a);
-    } else {
-      inputs.push_back(a);
-    }
-  }
-  if (matrix_path.empty()) Usage("apply needs -m MOTION.matrix");
-  if (output.empty()) Usage("apply needs -o OUTPUT");
-  if (inputs.empty()) Usage("apply needs at least one INPUT.obj");
-  const bool to_directory = platform::IsDirectory(output);
-  if (inputs.size() > 1 && !to_directory) {
-    Usage("with several inputs, -o must name an existing directory");
-  }
-  try {
-    std::string text;
-    if (!matrix::ReadMatrixFile(matrix_path, text)) {
-      throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(matrix_path));
-    }
-    const geometry::Matrix4 m = matrix::MotionFromText(text, matrix_path, inverse);
-    int failures = 0;
-    for (const std::string& in : inputs) {
-      const std::string out = to_directory ? WithSeparator(output) + BaseName(in) : output;
-      try {
-        if (obj::TransformObjFile(in, out, m)) {
-          std::printf("%s -> %s\n", in.c_str(), out.c_str());
-        } else {
-          ++failures;
+std::uint64_t FileSize(const std::string& path) {
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (::_stat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return 0;
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+#endif
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+namespace {
+
+constexpr char kSummary[] =
+    "korvane measures how a mesh was moved, turned and uniformly scaled into a\n"
+    "moved copy of itself, stores that motion as a 4x4 matrix file, and replays\n"
+    "it, or its inverse, on OBJ meshes.\n";
+
+// A whole number from `low` to `high`, written as digits only.
+CLI::Validator WholeNumber(unsigned long low, unsigned long high) {
+  const std::string range = std::to_string(low) + " to " + std::to_string(high);
+  return CLI::Validator(
+      [low, high, range](std::string& s) -> std::string {
+        const bool digits =
+            !s.empty() && s.size() <= 12 && s.find_first_not_of("0123456789") == std::string::npos;
+        const unsigned long v = digits ? std::stoul(s) : 0;
+        if (!digits || v < low || v > high)
+          return "'" + s + "' is not a whole number from " + range;
+        return {};
+      },
+      "", "WholeNumber");
+}
+
+// A number as the library reads numbers (the same in every locale).
+CLI::Validator Number() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        const text::ParseResult r = text::ParseDouble(s);
+        if (r.status != text::ParseStatus::ok || r.consumed != s.size()) {
+          return "'" + s + "' is not a number";
         }
-      } catch (...) {
-        failures += ReportError("apply", p);
+        return {};
+      },
+      "", "Number");
+}
+
+std::vector<std::string> CommandNames() {
+  std::vector<std::string> names;
+  for (const api::CommandInfo& c : api::kCommands) names.emplace_back(c.name);
+  return names;
+}
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
+  const std::optional<std::string> s = Suggest(word, candidates);
+  return s ? "; did you mean '" + *s + "'?" : "";
+}
+
+struct CallOptions {
+  std::string command;
+  std::optional<std::string> workdir;
+  std::optional<std::string> text;
+  std::string value;
+};
+
+int Call(const CallOptions& o, CliPlatform& p) {
+  const api::CommandInfo* command = api::FindCommand(o.command);
+  if (o.workdir) api::WorkDirectory() = WithSeparator(*o.workdir);
+  api::CommandArgs args;
+  if (o.text) args.text = o.text->c_str();
+  if (!o.value.empty()) args.value = text::ParseDouble(o.value).value;
+  char version[16] = {};
+  args.buf2 = version;
+  args.size2 = static_cast<std::int32_t>(sizeof version);
+  const bool status = command->fn == &api::ShowStatus;
+  p.statusToStdout = status;
+  api::RunCommand(*command, args);
+  if (command->fn == &api::Version) std::printf("%s\n", version);
+  return status ? 0 : (p.boxes > 0 ? 1 : 0);
+}
+
+// The command line: the subcommands, their options, their help.
+class CommandLine {
+ public:
+  CommandLine() : app_(kSummary, "korvane") {
+    app_.set_version_flag("--version", std::string("korvane ") + api::kVersion,
+                          "Print the version and exit");
+    app_.require_subcommand(1);
+    // "/name" is a path here, also on Windows (where CLI11 would read it as an
+    // option); set before the subcommands, which take it over.
+    app_.allow_windows_style_options(false);
+    app_.get_formatter()->column_width(30);
+
+    calc_ = app_.add_subcommand("calc", "Measure the motion from BASE.obj to MOVED.obj");
+    calc_->add_option("BASE.obj", calcOptions_.base, "The mesh before the motion")
+        ->type_name("")
+        ->required();
+    calc_->add_option("MOVED.obj", calcOptions_.moved, "Its moved copy")->type_name("")->required();
+    calc_->add_option("-o,--output", calcOptions_.output, "Where the motion is written")
+        ->type_name("MOTION.matrix")
+        ->capture_default_str();
+    calc_->footer(
+        "Prints the reference vertices, scale, rotation (axis and angle) and translation;\n"
+        "for meshes with equal vertex counts also how far the matrix carries each base\n"
+        "vertex from its moved counterpart. Exit status 3 is kept for a fit that judges\n"
+        "the moved mesh not to match.");
+
+    apply_ = app_.add_subcommand("apply", "Replay a motion on OBJ files, several at once");
+    apply_->add_option("-m,--matrix", applyOptions_.matrix, "The motion")
+        ->type_name("MOTION.matrix")
+        ->required();
+    apply_->add_flag("--inverse", applyOptions_.inverse, "Replay the motion that undoes it");
+    apply_->add_option("IN.obj", applyOptions_.inputs, "The meshes to move")
+        ->type_name("")
+        ->required();
+    apply_
+        ->add_option("-o,--output", applyOptions_.output,
+                     "The moved mesh, or an existing directory for them")
+        ->type_name("OUT")
+        ->required();
+    apply_
+        ->add_option("-j,--jobs", applyOptions_.jobs, "Files at once (default: one per processor)")
+        ->type_name("N")
+        ->check(WholeNumber(1, 1024));
+    apply_->add_flag("-q,--quiet", applyOptions_.quiet,
+                     "No file lines, no progress bar: failures only");
+    apply_->add_flag("--json", applyOptions_.json, "Print a JSON summary on standard output");
+    apply_->footer(
+        "Into a directory, each input is written under its own name. Each output is\n"
+        "written to a temporary file and renamed into place when complete.\n"
+        "A file that fails leaves its output as it was and does not stop the others;\n"
+        "every failure is listed at the end with its file and line, and the exit status\n"
+        "is 1. A progress bar is shown on standard error when it is a terminal and the\n"
+        "work runs longer than a second. The JSON summary lists per file: input,\n"
+        "output, vertices, bytes, seconds, error (null when it was written).");
+
+    status_ = app_.add_subcommand("status", "Show version, working and auto-loading directory");
+    status_->add_option("--workdir", statusWorkdir_, "The working directory to show")
+        ->type_name("DIR");
+
+    demo_ = app_.add_subcommand("demo", "Measure, replay and undo a known motion");
+    demo_->add_option("--dir", demoDir_, "An existing directory for the files")
+        ->type_name("DIR")
+        ->capture_default_str();
+    demo_->add_option("--vertices", demoVertices_, "About how many vertices the mesh has")
+        ->type_name("N")
+        ->check(WholeNumber(100, 100000000))
+        ->capture_default_str();
+
+    call_ = app_.add_subcommand("call", "Run one of the fifteen commands as a host would");
+    const std::vector<std::string> names = CommandNames();
+    call_->add_option("COMMAND", callOptions_.command, "The command's export name")
+        ->type_name("")
+        ->required()
+        ->check(CLI::Validator(
+            [names](std::string& s) -> std::string {
+              if (api::FindCommand(s) != nullptr) return {};
+              return "unknown command '" + s + "'" + DidYouMean(s, names);
+            },
+            "", "Command"));
+    call_->add_option("--workdir", callOptions_.workdir, "Set the working directory first")
+        ->type_name("DIR");
+    call_->add_option("--text", callOptions_.text, "The command's text argument")
+        ->type_name("TEXT");
+    call_->add_option("--value", callOptions_.value, "The command's number argument")
+        ->type_name("V")
+        ->check(Number());
+    CLI::Option* answer = call_->add_option("--answer", answer_, "Confirm a file dialog with PATH")
+                              ->type_name("PATH");
+    call_->add_flag("--cancel", cancel_, "Cancel a file dialog")->excludes(answer);
+    call_->footer(
+        "Message boxes appear on standard error as \"[caption] text\"; ShowStatus prints\n"
+        "to standard output. Without --answer or --cancel a file dialog is asked on the\n"
+        "terminal. Exit status: 0 when no message box was shown, 1 when one was, 2 usage.\n"
+        "Commands:" +
+        Joined(names));
+
+    for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; })) sub->allow_extras();
+    // Set last: subcommands take over the footer their parent has when they are added.
+    app_.footer(std::string(kExitStatusHelp) +
+                "\nRun 'korvane SUBCOMMAND --help' for the options of each.");
+  }
+
+  // Parses the command line and runs the subcommand.
+  int Run(int argc, char** argv, CliPlatform& p) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) Usage("no subcommand given");
+    const std::string& first = args[0];
+    if (first == "help") return Help(args.size() > 1 ? args[1] : "");
+    if (first[0] == '-' && first != "-h" && first != "--help" && first != "--version") {
+      Usage("unknown option '" + first + "'" + DidYouMean(first, {"--help", "--version"}));
+    }
+    if (first[0] != '-') {
+      if (Find(first) == nullptr) {
+        Usage("unknown subcommand '" + first + "'" + DidYouMean(first, SubcommandNames()));
       }
+      current_ = first;
     }
-    return failures > 0 ? 1 : 0;
-  } catch (...) {
-    return ReportError("apply", p);
-  }
-}
-
-std::string General(double v) { return text::ToGeneral15(v); }
-
-std::string VectorText(const geometry::Vector3& v) {
-  return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
-}
-
-void PrintMotion(const geometry::Matrix4& m) {
-  const Eigen::Matrix3d linear = m.linear();
-  const double scale = std::cbrt(linear.determinant());
-  const Eigen::AngleAxisd turn(Eigen::Matrix3d(linear / scale));
-  std::printf("  scale:       %s\n", General(scale).c_str());
-  std::printf("  rotation:    %s degrees about %s\n",
-              General(turn.angle() * 180.0 / geometry::kPi).c_str(),
-              VectorText(turn.axis()).c_str());
-  std::printf("  translation: %s\n", VectorText(m.translation()).c_str());
-}
-
-int Calc(int argc, char** argv, CliPlatform& p) {
-  std::vector<std::string> files;
-  std::string output = "active.matrix";
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "-o" || a == "--output") {
-      output = NeedValue(argc, argv, i);
-    } else if (!a.empty() && a[0] == '-') {
-      Usage("unknown option: " + a);
-    } else {
-      files.push_back(a);
+    try {
+      app_.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+      std::cout << app_.help() << std::flush;
+      return kExitDone;
+    } catch (const CLI::CallForVersion& e) {
+      std::cout << e.what() << std::endl;
+      return kExitDone;
+    } catch (const CLI::ParseError& e) {
+      Usage(e.what());
     }
-  }
-  if (files.size() != 2) Usage("calc needs BASE.obj and MOVED.obj");
-  try {
-    const matrix::Measurement m = api::MeasureFiles(files[0], files[1], output);
-    matrix::WriteMatrixFile(output, m.analysis.matrix);
-    const auto show = [](const char* name, const obj::ObjDocument& d) {
-      const auto at = [&d](std::int32_t i) { return d.vertices[static_cast<std::size_t>(i)]; };
-      std::printf("  %s: %zu vertices; reference vertices A #%d %s, B #%d %s, C #%d %s\n", name,
-                  d.vertices.size(), d.pointIndexA, VectorText(at(d.pointIndexA)).c_str(),
-                  d.pointIndexB, VectorText(at(d.pointIndexB)).c_str(), d.pointIndexC,
-                  VectorText(at(d.pointIndexC)).c_str());
-    };
-    show("base ", m.base);
-    show("moved", m.transformed);
-    PrintMotion(m.analysis.matrix);
-    if (m.sameTopology) {
-      double sum = 0.0;
-      double worst = 0.0;
-      double extent = 0.0;
-      for (std::size_t k = 0; k < m.base.vertices.size(); ++k) {
-        const double e = (geometry::TransformPoint(m.analysis.matrix, m.base.vertices[k]) -
-                          m.transformed.vertices[k])
-                             .norm();
-        sum += e * e;
-        worst = std::max(worst, e);
-        extent = std::max(extent, m.transformed.vertices[k].cwiseAbs().maxCoeff());
+    CLI::App* sub = app_.get_subcommands().at(0);
+    for (const std::string& extra : sub->remaining()) {
+      if (extra.size() > 1 && extra[0] == '-') {
+        const std::string name = extra.substr(0, extra.find('='));
+        Usage("unknown option '" + name + "'" + DidYouMean(name, OptionNames(*sub)));
       }
-      const double rms = std::sqrt(sum / static_cast<double>(m.base.vertices.size()));
-      std::printf("  deviation:   RMS %s, max %s\n", General(rms).c_str(), General(worst).c_str());
-      // Coordinates are stored with six decimals; more than that is real misfit.
-      if (worst > 1e-5 + 1e-9 * extent) {
-        std::printf(
-            "  warning: the moved mesh is not a similar copy of the base (shear, "
-            "unequal scales, a mirror or edited vertices); the matrix carries its "
-            "reference triangle only\n");
-      }
+      Usage("unexpected argument '" + extra + "'");
     }
-    std::printf("  written:     %s\n", output.c_str());
-    return 0;
-  } catch (...) {
-    return ReportError("calc", p);
+    if (sub == calc_) return Calc(calcOptions_, p);
+    if (sub == apply_) return Apply(applyOptions_, p);
+    if (sub == status_) {
+      if (statusWorkdir_) api::WorkDirectory() = WithSeparator(*statusWorkdir_);
+      std::fputs(api::BuildStatusText().c_str(), stdout);
+      return kExitDone;
+    }
+    if (sub == demo_) return Demo(demoDir_, demoVertices_);
+    p.answer = answer_;
+    p.cancel = cancel_;
+    return Call(callOptions_, p);
   }
-}
 
-int Status(int argc, char** argv, CliPlatform&) {
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--workdir") {
-      api::WorkDirectory() = WithSeparator(NeedValue(argc, argv, i));
-    } else {
-      Usage("unknown option: " + a);
+  // The subcommand a usage error belongs to, for its message ("" before one was read).
+  const std::string& current() const { return current_; }
+
+ private:
+  int Help(const std::string& name) {
+    if (name.empty()) {
+      std::cout << app_.help() << std::flush;
+      return kExitDone;
     }
+    const CLI::App* sub = Find(name);
+    if (sub == nullptr)
+      Usage("unknown subcommand '" + name + "'" + DidYouMean(name, SubcommandNames()));
+    std::cout << sub->help("korvane") << std::flush;
+    return kExitDone;
   }
-  std::fputs(api::BuildStatusText().c_str(), stdout);
-  return 0;
-}
+
+  CLI::App* Find(const std::string& name) {
+    for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; })) {
+      if (sub->get_name() == name) return sub;
+    }
+    return nullptr;
+  }
+
+  std::vector<std::string> SubcommandNames() {
+    std::vector<std::string> names;
+    for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; }))
+      names.push_back(sub->get_name());
+    return names;
+  }
+
+  static std::vector<std::string> OptionNames(const CLI::App& sub) {
+    std::vector<std::string> names;
+    for (const CLI::Option* opt : sub.get_options()) {
+      for (const std::string& n : opt->get_lnames()) names.push_back("--" + n);
+    }
+    return names;
+  }
+
+  static std::string Joined(const std::vector<std::string>& names) {
+    std::string out;
+    std::size_t column = 10;
+    for (const std::string& n : names) {
+      if (column + n.size() + 2 > 80) {
+        out += "\n ";
+        column = 1;
+      }
+      out += " " + n;
+      column += n.size() + 1;
+    }
+    return out;
+  }
+
+  CLI::App app_;
+  CLI::App* calc_;
+  CLI::App* apply_;
+  CLI::App* status_;
+  CLI::App* demo_;
+  CLI::App* call_;
+  CalcOptions calcOptions_;
+  ApplyOptions applyOptions_;
+  std::optional<std::string> statusWorkdir_;
+  std::string demoDir_ = "korvane-demo";
+  std::uint64_t demoVertices_ = 20000;
+  CallOptions callOptions_;
+  std::optional<std::string> answer_;
+  bool cancel_ = false;
+  std::string current_;
+};
 
 }  // namespace
-
-int Demo(int argc, char** argv, platform::Platform& p);
 
 int Main(int argc, char** argv) {
   CliPlatform platform(platform::Native());
   platform::Platform* previous = platform::Install(&platform);
-  int status = 2;
+  int status = kExitUsage;
+  std::unique_ptr<CommandLine> line;
   try {
-    const std::string verb = argc > 1 ? argv[1] : "";
-    if (verb == "--help" || verb == "-h" || verb == "help") {
-      std::fputs(kUsage, stdout);
-      status = 0;
-    } else if (verb == "--version") {
-      std::printf("korvane %s\n", api::kVersion);
-      status = 0;
-    } else if (verb == "call") {
-      status = Call(argc, argv, platform);
-    } else if (verb == "apply") {
-      status = Apply(argc, argv, platform);
-    } else if (verb == "calc") {
-      status = Calc(argc, argv, platform);
-    } else if (verb == "status") {
-      status = Status(argc, argv, platform);
-    } else if (verb == "demo") {
-      status = Demo(argc, argv, platform);
-    } else {
-      Usage(verb.empty() ? "no command given" : "unknown command: " + verb);
-    }
+    line = std::make_unique<CommandLine>();
+    status = line->Run(argc, argv, platform);
   } catch (const Error& e) {
-    if (e.kind() != Error::Kind::usage) throw;
-    std::fprintf(stderr, "korvane: %s\n\n%s", platform::ToUtf8(e.message()).c_str(), kUsage);
-    status = 2;
+    if (e.kind() != Error::Kind::usage) {
+      platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
+      status = kExitFailed;
+    } else {
+      // One line: the error, and where to read more.
+      const std::string where = line && !line->current().empty() ? " " + line->current() : "";
+      std::fprintf(stderr, "korvane%s: %s (see 'korvane%s --help')\n", where.c_str(),
+                   platform::ToUtf8(text::MessageOfCurrentException()).c_str(), where.c_str());
+      status = kExitUsage;
+    }
   } catch (...) {
     platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
-    status = 1;
+    status = kExitFailed;
   }
   platform::Install(previous);
   return status;

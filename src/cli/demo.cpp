@@ -6,6 +6,7 @@
 
 #include "api/commands.h"
 #include "api/globals.h"
+#include "cli/commands.h"
 #include "cli/mesh_generator.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_document.h"
@@ -50,14 +51,7 @@ void PrintMatrix(const char* title, const geometry::Matrix4& m) {
 
 }  // namespace
 
-int Demo(int argc, char** argv, platform::Platform&) {
-  std::string dir = "korvane-demo";
-  std::uint64_t vertices = 20000;
-  for (int i = 2; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    if (a == "--dir") dir = argv[i + 1];
-    if (a == "--vertices") vertices = std::strtoull(argv[i + 1], nullptr, 10);
-  }
+int Demo(std::string dir, std::uint64_t vertices) {
   if (!platform::IsDirectory(dir)) {
     std::fprintf(stderr, "korvane demo: create the directory %s first\n", dir.c_str());
     return 1;

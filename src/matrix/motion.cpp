@@ -27,6 +27,10 @@ geometry::Matrix4 MotionFromText(const std::string& text, const std::string& pat
   // An empty file, or one of blank lines, would move nothing: surely not the
   // matrix meant.
   if (numbers == 0) RefuseMatrix(path, text::kMatrixHoldsNoNumber);
+  return CheckedMotion(m, path, inverse);
+}
+
+geometry::Matrix4 CheckedMotion(const geometry::Matrix4& m, const std::string& path, bool inverse) {
   // Vertices moved by infinities or NaN would be written as "nan" text.
   if (!LinearPartFinite(m)) RefuseMatrix(path, text::kMatrixNotFinite);
   if (!inverse) return m * geometry::IdentityMatrix4();

@@ -18,4 +18,8 @@ std::optional<geometry::Matrix4> LoadMotion(const std::string& path, bool invers
 geometry::Matrix4 MotionFromText(const std::string& text, const std::string& source_name,
                                  bool inverse);
 
+// The same checks and inversion for a matrix given as numbers.
+geometry::Matrix4 CheckedMotion(const geometry::Matrix4& m, const std::string& source_name,
+                                bool inverse);
+
 }  // namespace korvane::matrix

@@ -325,10 +325,11 @@ class LineWriter {
  public:
   static constexpr bool kTokens = true;
   LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out,
-             const std::string& source)
-      : m_(m), newline_(newline), out_(out), source_(source) {}
+             const std::string& source, std::uint64_t first_line = 1)
+      : m_(m), newline_(newline), out_(out), source_(source), line_(first_line) {}
 
   void Vertex(const geometry::Vector3& position) {
+    ++vertices;
     const geometry::Vector3 p = geometry::TransformPoint(m_, position);
     if (MovedOutOfRange(position, p)) ThrowMovedOutOfRange(source_, line_);
     char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
@@ -364,6 +365,8 @@ class LineWriter {
     ++line_;
   }
 
+  std::uint64_t vertices = 0;  // vertex lines written
+
  private:
   static constexpr std::size_t kSmall = 4096;
 
@@ -388,12 +391,14 @@ struct VertexCollector {
 [[noreturn]] void ThrowUnreadable(const LineStart& start, const std::string& path,
                                   std::uint64_t line_number) {
   if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
-  throw Error(Error::Kind::invalid_number, text::Message()
-                                               .Host(path)
-                                               .Say(text::kLine)
-                                               .Own(std::to_string(line_number))
-                                               .Say(text::kLineEnd)
-                                               .Say(text::kVertexLineTooLong));
+  throw Error(Error::Kind::invalid_number,
+              text::Message()
+                  .Host(path)
+                  .Say(text::kLine)
+                  .Own(std::to_string(line_number))
+                  .Say(text::kLineEnd)
+                  .Say(text::kVertexLineTooLong),
+              path, line_number);
 }
 
 template <class Handler>
@@ -423,7 +428,7 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
 }
 
 bool TransformObjFile(const std::string& input, const std::string& output,
-                      const geometry::Matrix4& m, std::size_t max_piece) {
+                      const geometry::Matrix4& m, std::size_t max_piece, ReplayCounts* counts) {
   platform::InputFile in;
   bool mark = false;
   if (!OpenObj(in, input, &mark)) return false;
@@ -432,21 +437,27 @@ bool TransformObjFile(const std::string& input, const std::string& output,
   LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out, input);
   ScanFile(in, input, writer, max_piece);
   out.Commit();
+  if (counts != nullptr) counts->vertices = writer.vertices;
   return true;
 }
 
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
-                             std::string_view newline, const std::string& source_name) {
-  const std::size_t mark = LeadingMarkLength(text, source_name);
+                             std::string_view newline, const std::string& source_name,
+                             std::uint64_t first_line, ReplayCounts* counts) {
+  // Only the start of a file can carry a byte-order mark.
+  const std::size_t mark = first_line == 1 ? LeadingMarkLength(text, source_name) : 0;
   std::string result(text.substr(0, mark));
   text.remove_prefix(mark);
   StringSink sink(result);
-  LineWriter<StringSink> writer(m, newline, sink, source_name);
+  LineWriter<StringSink> writer(m, newline, sink, source_name, first_line);
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   LineStart start;
   text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
-    if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, source_name, number);
+    if (!scanner.Scan(line, true, true, start)) {
+      ThrowUnreadable(start, source_name, first_line - 1 + number);
+    }
   });
+  if (counts != nullptr) counts->vertices = writer.vertices;
   return result;
 }
 

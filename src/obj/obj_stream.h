@@ -65,18 +65,28 @@ inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
 bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
                      std::size_t max_piece = kMaxLinePiece);
 
+// What a replay did, for reports.
+struct ReplayCounts {
+  std::uint64_t vertices = 0;  // vertex lines moved
+};
+
 // Streams `input` to `output` as the document text: every line normalised,
 // every vertex line moved by `m`, each line followed by the platform's line
 // end; a vertex line whose coordinates do not fit in one piece is refused, and
 // so is a finite vertex `m` carries out of the double range. A UTF-8
 // byte-order mark at the start is written back as it was.
 // Returns false when `input` cannot be opened, with nothing written. The output replaces `output`
-// only when complete; any error leaves it as it was.
+// only when complete; any error leaves it as it was. `counts`, when given, is
+// filled once the output is in place.
 bool TransformObjFile(const std::string& input, const std::string& output,
-                      const geometry::Matrix4& m, std::size_t max_piece = kMaxLinePiece);
+                      const geometry::Matrix4& m, std::size_t max_piece = kMaxLinePiece,
+                      ReplayCounts* counts = nullptr);
 
-// The same transformation on text in memory; `newline` ends every line.
+// The same transformation on text in memory; `newline` ends every line. The
+// text's first line is numbered `first_line` in errors, so that a long input
+// can be handed over in runs of whole lines.
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
-                             std::string_view newline, const std::string& source_name);
+                             std::string_view newline, const std::string& source_name,
+                             std::uint64_t first_line = 1, ReplayCounts* counts = nullptr);
 
 }  // namespace korvane::obj

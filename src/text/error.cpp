@@ -36,7 +36,8 @@ void ThrowConversionError(ParseStatus status, const std::string& source,
   Message m;
   m.Host(source).Say(kLine).Own(std::to_string(line_number)).Say(kLineEnd);
   m.Own(range ? kStodOutOfRange : kInvalidStod);
-  throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m));
+  throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m),
+              source, line_number);
 }
 
 }  // namespace korvane::text

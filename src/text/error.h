@@ -23,14 +23,21 @@ class Error : public std::exception {
     usage,                // a command line that does not parse
   };
 
-  Error(Kind kind, text::Message message) : kind_(kind), message_(std::move(message)) {}
+  // `file` and `line` say where in a file the error lies, when it concerns one
+  // place of one file (callers that report it structurally read them).
+  Error(Kind kind, text::Message message, std::string file = {}, std::uint64_t line = 0)
+      : kind_(kind), message_(std::move(message)), file_(std::move(file)), line_(line) {}
   Kind kind() const noexcept { return kind_; }
   const text::Message& message() const noexcept { return message_; }
+  const std::string& file() const noexcept { return file_; }  // empty when not known
+  std::uint64_t line() const noexcept { return line_; }       // 1-based; 0 when not known
   const char* what() const noexcept override { return "korvane::Error"; }
 
  private:
   Kind kind_;
   text::Message message_;
+  std::string file_;
+  std::uint64_t line_ = 0;
 };
 
 namespace text {

@@ -1,0 +1,109 @@
+// Korvane for C++ pipelines (Linux, libKorvane.so; CMake: find_package(Korvane)
+// and link Korvane::korvane): measure the similarity motion (turn, uniform
+// scale, shift) between a mesh and its moved copy, replay a motion on OBJ
+// meshes, read and write matrix files.
+//
+// Every function reports trouble by raising korvane::Failure and nothing else.
+// Paths are passed to the C library as they are (bytes; UTF-8 on Linux).
+// Functions may be called from several threads at once on different files.
+#ifndef KORVANE_KORVANE_HPP
+#define KORVANE_KORVANE_HPP
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+
+#include "korvane/version.h"
+
+#if defined(_WIN32) || !defined(__GNUC__)
+#define KORVANE_CXX_API
+#else
+#define KORVANE_CXX_API __attribute__((visibility("default")))
+#endif
+
+namespace korvane {
+
+// The one exception type: what() is a UTF-8 message that names the file and
+// line where one is concerned; file() and line() give them apart.
+class KORVANE_CXX_API Failure : public std::runtime_error {
+ public:
+  explicit Failure(const std::string& message, std::string file = {}, std::uint64_t line = 0);
+  ~Failure() override;
+  const std::string& file() const noexcept;  // the file concerned; empty when none is known
+  std::uint64_t line() const noexcept;       // its 1-based line; 0 when no line is concerned
+
+ private:
+  std::string file_;
+  std::uint64_t line_;
+};
+
+// A 4x4 matrix, row by row: a point p moves to (M * (p, 1)).xyz.
+using Matrix4x4 = std::array<std::array<double, 4>, 4>;
+using Vec3 = std::array<double, 3>;
+
+// How the motion is fitted to the two meshes.
+enum class Fit {
+  three_point,  // three reference vertices of each mesh carry the motion
+};
+
+struct MeasureOptions {
+  Fit fit = Fit::three_point;
+};
+
+struct ReferenceVertex {
+  std::size_t index = 0;  // 0-based position among the mesh's "v" lines
+  Vec3 position{};
+};
+
+// What measuring found. matrix = Translation(translation) * Rotation(axis, angle) * Scale(scale).
+struct MotionReport {
+  Matrix4x4 matrix{};
+  double scale = 0.0;
+  Vec3 rotation_axis{};           // unit length; (1, 0, 0) when there is no turn
+  double rotation_degrees = 0.0;  // 0 to 180
+  Vec3 translation{};
+  bool same_topology = false;  // equal vertex counts: vertex i of one is vertex i of the other
+  std::size_t base_vertices = 0;
+  std::size_t moved_vertices = 0;
+  std::array<ReferenceVertex, 3> base_reference{};   // A, B, C of the base mesh
+  std::array<ReferenceVertex, 3> moved_reference{};  // and of the moved mesh
+};
+
+struct ReplayReport {
+  std::uint64_t vertices = 0;  // vertex lines moved
+};
+
+// Measures the motion that carries the mesh in base_obj onto its moved copy in
+// moved_obj. Fails for a file that cannot be read, a bad number, or meshes
+// whose reference vertices are degenerate (coinciding, on one line).
+KORVANE_CXX_API MotionReport MeasureMotion(const std::string& base_obj,
+                                           const std::string& moved_obj,
+                                           const MeasureOptions& options = {});
+
+// Writes input_obj moved by `motion` to output_obj: vertex lines rewritten with six decimals,
+// every other line token for token; output_obj is replaced only when complete.
+// Fails for a file that cannot be read or written, a bad number, a matrix that is not finite.
+KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
+                                          const std::string& output_obj);
+
+// The same from a stream to a stream (read to its end; lines end in "\n");
+// source_name names the input in failures. Memory grows with the longest line only.
+KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input,
+                                          std::ostream& output,
+                                          const std::string& source_name = "input");
+
+// The motion that undoes `motion`; fails when it cannot be inverted or is not finite.
+KORVANE_CXX_API Matrix4x4 InverseMotion(const Matrix4x4& motion);
+
+// Reads a matrix file (four lines of four numbers); fails when it cannot be read or parsed.
+KORVANE_CXX_API Matrix4x4 ReadMatrixFile(const std::string& path);
+
+// Writes a matrix file, replacing `path` only when complete.
+KORVANE_CXX_API void WriteMatrixFile(const std::string& path, const Matrix4x4& matrix);
+
+}  // namespace korvane
+
+#endif

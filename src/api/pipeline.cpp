@@ -1,0 +1,205 @@
+// The C++ interface of libKorvane.so (korvane/korvane.hpp): the rooms below
+// driven directly, without the commands' message boxes and fixed file names.
+// Every error leaves as korvane::Failure.
+#include <algorithm>
+#include <istream>
+#include <ostream>
+#include <utility>
+#include <vector>
+
+#include "korvane/korvane.hpp"
+#include "matrix/matrix_file.h"
+#include "matrix/measure.h"
+#include "matrix/motion.h"
+#include "matrix/similarity_parts.h"
+#include "obj/obj_document.h"
+#include "obj/obj_stream.h"
+#include "platform/platform.h"
+#include "text/error.h"
+
+namespace korvane {
+
+Failure::Failure(const std::string& message, std::string file, std::uint64_t line)
+    : std::runtime_error(message), file_(std::move(file)), line_(line) {}
+Failure::~Failure() = default;
+const std::string& Failure::file() const noexcept { return file_; }
+std::uint64_t Failure::line() const noexcept { return line_; }
+
+namespace {
+
+// Turns whatever is being handled into a Failure; `file` stands in when the
+// error itself names no place. Call it inside a catch block.
+[[noreturn]] void RethrowAsFailure(const std::string& file) {
+  std::string where = file;
+  std::uint64_t line = 0;
+  try {
+    throw;
+  } catch (const Failure&) {
+    throw;
+  } catch (const Error& e) {
+    if (!e.file().empty()) {
+      where = e.file();
+      line = e.line();
+    }
+  } catch (...) {
+  }
+  throw Failure(platform::ToUtf8(text::MessageOfCurrentException()), where, line);
+}
+
+[[noreturn]] void CannotOpen(const std::string& path) {
+  throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(path), path);
+}
+
+Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }
+
+Matrix4x4 ToPublic(const geometry::Matrix4& m) {
+  Matrix4x4 out{};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j)
+      out[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = m.matrix()(i, j);
+  }
+  return out;
+}
+
+geometry::Matrix4 FromPublic(const Matrix4x4& m) {
+  geometry::Matrix4 out = geometry::IdentityMatrix4();
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j)
+      out.matrix()(i, j) = m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+  }
+  return out;
+}
+
+geometry::Matrix4 CheckedMotion(const Matrix4x4& m, bool inverse) {
+  return matrix::CheckedMotion(FromPublic(m), "motion", inverse);
+}
+
+std::array<ReferenceVertex, 3> References(const obj::ObjDocument& d) {
+  std::array<ReferenceVertex, 3> out{};
+  const std::int32_t indices[3] = {d.pointIndexA, d.pointIndexB, d.pointIndexC};
+  for (std::size_t k = 0; k < 3; ++k) {
+    const auto i = static_cast<std::size_t>(indices[k]);
+    out[k] = {i, ToVec3(d.vertices[i])};
+  }
+  return out;
+}
+
+}  // namespace
+
+MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved_obj,
+                           const MeasureOptions&) {
+  std::string current = base_obj;
+  try {
+    obj::ObjDocument base;
+    if (!base.LoadVertices(base_obj)) CannotOpen(base_obj);
+    current = moved_obj;
+    obj::ObjDocument moved;
+    if (!moved.LoadVertices(moved_obj)) CannotOpen(moved_obj);
+    current.clear();
+    const matrix::Measurement m = matrix::Measure(std::move(base), std::move(moved));
+    const matrix::SimilarityParts parts = matrix::Decompose(m.analysis.matrix);
+    MotionReport r;
+    r.matrix = ToPublic(m.analysis.matrix);
+    r.scale = parts.scale;
+    r.rotation_axis = ToVec3(parts.axis);
+    r.rotation_degrees = parts.degrees;
+    r.translation = ToVec3(parts.translation);
+    r.same_topology = m.sameTopology;
+    r.base_vertices = m.base.vertices.size();
+    r.moved_vertices = m.transformed.vertices.size();
+    r.base_reference = References(m.base);
+    r.moved_reference = References(m.transformed);
+    return r;
+  } catch (...) {
+    RethrowAsFailure(current);
+  }
+}
+
+ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
+                          const std::string& output_obj) {
+  try {
+    obj::ReplayCounts counts;
+    if (!obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false),
+                               obj::kMaxLinePiece, &counts)) {
+      CannotOpen(input_obj);
+    }
+    return {counts.vertices};
+  } catch (...) {
+    RethrowAsFailure({});
+  }
+}
+
+ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ostream& output,
+                          const std::string& source_name) {
+  try {
+    const geometry::Matrix4 m = CheckedMotion(motion, false);
+    ReplayReport report;
+    // Runs of whole lines go through the in-memory replay, numbered on from
+    // the lines before them; the text after the last line feed is the last line.
+    std::vector<char> buffer(std::size_t{1} << 20);
+    std::size_t held = 0;
+    std::uint64_t next_line = 1;
+    for (;;) {
+      if (held == buffer.size()) buffer.resize(buffer.size() * 2);
+      input.read(buffer.data() + held, static_cast<std::streamsize>(buffer.size() - held));
+      const auto got = static_cast<std::size_t>(input.gcount());
+      if (input.bad())
+        throw Error(Error::Kind::io, text::Message().Own("cannot read ").Host(source_name),
+                    source_name);
+      held += got;
+      const bool end = got == 0;
+      std::size_t cut = held;
+      if (!end) {
+        while (cut > 0 && buffer[cut - 1] != '\n') --cut;
+        if (cut == 0) continue;  // a line longer than the buffer: read on
+      }
+      std::string_view run(buffer.data(), end ? held : cut - 1);
+      const auto lines = 1 + static_cast<std::uint64_t>(std::count(run.begin(), run.end(), '\n'));
+      // The line feed that ends the run is cut off with it; so is the carriage return before it.
+      if (!end && !run.empty() && run.back() == '\r') run.remove_suffix(1);
+      obj::ReplayCounts counts;
+      const std::string out =
+          obj::TransformObjText(run, m, platform::kNewline, source_name, next_line, &counts);
+      output.write(out.data(), static_cast<std::streamsize>(out.size()));
+      if (!output)
+        throw Error(Error::Kind::io,
+                    text::Message().Own("cannot write the output of ").Host(source_name));
+      report.vertices += counts.vertices;
+      next_line += lines;
+      if (end) return report;
+      held -= cut;
+      std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(cut),
+                buffer.begin() + static_cast<std::ptrdiff_t>(cut + held), buffer.begin());
+    }
+  } catch (...) {
+    RethrowAsFailure({});
+  }
+}
+
+Matrix4x4 InverseMotion(const Matrix4x4& motion) {
+  try {
+    return ToPublic(CheckedMotion(motion, true));
+  } catch (...) {
+    RethrowAsFailure({});
+  }
+}
+
+Matrix4x4 ReadMatrixFile(const std::string& path) {
+  try {
+    std::string text;
+    if (!matrix::ReadMatrixFile(path, text)) CannotOpen(path);
+    return ToPublic(matrix::ParseMatrixText(text, path));
+  } catch (...) {
+    RethrowAsFailure(path);
+  }
+}
+
+void WriteMatrixFile(const std::string& path, const Matrix4x4& m) {
+  try {
+    matrix::WriteMatrixFile(path, FromPublic(m));
+  } catch (...) {
+    RethrowAsFailure(path);
+  }
+}
+
+}  // namespace korvane

@@ -1,0 +1,189 @@
+// korvane apply: replay a motion on many files at once. Each file is one job
+// for a pool of workers; a failing file does not stop the others. Only the
+// main thread prints (file lines, the progress bar, the failures, the JSON).
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/progress.h"
+#include "matrix/matrix_file.h"
+#include "matrix/motion.h"
+#include "obj/obj_stream.h"
+#include "platform/file_io.h"
+#include "text/error.h"
+
+namespace korvane::cli {
+namespace {
+
+struct Job {
+  std::string input;
+  std::string output;
+  std::uint64_t bytes = 0;  // size of the input when the batch started
+  // Filled by the worker that ran it.
+  std::uint64_t vertices = 0;
+  double seconds = 0.0;
+  bool failed = false;
+  text::Message error;  // made readable on the main thread, which does all the printing
+};
+
+std::vector<Job> PlanJobs(const ApplyOptions& o) {
+  const bool to_directory = platform::IsDirectory(o.output);
+  if (o.inputs.size() > 1 && !to_directory) {
+    Usage("--output: with several inputs, -o must name an existing directory");
+  }
+  std::vector<Job> jobs;
+  std::map<std::string, std::string> taken;  // output -> the input writing it
+  for (const std::string& in : o.inputs) {
+    Job j;
+    j.input = in;
+    j.output = to_directory ? WithSeparator(o.output) + BaseName(in) : o.output;
+    const auto [at, fresh] = taken.emplace(j.output, in);
+    if (!fresh)
+      Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
+    j.bytes = FileSize(in);
+    jobs.push_back(std::move(j));
+  }
+  return jobs;
+}
+
+void RunJob(Job& job, const geometry::Matrix4& m) {
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    obj::ReplayCounts counts;
+    if (!obj::TransformObjFile(job.input, job.output, m, obj::kMaxLinePiece, &counts)) {
+      throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(job.input), job.input);
+    }
+    job.vertices = counts.vertices;
+  } catch (...) {
+    job.failed = true;
+    job.error = text::MessageOfCurrentException();
+  }
+  job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string Utf8Path(const std::string& path) {
+  return platform::ToUtf8(text::Message().Host(path));
+}
+
+void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds) {
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  std::size_t failed = 0;
+  for (const Job& j : jobs) {
+    failed += j.failed ? 1 : 0;
+    files.push_back({{"input", Utf8Path(j.input)},
+                     {"output", Utf8Path(j.output)},
+                     {"vertices", j.vertices},
+                     {"bytes", j.bytes},
+                     {"seconds", j.seconds},
+                     {"error", j.failed ? nlohmann::ordered_json(platform::ToUtf8(j.error))
+                                        : nlohmann::ordered_json(nullptr)}});
+  }
+  const nlohmann::ordered_json summary = {
+      {"files", files}, {"failed", failed}, {"jobs", workers}, {"seconds", seconds}};
+  // Paths are bytes: anything that is not UTF-8 is shown as U+FFFD rather than refused.
+  std::printf(
+      "%s\n",
+      summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
+}  // namespace
+
+int Apply(const ApplyOptions& o, CliPlatform& p) {
+  std::vector<Job> jobs = PlanJobs(o);
+  geometry::Matrix4 m;
+  try {
+    std::string text;
+    if (!matrix::ReadMatrixFile(o.matrix, text)) {
+      throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(o.matrix), o.matrix);
+    }
+    m = matrix::MotionFromText(text, o.matrix, o.inverse);
+  } catch (...) {
+    return ReportError("apply", p);
+  }
+
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const auto workers =
+      static_cast<unsigned>(std::min<std::size_t>(o.jobs > 0 ? o.jobs : cores, jobs.size()));
+  // Largest first, so that no big file starts last while the others idle.
+  std::vector<std::size_t> order(jobs.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return jobs[a].bytes > jobs[b].bytes; });
+
+  std::atomic<std::size_t> next{0};
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::size_t> finished;  // guarded by mutex
+  finished.reserve(jobs.size());      // no allocation, so no failure, inside the workers
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> pool;
+  for (unsigned w = 0; w < workers; ++w) {
+    pool.emplace_back([&] {
+      for (std::size_t k; (k = next.fetch_add(1)) < order.size();) {
+        RunJob(jobs[order[k]], m);
+        const std::lock_guard<std::mutex> lock(mutex);
+        finished.push_back(order[k]);
+        changed.notify_one();
+      }
+    });
+  }
+
+  const std::uint64_t total_bytes =
+      std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},
+                      [](std::uint64_t s, const Job& j) { return s + j.bytes; });
+  ProgressBar bar(stderr, !o.quiet && StderrIsTerminal(), jobs.size(), total_bytes);
+  const std::uint64_t read_at_start = ProcessBytesRead();
+  std::size_t files_done = 0;
+  std::uint64_t bytes_done = 0;  // of the files finished
+  for (;;) {
+    std::vector<std::size_t> now_done;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !finished.empty(); });
+      now_done.assign(finished.begin(), finished.end());
+      finished.clear();
+    }
+    for (const std::size_t i : now_done) {
+      const Job& j = jobs[i];
+      ++files_done;
+      bytes_done += j.bytes;
+      if (!o.quiet && !o.json && !j.failed) {
+        bar.Clear();
+        std::printf("%s -> %s\n", j.input.c_str(), j.output.c_str());
+        std::fflush(stdout);
+      }
+    }
+    if (files_done == jobs.size()) break;
+    if (!bar.enabled()) continue;
+    // Within files still running, what the process has read tells how far they are.
+    const std::uint64_t now_read = ProcessBytesRead();
+    const std::uint64_t read = now_read > read_at_start ? now_read - read_at_start : 0;
+    bar.Update(files_done, std::max(bytes_done, std::min(read, total_bytes)));
+  }
+  for (std::thread& t : pool) t.join();
+  bar.Finish(files_done, bytes_done);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  const auto failed = static_cast<std::size_t>(
+      std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.failed; }));
+  if (o.json) PrintJson(jobs, workers, seconds);
+  if (failed > 0) {
+    std::fprintf(stderr, "korvane apply: %zu of %zu files failed:\n", failed, jobs.size());
+    for (const Job& j : jobs) {
+      if (j.failed) std::fprintf(stderr, "  %s\n", platform::ToUtf8(j.error).c_str());
+    }
+    std::fflush(stderr);
+  }
+  return failed > 0 ? 1 : 0;
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,32 @@
+// The subcommands of korvane, each with its options already parsed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/host.h"
+
+namespace korvane::cli {
+
+struct CalcOptions {
+  std::string base;
+  std::string moved;
+  std::string output = "active.matrix";
+};
+int Calc(const CalcOptions& options, CliPlatform& p);
+
+struct ApplyOptions {
+  std::string matrix;
+  bool inverse = false;
+  std::vector<std::string> inputs;
+  std::string output;
+  unsigned jobs = 0;  // 0: one per processor
+  bool quiet = false;
+  bool json = false;
+};
+int Apply(const ApplyOptions& options, CliPlatform& p);
+
+int Demo(std::string dir, std::uint64_t vertices);
+
+}  // namespace korvane::cli

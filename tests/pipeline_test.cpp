@@ -1,0 +1,198 @@
+// The C++ interface as a pipeline uses it: linked against the real
+// libKorvane.so, through korvane/korvane.hpp only, on real files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "korvane/korvane.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Write(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// Vertex coordinates of an OBJ file, in order.
+std::vector<double> Coordinates(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<double> out;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("v ", 0) != 0) continue;
+    std::istringstream fields(line.substr(2));
+    for (double v; fields >> v;) out.push_back(v);
+  }
+  return out;
+}
+
+// Six decimals are written: the same positions to within rounding.
+void ExpectSameVertices(const std::string& got, const std::string& want) {
+  const std::vector<double> a = Coordinates(got), b = Coordinates(want);
+  ASSERT_EQ(a.size(), b.size()) << got;
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(a[i], b[i], 3e-6) << got << " #" << i;
+}
+
+class Pipeline : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "korvane-pipeline-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+// 30 degrees about z, scale 2, shift (1, 2, 3), as a matrix and on a point.
+const double kC = std::cos(std::acos(-1.0) / 6), kS = std::sin(std::acos(-1.0) / 6);
+const korvane::Matrix4x4 kMotion = {
+    {{2 * kC, -2 * kS, 0, 1}, {2 * kS, 2 * kC, 0, 2}, {0, 0, 2, 3}, {0, 0, 0, 1}}};
+
+std::string Moved(double x, double y, double z) {
+  char line[128];
+  std::snprintf(line, sizeof line, "v %.6f %.6f %.6f\n", 2 * (kC * x - kS * y) + 1,
+                2 * (kS * x + kC * y) + 2, 2 * z + 3);
+  return line;
+}
+
+TEST_F(Pipeline, MeasuresReplaysAndUndoesAMotion) {
+  const double points[][3] = {{0, 0, 0}, {4, 0, 0}, {0, 3, 0}, {1, 1, 2}, {-2, 1, -1}};
+  std::string base = "# a tetrahedron and one more\n";
+  std::string moved = base;
+  for (const auto& p : points) {
+    base += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
+            "\n";
+    moved += Moved(p[0], p[1], p[2]);
+  }
+  base += "f 1 2 3\n";
+  moved += "f 1 2 3\n";
+  Write(dir_ / "base.obj", base);
+  Write(dir_ / "moved.obj", moved);
+
+  const korvane::MotionReport r = korvane::MeasureMotion(At("base.obj"), At("moved.obj"));
+  for (std::size_t i = 0; i < 4; ++i) {
+    for (std::size_t j = 0; j < 4; ++j) EXPECT_NEAR(r.matrix[i][j], kMotion[i][j], 1e-6) << i << j;
+  }
+  EXPECT_NEAR(r.scale, 2.0, 1e-6);
+  EXPECT_NEAR(r.rotation_degrees, 30.0, 1e-4);
+  EXPECT_NEAR(r.rotation_axis[2], 1.0, 1e-6);
+  EXPECT_NEAR(r.translation[0], 1.0, 1e-6);
+  EXPECT_NEAR(r.translation[2], 3.0, 1e-6);
+  EXPECT_TRUE(r.same_topology);
+  EXPECT_EQ(r.base_vertices, 5u);
+  EXPECT_EQ(r.moved_vertices, 5u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    // Same topology: the moved mesh's reference vertices are the base's, moved.
+    const std::size_t i = r.base_reference[k].index;
+    ASSERT_LT(i, 5u);
+    EXPECT_EQ(r.moved_reference[k].index, i);
+    EXPECT_EQ(r.base_reference[k].position[0], points[i][0]);
+  }
+
+  korvane::WriteMatrixFile(At("m.matrix"), r.matrix);
+  const korvane::Matrix4x4 read = korvane::ReadMatrixFile(At("m.matrix"));
+  EXPECT_NEAR(read[0][1], r.matrix[0][1], 1e-14);
+
+  EXPECT_EQ(korvane::ReplayMotion(read, At("base.obj"), At("replayed.obj")).vertices, 5u);
+  ExpectSameVertices(At("replayed.obj"), At("moved.obj"));
+  korvane::ReplayMotion(korvane::InverseMotion(r.matrix), At("replayed.obj"), At("back.obj"));
+  ExpectSameVertices(At("back.obj"), At("base.obj"));
+  EXPECT_EQ(Read(dir_ / "back.obj").substr(0, 30), "# a tetrahedron and one more \n");
+}
+
+// The streaming replay writes exactly what the file replay writes, across
+// buffer boundaries, a line longer than the buffer and CR LF line ends.
+TEST_F(Pipeline, StreamReplayEqualsFileReplay) {
+  std::string text;
+  for (int i = 0; i < 60000; ++i) {
+    text +=
+        "v " + std::to_string(i) + ".25 -1e-3 " + std::to_string(i % 7) + (i % 3 ? "\n" : "\r\n");
+    if (i % 1000 == 0) text += "vt 0.5 0.5\nf 1/1 2/2 3/3\n";
+    if (i == 30000) text += "# " + std::string(3 << 20, 'x') + "\n";
+  }
+  text += "v 1 2 3";  // no line feed at the end
+  Write(dir_ / "in.obj", text);
+  const korvane::ReplayReport by_file = korvane::ReplayMotion(kMotion, At("in.obj"), At("out.obj"));
+  std::istringstream in(text);
+  std::ostringstream out;
+  const korvane::ReplayReport by_stream = korvane::ReplayMotion(kMotion, in, out, "in.obj");
+  EXPECT_EQ(by_file.vertices, 60001u);
+  EXPECT_EQ(by_stream.vertices, by_file.vertices);
+  EXPECT_TRUE(out.str() == Read(dir_ / "out.obj")) << "the two replays differ";
+}
+
+TEST_F(Pipeline, FailuresNameTheFileAndLine) {
+  std::string deep;
+  for (int i = 0; i < 200000; ++i) deep += "v 1 2 3\n";
+  deep += "v 1 2 oops\n";
+  Write(dir_ / "deep.obj", deep);
+  Write(dir_ / "bad.matrix", "1 0 0 0\n0 1 0 1e999\n");
+  Write(dir_ / "line.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\n");
+  Write(dir_ / "ok.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+  const korvane::Matrix4x4 flat = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}}};
+  korvane::Matrix4x4 nan = kMotion;
+  nan[1][1] = NAN;
+
+  const struct {
+    const char* what;
+    std::function<void()> run;
+    std::string file;
+    std::uint64_t line;
+    std::string says;
+  } cases[] = {
+      {"deep bad number", [&] { korvane::ReplayMotion(kMotion, At("deep.obj"), At("o.obj")); },
+       At("deep.obj"), 200001, "line 200001: invalid stod argument"},
+      {"deep bad number in a stream",
+       [&] {
+         std::istringstream in(deep);
+         std::ostringstream out;
+         korvane::ReplayMotion(kMotion, in, out, "piped.obj");
+       },
+       "piped.obj", 200001, "piped.obj line 200001: invalid stod argument"},
+      {"missing input", [&] { korvane::ReplayMotion(kMotion, At("none.obj"), At("o.obj")); },
+       At("none.obj"), 0, "cannot open " + At("none.obj")},
+      {"unwritable output",
+       [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("no/such/dir/o.obj")); }, "", 0,
+       At("no/such/dir/o.obj")},
+      {"bad matrix file", [&] { korvane::ReadMatrixFile(At("bad.matrix")); }, At("bad.matrix"), 2,
+       "line 2: stod argument out of range"},
+      {"missing base", [&] { korvane::MeasureMotion(At("none.obj"), At("ok.obj")); },
+       At("none.obj"), 0, "cannot open"},
+      {"collapsed copy", [&] { korvane::MeasureMotion(At("ok.obj"), At("line.obj")); }, "", 0, ""},
+      {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "cannot be inverted"},
+      {"not finite", [&] { korvane::ReplayMotion(nan, At("ok.obj"), At("o.obj")); }, "", 0,
+       "not finite"},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.run();
+      ADD_FAILURE() << c.what << ": no failure";
+    } catch (const korvane::Failure& f) {
+      EXPECT_EQ(f.file(), c.file) << c.what << ": " << f.what();
+      EXPECT_EQ(f.line(), c.line) << c.what << ": " << f.what();
+      EXPECT_NE(std::string(f.what()).find(c.says), std::string::npos)
+          << c.what << ": " << f.what();
+      EXPECT_GT(std::string(f.what()).size(), 0u) << c.what;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "o.obj")) << "nothing written by a failed replay";
+}
+
+}  // namespace

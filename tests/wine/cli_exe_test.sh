@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# korvane.exe under Wine: help and usage statuses, and a batch replay with a
+# failing file, compared byte for byte with runs of one file each.
+# Usage: cli_exe_test.sh KORVANE_EXE
+set -euo pipefail
+exe=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+korvane() { wine "$exe" "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+[ "$(korvane --version)" = "korvane 0.1.1" ] || fail "--version"
+out=$(korvane calc --help) || fail "calc --help status"
+grep -q "Usage: korvane calc \[OPTIONS\] BASE.obj MOVED.obj" <<<"$out" || fail "calc --help: $out"
+status=0; out=$(korvane aply -m m.matrix a.obj -o b.obj) || status=$?
+[ "$status" = 2 ] && grep -q "did you mean 'apply'?" <<<"$out" || fail "typo: $status $out"
+
+printf '0 -1 0 1\n1 0 0 2\n0 0 1 3\n' >m.matrix
+for i in 1 2 3 4; do
+  { echo "# mesh $i"; for k in $(seq 1 200); do echo "v $k.5 -$i.25 $((k * i))e-2"; done; echo "f 1 2 3"; } >"in$i.obj"
+done
+printf 'v 1 2 3\nv 4 x 6\n' >bad.obj
+mkdir out single
+# An input by its absolute path: "/..." is a path, not a Windows-style option.
+status=0; out=$(korvane apply -j 2 --json -m m.matrix "$work/in1.obj" in2.obj bad.obj in3.obj in4.obj -o out) || status=$?
+[ "$status" = 1 ] || fail "batch status $status: $out"
+grep -q "1 of 5 files failed" <<<"$out" || fail "failure list: $out"
+grep -q "bad.obj line 2: invalid stod argument" <<<"$out" || fail "failure message: $out"
+grep -q '"vertices": 200' <<<"$out" || fail "JSON summary: $out"
+[ ! -e out/bad.obj ] || fail "out/bad.obj written"
+for i in 1 2 3 4; do
+  korvane apply -j 1 -q -m m.matrix "in$i.obj" -o "single/in$i.obj" >/dev/null || fail "single run $i"
+  cmp -s "out/in$i.obj" "single/in$i.obj" || fail "in$i.obj: batch and single run differ"
+done
+# (x, y, z) -> (1 - y, x + 2, z + 3), six decimals, a space, CR LF.
+[ "$(sed -n 2p out/in1.obj)" = $'v 2.250000 3.500000 3.010000 \r' ] || fail "vertex: $(sed -n 2p out/in1.obj)"
+[ "$(grep -c $'\r$' out/in1.obj)" = "$(wc -l <out/in1.obj)" ] || fail "not every line ends in CR LF"
+echo "korvane.exe: help, usage statuses and a batch of 5 files under Wine"
