@@ -36,6 +36,9 @@ fi
 # because they share the Wine desktop.
 xvfb-run -a bash -c 'ctest --preset windows -j1; status=$?; wineserver -k || true; exit $status'
 
+echo "== korvane.exe calc under Wine against the Linux build; its report page in Chromium"
+xvfb-run -a bash -c 'bash scripts/wine_calc_test.sh "$PWD/build/native/bin/korvane" "$PWD/build/windows/bin/korvane.exe"; status=$?; wineserver -k || true; exit $status'
+
 echo "== windows package (ZIP) and its contents"
 cmake --build --preset windows --target package
 bash scripts/check_package.sh build/windows

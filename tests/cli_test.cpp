@@ -120,7 +120,7 @@ TEST(Cli, ExitStatusesOnRealFiles) {
     std::string says;
   } cases[] = {
       {"calc " + (dir / "base.obj") + " " + (dir / "line.obj") + " -o " + (dir / "x.matrix"), 1,
-       "[calc] cannot measure the motion: "},
+       "[calc] cannot fit the motion: all vertices of the moved mesh lie on one line"},
       {"calc " + (dir / "none.obj") + " " + (dir / "base.obj") + " -o " + (dir / "x.matrix"), 1,
        dir / "none.obj"},
       {"apply -m " + (dir / "none.matrix") + " " + (dir / "base.obj") + " -o " + (dir / "x.obj"), 1,
@@ -207,14 +207,14 @@ TEST(Cli, ApplyAndCalcFriendlyForms) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("bad.obj line 2: invalid stod argument"), std::string::npos) << r.out;
   EXPECT_FALSE(testing::Exists(dir / "bad.out.obj"));
-  // A mirrored copy is not a similarity: the report warns.
+  // A mirrored copy is not a similarity: measured and written, but it does not fit.
   WriteFile(dir / "mirror.obj", "v 0 0 0\nv 4 0 0\nv 0 3 0\nv 0 0 1\n");
   WriteFile(dir / "mirror2.obj", "v 0 0 0\nv 4 0 0\nv 0 3 0\nv 0 0 -1\n");
   r = Korvane("calc " + (dir / "mirror.obj") + " " + (dir / "mirror2.obj") + " -o " +
               (dir / "m.matrix"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("warning: the moved mesh is not a similar copy"), std::string::npos)
-      << r.out;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.out.find("The motion does not fit"), std::string::npos) << r.out;
+  EXPECT_TRUE(testing::Exists(dir / "m.matrix"));
 }
 
 // Several files at once: every good file is written exactly as a run on its

@@ -11,7 +11,7 @@
 #include "matrix/matrix_file.h"
 #include "matrix/measure.h"
 #include "matrix/motion.h"
-#include "matrix/similarity_parts.h"
+#include "geometry/fit.h"
 #include "obj/obj_document.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
@@ -97,12 +97,12 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
     if (!moved.LoadVertices(moved_obj)) CannotOpen(moved_obj);
     current.clear();
     const matrix::Measurement m = matrix::Measure(std::move(base), std::move(moved));
-    const matrix::SimilarityParts parts = matrix::Decompose(m.analysis.matrix);
+    const geometry::MotionParts parts = geometry::DecomposeMotion(m.analysis.matrix);
     MotionReport r;
     r.matrix = ToPublic(m.analysis.matrix);
     r.scale = parts.scale;
     r.rotation_axis = ToVec3(parts.axis);
-    r.rotation_degrees = parts.degrees;
+    r.rotation_degrees = parts.angleDegrees;
     r.translation = ToVec3(parts.translation);
     r.same_topology = m.sameTopology;
     r.base_vertices = m.base.vertices.size();

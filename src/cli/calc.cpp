@@ -1,14 +1,15 @@
-// korvane calc: measure the motion between two meshes, write it, report it.
-#include <algorithm>
-#include <cmath>
+// korvane calc: measure the motion between two meshes, write it, and say how
+// well it fits, as text, as JSON, or as an HTML page.
 #include <cstdio>
-#include <optional>
+#include <string>
 
-#include "api/mesh_commands.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/report_page.h"
+#include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
-#include "matrix/similarity_parts.h"
+#include "obj/obj_mesh.h"
+#include "text/error.h"
 #include "text/numbers.h"
 
 namespace korvane::cli {
@@ -20,62 +21,77 @@ std::string VectorText(const geometry::Vector3& v) {
   return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
 }
 
-void PrintReferences(const char* name, const obj::ObjDocument& d) {
-  const auto at = [&d](std::int32_t i) { return d.vertices[static_cast<std::size_t>(i)]; };
+obj::Mesh Load(const std::string& path) {
+  obj::Mesh mesh;
+  if (!obj::LoadObjMesh(path, mesh)) {
+    throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(path));
+  }
+  return mesh;
+}
+
+void PrintReferences(const char* name, const std::vector<geometry::Vector3>& v,
+                     const geometry::ReferenceIndices& r) {
+  const auto at = [&v](std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
   std::printf("  %s: %zu vertices; reference vertices A #%d %s, B #%d %s, C #%d %s\n", name,
-              d.vertices.size(), d.pointIndexA, VectorText(at(d.pointIndexA)).c_str(),
-              d.pointIndexB, VectorText(at(d.pointIndexB)).c_str(), d.pointIndexC,
-              VectorText(at(d.pointIndexC)).c_str());
+              v.size(), r.a, VectorText(at(r.a)).c_str(), r.b, VectorText(at(r.b)).c_str(), r.c,
+              VectorText(at(r.c)).c_str());
 }
 
-void PrintMotion(const geometry::Matrix4& m) {
-  const matrix::SimilarityParts parts = matrix::Decompose(m);
-  std::printf("  scale:       %s\n", General(parts.scale).c_str());
-  std::printf("  rotation:    %s degrees about %s\n", General(parts.degrees).c_str(),
-              VectorText(parts.axis).c_str());
-  std::printf("  translation: %s\n", VectorText(parts.translation).c_str());
+void PrintStats(const char* name, const geometry::ResidualStats& s) {
+  std::printf("  %s RMS %s, median %s, 95%% %s, max %s (95%%: %s of the size)\n", name,
+              General(s.rms).c_str(), General(s.median).c_str(), General(s.p95).c_str(),
+              General(s.max).c_str(), General(s.p95Relative).c_str());
 }
 
-// For meshes whose vertex k is the same point: how far the matrix carries each
-// base vertex from its moved counterpart.
-void PrintDeviation(const matrix::Measurement& m) {
-  double sum = 0.0;
-  double worst = 0.0;
-  double extent = 0.0;
-  for (std::size_t k = 0; k < m.base.vertices.size(); ++k) {
-    const double e = (geometry::TransformPoint(m.analysis.matrix, m.base.vertices[k]) -
-                      m.transformed.vertices[k])
-                         .norm();
-    sum += e * e;
-    worst = std::max(worst, e);
-    extent = std::max(extent, m.transformed.vertices[k].cwiseAbs().maxCoeff());
+void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::Mesh& moved) {
+  std::printf("%s topology\n", r.sameTopology ? "same" : "different");
+  std::printf("  fit:         %s", matrix::FitName(r.kind));
+  if (r.result.iterations > 0) std::printf(" (%d iterations)", r.result.iterations);
+  std::printf("\n");
+  if (r.reference && r.kind == geometry::FitKind::three_point) {
+    PrintReferences("base ", base.vertices, r.reference->base);
+    PrintReferences("moved", moved.vertices, r.reference->moved);
+  } else {
+    std::printf("  base:  %zu vertices\n  moved: %zu vertices\n", base.vertices.size(),
+                moved.vertices.size());
   }
-  const double rms = std::sqrt(sum / static_cast<double>(m.base.vertices.size()));
-  std::printf("  deviation:   RMS %s, max %s\n", General(rms).c_str(), General(worst).c_str());
-  // Coordinates are stored with six decimals; more than that is real misfit.
-  if (worst > 1e-5 + 1e-9 * extent) {
-    std::printf(
-        "  warning: the moved mesh is not a similar copy of the base (shear, "
-        "unequal scales, a mirror or edited vertices); the matrix carries its "
-        "reference triangle only\n");
-  }
+  std::printf("  scale:       %s\n", General(r.parts.scale).c_str());
+  std::printf("  rotation:    %s degrees about %s\n", General(r.parts.angleDegrees).c_str(),
+              VectorText(r.parts.axis).c_str());
+  std::printf("  translation: %s\n", VectorText(r.parts.translation).c_str());
+  const geometry::Residuals& res = r.result.residuals;
+  PrintStats(res.toSurface ? "to surface: " : "to vertices:", res.surface);
+  if (res.paired.count > 0) PrintStats("paired:     ", res.paired);
+  std::printf("  %s\n", matrix::Verdict(r).c_str());
 }
 
 }  // namespace
 
 int Calc(const CalcOptions& o, CliPlatform& p) {
   try {
-    const matrix::Measurement m = api::MeasureFiles(o.base, o.moved, o.output);
-    matrix::WriteMatrixFile(o.output, m.analysis.matrix);
-    PrintReferences("base ", m.base);
-    PrintReferences("moved", m.transformed);
-    PrintMotion(m.analysis.matrix);
-    if (m.sameTopology) PrintDeviation(m);
-    std::printf("  written:     %s\n", o.output.c_str());
-    // A fit that judges its residuals against a tolerance sets this; the
-    // three reference vertices carry the motion exactly and judge nothing.
-    const std::optional<bool> fits;
-    return fits.value_or(true) ? kExitDone : kExitDoesNotFit;
+    matrix::FitRequest request;
+    request.kind = *matrix::FitByName(o.fit);
+    request.tolerance = o.tolerance;
+    request.trim = o.trim;
+    request.maxIterations = o.maxIterations;
+    request.threads = o.jobs;
+    request.keepDistances = !o.report.empty();
+    const obj::Mesh base = Load(o.base);
+    const obj::Mesh moved = Load(o.moved);
+    const matrix::FitReport r = matrix::MeasureFit(base, moved, request);
+    matrix::WriteMatrixFile(o.output, r.matrix);
+    const std::string json = matrix::FitReportJson(r);
+    if (!o.report.empty()) WriteFitPage(o.report, r, json, base, moved);
+    if (o.json) {
+      std::printf("%s\n", json.c_str());
+    } else {
+      PrintReport(r, base, moved);
+      std::printf("  written:     %s\n", o.output.c_str());
+      if (!o.report.empty()) std::printf("  report:      %s\n", o.report.c_str());
+    }
+    std::fflush(stdout);
+    // The matrix is written either way: a caller may still want it.
+    return r.result.fits ? kExitDone : kExitDoesNotFit;
   } catch (...) {
     return ReportError("calc", p);
   }

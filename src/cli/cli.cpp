@@ -175,11 +175,36 @@ class CommandLine {
     calc_->add_option("-o,--output", calcOptions_.output, "Where the motion is written")
         ->type_name("MOTION.matrix")
         ->capture_default_str();
+    calc_->add_option("--fit", calcOptions_.fit, "How the motion is found")
+        ->type_name("KIND")
+        ->check(CLI::IsMember({"three-point", "least-squares", "icp"}))
+        ->capture_default_str();
+    calc_->add_option("--tolerance", calcOptions_.tolerance,
+                      "It fits when 95% of the base vertices land this close, relative to the "
+                      "moved mesh's size")
+        ->type_name("T")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    calc_->add_option("--trim", calcOptions_.trim,
+                      "Leave the worst fraction F of the pairs out of the fit (least-squares: "
+                      "none by default; icp: 0.1)")
+        ->type_name("F")
+        ->check(CLI::Range(0.0, 0.5));
+    calc_->add_option("--max-iterations", calcOptions_.maxIterations, "ICP iterations at most")
+        ->type_name("N")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    calc_->add_option("-j,--jobs", calcOptions_.jobs, "Threads (default: one per processor)")
+        ->type_name("N")
+        ->check(WholeNumber(1, 1024));
+    calc_->add_flag("--json", calcOptions_.json, "Print the report as one JSON object");
+    calc_->add_option("--report", calcOptions_.report, "Also write the report as an HTML page")
+        ->type_name("FIT.html");
     calc_->footer(
-        "Prints the reference vertices, scale, rotation (axis and angle) and translation;\n"
-        "for meshes with equal vertex counts also how far the matrix carries each base\n"
-        "vertex from its moved counterpart. Exit status 3 is kept for a fit that judges\n"
-        "the moved mesh not to match.");
+        "Fits: three-point (the exported CalcMatrix's rule, the same matrix bit for bit),\n"
+        "least-squares (equal vertex counts, vertex i paired with vertex i) and icp (any\n"
+        "counts, any order). Prints the motion and how far the base mesh, carried by it,\n"
+        "lies from the moved mesh. Exit status 3: measured and written, but it does not fit.");
 
     apply_ = app_.add_subcommand("apply", "Replay a motion on OBJ files, several at once");
     apply_->add_option("-m,--matrix", applyOptions_.matrix, "The motion")

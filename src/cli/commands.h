@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@ struct CalcOptions {
   std::string base;
   std::string moved;
   std::string output = "active.matrix";
+  std::string fit = "three-point";
+  double tolerance = 1e-5;
+  std::optional<double> trim;
+  int maxIterations = 60;
+  unsigned jobs = 0;  // threads for the nearest-point queries; 0: one per processor
+  bool json = false;
+  std::string report;  // the HTML page, when not empty
 };
 int Calc(const CalcOptions& options, CliPlatform& p);
 

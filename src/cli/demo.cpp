@@ -8,8 +8,11 @@
 #include "api/globals.h"
 #include "cli/commands.h"
 #include "cli/mesh_generator.h"
+#include "cli/report_page.h"
+#include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_document.h"
+#include "obj/obj_mesh.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "text/error.h"
@@ -87,6 +90,19 @@ int Demo(std::string dir, std::uint64_t vertices) {
   const double coefficient_error = (measured.matrix() - motion.matrix()).cwiseAbs().maxCoeff();
   std::printf("   largest coefficient difference: %s\n",
               text::ToGeneral15(coefficient_error).c_str());
+  {
+    // The same measurement as a page: the base carried onto the moved mesh.
+    obj::Mesh base_mesh, moved_mesh;
+    obj::LoadObjMesh(dir + api::kBaseObjName, base_mesh);
+    obj::LoadObjMesh(dir + api::kTransformedObjName, moved_mesh);
+    matrix::FitRequest request;
+    request.keepDistances = true;
+    const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, request);
+    const std::string page = dir + "report.html";
+    WriteFitPage(page, report, matrix::FitReportJson(report), base_mesh, moved_mesh);
+    std::printf("   %s\n   report: %s (open it in a web browser)\n",
+                matrix::Verdict(report).c_str(), page.c_str());
+  }
 
   cli::MeshOptions other;
   other.vertices = vertices / 4;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "cli/report_assets.h"
+#include "platform/file_io.h"
 
 namespace korvane::cli {
 namespace {
@@ -27,10 +28,13 @@ Shown Select(const char* name, std::size_t vertex_count, const std::vector<Trian
     throw std::invalid_argument(std::string("report page: too many ") + name + " vertices");
   }
   Shown shown;
-  const auto step = [](std::size_t n, std::size_t cap) { return cap == 0 ? n + 1 : (n + cap - 1) / cap; };
+  const auto step = [](std::size_t n, std::size_t cap) {
+    return cap == 0 ? n + 1 : (n + cap - 1) / cap;
+  };
   if (triangles.empty()) {
     const std::size_t k = step(vertex_count, max_points);
-    for (std::size_t i = 0; i < vertex_count; i += k) shown.vertices.push_back(static_cast<std::uint32_t>(i));
+    for (std::size_t i = 0; i < vertex_count; i += k)
+      shown.vertices.push_back(static_cast<std::uint32_t>(i));
     return shown;
   }
   shown.has_triangles = true;
@@ -124,8 +128,8 @@ class Base64 {
     }
     if (i < used_) {
       const bool two = i + 2 == used_;
-      const std::uint32_t w =
-          static_cast<std::uint32_t>(raw_[i]) << 16 | (two ? static_cast<std::uint32_t>(raw_[i + 1]) << 8 : 0u);
+      const std::uint32_t w = static_cast<std::uint32_t>(raw_[i]) << 16 |
+                              (two ? static_cast<std::uint32_t>(raw_[i + 1]) << 8 : 0u);
       *o++ = kDigits[w >> 18];
       *o++ = kDigits[(w >> 12) & 63];
       *o++ = two ? kDigits[(w >> 6) & 63] : '=';
@@ -192,7 +196,8 @@ void PutReference(Output& out, const std::array<Eigen::Vector3d, 3>& points) {
 }
 
 void PutMesh(Output& out, const Shown& shown, const std::vector<Eigen::Vector3d>& vertices,
-             const std::vector<double>* residuals, const std::array<Eigen::Vector3d, 3>& reference) {
+             const std::vector<double>* residuals,
+             const std::array<Eigen::Vector3d, 3>& reference) {
   out.Put("{\"positions\":\"");
   {
     Base64 b(out);
@@ -251,14 +256,14 @@ void WriteReportPage(const ReportPageInput& in, const ReportSink& sink) {
     throw std::invalid_argument("report page: the report is not a JSON object");
   }
   if (in.base_residuals.size() != in.base_vertices.size()) {
-    throw std::invalid_argument("report page: the base has " + std::to_string(in.base_vertices.size()) +
-                                " vertices but " + std::to_string(in.base_residuals.size()) +
-                                " residuals");
+    throw std::invalid_argument("report page: the base has " +
+                                std::to_string(in.base_vertices.size()) + " vertices but " +
+                                std::to_string(in.base_residuals.size()) + " residuals");
   }
-  const Shown base = Select("base", in.base_vertices.size(), in.base_triangles, in.max_triangles,
-                            in.max_points);
-  const Shown moved = Select("moved", in.moved_vertices.size(), in.moved_triangles, in.max_triangles,
-                             in.max_points);
+  const Shown base =
+      Select("base", in.base_vertices.size(), in.base_triangles, in.max_triangles, in.max_points);
+  const Shown moved = Select("moved", in.moved_vertices.size(), in.moved_triangles,
+                             in.max_triangles, in.max_points);
   Output out(sink);
   out.Put(Asset(report_assets::kPageHead, report_assets::kPageHeadSize));
   out.Put("{\"report\":");
@@ -284,6 +289,35 @@ std::string BuildReportPage(const ReportPageInput& input) {
   std::string page;
   WriteReportPage(input, [&page](std::string_view piece) { page.append(piece); });
   return page;
+}
+
+void WriteFitPage(const std::string& path, const matrix::FitReport& r, const std::string& json,
+                  const obj::Mesh& base, const obj::Mesh& moved) {
+  ReportPageInput in;
+  in.report_json = json;
+  in.base_vertices.reserve(base.vertices.size());
+  for (const geometry::Vector3& v : base.vertices) {
+    in.base_vertices.push_back(geometry::TransformPoint(r.matrix, v));
+  }
+  in.base_triangles = base.triangles;
+  in.base_residuals = r.result.distances;
+  in.moved_vertices = moved.vertices;
+  in.moved_triangles = moved.triangles;
+  if (r.reference) {
+    const auto at = [](const std::vector<geometry::Vector3>& v, std::int32_t i) {
+      return v[static_cast<std::size_t>(i)];
+    };
+    const geometry::ReferenceIndices& b = r.reference->base;
+    const geometry::ReferenceIndices& m = r.reference->moved;
+    in.base_reference = {in.base_vertices[static_cast<std::size_t>(b.a)],
+                         in.base_vertices[static_cast<std::size_t>(b.b)],
+                         in.base_vertices[static_cast<std::size_t>(b.c)]};
+    in.moved_reference = {at(moved.vertices, m.a), at(moved.vertices, m.b),
+                          at(moved.vertices, m.c)};
+  }
+  platform::AtomicOutput out(path);
+  WriteReportPage(in, [&out](std::string_view piece) { out.Write(piece); });
+  out.Commit();
 }
 
 }  // namespace korvane::cli

@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "matrix/fit_report.h"
+#include "obj/obj_mesh.h"
+
 namespace korvane::cli {
 
 struct ReportPageInput {
@@ -48,5 +51,11 @@ void WriteReportPage(const ReportPageInput& input, const ReportSink& sink);
 
 // The whole page as one string (WriteReportPage into a string).
 std::string BuildReportPage(const ReportPageInput& input);
+
+// Writes the page of a measurement to `path`, all or nothing: the base mesh
+// carried by the report's matrix, coloured by its residuals (the report must
+// keep them: FitRequest::keepDistances), over the moved mesh.
+void WriteFitPage(const std::string& path, const matrix::FitReport& report,
+                  const std::string& report_json, const obj::Mesh& base, const obj::Mesh& moved);
 
 }  // namespace korvane::cli

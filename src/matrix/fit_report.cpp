@@ -1,8 +1,7 @@
 #include "matrix/fit_report.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "text/error.h"
 #include "text/numbers.h"
@@ -10,7 +9,7 @@
 namespace korvane::matrix {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // What the matrix file holds for x: the value its fifteen digits read back as.
 double AsWritten(double x) {
@@ -69,8 +68,8 @@ const char* FitName(geometry::FitKind kind) {
 }
 
 std::optional<geometry::FitKind> FitByName(const std::string& name) {
-  for (const geometry::FitKind k : {geometry::FitKind::three_point,
-                                    geometry::FitKind::least_squares, geometry::FitKind::icp}) {
+  for (const geometry::FitKind k :
+       {geometry::FitKind::three_point, geometry::FitKind::least_squares, geometry::FitKind::icp}) {
     if (name == FitName(k)) return k;
   }
   return std::nullopt;

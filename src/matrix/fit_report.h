@@ -19,7 +19,7 @@ struct FitRequest {
   // least squares, a tenth for ICP (whose pairs start out partly wrong).
   std::optional<double> trim;
   int maxIterations = 60;
-  unsigned threads = 0;  // 0: every core
+  unsigned threads = 0;        // 0: every core
   bool keepDistances = false;  // keep every base vertex's residual (for the page)
 };
 

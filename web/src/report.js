@@ -134,10 +134,18 @@ function fillMotion() {
 function fillResiduals() {
   const t = document.getElementById('residuals');
   t.append(el('thead', null, el('tr', null, el('th'), el('th', null, 'absolute'), el('th', null, 'relative'))));
-  const groups = [['surface', 'To the surface'], ['paired', 'Vertex to vertex']];
+  // The surface group measures to the nearest vertex when the moved mesh has no faces.
+  const surfaceTitle = get(report, 'residual.surface.to') === 'vertices' ? 'To the nearest vertex' : 'To the surface';
+  const groups = [['surface', surfaceTitle], ['paired', 'Vertex to vertex']];
   for (const [kind, title] of groups) {
     const body = el('tbody', null, el('tr', { class: 'group' }, el('th', { colspan: '3' }, title)));
     const s = get(report, `residual.${kind}`);
+    if (s && s.to !== undefined) {
+      body.append(el('tr', null, el('th', null, 'Measured to'), cell('td', `residual.${kind}.to`, s.to), el('td')));
+    }
+    if (s && s.count !== undefined) {
+      body.append(el('tr', null, el('th', null, 'Vertices'), cell('td', `residual.${kind}.count`, s.count), el('td')));
+    }
     if (!s) {
       body.append(el('tr', null, el('td', { colspan: '3', class: 'hint' },
         kind === 'paired' ? 'None: the meshes do not have the same topology.' : 'None.')));
