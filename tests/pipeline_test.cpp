@@ -96,6 +96,17 @@ TEST_F(Pipeline, MeasuresReplaysAndUndoesAMotion) {
   EXPECT_NEAR(r.translation[0], 1.0, 1e-6);
   EXPECT_NEAR(r.translation[2], 3.0, 1e-6);
   EXPECT_TRUE(r.same_topology);
+  EXPECT_TRUE(r.fits) << r.message;
+  EXPECT_EQ(r.paired.count, 5u);
+  EXPECT_LT(r.surface.p95_relative, 1e-5);
+  // The other fits find the same motion; least squares refuses unequal counts.
+  for (const korvane::Fit fit : {korvane::Fit::least_squares, korvane::Fit::icp}) {
+    korvane::MeasureOptions o;
+    o.fit = fit;
+    const korvane::MotionReport f = korvane::MeasureMotion(At("base.obj"), At("moved.obj"), o);
+    EXPECT_TRUE(f.fits) << f.message;
+    EXPECT_NEAR(f.scale, 2.0, 1e-5);
+  }
   EXPECT_EQ(r.base_vertices, 5u);
   EXPECT_EQ(r.moved_vertices, 5u);
   for (std::size_t k = 0; k < 3; ++k) {

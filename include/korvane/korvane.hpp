@@ -46,11 +46,25 @@ using Vec3 = std::array<double, 3>;
 
 // How the motion is fitted to the two meshes.
 enum class Fit {
-  three_point,  // three reference vertices of each mesh carry the motion
+  three_point,    // three reference vertices of each mesh carry the motion (CalcMatrix's rule)
+  least_squares,  // equal vertex counts, vertex i paired with vertex i (Umeyama)
+  icp,            // any counts, any order: iterative closest point with uniform scale
 };
 
 struct MeasureOptions {
   Fit fit = Fit::three_point;
+  double tolerance = 1e-5;  // fits when 95% of the base vertices land this close (of the size)
+  double trim = -1.0;       // worst fraction of pairs left out; below 0: the fit's own default
+  int max_iterations = 60;  // ICP iterations at most
+  unsigned threads = 0;     // 0: one per processor
+};
+
+// Distances of the base vertices, carried by the motion, from the moved mesh.
+struct Residual {
+  std::size_t count = 0;  // 0: not measured (paired distances need equal vertex counts)
+  double rms = 0.0, median = 0.0, p95 = 0.0, max = 0.0;
+  // The same, divided by the moved mesh's bounding-box diagonal.
+  double rms_relative = 0.0, median_relative = 0.0, p95_relative = 0.0, max_relative = 0.0;
 };
 
 struct ReferenceVertex {
@@ -68,8 +82,16 @@ struct MotionReport {
   bool same_topology = false;  // equal vertex counts: vertex i of one is vertex i of the other
   std::size_t base_vertices = 0;
   std::size_t moved_vertices = 0;
+  bool has_reference = false;  // the three-point rule found the reference vertices below
   std::array<ReferenceVertex, 3> base_reference{};   // A, B, C of the base mesh
   std::array<ReferenceVertex, 3> moved_reference{};  // and of the moved mesh
+  Residual surface;         // to the moved mesh's surface (its nearest vertex without faces)
+  bool to_surface = false;  // the moved mesh has faces
+  Residual paired;          // |M v_i - w_i|, for equal vertex counts
+  bool fits = false;        // surface.p95_relative <= tolerance
+  std::string cause;        // when it does not fit: why, likely; empty otherwise
+  std::string message;      // the verdict as a sentence
+  int iterations = 0;       // ICP iterations
 };
 
 struct ReplayReport {
@@ -77,8 +99,9 @@ struct ReplayReport {
 };
 
 // Measures the motion that carries the mesh in base_obj onto its moved copy in
-// moved_obj. Fails for a file that cannot be read, a bad number, or meshes
-// whose reference vertices are degenerate (coinciding, on one line).
+// moved_obj by options.fit, and how well it fits. Fails for a file that cannot
+// be read, a bad number, or meshes that cannot be measured (fewer than three
+// vertices, all on one line, least squares between unequal counts).
 KORVANE_CXX_API MotionReport MeasureMotion(const std::string& base_obj,
                                            const std::string& moved_obj,
                                            const MeasureOptions& options = {});

@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "korvane/korvane.hpp"
-#include "matrix/matrix_file.h"
-#include "matrix/measure.h"
-#include "matrix/motion.h"
 #include "geometry/fit.h"
-#include "obj/obj_document.h"
+#include "korvane/korvane.hpp"
+#include "matrix/fit_report.h"
+#include "matrix/matrix_file.h"
+#include "matrix/motion.h"
+#include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
 #include "text/error.h"
@@ -74,41 +74,73 @@ geometry::Matrix4 CheckedMotion(const Matrix4x4& m, bool inverse) {
   return matrix::CheckedMotion(FromPublic(m), "motion", inverse);
 }
 
-std::array<ReferenceVertex, 3> References(const obj::ObjDocument& d) {
+std::array<ReferenceVertex, 3> References(const std::vector<geometry::Vector3>& v,
+                                          const geometry::ReferenceIndices& r) {
   std::array<ReferenceVertex, 3> out{};
-  const std::int32_t indices[3] = {d.pointIndexA, d.pointIndexB, d.pointIndexC};
+  const std::int32_t indices[3] = {r.a, r.b, r.c};
   for (std::size_t k = 0; k < 3; ++k) {
     const auto i = static_cast<std::size_t>(indices[k]);
-    out[k] = {i, ToVec3(d.vertices[i])};
+    out[k] = {i, ToVec3(v[i])};
   }
   return out;
+}
+
+Residual ToResidual(const geometry::ResidualStats& s) {
+  Residual r;
+  r.count = s.count;
+  r.rms = s.rms;
+  r.median = s.median;
+  r.p95 = s.p95;
+  r.max = s.max;
+  r.rms_relative = s.rmsRelative;
+  r.median_relative = s.medianRelative;
+  r.p95_relative = s.p95Relative;
+  r.max_relative = s.maxRelative;
+  return r;
 }
 
 }  // namespace
 
 MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved_obj,
-                           const MeasureOptions&) {
+                           const MeasureOptions& options) {
   std::string current = base_obj;
   try {
-    obj::ObjDocument base;
-    if (!base.LoadVertices(base_obj)) CannotOpen(base_obj);
+    obj::Mesh base;
+    if (!obj::LoadObjMesh(base_obj, base)) CannotOpen(base_obj);
     current = moved_obj;
-    obj::ObjDocument moved;
-    if (!moved.LoadVertices(moved_obj)) CannotOpen(moved_obj);
+    obj::Mesh moved;
+    if (!obj::LoadObjMesh(moved_obj, moved)) CannotOpen(moved_obj);
     current.clear();
-    const matrix::Measurement m = matrix::Measure(std::move(base), std::move(moved));
-    const geometry::MotionParts parts = geometry::DecomposeMotion(m.analysis.matrix);
+    matrix::FitRequest request;
+    request.kind = options.fit == Fit::icp             ? geometry::FitKind::icp
+                   : options.fit == Fit::least_squares ? geometry::FitKind::least_squares
+                                                       : geometry::FitKind::three_point;
+    request.tolerance = options.tolerance;
+    if (options.trim >= 0.0) request.trim = options.trim;
+    request.maxIterations = options.max_iterations;
+    request.threads = options.threads;
+    const matrix::FitReport f = matrix::MeasureFit(base, moved, request);
     MotionReport r;
-    r.matrix = ToPublic(m.analysis.matrix);
-    r.scale = parts.scale;
-    r.rotation_axis = ToVec3(parts.axis);
-    r.rotation_degrees = parts.angleDegrees;
-    r.translation = ToVec3(parts.translation);
-    r.same_topology = m.sameTopology;
-    r.base_vertices = m.base.vertices.size();
-    r.moved_vertices = m.transformed.vertices.size();
-    r.base_reference = References(m.base);
-    r.moved_reference = References(m.transformed);
+    r.matrix = ToPublic(f.matrix);
+    r.scale = f.parts.scale;
+    r.rotation_axis = ToVec3(f.parts.axis);
+    r.rotation_degrees = f.parts.angleDegrees;
+    r.translation = ToVec3(f.parts.translation);
+    r.same_topology = f.sameTopology;
+    r.base_vertices = base.vertices.size();
+    r.moved_vertices = moved.vertices.size();
+    if (f.reference) {
+      r.has_reference = true;
+      r.base_reference = References(base.vertices, f.reference->base);
+      r.moved_reference = References(moved.vertices, f.reference->moved);
+    }
+    r.surface = ToResidual(f.result.residuals.surface);
+    r.to_surface = f.result.residuals.toSurface;
+    r.paired = ToResidual(f.result.residuals.paired);
+    r.fits = f.result.fits;
+    r.message = matrix::Verdict(f);
+    if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
+    r.iterations = f.result.iterations;
     return r;
   } catch (...) {
     RethrowAsFailure(current);

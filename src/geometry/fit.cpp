@@ -399,6 +399,16 @@ FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Tri
     points_ = std::make_unique<PointIndex>(vertices);
   } else {
     surface_ = std::make_unique<SurfaceIndex>(vertices, triangles);
+    // Vertices on no face are part of the mesh too: points are measured to
+    // them as well as to the surface.
+    std::vector<char> used(vertices.size(), 0);
+    for (const Triangle& t : triangles) {
+      for (const std::uint32_t i : t) used[i] = 1;
+    }
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+      if (!used[i]) loose_.push_back(vertices[i]);
+    }
+    if (!loose_.empty()) points_ = std::make_unique<PointIndex>(loose_);
   }
   size_ = BoundingDiagonal(vertices);
   spread_ = Spread(vertices);
@@ -409,7 +419,15 @@ FitTarget::~FitTarget() = default;
 void FitTarget::Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
                         unsigned threads) const {
   if (surface_) {
-    surface_->ClosestBatch(queries, points, nullptr, threads);
+    std::vector<double> d;
+    surface_->ClosestBatch(queries, points, points_ ? &d : nullptr, threads);
+    if (!points_) return;
+    ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        const PointIndex::Hit h = points_->Nearest(queries[i]);
+        if (h.distanceSquared < d[i] * d[i]) points[i] = loose_[h.index];
+      }
+    });
     return;
   }
   points.resize(queries.size());
@@ -422,6 +440,13 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
                               unsigned threads) const {
   if (surface_) {
     surface_->DistancesFrom(m, base, out, threads);
+    if (!points_) return;
+    ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        const double d = std::sqrt(points_->Nearest(TransformPoint(m, base[i])).distanceSquared);
+        if (d < out[i]) out[i] = d;
+      }
+    });
     return;
   }
   out.resize(base.size());

@@ -78,7 +78,8 @@ class FitTarget {
  private:
   const std::vector<Vector3>* vertices_;
   std::unique_ptr<SurfaceIndex> surface_;
-  std::unique_ptr<PointIndex> points_;
+  std::vector<Vector3> loose_;          // vertices on no triangle, when there is a surface
+  std::unique_ptr<PointIndex> points_;  // every vertex without a surface, else the loose ones
   double size_ = 0.0;
   double spread_ = 0.0;
 };

@@ -107,6 +107,12 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitReq
   return r;
 }
 
+const char* CauseName(const FitReport& report) {
+  const geometry::FitResult& f = report.result;
+  if (f.fits && f.likelyCause != geometry::LikelyCause::vertex_order_differs) return nullptr;
+  return CauseName(f.likelyCause);
+}
+
 std::string Verdict(const FitReport& report) {
   const geometry::FitResult& f = report.result;
   const geometry::ResidualStats& s = f.residuals.surface;
@@ -166,9 +172,7 @@ std::string FitReportJson(const FitReport& report, int indent) {
                    {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()}};
   j["tolerance"] = report.tolerance;
   j["fits"] = f.fits;
-  const char* cause = f.fits && f.likelyCause != geometry::LikelyCause::vertex_order_differs
-                          ? nullptr
-                          : CauseName(f.likelyCause);
+  const char* cause = CauseName(report);
   j["cause"] = cause != nullptr ? json(cause) : json();
   j["message"] = Verdict(report);
   j["iterations"] = f.iterations;

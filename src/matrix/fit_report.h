@@ -45,6 +45,10 @@ const char* FitName(geometry::FitKind kind);
 // The fit of that name, or nullopt.
 std::optional<geometry::FitKind> FitByName(const std::string& name);
 
+// Why a motion likely does not fit ("vertex order differs", "vertices added or
+// removed", "not a similar copy"), or nullptr when there is nothing to say.
+const char* CauseName(const FitReport& report);
+
 // One or two plain sentences: whether the motion fits, and if not the likely
 // cause and what to try.
 std::string Verdict(const FitReport& report);
