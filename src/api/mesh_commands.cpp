@@ -28,9 +28,15 @@ void ShowOpenFailure(const std::string& path) {
   throw Error(e.kind(), std::move(m));
 }
 
+obj::StreamOptions Streaming() {
+  obj::StreamOptions options;
+  options.threads = ThreadCount();
+  return options;
+}
+
 obj::ObjDocument LoadVerticesOrReport(const std::string& path) {
   obj::ObjDocument d;
-  if (!d.LoadVertices(path)) ShowOpenFailure(path);
+  if (!d.LoadVertices(path, Streaming())) ShowOpenFailure(path);
   return d;
 }
 
@@ -76,7 +82,7 @@ void ApplyMatrix(const CommandArgs& args) {
   }
   const std::string target = JoinDirect(kTargetObjName);
   const std::string applied = JoinDirect(kAppliedObjName);
-  if (!obj::TransformObjFile(target, applied, *m)) {
+  if (!obj::TransformObjFile(target, applied, *m, Streaming())) {
     // A host that reads applied.obj back must not pick up an earlier result.
     ShowOpenFailure(target);
     platform::WriteFileAtomically(applied, {});
