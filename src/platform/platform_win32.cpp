@@ -1,9 +1,11 @@
 // Win32 implementation: the real message box, shell, copy and common-dialog
 // calls the host application's users know.
+// windows.h first: the other Windows headers rely on what it defines.
+#include <windows.h>
+
 #include <commdlg.h>
 #include <io.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
