@@ -1,6 +1,7 @@
 #include "obj/block_pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -12,19 +13,17 @@ namespace korvane::obj {
 namespace {
 
 enum class Kind {
-  lines,     // whole lines for a worker
-  longLine,  // a line longer than a block starts here: the caller reads it
+  lines,     // whole lines, converted by the thread that read them
+  longLine,  // a line longer than a block starts here: read it piece by piece
   failed,    // reading failed here
+  end,       // nothing more to read
 };
 
-enum class State { free, filled, working, done };
-
-struct Slot {
-  std::vector<char> input;
+struct Block {
+  Kind kind = Kind::end;
+  std::uint64_t seq = 0;  // place in file order
   std::size_t size = 0;
   bool final = false;
-  Kind kind = Kind::lines;
-  State state = State::free;
   std::exception_ptr error;
 };
 
@@ -36,255 +35,230 @@ const char* LastLineFeed(const char* data, std::size_t n) {
   return nullptr;
 }
 
+// Every thread, the calling one included, takes turns at reading the next
+// block (under readMutex_), converts it on its own, and hands it over when
+// its turn in file order comes (nextTurn_). As many threads as cores and no
+// more: a separate reader and writer would have to be scheduled in between.
 class Pipeline {
  public:
   Pipeline(platform::InputFile& in, BlockWork& work, const PipelineShape& shape)
-      : in_(in), work_(work), shape_(shape), slots_(shape.slots), queue_(shape.slots) {}
+      : in_(in), work_(work), shape_(shape), inputs_(shape.workers) {}
 
-  ~Pipeline() { Stop(); }
+  ~Pipeline() { Join(); }
 
-  bool Start(std::vector<char>& first) {
-    for (std::size_t i = 0; i < shape_.workers; ++i) {
-      try {
-        workers_.emplace_back([this] { WorkerLoop(); });
-      } catch (const std::system_error&) {
-        break;  // fewer workers, or none
-      }
-    }
-    if (workers_.empty()) return false;
+  bool Run(std::vector<char>& first) {
     pending_.swap(first);
     pendingEnd_ = pending_.size();
-    try {
-      reader_ = std::thread([this] { ReaderLoop(); });
-    } catch (const std::system_error&) {
-      Stop();
-      pending_.swap(first);
+    for (std::size_t i = 1; i < shape_.workers; ++i) {
+      try {
+        threads_.emplace_back([this, i] { Loop(i); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads
+      }
+    }
+    if (threads_.empty()) {
+      pending_.swap(first);  // no thread ever saw it
       return false;
     }
+    Loop(0);
+    Join();
+    if (error_) std::rethrow_exception(error_);
     return true;
   }
 
-  // The calling thread's part: blocks in file order.
-  void Deliver() {
-    std::uint64_t lines = 0;
-    for (std::uint64_t seq = 0;; ++seq) {
-      Slot& s = slots_[seq % slots_.size()];
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        deliverCv_.wait(lock, [&] {
-          return (seq < filled_ && (s.kind != Kind::lines || s.state == State::done)) ||
-                 (inputDone_ && seq == filled_);
-        });
-        if (seq == filled_) return;
-      }
-      if (s.error) std::rethrow_exception(s.error);
-      switch (s.kind) {
-        case Kind::lines:
-          lines += work_.Deliver(static_cast<std::size_t>(seq % slots_.size()),
-                                 std::string_view(s.input.data(), s.size), s.final, lines);
-          break;
-        case Kind::longLine:
-          // The reader waits meanwhile: the file and its pending bytes are ours.
-          ReadLongLine(lines);
-          ++lines;
-          break;
-        case Kind::failed:
-          break;  // its error was rethrown above
-      }
-      std::lock_guard<std::mutex> lock(mutex_);
-      s.state = State::free;
-      if (s.kind == Kind::longLine) longLineDone_ = true;
-      readerCv_.notify_one();
-    }
-  }
-
  private:
-  // Ends every thread; after an error, before it is rethrown.
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    readerCv_.notify_all();
-    workerCv_.notify_all();
-    if (reader_.joinable()) reader_.join();
-    for (std::thread& t : workers_) t.join();
-    workers_.clear();
+  void Join() {
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
   }
 
-  void ReadLongLine(std::uint64_t lines_before) {
+  // One thread's part; nothing escapes it.
+  void Loop(std::size_t slot) {
+    try {
+      std::vector<char>& input = inputs_[slot];
+      for (;;) {
+        Block b;
+        {
+          std::unique_lock<std::mutex> read_lock(readMutex_);
+          if (stop_) return;
+          b = ReadBlock(input);
+          if (b.kind == Kind::end) return;
+          if (b.kind == Kind::longLine) {
+            // Straight from the file, in order: nobody else reads meanwhile.
+            if (!WaitTurn(b.seq)) return;
+            if (!Deliver([&] { ReadLongLine(); })) return;
+            continue;
+          }
+        }
+        if (b.kind == Kind::lines) {
+          try {
+            work_.Process(slot, std::string_view(input.data(), b.size), b.final);
+          } catch (...) {
+            b.error = std::current_exception();
+          }
+        }
+        if (!WaitTurn(b.seq)) return;
+        if (!Deliver([&] {
+              if (b.error) std::rethrow_exception(b.error);
+              lines_ += work_.Deliver(slot, std::string_view(input.data(), b.size), b.final,
+                                      lines_);
+            })) {
+          return;
+        }
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  }
+
+  // Waits until the blocks before `seq` were delivered; false when stopped.
+  bool WaitTurn(std::uint64_t seq) {
+    std::unique_lock<std::mutex> lock(turnMutex_);
+    turnCv_.wait(lock, [&] { return stop_ || nextTurn_ == seq; });
+    return !stop_;
+  }
+
+  // Runs `f` in this thread's turn and passes the turn on; false (and
+  // everything stops) when it throws: being in turn, its error is the first
+  // in file order.
+  template <class F>
+  bool Deliver(F&& f) {
+    try {
+      f();
+    } catch (...) {
+      Fail(std::current_exception());
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(turnMutex_);
+    ++nextTurn_;
+    turnCv_.notify_all();
+    return true;
+  }
+
+  void Fail(std::exception_ptr e) {
+    std::lock_guard<std::mutex> lock(turnMutex_);
+    if (!error_) error_ = std::move(e);
+    stop_ = true;
+    turnCv_.notify_all();
+  }
+
+  void ReadLongLine() {
     LineReader reader(in_, std::move(pending_), pendingBegin_, pendingEnd_, shape_.pieceBlock,
                       shape_.maxPiece);
-    work_.LongLine(reader, lines_before);
+    work_.LongLine(reader, lines_);
+    ++lines_;
     eof_ = reader.eof();
-    fileDone_ = reader.finished();
+    if (reader.finished()) ended_ = true;
     reader.TakeUnread(pending_, pendingBegin_, pendingEnd_);
   }
 
-  // Publishes the block in `s` as number filled_.
-  void Publish(Slot& s, Kind kind) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    s.kind = kind;
-    s.state = State::filled;
-    if (kind == Kind::lines) {
-      queue_[queued_++ % queue_.size()] = static_cast<std::size_t>(filled_ % slots_.size());
-      workerCv_.notify_one();
-    }
-    ++filled_;
-    deliverCv_.notify_one();
-  }
-
-  void Finish() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    inputDone_ = true;
-    workerCv_.notify_all();
-    deliverCv_.notify_one();
-  }
-
-  // Waits for the slot of the next block; nullptr when stopped.
-  Slot* NextSlot() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    Slot& s = slots_[filled_ % slots_.size()];
-    readerCv_.wait(lock, [&] { return stop_ || s.state == State::free; });
-    if (stop_) return nullptr;
-    s.error = nullptr;
-    return &s;
-  }
-
-  void ReaderLoop() {
+  // The next block, into `input` (under readMutex_).
+  Block ReadBlock(std::vector<char>& input) {
+    Block b;
+    if (ended_) return b;
+    b.seq = nextSeq_++;
     try {
-      ReadBlocks();
+      if (readError_) {
+        ended_ = true;
+        b.kind = Kind::failed;
+        b.error = readError_;
+        return b;
+      }
+      FillBlock(input, b);
     } catch (...) {
-      // Nothing was published for this block yet: the slot is still free.
-      Slot* s = NextSlot();
-      if (s != nullptr) {
-        s->error = std::current_exception();
-        Publish(*s, Kind::failed);
-      }
+      ended_ = true;
+      b.kind = Kind::failed;
+      b.error = std::current_exception();
     }
-    Finish();
+    return b;
   }
 
-  void ReadBlocks() {
+  void FillBlock(std::vector<char>& input, Block& b) {
     const std::size_t block = shape_.block;
-    for (;;) {
-      Slot* slot = NextSlot();
-      if (slot == nullptr) return;
-      Slot& s = *slot;
-      if (s.input.size() < block) s.input.resize(block);
-      char* data = s.input.data();
-      const std::size_t carried = pendingEnd_ - pendingBegin_;
-      const std::size_t take = std::min(carried, block);
-      if (take > 0) std::memcpy(data, pending_.data() + pendingBegin_, take);
-      std::size_t n = take;
-      std::exception_ptr read_error;
-      while (n < block && !eof_) {
-        std::size_t got = 0;
-        try {
-          got = in_.Read(data + n, block - n);
-        } catch (...) {
-          read_error = std::current_exception();
-          break;
-        }
-        if (got == 0) eof_ = true;
-        n += got;
-      }
-      const bool all_pending = take == carried;
-      const char* lf = LastLineFeed(data, n);
-      if (read_error) {
-        // The whole lines read before the failure go first, as they would
-        // line by line; then the error.
-        if (lf != nullptr) {
-          s.size = static_cast<std::size_t>(lf - data) + 1;
-          s.final = false;
-          Publish(s, Kind::lines);
-        }
-        std::rethrow_exception(read_error);
-      }
-      if (eof_ && all_pending && (lf != nullptr || n < block)) {
-        // Everything left: whole lines, then the last line (maybe empty). A
-        // last line filling the block goes in pieces, as any longer line.
-        s.size = n;
-        s.final = true;
-        Publish(s, Kind::lines);
-        return;
-      }
-      if (lf != nullptr) {
-        const std::size_t cut = static_cast<std::size_t>(lf - data) + 1;
-        if (all_pending) {
-          pending_.assign(data + cut, data + n);
-          pendingBegin_ = 0;
-          pendingEnd_ = pending_.size();
-        } else {
-          pendingBegin_ += cut;
-        }
-        s.size = cut;
-        s.final = false;
-        Publish(s, Kind::lines);
-        continue;
-      }
-      // No line feed in a whole block: the caller streams this line in
-      // pieces, from all the bytes read of it.
-      if (all_pending) {
-        s.input.swap(pending_);
-        pendingBegin_ = 0;
-        pendingEnd_ = n;
-      }
-      Publish(s, Kind::longLine);
-      std::unique_lock<std::mutex> lock(mutex_);
-      readerCv_.wait(lock, [&] { return stop_ || longLineDone_; });
-      longLineDone_ = false;
-      if (stop_ || fileDone_) return;
-    }
-  }
-
-  void WorkerLoop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      workerCv_.wait(lock, [&] { return stop_ || taken_ < queued_ || inputDone_; });
-      if (stop_ || taken_ == queued_) return;
-      const std::size_t index = queue_[taken_++ % queue_.size()];
-      Slot& s = slots_[index];
-      s.state = State::working;
-      lock.unlock();
+    if (input.size() < block) input.resize(block);
+    char* data = input.data();
+    const std::size_t carried = pendingEnd_ - pendingBegin_;
+    const std::size_t take = std::min(carried, block);
+    if (take > 0) std::memcpy(data, pending_.data() + pendingBegin_, take);
+    std::size_t n = take;
+    while (n < block && !eof_) {
+      std::size_t got = 0;
       try {
-        work_.Process(index, std::string_view(s.input.data(), s.size), s.final);
+        got = in_.Read(data + n, block - n);
       } catch (...) {
-        s.error = std::current_exception();
+        // The whole lines read before the failure go first, as they would
+        // line by line; the error is the next block.
+        readError_ = std::current_exception();
+        break;
       }
-      lock.lock();
-      s.state = State::done;
-      deliverCv_.notify_one();
+      if (got == 0) eof_ = true;
+      n += got;
     }
+    const bool all_pending = take == carried;
+    const char* lf = LastLineFeed(data, n);
+    if (readError_) {
+      if (lf == nullptr) std::rethrow_exception(readError_);
+      b.kind = Kind::lines;
+      b.size = static_cast<std::size_t>(lf - data) + 1;
+      return;
+    }
+    if (eof_ && all_pending && (lf != nullptr || n < block)) {
+      // Everything left: whole lines, then the last line (maybe empty). A
+      // last line filling the block goes in pieces, as any longer line.
+      ended_ = true;
+      b.kind = Kind::lines;
+      b.size = n;
+      b.final = true;
+      return;
+    }
+    if (lf != nullptr) {
+      const std::size_t cut = static_cast<std::size_t>(lf - data) + 1;
+      if (all_pending) {
+        pending_.assign(data + cut, data + n);
+        pendingBegin_ = 0;
+        pendingEnd_ = pending_.size();
+      } else {
+        pendingBegin_ += cut;
+      }
+      b.kind = Kind::lines;
+      b.size = cut;
+      return;
+    }
+    // No line feed in a whole block: the line goes in pieces, from all the
+    // bytes read of it.
+    if (all_pending) {
+      input.swap(pending_);
+      pendingBegin_ = 0;
+      pendingEnd_ = n;
+    }
+    b.kind = Kind::longLine;
   }
 
   platform::InputFile& in_;
   BlockWork& work_;
   const PipelineShape shape_;
+  std::vector<std::vector<char>> inputs_;  // one block buffer per thread
 
-  std::mutex mutex_;
-  std::condition_variable readerCv_;   // a slot was freed, a long line was read, or stop
-  std::condition_variable workerCv_;   // a block was published, the input ended, or stop
-  std::condition_variable deliverCv_;  // a block is ready to deliver
-  std::vector<Slot> slots_;
-  std::uint64_t filled_ = 0;  // blocks published
-  // Slots of published blocks of lines, in file order, for the workers.
-  std::vector<std::size_t> queue_;
-  std::uint64_t queued_ = 0;
-  std::uint64_t taken_ = 0;
-  bool inputDone_ = false;
-  bool longLineDone_ = false;
-  bool stop_ = false;
-
-  // The reader's own, lent to the calling thread during a long line.
+  // Reading, under readMutex_.
+  std::mutex readMutex_;
   std::vector<char> pending_;  // bytes read but not yet in a block: [begin, end)
   std::size_t pendingBegin_ = 0;
   std::size_t pendingEnd_ = 0;
   bool eof_ = false;
-  bool fileDone_ = false;
+  bool ended_ = false;  // the last block was handed out
+  std::exception_ptr readError_;
+  std::uint64_t nextSeq_ = 0;
 
-  std::thread reader_;
-  std::vector<std::thread> workers_;
+  // Turns, under turnMutex_.
+  std::mutex turnMutex_;
+  std::condition_variable turnCv_;
+  std::uint64_t nextTurn_ = 0;
+  std::atomic<bool> stop_{false};
+  std::exception_ptr error_;
+
+  std::uint64_t lines_ = 0;  // lines delivered; only the thread in turn uses it
+
+  std::vector<std::thread> threads_;
 };
 
 }  // namespace
@@ -292,9 +266,7 @@ class Pipeline {
 bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& first, BlockWork& work,
                       const PipelineShape& shape) {
   Pipeline pipeline(in, work, shape);
-  if (!pipeline.Start(first)) return false;
-  pipeline.Deliver();
-  return true;
+  return pipeline.Run(first);
 }
 
 }  // namespace korvane::obj

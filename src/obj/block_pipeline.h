@@ -1,7 +1,6 @@
-// A file's lines on several threads: one thread reads large blocks cut after
-// a line feed, workers handle the blocks side by side, and the calling thread
-// finishes them in file order. Memory stays flat: only a fixed number of
-// blocks is ever in flight.
+// A file's lines on several threads: each thread in turn reads a large block
+// cut after a line feed, converts it on its own, and hands it over when its
+// turn in file order comes. Memory stays flat: one block per thread.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +14,7 @@
 namespace korvane::obj {
 
 // What is done with the blocks. Block storage is the work's own, indexed by
-// slot (0 to slots - 1): a slot holds one block at a time.
+// slot, one per thread (0 to workers - 1).
 class BlockWork {
  public:
   virtual ~BlockWork() = default;
@@ -23,20 +22,19 @@ class BlockWork {
   // then, when `final`, the file's last line (maybe empty). May stop early
   // (at a line it cannot read, say) for Deliver to go on from there.
   virtual void Process(std::size_t slot, std::string_view text, bool final) = 0;
-  // On the calling thread, block after block in file order, after Process;
-  // `lines_before` lines precede the block. Returns the number of line feeds
-  // in `text`.
+  // On the same thread as Process, once the blocks before it were delivered
+  // (one block at a time, in file order); `lines_before` lines precede the
+  // block. Returns the number of line feeds in `text`.
   virtual std::uint64_t Deliver(std::size_t slot, std::string_view text, bool final,
                                 std::uint64_t lines_before) = 0;
-  // On the calling thread, in file order: one line longer than a block,
-  // numbered lines_before + 1, to be read from `reader` up to its last piece.
+  // In file order like Deliver: one line longer than a block, numbered
+  // lines_before + 1, to be read from `reader` up to its last piece.
   virtual void LongLine(LineReader& reader, std::uint64_t lines_before) = 0;
 };
 
 struct PipelineShape {
-  std::size_t workers = 2;
-  std::size_t slots = 4;  // blocks in flight, at least workers + 1
-  std::size_t block = std::size_t{4} << 20;
+  std::size_t workers = 2;  // threads, the calling one included
+  std::size_t block = std::size_t{1} << 20;
   // How the file is read piece by piece (LineReader): the reader's first
   // buffer size and the longest piece.
   std::size_t pieceBlock = std::size_t{1} << 18;
@@ -44,10 +42,10 @@ struct PipelineShape {
 };
 
 // Runs `work` over the rest of `in`, whose next bytes `first` (the start of a
-// line) were already read. Returns when every block was delivered; any error
-// (the first in file order) is rethrown here once all threads have ended.
-// False when no thread could be started: nothing was done and `first` is
-// left as it was.
+// line) were already read. Returns when every block was delivered and every
+// thread has ended; the first error in file order is rethrown then. False
+// when no thread could be started: nothing was done and `first` is left as
+// it was.
 bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& first, BlockWork& work,
                       const PipelineShape& shape);
 

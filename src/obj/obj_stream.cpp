@@ -455,9 +455,9 @@ BlockProgress ForBlockLines(std::string_view text, bool final, std::size_t from,
   }
 }
 
-// The rest of a block from `from` on the calling thread, straight to the
-// final handler: the first line that cannot be read is reported here, with
-// its number, as the sequential path reports it.
+// The rest of a block from `from`, in turn, straight to the final handler:
+// the first line that cannot be read is reported here, with its number, as
+// the sequential path reports it.
 template <class Handler>
 std::uint64_t FinishBlock(LineScanner<Handler>& scanner, std::string_view text, bool final,
                           std::size_t from, const std::string& path, std::uint64_t lines_before) {
@@ -508,11 +508,11 @@ class BlockOutput {
   std::size_t capacity_ = 0;
 };
 
-// Replay: workers write their blocks into memory, the calling thread copies
-// them to the file in order. A worker stops at a line it cannot read, or once
-// its output has grown past `cap` (lines that grow a lot, such as short
-// vertex lines under a huge scale, must not hold unbounded memory): the
-// calling thread goes on from there, straight to the file.
+// Replay: each thread writes its block into memory, then copies it to the
+// file in its turn. It stops converting at a line it cannot read, or once its
+// output has grown past `cap` (lines that grow a lot, such as short vertex
+// lines under a huge scale, must not hold unbounded memory), and goes on
+// from there in its turn, straight to the file.
 class ReplayWork final : public BlockWork {
  public:
   using Direct = LineScanner<LineWriter<platform::AtomicOutput>>;
@@ -566,7 +566,7 @@ class ReplayWork final : public BlockWork {
   std::vector<Slot> slots_;
 };
 
-// Vertex positions: each block's collected by a worker, appended in order.
+// Vertex positions: each block's collected apart, appended in turn.
 class VertexWork final : public BlockWork {
  public:
   VertexWork(std::vector<geometry::Vector3>& out, LineScanner<VertexCollector>& direct,
@@ -645,7 +645,6 @@ void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Ha
   if (ReadLeading(in, options.parallelFrom, first)) {
     PipelineShape shape;
     shape.workers = workers;
-    shape.slots = 2 * workers;
     // Blocks no longer than a piece: a line whole in a block is whole for
     // the sequential reader too.
     shape.block = std::max<std::size_t>(1, std::min(options.block != 0 ? options.block
@@ -671,10 +670,11 @@ std::size_t StreamThreads(unsigned asked) {
 }
 
 std::size_t DefaultBlock(std::size_t workers) {
-  // About kStreamMemory of input in flight (twice as many blocks as
-  // workers), between 1 and 4 MiB a block.
-  const std::size_t per_block = kStreamMemory / (2 * std::max<std::size_t>(workers, 1));
-  return std::clamp(per_block, std::size_t{1} << 20, std::size_t{4} << 20);
+  // Blocks of 256 KiB to 1 MiB were equally fast (bench/README.md); with
+  // very many threads they get smaller so that about kStreamMemory of input
+  // is in flight (one block per thread).
+  const std::size_t per_block = kStreamMemory / std::max<std::size_t>(workers, 1);
+  return std::clamp(per_block, std::size_t{1} << 18, std::size_t{1} << 19);
 }
 
 bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
@@ -685,7 +685,7 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
   VertexCollector collector{out};
   LineScanner<VertexCollector> scanner(collector, options.maxPiece);
   StreamFile(in, path, scanner, options, [&](const PipelineShape& shape) {
-    return std::make_unique<VertexWork>(out, scanner, path, shape.slots, shape.maxPiece);
+    return std::make_unique<VertexWork>(out, scanner, path, shape.workers, shape.maxPiece);
   });
   return true;
 }
@@ -698,7 +698,7 @@ bool TransformObjFile(const std::string& input, const std::string& output,
   LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
   LineScanner<LineWriter<platform::AtomicOutput>> scanner(writer, options.maxPiece);
   StreamFile(in, input, scanner, options, [&](const PipelineShape& shape) {
-    return std::make_unique<ReplayWork>(m, out, scanner, input, shape.slots, shape.maxPiece,
+    return std::make_unique<ReplayWork>(m, out, scanner, input, shape.workers, shape.maxPiece,
                                         2 * shape.block);
   });
   out.Commit();
