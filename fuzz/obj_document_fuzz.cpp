@@ -1,9 +1,10 @@
 // Any bytes as an OBJ file, read by every path the library has: the document
 // (LoadText + ToString), the in-memory stream (TransformObjText), the file
-// stream (LineReader with tiny blocks, LoadObjVertices, TransformObjFile).
-// They must agree on the lines, the vertices, the output text and the error:
-// a UTF-8 byte-order mark is no part of the first line, UTF-16 text and a
-// finite vertex moved out of the double range are refused.
+// stream (LineReader with tiny blocks, LoadObjVertices, TransformObjFile), and
+// the file stream on several threads with tiny blocks. They must agree on the
+// lines, the vertices, the output text and the error: a UTF-8 byte-order mark
+// is no part of the first line, UTF-16 text and a finite vertex moved out of
+// the double range are refused.
 #include <unistd.h>
 
 #include <algorithm>
@@ -334,5 +335,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string written = ReadFile(Files().output);
   FUZZ_CHECK(written == (stream_want ? previous : stream_text),
              Show(input) + " TransformObjFile wrote " + Show(written, 400));
+
+  // Several threads, blocks of a few bytes: the same vertices, text and error.
+  korvane::obj::StreamOptions threads;
+  threads.threads = 2 + static_cast<unsigned>((hash >> 9) % 2);
+  threads.block = 1 + static_cast<std::size_t>((hash >> 10) % 16);
+  threads.parallelFrom = 0;
+  std::vector<Vector3> threaded_vertices;
+  const std::optional<Error> threaded_vertices_error = Capture([&] {
+    FUZZ_CHECK(korvane::obj::LoadObjVertices(Files().input, threaded_vertices, threads),
+               Files().input);
+  });
+  FUZZ_CHECK(load_error.has_value() == threaded_vertices_error.has_value() &&
+                 (!load_error || SameError(*load_error, *threaded_vertices_error)),
+             Show(input) + " LoadObjVertices on threads disagrees on the error");
+  if (!load_error) {
+    bool same = threaded_vertices.size() == vertices.size();
+    for (std::size_t i = 0; same && i < vertices.size(); ++i) {
+      for (int k = 0; k < 3; ++k) {
+        same = same && Bits(threaded_vertices[i][k]) == Bits(vertices[i][k]);
+      }
+    }
+    FUZZ_CHECK(same, Show(input) + " LoadObjVertices on threads disagrees on the vertices");
+  }
+  WriteFile(Files().output, previous);
+  const std::optional<Error> threaded_error = Capture([&] {
+    FUZZ_CHECK(korvane::obj::TransformObjFile(Files().input, Files().output, m, threads),
+               Files().input);
+  });
+  FUZZ_CHECK(stream_want.has_value() == threaded_error.has_value() &&
+                 (!stream_want || SameError(*stream_want, *threaded_error)),
+             Show(input) + " TransformObjFile on threads disagrees on the error");
+  const std::string threaded_written = ReadFile(Files().output);
+  FUZZ_CHECK(threaded_written == written,
+             Show(input) + " TransformObjFile on threads wrote " + Show(threaded_written, 400));
   return 0;
 }

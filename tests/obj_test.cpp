@@ -270,7 +270,9 @@ TEST(StreamingWriter, PiecesOfLongLinesGiveTheSameText) {
       std::remove((dir / "out.obj").c_str());
       bool ok = true;
       try {
-        obj::TransformObjFile(dir / "in.obj", dir / "out.obj", m, piece);
+        obj::StreamOptions options;
+        options.maxPiece = piece;
+        obj::TransformObjFile(dir / "in.obj", dir / "out.obj", m, options);
       } catch (const Error& e) {
         ok = false;
         // Only a vertex line cut inside its coordinates may be refused here.

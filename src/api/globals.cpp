@@ -9,6 +9,11 @@ std::string& WorkDirectory() {
   return dir;
 }
 
+unsigned& ThreadCount() {
+  static unsigned threads = 0;
+  return threads;
+}
+
 std::string JoinDirect(const char* name) { return WorkDirectory() + name; }
 
 std::string JoinWithSeparator(const char* name) {

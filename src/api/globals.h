@@ -20,6 +20,10 @@ inline constexpr char kRecordName[] = "ALDirectory.txt";
 // Empty until the host sets it; the host passes it with a trailing separator.
 std::string& WorkDirectory();
 
+// Threads the commands read and write meshes with: 0 (the default) one per
+// core, 1 the calling thread only. The command-line host sets it.
+unsigned& ThreadCount();
+
 // workDirectory immediately followed by `name` (base.obj, transformed.obj,
 // target.obj, applied.obj, default.matrix).
 std::string JoinDirect(const char* name);

@@ -30,9 +30,15 @@ void ShowOpenFailure(const std::string& path) {
   throw Error(e.kind(), std::move(m));
 }
 
+obj::StreamOptions Streaming() {
+  obj::StreamOptions options;
+  options.threads = ThreadCount();
+  return options;
+}
+
 obj::ObjDocument LoadVerticesOrReport(const std::string& path) {
   obj::ObjDocument d;
-  if (!d.LoadVertices(path)) ShowOpenFailure(path);
+  if (!d.LoadVertices(path, Streaming())) ShowOpenFailure(path);
   return d;
 }
 
@@ -80,7 +86,7 @@ void ApplyMatrix(const CommandArgs& args) {
   const std::string applied = JoinDirect(kAppliedObjName);
   bool opened = false;
   try {
-    opened = obj::TransformObjFile(target, applied, *m);
+    opened = obj::TransformObjFile(target, applied, *m, Streaming());
   } catch (const Error& e) {
     if (e.kind() != Error::Kind::refused) throw;
     RethrowRefusal(e, nullptr, kAppliedObjName);

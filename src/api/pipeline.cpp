@@ -151,8 +151,8 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj) {
   try {
     obj::ReplayCounts counts;
-    if (!obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false),
-                               obj::kMaxLinePiece, &counts)) {
+    if (!obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {},
+                               &counts)) {
       CannotOpen(input_obj);
     }
     return {counts.vertices};

@@ -54,11 +54,15 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
   return jobs;
 }
 
-void RunJob(Job& job, const geometry::Matrix4& m) {
+// `threads` for the file itself: all of -j for a single file, one each when
+// the files themselves run side by side.
+void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads) {
   const auto start = std::chrono::steady_clock::now();
   try {
     obj::ReplayCounts counts;
-    if (!obj::TransformObjFile(job.input, job.output, m, obj::kMaxLinePiece, &counts)) {
+    obj::StreamOptions stream;
+    stream.threads = threads;
+    if (!obj::TransformObjFile(job.input, job.output, m, stream, &counts)) {
       throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(job.input), job.input);
     }
     job.vertices = counts.vertices;
@@ -118,6 +122,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return jobs[a].bytes > jobs[b].bytes; });
 
+  const unsigned per_file = jobs.size() == 1 ? (o.jobs > 0 ? o.jobs : cores) : 1u;
   std::atomic<std::size_t> next{0};
   std::mutex mutex;
   std::condition_variable changed;
@@ -128,7 +133,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   for (unsigned w = 0; w < workers; ++w) {
     pool.emplace_back([&] {
       for (std::size_t k; (k = next.fetch_add(1)) < order.size();) {
-        RunJob(jobs[order[k]], m);
+        RunJob(jobs[order[k]], m, per_file);
         const std::lock_guard<std::mutex> lock(mutex);
         finished.push_back(order[k]);
         changed.notify_one();

@@ -53,12 +53,12 @@ void ObjDocument::LoadText(std::string_view text, const std::string& source_name
   });
 }
 
-bool ObjDocument::LoadVertices(const std::string& path) {
+bool ObjDocument::LoadVertices(const std::string& path, const StreamOptions& options) {
   lines.clear();
   utf8Mark = false;
   sourceName = path;
   transform = geometry::IdentityMatrix4();
-  return obj::LoadObjVertices(path, vertices);
+  return obj::LoadObjVertices(path, vertices, options);
 }
 
 std::string ObjDocument::ToString() const {

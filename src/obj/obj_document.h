@@ -9,6 +9,7 @@
 
 #include "geometry/affine.h"
 #include "geometry/geometry.h"
+#include "obj/obj_stream.h"
 
 namespace korvane::obj {
 
@@ -23,7 +24,7 @@ class ObjDocument {
   // As Load, from text already in memory; `source_name` names it in errors.
   void LoadText(std::string_view text, const std::string& source_name);
   // Reads the vertex positions only, for analyses that need nothing else.
-  bool LoadVertices(const std::string& path);
+  bool LoadVertices(const std::string& path, const StreamOptions& options = {});
 
   // Every line normalised and followed by "\n", vertex lines moved by
   // `transform`, after the byte-order mark the text began with. A finite

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <thread>
 
+#include "obj/block_pipeline.h"
 #include "obj/obj_line.h"
 #include "platform/platform.h"
 #include "text/catalogue.h"
@@ -13,6 +16,28 @@ namespace korvane::obj {
 
 LineReader::LineReader(platform::InputFile& in, std::size_t block, std::size_t max_piece)
     : in_(in), buffer_(block), maxPiece_(max_piece < block ? block : max_piece) {}
+
+LineReader::LineReader(platform::InputFile& in, std::vector<char>&& pending, std::size_t begin,
+                       std::size_t end, std::size_t block, std::size_t max_piece)
+    : in_(in), buffer_(std::move(pending)), maxPiece_(max_piece < block ? block : max_piece) {
+  // A reader of the whole file would hold this line in a buffer of one of the
+  // sizes block * 2^k, filled: be in that state, so that a long line is cut
+  // into the same pieces.
+  std::size_t size = block;
+  while (size < end - begin) size *= 2;
+  if (begin > 0) std::memmove(buffer_.data(), buffer_.data() + begin, end - begin);
+  end_ = end - begin;
+  buffer_.resize(size);
+  if (end_ < size && !Refill()) eof_ = true;
+}
+
+void LineReader::TakeUnread(std::vector<char>& bytes, std::size_t& begin, std::size_t& end) {
+  bytes.swap(buffer_);
+  begin = pos_;
+  end = end_;
+  buffer_.clear();
+  pos_ = scan_ = end_ = 0;
+}
 
 bool LineReader::Refill() {
   // Keep the unfinished line, move it to the front, and read behind it.
@@ -365,6 +390,10 @@ class LineWriter {
     ++line_;
   }
 
+  // The number of the line written next, for messages: a writer that takes
+  // over after lines written elsewhere is told where it stands.
+  void SetLine(std::uint64_t line) { line_ = line; }
+
   std::uint64_t vertices = 0;  // vertex lines written
 
  private:
@@ -401,43 +430,329 @@ struct VertexCollector {
               path, line_number);
 }
 
+// Lines and pieces from `reader` for `scanner`: all of them, or only the rest
+// of the current line when `one_line`. Line numbers count on from `lines_before`.
 template <class Handler>
-void ScanFile(platform::InputFile& in, const std::string& path, Handler& handler,
-              std::size_t max_piece) {
-  LineScanner<Handler> scanner(handler, max_piece);
-  LineReader reader(in, std::min(std::size_t{1} << 18, max_piece), max_piece);
+void ScanPieces(LineReader& reader, LineScanner<Handler>& scanner, const std::string& path,
+                std::uint64_t lines_before, bool one_line) {
   std::string_view piece;
   LineStart start;
   while (reader.Next(piece)) {
     if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start)) {
-      ThrowUnreadable(start, path, reader.lineNumber());
+      ThrowUnreadable(start, path, lines_before + reader.lineNumber());
+    }
+    if (one_line && !reader.continues()) return;
+  }
+}
+
+// How far a block's lines were handled.
+struct BlockProgress {
+  std::uint64_t lines = 0;  // lines done, each ended by a line feed
+  std::size_t next = 0;     // where the first line not done starts
+  bool stopped = false;     // `f` refused the line at `next`
+};
+
+// Calls f(line) for the lines of `text` from offset `from`: the lines ended
+// by a line feed, then, when `final`, the rest as the last line. Stops at the
+// first line f returns false for.
+template <class F>
+BlockProgress ForBlockLines(std::string_view text, bool final, std::size_t from, F&& f) {
+  BlockProgress p;
+  const char* data = text.data();
+  const std::size_t n = text.size();
+  std::size_t pos = from;
+  for (;;) {
+    const void* hit = pos < n ? std::memchr(data + pos, '\n', n - pos) : nullptr;
+    if (hit == nullptr) {
+      if (final && !f(text.substr(pos))) p.stopped = true;
+      p.next = pos;
+      return p;
+    }
+    const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    std::size_t stop = lf;
+    if (stop > pos && data[stop - 1] == '\r') --stop;
+    if (!f(std::string_view(data + pos, stop - pos))) {
+      p.stopped = true;
+      p.next = pos;
+      return p;
+    }
+    ++p.lines;
+    pos = lf + 1;
+  }
+}
+
+// The rest of a block from `from`, in turn, straight to the final handler:
+// the first line that cannot be read is reported here, with its number, as
+// the sequential path reports it.
+template <class Handler>
+std::uint64_t FinishBlock(LineScanner<Handler>& scanner, std::string_view text, bool final,
+                          std::size_t from, const std::string& path, std::uint64_t lines_before) {
+  std::uint64_t number = lines_before;
+  LineStart start;
+  return ForBlockLines(text, final, from, [&](std::string_view line) {
+           ++number;
+           if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, path, number);
+           return true;
+         }).lines;
+}
+
+// Output of one block, grown as needed without clearing the new room.
+class BlockOutput {
+ public:
+  void Write(std::string_view bytes) {
+    std::memcpy(Reserve(bytes.size()), bytes.data(), bytes.size());
+    size_ += bytes.size();
+  }
+  char* Reserve(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return data_.get() + size_;
+  }
+  void Advance(char* p) { size_ = static_cast<std::size_t>(p - data_.get()); }
+  std::string_view view() const { return std::string_view(data_.get(), size_); }
+  std::size_t size() const { return size_; }
+  // Empties it, with room for `expected` bytes: growing a block's buffer
+  // step by step would touch several times the memory it ends up using.
+  void Clear(std::size_t expected) {
+    size_ = 0;
+    if (capacity_ < expected) {
+      data_.reset(new char[expected]);
+      capacity_ = expected;
     }
   }
+
+ private:
+  void Grow(std::size_t n) {
+    const std::size_t capacity = std::max({capacity_ * 2, size_ + n, std::size_t{1} << 16});
+    std::unique_ptr<char[]> data(new char[capacity]);
+    if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// Replay: each thread writes its block into memory, then copies it to the
+// file in its turn. It stops converting at a line it cannot read, or once its
+// output has grown past `cap` (lines that grow a lot, such as short vertex
+// lines under a huge scale, must not hold unbounded memory), and goes on
+// from there in its turn, straight to the file.
+class ReplayWork final : public BlockWork {
+ public:
+  using Writer = LineWriter<platform::AtomicOutput>;
+  using Direct = LineScanner<Writer>;
+  ReplayWork(const geometry::Matrix4& m, platform::AtomicOutput& out, Writer& writer,
+             Direct& direct, const std::string& path, std::size_t slots, std::size_t max_piece,
+             std::size_t cap, std::uint64_t& vertices)
+      : m_(m),
+        path_(path),
+        maxPiece_(max_piece),
+        cap_(cap),
+        out_(out),
+        writer_(writer),
+        scanner_(direct),
+        vertices_(vertices),
+        slots_(slots) {}
+
+  void Process(std::size_t slot, std::string_view text, bool final) override {
+    Slot& s = slots_[slot];
+    // Rewritten lines are a little longer than the usual input's.
+    s.out.Clear(text.size() + text.size() / 4 + 4096);
+    LineWriter<BlockOutput> writer(m_, platform::kNewline, s.out, path_);
+    LineScanner<LineWriter<BlockOutput>> scanner(writer, maxPiece_);
+    LineStart start;
+    std::uint64_t vertices = 0;
+    s.progress = ForBlockLines(text, final, 0, [&](std::string_view line) {
+      if (s.out.size() >= cap_) return false;
+      try {
+        if (!scanner.Scan(line, true, true, start)) return false;
+      } catch (const Error&) {
+        // A vertex moved out of range: refused in turn, where its line number is known.
+        return false;
+      }
+      vertices = writer.vertices;
+      return true;
+    });
+    s.vertices = vertices;
+  }
+
+  std::uint64_t Deliver(std::size_t slot, std::string_view text, bool final,
+                        std::uint64_t lines_before) override {
+    Slot& s = slots_[slot];
+    out_.Write(s.out.view());
+    vertices_ += s.vertices;
+    if (!s.progress.stopped) return s.progress.lines;
+    writer_.SetLine(lines_before + s.progress.lines + 1);
+    return s.progress.lines + FinishBlock(scanner_, text, final, s.progress.next, path_,
+                                          lines_before + s.progress.lines);
+  }
+
+  void LongLine(LineReader& reader, std::uint64_t lines_before) override {
+    writer_.SetLine(lines_before + 1);
+    ScanPieces(reader, scanner_, path_, lines_before, true);
+  }
+
+ private:
+  struct Slot {
+    BlockOutput out;
+    BlockProgress progress;
+    std::uint64_t vertices = 0;  // vertex lines of the lines done
+  };
+
+  const geometry::Matrix4& m_;
+  const std::string& path_;
+  std::size_t maxPiece_;
+  std::size_t cap_;
+  platform::AtomicOutput& out_;
+  Writer& writer_;
+  Direct& scanner_;
+  std::uint64_t& vertices_;
+  std::vector<Slot> slots_;
+};
+
+// Vertex positions: each block's collected apart, appended in turn.
+class VertexWork final : public BlockWork {
+ public:
+  VertexWork(std::vector<geometry::Vector3>& out, LineScanner<VertexCollector>& direct,
+             const std::string& path, std::size_t slots, std::size_t max_piece)
+      : path_(path), maxPiece_(max_piece), out_(out), scanner_(direct), slots_(slots) {}
+
+  void Process(std::size_t slot, std::string_view text, bool final) override {
+    Slot& s = slots_[slot];
+    s.vertices.clear();
+    VertexCollector collector{s.vertices};
+    LineScanner<VertexCollector> scanner(collector, maxPiece_);
+    LineStart start;
+    s.progress = ForBlockLines(text, final, 0, [&](std::string_view line) {
+      return scanner.Scan(line, true, true, start);
+    });
+  }
+
+  std::uint64_t Deliver(std::size_t slot, std::string_view text, bool final,
+                        std::uint64_t lines_before) override {
+    Slot& s = slots_[slot];
+    out_.insert(out_.end(), s.vertices.begin(), s.vertices.end());
+    if (!s.progress.stopped) return s.progress.lines;
+    return s.progress.lines + FinishBlock(scanner_, text, final, s.progress.next, path_,
+                                          lines_before + s.progress.lines);
+  }
+
+  void LongLine(LineReader& reader, std::uint64_t lines_before) override {
+    ScanPieces(reader, scanner_, path_, lines_before, true);
+  }
+
+ private:
+  struct Slot {
+    std::vector<geometry::Vector3> vertices;
+    BlockProgress progress;
+  };
+
+  const std::string& path_;
+  std::size_t maxPiece_;
+  std::vector<geometry::Vector3>& out_;
+  LineScanner<VertexCollector>& scanner_;
+  std::vector<Slot> slots_;
+};
+
+// The size LineReader starts with when reading a file piece by piece.
+std::size_t PieceBlock(std::size_t max_piece) {
+  return std::min(std::size_t{1} << 18, max_piece);
+}
+
+// Reads up to `n` bytes; true when the file may go on after them.
+bool ReadLeading(platform::InputFile& in, std::size_t n, std::vector<char>& out) {
+  out.resize(n);
+  std::size_t got = 0;
+  while (got < n) {
+    const std::size_t more = in.Read(out.data() + got, n - got);
+    if (more == 0) break;
+    got += more;
+  }
+  out.resize(got);
+  return got == n;
+}
+
+// Streams `in` through `scanner` on the calling thread alone, or, for a file
+// of at least options.parallelFrom bytes, through `work` made by make_work
+// on several threads. Both give the same results and the same errors.
+template <class Handler, class MakeWork>
+void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Handler>& scanner,
+                const StreamOptions& options, MakeWork&& make_work) {
+  const std::size_t max_piece = options.maxPiece;
+  const std::size_t workers = StreamThreads(options.threads);
+  if (workers <= 1) {
+    LineReader reader(in, PieceBlock(max_piece), max_piece);
+    ScanPieces(reader, scanner, path, 0, false);
+    return;
+  }
+  std::vector<char> first;
+  if (ReadLeading(in, options.parallelFrom, first)) {
+    PipelineShape shape;
+    shape.workers = workers;
+    // Blocks no longer than a piece: a line whole in a block is whole for
+    // the sequential reader too.
+    shape.block = std::max<std::size_t>(1, std::min(options.block != 0 ? options.block
+                                                                        : DefaultBlock(workers),
+                                                    max_piece));
+    shape.pieceBlock = PieceBlock(max_piece);
+    shape.maxPiece = max_piece;
+    const auto work = make_work(shape);
+    if (RunBlockPipeline(in, first, *work, shape)) return;
+  }
+  // A small file (or no thread to be had): here, from the bytes read so far.
+  const std::size_t size = first.size();
+  LineReader reader(in, std::move(first), 0, size, PieceBlock(max_piece), max_piece);
+  ScanPieces(reader, scanner, path, 0, false);
 }
 
 }  // namespace
 
+std::size_t StreamThreads(unsigned asked) {
+  if (asked != 0) return asked;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores != 0 ? cores : 1;
+}
+
+std::size_t DefaultBlock(std::size_t workers) {
+  // Blocks of 256 KiB to 1 MiB were equally fast (bench/README.md); with
+  // very many threads they get smaller so that about kStreamMemory of input
+  // is in flight (one block per thread).
+  const std::size_t per_block = kStreamMemory / std::max<std::size_t>(workers, 1);
+  return std::clamp(per_block, std::size_t{1} << 18, std::size_t{1} << 19);
+}
+
 bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
-                     std::size_t max_piece) {
+                     const StreamOptions& options) {
   out.clear();
   platform::InputFile in;
   if (!OpenObj(in, path)) return false;
   VertexCollector collector{out};
-  ScanFile(in, path, collector, max_piece);
+  LineScanner<VertexCollector> scanner(collector, options.maxPiece);
+  StreamFile(in, path, scanner, options, [&](const PipelineShape& shape) {
+    return std::make_unique<VertexWork>(out, scanner, path, shape.workers, shape.maxPiece);
+  });
   return true;
 }
 
 bool TransformObjFile(const std::string& input, const std::string& output,
-                      const geometry::Matrix4& m, std::size_t max_piece, ReplayCounts* counts) {
+                      const geometry::Matrix4& m, const StreamOptions& options,
+                      ReplayCounts* counts) {
   platform::InputFile in;
   bool mark = false;
   if (!OpenObj(in, input, &mark)) return false;
   platform::AtomicOutput out(output);
   if (mark) out.Write(text::kUtf8Mark);
   LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out, input);
-  ScanFile(in, input, writer, max_piece);
+  LineScanner<LineWriter<platform::AtomicOutput>> scanner(writer, options.maxPiece);
+  std::uint64_t block_vertices = 0;
+  StreamFile(in, input, scanner, options, [&](const PipelineShape& shape) {
+    return std::make_unique<ReplayWork>(m, out, writer, scanner, input, shape.workers,
+                                        shape.maxPiece, 2 * shape.block, block_vertices);
+  });
   out.Commit();
-  if (counts != nullptr) counts->vertices = writer.vertices;
+  if (counts != nullptr) counts->vertices = writer.vertices + block_vertices;
   return true;
 }
 

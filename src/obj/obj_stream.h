@@ -26,6 +26,11 @@ class LineReader {
 
   explicit LineReader(platform::InputFile& in, std::size_t block = std::size_t{1} << 20,
                       std::size_t max_piece = kUnlimited);
+  // Goes on with a file whose next bytes, `pending` [begin, end), were already
+  // read from `in` and start a line. The lines and pieces are those a reader
+  // of the whole file would give from there.
+  LineReader(platform::InputFile& in, std::vector<char>&& pending, std::size_t begin,
+             std::size_t end, std::size_t block, std::size_t max_piece);
   // The next line or piece, valid until the following call; false at the end.
   bool Next(std::string_view& piece);
   // The piece returned last is the start of its line.
@@ -34,6 +39,12 @@ class LineReader {
   bool continues() const { return continues_; }
   // 1-based number of the line the last piece belongs to.
   std::uint64_t lineNumber() const { return lineNumber_; }
+  // The end of the file was seen (nothing more to read from `in`).
+  bool eof() const { return eof_; }
+  // The last line of the file was returned whole: Next() has nothing more.
+  bool finished() const { return done_; }
+  // Hands over the bytes read but not returned yet, as [begin, end) of `bytes`.
+  void TakeUnread(std::vector<char>& bytes, std::size_t& begin, std::size_t& end);
 
  private:
   bool Refill();
@@ -60,10 +71,34 @@ bool OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark =
 // Lines longer than this are streamed in pieces rather than held whole.
 inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
 
+// Files of at least this many bytes are streamed on several threads; smaller
+// ones stay on the calling thread, where starting threads would cost more
+// than it saves.
+inline constexpr std::size_t kParallelFrom = std::size_t{1} << 20;
+// About this much input is in flight when several threads stream a file.
+inline constexpr std::size_t kStreamMemory = std::size_t{16} << 20;
+
+struct StreamOptions {
+  // Threads converting lines: 0 one per core, 1 none but the calling thread.
+  unsigned threads = 0;
+  // Smaller files stay on the calling thread.
+  std::size_t parallelFrom = kParallelFrom;
+  // Bytes read at a time when several threads work; 0 chooses by the number
+  // of threads (DefaultBlock).
+  std::size_t block = 0;
+  // Lines longer than this are streamed in pieces.
+  std::size_t maxPiece = kMaxLinePiece;
+};
+
+// The number of threads `threads` asks for (0: one per core).
+std::size_t StreamThreads(unsigned threads);
+// The block size for that many threads: memory stays about kStreamMemory.
+std::size_t DefaultBlock(std::size_t threads);
+
 // Vertex positions of every "v" line, in file order. False when the file
 // cannot be opened; `out` is then left empty.
 bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
-                     std::size_t max_piece = kMaxLinePiece);
+                     const StreamOptions& options = {});
 
 // What a replay did, for reports.
 struct ReplayCounts {
@@ -74,12 +109,13 @@ struct ReplayCounts {
 // every vertex line moved by `m`, each line followed by the platform's line
 // end; a vertex line whose coordinates do not fit in one piece is refused, and
 // so is a finite vertex `m` carries out of the double range. A UTF-8
-// byte-order mark at the start is written back as it was.
-// Returns false when `input` cannot be opened, with nothing written. The output replaces `output`
-// only when complete; any error leaves it as it was. `counts`, when given, is
-// filled once the output is in place.
+// byte-order mark at the start is written back as it was. Returns false when
+// `input` cannot be opened, with nothing written. The output replaces `output`
+// only when complete; any error (the first in file order, whatever the number
+// of threads) leaves it as it was. Every thread started has ended when it
+// returns. `counts`, when given, is filled once the output is in place.
 bool TransformObjFile(const std::string& input, const std::string& output,
-                      const geometry::Matrix4& m, std::size_t max_piece = kMaxLinePiece,
+                      const geometry::Matrix4& m, const StreamOptions& options = {},
                       ReplayCounts* counts = nullptr);
 
 // The same transformation on text in memory; `newline` ends every line. The

@@ -14,6 +14,8 @@
 
 #include "harness.h"
 
+#include <tlhelp32.h>
+
 namespace kvtest {
 namespace {
 
@@ -231,6 +233,55 @@ TEST_F(ApplyMatrixTest, BadNumberIsReportedWithFileAndLine) {
   WriteBytes(At("target.obj"), kTarget);
   RunQuietly("ApplyMatrix", At("bad.matrix"), 1.0);
   EXPECT_EQ(Applied(), std::string(kMotionApplied));
+}
+
+// Number of threads in this process.
+std::size_t ThreadsOfThisProcess() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  std::size_t n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+
+// A target of several megabytes is streamed on several threads: every line
+// comes out in order, a line longer than a block included, the first bad
+// line in file order is the one named, and no thread is left running.
+TEST_F(ApplyMatrixTest, LargeTargetOnThreads) {
+  WriteBytes(At("motion.matrix"), kScaleMove);
+  std::string target = "# " + std::string(3 << 20, 'c') + "\n";
+  std::string want = target.substr(0, target.size() - 1) + " \r\n";
+  const int vertices = 200000;
+  for (int i = 0; i < vertices; ++i) {
+    target += "v " + std::to_string(i) + " 2 3" + (i % 7 == 0 ? "\r\n" : "\n") + "vt 0 1\n";
+    want += "v " + std::to_string(2 * i + 10) + ".000000 24.000000 36.000000 \r\nvt 0 1 \r\n";
+  }
+  target += "f 1 2 3";
+  want += "f 1 2 3 \r\n";
+  WriteBytes(At("target.obj"), target);
+  const std::size_t threads_before = ThreadsOfThisProcess();
+  ASSERT_GT(threads_before, 0u);
+  RunQuietly("ApplyMatrix", At("motion.matrix"), 1.0);
+  EXPECT_TRUE(Applied() == want) << "applied.obj differs from what was expected";
+  EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
+
+  // Two bad lines near the end (lines 2 + 2 * 190000 and 2 more further).
+  const std::size_t bad = target.find("\nv 190000 2 3") + 1;
+  target.replace(bad, 8, "v 1 x 3 ");
+  const std::size_t worse = target.find("\nv 190002 2 3") + 1;
+  target.replace(worse, 8, "v 1e999 ");
+  WriteBytes(At("target.obj"), target);
+  WriteBytes(At("applied.obj"), kSentinel);
+  const SeenWindow box = RunExpectingBox("ApplyMatrix", At("motion.matrix"), 1.0);
+  EXPECT_TRUE(Contains(box.text, "line 380002: invalid stod argument")) << Describe({box});
+  EXPECT_EQ(Applied(), std::string(kSentinel));
+  ExpectOnlyFiles({"applied.obj", "motion.matrix", "target.obj"});
+  EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
 }
 
 // A directory where applied.obj should be cannot be replaced by a file: the

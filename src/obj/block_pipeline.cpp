@@ -1,0 +1,272 @@
+#include "obj/block_pipeline.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace korvane::obj {
+namespace {
+
+enum class Kind {
+  lines,     // whole lines, converted by the thread that read them
+  longLine,  // a line longer than a block starts here: read it piece by piece
+  failed,    // reading failed here
+  end,       // nothing more to read
+};
+
+struct Block {
+  Kind kind = Kind::end;
+  std::uint64_t seq = 0;  // place in file order
+  std::size_t size = 0;
+  bool final = false;
+  std::exception_ptr error;
+};
+
+// The last line feed in [data, data + n), or nullptr.
+const char* LastLineFeed(const char* data, std::size_t n) {
+  for (std::size_t i = n; i > 0; --i) {
+    if (data[i - 1] == '\n') return data + i - 1;
+  }
+  return nullptr;
+}
+
+// Every thread, the calling one included, takes turns at reading the next
+// block (under readMutex_), converts it on its own, and hands it over when
+// its turn in file order comes (nextTurn_). As many threads as cores and no
+// more: a separate reader and writer would have to be scheduled in between.
+class Pipeline {
+ public:
+  Pipeline(platform::InputFile& in, BlockWork& work, const PipelineShape& shape)
+      : in_(in), work_(work), shape_(shape), inputs_(shape.workers) {}
+
+  ~Pipeline() { Join(); }
+
+  bool Run(std::vector<char>& first) {
+    pending_.swap(first);
+    pendingEnd_ = pending_.size();
+    for (std::size_t i = 1; i < shape_.workers; ++i) {
+      try {
+        threads_.emplace_back([this, i] { Loop(i); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads
+      }
+    }
+    if (threads_.empty()) {
+      pending_.swap(first);  // no thread ever saw it
+      return false;
+    }
+    Loop(0);
+    Join();
+    if (error_) std::rethrow_exception(error_);
+    return true;
+  }
+
+ private:
+  void Join() {
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+  }
+
+  // One thread's part; nothing escapes it.
+  void Loop(std::size_t slot) {
+    try {
+      std::vector<char>& input = inputs_[slot];
+      for (;;) {
+        Block b;
+        {
+          std::unique_lock<std::mutex> read_lock(readMutex_);
+          if (stop_) return;
+          b = ReadBlock(input);
+          if (b.kind == Kind::end) return;
+          if (b.kind == Kind::longLine) {
+            // Straight from the file, in order: nobody else reads meanwhile.
+            if (!WaitTurn(b.seq)) return;
+            if (!Deliver([&] { ReadLongLine(); })) return;
+            continue;
+          }
+        }
+        if (b.kind == Kind::lines) {
+          try {
+            work_.Process(slot, std::string_view(input.data(), b.size), b.final);
+          } catch (...) {
+            b.error = std::current_exception();
+          }
+        }
+        if (!WaitTurn(b.seq)) return;
+        if (!Deliver([&] {
+              if (b.error) std::rethrow_exception(b.error);
+              lines_ += work_.Deliver(slot, std::string_view(input.data(), b.size), b.final,
+                                      lines_);
+            })) {
+          return;
+        }
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  }
+
+  // Waits until the blocks before `seq` were delivered; false when stopped.
+  bool WaitTurn(std::uint64_t seq) {
+    std::unique_lock<std::mutex> lock(turnMutex_);
+    turnCv_.wait(lock, [&] { return stop_ || nextTurn_ == seq; });
+    return !stop_;
+  }
+
+  // Runs `f` in this thread's turn and passes the turn on; false (and
+  // everything stops) when it throws: being in turn, its error is the first
+  // in file order.
+  template <class F>
+  bool Deliver(F&& f) {
+    try {
+      f();
+    } catch (...) {
+      Fail(std::current_exception());
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(turnMutex_);
+    ++nextTurn_;
+    turnCv_.notify_all();
+    return true;
+  }
+
+  void Fail(std::exception_ptr e) {
+    std::lock_guard<std::mutex> lock(turnMutex_);
+    if (!error_) error_ = std::move(e);
+    stop_ = true;
+    turnCv_.notify_all();
+  }
+
+  void ReadLongLine() {
+    LineReader reader(in_, std::move(pending_), pendingBegin_, pendingEnd_, shape_.pieceBlock,
+                      shape_.maxPiece);
+    work_.LongLine(reader, lines_);
+    ++lines_;
+    eof_ = reader.eof();
+    if (reader.finished()) ended_ = true;
+    reader.TakeUnread(pending_, pendingBegin_, pendingEnd_);
+  }
+
+  // The next block, into `input` (under readMutex_).
+  Block ReadBlock(std::vector<char>& input) {
+    Block b;
+    if (ended_) return b;
+    b.seq = nextSeq_++;
+    try {
+      if (readError_) {
+        ended_ = true;
+        b.kind = Kind::failed;
+        b.error = readError_;
+        return b;
+      }
+      FillBlock(input, b);
+    } catch (...) {
+      ended_ = true;
+      b.kind = Kind::failed;
+      b.error = std::current_exception();
+    }
+    return b;
+  }
+
+  void FillBlock(std::vector<char>& input, Block& b) {
+    const std::size_t block = shape_.block;
+    if (input.size() < block) input.resize(block);
+    char* data = input.data();
+    const std::size_t carried = pendingEnd_ - pendingBegin_;
+    const std::size_t take = std::min(carried, block);
+    if (take > 0) std::memcpy(data, pending_.data() + pendingBegin_, take);
+    std::size_t n = take;
+    while (n < block && !eof_) {
+      std::size_t got = 0;
+      try {
+        got = in_.Read(data + n, block - n);
+      } catch (...) {
+        // The whole lines read before the failure go first, as they would
+        // line by line; the error is the next block.
+        readError_ = std::current_exception();
+        break;
+      }
+      if (got == 0) eof_ = true;
+      n += got;
+    }
+    const bool all_pending = take == carried;
+    const char* lf = LastLineFeed(data, n);
+    if (readError_) {
+      if (lf == nullptr) std::rethrow_exception(readError_);
+      b.kind = Kind::lines;
+      b.size = static_cast<std::size_t>(lf - data) + 1;
+      return;
+    }
+    if (eof_ && all_pending && (lf != nullptr || n < block)) {
+      // Everything left: whole lines, then the last line (maybe empty). A
+      // last line filling the block goes in pieces, as any longer line.
+      ended_ = true;
+      b.kind = Kind::lines;
+      b.size = n;
+      b.final = true;
+      return;
+    }
+    if (lf != nullptr) {
+      const std::size_t cut = static_cast<std::size_t>(lf - data) + 1;
+      if (all_pending) {
+        pending_.assign(data + cut, data + n);
+        pendingBegin_ = 0;
+        pendingEnd_ = pending_.size();
+      } else {
+        pendingBegin_ += cut;
+      }
+      b.kind = Kind::lines;
+      b.size = cut;
+      return;
+    }
+    // No line feed in a whole block: the line goes in pieces, from all the
+    // bytes read of it.
+    if (all_pending) {
+      input.swap(pending_);
+      pendingBegin_ = 0;
+      pendingEnd_ = n;
+    }
+    b.kind = Kind::longLine;
+  }
+
+  platform::InputFile& in_;
+  BlockWork& work_;
+  const PipelineShape shape_;
+  std::vector<std::vector<char>> inputs_;  // one block buffer per thread
+
+  // Reading, under readMutex_.
+  std::mutex readMutex_;
+  std::vector<char> pending_;  // bytes read but not yet in a block: [begin, end)
+  std::size_t pendingBegin_ = 0;
+  std::size_t pendingEnd_ = 0;
+  bool eof_ = false;
+  bool ended_ = false;  // the last block was handed out
+  std::exception_ptr readError_;
+  std::uint64_t nextSeq_ = 0;
+
+  // Turns, under turnMutex_.
+  std::mutex turnMutex_;
+  std::condition_variable turnCv_;
+  std::uint64_t nextTurn_ = 0;
+  std::atomic<bool> stop_{false};
+  std::exception_ptr error_;
+
+  std::uint64_t lines_ = 0;  // lines delivered; only the thread in turn uses it
+
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& first, BlockWork& work,
+                      const PipelineShape& shape) {
+  Pipeline pipeline(in, work, shape);
+  return pipeline.Run(first);
+}
+
+}  // namespace korvane::obj

@@ -1,0 +1,52 @@
+// A file's lines on several threads: each thread in turn reads a large block
+// cut after a line feed, converts it on its own, and hands it over when its
+// turn in file order comes. Memory stays flat: one block per thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "obj/obj_stream.h"
+#include "platform/file_io.h"
+
+namespace korvane::obj {
+
+// What is done with the blocks. Block storage is the work's own, indexed by
+// slot, one per thread (0 to workers - 1).
+class BlockWork {
+ public:
+  virtual ~BlockWork() = default;
+  // On a worker thread: `text` is whole lines, each ended by a line feed,
+  // then, when `final`, the file's last line (maybe empty). May stop early
+  // (at a line it cannot read, say) for Deliver to go on from there.
+  virtual void Process(std::size_t slot, std::string_view text, bool final) = 0;
+  // On the same thread as Process, once the blocks before it were delivered
+  // (one block at a time, in file order); `lines_before` lines precede the
+  // block. Returns the number of line feeds in `text`.
+  virtual std::uint64_t Deliver(std::size_t slot, std::string_view text, bool final,
+                                std::uint64_t lines_before) = 0;
+  // In file order like Deliver: one line longer than a block, numbered
+  // lines_before + 1, to be read from `reader` up to its last piece.
+  virtual void LongLine(LineReader& reader, std::uint64_t lines_before) = 0;
+};
+
+struct PipelineShape {
+  std::size_t workers = 2;  // threads, the calling one included
+  std::size_t block = std::size_t{1} << 20;
+  // How the file is read piece by piece (LineReader): the reader's first
+  // buffer size and the longest piece.
+  std::size_t pieceBlock = std::size_t{1} << 18;
+  std::size_t maxPiece = kMaxLinePiece;
+};
+
+// Runs `work` over the rest of `in`, whose next bytes `first` (the start of a
+// line) were already read. Returns when every block was delivered and every
+// thread has ended; the first error in file order is rethrown then. False
+// when no thread could be started: nothing was done and `first` is left as
+// it was.
+bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& first, BlockWork& work,
+                      const PipelineShape& shape);
+
+}  // namespace korvane::obj
