@@ -127,8 +127,8 @@ after(async () => {
   rmSync(scratch, { recursive: true, force: true });
 });
 
-for (const [index, spec] of pages().entries()) {
-  describe(`report page: ${spec.name}`, () => {
+for (const [index, variant] of pages().entries()) {
+  describe(`report page: ${variant.name}`, () => {
     let page;
     const requests = [];
     const problems = [];
@@ -140,10 +140,10 @@ for (const [index, spec] of pages().entries()) {
       page.on('request', (r) => requests.push(r.url()));
       page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
       page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-      await page.goto(pathToFileURL(spec.html).href);
+      await page.goto(pathToFileURL(variant.html).href);
       await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
       data = await page.evaluate(() => JSON.parse(document.getElementById('korvane-data').textContent));
-      report = spec.json ? JSON.parse(readFileSync(spec.json, 'utf8')) : data.report;
+      report = variant.json ? JSON.parse(readFileSync(variant.json, 'utf8')) : data.report;
     });
     after(() => page?.close());
 
@@ -224,7 +224,7 @@ for (const [index, spec] of pages().entries()) {
 
     test('screenshot', { skip: !process.env.KORVANE_SCREENSHOT }, async () => {
       const target = index === 0 ? process.env.KORVANE_SCREENSHOT
-        : process.env.KORVANE_SCREENSHOT.replace(/(\.png)?$/i, `-${spec.name}.png`);
+        : process.env.KORVANE_SCREENSHOT.replace(/(\.png)?$/i, `-${variant.name}.png`);
       writeFileSync(target, await page.screenshot());
     });
   });
