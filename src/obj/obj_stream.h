@@ -70,9 +70,9 @@ bool OpenObj(platform::InputFile& in, const std::string& path);
 // Lines longer than this are streamed in pieces rather than held whole.
 inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
 
-// Files of at least this many bytes are streamed on several threads; smaller
-// ones stay on the calling thread, where starting threads would cost more
-// than it saves.
+// The first this many bytes of a file are streamed on the calling thread, and
+// only the rest of a longer file on several threads: for less, starting
+// threads would cost more than it saves.
 inline constexpr std::size_t kParallelFrom = std::size_t{1} << 20;
 // About this much input is in flight when several threads stream a file.
 inline constexpr std::size_t kStreamMemory = std::size_t{16} << 20;
@@ -80,7 +80,7 @@ inline constexpr std::size_t kStreamMemory = std::size_t{16} << 20;
 struct StreamOptions {
   // Threads converting lines: 0 one per core, 1 none but the calling thread.
   unsigned threads = 0;
-  // Smaller files stay on the calling thread.
+  // Bytes streamed on the calling thread before the others join in.
   std::size_t parallelFrom = kParallelFrom;
   // Bytes read at a time when several threads work; 0 chooses by the number
   // of threads (DefaultBlock).
