@@ -622,15 +622,18 @@ template <class Handler, class MakeWork>
 void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Handler>& scanner,
                 const StreamOptions& options, MakeWork&& make_work) {
   const std::size_t max_piece = options.maxPiece;
-  const std::size_t workers = StreamThreads(options.threads);
+  bool may_thread = options.threads != 1;  // cores are counted only for a long file
   LineReader reader(in, PieceBlock(max_piece), max_piece);
   std::uint64_t done = 0;   // bytes of the lines done, line ends left out
   std::uint64_t lines = 0;  // lines done
   std::string_view piece;
   LineStart start;
   for (;;) {
-    if (workers > 1 && done >= options.parallelFrom && !reader.eof()) {
+    if (may_thread && done >= options.parallelFrom && !reader.eof()) {
       // At a line start, with more to read: the rest on several threads.
+      const std::size_t workers = StreamThreads(options.threads);
+      may_thread = false;
+      if (workers <= 1) continue;
       std::vector<char> rest;
       std::size_t begin = 0;
       std::size_t end = 0;
