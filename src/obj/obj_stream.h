@@ -78,11 +78,13 @@ inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
 // measured there only.
 inline constexpr std::size_t kParallelFrom =
     platform::kIsWindows ? std::size_t{8} << 20 : std::size_t{1} << 20;
-// About this much input is in flight when several threads stream a file.
+// At most about this much input is in flight when several threads stream a
+// file (blocks shrink when there are very many threads).
 inline constexpr std::size_t kStreamMemory = std::size_t{16} << 20;
 
 struct StreamOptions {
-  // Threads converting lines: 0 one per core, 1 none but the calling thread.
+  // Threads, the calling one included: 0 one per core, 1 the calling thread
+  // alone (the single-thread path).
   unsigned threads = 0;
   // Bytes streamed on the calling thread before the others join in.
   std::size_t parallelFrom = kParallelFrom;
