@@ -27,11 +27,14 @@ struct Outcome {
   std::vector<std::string> files;
 };
 
-obj::StreamOptions Options(unsigned threads, std::size_t block, std::size_t max_piece) {
+// `from` 0: every file, however small, goes through the blocks; otherwise the
+// threads take over after that many bytes, somewhere in the file.
+obj::StreamOptions Options(unsigned threads, std::size_t block, std::size_t max_piece,
+                           std::size_t from = 0) {
   obj::StreamOptions o;
   o.threads = threads;
   o.block = block;
-  o.parallelFrom = 0;  // every file, however small, goes through the blocks
+  o.parallelFrom = from;
   o.maxPiece = max_piece;
   return o;
 }
@@ -98,8 +101,10 @@ TEST(StreamThreads, RandomTextSameAsOneThread) {
     if (!want.error.empty()) ++errors;
     for (const std::size_t block : {1u, 3u, 8u, 64u}) {
       const unsigned threads = 2 + static_cast<unsigned>(round % 3);
-      ExpectSame(want, Stream(dir, m, Options(threads, block, max_piece)),
-                 ::testing::PrintToString(bytes) + " block " + std::to_string(block));
+      const std::size_t from = round % 2 == 0 ? 0 : rng() % 40;
+      ExpectSame(want, Stream(dir, m, Options(threads, block, max_piece, from)),
+                 ::testing::PrintToString(bytes) + " block " + std::to_string(block) +
+                     " from " + std::to_string(from));
       if (HasFailure()) return;
     }
   }
@@ -148,8 +153,11 @@ TEST(StreamThreads, MeshesAndLateErrorsSameAsOneThread) {
       EXPECT_NE(want.error.find(" line " + first_bad + ": "), std::string::npos) << want.error;
     }
     for (const std::size_t block : {4096u, 65543u}) {
-      ExpectSame(want, Stream(dir, m, Options(3, block, obj::kMaxLinePiece)),
-                 std::string(c.name) + ", block " + std::to_string(block));
+      for (const std::size_t from : {std::size_t{0}, std::size_t{100000}}) {
+        ExpectSame(want, Stream(dir, m, Options(3, block, obj::kMaxLinePiece, from)),
+                   std::string(c.name) + ", block " + std::to_string(block) + ", from " +
+                       std::to_string(from));
+      }
     }
   }
   // Lines longer than a block, among short ones: pieces for the one longer

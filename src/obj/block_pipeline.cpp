@@ -46,9 +46,12 @@ class Pipeline {
 
   ~Pipeline() { Join(); }
 
-  bool Run(std::vector<char>& first) {
-    pending_.swap(first);
-    pendingEnd_ = pending_.size();
+  bool Run(std::vector<char>& pending, std::size_t begin, std::size_t end,
+           std::uint64_t lines_before) {
+    pending_.swap(pending);
+    pendingBegin_ = begin;
+    pendingEnd_ = end;
+    lines_ = lines_before;
     for (std::size_t i = 1; i < shape_.workers; ++i) {
       try {
         threads_.emplace_back([this, i] { Loop(i); });
@@ -57,7 +60,7 @@ class Pipeline {
       }
     }
     if (threads_.empty()) {
-      pending_.swap(first);  // no thread ever saw it
+      pending_.swap(pending);  // no thread ever saw it
       return false;
     }
     Loop(0);
@@ -263,10 +266,11 @@ class Pipeline {
 
 }  // namespace
 
-bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& first, BlockWork& work,
+bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& pending, std::size_t begin,
+                      std::size_t end, std::uint64_t lines_before, BlockWork& work,
                       const PipelineShape& shape) {
   Pipeline pipeline(in, work, shape);
-  return pipeline.Run(first);
+  return pipeline.Run(pending, begin, end, lines_before);
 }
 
 }  // namespace korvane::obj

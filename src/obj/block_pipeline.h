@@ -41,12 +41,13 @@ struct PipelineShape {
   std::size_t maxPiece = kMaxLinePiece;
 };
 
-// Runs `work` over the rest of `in`, whose next bytes `first` (the start of a
-// line) were already read. Returns when every block was delivered and every
-// thread has ended; the first error in file order is rethrown then. False
-// when no thread could be started: nothing was done and `first` is left as
-// it was.
-bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& first, BlockWork& work,
+// Runs `work` over the rest of `in`, whose next bytes, `pending` [begin,
+// end) (the start of a line), were already read, after `lines_before` lines.
+// Returns when every block was delivered and every thread has ended; the
+// first error in file order is rethrown then. False when no thread could be
+// started: nothing was done and `pending` is left as it was.
+bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& pending, std::size_t begin,
+                      std::size_t end, std::uint64_t lines_before, BlockWork& work,
                       const PipelineShape& shape);
 
 }  // namespace korvane::obj

@@ -661,50 +661,56 @@ std::size_t PieceBlock(std::size_t max_piece) {
   return std::min(std::size_t{1} << 18, max_piece);
 }
 
-// Reads up to `n` bytes; true when the file may go on after them.
-bool ReadLeading(platform::InputFile& in, std::size_t n, std::vector<char>& out) {
-  out.resize(n);
-  std::size_t got = 0;
-  while (got < n) {
-    const std::size_t more = in.Read(out.data() + got, n - got);
-    if (more == 0) break;
-    got += more;
-  }
-  out.resize(got);
-  return got == n;
-}
-
-// Streams `in` through `scanner` on the calling thread alone, or, for a file
-// of at least options.parallelFrom bytes, through `work` made by make_work
-// on several threads. Both give the same results and the same errors.
+// Streams `in` through `scanner` on the calling thread; once options.parallelFrom
+// bytes are done and the file goes on, the rest goes through `work` (made by
+// make_work) on several threads. Both give the same results and errors.
 template <class Handler, class MakeWork>
 void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Handler>& scanner,
                 const StreamOptions& options, MakeWork&& make_work) {
   const std::size_t max_piece = options.maxPiece;
-  const std::size_t workers = StreamThreads(options.threads);
-  if (workers <= 1) {
-    LineReader reader(in, PieceBlock(max_piece), max_piece);
-    ScanPieces(reader, scanner, path, 0, false);
-    return;
+  bool may_thread = options.threads != 1;  // cores are counted only for a long file
+  LineReader reader(in, PieceBlock(max_piece), max_piece);
+  std::uint64_t done = 0;   // bytes of the lines done, line ends left out
+  std::uint64_t lines = 0;  // lines done
+  std::string_view piece;
+  LineStart start;
+  for (;;) {
+    if (may_thread && done >= options.parallelFrom && !reader.eof()) {
+      // At a line start, with more to read: the rest on several threads.
+      const std::size_t workers = StreamThreads(options.threads);
+      may_thread = false;
+      if (workers <= 1) continue;
+      std::vector<char> rest;
+      std::size_t begin = 0;
+      std::size_t end = 0;
+      reader.TakeUnread(rest, begin, end);
+      PipelineShape shape;
+      shape.workers = workers;
+      // Blocks no longer than a piece: a line whole in a block is whole for
+      // the single-thread reader too.
+      shape.block = std::max<std::size_t>(
+          1, std::min(options.block != 0 ? options.block : DefaultBlock(workers), max_piece));
+      shape.pieceBlock = PieceBlock(max_piece);
+      shape.maxPiece = max_piece;
+      const auto work = make_work(shape);
+      if (RunBlockPipeline(in, rest, begin, end, lines, *work, shape)) return;
+      // No thread to be had: on here, from the bytes read so far.
+      LineReader rest_reader(in, std::move(rest), begin, end, PieceBlock(max_piece), max_piece);
+      ScanPieces(rest_reader, scanner, path, lines, false);
+      return;
+    }
+    // One line, in one piece or several.
+    for (;;) {
+      if (!reader.Next(piece)) return;
+      if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start)) {
+        ThrowUnreadable(start, path, reader.lineNumber());
+      }
+      done += piece.size();
+      if (!reader.continues()) break;
+    }
+    if (reader.finished()) return;
+    ++lines;
   }
-  std::vector<char> first;
-  if (ReadLeading(in, options.parallelFrom, first)) {
-    PipelineShape shape;
-    shape.workers = workers;
-    // Blocks no longer than a piece: a line whole in a block is whole for
-    // the sequential reader too.
-    shape.block = std::max<std::size_t>(1, std::min(options.block != 0 ? options.block
-                                                                        : DefaultBlock(workers),
-                                                    max_piece));
-    shape.pieceBlock = PieceBlock(max_piece);
-    shape.maxPiece = max_piece;
-    const auto work = make_work(shape);
-    if (RunBlockPipeline(in, first, *work, shape)) return;
-  }
-  // A small file (or no thread to be had): here, from the bytes read so far.
-  const std::size_t size = first.size();
-  LineReader reader(in, std::move(first), 0, size, PieceBlock(max_piece), max_piece);
-  ScanPieces(reader, scanner, path, 0, false);
 }
 
 }  // namespace

@@ -249,39 +249,42 @@ std::size_t ThreadsOfThisProcess() {
   return n;
 }
 
-// A target of several megabytes is streamed on several threads: every line
+// A target of a dozen megabytes is streamed on several threads: every line
 // comes out in order, a line longer than a block included, the first bad
 // line in file order is the one named, and no thread is left running.
 TEST_F(ApplyMatrixTest, LargeTargetOnThreads) {
   WriteBytes(At("motion.matrix"), kScaleMove);
-  std::string target = "# " + std::string(3 << 20, 'c') + "\n";
-  std::string want = target.substr(0, target.size() - 1) + " \r\n";
-  const int vertices = 200000;
+  std::string target;
+  std::string want;
+  const int vertices = 500000;
   for (int i = 0; i < vertices; ++i) {
     target += "v " + std::to_string(i) + " 2 3" + (i % 7 == 0 ? "\r\n" : "\n") + "vt 0 1\n";
     want += "v " + std::to_string(2 * i + 10) + ".000000 24.000000 36.000000 \r\nvt 0 1 \r\n";
   }
-  target += "f 1 2 3";
-  want += "f 1 2 3 \r\n";
+  const std::string comment = "# " + std::string(3 << 20, 'c');
+  target += comment + "\nf 1 2 3";
+  want += comment + " \r\nf 1 2 3 \r\n";
   WriteBytes(At("target.obj"), target);
   const std::size_t threads_before = ThreadsOfThisProcess();
   ASSERT_GT(threads_before, 0u);
   RunQuietly("ApplyMatrix", At("motion.matrix"), 1.0);
-  EXPECT_TRUE(Applied() == want) << "applied.obj differs from what was expected";
+  // Counted before any failure is printed: printing may start a thread.
   EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
+  EXPECT_TRUE(Applied() == want) << "applied.obj differs from what was expected";
 
-  // Two bad lines near the end (lines 2 + 2 * 190000 and 2 more further).
-  const std::size_t bad = target.find("\nv 190000 2 3") + 1;
+  // Two bad lines near the end (lines 1 + 2 * 490000 and 4 more further).
+  const std::size_t bad = target.find("\nv 490000 2 3") + 1;
   target.replace(bad, 8, "v 1 x 3 ");
-  const std::size_t worse = target.find("\nv 190002 2 3") + 1;
+  const std::size_t worse = target.find("\nv 490002 2 3") + 1;
   target.replace(worse, 8, "v 1e999 ");
   WriteBytes(At("target.obj"), target);
   WriteBytes(At("applied.obj"), kSentinel);
+  const std::size_t threads_before_error = ThreadsOfThisProcess();
   const SeenWindow box = RunExpectingBox("ApplyMatrix", At("motion.matrix"), 1.0);
-  EXPECT_TRUE(Contains(box.text, "line 380002: invalid stod argument")) << Describe({box});
+  EXPECT_EQ(ThreadsOfThisProcess(), threads_before_error);
+  EXPECT_TRUE(Contains(box.text, "line 980001: invalid stod argument")) << Describe({box});
   EXPECT_EQ(Applied(), std::string(kSentinel));
   ExpectOnlyFiles({"applied.obj", "motion.matrix", "target.obj"});
-  EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
 }
 
 // A directory where applied.obj should be cannot be replaced by a file: the

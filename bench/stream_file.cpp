@@ -1,0 +1,68 @@
+// stream_file apply IN.obj OUT.obj [THREADS=0] [BLOCK=0] [FROM]
+// stream_file load IN.obj [THREADS=0] [BLOCK=0] [FROM]
+//
+// One replay (TransformObjFile, under the benchmarks' motion) or one vertex
+// read (LoadObjVertices) as a whole process, for timing commands against each
+// other with /usr/bin/time or a benchmark runner: THREADS 0 is one per core,
+// 1 the single-thread path; BLOCK 0 the default block size; FROM the size from
+// which a file is streamed on several threads (default kParallelFrom).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "obj/obj_stream.h"
+#include "platform/platform.h"
+#include "text/error.h"
+
+namespace {
+
+std::size_t NumberArg(int argc, char** argv, int i, std::size_t fallback) {
+  if (argc <= i) return fallback;
+  char* end = nullptr;
+  const unsigned long long v = std::strtoull(argv[i], &end, 10);
+  if (end == argv[i] || *end != '\0') {
+    std::fprintf(stderr, "not a whole number: %s\n", argv[i]);
+    std::exit(2);
+  }
+  return static_cast<std::size_t>(v);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace korvane;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool apply = mode == "apply";
+  if ((!apply && mode != "load") || argc < (apply ? 4 : 3)) {
+    std::fprintf(stderr,
+                 "usage: stream_file apply IN.obj OUT.obj [THREADS] [BLOCK] [FROM]\n"
+                 "       stream_file load IN.obj [THREADS] [BLOCK] [FROM]\n");
+    return 2;
+  }
+  const int first_option = apply ? 4 : 3;
+  obj::StreamOptions options;
+  options.threads = static_cast<unsigned>(NumberArg(argc, argv, first_option, 0));
+  options.block = NumberArg(argc, argv, first_option + 1, 0);
+  options.parallelFrom = NumberArg(argc, argv, first_option + 2, obj::kParallelFrom);
+  try {
+    if (apply) {
+      if (!obj::TransformObjFile(argv[2], argv[3], bench::BenchMotion(), options)) {
+        std::fprintf(stderr, "cannot open %s\n", argv[2]);
+        return 1;
+      }
+    } else {
+      std::vector<geometry::Vector3> v;
+      if (!obj::LoadObjVertices(argv[2], v, options)) {
+        std::fprintf(stderr, "cannot open %s\n", argv[2]);
+        return 1;
+      }
+      std::printf("%zu vertices\n", v.size());
+    }
+  } catch (const Error& e) {
+    std::fprintf(stderr, "stream_file: %s\n", platform::ToUtf8(e.message()).c_str());
+    return 1;
+  }
+  return 0;
+}
