@@ -3,6 +3,7 @@
 // output kept and no temporary file left. Blocks far smaller than the lines
 // put block boundaries everywhere: inside tokens, between CR and LF, inside
 // lines longer than a block.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -174,11 +175,13 @@ TEST(StreamThreads, MeshesAndLateErrorsSameAsOneThread) {
 }
 
 // The default options, as the commands use them: a file over the threshold
-// goes through the blocks and still writes what one thread writes.
+// goes through the blocks and still writes what one thread writes. It
+// replaces an earlier output and is long enough for its write-back to be
+// started several times on the way.
 TEST(StreamThreads, DefaultOptionsAboveTheThreshold) {
   ScratchDir dir;
   std::string bytes = Mesh(1000, {});
-  while (bytes.size() < 3 * obj::kParallelFrom) bytes += bytes;
+  while (bytes.size() < std::max<std::size_t>(3 * obj::kParallelFrom, 40u << 20)) bytes += bytes;
   WriteFile(dir / "in.obj", bytes);
   obj::StreamOptions one;
   one.threads = 1;

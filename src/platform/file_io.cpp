@@ -12,6 +12,9 @@ namespace korvane::platform {
 namespace {
 
 constexpr std::size_t kOutputBuffer = std::size_t{1} << 18;
+// Write-back of a replacing file is started every this many bytes: large
+// enough for long extents, small enough to overlap most of it.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
 [[noreturn]] void ThrowIo(const text::Phrase& what, const std::string& path, int err) {
   text::Message m;
@@ -106,6 +109,7 @@ bool ReadLeadingLines(const std::string& path, std::size_t lines, std::size_t ma
 AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(destination)) {
   const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
   inPlace_ = !target.replaceable;
+  writeBehind_ = !inPlace_ && target.exists;
   targetPath_ = target.path;
   temp_ = inPlace_ ? target.path : platform::TemporaryPathBeside(target.path);
   file_ = inPlace_ ? std::fopen(temp_.c_str(), "wb") : platform::CreateNewFile(temp_);
@@ -128,12 +132,22 @@ void AtomicOutput::Flush() {
   const std::size_t n = static_cast<std::size_t>(pos_ - begin_);
   if (n != 0 && std::fwrite(begin_, 1, n, file_) != n) Fail();
   pos_ = begin_;
+  Wrote(n);
+}
+
+void AtomicOutput::Wrote(std::size_t n) {
+  written_ += n;
+  if (writeBehind_ && written_ - writtenBack_ >= kWriteBackStep) {
+    platform::StartWriteBack(file_, writtenBack_);
+    writtenBack_ = written_;
+  }
 }
 
 void AtomicOutput::WriteSlow(std::string_view bytes) {
   Flush();
   if (bytes.size() >= kOutputBuffer) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) Fail();
+    Wrote(bytes.size());
   } else {
     std::memcpy(pos_, bytes.data(), bytes.size());
     pos_ += bytes.size();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -71,12 +72,16 @@ class AtomicOutput {
  private:
   void WriteSlow(std::string_view bytes);
   void Flush();
+  void Wrote(std::size_t n);
   [[noreturn]] void Fail();
 
   std::string destination_;
   std::string targetPath_;
   std::string temp_;
   bool inPlace_ = false;
+  bool writeBehind_ = false;       // replacing a file: write back as we go
+  std::uint64_t written_ = 0;      // bytes handed to the file
+  std::uint64_t writtenBack_ = 0;  // bytes whose write-back was started
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   char* begin_ = nullptr;

@@ -4,6 +4,7 @@
 // the console line.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -86,6 +87,7 @@ text::Message DescribeFailure(int err);
 struct OutputTarget {
   std::string path;
   bool replaceable = true;
+  bool exists = false;  // a file is there to be replaced
 };
 OutputTarget ResolveOutputTarget(const std::string& path);
 
@@ -117,6 +119,12 @@ std::FILE* CreateNewFile(const std::string& path);
 // Atomically puts `from` (a finished temporary file) in place of `to`; as
 // CreateNewFile, not bound to MAX_PATH or PATH_MAX.
 bool RenameReplacing(const std::string& from, const std::string& to);
+// Starts writing `file`'s bytes from offset `from` on to the disk, without
+// waiting for them. Renaming a new file over an existing one makes some file
+// systems (ext4) write the new file back first, on the renaming thread;
+// starting while the file is still being written overlaps that with the
+// work. Does nothing where the system offers no such call.
+void StartWriteBack(std::FILE* file, std::uint64_t from) noexcept;
 // Removes a file; false when it could not be removed. Not bound to MAX_PATH
 // or PATH_MAX either, so that a temporary file never stays behind.
 bool RemoveFile(const std::string& path);

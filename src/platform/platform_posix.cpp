@@ -156,6 +156,7 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
     }
   }
   target.replaceable = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+  target.exists = S_ISREG(st.st_mode);
   return target;
 }
 
@@ -182,6 +183,11 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
   const InDirectory target(to);
   if (!target.ok()) return false;
   return ::renameat(source.fd(), source.name(), target.fd(), target.name()) == 0;
+}
+
+void StartWriteBack(std::FILE* file, std::uint64_t from) noexcept {
+  // Advice only: a failure leaves the write-back to the kernel's own timing.
+  (void)::sync_file_range(::fileno(file), static_cast<off64_t>(from), 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool IsDirectory(const std::string& path) {

@@ -1,6 +1,7 @@
 // Win32 implementation: the real message box, shell, copy and common-dialog
 // calls the host application's users know.
 // windows.h first: the other Windows headers rely on its types.
+// clang-format off
 #include <windows.h>
 
 #include <commdlg.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <fcntl.h>  // _O_BINARY and the other flags of _open_osfhandle
+// clang-format on
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -207,6 +209,8 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
   // Windows resolves links on its own, and MoveFileEx replaces the file they name.
   return OutputTarget{path, true};
 }
+
+void StartWriteBack(std::FILE*, std::uint64_t) noexcept {}
 
 int LastFailureErrno() {
   const int err = errno;
