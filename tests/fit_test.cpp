@@ -243,6 +243,22 @@ TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   FitResult r = FitMotion(base_.vertices, target, o);
   EXPECT_FALSE(r.fits);
   EXPECT_EQ(r.likelyCause, LikelyCause::vertex_order_differs);
+  // Nor is a mirror image, in whatever order: its centroid distances match,
+  // its handedness does not.
+  // (Bent so that it is plainly lopsided: the generated surface is nearly
+  // symmetric, and so nearly its own mirror image.)
+  Mesh bent = base_;
+  for (Vector3& v : bent.vertices) v.x() += 0.3 * v.y() * v.y();
+  Mesh mirror = bent;
+  for (Vector3& v : mirror.vertices) v.z() = -v.z();
+  const Mesh mirrored = Moved(testing::Shuffle(mirror, rng_));
+  const FitTarget mirrored_target(mirrored.vertices, mirrored.triangles);
+  for (const FitKind kind : {FitKind::three_point, FitKind::icp}) {
+    o.kind = kind;
+    r = FitMotion(bent.vertices, mirrored_target, o);
+    EXPECT_FALSE(r.fits);
+    EXPECT_EQ(r.likelyCause, LikelyCause::not_a_similar_copy);
+  }
   // A different surface of the same vertex count is no copy.
   const Mesh other = Moved(testing::GeneratedMesh(1500, 8));
   const FitTarget other_target(other.vertices, other.triangles);

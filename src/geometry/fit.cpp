@@ -326,6 +326,47 @@ std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base, const std
   return starts;
 }
 
+// +1 or -1 for the handedness of a vertex set's principal frame, each axis
+// pointed to where the set is skewed (an axis along which it is not, by the
+// sign of the moment that mixes all three); 0 when the frame is not
+// determined. A turned copy keeps it, a mirror image flips it, in any order.
+// Skews within `tolerance` (relative to the spread cubed) count as none, as
+// rounding might turn them.
+int Handedness(const std::vector<Vector3>& v, double tolerance) {
+  constexpr double kDistinct = 1e-3;  // variances closer than this leave the axes to chance
+  const Frame f = PrincipalFrame(v);
+  const Vector3& var = f.variances;
+  if (!(var[1] - var[0] > kDistinct * var[2] && var[2] - var[1] > kDistinct * var[2])) return 0;
+  Eigen::Matrix3d axes = f.axes;
+  Vector3 m3 = Vector3::Zero();
+  double mixed = 0.0;
+  for (const Vector3& p : v) {
+    const Vector3 x = axes.transpose() * (p - f.centroid);
+    m3 += x.cwiseProduct(x).cwiseProduct(x);
+    mixed += x[0] * x[1] * x[2];
+  }
+  const double n = static_cast<double>(v.size());
+  const double unit = std::pow(f.spread, 1.5) * n * tolerance;
+  int open = -1;
+  for (int k = 0; k < 3; ++k) {
+    if (std::fabs(m3[k]) > unit) {
+      if (m3[k] < 0) {
+        axes.col(k) = -axes.col(k);
+        mixed = -mixed;
+      }
+    } else if (open < 0) {
+      open = k;
+    } else {
+      return 0;
+    }
+  }
+  if (open >= 0) {
+    if (!(std::fabs(mixed) > unit)) return 0;
+    if (mixed < 0) axes.col(open) = -axes.col(open);
+  }
+  return axes.determinant() > 0 ? 1 : -1;
+}
+
 // Sorted distances from the centroid, scaled to unit RMS: the same list for
 // two vertex sets that are similar copies, whatever their order.
 bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b, double size,
@@ -350,7 +391,9 @@ bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vec
   if (!(rms_a > 0.0)) return false;
   const double s = rms_b / rms_a;
   for (std::size_t i = 0; i < ra.size(); ++i) ra[i] = std::fabs(s * ra[i] - rb[i]);
-  return Percentile95(std::move(ra)) <= tolerance * size;
+  if (Percentile95(std::move(ra)) > tolerance * size) return false;
+  // The centroid distances cannot tell a mirror image; the handedness can.
+  return Handedness(a, tolerance) * Handedness(b, tolerance) >= 0;
 }
 
 }  // namespace
