@@ -180,26 +180,32 @@ bool ReadUsualVertexLine(std::string_view line, LineStart& s) {
   return true;
 }
 
-LineStart ReadLineStart(std::string_view piece, bool last_piece) {
-  LineStart s;
+// Fills `s` afresh; its tokens past s.count are left as they were (it is
+// filled in place because it is read once a line: a copy shows).
+void ReadLineStart(std::string_view piece, bool last_piece, LineStart& s) {
+  s.count = 0;
+  s.rest = 0;
+  s.keywordOpen = false;
+  s.vertex = false;
+  s.tooLong = false;
+  s.read.status = text::ParseStatus::ok;
   if (last_piece && piece.size() > 2 && piece[0] == 'v' && piece[1] == ' ' &&
       ReadUsualVertexLine(piece, s)) {
-    return s;
+    return;
   }
   s.count = LeadingTokens(piece, s.tokens, 4, s.rest);
-  if (s.count == 0) return s;
+  if (s.count == 0) return;
   const auto keyword_end =
       static_cast<std::size_t>(s.tokens[0].data() - piece.data()) + s.tokens[0].size();
   s.keywordOpen = !last_piece && keyword_end == piece.size();
-  if (s.keywordOpen || !IsVertexKeyword(s.tokens[0])) return s;
+  if (s.keywordOpen || !IsVertexKeyword(s.tokens[0])) return;
   s.vertex = true;
   // In a piece of a longer line the fourth token is whole only if a space follows it.
   if (!last_piece && (s.count < 4 || s.rest == piece.size())) {
     s.tooLong = true;
-    return s;
+    return;
   }
   s.read = ReadVertex(s.tokens + 1, s.count - 1);
-  return s;
 }
 
 // Output target for text built in memory, with the writer's interface.
@@ -290,7 +296,7 @@ class LineScanner {
         held_.append(piece.data(), piece.size());
         text = held_;
       }
-      start = ReadLineStart(text, last);
+      ReadLineStart(text, last, start);
       // A one-letter keyword cut at the end of the piece (perhaps a "v"), or
       // a vertex line whose coordinates are still to come: keep its tokens,
       // not the spaces between them, and wait for more.
