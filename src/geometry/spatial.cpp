@@ -71,6 +71,13 @@ constexpr double kTraversalCost = 1.0;
 // Relative error allowed for in comparing box and triangle distances: far
 // above the rounding of either, far below anything a caller could notice.
 constexpr double kPruneSlack = 1.0 + 1e-12;
+// A computed closest point may lie off its triangle by rounding of the
+// coordinates: a few units in the last place of the largest one. Box and
+// plane tests allow this much times the largest coordinate (of the query or
+// any vertex) besides, so they never drop a triangle whose computed distance
+// would win: the answer is the nearest of all triangles whatever the
+// visiting order, hint or tree.
+constexpr double kRoundingReach = 1e-14;
 // The traversal stack in Closest is sized for this depth.
 constexpr std::uint32_t kMaxDepth = 200;
 
@@ -210,6 +217,7 @@ SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices, const std::vect
     if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
       Refuse("a triangle refers to a vertex that does not exist");
   }
+  for (const Vector3& p : vertices) largest_ = std::max(largest_, p.cwiseAbs().maxCoeff());
   Build();
 }
 
@@ -384,6 +392,12 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   Hit best;
   best.distanceSquared = std::numeric_limits<double>::infinity();
   best.triangle = std::numeric_limits<std::uint32_t>::max();
+  // Squared distance from a box or a triangle's plane beyond which nothing
+  // in it can win: the best distance so far plus what rounding may take off
+  // a computed one (corners and edges of a triangle are within 2 x largest_
+  // in each coordinate, the query within its own largest one of them).
+  const double rounding = kRoundingReach * (6.0 * largest_ + q.cwiseAbs().maxCoeff());
+  double limit = std::numeric_limits<double>::infinity();
   const auto test = [&](std::uint32_t t) {
     const Vector3& a = v[tris[t][0]];
     const Vector3& b = v[tris[t][1]];
@@ -398,7 +412,7 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
     } else {
       // No nearer than the plane: most triangles of a leaf end here.
       const double h = n.dot(q - a);
-      if (h * h > best.distanceSquared * kPruneSlack * n2) return;
+      if (h * h > limit * n2) return;
       c = ClosestPointRegions(q, a, b, c3, ab, ac);
     }
     const double d = (q - c).squaredNorm();
@@ -406,6 +420,8 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
       best.distanceSquared = d;
       best.point = c;
       best.triangle = t;
+      const double reach = std::sqrt(d * kPruneSlack) + rounding;
+      limit = reach * reach;
     }
   };
   // The hint (the answer of a nearby query) only tightens the bound early.
@@ -413,13 +429,12 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   // A box is skipped only when clearly farther than the best so far: rounding
   // in the distances must not skip a triangle that ties or wins, so the answer
   // is the lowest-index nearest triangle whatever the hint and visiting order.
-  const auto bound = [&] { return best.distanceSquared * kPruneSlack; };
   std::uint32_t stack[kMaxDepth + 8];
   std::size_t sp = 0;
   stack[sp++] = 0;
   while (sp != 0) {
     const Node& n = nodes_[stack[--sp]];
-    if (BoxDistanceSquared(n, q) > bound()) continue;
+    if (BoxDistanceSquared(n, q) > limit) continue;
     if (n.count != 0) {
       for (std::uint32_t i = n.index; i < n.index + n.count; ++i) test(order_[i]);
       continue;
@@ -432,8 +447,8 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
     const bool left_first = dl <= dr;
     const std::uint32_t first = left_first ? l : r, second = left_first ? r : l;
     const double d_first = left_first ? dl : dr, d_second = left_first ? dr : dl;
-    if (d_second <= bound()) stack[sp++] = second;
-    if (d_first <= bound()) stack[sp++] = first;
+    if (d_second <= limit) stack[sp++] = second;
+    if (d_first <= limit) stack[sp++] = first;
   }
   return best;
 }

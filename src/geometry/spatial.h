@@ -137,6 +137,7 @@ class SurfaceIndex {
 
   const std::vector<Vector3>* vertices_;
   const std::vector<Triangle>* triangles_;
+  double largest_ = 0.0;  // largest absolute coordinate of any vertex
   std::vector<std::uint32_t> order_;
   std::vector<Node> nodes_;
 };
