@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<FitTarget> target;
   Report("build the surface index", bench::BestOf(1, [&] {
-           target = std::make_unique<FitTarget>(moved.vertices, moved.triangles);
+           target = std::make_unique<FitTarget>(moved.vertices, moved.triangles, threads);
          }));
 
   Matrix4 three = Matrix4::Identity();

@@ -205,6 +205,23 @@ TEST(Spatial, NearestOfAllTrianglesWhereRoundingDecides) {
   }
 }
 
+// Big enough for the top nodes to be binned on several threads and for many
+// subtrees: the hierarchy must not depend on the number of threads.
+TEST(Spatial, SameHierarchyOnAnyNumberOfThreads) {
+  const Mesh mesh = testing::GeneratedMesh(90000, 4);
+  ASSERT_GT(mesh.triangles.size(), 150000u);
+  const SurfaceIndex one(mesh.vertices, mesh.triangles, 1);
+  EXPECT_LT(one.nodeCount(), mesh.triangles.size() / 2);
+  for (const unsigned threads : {2u, 3u, 8u}) {
+    SCOPED_TRACE(threads);
+    const SurfaceIndex many(mesh.vertices, mesh.triangles, threads);
+    EXPECT_TRUE(one.SameTree(many));
+  }
+  // A tree of other triangles differs (the comparison can fail).
+  std::vector<Triangle> fewer(mesh.triangles.begin(), mesh.triangles.end() - 1);
+  EXPECT_FALSE(one.SameTree(SurfaceIndex(mesh.vertices, fewer, 2)));
+}
+
 TEST(Spatial, RefusesTrianglesOutsideTheVertexList) {
   const std::vector<Vector3> v = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   const std::vector<Triangle> bad = {{0, 1, 3}};

@@ -1,9 +1,10 @@
 #include "geometry/spatial.h"
 
-#include <nanoflann.hpp>
-
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <nanoflann.hpp>
 
 #include "text/error.h"
 
@@ -209,7 +210,8 @@ void PointIndex::NearestBatch(const std::vector<Vector3>& queries, std::vector<H
 // ---------------------------------------------------------------------------
 // SurfaceIndex
 
-SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles)
+SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
+                           const std::vector<Triangle>& triangles, unsigned threads)
     : vertices_(&vertices), triangles_(&triangles) {
   if (triangles.empty()) Refuse("the triangle list is empty");
   if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse("it has too many triangles");
@@ -217,21 +219,83 @@ SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices, const std::vect
     if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
       Refuse("a triangle refers to a vertex that does not exist");
   }
-  for (const Vector3& p : vertices) largest_ = std::max(largest_, p.cwiseAbs().maxCoeff());
-  Build();
+  bool finite = true;
+  for (const Vector3& p : vertices) {
+    largest_ = std::max(largest_, p.cwiseAbs().maxCoeff());
+    finite = finite && p.allFinite();
+  }
+  // Bins are merged by minimum and maximum, whose order matters only for NaN.
+  Build(finite ? threads : 1);
 }
 
-void SurfaceIndex::Build() {
-  const std::vector<Vector3>& v = *vertices_;
-  const std::vector<Triangle>& tris = *triangles_;
-  const auto n = static_cast<std::uint32_t>(tris.size());
+namespace {
+
+// Work items of the build: triangles order[begin, end) under one node.
+struct Task {
+  std::uint32_t begin, end, depth;
+  std::uint32_t parent;  // whose right child this is, or none
+  Box box, cbox;
+};
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// Nodes a subtree of n triangles may need: a split leaves at least kMinLeaf
+// on each side, so there are at most n / kMinLeaf leaves. Subtrees of
+// c1 + c2 + ... triangles under k - 1 nodes need no more than the whole.
+std::size_t NodeBound(std::size_t n) { return n < kMinLeaf ? 1 : 2 * (n / kMinLeaf) - 1; }
+
+// Subtrees of at most this many triangles are built whole by one thread, in
+// the order of a single-thread build; the nodes above them one at a time.
+// A fixed size, not a share of the threads, so the tree is the same for
+// any number of them.
+constexpr std::uint32_t kSubtreeTriangles = std::uint32_t{1} << 15;
+// Nodes of more triangles than this bin them on several threads.
+constexpr std::uint32_t kParallelBinning = std::uint32_t{1} << 17;
+
+// Runs f(k) for k in [0, n) on up to `threads` threads, each taking the next
+// k in turn; the first exception is rethrown.
+template <class F>
+void ParallelTasks(std::size_t n, unsigned threads, F&& f) {
+  const unsigned t = BatchThreads(n, threads, 1);
+  std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> errors(t);
+  const auto run = [&](unsigned w) {
+    try {
+      for (std::size_t k = next++; k < n; k = next++) f(k);
+    } catch (...) {
+      errors[w] = std::current_exception();
+      next = n;
+    }
+  };
+  std::vector<std::thread> workers;
+  workers.reserve(t - 1);
+  for (unsigned w = 1; w < t; ++w) workers.emplace_back(run, w);
+  run(0);
+  for (std::thread& w : workers) w.join();
+  for (const std::exception_ptr& e : errors) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
+}  // namespace
+
+// Builds the hierarchy into a node array with room for NodeBound(n) nodes:
+// the nodes above the subtrees first, each subtree into a range of its
+// NodeBound, the subtrees on several threads. Left children follow their
+// parent, so every range starts with its subtree's root. Untouched ends of
+// ranges are never written and cost address space only.
+struct SurfaceIndex::Builder {
+  const std::vector<Vector3>& v;
+  const std::vector<Triangle>& tris;
+  std::vector<std::uint32_t>& order;
+  Node* nodes;
+
   // No per-triangle arrays besides the order: on meshes of millions of
   // triangles the index must stay small next to the mesh itself. Centroids
   // are recomputed from the vertices, always by the same expression.
-  const auto centroid = [&](std::uint32_t t, int k) {
+  double Centroid(std::uint32_t t, int k) const {
     return (v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k]) / 3.0;
-  };
-  const auto grow_triangle = [&](Box& b, Box& cb, std::uint32_t t) {
+  }
+  void GrowTriangle(Box& b, Box& cb, std::uint32_t t) const {
     const Vector3& p0 = v[tris[t][0]];
     const Vector3& p1 = v[tris[t][1]];
     const Vector3& p2 = v[tris[t][2]];
@@ -242,36 +306,9 @@ void SurfaceIndex::Build() {
       c[k] = (p0[k] + p1[k] + p2[k]) / 3.0;
     }
     cb.Grow(c);
-  };
-
-  struct Task {
-    std::uint32_t begin, end, depth;
-    std::uint32_t parent;  // whose right child this is, or none
-    Box box, cbox;
-  };
-  constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-  Task root{0, n, 0, kNone, {}, {}};
-  order_.resize(n);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    order_[i] = i;
-    grow_triangle(root.box, root.cbox, i);
   }
-  std::vector<Task> stack;
-  stack.push_back(root);
-  // Room for the largest possible tree, so the array is never copied while
-  // it grows; pages never written cost address space only.
-  nodes_.clear();
-  nodes_.reserve(2 * (std::size_t{n} / kMinLeaf) + 1);
 
-  struct Bin {
-    Box box, cbox;
-    std::uint32_t count = 0;
-  };
-  while (!stack.empty()) {
-    const Task task = stack.back();
-    stack.pop_back();
-    const auto self = static_cast<std::uint32_t>(nodes_.size());
-    if (task.parent != kNone) nodes_[task.parent].index = self;
+  static Node MakeNode(const Task& task) {
     Node node{};
     for (int k = 0; k < 3; ++k) {
       // Widened by a few units in the last place of the largest coordinate,
@@ -282,11 +319,20 @@ void SurfaceIndex::Build() {
     }
     node.index = task.begin;
     node.count = task.end - task.begin;
-    nodes_.push_back(node);
+    return node;
+  }
 
+  struct Bin {
+    Box box, cbox;
+    std::uint32_t count = 0;
+  };
+
+  // Splits `task` into `left` and `right` (reordering its triangles), or
+  // returns false when it stays a leaf. Bins are merged by minimum, maximum
+  // and count only, so binning on several threads gives the same split.
+  bool Split(const Task& task, Task& left, Task& right, unsigned threads) const {
     const std::uint32_t count = task.end - task.begin;
-    if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) continue;
-
+    if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) return false;
     int axis = 0;
     for (int k = 1; k < 3; ++k) {
       if (task.cbox.hi[k] - task.cbox.lo[k] > task.cbox.hi[axis] - task.cbox.lo[axis]) axis = k;
@@ -294,20 +340,38 @@ void SurfaceIndex::Build() {
     const double extent = task.cbox.hi[axis] - task.cbox.lo[axis];
     const double scale = kBins / extent;
     std::uint32_t mid = task.begin;
+    left = Task{task.begin, 0, task.depth + 1, kNone, {}, {}};
+    right = Task{0, task.end, task.depth + 1, kNone, {}, {}};
     bool split = false;
-    Task left{task.begin, 0, task.depth + 1, kNone, {}, {}};
-    Task right{0, task.end, task.depth + 1, self, {}, {}};
     if (extent > 0.0 && std::isfinite(scale)) {
       const double lo = task.cbox.lo[axis];
       const auto bin_of = [&](std::uint32_t t) {
-        return std::min(static_cast<int>((centroid(t, axis) - lo) * scale), kBins - 1);
+        return std::min(static_cast<int>((Centroid(t, axis) - lo) * scale), kBins - 1);
+      };
+      const auto fill = [&](Bin* bins, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+          const std::uint32_t t = order[i];
+          Bin& b = bins[bin_of(t)];
+          ++b.count;
+          GrowTriangle(b.box, b.cbox, t);
+        }
       };
       Bin bins[kBins];
-      for (std::uint32_t i = task.begin; i < task.end; ++i) {
-        const std::uint32_t t = order_[i];
-        Bin& b = bins[bin_of(t)];
-        ++b.count;
-        grow_triangle(b.box, b.cbox, t);
+      if (count < kParallelBinning || threads == 1) {
+        fill(bins, task.begin, task.end);
+      } else {
+        const unsigned t = BatchThreads(count, threads);
+        std::vector<std::array<Bin, kBins>> parts(t);
+        ParallelTasks(t, t, [&](std::size_t k) {
+          fill(parts[k].data(), task.begin + count * k / t, task.begin + count * (k + 1) / t);
+        });
+        for (const auto& part : parts) {
+          for (int i = 0; i < kBins; ++i) {
+            bins[i].box.Grow(part[static_cast<std::size_t>(i)].box);
+            bins[i].cbox.Grow(part[static_cast<std::size_t>(i)].cbox);
+            bins[i].count += part[static_cast<std::size_t>(i)].count;
+          }
+        }
       }
       // Cost of splitting after bin i: area-weighted triangle counts.
       double right_cost[kBins] = {};
@@ -334,11 +398,11 @@ void SurfaceIndex::Build() {
       }
       const double area = task.box.HalfArea();
       if (best >= 0) {
-        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) continue;
+        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) return false;
         mid = static_cast<std::uint32_t>(
-            std::partition(order_.begin() + task.begin, order_.begin() + task.end,
+            std::partition(order.begin() + task.begin, order.begin() + task.end,
                            [&](std::uint32_t t) { return bin_of(t) <= best; }) -
-            order_.begin());
+            order.begin());
         for (int i = 0; i < kBins; ++i) {
           Task& side = i <= best ? left : right;
           side.box.Grow(bins[i].box);
@@ -350,24 +414,117 @@ void SurfaceIndex::Build() {
     if (!split) {
       // No bin boundary leaves kMinLeaf on both sides, or all centroids
       // coincide: halve at the median centroid.
-      if (count <= kMaxLeaf) continue;
+      if (count <= kMaxLeaf) return false;
       mid = task.begin + count / 2;
-      std::nth_element(order_.begin() + task.begin, order_.begin() + mid, order_.begin() + task.end,
+      std::nth_element(order.begin() + task.begin, order.begin() + mid, order.begin() + task.end,
                        [&](std::uint32_t a, std::uint32_t b) {
-                         const double ca = centroid(a, axis), cb = centroid(b, axis);
+                         const double ca = Centroid(a, axis), cb = Centroid(b, axis);
                          return ca < cb || (ca == cb && a < b);
                        });
       for (std::uint32_t i = task.begin; i < task.end; ++i) {
         Task& side = i < mid ? left : right;
-        grow_triangle(side.box, side.cbox, order_[i]);
+        GrowTriangle(side.box, side.cbox, order[i]);
       }
     }
-    nodes_[self].count = 0;
     left.end = mid;
     right.begin = mid;
-    stack.push_back(right);
-    stack.push_back(left);  // next: becomes node self + 1
+    return true;
   }
+
+  // The subtree of `root` into nodes[at ...], depth first, left child right
+  // after its parent; returns the number of nodes.
+  std::uint32_t Subtree(const Task& root, std::uint32_t at) const {
+    std::vector<Task> stack{root};
+    std::uint32_t next = at;
+    while (!stack.empty()) {
+      const Task task = stack.back();
+      stack.pop_back();
+      const std::uint32_t self = next++;
+      if (task.parent != kNone) nodes[task.parent].index = self;
+      nodes[self] = MakeNode(task);
+      Task left, right;
+      if (!Split(task, left, right, 1)) continue;
+      nodes[self].count = 0;
+      right.parent = self;
+      stack.push_back(right);
+      stack.push_back(left);  // next: becomes node self + 1
+    }
+    return next - at;
+  }
+};
+
+void SurfaceIndex::Build(unsigned threads) {
+  const std::vector<Triangle>& tris = *triangles_;
+  const auto n = static_cast<std::uint32_t>(tris.size());
+  order_.resize(n);
+  for (std::uint32_t i = 0; i < n; ++i) order_[i] = i;
+  // Room for the largest possible tree; pages never written cost address
+  // space only.
+  nodes_.reset(new Node[NodeBound(n)]);
+  Builder b{*vertices_, tris, order_, nodes_.get()};
+
+  Task root{0, n, 0, kNone, {}, {}};
+  {
+    const unsigned t = n < kParallelBinning ? 1u : BatchThreads(n, threads);
+    std::vector<Box> boxes(t), cboxes(t);
+    ParallelTasks(t, t, [&](std::size_t k) {
+      for (std::size_t i = std::size_t{n} * k / t; i < std::size_t{n} * (k + 1) / t; ++i)
+        b.GrowTriangle(boxes[k], cboxes[k], static_cast<std::uint32_t>(i));
+    });
+    for (unsigned k = 0; k < t; ++k) {
+      root.box.Grow(boxes[k]);
+      root.cbox.Grow(cboxes[k]);
+    }
+  }
+
+  // The nodes above the subtrees, in the order a single thread visits them.
+  std::vector<std::pair<Task, std::uint32_t>> subtrees;  // and where each goes
+  std::uint32_t next = 0;
+  std::size_t top = 0;
+  std::vector<Task> stack{root};
+  while (!stack.empty()) {
+    const Task task = stack.back();
+    stack.pop_back();
+    if (task.end - task.begin <= kSubtreeTriangles) {
+      if (task.parent != kNone) nodes_[task.parent].index = next;
+      subtrees.emplace_back(task, next);
+      next += static_cast<std::uint32_t>(NodeBound(task.end - task.begin));
+      continue;
+    }
+    const std::uint32_t self = next++;
+    ++top;
+    if (task.parent != kNone) nodes_[task.parent].index = self;
+    nodes_[self] = Builder::MakeNode(task);
+    Task left, right;
+    if (!b.Split(task, left, right, threads)) continue;
+    nodes_[self].count = 0;
+    right.parent = self;
+    stack.push_back(right);
+    stack.push_back(left);
+  }
+  std::vector<std::uint32_t> counts(subtrees.size());
+  ParallelTasks(subtrees.size(), threads, [&](std::size_t k) {
+    counts[k] = b.Subtree(subtrees[k].first, subtrees[k].second);
+  });
+  nodeCount_ = top;
+  for (const std::uint32_t c : counts) nodeCount_ += c;
+}
+
+bool SurfaceIndex::SameTree(const SurfaceIndex& other) const {
+  if (nodeCount_ != other.nodeCount_ || order_ != other.order_) return false;
+  std::vector<std::uint32_t> stack{0};
+  while (!stack.empty()) {
+    const std::uint32_t i = stack.back();
+    stack.pop_back();
+    const Node& a = nodes_[i];
+    const Node& b = other.nodes_[i];
+    if (std::memcmp(&a, &b, sizeof(Node)) != 0) return false;
+    if (a.count == 0) {
+      stack.push_back(i + 1);
+      stack.push_back(a.index);
+    }
+  }
+  return true;
 }
 
 double SurfaceIndex::BoxDistanceSquared(const Node& n, const Vector3& q) const {
@@ -439,7 +596,7 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
       for (std::uint32_t i = n.index; i < n.index + n.count; ++i) test(order_[i]);
       continue;
     }
-    const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.data()) + 1;
+    const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.get()) + 1;
     const std::uint32_t r = n.index;
     const double dl = BoxDistanceSquared(nodes_[l], q);
     const double dr = BoxDistanceSquared(nodes_[r], q);
