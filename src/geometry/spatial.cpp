@@ -291,11 +291,14 @@ struct SurfaceIndex::Builder {
 
   // No per-triangle arrays besides the order: on meshes of millions of
   // triangles the index must stay small next to the mesh itself. Centroids
-  // are recomputed from the vertices, always by the same expression.
+  // are recomputed from the vertices, always by the same expression, and
+  // kept as the sum of the corners: three times the centroid, no division.
   double Centroid(std::uint32_t t, int k) const {
-    return (v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k]) / 3.0;
+    return v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k];
   }
-  void GrowTriangle(Box& b, Box& cb, std::uint32_t t) const {
+  // Grows b by the triangle, cb by its centroid; returns the centroid's
+  // coordinate `axis`.
+  double GrowTriangle(Box& b, Box& cb, std::uint32_t t, int axis = 0) const {
     const Vector3& p0 = v[tris[t][0]];
     const Vector3& p1 = v[tris[t][1]];
     const Vector3& p2 = v[tris[t][2]];
@@ -303,9 +306,10 @@ struct SurfaceIndex::Builder {
     for (int k = 0; k < 3; ++k) {
       b.lo[k] = std::min({b.lo[k], p0[k], p1[k], p2[k]});
       b.hi[k] = std::max({b.hi[k], p0[k], p1[k], p2[k]});
-      c[k] = (p0[k] + p1[k] + p2[k]) / 3.0;
+      c[k] = p0[k] + p1[k] + p2[k];
     }
     cb.Grow(c);
+    return c[axis];
   }
 
   static Node MakeNode(const Task& task) {
@@ -345,15 +349,19 @@ struct SurfaceIndex::Builder {
     bool split = false;
     if (extent > 0.0 && std::isfinite(scale)) {
       const double lo = task.cbox.lo[axis];
-      const auto bin_of = [&](std::uint32_t t) {
-        return std::min(static_cast<int>((Centroid(t, axis) - lo) * scale), kBins - 1);
+      const auto bin_at = [&](double c) {
+        return std::min(static_cast<int>((c - lo) * scale), kBins - 1);
       };
+      const auto bin_of = [&](std::uint32_t t) { return bin_at(Centroid(t, axis)); };
       const auto fill = [&](Bin* bins, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-          const std::uint32_t t = order[i];
-          Bin& b = bins[bin_of(t)];
-          ++b.count;
-          GrowTriangle(b.box, b.cbox, t);
+          // Grown into a box of its own first: the bin is known only then.
+          Box b, cb;
+          const double c = GrowTriangle(b, cb, order[i], axis);
+          Bin& bin = bins[bin_at(c)];
+          ++bin.count;
+          bin.box.Grow(b);
+          bin.cbox.Grow(cb);
         }
       };
       Bin bins[kBins];
