@@ -250,6 +250,11 @@ std::size_t NodeBound(std::size_t n) { return n < kMinLeaf ? 1 : 2 * (n / kMinLe
 constexpr std::uint32_t kSubtreeTriangles = std::uint32_t{1} << 15;
 // Nodes of more triangles than this bin them on several threads.
 constexpr std::uint32_t kParallelBinning = std::uint32_t{1} << 17;
+// With fewer triangles than 2^kBinShift, binning notes each triangle's bin
+// in the free top bits of its order entry, so the partition that follows
+// need not read the corners again.
+constexpr int kBinShift = 28;
+static_assert(kBins <= (1 << (32 - kBinShift)), "bins must fit the free bits");
 
 // Runs f(k) for k in [0, n) on up to `threads` threads, each taking the next
 // k in turn; the first exception is rethrown.
@@ -352,17 +357,26 @@ struct SurfaceIndex::Builder {
       const auto bin_at = [&](double c) {
         return std::min(static_cast<int>((c - lo) * scale), kBins - 1);
       };
-      const auto bin_of = [&](std::uint32_t t) { return bin_at(Centroid(t, axis)); };
+      const bool note = tris.size() < (std::size_t{1} << kBinShift);
       const auto fill = [&](Bin* bins, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
           // Grown into a box of its own first: the bin is known only then.
           Box b, cb;
-          const double c = GrowTriangle(b, cb, order[i], axis);
-          Bin& bin = bins[bin_at(c)];
+          const int k = bin_at(GrowTriangle(b, cb, order[i], axis));
+          Bin& bin = bins[k];
           ++bin.count;
           bin.box.Grow(b);
           bin.cbox.Grow(cb);
+          if (note) order[i] |= static_cast<std::uint32_t>(k) << kBinShift;
         }
+      };
+      const auto bin_of = [&](std::uint32_t e) {
+        return note ? static_cast<int>(e >> kBinShift) : bin_at(Centroid(e, axis));
+      };
+      const auto forget = [&] {
+        if (!note) return;
+        for (std::uint32_t i = task.begin; i < task.end; ++i)
+          order[i] &= (std::uint32_t{1} << kBinShift) - 1;
       };
       Bin bins[kBins];
       if (count < kParallelBinning || threads == 1) {
@@ -405,12 +419,17 @@ struct SurfaceIndex::Builder {
         }
       }
       const double area = task.box.HalfArea();
+      if (best < 0) forget();
       if (best >= 0) {
-        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) return false;
+        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) {
+          forget();
+          return false;
+        }
         mid = static_cast<std::uint32_t>(
             std::partition(order.begin() + task.begin, order.begin() + task.end,
-                           [&](std::uint32_t t) { return bin_of(t) <= best; }) -
+                           [&](std::uint32_t e) { return bin_of(e) <= best; }) -
             order.begin());
+        forget();
         for (int i = 0; i < kBins; ++i) {
           Task& side = i <= best ? left : right;
           side.box.Grow(bins[i].box);
