@@ -9,6 +9,8 @@
 //   report  matrix::MeasureFit with the three-point motion: the surface
 //           index, the three-point rule, every base vertex's surface
 //           distance, the paired distances and their statistics.
+// THREADS is passed to the base's vertex reading and to the report
+// (LoadObjMesh reads the moved mesh's vertices on every core).
 // Both are timed on the wall clock and in process CPU time; the ratio of
 // each run's report to its own load is printed, then the medians. The last
 // lines give the results in hexadecimal and a hash of every surface
@@ -145,11 +147,6 @@ int main(int argc, char** argv) {
   std::printf("\n");
   PrintStats("surface", r.residuals.surface);
   PrintStats("paired", r.residuals.paired);
-  if (const char* f = std::getenv("DUMP")) {
-    FILE* fo = std::fopen(f, "wb");
-    std::fwrite(r.distances.data(), 8, r.distances.size(), fo);
-    std::fclose(fo);
-  }
   std::printf("fits %d, distances hash %016" PRIx64 "\n", r.fits, Hash(r.distances));
   return 0;
 }
