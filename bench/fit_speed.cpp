@@ -93,9 +93,11 @@ int main(int argc, char** argv) {
   FitResult report;
   const bench::Timing eval = bench::BestOf(3, [&] { report = EvaluateMotion(base, *target, three, options); });
   Report("full residual report (three-point motion)", eval);
-  std::printf("  surface p95 %.2e, max %.2e; paired p95 %.2e (relative); fits %d; %.1fx the load time (cpu)\n",
-              report.residuals.surface.p95Relative, report.residuals.surface.maxRelative,
-              report.residuals.paired.p95Relative, report.fits, eval.cpu / load.cpu);
+  std::printf(
+      "  surface p95 %.2e, max %.2e; paired p95 %.2e (relative); fits %d; %.1fx loading the vertex "
+      "lists (cpu)\n",
+      report.residuals.surface.p95Relative, report.residuals.surface.maxRelative,
+      report.residuals.paired.p95Relative, report.fits, eval.cpu / load.cpu);
 
   FitResult icp;
   options.kind = FitKind::icp;
