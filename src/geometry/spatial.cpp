@@ -515,6 +515,7 @@ void SurfaceIndex::Build(unsigned threads) {
     if (task.end - task.begin <= kSubtreeTriangles) {
       if (task.parent != kNone) nodes_[task.parent].index = next;
       subtrees.emplace_back(task, next);
+      subtrees.back().first.parent = kNone;  // linked above: workers write only their own range
       next += static_cast<std::uint32_t>(NodeBound(task.end - task.begin));
       continue;
     }
