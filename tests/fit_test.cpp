@@ -134,6 +134,94 @@ TEST(Spatial, IndicesAgreeWithBruteForceAndIgnoreThreadCount) {
   EXPECT_EQ(d_one, d_four);
 }
 
+// Queries a hair off a gently curved grid far from the origin: neighbouring
+// triangles are about equally far, and rounding (relative 1e-6 and more at
+// these distances) decides which wins. Every answer must be the nearest
+// computed distance of all triangles, lowest index on ties, in whatever
+// order the index visits them.
+TEST(Spatial, NearestOfAllTrianglesWhereRoundingDecides) {
+  struct Case {
+    double off;   // distance of the queries from the surface
+    double away;  // translation of the whole grid
+    std::uint64_t seed;
+  };
+  for (const Case& c :
+       {Case{1e-7, 1e3, 1}, Case{1e-9, 1e4, 2}, Case{0.0, 50.0, 3}, Case{1e-4, 0.0, 4}}) {
+    SCOPED_TRACE(c.away);
+    SplitMix rng(c.seed);
+    const Eigen::Matrix3d turn =
+        Eigen::AngleAxisd(6.0 * rng.Uniform(),
+                          Vector3(rng.Symmetric(), rng.Symmetric(), 1.0).normalized())
+            .toRotationMatrix();
+    const Vector3 shift = c.away * Vector3(1.0, -0.7, 0.3);
+    const auto lift = [&](double x, double y) {
+      return Vector3(turn * Vector3(x, y, 0.02 * std::sin(3.0 * x) * std::cos(2.0 * y)) + shift);
+    };
+    constexpr std::uint32_t kSide = 30;
+    Mesh mesh;
+    for (std::uint32_t i = 0; i <= kSide; ++i) {
+      for (std::uint32_t j = 0; j <= kSide; ++j) mesh.vertices.push_back(lift(i / 30.0, j / 30.0));
+    }
+    for (std::uint32_t i = 0; i < kSide; ++i) {
+      for (std::uint32_t j = 0; j < kSide; ++j) {
+        const std::uint32_t a = i * (kSide + 1) + j, b = a + 1, d = a + kSide + 1, e = d + 1;
+        mesh.triangles.push_back({a, b, e});
+        mesh.triangles.push_back({a, e, d});
+      }
+    }
+    const SurfaceIndex surface(mesh.vertices, mesh.triangles);
+    // Half the queries on edges and corners of the grid, where neighbours tie.
+    std::vector<Vector3> queries(1500);
+    for (std::size_t k = 0; k < queries.size(); ++k) {
+      double x = rng.Uniform(), y = rng.Uniform();
+      if (k % 2 == 0) x = std::round(x * kSide) / kSide;
+      if (k % 4 == 0) y = std::round(y * kSide) / kSide;
+      const Vector3 normal = turn.col(2);
+      queries[k] = lift(x, y) + (k % 3 == 0 ? -c.off : c.off) * normal;
+    }
+    std::vector<double> expected(queries.size());
+    for (std::size_t k = 0; k < queries.size(); ++k) {
+      const Vector3& q = queries[k];
+      double best = std::numeric_limits<double>::infinity();
+      std::uint32_t best_triangle = 0;
+      for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+        const Triangle& tri = mesh.triangles[t];
+        const double d = (q - ClosestPointOnTriangle(q, mesh.vertices[tri[0]],
+                                                     mesh.vertices[tri[1]], mesh.vertices[tri[2]]))
+                             .squaredNorm();
+        if (d < best) best = d, best_triangle = t;
+      }
+      expected[k] = std::sqrt(best);
+      const SurfaceIndex::Hit hit = surface.Closest(q);
+      ASSERT_EQ(hit.distanceSquared, best) << k;
+      ASSERT_EQ(hit.triangle, best_triangle) << k;
+    }
+    // Batches start each query from the previous answer: another order.
+    for (const unsigned threads : {1u, 3u}) {
+      std::vector<double> out;
+      surface.DistancesFrom(Matrix4::Identity(), queries, out, threads);
+      EXPECT_EQ(out, expected);
+    }
+  }
+}
+
+// Big enough for the top nodes to be binned on several threads and for many
+// subtrees: the hierarchy must not depend on the number of threads.
+TEST(Spatial, SameHierarchyOnAnyNumberOfThreads) {
+  const Mesh mesh = testing::GeneratedMesh(90000, 4);
+  ASSERT_GT(mesh.triangles.size(), 150000u);
+  const SurfaceIndex one(mesh.vertices, mesh.triangles, 1);
+  EXPECT_LT(one.nodeCount(), mesh.triangles.size() / 2);
+  for (const unsigned threads : {2u, 3u, 8u}) {
+    SCOPED_TRACE(threads);
+    const SurfaceIndex many(mesh.vertices, mesh.triangles, threads);
+    EXPECT_TRUE(one.SameTree(many));
+  }
+  // A tree of other triangles differs (the comparison can fail).
+  std::vector<Triangle> fewer(mesh.triangles.begin(), mesh.triangles.end() - 1);
+  EXPECT_FALSE(one.SameTree(SurfaceIndex(mesh.vertices, fewer, 2)));
+}
+
 TEST(Spatial, RefusesTrianglesOutsideTheVertexList) {
   const std::vector<Vector3> v = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   const std::vector<Triangle> bad = {{0, 1, 3}};

@@ -435,13 +435,14 @@ double BoundingDiagonal(const std::vector<Vector3>& v) {
   return box.diagonal().norm();
 }
 
-FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles)
+FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
+                     unsigned threads)
     : vertices_(&vertices) {
   CheckVertices(vertices, "the moved mesh");
   if (triangles.empty()) {
     points_ = std::make_unique<PointIndex>(vertices);
   } else {
-    surface_ = std::make_unique<SurfaceIndex>(vertices, triangles);
+    surface_ = std::make_unique<SurfaceIndex>(vertices, triangles, threads);
     // Vertices on no face are part of the mesh too: points are measured to
     // them as well as to the surface.
     std::vector<char> used(vertices.size(), 0);

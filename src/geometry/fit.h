@@ -57,10 +57,12 @@ double Spread(const std::vector<Vector3>& v);
 // The moved mesh as nearest-point queries see it: its surface when it has
 // triangles, otherwise its vertices. Keeps references: both arrays must
 // outlive it. Refuses vertices that cannot be fitted (see above) and
-// triangles referring to vertices that do not exist.
+// triangles referring to vertices that do not exist. The surface index is
+// built on up to `threads` threads (0: every core), the same for any number.
 class FitTarget {
  public:
-  FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles);
+  FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
+            unsigned threads = 0);
   ~FitTarget();
 
   const std::vector<Vector3>& vertices() const { return *vertices_; }

@@ -1,9 +1,10 @@
 #include "geometry/spatial.h"
 
-#include <nanoflann.hpp>
-
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <nanoflann.hpp>
 
 #include "text/error.h"
 
@@ -71,6 +72,13 @@ constexpr double kTraversalCost = 1.0;
 // Relative error allowed for in comparing box and triangle distances: far
 // above the rounding of either, far below anything a caller could notice.
 constexpr double kPruneSlack = 1.0 + 1e-12;
+// A computed closest point may lie off its triangle by rounding of the
+// coordinates: a few units in the last place of the largest one. Box and
+// plane tests allow this much times the largest coordinate (of the query or
+// any vertex) besides, so they never drop a triangle whose computed distance
+// would win: the answer is the nearest of all triangles whatever the
+// visiting order, hint or tree.
+constexpr double kRoundingReach = 1e-14;
 // The traversal stack in Closest is sized for this depth.
 constexpr std::uint32_t kMaxDepth = 200;
 
@@ -202,7 +210,8 @@ void PointIndex::NearestBatch(const std::vector<Vector3>& queries, std::vector<H
 // ---------------------------------------------------------------------------
 // SurfaceIndex
 
-SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles)
+SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
+                           const std::vector<Triangle>& triangles, unsigned threads)
     : vertices_(&vertices), triangles_(&triangles) {
   if (triangles.empty()) Refuse("the triangle list is empty");
   if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse("it has too many triangles");
@@ -210,20 +219,91 @@ SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices, const std::vect
     if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
       Refuse("a triangle refers to a vertex that does not exist");
   }
-  Build();
+  bool finite = true;
+  for (const Vector3& p : vertices) {
+    largest_ = std::max(largest_, p.cwiseAbs().maxCoeff());
+    finite = finite && p.allFinite();
+  }
+  // Bins are merged by minimum and maximum, whose order matters only for NaN.
+  Build(finite ? threads : 1);
 }
 
-void SurfaceIndex::Build() {
-  const std::vector<Vector3>& v = *vertices_;
-  const std::vector<Triangle>& tris = *triangles_;
-  const auto n = static_cast<std::uint32_t>(tris.size());
+namespace {
+
+// Work items of the build: triangles order[begin, end) under one node.
+struct Task {
+  std::uint32_t begin, end, depth;
+  std::uint32_t parent;  // whose right child this is, or none
+  Box box, cbox;
+};
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// Nodes a subtree of n triangles may need: a split leaves at least kMinLeaf
+// on each side, so there are at most n / kMinLeaf leaves. Subtrees of
+// c1 + c2 + ... triangles under k - 1 nodes need no more than the whole.
+std::size_t NodeBound(std::size_t n) { return n < kMinLeaf ? 1 : 2 * (n / kMinLeaf) - 1; }
+
+// Subtrees of at most this many triangles are built whole by one thread, in
+// the order of a single-thread build; the nodes above them one at a time.
+// A fixed size, not a share of the threads, so the tree is the same for
+// any number of them.
+constexpr std::uint32_t kSubtreeTriangles = std::uint32_t{1} << 15;
+// Nodes of more triangles than this bin them on several threads.
+constexpr std::uint32_t kParallelBinning = std::uint32_t{1} << 17;
+// With fewer triangles than 2^kBinShift, binning notes each triangle's bin
+// in the free top bits of its order entry, so the partition that follows
+// need not read the corners again.
+constexpr int kBinShift = 28;
+static_assert(kBins <= (1 << (32 - kBinShift)), "bins must fit the free bits");
+
+// Runs f(k) for k in [0, n) on up to `threads` threads, each taking the next
+// k in turn; the first exception is rethrown.
+template <class F>
+void ParallelTasks(std::size_t n, unsigned threads, F&& f) {
+  const unsigned t = BatchThreads(n, threads, 1);
+  std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> errors(t);
+  const auto run = [&](unsigned w) {
+    try {
+      for (std::size_t k = next++; k < n; k = next++) f(k);
+    } catch (...) {
+      errors[w] = std::current_exception();
+      next = n;
+    }
+  };
+  std::vector<std::thread> workers;
+  workers.reserve(t - 1);
+  for (unsigned w = 1; w < t; ++w) workers.emplace_back(run, w);
+  run(0);
+  for (std::thread& w : workers) w.join();
+  for (const std::exception_ptr& e : errors) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
+}  // namespace
+
+// Builds the hierarchy into a node array with room for NodeBound(n) nodes:
+// the nodes above the subtrees first, each subtree into a range of its
+// NodeBound, the subtrees on several threads. Left children follow their
+// parent, so every range starts with its subtree's root. Untouched ends of
+// ranges are never written and cost address space only.
+struct SurfaceIndex::Builder {
+  const std::vector<Vector3>& v;
+  const std::vector<Triangle>& tris;
+  std::vector<std::uint32_t>& order;
+  Node* nodes;
+
   // No per-triangle arrays besides the order: on meshes of millions of
   // triangles the index must stay small next to the mesh itself. Centroids
-  // are recomputed from the vertices, always by the same expression.
-  const auto centroid = [&](std::uint32_t t, int k) {
-    return (v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k]) / 3.0;
-  };
-  const auto grow_triangle = [&](Box& b, Box& cb, std::uint32_t t) {
+  // are recomputed from the vertices, always by the same expression, and
+  // kept as the sum of the corners: three times the centroid, no division.
+  double Centroid(std::uint32_t t, int k) const {
+    return v[tris[t][0]][k] + v[tris[t][1]][k] + v[tris[t][2]][k];
+  }
+  // Grows b by the triangle, cb by its centroid; returns the centroid's
+  // coordinate `axis`.
+  double GrowTriangle(Box& b, Box& cb, std::uint32_t t, int axis = 0) const {
     const Vector3& p0 = v[tris[t][0]];
     const Vector3& p1 = v[tris[t][1]];
     const Vector3& p2 = v[tris[t][2]];
@@ -231,39 +311,13 @@ void SurfaceIndex::Build() {
     for (int k = 0; k < 3; ++k) {
       b.lo[k] = std::min({b.lo[k], p0[k], p1[k], p2[k]});
       b.hi[k] = std::max({b.hi[k], p0[k], p1[k], p2[k]});
-      c[k] = (p0[k] + p1[k] + p2[k]) / 3.0;
+      c[k] = p0[k] + p1[k] + p2[k];
     }
     cb.Grow(c);
-  };
-
-  struct Task {
-    std::uint32_t begin, end, depth;
-    std::uint32_t parent;  // whose right child this is, or none
-    Box box, cbox;
-  };
-  constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-  Task root{0, n, 0, kNone, {}, {}};
-  order_.resize(n);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    order_[i] = i;
-    grow_triangle(root.box, root.cbox, i);
+    return c[axis];
   }
-  std::vector<Task> stack;
-  stack.push_back(root);
-  // Room for the largest possible tree, so the array is never copied while
-  // it grows; pages never written cost address space only.
-  nodes_.clear();
-  nodes_.reserve(2 * (std::size_t{n} / kMinLeaf) + 1);
 
-  struct Bin {
-    Box box, cbox;
-    std::uint32_t count = 0;
-  };
-  while (!stack.empty()) {
-    const Task task = stack.back();
-    stack.pop_back();
-    const auto self = static_cast<std::uint32_t>(nodes_.size());
-    if (task.parent != kNone) nodes_[task.parent].index = self;
+  static Node MakeNode(const Task& task) {
     Node node{};
     for (int k = 0; k < 3; ++k) {
       // Widened by a few units in the last place of the largest coordinate,
@@ -274,11 +328,20 @@ void SurfaceIndex::Build() {
     }
     node.index = task.begin;
     node.count = task.end - task.begin;
-    nodes_.push_back(node);
+    return node;
+  }
 
+  struct Bin {
+    Box box, cbox;
+    std::uint32_t count = 0;
+  };
+
+  // Splits `task` into `left` and `right` (reordering its triangles), or
+  // returns false when it stays a leaf. Bins are merged by minimum, maximum
+  // and count only, so binning on several threads gives the same split.
+  bool Split(const Task& task, Task& left, Task& right, unsigned threads) const {
     const std::uint32_t count = task.end - task.begin;
-    if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) continue;
-
+    if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) return false;
     int axis = 0;
     for (int k = 1; k < 3; ++k) {
       if (task.cbox.hi[k] - task.cbox.lo[k] > task.cbox.hi[axis] - task.cbox.lo[axis]) axis = k;
@@ -286,20 +349,51 @@ void SurfaceIndex::Build() {
     const double extent = task.cbox.hi[axis] - task.cbox.lo[axis];
     const double scale = kBins / extent;
     std::uint32_t mid = task.begin;
+    left = Task{task.begin, 0, task.depth + 1, kNone, {}, {}};
+    right = Task{0, task.end, task.depth + 1, kNone, {}, {}};
     bool split = false;
-    Task left{task.begin, 0, task.depth + 1, kNone, {}, {}};
-    Task right{0, task.end, task.depth + 1, self, {}, {}};
     if (extent > 0.0 && std::isfinite(scale)) {
       const double lo = task.cbox.lo[axis];
-      const auto bin_of = [&](std::uint32_t t) {
-        return std::min(static_cast<int>((centroid(t, axis) - lo) * scale), kBins - 1);
+      const auto bin_at = [&](double c) {
+        return std::min(static_cast<int>((c - lo) * scale), kBins - 1);
+      };
+      const bool note = tris.size() < (std::size_t{1} << kBinShift);
+      const auto fill = [&](Bin* bins, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+          // Grown into a box of its own first: the bin is known only then.
+          Box b, cb;
+          const int k = bin_at(GrowTriangle(b, cb, order[i], axis));
+          Bin& bin = bins[k];
+          ++bin.count;
+          bin.box.Grow(b);
+          bin.cbox.Grow(cb);
+          if (note) order[i] |= static_cast<std::uint32_t>(k) << kBinShift;
+        }
+      };
+      const auto bin_of = [&](std::uint32_t e) {
+        return note ? static_cast<int>(e >> kBinShift) : bin_at(Centroid(e, axis));
+      };
+      const auto forget = [&] {
+        if (!note) return;
+        for (std::uint32_t i = task.begin; i < task.end; ++i)
+          order[i] &= (std::uint32_t{1} << kBinShift) - 1;
       };
       Bin bins[kBins];
-      for (std::uint32_t i = task.begin; i < task.end; ++i) {
-        const std::uint32_t t = order_[i];
-        Bin& b = bins[bin_of(t)];
-        ++b.count;
-        grow_triangle(b.box, b.cbox, t);
+      if (count < kParallelBinning || threads == 1) {
+        fill(bins, task.begin, task.end);
+      } else {
+        const unsigned t = BatchThreads(count, threads);
+        std::vector<std::array<Bin, kBins>> parts(t);
+        ParallelTasks(t, t, [&](std::size_t k) {
+          fill(parts[k].data(), task.begin + count * k / t, task.begin + count * (k + 1) / t);
+        });
+        for (const auto& part : parts) {
+          for (int i = 0; i < kBins; ++i) {
+            bins[i].box.Grow(part[static_cast<std::size_t>(i)].box);
+            bins[i].cbox.Grow(part[static_cast<std::size_t>(i)].cbox);
+            bins[i].count += part[static_cast<std::size_t>(i)].count;
+          }
+        }
       }
       // Cost of splitting after bin i: area-weighted triangle counts.
       double right_cost[kBins] = {};
@@ -325,12 +419,17 @@ void SurfaceIndex::Build() {
         }
       }
       const double area = task.box.HalfArea();
+      if (best < 0) forget();
       if (best >= 0) {
-        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) continue;
+        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) {
+          forget();
+          return false;
+        }
         mid = static_cast<std::uint32_t>(
-            std::partition(order_.begin() + task.begin, order_.begin() + task.end,
-                           [&](std::uint32_t t) { return bin_of(t) <= best; }) -
-            order_.begin());
+            std::partition(order.begin() + task.begin, order.begin() + task.end,
+                           [&](std::uint32_t e) { return bin_of(e) <= best; }) -
+            order.begin());
+        forget();
         for (int i = 0; i < kBins; ++i) {
           Task& side = i <= best ? left : right;
           side.box.Grow(bins[i].box);
@@ -342,24 +441,118 @@ void SurfaceIndex::Build() {
     if (!split) {
       // No bin boundary leaves kMinLeaf on both sides, or all centroids
       // coincide: halve at the median centroid.
-      if (count <= kMaxLeaf) continue;
+      if (count <= kMaxLeaf) return false;
       mid = task.begin + count / 2;
-      std::nth_element(order_.begin() + task.begin, order_.begin() + mid, order_.begin() + task.end,
+      std::nth_element(order.begin() + task.begin, order.begin() + mid, order.begin() + task.end,
                        [&](std::uint32_t a, std::uint32_t b) {
-                         const double ca = centroid(a, axis), cb = centroid(b, axis);
+                         const double ca = Centroid(a, axis), cb = Centroid(b, axis);
                          return ca < cb || (ca == cb && a < b);
                        });
       for (std::uint32_t i = task.begin; i < task.end; ++i) {
         Task& side = i < mid ? left : right;
-        grow_triangle(side.box, side.cbox, order_[i]);
+        GrowTriangle(side.box, side.cbox, order[i]);
       }
     }
-    nodes_[self].count = 0;
     left.end = mid;
     right.begin = mid;
-    stack.push_back(right);
-    stack.push_back(left);  // next: becomes node self + 1
+    return true;
   }
+
+  // The subtree of `root` into nodes[at ...], depth first, left child right
+  // after its parent; returns the number of nodes.
+  std::uint32_t Subtree(const Task& root, std::uint32_t at) const {
+    std::vector<Task> stack{root};
+    std::uint32_t next = at;
+    while (!stack.empty()) {
+      const Task task = stack.back();
+      stack.pop_back();
+      const std::uint32_t self = next++;
+      if (task.parent != kNone) nodes[task.parent].index = self;
+      nodes[self] = MakeNode(task);
+      Task left, right;
+      if (!Split(task, left, right, 1)) continue;
+      nodes[self].count = 0;
+      right.parent = self;
+      stack.push_back(right);
+      stack.push_back(left);  // next: becomes node self + 1
+    }
+    return next - at;
+  }
+};
+
+void SurfaceIndex::Build(unsigned threads) {
+  const std::vector<Triangle>& tris = *triangles_;
+  const auto n = static_cast<std::uint32_t>(tris.size());
+  order_.resize(n);
+  for (std::uint32_t i = 0; i < n; ++i) order_[i] = i;
+  // Room for the largest possible tree; pages never written cost address
+  // space only.
+  nodes_.reset(new Node[NodeBound(n)]);
+  Builder b{*vertices_, tris, order_, nodes_.get()};
+
+  Task root{0, n, 0, kNone, {}, {}};
+  {
+    const unsigned t = n < kParallelBinning ? 1u : BatchThreads(n, threads);
+    std::vector<Box> boxes(t), cboxes(t);
+    ParallelTasks(t, t, [&](std::size_t k) {
+      for (std::size_t i = std::size_t{n} * k / t; i < std::size_t{n} * (k + 1) / t; ++i)
+        b.GrowTriangle(boxes[k], cboxes[k], static_cast<std::uint32_t>(i));
+    });
+    for (unsigned k = 0; k < t; ++k) {
+      root.box.Grow(boxes[k]);
+      root.cbox.Grow(cboxes[k]);
+    }
+  }
+
+  // The nodes above the subtrees, in the order a single thread visits them.
+  std::vector<std::pair<Task, std::uint32_t>> subtrees;  // and where each goes
+  std::uint32_t next = 0;
+  std::size_t top = 0;
+  std::vector<Task> stack{root};
+  while (!stack.empty()) {
+    const Task task = stack.back();
+    stack.pop_back();
+    if (task.end - task.begin <= kSubtreeTriangles) {
+      if (task.parent != kNone) nodes_[task.parent].index = next;
+      subtrees.emplace_back(task, next);
+      subtrees.back().first.parent = kNone;  // linked above: workers write only their own range
+      next += static_cast<std::uint32_t>(NodeBound(task.end - task.begin));
+      continue;
+    }
+    const std::uint32_t self = next++;
+    ++top;
+    if (task.parent != kNone) nodes_[task.parent].index = self;
+    nodes_[self] = Builder::MakeNode(task);
+    Task left, right;
+    if (!b.Split(task, left, right, threads)) continue;
+    nodes_[self].count = 0;
+    right.parent = self;
+    stack.push_back(right);
+    stack.push_back(left);
+  }
+  std::vector<std::uint32_t> counts(subtrees.size());
+  ParallelTasks(subtrees.size(), threads, [&](std::size_t k) {
+    counts[k] = b.Subtree(subtrees[k].first, subtrees[k].second);
+  });
+  nodeCount_ = top;
+  for (const std::uint32_t c : counts) nodeCount_ += c;
+}
+
+bool SurfaceIndex::SameTree(const SurfaceIndex& other) const {
+  if (nodeCount_ != other.nodeCount_ || order_ != other.order_) return false;
+  std::vector<std::uint32_t> stack{0};
+  while (!stack.empty()) {
+    const std::uint32_t i = stack.back();
+    stack.pop_back();
+    const Node& a = nodes_[i];
+    const Node& b = other.nodes_[i];
+    if (std::memcmp(&a, &b, sizeof(Node)) != 0) return false;
+    if (a.count == 0) {
+      stack.push_back(i + 1);
+      stack.push_back(a.index);
+    }
+  }
+  return true;
 }
 
 double SurfaceIndex::BoxDistanceSquared(const Node& n, const Vector3& q) const {
@@ -384,6 +577,12 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   Hit best;
   best.distanceSquared = std::numeric_limits<double>::infinity();
   best.triangle = std::numeric_limits<std::uint32_t>::max();
+  // Squared distance from a box or a triangle's plane beyond which nothing
+  // in it can win: the best distance so far plus what rounding may take off
+  // a computed one (corners and edges of a triangle are within 2 x largest_
+  // in each coordinate, the query within its own largest one of them).
+  const double rounding = kRoundingReach * (6.0 * largest_ + q.cwiseAbs().maxCoeff());
+  double limit = std::numeric_limits<double>::infinity();
   const auto test = [&](std::uint32_t t) {
     const Vector3& a = v[tris[t][0]];
     const Vector3& b = v[tris[t][1]];
@@ -398,7 +597,7 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
     } else {
       // No nearer than the plane: most triangles of a leaf end here.
       const double h = n.dot(q - a);
-      if (h * h > best.distanceSquared * kPruneSlack * n2) return;
+      if (h * h > limit * n2) return;
       c = ClosestPointRegions(q, a, b, c3, ab, ac);
     }
     const double d = (q - c).squaredNorm();
@@ -406,6 +605,8 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
       best.distanceSquared = d;
       best.point = c;
       best.triangle = t;
+      const double reach = std::sqrt(d * kPruneSlack) + rounding;
+      limit = reach * reach;
     }
   };
   // The hint (the answer of a nearby query) only tightens the bound early.
@@ -413,18 +614,17 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   // A box is skipped only when clearly farther than the best so far: rounding
   // in the distances must not skip a triangle that ties or wins, so the answer
   // is the lowest-index nearest triangle whatever the hint and visiting order.
-  const auto bound = [&] { return best.distanceSquared * kPruneSlack; };
   std::uint32_t stack[kMaxDepth + 8];
   std::size_t sp = 0;
   stack[sp++] = 0;
   while (sp != 0) {
     const Node& n = nodes_[stack[--sp]];
-    if (BoxDistanceSquared(n, q) > bound()) continue;
+    if (BoxDistanceSquared(n, q) > limit) continue;
     if (n.count != 0) {
       for (std::uint32_t i = n.index; i < n.index + n.count; ++i) test(order_[i]);
       continue;
     }
-    const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.data()) + 1;
+    const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.get()) + 1;
     const std::uint32_t r = n.index;
     const double dl = BoxDistanceSquared(nodes_[l], q);
     const double dr = BoxDistanceSquared(nodes_[r], q);
@@ -432,8 +632,8 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
     const bool left_first = dl <= dr;
     const std::uint32_t first = left_first ? l : r, second = left_first ? r : l;
     const double d_first = left_first ? dl : dr, d_second = left_first ? dr : dl;
-    if (d_second <= bound()) stack[sp++] = second;
-    if (d_first <= bound()) stack[sp++] = first;
+    if (d_second <= limit) stack[sp++] = second;
+    if (d_first <= limit) stack[sp++] = first;
   }
   return best;
 }

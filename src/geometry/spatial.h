@@ -102,7 +102,10 @@ class SurfaceIndex {
   };
 
   // Refuses (korvane::Error) an empty triangle list and indices out of range.
-  SurfaceIndex(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles);
+  // Builds on up to `threads` threads (0: every core); the index is the same
+  // for any number.
+  SurfaceIndex(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
+               unsigned threads = 0);
 
   Hit Closest(const Vector3& q) const;
   // points[i] = closest surface point to queries[i]; `distances`, when not
@@ -114,10 +117,12 @@ class SurfaceIndex {
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points, std::vector<double>& out,
                      unsigned threads = 0) const;
 
-  std::size_t nodeCount() const { return nodes_.size(); }
+  std::size_t nodeCount() const { return nodeCount_; }
+  // The same hierarchy, node for node, and the same triangle order.
+  bool SameTree(const SurfaceIndex& other) const;
   // Bytes of memory the index itself uses (not the arrays it refers to).
   std::size_t memoryBytes() const {
-    return nodes_.size() * sizeof(Node) + order_.size() * sizeof(std::uint32_t);
+    return nodeCount_ * sizeof(Node) + order_.size() * sizeof(std::uint32_t);
   }
 
  private:
@@ -129,7 +134,8 @@ class SurfaceIndex {
     std::uint32_t index;
     std::uint32_t count;
   };
-  void Build();
+  struct Builder;
+  void Build(unsigned threads);
   double BoxDistanceSquared(const Node& n, const Vector3& q) const;
   // `hint`: a triangle likely near q (the answer of the previous query), or
   // out of range. The answer does not depend on it.
@@ -137,8 +143,12 @@ class SurfaceIndex {
 
   const std::vector<Vector3>* vertices_;
   const std::vector<Triangle>* triangles_;
+  double largest_ = 0.0;  // largest absolute coordinate of any vertex
   std::vector<std::uint32_t> order_;
-  std::vector<Node> nodes_;
+  // Room for the largest tree of that many triangles; nodeCount_ are used,
+  // the rest never written.
+  std::unique_ptr<Node[]> nodes_;
+  std::size_t nodeCount_ = 0;
 };
 
 }  // namespace korvane::geometry

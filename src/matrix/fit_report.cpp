@@ -80,7 +80,7 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitReq
   r.kind = request.kind;
   r.sameTopology = base.vertices.size() == moved.vertices.size();
   r.tolerance = request.tolerance;
-  const geometry::FitTarget target(moved.vertices, moved.triangles);
+  const geometry::FitTarget target(moved.vertices, moved.triangles, request.threads);
   geometry::FitOptions o;
   o.kind = request.kind;
   o.tolerance = request.tolerance;
