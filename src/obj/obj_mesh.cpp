@@ -4,6 +4,7 @@
 #include "obj/obj_line.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
 #include "text/lines.h"
 
 namespace korvane::obj {
@@ -33,6 +34,8 @@ bool LoadObjMesh(const std::string& path, Mesh& mesh) {
   while (reader.Next(piece)) {
     if (reader.startsLine()) faces.Line(piece, !reader.continues());
   }
+  // The triangle list grew by doubling; the heap keeps what it outgrew.
+  platform::ReturnFreeMemory();
   return true;
 }
 

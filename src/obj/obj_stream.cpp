@@ -714,7 +714,12 @@ void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Ha
       shape.pieceBlock = PieceBlock(max_piece);
       shape.maxPiece = max_piece;
       const auto work = make_work(shape);
-      if (RunBlockPipeline(in, rest, begin, end, lines, *work, shape)) return;
+      if (RunBlockPipeline(in, rest, begin, end, lines, *work, shape)) {
+        // The threads' blocks were freed into their own heaps, which keep
+        // them: as much again as a loaded vertex list, unless given back.
+        platform::ReturnFreeMemory();
+        return;
+      }
       // No thread to be had: on here, from the bytes read so far.
       LineReader rest_reader(in, std::move(rest), begin, end, PieceBlock(max_piece), max_piece);
       ScanPieces(rest_reader, scanner, path, lines, false);

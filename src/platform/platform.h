@@ -125,6 +125,9 @@ bool RenameReplacing(const std::string& from, const std::string& to);
 // starting while the file is still being written overlaps that with the
 // work. Does nothing where the system offers no such call.
 void StartWriteBack(std::FILE* file, std::uint64_t from) noexcept;
+// Gives the memory the C library's heaps hold free back to the system, where
+// it keeps it (glibc keeps a heap for each thread that allocated).
+void ReturnFreeMemory() noexcept;
 // Removes a file; false when it could not be removed. Not bound to MAX_PATH
 // or PATH_MAX either, so that a temporary file never stays behind.
 bool RemoveFile(const std::string& path);

@@ -2,6 +2,9 @@
 // UTF-8, dialogs are answered by the host program (the command-line host
 // installs its own answerer; without one a dialog counts as cancelled).
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,6 +191,12 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
 void StartWriteBack(std::FILE* file, std::uint64_t from) noexcept {
   // Advice only: a failure leaves the write-back to the kernel's own timing.
   (void)::sync_file_range(::fileno(file), static_cast<off64_t>(from), 0, SYNC_FILE_RANGE_WRITE);
+}
+
+void ReturnFreeMemory() noexcept {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
+#endif
 }
 
 bool IsDirectory(const std::string& path) {

@@ -212,6 +212,8 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
 
 void StartWriteBack(std::FILE*, std::uint64_t) noexcept {}
 
+void ReturnFreeMemory() noexcept {}
+
 int LastFailureErrno() {
   const int err = errno;
   // The C library reports a sharing or lock violation as EACCES, like a
