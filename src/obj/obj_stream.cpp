@@ -714,12 +714,7 @@ void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Ha
       shape.pieceBlock = PieceBlock(max_piece);
       shape.maxPiece = max_piece;
       const auto work = make_work(shape);
-      if (RunBlockPipeline(in, rest, begin, end, lines, *work, shape)) {
-        // The threads' blocks were freed into their own heaps, which keep
-        // them: as much again as a loaded vertex list, unless given back.
-        platform::ReturnFreeMemory();
-        return;
-      }
+      if (RunBlockPipeline(in, rest, begin, end, lines, *work, shape)) return;
       // No thread to be had: on here, from the bytes read so far.
       LineReader rest_reader(in, std::move(rest), begin, end, PieceBlock(max_piece), max_piece);
       ScanPieces(rest_reader, scanner, path, lines, false);
@@ -765,6 +760,10 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
   StreamFile(in, path, scanner, options, [&](const PipelineShape& shape) {
     return std::make_unique<VertexWork>(out, scanner, path, shape.workers, shape.maxPiece);
   });
+  // Threads' blocks and the list's outgrown copies were freed into heaps
+  // that keep them (one per thread): as much again as the list, unless given
+  // back.
+  platform::ReturnFreeMemory();
   return true;
 }
 
