@@ -46,10 +46,6 @@ namespace {
   throw Failure(platform::ToUtf8(text::MessageOfCurrentException()), where, line);
 }
 
-[[noreturn]] void CannotOpen(const std::string& path) {
-  throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(path), path);
-}
-
 Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }
 
 Matrix4x4 ToPublic(const geometry::Matrix4& m) {
@@ -106,10 +102,10 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
   std::string current = base_obj;
   try {
     obj::Mesh base;
-    if (!obj::LoadObjMesh(base_obj, base)) CannotOpen(base_obj);
+    if (!obj::LoadObjMesh(base_obj, base)) text::ThrowCannotOpen(base_obj);
     current = moved_obj;
     obj::Mesh moved;
-    if (!obj::LoadObjMesh(moved_obj, moved)) CannotOpen(moved_obj);
+    if (!obj::LoadObjMesh(moved_obj, moved)) text::ThrowCannotOpen(moved_obj);
     current.clear();
     matrix::FitRequest request;
     request.kind = options.fit == Fit::icp             ? geometry::FitKind::icp
@@ -153,7 +149,7 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
     obj::ReplayCounts counts;
     if (!obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {},
                                &counts)) {
-      CannotOpen(input_obj);
+      text::ThrowCannotOpen(input_obj);
     }
     return {counts.vertices};
   } catch (...) {
@@ -219,7 +215,7 @@ Matrix4x4 InverseMotion(const Matrix4x4& motion) {
 Matrix4x4 ReadMatrixFile(const std::string& path) {
   try {
     std::string text;
-    if (!matrix::ReadMatrixFile(path, text)) CannotOpen(path);
+    if (!matrix::ReadMatrixFile(path, text)) text::ThrowCannotOpen(path);
     return ToPublic(matrix::ParseMatrixText(text, path));
   } catch (...) {
     RethrowAsFailure(path);

@@ -10,11 +10,12 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/exit_status.h"
 #include "cli/progress.h"
-#include "matrix/matrix_file.h"
 #include "matrix/motion.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
@@ -63,7 +64,7 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads) {
     obj::StreamOptions stream;
     stream.threads = threads;
     if (!obj::TransformObjFile(job.input, job.output, m, stream, &counts)) {
-      throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(job.input), job.input);
+      text::ThrowCannotOpen(job.input);
     }
     job.vertices = counts.vertices;
   } catch (...) {
@@ -77,11 +78,9 @@ std::string Utf8Path(const std::string& path) {
   return platform::ToUtf8(text::Message().Host(path));
 }
 
-void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds) {
+void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, std::size_t failed) {
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
-  std::size_t failed = 0;
   for (const Job& j : jobs) {
-    failed += j.failed ? 1 : 0;
     files.push_back({{"input", Utf8Path(j.input)},
                      {"output", Utf8Path(j.output)},
                      {"vertices", j.vertices},
@@ -104,11 +103,9 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   std::vector<Job> jobs = PlanJobs(o);
   geometry::Matrix4 m;
   try {
-    std::string text;
-    if (!matrix::ReadMatrixFile(o.matrix, text)) {
-      throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(o.matrix), o.matrix);
-    }
-    m = matrix::MotionFromText(text, o.matrix, o.inverse);
+    const std::optional<geometry::Matrix4> loaded = matrix::LoadMotion(o.matrix, o.inverse);
+    if (!loaded) text::ThrowCannotOpen(o.matrix);
+    m = *loaded;
   } catch (...) {
     return ReportError("apply", p);
   }
@@ -167,7 +164,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
       }
     }
     if (files_done == jobs.size()) break;
-    if (!bar.enabled()) continue;
+    if (!bar.Due()) continue;
     // Within files still running, what the process has read tells how far they are.
     const std::uint64_t now_read = ProcessBytesRead();
     const std::uint64_t read = now_read > read_at_start ? now_read - read_at_start : 0;
@@ -180,7 +177,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
 
   const auto failed = static_cast<std::size_t>(
       std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.failed; }));
-  if (o.json) PrintJson(jobs, workers, seconds);
+  if (o.json) PrintJson(jobs, workers, seconds, failed);
   if (failed > 0) {
     std::fprintf(stderr, "korvane apply: %zu of %zu files failed:\n", failed, jobs.size());
     for (const Job& j : jobs) {
@@ -188,7 +185,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
     }
     std::fflush(stderr);
   }
-  return failed > 0 ? 1 : 0;
+  return failed > 0 ? kExitFailed : kExitDone;
 }
 
 }  // namespace korvane::cli

@@ -23,9 +23,7 @@ std::string VectorText(const geometry::Vector3& v) {
 
 obj::Mesh Load(const std::string& path) {
   obj::Mesh mesh;
-  if (!obj::LoadObjMesh(path, mesh)) {
-    throw Error(Error::Kind::io, text::Message().Own("cannot open ").Host(path));
-  }
+  if (!obj::LoadObjMesh(path, mesh)) text::ThrowCannotOpen(path);
   return mesh;
 }
 

@@ -100,7 +100,8 @@ CLI::Validator WholeNumber(unsigned long low, unsigned long high) {
       [low, high, range](std::string& s) -> std::string {
         const bool digits =
             !s.empty() && s.size() <= 12 && s.find_first_not_of("0123456789") == std::string::npos;
-        const unsigned long v = digits ? std::stoul(s) : 0;
+        // 12 digits need 64 bits; unsigned long has 32 on Windows.
+        const unsigned long long v = digits ? std::stoull(s) : 0;
         if (!digits || v < low || v > high)
           return "'" + s + "' is not a whole number from " + range;
         return {};

@@ -83,7 +83,8 @@ int Demo(std::string dir, std::uint64_t vertices) {
   std::printf("2. CalcMatrix measures the motion:\n   ");
   if (!Run("CalcMatrix")) return 1;
   std::string text;
-  matrix::ReadMatrixFile(api::JoinWithSeparator(api::kActiveMatrixName), text);
+  const std::string active = api::JoinWithSeparator(api::kActiveMatrixName);
+  if (!matrix::ReadMatrixFile(active, text)) text::ThrowCannotOpen(active);
   const geometry::Matrix4 measured = matrix::ParseMatrixText(text, api::kActiveMatrixName);
   PrintMatrix("   active.matrix (measured):", measured);
   PrintMatrix("   the motion we made:", motion);
@@ -93,8 +94,11 @@ int Demo(std::string dir, std::uint64_t vertices) {
   {
     // The same measurement as a page: the base carried onto the moved mesh.
     obj::Mesh base_mesh, moved_mesh;
-    obj::LoadObjMesh(dir + api::kBaseObjName, base_mesh);
-    obj::LoadObjMesh(dir + api::kTransformedObjName, moved_mesh);
+    const auto load = [&](const char* name, obj::Mesh& mesh) {
+      if (!obj::LoadObjMesh(dir + name, mesh)) text::ThrowCannotOpen(dir + name);
+    };
+    load(api::kBaseObjName, base_mesh);
+    load(api::kTransformedObjName, moved_mesh);
     matrix::FitRequest request;
     request.keepDistances = true;
     const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, request);

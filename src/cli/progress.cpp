@@ -132,10 +132,15 @@ void ProgressBar::Draw(const std::string& line) {
   shown_ = true;
 }
 
-void ProgressBar::Update(std::uint64_t files_done, std::uint64_t bytes_done) {
-  if (!enabled_) return;
+bool ProgressBar::Due() const {
+  if (!enabled_) return false;
   const Clock::time_point now = Clock::now();
-  if (now - start_ < kFirstDraw || (onLine_ > 0 && now - lastDraw_ < kRedraw)) return;
+  return !(now - start_ < kFirstDraw || (onLine_ > 0 && now - lastDraw_ < kRedraw));
+}
+
+void ProgressBar::Update(std::uint64_t files_done, std::uint64_t bytes_done) {
+  if (!Due()) return;
+  const Clock::time_point now = Clock::now();
   lastDraw_ = now;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   Draw(Line(files_done, files_, bytes_done, bytes_, elapsed, false, TerminalColumns()));

@@ -27,6 +27,8 @@ class ProgressBar {
   // Redraws with the counts done so far, at most ten times a second and not
   // before the first second has passed.
   void Update(std::uint64_t files_done, std::uint64_t bytes_done);
+  // Whether Update would draw now: callers skip gathering counts otherwise.
+  bool Due() const;
   // Takes the bar off the line, so that other output can be printed; the next
   // Update draws it again.
   void Clear();

@@ -30,6 +30,10 @@ Message MessageOfCurrentException() noexcept {
   }
 }
 
+void ThrowCannotOpen(const std::string& path) {
+  throw Error(Error::Kind::io, Message().Own("cannot open ").Host(path), path);
+}
+
 void ThrowConversionError(ParseStatus status, const std::string& source,
                           std::uint64_t line_number) {
   const bool range = status == ParseStatus::out_of_range;

@@ -47,6 +47,9 @@ namespace text {
 // error". Call it only inside a catch block.
 Message MessageOfCurrentException() noexcept;
 
+// Raises "cannot open <path>": a file the caller needs is missing or unreadable.
+[[noreturn]] void ThrowCannotOpen(const std::string& path);
+
 // Raises the conversion error of a number read from `source` at `line_number`:
 // "<source> line <n>: invalid stod argument" (or "... out of range").
 [[noreturn]] void ThrowConversionError(ParseStatus status, const std::string& source,

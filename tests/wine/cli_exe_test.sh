@@ -15,6 +15,9 @@ out=$(korvane calc --help) || fail "calc --help status"
 grep -q "Usage: korvane calc \[OPTIONS\] BASE.obj MOVED.obj" <<<"$out" || fail "calc --help: $out"
 status=0; out=$(korvane aply -m m.matrix a.obj -o b.obj) || status=$?
 [ "$status" = 2 ] && grep -q "did you mean 'apply'?" <<<"$out" || fail "typo: $status $out"
+# Twelve digits overflow a 32-bit unsigned long, which Windows' is.
+status=0; out=$(korvane apply -j 99999999999 -m m.matrix a.obj -o b.obj) || status=$?
+[ "$status" = 2 ] && grep -q "'99999999999' is not a whole number" <<<"$out" || fail "-j overflow: $status $out"
 
 printf '0 -1 0 1\n1 0 0 2\n0 0 1 3\n' >m.matrix
 for i in 1 2 3 4; do
