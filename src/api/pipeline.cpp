@@ -101,11 +101,14 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
                            const MeasureOptions& options) {
   std::string current = base_obj;
   try {
+    obj::StreamOptions stream;
+    stream.threads = options.threads;
+    // Only the moved mesh's faces are measured against.
     obj::Mesh base;
-    if (!obj::LoadObjMesh(base_obj, base)) text::ThrowCannotOpen(base_obj);
+    if (!obj::LoadObjVertices(base_obj, base.vertices, stream)) text::ThrowCannotOpen(base_obj);
     current = moved_obj;
     obj::Mesh moved;
-    if (!obj::LoadObjMesh(moved_obj, moved)) text::ThrowCannotOpen(moved_obj);
+    if (!obj::LoadObjMesh(moved_obj, moved, stream)) text::ThrowCannotOpen(moved_obj);
     current.clear();
     matrix::FitRequest request;
     request.kind = options.fit == Fit::icp             ? geometry::FitKind::icp

@@ -9,6 +9,7 @@
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_mesh.h"
+#include "obj/obj_stream.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -21,9 +22,15 @@ std::string VectorText(const geometry::Vector3& v) {
   return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
 }
 
-obj::Mesh Load(const std::string& path) {
+// `faces`: the fit measures against the moved mesh's faces; the base's are
+// only drawn, on the report page.
+obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   obj::Mesh mesh;
-  if (!obj::LoadObjMesh(path, mesh)) text::ThrowCannotOpen(path);
+  obj::StreamOptions stream;
+  stream.threads = threads;
+  const bool opened = faces ? obj::LoadObjMesh(path, mesh, stream)
+                            : obj::LoadObjVertices(path, mesh.vertices, stream);
+  if (!opened) text::ThrowCannotOpen(path);
   return mesh;
 }
 
@@ -74,8 +81,8 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     request.maxIterations = o.maxIterations;
     request.threads = o.jobs;
     request.keepDistances = !o.report.empty();
-    const obj::Mesh base = Load(o.base);
-    const obj::Mesh moved = Load(o.moved);
+    const obj::Mesh base = Load(o.base, !o.report.empty(), o.jobs);
+    const obj::Mesh moved = Load(o.moved, true, o.jobs);
     const matrix::FitReport r = matrix::MeasureFit(base, moved, request);
     matrix::WriteMatrixFile(o.output, r.matrix);
     const std::string json = matrix::FitReportJson(r);

@@ -256,10 +256,18 @@ struct Frame {
 
 }  // namespace
 
-double Spread(const std::vector<Vector3>& v) {
+namespace {
+
+Vector3 Centroid(const std::vector<Vector3>& v) {
   Vector3 c = Vector3::Zero();
   for (const Vector3& p : v) c += p;
-  c /= static_cast<double>(v.size());
+  return c / static_cast<double>(v.size());
+}
+
+}  // namespace
+
+double Spread(const std::vector<Vector3>& v) {
+  const Vector3 c = Centroid(v);
   double sum = 0.0;
   for (const Vector3& p : v) sum += (p - c).squaredNorm();
   return std::sqrt(sum / static_cast<double>(v.size()));
@@ -268,9 +276,7 @@ double Spread(const std::vector<Vector3>& v) {
 namespace {
 
 Frame PrincipalFrame(const std::vector<Vector3>& v) {
-  Vector3 c = Vector3::Zero();
-  for (const Vector3& p : v) c += p;
-  c /= static_cast<double>(v.size());
+  const Vector3 c = Centroid(v);
   Eigen::Matrix3d cov = Eigen::Matrix3d::Zero();
   for (const Vector3& p : v) {
     const Vector3 d = p - c;
@@ -312,7 +318,7 @@ std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base, const std
     if (!close(fb.variances, i) && !close(ft.variances, i)) continue;
     const Vector3 axis = fb.axes.col(i == 0 ? 2 : 0);
     for (int step = 1; step < 6; ++step) {
-      const Eigen::Matrix3d turn = Eigen::AngleAxisd(step * (3.141592653589793 / 6.0), axis).toRotationMatrix();
+      const Eigen::Matrix3d turn = Eigen::AngleAxisd(step * (kPi / 6.0), axis).toRotationMatrix();
       for (std::size_t k = 0; k < proper; ++k) rotations.push_back(rotations[k] * turn);
     }
   }
@@ -372,9 +378,7 @@ int Handedness(const std::vector<Vector3>& v, double tolerance) {
 bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b, double size,
                             double tolerance) {
   const auto radii = [](const std::vector<Vector3>& v, double& rms) {
-    Vector3 c = Vector3::Zero();
-    for (const Vector3& p : v) c += p;
-    c /= static_cast<double>(v.size());
+    const Vector3 c = Centroid(v);
     std::vector<double> r(v.size());
     double sum = 0.0;
     for (std::size_t i = 0; i < v.size(); ++i) {
@@ -694,7 +698,7 @@ MotionParts DecomposeMotion(const Matrix4& m) {
   p.scale = s;
   // Through the quaternion, which stays accurate near 0 and 180 degrees.
   const Eigen::AngleAxisd aa(r);
-  p.angleDegrees = aa.angle() * (180.0 / 3.141592653589793238462643383279502884);
+  p.angleDegrees = aa.angle() * (180.0 / kPi);
   if (aa.angle() != 0.0) p.axis = aa.axis().normalized();
   return p;
 }

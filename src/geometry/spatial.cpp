@@ -199,14 +199,6 @@ PointIndex::Hit PointIndex::Nearest(const Vector3& q) const {
   return h;
 }
 
-void PointIndex::NearestBatch(const std::vector<Vector3>& queries, std::vector<Hit>& out,
-                              unsigned threads) const {
-  out.resize(queries.size());
-  ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) out[i] = Nearest(queries[i]);
-  });
-}
-
 // ---------------------------------------------------------------------------
 // SurfaceIndex
 

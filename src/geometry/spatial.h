@@ -78,9 +78,6 @@ class PointIndex {
   PointIndex& operator=(const PointIndex&) = delete;
 
   Hit Nearest(const Vector3& q) const;
-  // out[i] = Nearest(queries[i]).
-  void NearestBatch(const std::vector<Vector3>& queries, std::vector<Hit>& out,
-                    unsigned threads = 0) const;
 
  private:
   struct Tree;
@@ -120,10 +117,6 @@ class SurfaceIndex {
   std::size_t nodeCount() const { return nodeCount_; }
   // The same hierarchy, node for node, and the same triangle order.
   bool SameTree(const SurfaceIndex& other) const;
-  // Bytes of memory the index itself uses (not the arrays it refers to).
-  std::size_t memoryBytes() const {
-    return nodeCount_ * sizeof(Node) + order_.size() * sizeof(std::uint32_t);
-  }
 
  private:
   // Inner node: count == 0, left child right after it, right child at

@@ -1,5 +1,7 @@
 #include "obj/obj_mesh.h"
 
+#include <algorithm>
+
 #include "obj/obj_face.h"
 #include "obj/obj_line.h"
 #include "obj/obj_stream.h"
@@ -10,20 +12,26 @@
 namespace korvane::obj {
 
 void FaceCollector::Line(std::string_view line, bool whole) {
-  tokens_.clear();
-  text::ForEachToken(line, [&](std::string_view t) { tokens_.push_back(t); });
-  if (tokens_.empty()) return;
-  if (IsVertexKeyword(tokens_[0])) {
+  // Only face lines are split further than their keyword.
+  const std::size_t begin = line.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return;
+  const std::size_t end = std::min(line.find(' ', begin), line.size());
+  const std::string_view keyword = line.substr(begin, end - begin);
+  if (IsVertexKeyword(keyword)) {
     ++vertexCount_;
-  } else if (whole && tokens_[0] == "f" &&
-             ParseFace(tokens_.data() + 1, tokens_.size() - 1, vertexCount_, polygon_)) {
+    return;
+  }
+  if (!whole || keyword != "f") return;
+  tokens_.clear();
+  text::ForEachToken(line.substr(end), [&](std::string_view t) { tokens_.push_back(t); });
+  if (ParseFace(tokens_.data(), tokens_.size(), vertexCount_, polygon_)) {
     FanTriangulate(polygon_, out_);
   }
 }
 
-bool LoadObjMesh(const std::string& path, Mesh& mesh) {
+bool LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options) {
   mesh.triangles.clear();
-  if (!LoadObjVertices(path, mesh.vertices)) return false;
+  if (!LoadObjVertices(path, mesh.vertices, options)) return false;
   // Faces in a second pass: it costs a read of the file, and keeps the vertex
   // reading the very code every command uses.
   platform::InputFile in;

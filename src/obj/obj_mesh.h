@@ -8,6 +8,7 @@
 
 #include "geometry/geometry.h"
 #include "geometry/spatial.h"
+#include "obj/obj_stream.h"
 
 namespace korvane::obj {
 
@@ -35,6 +36,7 @@ class FaceCollector {
 
 // The vertices exactly as LoadObjVertices reads them (the same errors), and
 // the faces as triangles. False when the file cannot be opened.
-bool LoadObjMesh(const std::string& path, Mesh& mesh);
+// The vertices are read on options.threads threads (see StreamOptions).
+bool LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options = {});
 
 }  // namespace korvane::obj
