@@ -160,6 +160,9 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
   const korvane::Matrix4x4 flat = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}}};
   korvane::Matrix4x4 nan = kMotion;
   nan[1][1] = NAN;
+  korvane::Matrix4x4 huge = kMotion;
+  huge[0][0] = 1e308;
+  Write(dir_ / "far.obj", "v 0 0 0\nv 1e10 0 0\n");
 
   const struct {
     const char* what;
@@ -190,6 +193,9 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
       {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "cannot be inverted"},
       {"not finite", [&] { korvane::ReplayMotion(nan, At("ok.obj"), At("o.obj")); }, "", 0,
        "not finite"},
+      {"vertex carried to infinity",
+       [&] { korvane::ReplayMotion(huge, At("far.obj"), At("o.obj")); }, At("far.obj"), 2,
+       "far.obj line 2: "},
   };
   for (const auto& c : cases) {
     try {

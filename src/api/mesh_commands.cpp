@@ -21,13 +21,15 @@ void ShowOpenFailure(const std::string& path) {
   platform::Current().ShowMessage(text::Message(text::kFileOpenFailed), text::Message().Host(path));
 }
 
-// A refusal, with what it leaves untouched.
+// Rethrows the error being handled (call it in a catch block); a refusal
+// gains what it leaves untouched.
 [[noreturn]] void RethrowRefusal(const Error& e, const text::Phrase* prefix,
                                  const std::string& untouched) {
+  if (e.kind() != Error::Kind::refused) throw;
   text::Message m;
   if (prefix != nullptr) m.Say(*prefix);
   m.Append(e.message()).Say(text::kWasNotChangedBefore).Host(untouched).Say(text::kWasNotChanged);
-  throw Error(e.kind(), std::move(m));
+  throw Error(e.kind(), std::move(m), e.file(), e.line());
 }
 
 obj::StreamOptions Streaming() {
@@ -53,7 +55,6 @@ matrix::Measurement MeasureFiles(const std::string& base_path, const std::string
   try {
     return matrix::Measure(std::move(base), std::move(transformed));
   } catch (const Error& e) {
-    if (e.kind() != Error::Kind::refused) throw;
     RethrowRefusal(e, &text::kCannotMeasure, output);
   }
 }
@@ -74,7 +75,6 @@ void ApplyMatrix(const CommandArgs& args) {
   try {
     m = matrix::LoadMotion(matrix_path, inverse);
   } catch (const Error& e) {
-    if (e.kind() != Error::Kind::refused) throw;
     RethrowRefusal(e, nullptr, kAppliedObjName);
   }
   if (!m) {
@@ -88,7 +88,6 @@ void ApplyMatrix(const CommandArgs& args) {
   try {
     opened = obj::TransformObjFile(target, applied, *m, Streaming());
   } catch (const Error& e) {
-    if (e.kind() != Error::Kind::refused) throw;
     RethrowRefusal(e, nullptr, kAppliedObjName);
   }
   if (!opened) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "obj/obj_line.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "text/catalogue.h"
@@ -56,13 +57,8 @@ bool ReadMatrixFile(const std::string& path, std::string& text) {
     throw Error(Error::Kind::io,
                 text::Message().Host(path).Own(": ").Say(text::kMatrixFileTooLarge));
   }
-  if (text::StartsAsUtf16(content)) {
-    throw Error(Error::Kind::refused, text::Message().Host(path).Own(": ").Say(text::kUtf16Text));
-  }
   std::string_view lines = content;
-  if (lines.substr(0, text::kUtf8Mark.size()) == text::kUtf8Mark) {
-    lines.remove_prefix(text::kUtf8Mark.size());
-  }
+  lines.remove_prefix(obj::LeadingMarkLength(content, path));
   text.clear();
   text.reserve(content.size() + 1);
   text::ForEachTextLine(lines, [&](std::string_view line, std::uint64_t) {

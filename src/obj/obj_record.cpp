@@ -35,12 +35,9 @@ std::size_t LeadingMarkLength(std::string_view start, const std::string& source)
 }
 
 void ThrowMovedOutOfRange(const std::string& source, std::uint64_t line_number) {
-  throw Error(Error::Kind::refused, text::Message()
-                                        .Host(source)
-                                        .Say(text::kLine)
-                                        .Own(std::to_string(line_number))
-                                        .Say(text::kLineEnd)
-                                        .Say(text::kVertexToInfinity));
+  // The file and line go with the error too: hosts read them apart from the text.
+  throw Error(Error::Kind::refused, text::AtLine(source, line_number).Say(text::kVertexToInfinity),
+              source, line_number);
 }
 
 ObjRecord::ObjRecord(const std::string& line) : line_(line) {

@@ -149,6 +149,7 @@ struct LineStart {
   bool vertex = false;
   VertexRead read;
   bool tooLong = false;  // a vertex line whose coordinates run past the piece
+  bool movedOut = false;  // a vertex the matrix carries out of range
 };
 
 // Whole vertex lines written the usual way ("v x y z ..."): the coordinates
@@ -188,6 +189,7 @@ void ReadLineStart(std::string_view piece, bool last_piece, LineStart& s) {
   s.keywordOpen = false;
   s.vertex = false;
   s.tooLong = false;
+  s.movedOut = false;
   s.read.status = text::ParseStatus::ok;
   if (last_piece && piece.size() > 2 && piece[0] == 'v' && piece[1] == ' ' &&
       ReadUsualVertexLine(piece, s)) {
@@ -318,7 +320,10 @@ class LineScanner {
       seenToken_ = start.count > 0;
       if (start.vertex) {
         if (start.tooLong || start.read.status != text::ParseStatus::ok) return false;
-        h_.Vertex(start.read.position);
+        if (!h_.Vertex(start.read.position)) {
+          start.movedOut = true;
+          return false;
+        }
         from = start.rest;
       }
       if constexpr (Handler::kTokens) Tokens(text.substr(from), last);
@@ -370,14 +375,14 @@ template <class Sink>
 class LineWriter {
  public:
   static constexpr bool kTokens = true;
-  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out,
-             const std::string& source, std::uint64_t first_line = 1)
-      : m_(m), newline_(newline), out_(out), source_(source), line_(first_line) {}
+  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out)
+      : m_(m), newline_(newline), out_(out) {}
 
-  void Vertex(const geometry::Vector3& position) {
-    ++vertices;
+  // False, with nothing written, for a vertex the matrix carries out of range.
+  bool Vertex(const geometry::Vector3& position) {
     const geometry::Vector3 p = geometry::TransformPoint(m_, position);
-    if (MovedOutOfRange(position, p)) ThrowMovedOutOfRange(source_, line_);
+    if (MovedOutOfRange(position, p)) return false;
+    ++vertices;
     char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
     *w++ = 'v';
     *w++ = ' ';
@@ -386,13 +391,11 @@ class LineWriter {
       *w++ = ' ';
     }
     out_.Advance(w);
+    return true;
   }
   void Token(std::string_view bytes) { out_.Write(bytes); }
   void TokenEnd() { out_.Write(" "); }
-  void LineEnd() {
-    out_.Write(newline_);
-    ++line_;
-  }
+  void LineEnd() { out_.Write(newline_); }
   // A line in normal form: the line, one space, the line end.
   void PlainLine(std::string_view line) {
     const std::size_t n = line.size() + 1 + newline_.size();
@@ -408,12 +411,7 @@ class LineWriter {
     *w++ = ' ';
     std::memcpy(w, newline_.data(), newline_.size());
     out_.Advance(w + newline_.size());
-    ++line_;
   }
-
-  // The number of the line written next, for messages: a writer that takes
-  // over after lines written elsewhere is told where it stands.
-  void SetLine(std::uint64_t line) { line_ = line; }
 
   std::uint64_t vertices = 0;  // vertex lines written
 
@@ -423,15 +421,16 @@ class LineWriter {
   const geometry::Matrix4& m_;
   std::string_view newline_;
   Sink& out_;
-  const std::string& source_;
-  std::uint64_t line_ = 1;  // the line being written, for messages
 };
 
 // Collects vertex positions and ignores everything else.
 struct VertexCollector {
   static constexpr bool kTokens = false;
   std::vector<geometry::Vector3>& out;
-  void Vertex(const geometry::Vector3& p) { out.push_back(p); }
+  bool Vertex(const geometry::Vector3& p) {
+    out.push_back(p);
+    return true;
+  }
   void PlainLine(std::string_view) {}
   void Token(std::string_view) {}
   void TokenEnd() {}
@@ -440,15 +439,10 @@ struct VertexCollector {
 
 [[noreturn]] void ThrowUnreadable(const LineStart& start, const std::string& path,
                                   std::uint64_t line_number) {
+  if (start.movedOut) ThrowMovedOutOfRange(path, line_number);
   if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
   throw Error(Error::Kind::invalid_number,
-              text::Message()
-                  .Host(path)
-                  .Say(text::kLine)
-                  .Own(std::to_string(line_number))
-                  .Say(text::kLineEnd)
-                  .Say(text::kVertexLineTooLong),
-              path, line_number);
+              text::AtLine(path, line_number).Say(text::kVertexLineTooLong), path, line_number);
 }
 
 // Lines and pieces from `reader` for `scanner`: all of them, or only the rest
@@ -566,7 +560,7 @@ class ReplayWork final : public BlockWork {
   using Direct = LineScanner<Writer>;
   ReplayWork(const geometry::Matrix4& m, platform::AtomicOutput& out, Writer& writer,
              Direct& direct, const std::string& path, std::size_t slots, std::size_t max_piece,
-             std::size_t cap, std::uint64_t& vertices)
+             std::size_t cap)
       : m_(m),
         path_(path),
         maxPiece_(max_piece),
@@ -574,44 +568,34 @@ class ReplayWork final : public BlockWork {
         out_(out),
         writer_(writer),
         scanner_(direct),
-        vertices_(vertices),
         slots_(slots) {}
 
   void Process(std::size_t slot, std::string_view text, bool final) override {
     Slot& s = slots_[slot];
     // Rewritten lines are a little longer than the usual input's.
     s.out.Clear(text.size() + text.size() / 4 + 4096);
-    LineWriter<BlockOutput> writer(m_, platform::kNewline, s.out, path_);
+    LineWriter<BlockOutput> writer(m_, platform::kNewline, s.out);
     LineScanner<LineWriter<BlockOutput>> scanner(writer, maxPiece_);
     LineStart start;
-    std::uint64_t vertices = 0;
+    // A line that cannot be done here is done again in turn, where its
+    // number is known for the message.
     s.progress = ForBlockLines(text, final, 0, [&](std::string_view line) {
-      if (s.out.size() >= cap_) return false;
-      try {
-        if (!scanner.Scan(line, true, true, start)) return false;
-      } catch (const Error&) {
-        // A vertex moved out of range: refused in turn, where its line number is known.
-        return false;
-      }
-      vertices = writer.vertices;
-      return true;
+      return s.out.size() < cap_ && scanner.Scan(line, true, true, start);
     });
-    s.vertices = vertices;
+    s.vertices = writer.vertices;
   }
 
   std::uint64_t Deliver(std::size_t slot, std::string_view text, bool final,
                         std::uint64_t lines_before) override {
     Slot& s = slots_[slot];
     out_.Write(s.out.view());
-    vertices_ += s.vertices;
+    writer_.vertices += s.vertices;
     if (!s.progress.stopped) return s.progress.lines;
-    writer_.SetLine(lines_before + s.progress.lines + 1);
     return s.progress.lines + FinishBlock(scanner_, text, final, s.progress.next, path_,
                                           lines_before + s.progress.lines);
   }
 
   void LongLine(LineReader& reader, std::uint64_t lines_before) override {
-    writer_.SetLine(lines_before + 1);
     ScanPieces(reader, scanner_, path_, lines_before, true);
   }
 
@@ -629,7 +613,6 @@ class ReplayWork final : public BlockWork {
   platform::AtomicOutput& out_;
   Writer& writer_;
   Direct& scanner_;
-  std::uint64_t& vertices_;
   std::vector<Slot> slots_;
 };
 
@@ -775,15 +758,14 @@ bool TransformObjFile(const std::string& input, const std::string& output,
   if (!OpenObj(in, input, &mark)) return false;
   platform::AtomicOutput out(output);
   if (mark) out.Write(text::kUtf8Mark);
-  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out, input);
+  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
   LineScanner<LineWriter<platform::AtomicOutput>> scanner(writer, options.maxPiece);
-  std::uint64_t block_vertices = 0;
   StreamFile(in, input, scanner, options, [&](const PipelineShape& shape) {
     return std::make_unique<ReplayWork>(m, out, writer, scanner, input, shape.workers,
-                                        shape.maxPiece, 2 * shape.block, block_vertices);
+                                        shape.maxPiece, 2 * shape.block);
   });
   out.Commit();
-  if (counts != nullptr) counts->vertices = writer.vertices + block_vertices;
+  if (counts != nullptr) counts->vertices = writer.vertices;
   return true;
 }
 
@@ -795,7 +777,7 @@ std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
   std::string result(text.substr(0, mark));
   text.remove_prefix(mark);
   StringSink sink(result);
-  LineWriter<StringSink> writer(m, newline, sink, source_name, first_line);
+  LineWriter<StringSink> writer(m, newline, sink);
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   LineStart start;
   text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {

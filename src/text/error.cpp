@@ -30,6 +30,12 @@ Message MessageOfCurrentException() noexcept {
   }
 }
 
+Message AtLine(const std::string& source, std::uint64_t line_number) {
+  Message m;
+  m.Host(source).Say(kLine).Own(std::to_string(line_number)).Say(kLineEnd);
+  return m;
+}
+
 void ThrowCannotOpen(const std::string& path) {
   throw Error(Error::Kind::io, Message().Own("cannot open ").Host(path), path);
 }
@@ -37,8 +43,7 @@ void ThrowCannotOpen(const std::string& path) {
 void ThrowConversionError(ParseStatus status, const std::string& source,
                           std::uint64_t line_number) {
   const bool range = status == ParseStatus::out_of_range;
-  Message m;
-  m.Host(source).Say(kLine).Own(std::to_string(line_number)).Say(kLineEnd);
+  Message m = AtLine(source, line_number);
   m.Own(range ? kStodOutOfRange : kInvalidStod);
   throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m),
               source, line_number);

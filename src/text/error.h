@@ -47,6 +47,9 @@ namespace text {
 // error". Call it only inside a catch block.
 Message MessageOfCurrentException() noexcept;
 
+// "<source> line <n>: ", the start of a message about one line of a file.
+Message AtLine(const std::string& source, std::uint64_t line_number);
+
 // Raises "cannot open <path>": a file the caller needs is missing or unreadable.
 [[noreturn]] void ThrowCannotOpen(const std::string& path);
 
