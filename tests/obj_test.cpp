@@ -8,8 +8,10 @@
 #include "obj/obj_document.h"
 #include "obj/obj_record.h"
 #include "obj/obj_stream.h"
-#include "text/error.h"
+#include "split_mix.h"
 #include "test_support.h"
+#include "text/error.h"
+#include "text/lines.h"
 #include "text/messages.h"
 
 namespace korvane {
@@ -193,6 +195,25 @@ TEST(ObjDocument, MissingFileStaysEmpty) {
   EXPECT_TRUE(d.lines.empty());
   EXPECT_EQ(d.ToString(), "");
   EXPECT_FALSE(d.Load(dir.path())) << "a directory is not a readable file";
+}
+
+TEST(LineEnd, FindsTheLineFeedAndPairedSpacesAsAByteByByteReading) {
+  // Mostly spaces and line feeds, so that pairs fall on, before, after and
+  // across every sixteen-byte boundary and after the line's end.
+  testing::SplitMix rng(7);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text(rng.Below(100), 'a');
+    for (char& c : text) c = rng.Below(30) == 0 ? '\n' : " \ra "[rng.Below(4)];
+    const std::size_t from = rng.Below(text.size() + 1);
+    const std::size_t lf = std::min(text.find('\n', from), text.size());
+    const bool paired = text.substr(from, lf - from).find("  ") != std::string::npos;
+    text::Spacing spacing = text::Spacing::unknown;
+    const char* end = text::FindLineEnd(text.data() + from, text.data() + text.size(), spacing);
+    ASSERT_EQ(end - text.data(), static_cast<std::ptrdiff_t>(lf))
+        << '"' << text << "\" from " << from;
+    ASSERT_EQ(spacing, paired ? text::Spacing::paired : text::Spacing::single)
+        << '"' << text << "\" from " << from;
+  }
 }
 
 TEST(LineReader, SameLinesWhateverTheBlockSize) {

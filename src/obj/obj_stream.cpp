@@ -1,9 +1,5 @@
 #include "obj/obj_stream.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -66,9 +62,15 @@ void LineReader::Begin(bool continues) {
 bool LineReader::Next(std::string_view& piece) {
   for (;;) {
     const char* base = buffer_.data();
-    const char* lf = scan_ < end_
-                         ? static_cast<const char*>(std::memchr(base + scan_, '\n', end_ - scan_))
-                         : nullptr;
+    const char* lf = nullptr;
+    if (scan_ == pos_) {
+      // A line seen whole in one search: its spacing comes with it.
+      lf = text::FindLineEnd(base + scan_, base + end_, spacing_);
+      if (lf == base + end_) lf = nullptr;
+    } else if (scan_ < end_) {
+      lf = static_cast<const char*>(std::memchr(base + scan_, '\n', end_ - scan_));
+      spacing_ = text::Spacing::unknown;
+    }
     if (lf != nullptr) {
       const std::size_t at = static_cast<std::size_t>(lf - base);
       std::size_t stop = at;
@@ -94,6 +96,7 @@ bool LineReader::Next(std::string_view& piece) {
       if (cut == pos_) cut = end_;
       piece = std::string_view(base + pos_, cut - pos_);
       pos_ = cut;
+      spacing_ = text::Spacing::unknown;
       Begin(true);
       return true;
     }
@@ -104,6 +107,7 @@ bool LineReader::Next(std::string_view& piece) {
       done_ = true;
       piece = std::string_view(buffer_.data() + pos_, end_ - pos_);
       pos_ = scan_ = end_;
+      spacing_ = text::Spacing::unknown;
       Begin(false);
       return true;
     }
@@ -227,45 +231,22 @@ class StringSink {
   std::size_t used_ = 0;
 };
 
+// Two spaces side by side in `line`.
+inline bool HasPairedSpaces(std::string_view line) {
+  text::Spacing spacing;
+  text::FindLineEnd(line.data(), line.data() + line.size(), spacing);
+  return spacing == text::Spacing::paired;
+}
+
 // A whole line that is not a vertex line and already has its tokens
-// separated by single spaces, with none leading or trailing.
-inline bool IsPlainLine(std::string_view line) {
+// separated by single spaces, with none leading or trailing. `spacing` is
+// the line's, when known.
+inline bool IsPlainLine(std::string_view line, text::Spacing spacing) {
   const std::size_t n = line.size();
   if (n == 0 || line[0] == ' ' || line[n - 1] == ' ') return false;
   if (line[0] == 'v' && (n == 1 || line[1] == ' ')) return false;
-  const char* p = line.data();
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Sixteen bytes at a time, with the byte after them: a pair of set bits
-  // side by side in the mask of spaces is a double space.
-  const __m128i space = _mm_set1_epi8(' ');
-  for (; i + 17 <= n; i += 16) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, space))) |
-                          (p[i + 16] == ' ' ? 0x10000u : 0u);
-    if ((mask & (mask >> 1)) != 0) return false;
-  }
-#endif
-  // Eight bytes at a time: flag the spaces, look for two flags side by side.
-  // The flags may be wrong above a space, so a hit is checked byte by byte.
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  for (; i + 9 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    const std::uint64_t x = w ^ (kOnes * ' ');
-    const std::uint64_t spaces = (x - kOnes) & ~x & kHigh;
-    if (spaces == 0) continue;
-    if (((spaces & (spaces >> 8)) != 0) || ((spaces >> 56) != 0 && p[i + 8] == ' ')) {
-      for (std::size_t k = i; k < i + 8; ++k) {
-        if (p[k] == ' ' && p[k + 1] == ' ') return false;
-      }
-    }
-  }
-  for (; i + 1 < n; ++i) {
-    if (p[i] == ' ' && p[i + 1] == ' ') return false;
-  }
-  return true;
+  if (spacing == text::Spacing::unknown) return !HasPairedSpaces(line);
+  return spacing == text::Spacing::single;
 }
 
 // Reads lines, also when they arrive in pieces, and tells `Handler` about
@@ -279,8 +260,10 @@ class LineScanner {
   LineScanner(Handler& h, std::size_t max_held) : h_(h), maxHeld_(max_held) {}
 
   // False (nothing told) when a vertex line cannot be read; `start` says why.
-  bool Scan(std::string_view piece, bool first, bool last, LineStart& start) {
-    if (first && last && IsPlainLine(piece)) {
+  // `spacing` is the piece's, when known.
+  bool Scan(std::string_view piece, bool first, bool last, LineStart& start,
+            text::Spacing spacing = text::Spacing::unknown) {
+    if (first && last && IsPlainLine(piece, spacing)) {
       // Most lines of a mesh (vt, vn, f, g ...) are already in normal form:
       // they go out whole, followed by the one space.
       h_.PlainLine(piece);
@@ -453,7 +436,7 @@ void ScanPieces(LineReader& reader, LineScanner<Handler>& scanner, const std::st
   std::string_view piece;
   LineStart start;
   while (reader.Next(piece)) {
-    if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start)) {
+    if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start, reader.spacing())) {
       ThrowUnreadable(start, path, lines_before + reader.lineNumber());
     }
     if (one_line && !reader.continues()) return;
@@ -467,9 +450,9 @@ struct BlockProgress {
   bool stopped = false;     // `f` refused the line at `next`
 };
 
-// Calls f(line) for the lines of `text` from offset `from`: the lines ended
-// by a line feed, then, when `final`, the rest as the last line. Stops at the
-// first line f returns false for.
+// Calls f(line, spacing) for the lines of `text` from offset `from`: the
+// lines ended by a line feed, then, when `final`, the rest as the last line.
+// Stops at the first line f returns false for.
 template <class F>
 BlockProgress ForBlockLines(std::string_view text, bool final, std::size_t from, F&& f) {
   BlockProgress p;
@@ -477,16 +460,17 @@ BlockProgress ForBlockLines(std::string_view text, bool final, std::size_t from,
   const std::size_t n = text.size();
   std::size_t pos = from;
   for (;;) {
-    const void* hit = pos < n ? std::memchr(data + pos, '\n', n - pos) : nullptr;
-    if (hit == nullptr) {
-      if (final && !f(text.substr(pos))) p.stopped = true;
+    text::Spacing spacing = text::Spacing::unknown;
+    const char* hit = text::FindLineEnd(data + pos, data + n, spacing);
+    if (hit == data + n) {
+      if (final && !f(text.substr(pos), spacing)) p.stopped = true;
       p.next = pos;
       return p;
     }
-    const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    const auto lf = static_cast<std::size_t>(hit - data);
     std::size_t stop = lf;
     if (stop > pos && data[stop - 1] == '\r') --stop;
-    if (!f(std::string_view(data + pos, stop - pos))) {
+    if (!f(std::string_view(data + pos, stop - pos), spacing)) {
       p.stopped = true;
       p.next = pos;
       return p;
@@ -504,11 +488,15 @@ std::uint64_t FinishBlock(LineScanner<Handler>& scanner, std::string_view text, 
                           std::size_t from, const std::string& path, std::uint64_t lines_before) {
   std::uint64_t number = lines_before;
   LineStart start;
-  return ForBlockLines(text, final, from, [&](std::string_view line) {
-           ++number;
-           if (!scanner.Scan(line, true, true, start)) ThrowUnreadable(start, path, number);
-           return true;
-         }).lines;
+  return ForBlockLines(text, final, from,
+                       [&](std::string_view line, text::Spacing spacing) {
+                         ++number;
+                         if (!scanner.Scan(line, true, true, start, spacing)) {
+                           ThrowUnreadable(start, path, number);
+                         }
+                         return true;
+                       })
+      .lines;
 }
 
 // Output of one block, grown as needed without clearing the new room.
@@ -579,8 +567,8 @@ class ReplayWork final : public BlockWork {
     LineStart start;
     // A line that cannot be done here is done again in turn, where its
     // number is known for the message.
-    s.progress = ForBlockLines(text, final, 0, [&](std::string_view line) {
-      return s.out.size() < cap_ && scanner.Scan(line, true, true, start);
+    s.progress = ForBlockLines(text, final, 0, [&](std::string_view line, text::Spacing spacing) {
+      return s.out.size() < cap_ && scanner.Scan(line, true, true, start, spacing);
     });
     s.vertices = writer.vertices;
   }
@@ -629,8 +617,8 @@ class VertexWork final : public BlockWork {
     VertexCollector collector{s.vertices};
     LineScanner<VertexCollector> scanner(collector, maxPiece_);
     LineStart start;
-    s.progress = ForBlockLines(text, final, 0, [&](std::string_view line) {
-      return scanner.Scan(line, true, true, start);
+    s.progress = ForBlockLines(text, final, 0, [&](std::string_view line, text::Spacing spacing) {
+      return scanner.Scan(line, true, true, start, spacing);
     });
   }
 
@@ -706,7 +694,7 @@ void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Ha
     // One line, in one piece or several.
     for (;;) {
       if (!reader.Next(piece)) return;
-      if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start)) {
+      if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start, reader.spacing())) {
         ThrowUnreadable(start, path, reader.lineNumber());
       }
       done += piece.size();

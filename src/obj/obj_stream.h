@@ -10,6 +10,7 @@
 #include "geometry/geometry.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "text/lines.h"
 #include "text/numbers.h"
 
 namespace korvane::obj {
@@ -38,6 +39,9 @@ class LineReader {
   bool startsLine() const { return startsLine_; }
   // More pieces of the same line follow the one returned last.
   bool continues() const { return continues_; }
+  // Whether the piece returned last holds two spaces side by side (unknown
+  // for a piece of a longer line).
+  text::Spacing spacing() const { return spacing_; }
   // 1-based number of the line the last piece belongs to.
   std::uint64_t lineNumber() const { return lineNumber_; }
   // The end of the file was seen (nothing more to read from `in`).
@@ -61,6 +65,7 @@ class LineReader {
   bool done_ = false;
   bool startsLine_ = true;
   bool continues_ = false;
+  text::Spacing spacing_ = text::Spacing::unknown;
   std::uint64_t lineNumber_ = 0;
 };
 

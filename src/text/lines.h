@@ -3,8 +3,13 @@
 // the space character only (tabs and carriage returns are ordinary bytes).
 #pragma once
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace korvane::text {
@@ -18,6 +23,50 @@ inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 inline bool StartsAsUtf16(std::string_view start) {
   return start.size() >= 2 && ((start[0] == '\xFF' && start[1] == '\xFE') ||
                                (start[0] == '\xFE' && start[1] == '\xFF'));
+}
+
+// Whether two spaces stand side by side in a line.
+enum class Spacing { unknown, single, paired };
+
+// The first line feed in [p, end), or `end` when there is none, and the
+// spacing of the bytes before it. One pass finds both, so that most lines of a
+// mesh, already in normal form, need not be read a second time.
+inline const char* FindLineEnd(const char* p, const char* end, Spacing& spacing) noexcept {
+  bool previous_space = false;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i line_feed = _mm_set1_epi8('\n');
+  unsigned carry = 0;  // the byte before the sixteen was a space
+  for (; end - p >= 16; p += 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, space)));
+    const auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, line_feed)));
+    const unsigned pairs = spaces & ((spaces << 1) | carry);  // bit i: spaces at i - 1 and i
+    if (feeds != 0) {
+      spacing = (pairs & ((feeds & (0u - feeds)) - 1)) != 0 ? Spacing::paired : Spacing::single;
+      return p + __builtin_ctz(feeds);
+    }
+    if (pairs != 0) {
+      spacing = Spacing::paired;
+      const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+      return lf != nullptr ? static_cast<const char*>(lf) : end;
+    }
+    carry = spaces >> 15;
+  }
+  previous_space = carry != 0;
+#endif
+  for (; p != end; ++p) {
+    if (*p == '\n') break;
+    const bool is_space = *p == ' ';
+    if (is_space && previous_space) {
+      spacing = Spacing::paired;
+      const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+      return lf != nullptr ? static_cast<const char*>(lf) : end;
+    }
+    previous_space = is_space;
+  }
+  spacing = Spacing::single;
+  return p;
 }
 
 // Calls f(token) for every non-empty piece between space characters.

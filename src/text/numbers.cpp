@@ -12,6 +12,7 @@ namespace korvane::text {
 namespace {
 
 using std::int64_t;
+using std::uint16_t;
 using std::uint32_t;
 using std::uint64_t;
 __extension__ typedef unsigned __int128 U128;
@@ -639,12 +640,20 @@ double Stod(std::string_view text) {
   return r.value;
 }
 
+// Two digits of v < 100 as the low 16 bits, the first digit lowest.
+inline uint32_t DigitPair(uint32_t v) noexcept {
+  uint16_t pair;
+  std::memcpy(&pair, kDigitPairs + 2 * v, 2);
+  return pair;
+}
+
 // "%f" for |value| < 2^32, the range of nearly every mesh coordinate: the
 // product value * 10^6 and its exact rounding error (Dekker's product; 10^6
 // needs only 20 bits, so its low half is zero) decide the rounding exactly.
-// Returns nullptr when the value is outside that range.
+// Returns nullptr when the value is outside that range. Coordinates' signs
+// and last bits are random, so nothing here branches on them.
 char* FormatFixed6Small(char* out, double value) noexcept {
-  const double a = value < 0 ? -value : value;
+  const double a = std::fabs(value);
   if (!(a < 4294967296.0)) return nullptr;
   const double r = a * 1e6;
   const double split = a * 134217729.0;  // 2^27 + 1
@@ -653,12 +662,28 @@ char* FormatFixed6Small(char* out, double value) noexcept {
   const double err = (hi * 1e6 - r) + lo * 1e6;
   auto n = static_cast<uint64_t>(r);  // r < 2^52: truncation is floor
   const double d = r - static_cast<double>(n);  // exact
-  if (d > 0.5 || (d == 0.5 && (err > 0 || (err == 0 && (n & 1) != 0)))) ++n;
-  if (std::signbit(value)) *out++ = '-';
+  n += static_cast<uint64_t>((d > 0.5) | ((d == 0.5) & ((err > 0) | ((err == 0) & (n & 1)))));
+  *out = '-';
+  out += std::signbit(value);
   const uint64_t ip = n / 1000000;
-  out = WriteU64(out, ip);
-  *out = '.';
-  WriteFixedDigits(out + 1, n - ip * 1000000, 6);
+  const auto f = static_cast<uint32_t>(n - ip * 1000000);
+  if (ip < 10000) {
+    // Four digits in one store, the leading zeros shifted out.
+    const auto i = static_cast<uint32_t>(ip);
+    const int len = 1 + (i >= 10) + (i >= 100) + (i >= 1000);
+    const uint32_t four = (DigitPair(i / 100) | DigitPair(i % 100) << 16) >> (8 * (4 - len));
+    std::memcpy(out, &four, 4);
+    out += len;
+  } else {
+    out = WriteU64(out, ip);
+  }
+  // The point and six digits in one eight-byte store; the byte after them is
+  // scratch (the buffer holds kMaxFixedChars).
+  const uint32_t low = f % 10000;
+  const uint64_t eight = '.' | uint64_t{DigitPair(f / 10000)} << 8 |
+                         uint64_t{DigitPair(low / 100)} << 24 |
+                         uint64_t{DigitPair(low % 100)} << 40;
+  std::memcpy(out, &eight, 8);
   return out + 7;
 }
 
