@@ -714,11 +714,13 @@ std::size_t StreamThreads(unsigned asked) {
 }
 
 std::size_t DefaultBlock(std::size_t workers) {
-  // Blocks of 256 KiB to 1 MiB were equally fast (bench/README.md); with
-  // very many threads they get smaller so that about kStreamMemory of input
-  // is in flight (one block per thread).
+  // Natively, blocks of 256 KiB to 1 MiB were equally fast; under Wine,
+  // where every hand-over between threads is a call to its server, 1 MiB
+  // was faster than 512 KiB (bench/README.md). With very many threads they
+  // get smaller so that about kStreamMemory of input is in flight (one
+  // block per thread).
   const std::size_t per_block = kStreamMemory / std::max<std::size_t>(workers, 1);
-  return std::clamp(per_block, std::size_t{1} << 18, std::size_t{1} << 19);
+  return std::clamp(per_block, std::size_t{1} << 18, std::size_t{1} << 20);
 }
 
 bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
