@@ -1,11 +1,13 @@
-// stream_file apply IN.obj OUT.obj [THREADS=0] [BLOCK=0] [FROM]
-// stream_file load IN.obj [THREADS=0] [BLOCK=0] [FROM]
+// stream_file apply IN.obj OUT.obj [THREADS=0] [BLOCK=0] [FROM] [RUNS=1]
+// stream_file load IN.obj [THREADS=0] [BLOCK=0] [FROM] [RUNS=1]
 //
 // One replay (TransformObjFile, under the benchmarks' motion) or one vertex
 // read (LoadObjVertices) as a whole process, for timing commands against each
 // other with /usr/bin/time or a benchmark runner: THREADS 0 is one per core,
 // 1 the single-thread path; BLOCK 0 the default block size; FROM the size from
-// which a file is streamed on several threads (default kParallelFrom).
+// which a file is streamed on several threads (default kParallelFrom). With
+// RUNS above 1 it repeats the call and prints the best wall and CPU time:
+// two builds run in turn compare their code without the process around it.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -37,8 +39,8 @@ int main(int argc, char** argv) {
   const bool apply = mode == "apply";
   if ((!apply && mode != "load") || argc < (apply ? 4 : 3)) {
     std::fprintf(stderr,
-                 "usage: stream_file apply IN.obj OUT.obj [THREADS] [BLOCK] [FROM]\n"
-                 "       stream_file load IN.obj [THREADS] [BLOCK] [FROM]\n");
+                 "usage: stream_file apply IN.obj OUT.obj [THREADS] [BLOCK] [FROM] [RUNS]\n"
+                 "       stream_file load IN.obj [THREADS] [BLOCK] [FROM] [RUNS]\n");
     return 2;
   }
   const int first_option = apply ? 4 : 3;
@@ -46,19 +48,30 @@ int main(int argc, char** argv) {
   options.threads = static_cast<unsigned>(NumberArg(argc, argv, first_option, 0));
   options.block = NumberArg(argc, argv, first_option + 1, 0);
   options.parallelFrom = NumberArg(argc, argv, first_option + 2, obj::kParallelFrom);
+  const std::size_t runs = NumberArg(argc, argv, first_option + 3, 1);
   try {
-    if (apply) {
-      if (!obj::TransformObjFile(argv[2], argv[3], bench::BenchMotion(), options)) {
+    bench::Timing best;
+    std::size_t vertices = 0;
+    for (std::size_t run = 0; run < runs; ++run) {
+      bool opened = false;
+      best.Run([&] {
+        if (apply) {
+          opened = obj::TransformObjFile(argv[2], argv[3], bench::BenchMotion(), options);
+        } else {
+          std::vector<geometry::Vector3> v;
+          opened = obj::LoadObjVertices(argv[2], v, options);
+          vertices = v.size();
+        }
+      });
+      if (!opened) {
         std::fprintf(stderr, "cannot open %s\n", argv[2]);
         return 1;
       }
-    } else {
-      std::vector<geometry::Vector3> v;
-      if (!obj::LoadObjVertices(argv[2], v, options)) {
-        std::fprintf(stderr, "cannot open %s\n", argv[2]);
-        return 1;
-      }
-      std::printf("%zu vertices\n", v.size());
+    }
+    if (!apply) std::printf("%zu vertices\n", vertices);
+    if (runs > 1) {
+      std::printf("best of %zu: %.1f ms wall, %.1f ms CPU\n", runs, best.wall * 1e3,
+                  best.cpu * 1e3);
     }
   } catch (const Error& e) {
     std::fprintf(stderr, "stream_file: %s\n", platform::ToUtf8(e.message()).c_str());
