@@ -640,6 +640,8 @@ double Stod(std::string_view text) {
   return r.value;
 }
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits are stored a word at a time");
+
 // Two digits of v < 100 as the low 16 bits, the first digit lowest.
 inline uint32_t DigitPair(uint32_t v) noexcept {
   uint16_t pair;
@@ -650,8 +652,9 @@ inline uint32_t DigitPair(uint32_t v) noexcept {
 // "%f" for |value| < 2^32, the range of nearly every mesh coordinate: the
 // product value * 10^6 and its exact rounding error (Dekker's product; 10^6
 // needs only 20 bits, so its low half is zero) decide the rounding exactly.
-// Returns nullptr when the value is outside that range. Coordinates' signs
-// and last bits are random, so nothing here branches on them.
+// Returns nullptr when the value is outside that range. Whether to round up
+// depends on the last bits, which are random, so it is not a branch; nor is
+// the sign.
 char* FormatFixed6Small(char* out, double value) noexcept {
   const double a = std::fabs(value);
   if (!(a < 4294967296.0)) return nullptr;
