@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "platform/sync.h"
 
 namespace korvane::obj {
 namespace {
@@ -82,7 +83,7 @@ class Pipeline {
       for (;;) {
         Block b;
         {
-          std::unique_lock<std::mutex> read_lock(readMutex_);
+          std::lock_guard<platform::Mutex> read_lock(readMutex_);
           if (stop_) return;
           b = ReadBlock(input);
           if (b.kind == Kind::end) return;
@@ -116,8 +117,8 @@ class Pipeline {
 
   // Waits until the blocks before `seq` were delivered; false when stopped.
   bool WaitTurn(std::uint64_t seq) {
-    std::unique_lock<std::mutex> lock(turnMutex_);
-    turnCv_.wait(lock, [&] { return stop_ || nextTurn_ == seq; });
+    std::lock_guard<platform::Mutex> lock(turnMutex_);
+    turnCv_.Wait(turnMutex_, [&] { return stop_ || nextTurn_ == seq; });
     return !stop_;
   }
 
@@ -132,17 +133,17 @@ class Pipeline {
       Fail(std::current_exception());
       return false;
     }
-    std::lock_guard<std::mutex> lock(turnMutex_);
+    std::lock_guard<platform::Mutex> lock(turnMutex_);
     ++nextTurn_;
-    turnCv_.notify_all();
+    turnCv_.NotifyAll();
     return true;
   }
 
   void Fail(std::exception_ptr e) {
-    std::lock_guard<std::mutex> lock(turnMutex_);
+    std::lock_guard<platform::Mutex> lock(turnMutex_);
     if (!error_) error_ = std::move(e);
     stop_ = true;
-    turnCv_.notify_all();
+    turnCv_.NotifyAll();
   }
 
   void ReadLongLine() {
@@ -243,7 +244,7 @@ class Pipeline {
   std::vector<std::vector<char>> inputs_;  // one block buffer per thread
 
   // Reading, under readMutex_.
-  std::mutex readMutex_;
+  platform::Mutex readMutex_;
   std::vector<char> pending_;  // bytes read but not yet in a block: [begin, end)
   std::size_t pendingBegin_ = 0;
   std::size_t pendingEnd_ = 0;
@@ -253,8 +254,8 @@ class Pipeline {
   std::uint64_t nextSeq_ = 0;
 
   // Turns, under turnMutex_.
-  std::mutex turnMutex_;
-  std::condition_variable turnCv_;
+  platform::Mutex turnMutex_;
+  platform::Condition turnCv_;
   std::uint64_t nextTurn_ = 0;
   std::atomic<bool> stop_{false};
   std::exception_ptr error_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sync.h"
 
 namespace korvane::platform {
 namespace {
@@ -300,6 +301,22 @@ bool RemoveFile(const std::string& path) {
   if (DeleteFileW(LongPath(path).c_str()) != FALSE) return true;
   SetErrnoFromLastError();
   return false;
+}
+
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*),
+              "the lock and the condition variable are held as a pointer each");
+
+void Mutex::lock() noexcept { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+
+void Mutex::unlock() noexcept { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+
+void Condition::WaitOnce(Mutex& locked) noexcept {
+  SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&condition_),
+                            reinterpret_cast<PSRWLOCK>(&locked.lock_), INFINITE, 0);
+}
+
+void Condition::NotifyAll() noexcept {
+  WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_));
 }
 
 }  // namespace korvane::platform
