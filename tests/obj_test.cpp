@@ -202,17 +202,17 @@ TEST(LineEnd, FindsTheLineFeedAndPairedSpacesAsAByteByByteReading) {
   // across every sixteen-byte boundary and after the line's end.
   testing::SplitMix rng(7);
   for (int round = 0; round < 4000; ++round) {
-    std::string text(rng.Below(100), 'a');
-    for (char& c : text) c = rng.Below(30) == 0 ? '\n' : " \ra "[rng.Below(4)];
-    const std::size_t from = rng.Below(text.size() + 1);
-    const std::size_t lf = std::min(text.find('\n', from), text.size());
-    const bool paired = text.substr(from, lf - from).find("  ") != std::string::npos;
+    std::string bytes(rng.Below(100), 'a');
+    for (char& c : bytes) c = rng.Below(30) == 0 ? '\n' : " \ra "[rng.Below(4)];
+    const std::size_t from = rng.Below(bytes.size() + 1);
+    const std::size_t lf = std::min(bytes.find('\n', from), bytes.size());
+    const bool paired = bytes.substr(from, lf - from).find("  ") != std::string::npos;
     text::Spacing spacing = text::Spacing::unknown;
-    const char* end = text::FindLineEnd(text.data() + from, text.data() + text.size(), spacing);
-    ASSERT_EQ(end - text.data(), static_cast<std::ptrdiff_t>(lf))
-        << '"' << text << "\" from " << from;
+    const char* end = text::FindLineEnd(bytes.data() + from, bytes.data() + bytes.size(), spacing);
+    ASSERT_EQ(end - bytes.data(), static_cast<std::ptrdiff_t>(lf))
+        << '"' << bytes << "\" from " << from;
     ASSERT_EQ(spacing, paired ? text::Spacing::paired : text::Spacing::single)
-        << '"' << text << "\" from " << from;
+        << '"' << bytes << "\" from " << from;
   }
 }
 
@@ -221,7 +221,7 @@ TEST(LineReader, SameLinesWhateverTheBlockSize) {
   // CR LF pairs, lone CRs and long lines straddle every block boundary.
   std::string bytes;
   for (int i = 0; i < 300; ++i) {
-    bytes += "v " + std::to_string(i) + " 2 3";
+    bytes += "v " + std::to_string(i) + (i % 4 == 0 ? "  2 3" : " 2 3");
     bytes += (i % 3 == 0) ? "\r\n" : (i % 3 == 1 ? "\n" : "\r\r\n");
     if (i % 50 == 0) bytes += std::string(static_cast<std::size_t>(i * 7), 'x') + "\n";
   }
@@ -235,9 +235,26 @@ TEST(LineReader, SameLinesWhateverTheBlockSize) {
     obj::LineReader reader(in, block);
     std::vector<std::string> lines;
     std::string_view line;
-    while (reader.Next(line)) lines.emplace_back(line);
+    while (reader.Next(line)) {
+      lines.emplace_back(line);
+      // A spacing it tells is the whole line's.
+      const bool paired = line.find("  ") != std::string_view::npos;
+      if (reader.spacing() != text::Spacing::unknown) {
+        EXPECT_EQ(reader.spacing(), paired ? text::Spacing::paired : text::Spacing::single);
+      }
+    }
     EXPECT_EQ(lines, reference.lines) << "block " << block;
     EXPECT_EQ(reader.lineNumber(), reference.lines.size());
+  }
+  // In pieces (4 bytes at most), no piece's spacing passes for its line's.
+  platform::InputFile in;
+  ASSERT_TRUE(in.Open(dir / "a.obj"));
+  obj::LineReader reader(in, 4, 4);
+  std::string_view piece;
+  while (reader.Next(piece)) {
+    if (!reader.startsLine() || reader.continues()) {
+      EXPECT_EQ(reader.spacing(), text::Spacing::unknown) << "line " << reader.lineNumber();
+    }
   }
 }
 

@@ -78,6 +78,7 @@ bool LineReader::Next(std::string_view& piece) {
       piece = std::string_view(base + pos_, stop - pos_);
       pos_ = scan_ = at + 1;
       Begin(false);
+      if (!startsLine_) spacing_ = text::Spacing::unknown;  // the last piece, not the line
       return true;
     }
     scan_ = end_;
@@ -231,7 +232,7 @@ class StringSink {
   std::size_t used_ = 0;
 };
 
-// Two spaces side by side in `line`.
+// Two spaces side by side in `line`, which holds no line feed.
 inline bool HasPairedSpaces(std::string_view line) {
   text::Spacing spacing;
   text::FindLineEnd(line.data(), line.data() + line.size(), spacing);

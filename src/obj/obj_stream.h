@@ -39,8 +39,8 @@ class LineReader {
   bool startsLine() const { return startsLine_; }
   // More pieces of the same line follow the one returned last.
   bool continues() const { return continues_; }
-  // Whether the piece returned last holds two spaces side by side (unknown
-  // for a piece of a longer line).
+  // Whether the line returned last holds two spaces side by side: unknown
+  // when it came in pieces or was not read in one search.
   text::Spacing spacing() const { return spacing_; }
   // 1-based number of the line the last piece belongs to.
   std::uint64_t lineNumber() const { return lineNumber_; }

@@ -69,8 +69,8 @@ double Stod(std::string_view text);
 inline constexpr std::size_t kMaxFixedChars = 330;
 inline constexpr std::size_t kMaxGeneralChars = 32;
 
-// printf("%f"): returns one past the last character written. `out` must hold
-// kMaxFixedChars characters.
+// printf("%f"): returns one past the last character of the text. `out` must
+// hold kMaxFixedChars characters; those after the text may be overwritten.
 char* FormatFixed6(char* out, double value) noexcept;
 
 // printf("%.15g"): returns one past the last character written. `out` must
