@@ -108,10 +108,13 @@ Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>&
   return ToMatrix4(Eigen::umeyama(s, t, true));
 }
 
+// Where the 95th percentile of n values stands, by nearest rank.
+std::size_t Rank95(std::size_t n) { return (95 * n + 99) / 100 - 1; }
+
 // 95th percentile by nearest rank, of values consumed.
 double Percentile95(std::vector<double> v) {
   if (v.empty()) return 0.0;
-  const std::size_t k = (95 * v.size() + 99) / 100 - 1;
+  const std::size_t k = Rank95(v.size());
   std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
   return v[k];
 }
@@ -210,8 +213,8 @@ IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, 
     converged = CornerShift(box, next, m) <= std::max(convergence, kScatterFraction * run.trimmed_rms);
     m = next;
   }
-  for (double& d : d2) d = std::sqrt(d);
-  run.p95 = Percentile95(std::move(d2));
+  // The square root keeps the order: the percentile's root is the roots' percentile.
+  run.p95 = std::sqrt(Percentile95(std::move(d2)));
   return run;
 }
 
@@ -253,10 +256,6 @@ struct Frame {
   Vector3 variances;     // its eigenvalues, ascending
   double spread;         // trace of the covariance
 };
-
-}  // namespace
-
-namespace {
 
 Vector3 Centroid(const std::vector<Vector3>& v) {
   Vector3 c = Vector3::Zero();
@@ -418,7 +417,7 @@ ResidualStats ComputeResidualStats(std::vector<double> d, double length) {
   s.max = max;
   // The 95% rank first: everything before it is then no larger, and the
   // median is found among those.
-  const std::size_t k = (95 * n + 99) / 100 - 1;
+  const std::size_t k = Rank95(n);
   const auto at = [&](std::size_t i) { return d.begin() + static_cast<std::ptrdiff_t>(i); };
   std::nth_element(d.begin(), at(k), d.end());
   s.p95 = d[k];
@@ -568,14 +567,16 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
   return m;
 }
 
-FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
-                         const FitOptions& options) {
-  CheckOptions(options);
+namespace {
+
+// EvaluateMotion with the base's Spread already known (a pass over it saved).
+FitResult Evaluate(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
+                   const Matrix4& m, const FitOptions& options) {
   FitResult r;
   r.matrix = m;
   r.residuals = MeasureResiduals(base, target, m, options.threads,
                                  options.keepDistances ? &r.distances : nullptr);
-  r.scaleRatio = ScaleOf(m) * Spread(base) / target.spread();
+  r.scaleRatio = ScaleOf(m) * base_spread / target.spread();
   r.fits = r.residuals.surface.p95Relative <= options.tolerance && ScaleConsistent(r.scaleRatio);
   const std::vector<Vector3>& w = target.vertices();
   if (base.size() != w.size()) {
@@ -589,6 +590,14 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
                          : LikelyCause::not_a_similar_copy;
   }
   return r;
+}
+
+}  // namespace
+
+FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,
+                         const Matrix4& m, const FitOptions& options) {
+  CheckOptions(options);
+  return Evaluate(base, Spread(base), target, m, options);
 }
 
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
@@ -615,7 +624,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
   const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
   const std::size_t last = levels.size() - 1;
   const double size = target.size();
-  const double spread_ratio = Spread(base) / target.spread();
+  const double base_spread = Spread(base);
+  const double spread_ratio = base_spread / target.spread();
   const auto fits = [&](const IcpRun& run) {
     return run.p95 <= options.tolerance * size && ScaleConsistent(ScaleOf(run.m) * spread_ratio);
   };
@@ -677,7 +687,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     }
     if (winner.score < best.score) best = winner;
   }
-  FitResult r = EvaluateMotion(base, target, best.m, options);
+  FitResult r = Evaluate(base, base_spread, target, best.m, options);
   r.iterations = best.iterations;
   r.starts = starts;
   return r;

@@ -248,31 +248,6 @@ constexpr std::uint32_t kParallelBinning = std::uint32_t{1} << 17;
 constexpr int kBinShift = 28;
 static_assert(kBins <= (1 << (32 - kBinShift)), "bins must fit the free bits");
 
-// Runs f(k) for k in [0, n) on up to `threads` threads, each taking the next
-// k in turn; the first exception is rethrown.
-template <class F>
-void ParallelTasks(std::size_t n, unsigned threads, F&& f) {
-  const unsigned t = BatchThreads(n, threads, 1);
-  std::atomic<std::size_t> next{0};
-  std::vector<std::exception_ptr> errors(t);
-  const auto run = [&](unsigned w) {
-    try {
-      for (std::size_t k = next++; k < n; k = next++) f(k);
-    } catch (...) {
-      errors[w] = std::current_exception();
-      next = n;
-    }
-  };
-  std::vector<std::thread> workers;
-  workers.reserve(t - 1);
-  for (unsigned w = 1; w < t; ++w) workers.emplace_back(run, w);
-  run(0);
-  for (std::thread& w : workers) w.join();
-  for (const std::exception_ptr& e : errors) {
-    if (e) std::rethrow_exception(e);
-  }
-}
-
 }  // namespace
 
 // Builds the hierarchy into a node array with room for NodeBound(n) nodes:
@@ -606,26 +581,33 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   // A box is skipped only when clearly farther than the best so far: rounding
   // in the distances must not skip a triangle that ties or wins, so the answer
   // is the lowest-index nearest triangle whatever the hint and visiting order.
-  std::uint32_t stack[kMaxDepth + 8];
+  // Each entry keeps its box's distance, measured when it was pushed: the
+  // bound may have tightened since, the box has not moved.
+  struct Pending {
+    std::uint32_t node;
+    double distanceSquared;
+  };
+  Pending stack[kMaxDepth + 8];
   std::size_t sp = 0;
-  stack[sp++] = 0;
+  stack[sp++] = Pending{0, BoxDistanceSquared(nodes_[0], q)};
   while (sp != 0) {
-    const Node& n = nodes_[stack[--sp]];
-    if (BoxDistanceSquared(n, q) > limit) continue;
+    const Pending top = stack[--sp];
+    if (top.distanceSquared > limit) continue;
+    const Node& n = nodes_[top.node];
     if (n.count != 0) {
       for (std::uint32_t i = n.index; i < n.index + n.count; ++i) test(order_[i]);
       continue;
     }
-    const std::uint32_t l = static_cast<std::uint32_t>(&n - nodes_.get()) + 1;
+    const std::uint32_t l = top.node + 1;
     const std::uint32_t r = n.index;
     const double dl = BoxDistanceSquared(nodes_[l], q);
     const double dr = BoxDistanceSquared(nodes_[r], q);
     // The nearer child goes on top, so it is searched first.
     const bool left_first = dl <= dr;
-    const std::uint32_t first = left_first ? l : r, second = left_first ? r : l;
-    const double d_first = left_first ? dl : dr, d_second = left_first ? dr : dl;
-    if (d_second <= limit) stack[sp++] = second;
-    if (d_first <= limit) stack[sp++] = first;
+    const Pending near{left_first ? l : r, left_first ? dl : dr};
+    const Pending far{left_first ? r : l, left_first ? dr : dl};
+    if (far.distanceSquared <= limit) stack[sp++] = far;
+    if (near.distanceSquared <= limit) stack[sp++] = near;
   }
   return best;
 }

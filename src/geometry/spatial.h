@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -29,6 +30,31 @@ inline unsigned BatchThreads(std::size_t n, unsigned threads, std::size_t min_pe
   return static_cast<unsigned>(std::min<std::size_t>(threads, useful));
 }
 
+// Runs f(k) for k in [0, n) on up to `threads` threads, each taking the next
+// k in turn; the first exception is rethrown.
+template <class F>
+void ParallelTasks(std::size_t n, unsigned threads, F&& f) {
+  const unsigned t = BatchThreads(n, threads, 1);
+  std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> errors(t);
+  const auto run = [&](unsigned w) {
+    try {
+      for (std::size_t k = next++; k < n; k = next++) f(k);
+    } catch (...) {
+      errors[w] = std::current_exception();
+      next = n;
+    }
+  };
+  std::vector<std::thread> workers;
+  workers.reserve(t - 1);
+  for (unsigned w = 1; w < t; ++w) workers.emplace_back(run, w);
+  run(0);
+  for (std::thread& w : workers) w.join();
+  for (const std::exception_ptr& e : errors) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
 // Calls f(begin, end) on contiguous slices covering [0, n), `threads` slices
 // at once (see BatchThreads). The first exception of any slice is rethrown.
 template <class F>
@@ -38,24 +64,7 @@ void ParallelRanges(std::size_t n, unsigned threads, F&& f) {
     f(std::size_t{0}, n);
     return;
   }
-  std::vector<std::exception_ptr> errors(t);
-  std::vector<std::thread> workers;
-  workers.reserve(t - 1);
-  const auto slice = [&](unsigned k) {
-    const std::size_t begin = n * k / t;
-    const std::size_t end = n * (k + 1) / t;
-    try {
-      f(begin, end);
-    } catch (...) {
-      errors[k] = std::current_exception();
-    }
-  };
-  for (unsigned k = 1; k < t; ++k) workers.emplace_back(slice, k);
-  slice(0);
-  for (std::thread& w : workers) w.join();
-  for (const std::exception_ptr& e : errors) {
-    if (e) std::rethrow_exception(e);
-  }
+  ParallelTasks(t, t, [&](std::size_t k) { f(n * k / t, n * (k + 1) / t); });
 }
 
 // The point of triangle (a, b, c) closest to p. Slivers and degenerate

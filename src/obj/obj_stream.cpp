@@ -770,12 +770,8 @@ std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
   StringSink sink(result);
   LineWriter<StringSink> writer(m, newline, sink);
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
-  LineStart start;
-  text::ForEachTextLine(text, [&](std::string_view line, std::uint64_t number) {
-    if (!scanner.Scan(line, true, true, start)) {
-      ThrowUnreadable(start, source_name, first_line - 1 + number);
-    }
-  });
+  // The text is one final block: its lines in turn, the rest as the last one.
+  FinishBlock(scanner, text, true, 0, source_name, first_line - 1);
   if (counts != nullptr) counts->vertices = writer.vertices;
   return result;
 }
