@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "cli/commands.h"
@@ -110,33 +111,38 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
     return ReportError("apply", p);
   }
 
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const auto workers =
-      static_cast<unsigned>(std::min<std::size_t>(o.jobs > 0 ? o.jobs : cores, jobs.size()));
+      static_cast<unsigned>(std::min<std::size_t>(obj::StreamThreads(o.jobs), jobs.size()));
   // Largest first, so that no big file starts last while the others idle.
   std::vector<std::size_t> order(jobs.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return jobs[a].bytes > jobs[b].bytes; });
 
-  const unsigned per_file = jobs.size() == 1 ? (o.jobs > 0 ? o.jobs : cores) : 1u;
+  const unsigned per_file = jobs.size() == 1 ? o.jobs : 1u;  // 0: the replay takes every core
   std::atomic<std::size_t> next{0};
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<std::size_t> finished;  // guarded by mutex
   finished.reserve(jobs.size());      // no allocation, so no failure, inside the workers
   const auto start = std::chrono::steady_clock::now();
+  const auto work = [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < order.size();) {
+      RunJob(jobs[order[k]], m, per_file);
+      const std::lock_guard<std::mutex> lock(mutex);
+      finished.push_back(order[k]);
+      changed.notify_one();
+    }
+  };
   std::vector<std::thread> pool;
   for (unsigned w = 0; w < workers; ++w) {
-    pool.emplace_back([&] {
-      for (std::size_t k; (k = next.fetch_add(1)) < order.size();) {
-        RunJob(jobs[order[k]], m, per_file);
-        const std::lock_guard<std::mutex> lock(mutex);
-        finished.push_back(order[k]);
-        changed.notify_one();
-      }
-    });
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer workers
+    }
   }
+  if (pool.empty()) work();  // no thread to be had: every file on this one
 
   const std::uint64_t total_bytes =
       std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},
@@ -145,13 +151,14 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   const std::uint64_t read_at_start = ProcessBytesRead();
   std::size_t files_done = 0;
   std::uint64_t bytes_done = 0;  // of the files finished
+  std::vector<std::size_t> now_done;
+  now_done.reserve(jobs.size());  // swapped with `finished`, which must not need to grow
   for (;;) {
-    std::vector<std::size_t> now_done;
+    now_done.clear();
     {
       std::unique_lock<std::mutex> lock(mutex);
       changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !finished.empty(); });
-      now_done.assign(finished.begin(), finished.end());
-      finished.clear();
+      now_done.swap(finished);
     }
     for (const std::size_t i : now_done) {
       const Job& j = jobs[i];

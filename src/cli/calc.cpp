@@ -85,7 +85,8 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     const obj::Mesh moved = Load(o.moved, true, o.jobs);
     const matrix::FitReport r = matrix::MeasureFit(base, moved, request);
     matrix::WriteMatrixFile(o.output, r.matrix);
-    const std::string json = matrix::FitReportJson(r);
+    // The JSON text is printed or goes into the page; plain output needs none.
+    const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();
     if (!o.report.empty()) WriteFitPage(o.report, r, json, base, moved);
     if (o.json) {
       std::printf("%s\n", json.c_str());

@@ -7,6 +7,7 @@
 #include "api/commands.h"
 #include "api/globals.h"
 #include "cli/commands.h"
+#include "cli/exit_status.h"
 #include "cli/mesh_generator.h"
 #include "cli/report_page.h"
 #include "matrix/fit_report.h"
@@ -57,7 +58,7 @@ void PrintMatrix(const char* title, const geometry::Matrix4& m) {
 int Demo(std::string dir, std::uint64_t vertices) {
   if (!platform::IsDirectory(dir)) {
     std::fprintf(stderr, "korvane demo: create the directory %s first\n", dir.c_str());
-    return 1;
+    return kExitFailed;
   }
   if (dir.back() != platform::kPathSeparator) dir += platform::kPathSeparator;
   api::WorkDirectory() = dir;
@@ -81,7 +82,7 @@ int Demo(std::string dir, std::uint64_t vertices) {
       cli::SurfacePositions(body).size());
 
   std::printf("2. CalcMatrix measures the motion:\n   ");
-  if (!Run("CalcMatrix")) return 1;
+  if (!Run("CalcMatrix")) return kExitFailed;
   std::string text;
   const std::string active = api::JoinWithSeparator(api::kActiveMatrixName);
   if (!matrix::ReadMatrixFile(active, text)) text::ThrowCannotOpen(active);
@@ -113,7 +114,7 @@ int Demo(std::string dir, std::uint64_t vertices) {
   other.seed = 99;
   cli::WriteSurfaceObj(dir + api::kTargetObjName, other, id);
   std::printf("3. ApplyMatrix replays it on another mesh (target.obj -> applied.obj):\n");
-  if (!Run("ApplyMatrix")) return 1;
+  if (!Run("ApplyMatrix")) return kExitFailed;
   std::vector<geometry::Vector3> expected = cli::SurfacePositions(other);
   for (geometry::Vector3& p : expected) p = geometry::TransformPoint(motion, p);
   const double replay_error = WorstDistance(Vertices(dir + api::kAppliedObjName), expected);
@@ -124,7 +125,7 @@ int Demo(std::string dir, std::uint64_t vertices) {
   platform::ReadWholeFile(dir + api::kAppliedObjName, applied);
   platform::WriteFileAtomically(dir + api::kTargetObjName, applied);
   std::printf("4. ApplyMatrixInverse undoes it (applied.obj as target.obj -> applied.obj):\n");
-  if (!Run("ApplyMatrixInverse")) return 1;
+  if (!Run("ApplyMatrixInverse")) return kExitFailed;
   const double undo_error =
       WorstDistance(Vertices(dir + api::kAppliedObjName), cli::SurfacePositions(other));
   std::printf("   farthest vertex from its starting position: %s\n",
@@ -136,7 +137,7 @@ int Demo(std::string dir, std::uint64_t vertices) {
       "%s\nFiles are in %s\n",
       ok ? "Result: motion recovered, replayed and undone." : "Result: MISMATCH (see above)",
       dir.c_str());
-  return ok ? 0 : 1;
+  return ok ? kExitDone : kExitFailed;
 }
 
 }  // namespace korvane::cli
