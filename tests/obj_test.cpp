@@ -372,5 +372,24 @@ TEST(StreamingWriter, HugeLinesUseBoundedMemory) {
   EXPECT_EQ(v, std::vector<Vector3>{Vector3(1, 2, 3)});
 }
 
+// A file that cannot be opened is named in the user's language.
+TEST(Messages, CannotOpenIsSaidInTheUsersLanguage) {
+  const auto flat = [](const text::Message& m) {
+    std::string out;
+    for (const auto& piece : m.pieces()) out += piece.bytes;
+    return out;
+  };
+  try {
+    text::ThrowCannotOpen("a.obj");
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(flat(e.message().In(text::Language::english)), "cannot open a.obj");
+    EXPECT_EQ(flat(e.message().In(text::Language::japanese)),
+              "\x8a"
+              "J\x82\xaf\x82\xdc\x82\xb9\x82\xf1: a.obj");
+    EXPECT_EQ(e.file(), "a.obj");
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -15,6 +15,7 @@
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane {
@@ -175,7 +176,7 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
       input.read(buffer.data() + held, static_cast<std::streamsize>(buffer.size() - held));
       const auto got = static_cast<std::size_t>(input.gcount());
       if (input.bad())
-        throw Error(Error::Kind::io, text::Message().Own("cannot read ").Host(source_name),
+        throw Error(Error::Kind::io, text::Message().Say(text::kCannotRead).Host(source_name),
                     source_name);
       held += got;
       const bool end = got == 0;

@@ -25,6 +25,8 @@ inline constexpr Phrase kLineEnd{": ", " \x8ds\x96\xda: "};
 inline constexpr Phrase kCannotRead{
     "cannot read ",
     "\x93\xc7\x82\xdd\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1: "};
+// "開けません: "
+inline constexpr Phrase kCannotOpen{"cannot open ", "\x8aJ\x82\xaf\x82\xdc\x82\xb9\x82\xf1: "};
 // "書き込めません: "
 inline constexpr Phrase kCannotWrite{
     "cannot write ",
