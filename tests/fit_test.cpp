@@ -12,9 +12,10 @@
 #include "geometry/spatial.h"
 #include "obj/obj_face.h"
 #include "platform/platform.h"
-#include "text/lines.h"
-#include "text/error.h"
 #include "split_mix.h"
+#include "text/catalogue.h"
+#include "text/error.h"
+#include "text/lines.h"
 
 namespace korvane {
 namespace {
@@ -395,6 +396,17 @@ TEST(Fit, RefusesBadInput) {
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), Error::Kind::refused);
       EXPECT_EQ(platform::ToUtf8(e.message()).rfind("cannot fit the motion: ", 0), 0u);
+      // For Japanese users, every word of it is Japanese (code page 932, where
+      // a second byte may be a letter, but never three letters in a row).
+      const text::Message japanese = e.message().In(text::Language::japanese);
+      std::string ja;
+      for (const auto& piece : japanese.pieces()) ja += piece.bytes;
+      EXPECT_EQ(ja.rfind(text::kCannotFit.japanese, 0), 0u);
+      int letters = 0;
+      for (const char ch : ja) {
+        letters = (ch >= 'a' && ch <= 'z') ? letters + 1 : 0;
+        EXPECT_LT(letters, 3) << ja;
+      }
     }
   }
   EXPECT_THROW(FitTarget(std::vector<Vector3>{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {}), Error);

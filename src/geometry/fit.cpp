@@ -3,7 +3,6 @@
 #include <Eigen/Eigenvalues>
 #include <Eigen/Geometry>
 #include <Eigen/SVD>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -12,21 +11,25 @@
 
 #include "geometry/affine.h"
 #include "geometry/farthest.h"
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
 namespace {
 
-[[noreturn]] void Refuse(const std::string& reason) {
-  throw Error(Error::Kind::refused, text::Message().Own("cannot fit the motion: ").Own(reason));
+[[noreturn]] void Refuse(const text::Message& reason) {
+  throw Error(Error::Kind::refused, text::Message().Say(text::kCannotFit).Append(reason));
 }
 
-void CheckVertices(const std::vector<Vector3>& v, const char* which) {
-  const std::string name(which);
-  if (v.empty()) Refuse(name + " has no vertices");
-  if (v.size() < 3) Refuse(name + " has fewer than three vertices");
+[[noreturn]] void Refuse(const text::Phrase& reason) { Refuse(text::Message().Say(reason)); }
+
+// `which` names the mesh: text::kTheBaseMesh or text::kTheMovedMesh.
+void CheckVertices(const std::vector<Vector3>& v, const text::Phrase& which) {
+  const auto said = [&](const text::Phrase& what) { return text::Message().Say(which).Say(what); };
+  if (v.empty()) Refuse(said(text::kHasNoVertices));
+  if (v.size() < 3) Refuse(said(text::kHasFewerThanThreeVertices));
   for (const Vector3& p : v) {
-    if (!p.allFinite()) Refuse(name + " has a coordinate that is not a finite number");
+    if (!p.allFinite()) Refuse(said(text::kHasNonFiniteCoordinate));
   }
   // The vertex farthest from the first spans at least half the mesh, so the
   // line through both is a fair reference for "everything on one line".
@@ -52,13 +55,14 @@ void CheckVertices(const std::vector<Vector3>& v, const char* which) {
       }
     }
   }
-  if (!off_line) Refuse("all vertices of " + name + " lie on one line");
+  if (!off_line)
+    Refuse(text::Message().Say(text::kAllVerticesOf).Say(which).Say(text::kLieOnOneLine));
 }
 
 void CheckOptions(const FitOptions& o) {
-  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse("the tolerance must be a positive number");
-  if (!(o.trim >= 0.0 && o.trim <= 0.5)) Refuse("the trimmed fraction must lie between 0 and 0.5");
-  if (o.maxIterations < 0) Refuse("the iteration limit must not be negative");
+  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse(text::kToleranceNotPositive);
+  if (!(o.trim >= 0.0 && o.trim <= 0.5)) Refuse(text::kTrimOutOfRange);
+  if (o.maxIterations < 0) Refuse(text::kIterationLimitNegative);
 }
 
 Matrix4 ToMatrix4(const Eigen::Matrix4d& t) {
@@ -441,7 +445,7 @@ double BoundingDiagonal(const std::vector<Vector3>& v) {
 FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
                      unsigned threads)
     : vertices_(&vertices) {
-  CheckVertices(vertices, "the moved mesh");
+  CheckVertices(vertices, text::kTheMovedMesh);
   if (triangles.empty()) {
     points_ = std::make_unique<PointIndex>(vertices);
   } else {
@@ -505,7 +509,7 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
 
 Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
                            unsigned threads, std::vector<double>* distances) {
-  CheckVertices(base, "the base mesh");
+  CheckVertices(base, text::kTheBaseMesh);
   Residuals r;
   std::vector<double> d;
   target.DistancesFrom(m, base, d, threads);
@@ -530,8 +534,8 @@ Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vec
 }
 
 ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
-  CheckVertices(base, "the base mesh");
-  CheckVertices(moved, "the moved mesh");
+  CheckVertices(base, text::kTheBaseMesh);
+  CheckVertices(moved, text::kTheMovedMesh);
   ReferenceIndices rb, rm;
   if (base.size() == moved.size()) {
     rb = FarthestPointByAxis(base, ReferenceIndices{});
@@ -541,7 +545,7 @@ ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vec
     rm = FarthestPointExhaustive(moved);
   }
   const auto distinct = [](const ReferenceIndices& r) { return r.a != r.b && r.b != r.c && r.c != r.a; };
-  if (!distinct(rb) || !distinct(rm)) Refuse("no three reference vertices span a triangle");
+  if (!distinct(rb) || !distinct(rm)) Refuse(text::kNoReferenceTriangle);
   const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
   const ReferenceTriangles t{at(base, rb.a), at(base, rb.b), at(base, rb.c),
                              at(moved, rm.a), at(moved, rm.b), at(moved, rm.c)};
@@ -549,13 +553,17 @@ ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vec
 }
 
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved, double trim) {
-  CheckVertices(base, "the base mesh");
-  CheckVertices(moved, "the moved mesh");
+  CheckVertices(base, text::kTheBaseMesh);
+  CheckVertices(moved, text::kTheMovedMesh);
   if (base.size() != moved.size()) {
-    Refuse("least squares pairs vertex i of one mesh with vertex i of the other, but the base mesh has " +
-           std::to_string(base.size()) + " vertices and the moved mesh " + std::to_string(moved.size()));
+    Refuse(text::Message()
+               .Say(text::kPairsNeedSameCount)
+               .Own(std::to_string(base.size()))
+               .Say(text::kPairsMovedCount)
+               .Own(std::to_string(moved.size()))
+               .Say(text::kPairsCountEnd));
   }
-  if (!(trim >= 0.0 && trim <= 0.5)) Refuse("the trimmed fraction must lie between 0 and 0.5");
+  if (!(trim >= 0.0 && trim <= 0.5)) Refuse(text::kTrimOutOfRange);
   Matrix4 m = ToMatrix4(Eigen::umeyama(AsMatrix(base), AsMatrix(moved), true));
   const std::size_t keep = KeptCount(base.size(), trim);
   if (keep < base.size() && m.matrix().allFinite()) {
@@ -563,7 +571,7 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
     for (std::size_t i = 0; i < base.size(); ++i) d[i] = (TransformPoint(m, base[i]) - moved[i]).norm();
     m = SolveMasked(base, moved, KeepSmallest(d, keep), keep);
   }
-  if (!m.matrix().allFinite()) Refuse("the least-squares result is not finite");
+  if (!m.matrix().allFinite()) Refuse(text::kLeastSquaresNotFinite);
   return m;
 }
 
@@ -602,7 +610,7 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
 
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
   CheckOptions(options);
-  CheckVertices(base, "the base mesh");
+  CheckVertices(base, text::kTheBaseMesh);
   const std::vector<Vector3>& w = target.vertices();
   switch (options.kind) {
     case FitKind::three_point:

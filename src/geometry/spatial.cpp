@@ -6,13 +6,14 @@
 #include <limits>
 #include <nanoflann.hpp>
 
+#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
 namespace {
 
-[[noreturn]] void Refuse(const char* reason) {
-  throw Error(Error::Kind::refused, text::Message().Own("cannot index the mesh: ").Own(reason));
+[[noreturn]] void Refuse(const text::Phrase& reason) {
+  throw Error(Error::Kind::refused, text::Message().Say(text::kCannotIndex).Say(reason));
 }
 
 Vector3 ClosestPointOnSegment(const Vector3& p, const Vector3& a, const Vector3& b) {
@@ -185,8 +186,8 @@ struct PointIndex::Tree {
 };
 
 PointIndex::PointIndex(const std::vector<Vector3>& points) {
-  if (points.empty()) Refuse("the point list is empty");
-  if (points.size() > std::numeric_limits<std::uint32_t>::max()) Refuse("it has too many vertices");
+  if (points.empty()) Refuse(text::kNoPoints);
+  if (points.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::kTooManyVertices);
   tree_ = std::make_unique<Tree>(points);
 }
 
@@ -205,11 +206,11 @@ PointIndex::Hit PointIndex::Nearest(const Vector3& q) const {
 SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
                            const std::vector<Triangle>& triangles, unsigned threads)
     : vertices_(&vertices), triangles_(&triangles) {
-  if (triangles.empty()) Refuse("the triangle list is empty");
-  if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse("it has too many triangles");
+  if (triangles.empty()) Refuse(text::kNoTriangles);
+  if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::kTooManyTriangles);
   for (const Triangle& t : triangles) {
     if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
-      Refuse("a triangle refers to a vertex that does not exist");
+      Refuse(text::kMissingVertex);
   }
   bool finite = true;
   for (const Vector3& p : vertices) {
