@@ -97,6 +97,8 @@ TEST(Cli, UsageErrorsAreOneLineThatNamesTheArgument) {
       {"calc " + a, "korvane calc: MOVED.obj is required"},
       {"calc " + a + " " + a + " c.obj", "unexpected argument 'c.obj'"},
       {"demo --vertices ten", "--vertices: 'ten' is not a whole number"},
+      {"calc " + a + " " + a + " --tolerance nan", "--tolerance: 'nan' is not a finite number"},
+      {"calc " + a + " " + a + " --trim nan", "--trim: 'nan' is not a finite number"},
   };
   for (const auto& c : cases) {
     const Result r = Korvane(c.args);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -122,6 +123,21 @@ CLI::Validator Number() {
       "", "Number");
 }
 
+// A finite number as the library reads numbers: the range checks that follow
+// it let NaN through, since every comparison with it is false.
+CLI::Validator FiniteNumber() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        const text::ParseResult r = text::ParseDouble(s);
+        if (r.status != text::ParseStatus::ok || r.consumed != s.size() ||
+            !std::isfinite(r.value)) {
+          return "'" + s + "' is not a finite number";
+        }
+        return {};
+      },
+      "", "FiniteNumber");
+}
+
 std::vector<std::string> CommandNames() {
   std::vector<std::string> names;
   for (const api::CommandInfo& c : api::kCommands) names.emplace_back(c.name);
@@ -180,16 +196,20 @@ class CommandLine {
         ->type_name("KIND")
         ->check(CLI::IsMember({"three-point", "least-squares", "icp"}))
         ->capture_default_str();
-    calc_->add_option("--tolerance", calcOptions_.tolerance,
-                      "It fits when 95% of the base vertices land this close, relative to the "
-                      "moved mesh's size")
+    calc_
+        ->add_option("--tolerance", calcOptions_.tolerance,
+                     "It fits when 95% of the base vertices land this close, relative to the "
+                     "moved mesh's size")
         ->type_name("T")
+        ->check(FiniteNumber())
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
-    calc_->add_option("--trim", calcOptions_.trim,
-                      "Leave the worst fraction F of the pairs out of the fit (least-squares: "
-                      "none by default; icp: 0.1)")
+    calc_
+        ->add_option("--trim", calcOptions_.trim,
+                     "Leave the worst fraction F of the pairs out of the fit (least-squares: "
+                     "none by default; icp: 0.1)")
         ->type_name("F")
+        ->check(FiniteNumber())
         ->check(CLI::Range(0.0, 0.5));
     calc_->add_option("--max-iterations", calcOptions_.maxIterations, "ICP iterations at most")
         ->type_name("N")
