@@ -16,6 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "geometry/geometry.h"
 
@@ -118,6 +119,32 @@ inline std::uint64_t CountArg(int argc, char** argv, int i, std::uint64_t fallba
   }
   return v;
 }
+
+// Whole-number argument, 0 allowed, or `fallback` when absent.
+inline std::uint64_t NumberArg(int argc, char** argv, int i, std::uint64_t fallback) {
+  if (argc <= i) return fallback;
+  char* end = nullptr;
+  const unsigned long long v = std::strtoull(argv[i], &end, 10);
+  if (end == argv[i] || *end != '\0') {
+    std::fprintf(stderr, "not a whole number: %s\n", argv[i]);
+    std::exit(2);
+  }
+  return v;
+}
+
+// A field of /proc/self/status in bytes: "VmHWM:" the peak resident set
+// size of this process so far, "VmRSS:" the current one.
+inline std::uint64_t StatusBytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::string_view name(field);
+  while (std::getline(status, line)) {
+    if (line.compare(0, name.size(), name) == 0)
+      return std::stoull(line.substr(name.size())) * 1024;
+  }
+  return 0;
+}
+inline std::uint64_t PeakBytes() { return StatusBytes("VmHWM:"); }
 
 inline std::string DirArg(int argc, char** argv, int i) { return argc > i ? argv[i] : "/tmp"; }
 

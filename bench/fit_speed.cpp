@@ -26,22 +26,9 @@ namespace {
 using namespace korvane;
 using namespace korvane::geometry;
 
-// A field of /proc/self/status in bytes: "VmHWM:" the peak resident set
-// size of this process so far, "VmRSS:" the current one.
-std::uint64_t StatusBytes(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const std::size_t n = std::strlen(field);
-  while (std::getline(status, line)) {
-    if (line.compare(0, n, field) == 0) return std::stoull(line.substr(n)) * 1024;
-  }
-  return 0;
-}
-std::uint64_t PeakBytes() { return StatusBytes("VmHWM:"); }
-
 void Report(const char* what, const bench::Timing& t) {
   std::printf("%-44s wall %8.3f s  cpu %8.3f s  peak %7.1f MB  now %7.1f MB\n", what, t.wall, t.cpu,
-              bench::Megabytes(PeakBytes()), bench::Megabytes(StatusBytes("VmRSS:")));
+              bench::Megabytes(bench::PeakBytes()), bench::Megabytes(bench::StatusBytes("VmRSS:")));
 }
 
 }  // namespace
@@ -49,7 +36,7 @@ void Report(const char* what, const bench::Timing& t) {
 int main(int argc, char** argv) {
   const std::uint64_t vertices = bench::CountArg(argc, argv, 1, 1000000);
   const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
-  const auto threads = static_cast<unsigned>(argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0);
+  const auto threads = static_cast<unsigned>(bench::NumberArg(argc, argv, 3, 0));
 
   cli::MeshOptions o;
   o.vertices = vertices;
@@ -63,7 +50,7 @@ int main(int argc, char** argv) {
               bench::Megabytes(bench::FileSize(base_path)), moved_path.c_str(),
               bench::Megabytes(bench::FileSize(moved_path)), BatchThreads(~std::size_t{0}, threads),
               std::thread::hardware_concurrency());
-  std::printf("start%40s peak %7.1f MB\n", "", bench::Megabytes(PeakBytes()));
+  std::printf("start%40s peak %7.1f MB\n", "", bench::Megabytes(bench::PeakBytes()));
 
   std::vector<Vector3> base, moved_only;
   const bench::Timing load = bench::BestOf(3, [&] {
@@ -109,7 +96,8 @@ int main(int argc, char** argv) {
   Report("icp from the identity (all starts)", bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
   std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
               testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
-  std::printf("peak so far / two vertex arrays: %.2fx (goal <= 3x)\n", static_cast<double>(PeakBytes()) / arrays);
+  std::printf("peak so far / two vertex arrays: %.2fx (goal <= 3x)\n",
+              static_cast<double>(bench::PeakBytes()) / arrays);
 
   Matrix4 least = Matrix4::Identity();
   Report("least squares, trimmed (paired vertices)",

@@ -37,15 +37,6 @@ using namespace korvane;
 using geometry::Matrix4;
 using geometry::Vector3;
 
-std::uint64_t PeakBytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
-  }
-  return 0;
-}
-
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
@@ -74,7 +65,7 @@ int main(int argc, char** argv) {
   const std::uint64_t vertices = bench::CountArg(argc, argv, 1, 1000000);
   const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
   const auto runs = static_cast<int>(bench::CountArg(argc, argv, 3, 7));
-  const auto threads = static_cast<unsigned>(argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 0);
+  const auto threads = static_cast<unsigned>(bench::NumberArg(argc, argv, 4, 0));
 
   cli::MeshOptions o;
   o.vertices = vertices;
@@ -134,7 +125,8 @@ int main(int argc, char** argv) {
   std::printf(
       "%zu + %zu vertices, %zu triangles; peak %.1f MB, %.2fx the two vertex arrays (%.1f MB)\n",
       base.vertices.size(), moved.vertices.size(), moved.triangles.size(),
-      bench::Megabytes(PeakBytes()), static_cast<double>(PeakBytes()) / arrays, arrays / 1e6);
+      bench::Megabytes(bench::PeakBytes()), static_cast<double>(bench::PeakBytes()) / arrays,
+      arrays / 1e6);
 
   // The results, for comparing builds: every bit of them.
   request.keepDistances = true;

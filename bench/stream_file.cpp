@@ -18,21 +18,6 @@
 #include "platform/platform.h"
 #include "text/error.h"
 
-namespace {
-
-std::size_t NumberArg(int argc, char** argv, int i, std::size_t fallback) {
-  if (argc <= i) return fallback;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(argv[i], &end, 10);
-  if (end == argv[i] || *end != '\0') {
-    std::fprintf(stderr, "not a whole number: %s\n", argv[i]);
-    std::exit(2);
-  }
-  return static_cast<std::size_t>(v);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   using namespace korvane;
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -45,10 +30,10 @@ int main(int argc, char** argv) {
   }
   const int first_option = apply ? 4 : 3;
   obj::StreamOptions options;
-  options.threads = static_cast<unsigned>(NumberArg(argc, argv, first_option, 0));
-  options.block = NumberArg(argc, argv, first_option + 1, 0);
-  options.parallelFrom = NumberArg(argc, argv, first_option + 2, obj::kParallelFrom);
-  const std::size_t runs = NumberArg(argc, argv, first_option + 3, 1);
+  options.threads = static_cast<unsigned>(bench::NumberArg(argc, argv, first_option, 0));
+  options.block = bench::NumberArg(argc, argv, first_option + 1, 0);
+  options.parallelFrom = bench::NumberArg(argc, argv, first_option + 2, obj::kParallelFrom);
+  const std::size_t runs = bench::NumberArg(argc, argv, first_option + 3, 1);
   try {
     bench::Timing best;
     std::size_t vertices = 0;
