@@ -26,19 +26,36 @@
 
 namespace korvane {
 
+// What went wrong, for callers that act on it rather than show it.
+enum class ErrorKind {
+  cannot_open,          // an input file is missing, unreadable, or not a regular file
+  io,                   // reading or writing a file failed part way, or an output cannot be made
+  invalid_number,       // a number that does not convert
+  number_out_of_range,  // a number beyond the range of a double
+  refused,              // input that cannot be measured or replayed (too few vertices, all on
+                        // one line, not finite, a matrix that cannot be inverted)
+  internal,             // anything else: out of memory, a fault of the library
+};
+
 // The one exception type: what() is a UTF-8 message that names the file and
-// line where one is concerned; file() and line() give them apart.
+// line where one is concerned; file(), line() and kind() give them apart.
 class KORVANE_CXX_API Failure : public std::runtime_error {
  public:
-  explicit Failure(const std::string& message, std::string file = {}, std::uint64_t line = 0);
+  explicit Failure(const std::string& message, std::string file = {}, std::uint64_t line = 0,
+                   ErrorKind kind = ErrorKind::internal);
   ~Failure() override;
   const std::string& file() const noexcept;  // the file concerned; empty when none is known
   std::uint64_t line() const noexcept;       // its 1-based line; 0 when no line is concerned
+  ErrorKind kind() const noexcept;
 
  private:
   std::string file_;
   std::uint64_t line_;
+  ErrorKind kind_;
 };
+
+// "cannot_open", "io", "invalid_number", "number_out_of_range", "refused" or "internal".
+KORVANE_CXX_API const char* ErrorKindName(ErrorKind kind) noexcept;
 
 // A 4x4 matrix, row by row: a point p moves to (M * (p, 1)).xyz.
 using Matrix4x4 = std::array<std::array<double, 4>, 4>;
@@ -46,18 +63,25 @@ using Vec3 = std::array<double, 3>;
 
 // How the motion is fitted to the two meshes.
 enum class Fit {
+  automatic,      // three-point when it fits (CalcMatrix's matrix bit for bit), else least
+                  // squares when the counts are equal and it fits, else ICP
   three_point,    // three reference vertices of each mesh carry the motion (CalcMatrix's rule)
   least_squares,  // equal vertex counts, vertex i paired with vertex i (Umeyama)
   icp,            // any counts, any order: iterative closest point with uniform scale
 };
 
+// Zero or negative values stand for the library's own defaults (the README lists them).
 struct MeasureOptions {
-  Fit fit = Fit::three_point;
-  double tolerance = 1e-5;  // fits when 95% of the base vertices land this close (of the size)
-  double trim = -1.0;       // worst fraction of pairs left out; below 0: the fit's own default
-  int max_iterations = 60;  // ICP iterations at most
-  unsigned threads = 0;     // 0: one per processor
+  Fit fit = Fit::automatic;
+  double tolerance = 0.0;  // fits when 95% of the base vertices land this close (of the size)
+  double trim = -1.0;      // worst fraction of pairs left out, in [0, 0.5]
+  int max_iterations = 0;  // ICP iterations at most
+  unsigned threads = 0;    // one per processor
 };
+
+// "auto", "three-point", "least-squares" or "icp"; FitByName gives false for another name.
+KORVANE_CXX_API const char* FitName(Fit fit) noexcept;
+KORVANE_CXX_API bool FitByName(const std::string& name, Fit& fit) noexcept;
 
 // Distances of the base vertices, carried by the motion, from the moved mesh.
 struct Residual {
@@ -92,6 +116,7 @@ struct MotionReport {
   std::string cause;        // when it does not fit: why, likely; empty otherwise
   std::string message;      // the verdict as a sentence
   int iterations = 0;       // ICP iterations
+  Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
 };
 
 struct ReplayReport {
@@ -105,6 +130,25 @@ struct ReplayReport {
 KORVANE_CXX_API MotionReport MeasureMotion(const std::string& base_obj,
                                            const std::string& moved_obj,
                                            const MeasureOptions& options = {});
+
+// A mesh held by the caller: `vertices` points x, y, z (doubles) after one another,
+// `triangles` (may be null) three 0-based vertex numbers after one another.
+struct MeshView {
+  const double* xyz = nullptr;
+  std::size_t vertices = 0;
+  const std::uint32_t* triangles = nullptr;
+  std::size_t triangle_count = 0;
+};
+
+// MeasureMotion on meshes in memory: the same fits, numbers and failures (with
+// no file named). Without triangles the moved mesh is measured against its vertices.
+KORVANE_CXX_API MotionReport MeasureMotion(const MeshView& base, const MeshView& moved,
+                                           const MeasureOptions& options = {});
+
+// out[i] = motion * (xyz[i], 1) for `count` points of three doubles each, on up to
+// `threads` threads (0: one per processor). out may be xyz itself; other overlaps are not allowed.
+KORVANE_CXX_API void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out,
+                                     std::size_t count, unsigned threads = 0);
 
 // Writes input_obj moved by `motion` to output_obj: vertex lines rewritten with six decimals,
 // every other line token for token; output_obj is replaced only when complete.
