@@ -27,7 +27,7 @@ class CalcMatrixTest : public ::testing::Test {
   Matrix4 Active() { return ActiveIn(dir_); }
   static Matrix4 ActiveIn(const ScratchDir& d) {
     std::string text;
-    EXPECT_TRUE(ReadMatrixFile(d / "active.matrix", text));
+    EXPECT_NO_THROW(text = ReadMatrixFile(d / "active.matrix"));
     return ParseMatrixText(text);
   }
   ScratchDir dir_;
