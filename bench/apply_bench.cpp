@@ -6,14 +6,15 @@
 // the literal document design (every line held, every number converted
 // twice, the whole text built before one write); checks that all four wrote
 // the same bytes and reports the times and the speed-ups (goals: threads at
-// least 1.7x one thread and 30x the literal design, wall clock). The files live in a scratch directory under DIR, removed at the end.
+// least 1.7x one thread and 30x the literal design, wall clock). The files live in a scratch
+// directory under DIR, removed at the end.
 #include <cstdio>
 #include <string>
 
 #include "bench_util.h"
 #include "cli/mesh_generator.h"
-#include "obj/obj_stream.h"
 #include "literal_document.h"
+#include "obj/obj_stream.h"
 #include "straightforward.h"
 
 int main(int argc, char** argv) {
@@ -73,8 +74,9 @@ int main(int argc, char** argv) {
   std::printf("threads vs literal document: %5.1fx (wall); goal >= 30x: %s\n",
               literal.wall / fast.wall, literal.wall / fast.wall >= 30.0 ? "met" : "NOT met");
   std::printf("threads vs straightforward: %5.1fx (wall)\n", plain.wall / fast.wall);
-  std::printf("one thread vs straightforward: %.1fx (wall), %.1fx (CPU); vs literal: %.1fx (wall)\n",
-              plain.wall / one.wall, plain.cpu / one.cpu, literal.wall / one.wall);
+  std::printf(
+      "one thread vs straightforward: %.1fx (wall), %.1fx (CPU); vs literal: %.1fx (wall)\n",
+      plain.wall / one.wall, plain.cpu / one.cpu, literal.wall / one.wall);
   std::printf("output            %s\n", same ? "identical bytes" : "MISMATCH");
   return same ? 0 : 1;
 }

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "api/mesh_commands.h"
 #include "bench_util.h"
 #include "cli/mesh_generator.h"
 #include "geometry/farthest.h"
-#include "api/mesh_commands.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "split_mix.h"
 #include "geometry/farthest.h"
+#include "split_mix.h"
 
 namespace {
 
@@ -126,7 +126,8 @@ int Run(const char* name, std::vector<Vector3> (*make)(std::size_t), std::size_t
   int failures = 0;
   if (v.size() <= 50000) {
     korvane::geometry::ReferenceIndices slow;
-    const double slowMs = BestOf(1, [&] { slow = korvane::geometry::FarthestPointExhaustiveLiteral(v); });
+    const double slowMs =
+        BestOf(1, [&] { slow = korvane::geometry::FarthestPointExhaustiveLiteral(v); });
     const bool same = slow.a == fast.a && slow.b == fast.b && slow.c == fast.c;
     std::printf("  literal %9.1f ms  speed-up %7.0fx  %s", slowMs, slowMs / fastMs,
                 same ? "same result" : "MISMATCH");

@@ -34,7 +34,8 @@ using namespace korvane::geometry;
 using korvane::testing::Mesh;
 using korvane::testing::SplitMix;
 
-constexpr const char* kVariants[] = {"exact", "rounded", "noise", "removed", "split", "shuffled", "ref-gone"};
+constexpr const char* kVariants[] = {"exact", "rounded",  "noise",   "removed",
+                                     "split", "shuffled", "ref-gone"};
 constexpr int kVariantCount = 7;
 constexpr const char* kFits[] = {"three-point", "least-squares", "icp"};
 
@@ -59,9 +60,11 @@ Mesh MakeVariant(int variant, const Mesh& base, const Matrix4& m, SplitMix& rng)
       moved = testing::RemoveVertices(base, 0.02, rng);
       // Removed vertices are found by position: the mesh has no duplicates.
       const ReferenceIndices r = FarthestPointExhaustive(base.vertices);
-      const Vector3 a = base.vertices[static_cast<std::size_t>(r.a)], b = base.vertices[static_cast<std::size_t>(r.b)];
+      const Vector3 a = base.vertices[static_cast<std::size_t>(r.a)],
+                    b = base.vertices[static_cast<std::size_t>(r.b)];
       std::vector<char> keep(moved.vertices.size());
-      for (std::size_t i = 0; i < keep.size(); ++i) keep[i] = moved.vertices[i] != a && moved.vertices[i] != b;
+      for (std::size_t i = 0; i < keep.size(); ++i)
+        keep[i] = moved.vertices[i] != a && moved.vertices[i] != b;
       moved = testing::KeepVertices(moved, keep);
       break;
     }
@@ -72,16 +75,17 @@ Mesh MakeVariant(int variant, const Mesh& base, const Matrix4& m, SplitMix& rng)
   moved.vertices = testing::MovedRounded(moved.vertices, m);
   if (variant == 2) {
     testing::AddNoise(moved.vertices, 1e-4 * testing::Diagonal(moved.vertices), rng);
-    for (Vector3& p : moved.vertices) p = Vector3(testing::Round6(p.x()), testing::Round6(p.y()), testing::Round6(p.z()));
+    for (Vector3& p : moved.vertices)
+      p = Vector3(testing::Round6(p.x()), testing::Round6(p.y()), testing::Round6(p.z()));
   }
   return moved;
 }
 
 struct Sample {
-  double error;       // of the recovered motion
-  double p95;         // its relative 95th percentile surface residual
-  bool fits;          // its verdict
-  bool as_good;       // fits the moved mesh as well as the true motion does
+  double error;  // of the recovered motion
+  double p95;    // its relative 95th percentile surface residual
+  bool fits;     // its verdict
+  bool as_good;  // fits the moved mesh as well as the true motion does
 };
 
 struct Tally {
@@ -115,12 +119,15 @@ int main(int argc, char** argv) {
       for (int variant = 0; variant < kVariantCount; ++variant) {
         const Mesh moved = MakeVariant(variant, base, truth, rng);
         const FitTarget target(moved.vertices, moved.triangles);
-        const double truth_p = EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95Relative;
+        const double truth_p =
+            EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95Relative;
         truth_p95[variant].push_back(truth_p);
         for (int fit = 0; fit < 3; ++fit) {
           const bool equal = moved.vertices.size() == base.vertices.size();
           if (fit == 1 && !equal) continue;
-          options.kind = fit == 0 ? FitKind::three_point : fit == 1 ? FitKind::least_squares : FitKind::icp;
+          options.kind = fit == 0   ? FitKind::three_point
+                         : fit == 1 ? FitKind::least_squares
+                                    : FitKind::icp;
           try {
             const FitResult r = FitMotion(base.vertices, target, options);
             const double p = r.residuals.surface.p95Relative;
@@ -145,8 +152,11 @@ int main(int argc, char** argv) {
                 *std::max_element(truth_p95[v].begin(), truth_p95[v].end()));
   }
 
-  std::printf("\nMotion error (relative): median / 95%% / max; icp within 1e-4; fitting as well as the truth\n");
-  int flagged = 0, off = 0, alarms = 0, close = 0, all_alarms = 0, all_close = 0, all_off = 0, all_flagged = 0;
+  std::printf(
+      "\nMotion error (relative): median / 95%% / max; icp within 1e-4; fitting as well as the "
+      "truth\n");
+  int flagged = 0, off = 0, alarms = 0, close = 0, all_alarms = 0, all_close = 0, all_off = 0,
+      all_flagged = 0;
   int between = 0, between_flagged = 0;
   double worst_passed = 0.0, best_flagged = 1e300;
   for (int v = 0; v < kVariantCount; ++v) {
@@ -187,34 +197,38 @@ int main(int argc, char** argv) {
         }
       }
       const std::size_t n = t.samples.size();
-      std::printf("  %-9s %-13s n=%3zu  %.2e / %.2e / %.2e", kVariants[v], kFits[f], n, Quantile(errors, 0.5),
-                  Quantile(errors, 0.95), errors.empty() ? 0.0 : *std::max_element(errors.begin(), errors.end()));
+      std::printf("  %-9s %-13s n=%3zu  %.2e / %.2e / %.2e", kVariants[v], kFits[f], n,
+                  Quantile(errors, 0.5), Quantile(errors, 0.95),
+                  errors.empty() ? 0.0 : *std::max_element(errors.begin(), errors.end()));
       if (f == 2) std::printf("  within 1e-4: %3d/%zu  as good: %3d/%zu", within, n, as_good, n);
       if (t.refused) std::printf("  refused: %d", t.refused);
       std::printf("\n");
     }
   }
 
-  std::printf("\nLeast squares vs three points under noise (median error ratio): %.1fx\n",
-              [&] {
-                std::vector<double> three, least;
-                for (const Sample& s : tally[2][0].samples) three.push_back(s.error);
-                for (const Sample& s : tally[2][1].samples) least.push_back(s.error);
-                return Quantile(three, 0.5) / Quantile(least, 0.5);
-              }());
+  std::printf("\nLeast squares vs three points under noise (median error ratio): %.1fx\n", [&] {
+    std::vector<double> three, least;
+    for (const Sample& s : tally[2][0].samples) three.push_back(s.error);
+    for (const Sample& s : tally[2][1].samples) least.push_back(s.error);
+    return Quantile(three, 0.5) / Quantile(least, 0.5);
+  }());
   std::vector<double> off_p95;
   for (int v = 0; v < kVariantCount; ++v) {
     for (const Sample& s : tally[v][0].samples) {
       if (s.error > 1e-2) off_p95.push_back(s.p95);
     }
   }
-  std::printf("Three-point results off by > 1%%: %d, flagged %d (%.1f%%); smallest residual among them %.2e\n", off,
-              flagged, off ? 100.0 * flagged / off : 100.0,
-              off_p95.empty() ? 0.0 : *std::min_element(off_p95.begin(), off_p95.end()));
+  std::printf(
+      "Three-point results off by > 1%%: %d, flagged %d (%.1f%%); smallest residual among them "
+      "%.2e\n",
+      off, flagged, off ? 100.0 * flagged / off : 100.0,
+      off_p95.empty() ? 0.0 : *std::min_element(off_p95.begin(), off_p95.end()));
   std::printf("Three-point results within 1e-5 (noise excluded): %d, alarms %d\n", close, alarms);
-  std::printf("All fits: off by > 1%% %d, flagged %d; within 1e-5 %d, alarms %d\n", all_off, all_flagged, all_close,
-              all_alarms);
-  std::printf("All fits (noise excluded): off by 1e-5 to 1%% %d, flagged %d; largest error passed %.2e, smallest flagged %.2e\n",
-              between, between_flagged, worst_passed, best_flagged);
+  std::printf("All fits: off by > 1%% %d, flagged %d; within 1e-5 %d, alarms %d\n", all_off,
+              all_flagged, all_close, all_alarms);
+  std::printf(
+      "All fits (noise excluded): off by 1e-5 to 1%% %d, flagged %d; largest error passed %.2e, "
+      "smallest flagged %.2e\n",
+      between, between_flagged, worst_passed, best_flagged);
   return 0;
 }

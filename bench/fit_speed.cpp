@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
   o.vertices = vertices;
   const Matrix4 motion = bench::BenchMotion();
   const std::string base_path = dir / "base.obj", moved_path = dir / "moved.obj";
-  if (!cli::WriteSurfaceObj(base_path, o, Matrix4::Identity()) || !cli::WriteSurfaceObj(moved_path, o, motion)) {
+  if (!cli::WriteSurfaceObj(base_path, o, Matrix4::Identity()) ||
+      !cli::WriteSurfaceObj(moved_path, o, motion)) {
     std::fprintf(stderr, "cannot write the meshes\n");
     return 1;
   }
@@ -59,11 +60,13 @@ int main(int argc, char** argv) {
   });
   Report("load both vertex lists (LoadObjVertices)", load);
   const double arrays = static_cast<double>((base.size() + moved_only.size()) * sizeof(Vector3));
-  std::printf("  %zu + %zu vertices: the two arrays are %.1f MB\n", base.size(), moved_only.size(), arrays / 1e6);
+  std::printf("  %zu + %zu vertices: the two arrays are %.1f MB\n", base.size(), moved_only.size(),
+              arrays / 1e6);
   moved_only = std::vector<Vector3>();
 
   testing::Mesh moved;
-  Report("read the moved mesh with faces", bench::BestOf(1, [&] { obj::LoadObjMesh(moved_path, moved); }));
+  Report("read the moved mesh with faces",
+         bench::BestOf(1, [&] { obj::LoadObjMesh(moved_path, moved); }));
   std::printf("  %zu triangles (%.1f MB)\n", moved.triangles.size(),
               static_cast<double>(moved.triangles.size() * sizeof(Triangle)) / 1e6);
 
@@ -73,12 +76,14 @@ int main(int argc, char** argv) {
          }));
 
   Matrix4 three = Matrix4::Identity();
-  Report("three-point motion", bench::BestOf(1, [&] { three = ThreePointMotion(base, moved.vertices); }));
+  Report("three-point motion",
+         bench::BestOf(1, [&] { three = ThreePointMotion(base, moved.vertices); }));
 
   FitOptions options;
   options.threads = threads;
   FitResult report;
-  const bench::Timing eval = bench::BestOf(3, [&] { report = EvaluateMotion(base, *target, three, options); });
+  const bench::Timing eval =
+      bench::BestOf(3, [&] { report = EvaluateMotion(base, *target, three, options); });
   Report("full residual report (three-point motion)", eval);
   std::printf(
       "  surface p95 %.2e, max %.2e; paired p95 %.2e (relative); fits %d; %.1fx loading the vertex "
@@ -88,12 +93,14 @@ int main(int argc, char** argv) {
 
   FitResult icp;
   options.kind = FitKind::icp;
-  Report("icp from the three-point start", bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
+  Report("icp from the three-point start",
+         bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
   std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
               testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
 
   options.start = Matrix4::Identity();
-  Report("icp from the identity (all starts)", bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
+  Report("icp from the identity (all starts)",
+         bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
   std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
               testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
   std::printf("peak so far / two vertex arrays: %.2fx (goal <= 3x)\n",

@@ -16,11 +16,10 @@
 
 namespace {
 
+using korvane::testing::SplitMix;
 using korvane::text::FormatFixed6;
 using korvane::text::FormatGeneral15;
 using korvane::text::ParseDouble;
-using korvane::testing::SplitMix;
-
 
 // Best of a few runs, in nanoseconds per item.
 template <typename F>

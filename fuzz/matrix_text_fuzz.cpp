@@ -20,10 +20,10 @@
 namespace {
 
 using korvane::Error;
-using korvane::geometry::Matrix4;
 using korvane::fuzz::Bits;
 using korvane::fuzz::Show;
 using korvane::fuzz::ShowDouble;
+using korvane::geometry::Matrix4;
 namespace text = korvane::text;
 
 const std::string kName = "fuzz.matrix";

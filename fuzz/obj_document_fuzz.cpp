@@ -22,19 +22,19 @@
 #include "line_model/obj_document.h"
 #include "obj/obj_line.h"
 #include "obj/obj_stream.h"
-#include "text/error.h"
 #include "platform/file_io.h"
+#include "text/error.h"
 #include "text/lines.h"
 #include "text/messages.h"
 
 namespace {
 
 using korvane::Error;
-using korvane::geometry::Matrix4;
-using korvane::obj::ObjDocument;
-using korvane::geometry::Vector3;
 using korvane::fuzz::Bits;
 using korvane::fuzz::Show;
+using korvane::geometry::Matrix4;
+using korvane::geometry::Vector3;
+using korvane::obj::ObjDocument;
 using korvane::text::Message;
 
 // One private directory per process: replays may run side by side.
@@ -294,9 +294,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view line;
     std::size_t count = 0;
     while (reader.Next(line)) {
-      FUZZ_CHECK(count < raw_lines.size() && line == raw_lines[count] &&
-                     reader.lineNumber() == count + 1,
-                 Show(input) + " LineReader line " + std::to_string(count + 1) + ": " + Show(line));
+      FUZZ_CHECK(
+          count < raw_lines.size() && line == raw_lines[count] && reader.lineNumber() == count + 1,
+          Show(input) + " LineReader line " + std::to_string(count + 1) + ": " + Show(line));
       ++count;
     }
     FUZZ_CHECK(count == raw_lines.size(),
@@ -309,8 +309,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((hash >> 6) % 8 != 0) return 0;
 #endif
   std::vector<Vector3> vertices;
-  const std::optional<Error> vertices_error = Capture(
-      [&] { korvane::obj::LoadObjVertices(Files().input, vertices); });
+  const std::optional<Error> vertices_error =
+      Capture([&] { korvane::obj::LoadObjVertices(Files().input, vertices); });
   // Only reading: no motion to carry anything out of range.
   FUZZ_CHECK(load_error.has_value() == vertices_error.has_value() &&
                  (!load_error || SameError(*load_error, *vertices_error)),
@@ -326,9 +326,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The file command replaces its output only when it succeeds.
   const std::string previous = "previous content\n";
   WriteFile(Files().output, previous);
-  const std::optional<Error> file_error = Capture([&] {
-    korvane::obj::TransformObjFile(Files().input, Files().output, m);
-  });
+  const std::optional<Error> file_error =
+      Capture([&] { korvane::obj::TransformObjFile(Files().input, Files().output, m); });
   FUZZ_CHECK(stream_want.has_value() == file_error.has_value() &&
                  (!stream_want || SameError(*stream_want, *file_error)),
              Show(input) + " TransformObjFile disagrees on the error");
@@ -342,9 +341,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   threads.block = 1 + static_cast<std::size_t>((hash >> 10) % 16);
   threads.parallelFrom = 0;
   std::vector<Vector3> threaded_vertices;
-  const std::optional<Error> threaded_vertices_error = Capture([&] {
-    korvane::obj::LoadObjVertices(Files().input, threaded_vertices, threads);
-  });
+  const std::optional<Error> threaded_vertices_error =
+      Capture([&] { korvane::obj::LoadObjVertices(Files().input, threaded_vertices, threads); });
   FUZZ_CHECK(load_error.has_value() == threaded_vertices_error.has_value() &&
                  (!load_error || SameError(*load_error, *threaded_vertices_error)),
              Show(input) + " LoadObjVertices on threads disagrees on the error");
@@ -358,9 +356,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(same, Show(input) + " LoadObjVertices on threads disagrees on the vertices");
   }
   WriteFile(Files().output, previous);
-  const std::optional<Error> threaded_error = Capture([&] {
-    korvane::obj::TransformObjFile(Files().input, Files().output, m, threads);
-  });
+  const std::optional<Error> threaded_error =
+      Capture([&] { korvane::obj::TransformObjFile(Files().input, Files().output, m, threads); });
   FUZZ_CHECK(stream_want.has_value() == threaded_error.has_value() &&
                  (!stream_want || SameError(*stream_want, *threaded_error)),
              Show(input) + " TransformObjFile on threads disagrees on the error");

@@ -17,11 +17,11 @@
 
 namespace {
 
-using korvane::obj::ObjRecord;
-using korvane::geometry::Vector3;
 using korvane::fuzz::Bits;
 using korvane::fuzz::Show;
 using korvane::fuzz::ShowDouble;
+using korvane::geometry::Vector3;
+using korvane::obj::ObjRecord;
 namespace text = korvane::text;
 
 std::string WithoutSpaces(std::string_view s) {
@@ -81,9 +81,9 @@ void CheckGetVertex(const ObjRecord& r, const std::string& line, Vector3& parsed
       r.GetVertex();
       FUZZ_CHECK(false, "GetVertex did not throw on " + Show(line));
     } catch (const korvane::Error& e) {
-      FUZZ_CHECK(e.kind() == korvane::Error::Kind::misuse &&
-                     Bytes(e) == korvane::text::kGetVertexMisuse,
-                 Show(line));
+      FUZZ_CHECK(
+          e.kind() == korvane::Error::Kind::misuse && Bytes(e) == korvane::text::kGetVertexMisuse,
+          Show(line));
     }
     return;
   }
@@ -131,9 +131,9 @@ void CheckSetVertex(const ObjRecord& r, const std::string& line, const Vector3& 
       copy.SetVertex(v);
       FUZZ_CHECK(false, "SetVertex did not throw on " + Show(line));
     } catch (const korvane::Error& e) {
-      FUZZ_CHECK(e.kind() == korvane::Error::Kind::misuse &&
-                     Bytes(e) == korvane::text::kSetVertexMisuse,
-                 Show(line));
+      FUZZ_CHECK(
+          e.kind() == korvane::Error::Kind::misuse && Bytes(e) == korvane::text::kSetVertexMisuse,
+          Show(line));
     }
     FUZZ_CHECK(copy.ToString() == r.ToString(), "failed SetVertex changed " + Show(line));
     return;

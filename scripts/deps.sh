@@ -7,7 +7,7 @@ packages=(
   libnanoflann-dev libcli11-dev nlohmann-json3-dev unzip
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth
-  clang libclang-rt-14-dev locales bc
+  clang libclang-rt-14-dev clang-format locales bc
   nodejs chromium
 )
 missing=()

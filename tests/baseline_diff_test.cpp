@@ -18,23 +18,22 @@
 #include <string>
 #include <vector>
 
-#include "split_mix.h"
 #include "cli/mesh_generator.h"
 #include "geometry/geometry.h"
-#include "matrix/motion.h"
-#include "matrix/matrix_file.h"
 #include "line_model/obj_document.h"
+#include "matrix/matrix_file.h"
+#include "matrix/motion.h"
 #include "obj/obj_stream.h"
-#include "text/error.h"
 #include "platform/platform.h"
+#include "split_mix.h"
 #include "straightforward.h"
 #include "test_support.h"
+#include "text/error.h"
 
 namespace korvane {
 namespace {
 
 using korvane::testing::SplitMix;
-
 
 using korvane::testing::ScratchDir;
 // Files in and out, byte for byte.
@@ -46,7 +45,6 @@ std::uint64_t Bits(double d) {
   std::memcpy(&b, &d, sizeof b);
   return b;
 }
-
 
 // Bytes made visible, for failure messages about control characters.
 std::string Show(const std::string& s, std::size_t limit = 160) {

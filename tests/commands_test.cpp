@@ -11,18 +11,19 @@ namespace korvane {
 namespace {
 
 using testing::FakePlatform;
-using testing::ReadFile;
 using testing::Invoke;
+using testing::ReadFile;
 using testing::ScratchDir;
 using testing::SetWorkDir;
 using testing::WriteFile;
 
 TEST(CommandTable, FifteenNamesInByteWiseOrder) {
-  const char* expected[] = {"ApplyALMatrix",   "ApplyALMatrixInverse", "ApplyMatrix",
-                            "ApplyMatrixInverse", "CalcMatrix",       "ClearObject",
-                            "LoadMatrixComposite", "LoadMatrixOverwrite", "SaveMatrix",
-                            "SetAutoLodingDirectory", "SetBaseObject", "SetTransformedObject",
-                            "SetWorkingDirectory", "ShowStatus",      "Version"};
+  const char* expected[] = {
+      "ApplyALMatrix",          "ApplyALMatrixInverse", "ApplyMatrix",
+      "ApplyMatrixInverse",     "CalcMatrix",           "ClearObject",
+      "LoadMatrixComposite",    "LoadMatrixOverwrite",  "SaveMatrix",
+      "SetAutoLodingDirectory", "SetBaseObject",        "SetTransformedObject",
+      "SetWorkingDirectory",    "ShowStatus",           "Version"};
   for (int i = 0; i < kCommandCount; ++i) {
     EXPECT_STREQ(kCommands[i].name, expected[i]);
     if (i > 0) {
@@ -37,8 +38,8 @@ TEST(Version, CopiesAtMostSize2BytesAndTerminates) {
   struct Case {
     std::int32_t size2;
     const char* expected;  // nullptr: nothing written
-  } cases[] = {{6, "0.1.1"}, {64, "0.1.1"}, {5, "0.1."}, {4, "0.1"}, {1, ""}, {0, nullptr},
-               {-3, nullptr}};
+  } cases[] = {{6, "0.1.1"}, {64, "0.1.1"}, {5, "0.1."},  {4, "0.1"},
+               {1, ""},      {0, nullptr},  {-3, nullptr}};
   for (const Case& c : cases) {
     char buf1[8] = "keep";
     char buf2[80];
@@ -82,8 +83,8 @@ TEST(NoOperationCommands, ChangeNothing) {
   FakePlatform fake;
   SetWorkDir(dir.path());
   WriteFile(dir / "ALDirectory.txt", "/mats/");
-  for (const char* name : {"ClearObject", "LoadMatrixComposite", "SetBaseObject",
-                           "SetTransformedObject"}) {
+  for (const char* name :
+       {"ClearObject", "LoadMatrixComposite", "SetBaseObject", "SetTransformedObject"}) {
     EXPECT_TRUE(Invoke(name, "anything", -1.0));
   }
   EXPECT_EQ(WorkDirectory(), dir.path());
@@ -122,7 +123,8 @@ TEST(AutoLoadingRecord, WritesOnlyExistingDirectoriesWithoutLineEnd) {
   EXPECT_TRUE(WriteALDirectory(dir.path()));
   EXPECT_EQ(ReadFile(dir / "ALDirectory.txt"), dir.path());
   EXPECT_FALSE(WriteALDirectory(dir / "missing/"));
-  EXPECT_EQ(ReadFile(dir / "ALDirectory.txt"), dir.path()) << "a refused directory keeps the record";
+  EXPECT_EQ(ReadFile(dir / "ALDirectory.txt"), dir.path())
+      << "a refused directory keeps the record";
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"ALDirectory.txt"});
 }
 
@@ -130,7 +132,8 @@ TEST(Status, NineLinesWithLineFeedsOnly) {
   ScratchDir dir;
   FakePlatform fake;
   SetWorkDir(dir.path());
-  EXPECT_EQ(BuildStatusText(), "Version\n0.1.1\n\nworkDirectory\n" + dir.path() + "\n\nALDir\n\n\n");
+  EXPECT_EQ(BuildStatusText(),
+            "Version\n0.1.1\n\nworkDirectory\n" + dir.path() + "\n\nALDir\n\n\n");
   WriteFile(dir / "ALDirectory.txt", "/mats/\r\nignored\n");
   ASSERT_TRUE(Invoke("ShowStatus"));
   ASSERT_EQ(fake.boxes.size(), 1u);

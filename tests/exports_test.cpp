@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,9 +91,9 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
   }
   EXPECT_EQ(c_names, expected);
   EXPECT_EQ(cpp_members,
-            (std::set<std::string>{"ErrorKindName", "Failure", "FitByName", "FitName", "InverseMotion",
-                                   "MeasureMotion", "ReadMatrixFile", "TransformPoints",
-                                   "ReplayMotion", "WriteMatrixFile"}));
+            (std::set<std::string>{"ErrorKindName", "Failure", "FitByName", "FitName",
+                                   "InverseMotion", "MeasureMotion", "ReadMatrixFile",
+                                   "TransformPoints", "ReplayMotion", "WriteMatrixFile"}));
 }
 
 TEST(SharedLibrary, EveryResultReadsAsZeroEvenAsDouble) {
@@ -103,13 +103,14 @@ TEST(SharedLibrary, EveryResultReadsAsZeroEvenAsDouble) {
   using AsDouble = double (*)(const char*, double, char*, int32_t, char*, int32_t, intptr_t);
   korvane::testing::ScratchDir dir;
   // Commands that touch no file and show nothing once a working directory is set.
-  const char* harmless[] = {"SetWorkingDirectory", "Version", "ClearObject", "LoadMatrixComposite",
-                            "SetBaseObject", "SetTransformedObject"};
+  const char* harmless[] = {"SetWorkingDirectory", "Version",       "ClearObject",
+                            "LoadMatrixComposite", "SetBaseObject", "SetTransformedObject"};
   for (const char* name : harmless) {
     void* sym = ::dlsym(lib, name);
     ASSERT_NE(sym, nullptr) << name;
     char buf2[8] = {};
-    const double d = reinterpret_cast<AsDouble>(sym)(dir.path().c_str(), 1.0, nullptr, 0, buf2, 8, 0);
+    const double d =
+        reinterpret_cast<AsDouble>(sym)(dir.path().c_str(), 1.0, nullptr, 0, buf2, 8, 0);
     std::uint64_t bits = 1;
     std::memcpy(&bits, &d, sizeof bits);
     EXPECT_EQ(bits, 0u) << name;

@@ -63,7 +63,8 @@ std::vector<Writer> Writers() {
       {"ApplyMatrix", "applied.obj", [](const ScratchDir& d) { return d / "m.matrix"; }},
       {"SaveMatrix", "saved.matrix", [](const ScratchDir&) { return std::string("saved"); }},
       {"LoadMatrixOverwrite", "active.matrix", [](const ScratchDir&) { return std::string(); }},
-      {"SetAutoLodingDirectory", "ALDirectory.txt", [](const ScratchDir&) { return std::string(); }},
+      {"SetAutoLodingDirectory", "ALDirectory.txt",
+       [](const ScratchDir&) { return std::string(); }},
   };
 }
 

@@ -11,18 +11,26 @@ namespace {
 
 using testing::Exists;
 using testing::FakePlatform;
-using testing::ReadFile;
 using testing::Invoke;
+using testing::ReadFile;
 using testing::ScratchDir;
 using testing::SetWorkDir;
 using testing::WriteFile;
 
 TEST(ExtractObjectName, Examples) {
   const std::pair<const char*, const char*> cases[] = {
-      {"C:\\dir\\Body__part2", "Body"}, {"C:\\my__dir\\Body", "Body"}, {"Body", "Body"},
-      {"A__B__C", "A"},                 {"Body___x", "Body"},          {"Body__", "Body__"},
-      {"__x", ""},                      {"C:\\dir\\", ""},             {"", ""},
-      {"/scene/mixed\\Body__2", "Body"}, {"a/b/c", "c"},               {"\x83t__\x83@", "\x83t"},
+      {"C:\\dir\\Body__part2", "Body"},
+      {"C:\\my__dir\\Body", "Body"},
+      {"Body", "Body"},
+      {"A__B__C", "A"},
+      {"Body___x", "Body"},
+      {"Body__", "Body__"},
+      {"__x", ""},
+      {"C:\\dir\\", ""},
+      {"", ""},
+      {"/scene/mixed\\Body__2", "Body"},
+      {"a/b/c", "c"},
+      {"\x83t__\x83@", "\x83t"},
   };
   for (const auto& [text, name] : cases) EXPECT_EQ(ExtractObjectName(text), name) << text;
 }

@@ -16,11 +16,11 @@
 #include "cli/mesh_generator.h"
 #include "geometry/spatial.h"
 #include "obj/obj_face.h"
-#include "obj/obj_mesh.h"
 #include "obj/obj_line.h"
+#include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
-#include "text/lines.h"
 #include "split_mix.h"
+#include "text/lines.h"
 #include "text/numbers.h"
 
 namespace korvane::testing {
@@ -91,7 +91,9 @@ inline Vector3 RandomUnit(SplitMix& rng) {
 inline Matrix4 RandomSimilarity(SplitMix& rng, double size) {
   Matrix4 m = Matrix4::Identity();
   const double scale = std::exp(rng.Uniform(std::log(0.25), std::log(4.0)));
-  m.linear() = scale * Eigen::AngleAxisd(rng.Uniform(0.0, 3.141592653589793), RandomUnit(rng)).toRotationMatrix();
+  m.linear() =
+      scale *
+      Eigen::AngleAxisd(rng.Uniform(0.0, 3.141592653589793), RandomUnit(rng)).toRotationMatrix();
   m.translation() = 50.0 * size * Vector3(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
   return m;
 }
@@ -161,19 +163,22 @@ inline Mesh Shuffle(const Mesh& m, SplitMix& rng) {
   const std::size_t n = m.vertices.size();
   std::vector<std::uint32_t> where(n);  // new position of old vertex i
   std::iota(where.begin(), where.end(), 0u);
-  for (std::size_t i = n; i > 1; --i) std::swap(where[i - 1], where[static_cast<std::size_t>(rng.Next() % i)]);
+  for (std::size_t i = n; i > 1; --i)
+    std::swap(where[i - 1], where[static_cast<std::size_t>(rng.Next() % i)]);
   Mesh out;
   out.vertices.resize(n);
   for (std::size_t i = 0; i < n; ++i) out.vertices[where[i]] = m.vertices[i];
-  for (const geometry::Triangle& t : m.triangles) out.triangles.push_back({where[t[0]], where[t[1]], where[t[2]]});
+  for (const geometry::Triangle& t : m.triangles)
+    out.triangles.push_back({where[t[0]], where[t[1]], where[t[2]]});
   return out;
 }
 
 // Largest displacement of a base vertex between two motions, relative to `size`.
-inline double MotionError(const std::vector<Vector3>& base, const Matrix4& truth, const Matrix4& found,
-                          double size) {
+inline double MotionError(const std::vector<Vector3>& base, const Matrix4& truth,
+                          const Matrix4& found, double size) {
   double worst = 0.0;
-  for (const Vector3& p : base) worst = std::max(worst, (TransformPoint(truth, p) - TransformPoint(found, p)).norm());
+  for (const Vector3& p : base)
+    worst = std::max(worst, (TransformPoint(truth, p) - TransformPoint(found, p)).norm());
   return worst / size;
 }
 

@@ -58,9 +58,9 @@ TEST(FitReport, JsonOfAnExactCopy) {
     }
   }
   EXPECT_NEAR(j["scale"].get<double>(), std::cbrt(p.truth.linear().determinant()), 1e-6);
-  EXPECT_LT(testing::MotionError(p.base.vertices, p.truth, r.matrix,
-                                 testing::Diagonal(p.base.vertices)),
-            1e-6);
+  EXPECT_LT(
+      testing::MotionError(p.base.vertices, p.truth, r.matrix, testing::Diagonal(p.base.vertices)),
+      1e-6);
 }
 
 TEST(FitReport, ShuffledCopyIsFlaggedAndIcpRecoversIt) {
@@ -94,7 +94,8 @@ TEST(FitReport, BadInputIsRefused) {
     const obj::Mesh& base;
     const obj::Mesh& moved;
     geometry::FitOptions request;
-  } cases[] = {{p.base, fewer, ls}, {p.base, line, three}, {empty, p.moved, three}, {p.base, empty, ls}};
+  } cases[] = {
+      {p.base, fewer, ls}, {p.base, line, three}, {empty, p.moved, three}, {p.base, empty, ls}};
   for (const auto& c : cases) {
     EXPECT_THROW(matrix::MeasureFit(c.base, c.moved, c.request), Error);
   }

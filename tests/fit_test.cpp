@@ -40,8 +40,8 @@ TEST(ObjFace, Corners) {
       {"-1 -2 -3", 5, true, {4, 3, 2}},
       {"-3/-3/-3 2 -1", 3, true, {0, 1, 2}},
       {"1 2", 3, false, {}},
-      {"1 2 4", 3, false, {}},       // not read yet
-      {"1 2 -4", 3, false, {}},      // before the first vertex
+      {"1 2 4", 3, false, {}},   // not read yet
+      {"1 2 -4", 3, false, {}},  // before the first vertex
       {"0 1 2", 3, false, {}},
       {"1 2 x", 3, false, {}},
       {"1 2 3/a", 3, false, {}},
@@ -62,7 +62,8 @@ TEST(ObjFace, Corners) {
     }
   }
   std::vector<Triangle> tris;
-  obj::FanTriangulate({0, 1, 2, 3, 3}, tris);  // the fan triangle with a repeated corner is left out
+  obj::FanTriangulate({0, 1, 2, 3, 3},
+                      tris);  // the fan triangle with a repeated corner is left out
   EXPECT_EQ(tris, (std::vector<Triangle>{{0, 1, 2}, {0, 2, 3}}));
 }
 
@@ -116,12 +117,13 @@ TEST(Spatial, IndicesAgreeWithBruteForceAndIgnoreThreadCount) {
     std::uint32_t best_triangle = 0;
     for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
       const auto& tri = mesh.triangles[t];
-      const double d =
-          (q - ClosestPointOnTriangle(q, mesh.vertices[tri[0]], mesh.vertices[tri[1]], mesh.vertices[tri[2]]))
-              .squaredNorm();
+      const double d = (q - ClosestPointOnTriangle(q, mesh.vertices[tri[0]], mesh.vertices[tri[1]],
+                                                   mesh.vertices[tri[2]]))
+                           .squaredNorm();
       if (d < best) best = d, best_triangle = t;
     }
-    for (const Vector3& v : mesh.vertices) best_vertex = std::min(best_vertex, (q - v).squaredNorm());
+    for (const Vector3& v : mesh.vertices)
+      best_vertex = std::min(best_vertex, (q - v).squaredNorm());
     const SurfaceIndex::Hit hit = surface.Closest(q);
     EXPECT_EQ(hit.distanceSquared, best);
     EXPECT_EQ(hit.triangle, best_triangle);
@@ -300,7 +302,8 @@ TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
   };
   const std::vector<Case> cases = {
       {"shuffled", Moved(testing::Shuffle(base_, rng_)), LikelyCause::vertex_order_differs},
-      {"2% removed", Moved(testing::RemoveVertices(base_, 0.02, rng_)), LikelyCause::vertices_added_or_removed},
+      {"2% removed", Moved(testing::RemoveVertices(base_, 0.02, rng_)),
+       LikelyCause::vertices_added_or_removed},
       {"split in four", Moved(testing::Subdivide(base_)), LikelyCause::vertices_added_or_removed},
       {"shuffled, no faces", Moved(Mesh{testing::Shuffle(base_, rng_).vertices, {}}),
        LikelyCause::vertex_order_differs},
@@ -419,9 +422,12 @@ TEST(Fit, DecomposeMotion) {
     double scale;
   };
   const std::vector<Case> cases = {
-      {0.0, Vector3::UnitX(), 2.0},          {1e-7, Vector3(1, 2, 3).normalized(), 0.5},
-      {90.0, Vector3::UnitZ(), 1.0},         {179.9999, Vector3(-1, 0, 1).normalized(), 3.0},
-      {180.0, Vector3(0, 1, 1).normalized(), 1.5}, {-200.0, Vector3(0, 0, 1), 1.0},
+      {0.0, Vector3::UnitX(), 2.0},
+      {1e-7, Vector3(1, 2, 3).normalized(), 0.5},
+      {90.0, Vector3::UnitZ(), 1.0},
+      {179.9999, Vector3(-1, 0, 1).normalized(), 3.0},
+      {180.0, Vector3(0, 1, 1).normalized(), 1.5},
+      {-200.0, Vector3(0, 0, 1), 1.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.degrees);
@@ -438,7 +444,8 @@ TEST(Fit, DecomposeMotion) {
       EXPECT_NEAR(std::fabs(p.axis.dot(c.axis)), 1.0, 1e-9);
     }
     Matrix4 back = Eigen::Translation3d(p.translation) *
-                   Eigen::AngleAxisd(p.angleDegrees * kPi / 180.0, p.axis) * Eigen::Scaling(p.scale);
+                   Eigen::AngleAxisd(p.angleDegrees * kPi / 180.0, p.axis) *
+                   Eigen::Scaling(p.scale);
     EXPECT_LT((back.matrix() - m.matrix()).norm(), 1e-9);
   }
   Matrix4 mirror = Matrix4::Identity();

@@ -1,17 +1,17 @@
 // Transform conventions and the similarity analysis.
+#include "geometry/geometry.h"
+
 #include <cmath>
 #include <random>
 
 #include "geometry/affine.h"
-#include "geometry/geometry.h"
 #include "line_model/obj_document.h"
-#include "text/error.h"
 #include "test_support.h"
+#include "text/error.h"
 #include "text/messages.h"
 
 namespace korvane {
 namespace {
-
 
 TEST(Conventions, ProductAndInverseResetRowThree) {
   Matrix4 a = IdentityMatrix4();
@@ -44,12 +44,9 @@ TEST(CalcRotationSign, RightHandedTurnsArePositive) {
     Vector3 a, b, n;
     int sign;
   } cases[] = {
-      {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, 1},
-      {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}, -1},
-      {{1, 0, 0}, {0, 1, 0}, {0, 0, 0}, -1},
-      {{1, 0, 0}, {2, 0, 0}, {0, 0, 1}, -1},
-      {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, -1},
-      {{1, 0, 0}, {0, 1, 0}, {0, 0, NAN}, -1},
+      {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, 1},    {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}, -1},
+      {{1, 0, 0}, {0, 1, 0}, {0, 0, 0}, -1},   {{1, 0, 0}, {2, 0, 0}, {0, 0, 1}, -1},
+      {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, -1},   {{1, 0, 0}, {0, 1, 0}, {0, 0, NAN}, -1},
       {{1, 1, 0}, {-1, 1, 0.5}, {0, 0, 3}, 1},
   };
   for (const Case& c : cases) EXPECT_EQ(CalcRotationSign(c.a, c.b, c.n), c.sign);
@@ -75,9 +72,9 @@ TEST(Analysis, KnownMotions) {
   EXPECT_LT((m.matrix() - expected).cwiseAbs().maxCoeff(), 1e-15);
   EXPECT_NE(m.matrix()(0, 0), 0.0) << "the diagonal holds rounding residues, as composed";
   // A mirrored copy becomes a turn about x.
-  const Matrix4 mirror = AnalyzeTriangles(Triangles({0, 0, 0}, {4, 0, 0}, {0, 3, 1}, {0, 0, 0},
-                                                    {4, 0, 0}, {0, 3, -1}))
-                             .matrix;
+  const Matrix4 mirror =
+      AnalyzeTriangles(Triangles({0, 0, 0}, {4, 0, 0}, {0, 3, 1}, {0, 0, 0}, {4, 0, 0}, {0, 3, -1}))
+          .matrix;
   expected << 1, 0, 0, 0, 0, 0.8, 0.6, 0, 0, -0.6, 0.8, 0, 0, 0, 0, 1;
   EXPECT_LT((mirror.matrix() - expected).cwiseAbs().maxCoeff(), 1e-15);
   EXPECT_TRUE(TransformPoint(mirror, Vector3(0, 3, 1)).isApprox(Vector3(0, 3, -1), 1e-15));
@@ -90,7 +87,8 @@ TEST(Analysis, CleanResultsWhereRoundingUsedToGiveNaN) {
   EXPECT_TRUE(same.matrix().allFinite());
   EXPECT_TRUE(same.matrix().isApprox(Eigen::Matrix4d::Identity(), 1e-12));
   const Vector3 shift(1e6, -3, 2.5);
-  const Matrix4 moved = AnalyzeTriangles(Triangles(a, b, c, a + shift, b + shift, c + shift)).matrix;
+  const Matrix4 moved =
+      AnalyzeTriangles(Triangles(a, b, c, a + shift, b + shift, c + shift)).matrix;
   EXPECT_TRUE(moved.matrix().allFinite());
   EXPECT_TRUE(TransformPoint(moved, c).isApprox(c + shift, 1e-12));
 }
@@ -166,11 +164,12 @@ TEST(Analysis, RandomSimilaritiesAreRecovered) {
     motion.translate(Vector3(u(rng), u(rng), u(rng)) * 1e3);
     motion.rotate(Eigen::AngleAxisd(angle, axis));
     motion.scale(scale);
-    const Vector3 pa(u(rng), u(rng), u(rng)), pb(u(rng), u(rng), u(rng)), pc(u(rng), u(rng), u(rng));
-    const Matrix4 m = AnalyzeTriangles(Triangles(pa, pb, pc, TransformPoint(motion, pa),
-                                                 TransformPoint(motion, pb),
-                                                 TransformPoint(motion, pc)))
-                          .matrix;
+    const Vector3 pa(u(rng), u(rng), u(rng)), pb(u(rng), u(rng), u(rng)),
+        pc(u(rng), u(rng), u(rng));
+    const Matrix4 m =
+        AnalyzeTriangles(Triangles(pa, pb, pc, TransformPoint(motion, pa),
+                                   TransformPoint(motion, pb), TransformPoint(motion, pc)))
+            .matrix;
     const double size = scale + 1e3;
     for (const Vector3& p : {pa, pb, pc}) {
       worst = std::max(worst, (TransformPoint(m, p) - TransformPoint(motion, p)).norm() / size);

@@ -1,16 +1,16 @@
 // Matrix text files, and the replay commands from end to end on real files.
 #include <sys/resource.h>
 
+#include <clocale>
 #include <cmath>
 #include <csignal>
-#include <clocale>
-#include <locale>
 #include <fstream>
+#include <locale>
 #include <random>
 
 #include "matrix/matrix_file.h"
-#include "text/error.h"
 #include "test_support.h"
+#include "text/error.h"
 
 #ifndef KORVANE_TEST_DATA
 #error "KORVANE_TEST_DATA must name the tests directory"
@@ -21,8 +21,8 @@ namespace {
 
 using testing::Exists;
 using testing::FakePlatform;
-using testing::ReadFile;
 using testing::Invoke;
+using testing::ReadFile;
 using testing::ScratchDir;
 using testing::SetWorkDir;
 using testing::WriteFile;
@@ -161,15 +161,14 @@ TEST_F(ApplyMatrixTest, MovesVerticesBySignOfValue) {
   struct Case {
     double value;
     const char* first_line;
-  } cases[] = {{1.0, "v 6.000000 22.000000 36.000000 "},
-               {0.0, "v 6.000000 22.000000 36.000000 "},
-               {-0.0, "v 6.000000 22.000000 36.000000 "},
-               {NAN, "v 6.000000 22.000000 36.000000 "},
-               {-1.0, "v -9.000000 4.500000 -13.500000 "},
-               {-1e-300, "v -9.000000 4.500000 -13.500000 "}};
+  } cases[] = {
+      {1.0, "v 6.000000 22.000000 36.000000 "},   {0.0, "v 6.000000 22.000000 36.000000 "},
+      {-0.0, "v 6.000000 22.000000 36.000000 "},  {NAN, "v 6.000000 22.000000 36.000000 "},
+      {-1.0, "v -9.000000 4.500000 -13.500000 "}, {-1e-300, "v -9.000000 4.500000 -13.500000 "}};
   for (const Case& c : cases) {
     ASSERT_TRUE(Invoke("ApplyMatrix", dir_ / "m.matrix", c.value));
-    EXPECT_EQ(ReadFile(dir_ / "applied.obj"), std::string(c.first_line) + "\nvn 0 0 1 \nf 1 1 1 \n\n")
+    EXPECT_EQ(ReadFile(dir_ / "applied.obj"),
+              std::string(c.first_line) + "\nvn 0 0 1 \nf 1 1 1 \n\n")
         << c.value;
   }
   ASSERT_TRUE(Invoke("ApplyMatrixInverse", dir_ / "m.matrix", 5.0));
@@ -219,9 +218,9 @@ TEST_F(ApplyMatrixTest, ErrorsLeaveThePreviousOutputAndNoTemporaryFile) {
   EXPECT_NE(fake_.boxes[2].text.find("not finite"), std::string::npos);
   EXPECT_EQ(fake_.boxes[3].text, dir_ / "target.obj" + " line 2: invalid stod argument");
   EXPECT_EQ(ReadFile(dir_ / "applied.obj"), "previous");
-  EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"applied.obj", "bad.matrix", "m.matrix",
-                                                      "nan.matrix", "singular.matrix",
-                                                      "target.obj"}));
+  EXPECT_EQ(dir_.Entries(),
+            (std::vector<std::string>{"applied.obj", "bad.matrix", "m.matrix", "nan.matrix",
+                                      "singular.matrix", "target.obj"}));
 }
 
 TEST_F(ApplyMatrixTest, MissingTargetEmptiesAppliedObj) {

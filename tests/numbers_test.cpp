@@ -1,8 +1,5 @@
 // Differential tests against glibc: strtod and printf in the "C" locale are the
 // reference the number functions must match byte for byte.
-#include "split_mix.h"
-#include "strtod_oracle.h"
-#include "test_support.h"
 #include "text/numbers.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +20,10 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "split_mix.h"
+#include "strtod_oracle.h"
+#include "test_support.h"
 
 namespace korvane::text {
 namespace {

@@ -53,12 +53,9 @@ TEST(ObjRecord, ReadsVerticesAsStodDoes) {
   struct Case {
     const char* line;
     double x, y, z;
-  } cases[] = {{"v 1 2 3", 1, 2, 3},
-               {"   v   -1.5  2e3 0x10  ", -1.5, 2000, 16},
-               {"v 1.5abc 2 3", 1.5, 2, 3},
-               {"v 1 2 3 1 0 0", 1, 2, 3},
-               {"v 1 2 3 # corner", 1, 2, 3},
-               {"v inf -INF 1e-5", INFINITY, -INFINITY, 1e-5}};
+  } cases[] = {{"v 1 2 3", 1, 2, 3},          {"   v   -1.5  2e3 0x10  ", -1.5, 2000, 16},
+               {"v 1.5abc 2 3", 1.5, 2, 3},   {"v 1 2 3 1 0 0", 1, 2, 3},
+               {"v 1 2 3 # corner", 1, 2, 3}, {"v inf -INF 1e-5", INFINITY, -INFINITY, 1e-5}};
   for (const Case& c : cases) {
     const Vector3 p = ObjRecord(c.line).GetVertex();
     EXPECT_EQ(p, Vector3(c.x, c.y, c.z)) << c.line;
@@ -287,8 +284,8 @@ TEST(StreamingWriter, PiecesOfLongLinesGiveTheSameText) {
   ScratchDir dir;
   FakePlatform fake;
   std::mt19937 rng(17);
-  const char* parts[] = {"v", " ", "  ", "1", "-2.5", "0x1p3", "abc", "#", "\r", "\t", "vn", "\n",
-                         "\r\n", "7e-3", "f", "1/2/3"};
+  const char* parts[] = {"v",  " ",  "  ", "1",  "-2.5", "0x1p3", "abc", "#",
+                         "\r", "\t", "vn", "\n", "\r\n", "7e-3",  "f",   "1/2/3"};
   Matrix4 m = IdentityMatrix4();
   m.translation() = Vector3(1, -1, 0.5);
   int compared = 0;
@@ -321,8 +318,8 @@ TEST(StreamingWriter, PiecesOfLongLinesGiveTheSameText) {
       }
       if (ok) {
         ASSERT_TRUE(whole_ok) << ::testing::PrintToString(bytes) << " piece " << piece;
-        ASSERT_EQ(ReadFile(dir / "out.obj"), whole) << ::testing::PrintToString(bytes) << " piece "
-                                                   << piece;
+        ASSERT_EQ(ReadFile(dir / "out.obj"), whole)
+            << ::testing::PrintToString(bytes) << " piece " << piece;
         ++compared;
       }
     }
@@ -355,7 +352,8 @@ TEST(StreamingWriter, HugeLinesUseBoundedMemory) {
   std::string third_start;
   std::size_t length = 0;
   while (reader.Next(piece)) {
-    if (reader.startsLine() && reader.lineNumber() == 3) third_start = std::string(piece.substr(0, 29));
+    if (reader.startsLine() && reader.lineNumber() == 3)
+      third_start = std::string(piece.substr(0, 29));
     length += piece.size();
     if (!reader.continues()) {
       lengths.push_back(length);
@@ -364,8 +362,8 @@ TEST(StreamingWriter, HugeLinesUseBoundedMemory) {
   }
   const std::size_t mb = 1 << 20;
   // The input ended with a line feed, so the output has one more, empty, line.
-  EXPECT_EQ(lengths, (std::vector<std::size_t>{2 + 80 * (mb + 1), 80 * mb + 1,
-                                                29 + 80 * (mb + 1), 0, 0}));
+  EXPECT_EQ(lengths,
+            (std::vector<std::size_t>{2 + 80 * (mb + 1), 80 * mb + 1, 29 + 80 * (mb + 1), 0, 0}));
   EXPECT_EQ(third_start, "v 1.000000 2.000000 3.000000 ");
   std::vector<Vector3> v;
   ASSERT_NO_THROW(obj::LoadObjVertices(dir / "big.obj", v));

@@ -9,8 +9,8 @@
 
 #include "geometry/affine.h"
 #include "line_model/obj_document.h"
-#include "text/error.h"
 #include "test_support.h"
+#include "text/error.h"
 
 namespace korvane {
 namespace {

@@ -84,10 +84,29 @@ std::vector<Matrix4> Motions() {
 TEST(StreamThreads, RandomTextSameAsOneThread) {
   ScratchDir dir;
   std::mt19937 rng(2024);
-  const std::string parts[] = {"v",    " ",    "  ",    "1",  "-2.5", "0x1p3",  "abc", "#",
-                               "\r",   "\t",   "vn",    "\n", "\r\n", "7e-3",   "f",   "1/2/3",
-                               "\n\n", "1e999", "v 1 2 3\n", "v 4 5 6 0.5\r\n", "vt 0 1\n",
-                               std::string(23, 'x'), std::string(9, ' ')};
+  const std::string parts[] = {"v",
+                               " ",
+                               "  ",
+                               "1",
+                               "-2.5",
+                               "0x1p3",
+                               "abc",
+                               "#",
+                               "\r",
+                               "\t",
+                               "vn",
+                               "\n",
+                               "\r\n",
+                               "7e-3",
+                               "f",
+                               "1/2/3",
+                               "\n\n",
+                               "1e999",
+                               "v 1 2 3\n",
+                               "v 4 5 6 0.5\r\n",
+                               "vt 0 1\n",
+                               std::string(23, 'x'),
+                               std::string(9, ' ')};
   const std::vector<Matrix4> motions = Motions();
   int errors = 0;
   for (int round = 0; round < 300; ++round) {
@@ -104,8 +123,8 @@ TEST(StreamThreads, RandomTextSameAsOneThread) {
       const unsigned threads = 2 + static_cast<unsigned>(round % 3);
       const std::size_t from = round % 2 == 0 ? 0 : rng() % 40;
       ExpectSame(want, Stream(dir, m, Options(threads, block, max_piece, from)),
-                 ::testing::PrintToString(bytes) + " block " + std::to_string(block) +
-                     " from " + std::to_string(from));
+                 ::testing::PrintToString(bytes) + " block " + std::to_string(block) + " from " +
+                     std::to_string(from));
       if (HasFailure()) return;
     }
   }

@@ -9,8 +9,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -125,7 +125,7 @@ inline std::string MessageBytes(const Error& e) {
 
 // Runs a command the way the export does.
 inline bool Invoke(const char* name, const std::string& text = {}, double value = 0.0,
-                bool null_text = false) {
+                   bool null_text = false) {
   CommandArgs args;
   args.text = null_text ? nullptr : text.c_str();
   args.value = value;

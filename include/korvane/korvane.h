@@ -37,17 +37,17 @@ KORVANE_API float ApplyALMatrixInverse(const char* text, double value, char* buf
                                        char* buf2, int32_t size2, intptr_t data);
 /* target.obj -> applied.obj, moved by the matrix file `text` (or active.matrix
  * when `text` names no file); value < 0 applies the inverse. */
-KORVANE_API float ApplyMatrix(const char* text, double value, char* buf1, int32_t size1,
-                              char* buf2, int32_t size2, intptr_t data);
+KORVANE_API float ApplyMatrix(const char* text, double value, char* buf1, int32_t size1, char* buf2,
+                              int32_t size2, intptr_t data);
 /* ApplyMatrix with value -1.0. */
 KORVANE_API float ApplyMatrixInverse(const char* text, double value, char* buf1, int32_t size1,
                                      char* buf2, int32_t size2, intptr_t data);
 /* base.obj + transformed.obj -> active.matrix; prints the topology line. */
-KORVANE_API float CalcMatrix(const char* text, double value, char* buf1, int32_t size1,
-                             char* buf2, int32_t size2, intptr_t data);
+KORVANE_API float CalcMatrix(const char* text, double value, char* buf1, int32_t size1, char* buf2,
+                             int32_t size2, intptr_t data);
 /* Does nothing (kept for hosts that call it). */
-KORVANE_API float ClearObject(const char* text, double value, char* buf1, int32_t size1,
-                              char* buf2, int32_t size2, intptr_t data);
+KORVANE_API float ClearObject(const char* text, double value, char* buf1, int32_t size1, char* buf2,
+                              int32_t size2, intptr_t data);
 /* Does nothing (kept for hosts that call it). */
 KORVANE_API float LoadMatrixComposite(const char* text, double value, char* buf1, int32_t size1,
                                       char* buf2, int32_t size2, intptr_t data);
@@ -55,11 +55,11 @@ KORVANE_API float LoadMatrixComposite(const char* text, double value, char* buf1
 KORVANE_API float LoadMatrixOverwrite(const char* text, double value, char* buf1, int32_t size1,
                                       char* buf2, int32_t size2, intptr_t data);
 /* Copies active.matrix to a file the user picks (offered as <object>.matrix). */
-KORVANE_API float SaveMatrix(const char* text, double value, char* buf1, int32_t size1,
-                             char* buf2, int32_t size2, intptr_t data);
+KORVANE_API float SaveMatrix(const char* text, double value, char* buf1, int32_t size1, char* buf2,
+                             int32_t size2, intptr_t data);
 /* Lets the user pick the auto-loading directory and records it. */
-KORVANE_API float SetAutoLodingDirectory(const char* text, double value, char* buf1,
-                                         int32_t size1, char* buf2, int32_t size2, intptr_t data);
+KORVANE_API float SetAutoLodingDirectory(const char* text, double value, char* buf1, int32_t size1,
+                                         char* buf2, int32_t size2, intptr_t data);
 /* Does nothing (kept for hosts that call it). */
 KORVANE_API float SetBaseObject(const char* text, double value, char* buf1, int32_t size1,
                                 char* buf2, int32_t size2, intptr_t data);
@@ -70,8 +70,8 @@ KORVANE_API float SetTransformedObject(const char* text, double value, char* buf
 KORVANE_API float SetWorkingDirectory(const char* text, double value, char* buf1, int32_t size1,
                                       char* buf2, int32_t size2, intptr_t data);
 /* Shows version, working directory and auto-loading directory. */
-KORVANE_API float ShowStatus(const char* text, double value, char* buf1, int32_t size1,
-                             char* buf2, int32_t size2, intptr_t data);
+KORVANE_API float ShowStatus(const char* text, double value, char* buf1, int32_t size1, char* buf2,
+                             int32_t size2, intptr_t data);
 /* Writes KORVANE_VERSION into buf2, never more than size2 bytes, always terminated. */
 KORVANE_API float Version(const char* text, double value, char* buf1, int32_t size1, char* buf2,
                           int32_t size2, intptr_t data);

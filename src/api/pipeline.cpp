@@ -3,8 +3,8 @@
 // Every error leaves as korvane::Failure.
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <istream>
+#include <iterator>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -23,8 +23,7 @@
 
 namespace korvane {
 
-Failure::Failure(const std::string& message, std::string file, std::uint64_t line,
-                 ErrorKind kind)
+Failure::Failure(const std::string& message, std::string file, std::uint64_t line, ErrorKind kind)
     : std::runtime_error(message), file_(std::move(file)), line_(line), kind_(kind) {}
 Failure::~Failure() = default;
 const std::string& Failure::file() const noexcept { return file_; }

@@ -131,7 +131,9 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   };
   platform::WorkerThreads pool;
   // This thread keeps the progress bar; fewer workers when the system gives fewer.
-  if (pool.Start(workers, [&](unsigned) { work(); }, 0) == 0) work();
+  if (pool.Start(
+          workers, [&](unsigned) { work(); }, 0) == 0)
+    work();
 
   const std::uint64_t total_bytes =
       std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},

@@ -5,7 +5,9 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#if KORVANE_REPORT_PAGE
 #include "cli/report_page.h"
+#endif
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_mesh.h"
@@ -85,7 +87,9 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     matrix::WriteMatrixFile(o.output, r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.
     const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();
+#if KORVANE_REPORT_PAGE
     if (!o.report.empty()) WriteFitPage(o.report, r, json, base, moved);
+#endif
     if (o.json) {
       std::printf("%s\n", json.c_str());
     } else {

@@ -239,7 +239,14 @@ class CommandLine {
         ->check(WholeNumber(1, 1024));
     calc_->add_flag("--json", calcOptions_.json, "Print the report as one JSON object");
     calc_->add_option("--report", calcOptions_.report, "Also write the report as an HTML page")
-        ->type_name("FIT.html");
+        ->type_name("FIT.html")
+        ->check(CLI::Validator(
+            [](const std::string&) -> std::string {
+              return KORVANE_REPORT_PAGE ? ""
+                                         : "this build of korvane has no report page (it was "
+                                           "built without Node.js and web/node_modules)";
+            },
+            "", "ReportPage"));
     calc_->footer(
         "Fits: auto (three-point when it fits, else least-squares when the counts are\n"
         "equal and it fits, else icp), three-point (the exported CalcMatrix's rule, the same\n"

@@ -9,7 +9,9 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/mesh_generator.h"
+#if KORVANE_REPORT_PAGE
 #include "cli/report_page.h"
+#endif
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
 #include "obj/obj_mesh.h"
@@ -98,10 +100,15 @@ int Demo(std::string dir, std::uint64_t vertices) {
     geometry::FitOptions fit;
     fit.keepDistances = true;
     const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, fit);
+#if KORVANE_REPORT_PAGE
     const std::string page = dir + "report.html";
     WriteFitPage(page, report, matrix::FitReportJson(report), base_mesh, moved_mesh);
     std::printf("   %s\n   report: %s (open it in a web browser)\n",
                 matrix::Verdict(report).c_str(), page.c_str());
+#else
+    std::printf("   %s\n   (this build has no report page: built without Node.js)\n",
+                matrix::Verdict(report).c_str());
+#endif
   }
 
   cli::MeshOptions other;

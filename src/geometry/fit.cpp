@@ -51,12 +51,12 @@ void CheckVertices(const std::vector<Vector3>& v, text::MeshRole which) {
       }
     }
   }
-  if (!off_line)
-    Refuse(text::Reason::all_on_one_line, which);
+  if (!off_line) Refuse(text::Reason::all_on_one_line, which);
 }
 
 void CheckOptions(const FitOptions& o) {
-  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse(text::Reason::tolerance_not_positive);
+  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
+    Refuse(text::Reason::tolerance_not_positive);
   if (o.trim && !(*o.trim >= 0.0 && *o.trim <= 0.5)) Refuse(text::Reason::trim_out_of_range);
   if (o.maxIterations < 0) Refuse(text::Reason::iteration_limit_negative);
 }
@@ -81,10 +81,14 @@ std::vector<char> KeepSmallest(const std::vector<double>& d, std::size_t keep) {
   if (keep >= d.size()) return mask;
   std::vector<std::uint32_t> idx(d.size());
   std::iota(idx.begin(), idx.end(), 0u);
-  const auto less = [&](std::uint32_t a, std::uint32_t b) { return d[a] < d[b] || (d[a] == d[b] && a < b); };
-  std::nth_element(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(keep - 1), idx.end(), less);
+  const auto less = [&](std::uint32_t a, std::uint32_t b) {
+    return d[a] < d[b] || (d[a] == d[b] && a < b);
+  };
+  std::nth_element(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(keep - 1), idx.end(),
+                   less);
   const std::uint32_t last = idx[keep - 1];
-  for (std::size_t i = 0; i < d.size(); ++i) mask[i] = less(static_cast<std::uint32_t>(i), last) || i == last;
+  for (std::size_t i = 0; i < d.size(); ++i)
+    mask[i] = less(static_cast<std::uint32_t>(i), last) || i == last;
   return mask;
 }
 
@@ -166,8 +170,9 @@ bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
 struct IcpRun {
   Matrix4 m = Matrix4::Identity();
   double trimmed_rms = std::numeric_limits<double>::infinity();  // of m, over the kept pairs
-  double score = std::numeric_limits<double>::infinity();        // trimmed_rms / scale: shrinking gains nothing
-  double p95 = std::numeric_limits<double>::infinity();          // of m, over all pairs
+  double score =
+      std::numeric_limits<double>::infinity();  // trimmed_rms / scale: shrinking gains nothing
+  double p95 = std::numeric_limits<double>::infinity();  // of m, over all pairs
   int iterations = 0;
 };
 
@@ -186,8 +191,8 @@ double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matri
 // sample's box by at most `convergence` (a length). The run's matrix is the
 // last one paired, so its residuals are known.
 template <class Closest>
-IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, double trim, int max_iterations,
-              double convergence) {
+IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, double trim,
+              int max_iterations, double convergence) {
   const std::size_t n = sample.size();
   const std::size_t keep = KeptCount(n, trim);
   Eigen::AlignedBox3d box;
@@ -210,7 +215,8 @@ IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, 
     if (it >= max_iterations || converged) break;
     const Matrix4 next = SolveMasked(sample, paired, mask, keep);
     if (!next.matrix().allFinite()) break;
-    converged = CornerShift(box, next, m) <= std::max(convergence, kScatterFraction * run.trimmed_rms);
+    converged =
+        CornerShift(box, next, m) <= std::max(convergence, kScatterFraction * run.trimmed_rms);
     m = next;
   }
   // The square root keeps the order: the percentile's root is the roots' percentile.
@@ -231,8 +237,8 @@ std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base
 // ICP on the target's surface through the samples from `first` on, `budget`
 // iterations in all: each smaller sample gets a third of the options' limit
 // at most, the last sample the rest.
-IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t first, const FitTarget& target,
-                  const Matrix4& start, const FitOptions& o, int budget) {
+IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t first,
+                  const FitTarget& target, const Matrix4& start, const FitOptions& o, int budget) {
   const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
     target.Closest(q, out, o.threads);
   };
@@ -295,7 +301,8 @@ constexpr double kAxisAmbiguity = 0.15;
 // equal spreads is not to be trusted) and its spread on the target's. Where
 // two variances of either mesh are nearly equal, the same starts turned about
 // the third axis in steps of 30 degrees follow.
-std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base, const std::vector<Vector3>& target) {
+std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base,
+                                     const std::vector<Vector3>& target) {
   const Frame fb = PrincipalFrame(base);
   const Frame ft = PrincipalFrame(target);
   const double s = std::sqrt(ft.spread / fb.spread);
@@ -374,8 +381,8 @@ int Handedness(const std::vector<Vector3>& v, double tolerance) {
 
 // Sorted distances from the centroid, scaled to unit RMS: the same list for
 // two vertex sets that are similar copies, whatever their order.
-bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b, double size,
-                            double tolerance) {
+bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b,
+                            double size, double tolerance) {
   const auto radii = [](const std::vector<Vector3>& v, double& rms) {
     const Vector3 c = Centroid(v);
     std::vector<double> r(v.size());
@@ -479,12 +486,13 @@ void FitTarget::Closest(const std::vector<Vector3>& queries, std::vector<Vector3
   }
   points.resize(queries.size());
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) points[i] = (*vertices_)[points_->Nearest(queries[i]).index];
+    for (std::size_t i = begin; i < end; ++i)
+      points[i] = (*vertices_)[points_->Nearest(queries[i]).index];
   });
 }
 
-void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base, std::vector<double>& out,
-                              unsigned threads) const {
+void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base,
+                              std::vector<double>& out, unsigned threads) const {
   if (surface_) {
     surface_->DistancesFrom(m, base, out, threads);
     if (!points_) return;
@@ -503,8 +511,8 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
   });
 }
 
-Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
-                           unsigned threads, std::vector<double>* distances) {
+Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target,
+                           const Matrix4& m, unsigned threads, std::vector<double>* distances) {
   CheckVertices(base, text::MeshRole::base);
   Residuals r;
   std::vector<double> d;
@@ -545,8 +553,10 @@ ThreePoint ThreePointRule(const std::vector<Vector3>& base, const std::vector<Ve
   };
   if (!usable(rb, base.size()) || !usable(rm, moved.size()))
     Refuse(text::Reason::no_reference_triangle);
-  const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
-  const ReferenceTriangles t{at(base, rb.a), at(base, rb.b), at(base, rb.c),
+  const auto at = [](const std::vector<Vector3>& v, std::int32_t i) {
+    return v[static_cast<std::size_t>(i)];
+  };
+  const ReferenceTriangles t{at(base, rb.a),  at(base, rb.b),  at(base, rb.c),
                              at(moved, rm.a), at(moved, rm.b), at(moved, rm.c)};
   return ThreePoint{rb, rm, AnalyzeTriangles(t).matrix};
 }
@@ -557,19 +567,21 @@ ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vec
   return ThreePointRule(base, moved);
 }
 
-Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved, double trim) {
+Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
+                           double trim) {
   CheckVertices(base, text::MeshRole::base);
   CheckVertices(moved, text::MeshRole::moved);
   if (base.size() != moved.size()) {
-    throw Error(text::Refusal{text::Reason::pairs_need_same_count, text::MeshRole::none,
-                              {base.size(), moved.size()}});
+    throw Error(text::Refusal{
+        text::Reason::pairs_need_same_count, text::MeshRole::none, {base.size(), moved.size()}});
   }
   if (!(trim >= 0.0 && trim <= 0.5)) Refuse(text::Reason::trim_out_of_range);
   Matrix4 m = ToMatrix4(Eigen::umeyama(AsMatrix(base), AsMatrix(moved), true));
   const std::size_t keep = KeptCount(base.size(), trim);
   if (keep < base.size() && m.matrix().allFinite()) {
     std::vector<double> d(base.size());
-    for (std::size_t i = 0; i < base.size(); ++i) d[i] = (TransformPoint(m, base[i]) - moved[i]).norm();
+    for (std::size_t i = 0; i < base.size(); ++i)
+      d[i] = (TransformPoint(m, base[i]) - moved[i]).norm();
     m = SolveMasked(base, moved, KeepSmallest(d, keep), keep);
   }
   if (!m.matrix().allFinite()) Refuse(text::Reason::least_squares_not_finite);
@@ -591,12 +603,13 @@ FitResult Evaluate(const std::vector<Vector3>& base, double base_spread, const F
   if (base.size() != w.size()) {
     r.likelyCause = LikelyCause::vertices_added_or_removed;
   } else if (r.fits) {
-    r.likelyCause =
-        r.residuals.paired.p95Relative <= options.tolerance ? LikelyCause::none : LikelyCause::vertex_order_differs;
+    r.likelyCause = r.residuals.paired.p95Relative <= options.tolerance
+                        ? LikelyCause::none
+                        : LikelyCause::vertex_order_differs;
   } else {
     r.likelyCause = SameShapeIgnoringOrder(base, w, target.size(), options.tolerance)
-                         ? LikelyCause::vertex_order_differs
-                         : LikelyCause::not_a_similar_copy;
+                        ? LikelyCause::vertex_order_differs
+                        : LikelyCause::not_a_similar_copy;
   }
   return r;
 }
@@ -638,7 +651,8 @@ FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   return r;
 }
 
-FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options);
+FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target,
+                 const FitOptions& options);
 
 // The cheapest fit that fits: the three-point motion, then least squares on
 // equal counts, then ICP (which starts from the three-point motion).
@@ -661,7 +675,8 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
     tried.push_back(FitKind::three_point);
   }
   if (base.size() == w.size()) {
-    FitResult r = EvaluateMotion(base, target, LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)), o);
+    FitResult r = EvaluateMotion(base, target,
+                                 LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)), o);
     if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
@@ -670,7 +685,8 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
 
 }  // namespace
 
-FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
+FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
+                    const FitOptions& options) {
   CheckOptions(options);
   CheckVertices(base, text::MeshRole::base);
   const std::vector<Vector3>& w = target.vertices();
@@ -678,11 +694,15 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     case FitKind::automatic:
       return AutomaticFit(base, target, options);
     case FitKind::three_point:
-      return Fitted(EvaluateMotion(base, target, options.start ? *options.start : ThreePointMotion(base, w), options),
-                    FitKind::three_point);
+      return Fitted(
+          EvaluateMotion(base, target, options.start ? *options.start : ThreePointMotion(base, w),
+                         options),
+          FitKind::three_point);
     case FitKind::least_squares:
       return Fitted(
-          EvaluateMotion(base, target, LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares)), options),
+          EvaluateMotion(base, target,
+                         LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares)),
+                         options),
           FitKind::least_squares);
     case FitKind::icp:
       break;
@@ -692,7 +712,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
 
 namespace {
 
-FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
+FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target,
+                 const FitOptions& options) {
   const std::vector<Vector3>& w = target.vertices();
   const double trim = options.TrimFor(FitKind::icp);
   std::optional<Matrix4> start = options.start;
@@ -741,7 +762,8 @@ FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target, cons
       runs.push_back(RunIcp(coarse_sample, coarse, c, trim, std::min(kCoarseIterations, third),
                             kCoarseConvergence * size));
     }
-    std::stable_sort(runs.begin(), runs.end(), [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });
     // One pass on the surface screens the best few: poses that only the
     // sparse proxy liked are left out before they cost many iterations.
     const std::size_t mid = std::min<std::size_t>(1, last);

@@ -73,7 +73,8 @@ class FitTarget {
   double spread() const { return spread_; }
 
   // points[i] = the target point closest to queries[i].
-  void Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points, unsigned threads) const;
+  void Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
+               unsigned threads) const;
   // out[i] = distance from TransformPoint(m, base[i]) to the target.
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base, std::vector<double>& out,
                      unsigned threads) const;
@@ -98,8 +99,9 @@ struct Residuals {
 };
 
 // `distances`, when given, receives the surface distance of every base vertex.
-Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
-                           unsigned threads = 0, std::vector<double>* distances = nullptr);
+Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target,
+                           const Matrix4& m, unsigned threads = 0,
+                           std::vector<double>* distances = nullptr);
 
 // The library's three-point motion, reference vertices chosen as measuring
 // chooses them: equal counts, the axis rule on the base and the same indices
@@ -151,7 +153,12 @@ std::optional<FitKind> FitByName(std::string_view name);
 //                              distances from the centroid agree after scaling)
 //   vertices_added_or_removed  the vertex counts differ
 //   not_a_similar_copy         counts equal, nothing fits, shapes differ
-enum class LikelyCause { none, vertex_order_differs, vertices_added_or_removed, not_a_similar_copy };
+enum class LikelyCause {
+  none,
+  vertex_order_differs,
+  vertices_added_or_removed,
+  not_a_similar_copy
+};
 
 // ICP's defaults: its pairs start out partly wrong, so a tenth is left out.
 inline constexpr double kDefaultIcpTrim = 0.1;
@@ -176,7 +183,9 @@ struct FitOptions {
   std::optional<Matrix4> start;
 
   // The trim the fit `k` uses.
-  double TrimFor(FitKind k) const { return trim.value_or(k == FitKind::icp ? kDefaultIcpTrim : 0.0); }
+  double TrimFor(FitKind k) const {
+    return trim.value_or(k == FitKind::icp ? kDefaultIcpTrim : 0.0);
+  }
   // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
   bool keepDistances = false;
 };
@@ -199,11 +208,12 @@ struct FitResult {
 };
 
 // Finds the motion by `options.kind` and reports how well it fits.
-FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options = {});
+FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
+                    const FitOptions& options = {});
 
 // The verdict and likely cause for a motion found elsewhere.
-FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
-                         const FitOptions& options = {});
+FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,
+                         const Matrix4& m, const FitOptions& options = {});
 
 // A similarity taken apart for reports: m = Translation(translation) *
 // AngleAxis(angle, axis) * Scaling(scale). A mirroring matrix gets a negative
@@ -211,7 +221,7 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
 struct MotionParts {
   double scale = 1.0;
   Vector3 axis = Vector3::UnitX();  // unit; x for a zero angle
-  double angleDegrees = 0.0;       // in [0, 180]
+  double angleDegrees = 0.0;        // in [0, 180]
   Vector3 translation = Vector3::Zero();
 };
 MotionParts DecomposeMotion(const Matrix4& m);

@@ -38,7 +38,8 @@ float FloatUp(double x) {
 struct Box {
   double lo[3] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
                   std::numeric_limits<double>::infinity()};
-  double hi[3] = {-std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+  double hi[3] = {-std::numeric_limits<double>::infinity(),
+                  -std::numeric_limits<double>::infinity(),
                   -std::numeric_limits<double>::infinity()};
 
   void Grow(const double* p) {
@@ -101,7 +102,8 @@ Vector3 ClosestPointOnSliver(const Vector3& p, const Vector3& a, const Vector3& 
     const double u = n.dot((b - q).cross(c - q));
     const double v = n.dot((c - q).cross(a - q));
     const double w = n.dot((a - q).cross(b - q));
-    if (u >= 0.0 && v >= 0.0 && w >= 0.0 && (p - q).squaredNorm() < (p - best).squaredNorm()) best = q;
+    if (u >= 0.0 && v >= 0.0 && w >= 0.0 && (p - q).squaredNorm() < (p - best).squaredNorm())
+      best = q;
   }
   return best;
 }
@@ -113,8 +115,8 @@ inline bool IsSliver(const Vector3& ab, const Vector3& ac, const Vector3& bc, do
 }
 
 // The region method for a triangle that is no sliver; ab = b - a, ac = c - a.
-inline Vector3 ClosestPointRegions(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c,
-                                   const Vector3& ab, const Vector3& ac) {
+inline Vector3 ClosestPointRegions(const Vector3& p, const Vector3& a, const Vector3& b,
+                                   const Vector3& c, const Vector3& ab, const Vector3& ac) {
   // Region tests on the barycentric coordinates, after Ericson, Real-Time
   // Collision Detection, 5.1.5: vertex regions, then edge regions, else inside.
   const Vector3 ap = p - a;
@@ -143,7 +145,8 @@ inline Vector3 ClosestPointRegions(const Vector3& p, const Vector3& a, const Vec
 
 }  // namespace
 
-Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c) {
+Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b,
+                               const Vector3& c) {
   const Vector3 ab = b - a;
   const Vector3 ac = c - a;
   const Vector3 n = ab.cross(ac);
@@ -185,7 +188,8 @@ struct PointIndex::Tree {
 
 PointIndex::PointIndex(const std::vector<Vector3>& points) {
   if (points.empty()) Refuse(text::Reason::index_no_points);
-  if (points.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::Reason::index_too_many_vertices);
+  if (points.size() > std::numeric_limits<std::uint32_t>::max())
+    Refuse(text::Reason::index_too_many_vertices);
   tree_ = std::make_unique<Tree>(points);
 }
 
@@ -205,7 +209,8 @@ SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
                            const std::vector<Triangle>& triangles, unsigned threads)
     : vertices_(&vertices), triangles_(&triangles) {
   if (triangles.empty()) Refuse(text::Reason::index_no_triangles);
-  if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::Reason::index_too_many_triangles);
+  if (triangles.size() > std::numeric_limits<std::uint32_t>::max())
+    Refuse(text::Reason::index_too_many_triangles);
   for (const Triangle& t : triangles) {
     if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
       Refuse(text::Reason::index_missing_vertex);

@@ -25,14 +25,15 @@ using platform::ParallelTasks;
 
 // The point of triangle (a, b, c) closest to p. Slivers and degenerate
 // triangles (zero area, coinciding corners) are accurate too.
-Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b, const Vector3& c);
+Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b,
+                               const Vector3& c);
 
 // Nearest vertex queries over a point array (a nanoflann k-d tree). The
 // array must outlive the index and must not change while it is in use.
 class PointIndex {
  public:
   struct Hit {
-    std::uint32_t index = 0;        // of the nearest point
+    std::uint32_t index = 0;       // of the nearest point
     double distanceSquared = 0.0;  // to it
   };
 
@@ -58,9 +59,9 @@ class PointIndex {
 class SurfaceIndex {
  public:
   struct Hit {
-    Vector3 point;                  // closest point of the surface
+    Vector3 point;                 // closest point of the surface
     double distanceSquared = 0.0;  // from the query to it
-    std::uint32_t triangle = 0;     // the triangle it lies on (the lowest index on ties)
+    std::uint32_t triangle = 0;    // the triangle it lies on (the lowest index on ties)
   };
 
   // Refuses (korvane::Error) an empty triangle list and indices out of range.

@@ -8,9 +8,9 @@
 namespace korvane::matrix {
 
 // The matrix file at `path` parsed, inverted when `inverse`; raises
-// Error::Kind::cannot_open when the file cannot be opened. Refuses (korvane::Error, kind refused) a file that
-// gives no coefficient at all, a matrix that is not finite, or one that
-// cannot be inverted when the inverse is asked for.
+// Error::Kind::cannot_open when the file cannot be opened. Refuses (korvane::Error, kind refused) a
+// file that gives no coefficient at all, a matrix that is not finite, or one that cannot be
+// inverted when the inverse is asked for.
 geometry::Matrix4 LoadMotion(const std::string& path, bool inverse);
 
 // The same for matrix text read from `source_name`.

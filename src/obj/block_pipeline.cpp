@@ -95,8 +95,8 @@ class Pipeline {
         if (!WaitTurn(b.seq)) return;
         if (!Deliver([&] {
               if (b.error) std::rethrow_exception(b.error);
-              lines_ += work_.Deliver(slot, std::string_view(input.data(), b.size), b.final,
-                                      lines_);
+              lines_ +=
+                  work_.Deliver(slot, std::string_view(input.data(), b.size), b.final, lines_);
             })) {
           return;
         }

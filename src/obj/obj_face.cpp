@@ -55,7 +55,8 @@ bool ParseFace(const std::string_view* tokens, std::size_t count, std::uint64_t 
   return true;
 }
 
-void FanTriangulate(const std::vector<std::uint32_t>& polygon, std::vector<geometry::Triangle>& out) {
+void FanTriangulate(const std::vector<std::uint32_t>& polygon,
+                    std::vector<geometry::Triangle>& out) {
   for (std::size_t i = 1; i + 1 < polygon.size(); ++i) {
     const geometry::Triangle t{polygon[0], polygon[i], polygon[i + 1]};
     if (t[0] == t[1] || t[1] == t[2] || t[2] == t[0]) continue;

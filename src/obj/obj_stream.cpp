@@ -152,7 +152,7 @@ struct LineStart {
   bool keywordOpen = false;  // the first token may go on in the next piece
   bool vertex = false;
   VertexRead read;
-  bool tooLong = false;  // a vertex line whose coordinates run past the piece
+  bool tooLong = false;   // a vertex line whose coordinates run past the piece
   bool movedOut = false;  // a vertex the matrix carries out of range
 };
 
@@ -649,9 +649,7 @@ class VertexWork final : public BlockWork {
 };
 
 // The size LineReader starts with when reading a file piece by piece.
-std::size_t PieceBlock(std::size_t max_piece) {
-  return std::min(std::size_t{1} << 18, max_piece);
-}
+std::size_t PieceBlock(std::size_t max_piece) { return std::min(std::size_t{1} << 18, max_piece); }
 
 // Streams `in` through `scanner` on the calling thread; once options.parallelFrom
 // bytes are done and the file goes on, the rest goes through `work` (made by
@@ -707,9 +705,7 @@ void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Ha
 
 }  // namespace
 
-std::size_t StreamThreads(unsigned asked) {
-  return asked != 0 ? asked : platform::Cores();
-}
+std::size_t StreamThreads(unsigned asked) { return asked != 0 ? asked : platform::Cores(); }
 
 std::size_t DefaultBlock(std::size_t workers) {
   // Natively, blocks of 256 KiB to 1 MiB were equally fast; under Wine,

@@ -63,8 +63,8 @@ text::Message DescribeFailure(int err) {
 std::string UniqueSuffix() {
   static std::atomic<std::uint64_t> counter{0};
   // Mixing the clock in keeps names apart across processes sharing a directory.
-  const auto now = static_cast<std::uint64_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto now =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::uint64_t x = now ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string s(12, '0');

@@ -8,6 +8,10 @@
 
 namespace korvane::text {
 
+// The byte strings are laid out by hand, pieces cut where a hex escape would
+// swallow the next character: the formatter keeps off.
+// clang-format off
+
 // "メモリが足りません"
 inline constexpr Phrase kOutOfMemory{
     "out of memory",
@@ -294,5 +298,7 @@ inline constexpr Phrase kMissingVertex{
     "a triangle refers to a vertex that does not exist",
     "\x91\xb6\x8d\xdd\x82\xb5\x82\xc8\x82\xa2\x92\xb8\x93_"
     "\x82\xf0\x8eQ\x8f\xc6\x82\xb7\x82\xe9\x8eO\x8ap\x8c`\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb7"};
+
+// clang-format on
 
 }  // namespace korvane::text

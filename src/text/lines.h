@@ -21,8 +21,8 @@ inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // True when text beginning with `start` is UTF-16, which starts with the
 // byte-order mark FF FE or FE FF.
 inline bool StartsAsUtf16(std::string_view start) {
-  return start.size() >= 2 && ((start[0] == '\xFF' && start[1] == '\xFE') ||
-                               (start[0] == '\xFE' && start[1] == '\xFF'));
+  return start.size() >= 2 &&
+         ((start[0] == '\xFF' && start[1] == '\xFE') || (start[0] == '\xFE' && start[1] == '\xFF'));
 }
 
 // Whether two spaces stand side by side in a line.

@@ -25,7 +25,7 @@ class Message {
  public:
   enum class Encoding { cp932, ansi, phrase };
   struct Piece {
-    std::string bytes;     // a phrase: its English text
+    std::string bytes;  // a phrase: its English text
     Encoding encoding;
     std::string japanese;  // a phrase: its Japanese text (code page 932)
   };

@@ -4,6 +4,10 @@
 
 namespace korvane::text {
 
+// The byte strings are laid out by hand, pieces cut where a hex escape would
+// swallow the next character: the formatter keeps off.
+// clang-format off
+
 // "ファイルオープン失敗"
 inline constexpr char kFileOpenFailed[] = "\x83t\x83@\x83" "C\x83\x8b\x83I\x81[\x83v\x83\x93\x8e\xb8\x94s";
 // "active.matrix オープン失敗"
@@ -17,5 +21,7 @@ inline constexpr char kNotAnalysed[] = "CalcFarthestPoint() \x82\xaa\x8c\xc4\x82
 
 inline constexpr char kInvalidStod[] = "invalid stod argument";
 inline constexpr char kStodOutOfRange[] = "stod argument out of range";
+
+// clang-format on
 
 }  // namespace korvane::text

@@ -1,8 +1,8 @@
 #include "text/numbers.h"
 
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -663,7 +663,7 @@ char* FormatFixed6Small(char* out, double value) noexcept {
   const double hi = split - (split - a);
   const double lo = a - hi;
   const double err = (hi * 1e6 - r) + lo * 1e6;
-  auto n = static_cast<uint64_t>(r);  // r < 2^52: truncation is floor
+  auto n = static_cast<uint64_t>(r);            // r < 2^52: truncation is floor
   const double d = r - static_cast<double>(n);  // exact
   n += static_cast<uint64_t>((d > 0.5) | ((d == 0.5) & ((err > 0) | ((err == 0) & (n & 1)))));
   *out = '-';

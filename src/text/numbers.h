@@ -16,7 +16,7 @@ enum class ParseStatus {
 };
 
 struct ParseResult {
-  double value = 0.0;    // what strtod returns (also on out_of_range)
+  double value = 0.0;        // what strtod returns (also on out_of_range)
   std::size_t consumed = 0;  // length of the longest numeric prefix, leading white space included
   ParseStatus status = ParseStatus::invalid;
 };
@@ -32,7 +32,7 @@ inline ParseResult ParseDouble(std::string_view text) noexcept {
   // Mesh files are mostly plain decimals such as "-0.107709" that end the
   // text or meet a space. With at most 15 digits the digits form an exact
   // double and so does the power of ten, so one division rounds correctly.
-  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const char* p = text.data();
   const char* const end = p + text.size();

@@ -1,8 +1,8 @@
 #include "line_model/obj_document.h"
 
 #include "geometry/farthest.h"
-#include "obj/obj_line.h"
 #include "line_model/obj_record.h"
+#include "obj/obj_line.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
 #include "text/error.h"

@@ -20,8 +20,8 @@
 #include "cli/report_page.h"
 #include "geometry/affine.h"
 #include "geometry/farthest.h"
-#include "text/error.h"
 #include "platform/file_io.h"
+#include "text/error.h"
 
 namespace {
 
@@ -60,7 +60,8 @@ Mesh Generate(std::uint64_t vertices) {
         p = r.ptr;
         while (p < obj.data() + end && *p != ' ') ++p;
       }
-      for (std::size_t k = 1; k + 1 < face.size(); ++k) m.triangles.push_back({face[0], face[k], face[k + 1]});
+      for (std::size_t k = 1; k + 1 < face.size(); ++k)
+        m.triangles.push_back({face[0], face[k], face[k + 1]});
     }
     at = end + 1;
   }
@@ -113,7 +114,9 @@ class Json {
     text_ += '"';
     return *this;
   }
-  Json& Vec(const Vector3& v) { return Raw("[").Num(v.x()).Raw(",").Num(v.y()).Raw(",").Num(v.z()).Raw("]"); }
+  Json& Vec(const Vector3& v) {
+    return Raw("[").Num(v.x()).Raw(",").Num(v.y()).Raw(",").Num(v.z()).Raw("]");
+  }
   Json& StatsObject(const Stats& s, double size) {
     Raw("{\"rms\":").Num(s.rms).Raw(",\"median\":").Num(s.median).Raw(",\"p95\":").Num(s.p95);
     Raw(",\"max\":").Num(s.max).Raw(",\"relative\":{\"rms\":").Num(s.rms / size);
@@ -173,7 +176,9 @@ int main(int argc, char** argv) {
     const std::size_t nb = base.vertices.size();
     const std::size_t nm = moved.vertices.size();
     if (!same && nb * nm > 400000000ull) {
-      std::fprintf(stderr, "report_driver: different topologies are compared by brute force; use smaller meshes\n");
+      std::fprintf(
+          stderr,
+          "report_driver: different topologies are compared by brute force; use smaller meshes\n");
       return 2;
     }
 
@@ -191,25 +196,31 @@ int main(int argc, char** argv) {
     }
 
     // Measured as the library does: three reference vertices on each side.
-    const korvane::geometry::ReferenceIndices rb = korvane::geometry::FarthestPointExhaustive(base.vertices);
-    const korvane::geometry::ReferenceIndices rm = korvane::geometry::FarthestPointExhaustive(moved.vertices);
-    const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
+    const korvane::geometry::ReferenceIndices rb =
+        korvane::geometry::FarthestPointExhaustive(base.vertices);
+    const korvane::geometry::ReferenceIndices rm =
+        korvane::geometry::FarthestPointExhaustive(moved.vertices);
+    const auto at = [](const std::vector<Vector3>& v, std::int32_t i) {
+      return v[static_cast<std::size_t>(i)];
+    };
     const korvane::geometry::AffineAnalysis fit = korvane::geometry::AnalyzeTriangles(
-        {at(base.vertices, rb.a), at(base.vertices, rb.b), at(base.vertices, rb.c), at(moved.vertices, rm.a),
-         at(moved.vertices, rm.b), at(moved.vertices, rm.c)});
+        {at(base.vertices, rb.a), at(base.vertices, rb.b), at(base.vertices, rb.c),
+         at(moved.vertices, rm.a), at(moved.vertices, rm.b), at(moved.vertices, rm.c)});
     const Matrix4& m = fit.matrix;
 
     korvane::cli::ReportPageInput in;
     in.max_triangles = max_triangles;
     in.base_vertices.reserve(nb);
-    for (const Vector3& p : base.vertices) in.base_vertices.push_back(korvane::geometry::TransformPoint(m, p));
+    for (const Vector3& p : base.vertices)
+      in.base_vertices.push_back(korvane::geometry::TransformPoint(m, p));
     in.base_residuals.resize(nb);
     for (std::size_t i = 0; i < nb; ++i) {
       if (same) {
         in.base_residuals[i] = (in.base_vertices[i] - moved.vertices[i]).norm();
       } else {
         double best = INFINITY;
-        for (const Vector3& q : moved.vertices) best = std::min(best, (in.base_vertices[i] - q).squaredNorm());
+        for (const Vector3& q : moved.vertices)
+          best = std::min(best, (in.base_vertices[i] - q).squaredNorm());
         in.base_residuals[i] = std::sqrt(best);
       }
     }
@@ -229,14 +240,19 @@ int main(int argc, char** argv) {
     const Eigen::AngleAxisd turn(Eigen::Matrix3d(linear / scale));
 
     Json r;
-    r.Raw("{\"fit\":\"three-point\",\"topology\":").Str(same ? "same" : "different").Raw(",\"matrix\":[");
+    r.Raw("{\"fit\":\"three-point\",\"topology\":")
+        .Str(same ? "same" : "different")
+        .Raw(",\"matrix\":[");
     for (int row = 0; row < 4; ++row) {
       r.Raw(row ? ",[" : "[");
       for (int col = 0; col < 4; ++col) (col ? r.Raw(",") : r).Num(m.matrix()(row, col));
       r.Raw("]");
     }
     r.Raw("],\"scale\":").Num(scale).Raw(",\"rotation\":{\"axis\":").Vec(turn.axis());
-    r.Raw(",\"degrees\":").Num(turn.angle() * 180.0 / kPi).Raw("},\"translation\":").Vec(m.translation());
+    r.Raw(",\"degrees\":")
+        .Num(turn.angle() * 180.0 / kPi)
+        .Raw("},\"translation\":")
+        .Vec(m.translation());
     r.Raw(",\"reference_vertices\":{\"base\":[").Num(rb.a).Raw(",").Num(rb.b).Raw(",").Num(rb.c);
     r.Raw("],\"moved\":[").Num(rm.a).Raw(",").Num(rm.b).Raw(",").Num(rm.c).Raw("]}");
     r.Raw(",\"residual\":{\"surface\":").StatsObject(stats, size).Raw(",\"paired\":");
@@ -245,17 +261,26 @@ int main(int argc, char** argv) {
     } else {
       r.Raw("null");
     }
-    r.Raw("},\"tolerance\":").Num(tolerance).Raw(",\"fits\":").Raw(fits ? "true" : "false").Raw(",\"cause\":");
+    r.Raw("},\"tolerance\":")
+        .Num(tolerance)
+        .Raw(",\"fits\":")
+        .Raw(fits ? "true" : "false")
+        .Raw(",\"cause\":");
     if (fits) {
       r.Raw("null");
     } else if (reshape) {
-      r.Str("Part of the moved mesh was reshaped: it is not a turned, scaled and shifted copy of the base.");
+      r.Str(
+          "Part of the moved mesh was reshaped: it is not a turned, scaled and shifted copy of the "
+          "base.");
     } else {
-      r.Str("The meshes have different vertices: the residuals include the spacing of the moved mesh's vertices.");
+      r.Str(
+          "The meshes have different vertices: the residuals include the spacing of the moved "
+          "mesh's vertices.");
     }
     r.Raw(",\"message\":")
         .Str(fits ? "The base, carried by the matrix, lies on the moved mesh within the tolerance."
-                  : "The base, carried by the matrix, does not lie on the moved mesh within the tolerance.");
+                  : "The base, carried by the matrix, does not lie on the moved mesh within the "
+                    "tolerance.");
     r.Raw(",\"iterations\":0}");
 
     in.report_json = r.text();
@@ -267,7 +292,8 @@ int main(int argc, char** argv) {
     in.base_reference = {korvane::geometry::TransformPoint(m, at(base.vertices, rb.a)),
                          korvane::geometry::TransformPoint(m, at(base.vertices, rb.b)),
                          korvane::geometry::TransformPoint(m, at(base.vertices, rb.c))};
-    in.moved_reference = {at(in.moved_vertices, rm.a), at(in.moved_vertices, rm.b), at(in.moved_vertices, rm.c)};
+    in.moved_reference = {at(in.moved_vertices, rm.a), at(in.moved_vertices, rm.b),
+                          at(in.moved_vertices, rm.c)};
 
     if (!json_path.empty()) korvane::platform::WriteFileAtomically(json_path, r.text() + "\n");
     const auto start = std::chrono::steady_clock::now();
@@ -279,9 +305,10 @@ int main(int argc, char** argv) {
     });
     out.Commit();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("%s: %zu bytes (base %zu vertices, %zu triangles; moved %zu, %zu), written in %.3f s\n",
-                out_path.c_str(), bytes, nb, in.base_triangles.size(), nm, in.moved_triangles.size(),
-                took.count());
+    std::printf(
+        "%s: %zu bytes (base %zu vertices, %zu triangles; moved %zu, %zu), written in %.3f s\n",
+        out_path.c_str(), bytes, nb, in.base_triangles.size(), nm, in.moved_triangles.size(),
+        took.count());
     return 0;
   } catch (const korvane::Error& e) {
     std::string text;

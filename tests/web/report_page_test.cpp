@@ -32,7 +32,8 @@ std::string StringAfter(const std::string& data, const std::string& key, std::si
 }
 
 std::vector<unsigned char> Decode(const std::string& text) {
-  static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const std::string digits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   EXPECT_EQ(text.size() % 4, 0u) << text;
   std::vector<unsigned char> out;
   std::uint32_t acc = 0;
@@ -56,7 +57,8 @@ std::vector<T> DecodeAs(const std::string& text) {
   const std::vector<unsigned char> bytes = Decode(text);
   EXPECT_EQ(bytes.size() % sizeof(T), 0u);
   std::vector<T> out(bytes.size() / sizeof(T));
-  if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));  // x86: little-endian
+  if (!out.empty())
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));  // x86: little-endian
   return out;
 }
 
@@ -67,8 +69,10 @@ ReportPageInput Small() {
   in.base_triangles = {{0, 1, 2}, {0, 2, 3}, {1, 3, 4}};
   in.base_residuals = {0.5, 0.25, 1e-7, 3.0, 0.1};
   in.moved_vertices = {{2, 0, 0}, {3, 0, 0}, {2, 1, 0}, {2, 0, 1}};
-  in.base_reference = {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 0, 0), Eigen::Vector3d(0.1, 0.2, 0.3)};
-  in.moved_reference = {Eigen::Vector3d(2, 0, 0), Eigen::Vector3d(3, 0, 0), Eigen::Vector3d(2, 1, 0)};
+  in.base_reference = {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 0, 0),
+                       Eigen::Vector3d(0.1, 0.2, 0.3)};
+  in.moved_reference = {Eigen::Vector3d(2, 0, 0), Eigen::Vector3d(3, 0, 0),
+                        Eigen::Vector3d(2, 1, 0)};
   return in;
 }
 
@@ -83,7 +87,9 @@ TEST(ReportPage, CarriesMeshesResidualsAndReportIntact) {
   const auto positions = DecodeAs<float>(StringAfter(data, "\"base\":{\"positions\":\""));
   ASSERT_EQ(positions.size(), 15u);
   for (std::size_t i = 0; i < 5; ++i) {
-    for (Eigen::Index c = 0; c < 3; ++c) EXPECT_EQ(positions[3 * i + static_cast<std::size_t>(c)], static_cast<float>(in.base_vertices[i][c]));
+    for (Eigen::Index c = 0; c < 3; ++c)
+      EXPECT_EQ(positions[3 * i + static_cast<std::size_t>(c)],
+                static_cast<float>(in.base_vertices[i][c]));
   }
   EXPECT_EQ(DecodeAs<std::uint32_t>(StringAfter(data, "\"triangles\":\"")),
             (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 1, 3, 4}));
@@ -97,9 +103,12 @@ TEST(ReportPage, CarriesMeshesResidualsAndReportIntact) {
   EXPECT_EQ(DecodeAs<float>(StringAfter(data, "\"positions\":\"", moved_at)).size(), 12u);
   EXPECT_NE(data.find("\"triangles\":null", moved_at), std::string::npos);
   EXPECT_EQ(data.find("\"residuals\"", moved_at), std::string::npos);
-  EXPECT_NE(data.find("\"shown\":{\"triangles\":{\"base\":3,\"moved\":0},\"points\":{\"base\":5,\"moved\":4}},"
-                      "\"total\":{\"triangles\":{\"base\":3,\"moved\":0},\"points\":{\"base\":5,\"moved\":4}}}}"),
-            std::string::npos)
+  EXPECT_NE(
+      data.find(
+          "\"shown\":{\"triangles\":{\"base\":3,\"moved\":0},\"points\":{\"base\":5,\"moved\":4}},"
+          "\"total\":{\"triangles\":{\"base\":3,\"moved\":0},\"points\":{\"base\":5,\"moved\":4}}}"
+          "}"),
+      std::string::npos)
       << data;
 }
 
@@ -118,7 +127,8 @@ TEST(ReportPage, Base64MatchesKnownTextAcrossPaddingAndBlocks) {
   in.base_vertices.assign(n, Eigen::Vector3d::Zero());
   in.base_residuals.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    in.base_vertices[i] = Eigen::Vector3d(static_cast<double>(i), -0.5 * static_cast<double>(i), 1.0 / (1.0 + static_cast<double>(i)));
+    in.base_vertices[i] = Eigen::Vector3d(static_cast<double>(i), -0.5 * static_cast<double>(i),
+                                          1.0 / (1.0 + static_cast<double>(i)));
     in.base_residuals[i] = static_cast<double>(i % 977) * 1e-3;
   }
   const std::string data = DataOf(BuildReportPage(in));
@@ -128,7 +138,9 @@ TEST(ReportPage, Base64MatchesKnownTextAcrossPaddingAndBlocks) {
   ASSERT_EQ(residuals.size(), n);
   std::size_t wrong = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    for (Eigen::Index c = 0; c < 3; ++c) wrong += positions[3 * i + static_cast<std::size_t>(c)] != static_cast<float>(in.base_vertices[i][c]);
+    for (Eigen::Index c = 0; c < 3; ++c)
+      wrong += positions[3 * i + static_cast<std::size_t>(c)] !=
+               static_cast<float>(in.base_vertices[i][c]);
     wrong += residuals[i] != static_cast<float>(in.base_residuals[i]);
   }
   EXPECT_EQ(wrong, 0u);
@@ -167,9 +179,12 @@ TEST(ReportPage, ThinsLargeMeshesEvenly) {
   const auto moved_at = data.find("\"moved\":{");
   const auto moved = DecodeAs<float>(StringAfter(data, "\"positions\":\"", moved_at));
   EXPECT_EQ(moved, (std::vector<float>{0, 0, 0, 3, 0, 0, 6, 0, 0, 9, 0, 0}));
-  EXPECT_NE(data.find("\"shown\":{\"triangles\":{\"base\":3,\"moved\":0},\"points\":{\"base\":9,\"moved\":4}},"
-                      "\"total\":{\"triangles\":{\"base\":10,\"moved\":0},\"points\":{\"base\":12,\"moved\":10}}"),
-            std::string::npos)
+  EXPECT_NE(
+      data.find(
+          "\"shown\":{\"triangles\":{\"base\":3,\"moved\":0},\"points\":{\"base\":9,\"moved\":4}},"
+          "\"total\":{\"triangles\":{\"base\":10,\"moved\":0},\"points\":{\"base\":12,\"moved\":10}"
+          "}"),
+      std::string::npos)
       << data;
 }
 
@@ -179,8 +194,10 @@ TEST(ReportPage, TextCannotEndTheDataElement) {
   const std::string page = BuildReportPage(in);
   const std::string data = DataOf(page);
   // DataOf stops at the first "</script>": it must be the element's own.
-  EXPECT_NE(data.find(R"({"report":{"message":"a <\/script><script>alert(1)<\/script> and \u003c!-- <script> x"},)"),
-            std::string::npos)
+  EXPECT_NE(
+      data.find(
+          R"({"report":{"message":"a <\/script><script>alert(1)<\/script> and \u003c!-- <script> x"},)"),
+      std::string::npos)
       << data;
   EXPECT_EQ(page.compare(page.find(data) + data.size(), 17, "</script>\n<script"), 0);
 }

@@ -2,6 +2,7 @@
 // directory is moved into applied.obj by a matrix file, and every failure is a
 // box that leaves the process running and applied.obj as it should be.
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <cerrno>
 #include <clocale>
@@ -14,8 +15,6 @@
 
 #include "harness.h"
 
-#include <tlhelp32.h>
-
 namespace kvtest {
 namespace {
 
@@ -24,14 +23,15 @@ constexpr char kMotion[] = "0 -2 0 10\n2 0 0 20\n0 0 2 30\n0 0 0 1\n";
 // Scales by 2 and moves by (10, 20, 30): forward and inverse are exact.
 constexpr char kScaleMove[] = "2 0 0 10\n0 2 0 20\n0 0 2 30\n0 0 0 1\n";
 constexpr char kTarget[] = "v 1 2 3\nvn 0 0 1\nf 1 1 1\n";
-constexpr char kMotionApplied[] = "v 6.000000 22.000000 36.000000 \r\nvn 0 0 1 \r\nf 1 1 1 \r\n\r\n";
+constexpr char kMotionApplied[] =
+    "v 6.000000 22.000000 36.000000 \r\nvn 0 0 1 \r\nf 1 1 1 \r\n\r\n";
 constexpr char kScaleMoveApplied[] = "v 12.000000 24.000000 36.000000 \r\n\r\n";
 constexpr char kScaleMoveInverted[] = "v -4.500000 -9.000000 -13.500000 \r\n\r\n";
 constexpr char kSentinel[] = "applied.obj from an earlier run\n";
 
-const std::wstring kActiveMatrixOpenFailed =
-    L"active.matrix \u30AA\u30FC\u30D7\u30F3\u5931\u6557";
-const std::wstring kFileOpenFailed = L"\u30D5\u30A1\u30A4\u30EB\u30AA\u30FC\u30D7\u30F3\u5931\u6557";
+const std::wstring kActiveMatrixOpenFailed = L"active.matrix \u30AA\u30FC\u30D7\u30F3\u5931\u6557";
+const std::wstring kFileOpenFailed =
+    L"\u30D5\u30A1\u30A4\u30EB\u30AA\u30FC\u30D7\u30F3\u5931\u6557";
 
 bool Contains(const std::wstring& text, const std::string& piece) {
   return text.find(Widen(piece)) != std::wstring::npos;
@@ -85,8 +85,7 @@ TEST_F(ApplyMatrixTest, WritesTheMovedObjectWithWindowsLineEnds) {
   };
   const Case cases[] = {
       {"LF files", kMotion, kTarget, kMotionApplied},
-      {"CR LF matrix", "0 -2 0 10\r\n2 0 0 20\r\n0 0 2 30\r\n0 0 0 1\r\n", kTarget,
-       kMotionApplied},
+      {"CR LF matrix", "0 -2 0 10\r\n2 0 0 20\r\n0 0 2 30\r\n0 0 0 1\r\n", kTarget, kMotionApplied},
       {"CR LF target", kMotion, "v 1 2 3\r\nvn 0 0 1\r\nf 1 1 1\r\n", kMotionApplied},
       {"no final line end", kMotion, "v 1 2 3", "v 6.000000 22.000000 36.000000 \r\n"},
       {"spacing and other records", kMotion,
@@ -328,12 +327,20 @@ TEST_F(ApplyMatrixTest, EncodingsEmptyMatricesAndOverflowsAreNeverSilentlyWrong)
       {"marked target", kScaleMove, bom + "v 1 2 3\nv 1 2 3\n",
        bom + "v 12.000000 24.000000 36.000000 \r\nv 12.000000 24.000000 36.000000 \r\n\r\n", ""},
       {"marked matrix", bom + kScaleMove, "v 1 2 3\n", std::string(kScaleMoveApplied), ""},
-      {"UTF-16 LE target", kScaleMove, std::string("\xFF\xFEv\0 \0" "1\0 \0" "2\0 \0" "3\0", 16),
+      {"UTF-16 LE target", kScaleMove,
+       std::string("\xFF\xFEv\0 \0"
+                   "1\0 \0"
+                   "2\0 \0"
+                   "3\0",
+                   16),
        std::nullopt, "is UTF-16 text"},
       {"UTF-16 BE target", kScaleMove, std::string("\xFE\xFF\0v", 4), std::nullopt,
        "is UTF-16 text"},
-      {"UTF-16 matrix", std::string("\xFF\xFE" "2\0", 4), "v 1 2 3\n", std::nullopt,
-       "is UTF-16 text"},
+      {"UTF-16 matrix",
+       std::string("\xFF\xFE"
+                   "2\0",
+                   4),
+       "v 1 2 3\n", std::nullopt, "is UTF-16 text"},
       {"empty matrix", "", "v 1 2 3\n", std::nullopt, "holds no number"},
       {"blank matrix", " \r\n\r\n \r\n\r\n", "v 1 2 3\n", std::nullopt, "holds no number"},
       {"marked empty matrix", bom, "v 1 2 3\n", std::nullopt, "holds no number"},

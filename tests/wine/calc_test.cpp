@@ -101,7 +101,8 @@ TEST(CalcMatrix, MeasuresTurnScaleAndMoveIntoActiveMatrix) {
   const double expected[16] = {0, -2, 0, 10, 2, 0, 0, 20, 0, 0, 2, 30, 0, 0, 0, 1};
   for (int k = 0; k < 16; ++k) {
     EXPECT_NEAR(m[static_cast<std::size_t>(k)], expected[k], 1e-12)
-        << "row " << k / 4 << " column " << k % 4 << " in\n" << *bytes;
+        << "row " << k / 4 << " column " << k % 4 << " in\n"
+        << *bytes;
   }
   EXPECT_EQ(ListDirectory(scratch.Path()),
             (std::vector<std::string>{"active.matrix", "base.obj", "transformed.obj"}));

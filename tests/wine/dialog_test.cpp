@@ -11,8 +11,9 @@
 namespace kvtest {
 namespace {
 
-constexpr char kActive[] = "   1    0    0   10\r\n   0    1    0   20\r\n   0    0    1   30\r\n"
-                           "   0    0    0    1\r\n";
+constexpr char kActive[] =
+    "   1    0    0   10\r\n   0    1    0   20\r\n   0    0    1   30\r\n"
+    "   0    0    0    1\r\n";
 constexpr wchar_t kTitle[] = L"select .matrix file";
 
 class DialogTest : public testing::Test {
@@ -66,8 +67,7 @@ TEST_F(DialogTest, SaveMatrixCopiesActiveMatrixToTheChosenFile) {
   // An existing file: the dialog asks before replacing it, and is told yes.
   WriteBytes(out, "older and longer contents that must all go\r\n");
   WriteBytes(At("active.matrix"), "2 0 0 0\r\n0 2 0 0\r\n0 0 2 0\r\n0 0 0 1\r\n");
-  const std::vector<SeenWindow> replaced =
-      Run("SaveMatrix", "Head", DialogAnswer::Confirm(out), 1);
+  const std::vector<SeenWindow> replaced = Run("SaveMatrix", "Head", DialogAnswer::Confirm(out), 1);
   ASSERT_EQ(replaced.size(), 2u);
   EXPECT_EQ(replaced[0].fileName, L"Head.matrix");
   EXPECT_FALSE(replaced[1].text.empty()) << Describe(replaced);
@@ -121,8 +121,7 @@ TEST_F(DialogTest, SaveMatrixWithoutActiveMatrixReportsAndCreatesNothing) {
       Run("SaveMatrix", "Body", DialogAnswer::Confirm(out_dir + "out.matrix"), 1);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].caption, L"SaveMatrix");
-  EXPECT_NE(seen[1].text.find(Widen(out_dir + "out.matrix")), std::wstring::npos)
-      << Describe(seen);
+  EXPECT_NE(seen[1].text.find(Widen(out_dir + "out.matrix")), std::wstring::npos) << Describe(seen);
   EXPECT_TRUE(ListDirectory(out_dir).empty());
 }
 
@@ -242,7 +241,8 @@ TEST_F(DialogTest, DeviceNamesAreNeverRead) {
     EXPECT_EQ(ReadBytes(At("applied.obj")), "v 2.000000 4.000000 6.000000 \r\n\r\n");
   }
 
-  for (const std::string& named : {std::string("NUL"), al_dir + "COM1.matrix", std::string("aux")}) {
+  for (const std::string& named :
+       {std::string("NUL"), al_dir + "COM1.matrix", std::string("aux")}) {
     SCOPED_TRACE(named);
     WriteBytes(At("applied.obj"), "earlier");
     const Watched w = CallWatched("ApplyMatrix", named.c_str(), 1.0);

@@ -13,11 +13,11 @@ namespace kvtest {
 namespace {
 
 const char* const kExportNames[] = {
-    "ApplyALMatrix",       "ApplyALMatrixInverse",  "ApplyMatrix",
-    "ApplyMatrixInverse",  "CalcMatrix",            "ClearObject",
-    "LoadMatrixComposite", "LoadMatrixOverwrite",   "SaveMatrix",
-    "SetAutoLodingDirectory", "SetBaseObject",      "SetTransformedObject",
-    "SetWorkingDirectory", "ShowStatus",            "Version",
+    "ApplyALMatrix",          "ApplyALMatrixInverse", "ApplyMatrix",
+    "ApplyMatrixInverse",     "CalcMatrix",           "ClearObject",
+    "LoadMatrixComposite",    "LoadMatrixOverwrite",  "SaveMatrix",
+    "SetAutoLodingDirectory", "SetBaseObject",        "SetTransformedObject",
+    "SetWorkingDirectory",    "ShowStatus",           "Version",
 };
 
 const IMAGE_NT_HEADERS64* NtHeaders(HMODULE module) {
@@ -47,8 +47,7 @@ TEST(Exports, ExactlyTheFifteenCommandsByNameAndOrdinal) {
   ASSERT_NE(module, nullptr);
   const IMAGE_NT_HEADERS64* nt = NtHeaders(module);
   ASSERT_NE(nt, nullptr) << "not a 64-bit PE image";
-  const IMAGE_DATA_DIRECTORY& dir =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
   ASSERT_NE(dir.VirtualAddress, 0u) << "no export directory";
   const auto* exports = AtRva<IMAGE_EXPORT_DIRECTORY>(module, dir.VirtualAddress);
 
@@ -88,8 +87,7 @@ TEST(Exports, NoCompilerRuntimeDllIsNeeded) {
   const IMAGE_NT_HEADERS64* nt = NtHeaders(module);
   ASSERT_NE(nt, nullptr);
   std::vector<std::string> imported;
-  const IMAGE_DATA_DIRECTORY& dir =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (dir.VirtualAddress != 0) {
     for (const auto* d = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, dir.VirtualAddress); d->Name != 0;
          ++d) {
@@ -128,8 +126,7 @@ TEST(Exports, HarmlessCommandsReturnZeroAsFloatAndAsDouble) {
     SCOPED_TRACE(name);
     const KorvaneCommand as_float = Command(name);
     ASSERT_NE(as_float, nullptr);
-    const auto as_double =
-        reinterpret_cast<DoubleCommand>(reinterpret_cast<void (*)()>(as_float));
+    const auto as_double = reinterpret_cast<DoubleCommand>(reinterpret_cast<void (*)()>(as_float));
     char buf2[16] = {};
     const float f = as_float(work.c_str(), 1.0, nullptr, 0, buf2, 16, 0);
     std::uint32_t fbits = 1;
@@ -151,8 +148,17 @@ TEST(Exports, VersionFillsOnlyWhatFitsInBuf2) {
     const char* expected;  // nullptr: nothing may be written
   };
   const Case cases[] = {
-      {6, "0.1.1"}, {16, "0.1.1"}, {5, "0.1."}, {4, "0.1"}, {3, "0."},    {2, "0"},
-      {1, ""},      {0, nullptr},  {-1, nullptr}, {-6, nullptr}, {INT32_MIN, nullptr},
+      {6, "0.1.1"},
+      {16, "0.1.1"},
+      {5, "0.1."},
+      {4, "0.1"},
+      {3, "0."},
+      {2, "0"},
+      {1, ""},
+      {0, nullptr},
+      {-1, nullptr},
+      {-6, nullptr},
+      {INT32_MIN, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("size2 " + std::to_string(c.size2));

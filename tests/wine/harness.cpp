@@ -91,9 +91,8 @@ HWND FileNameEdit(HWND dialog) {
 std::wstring MessageBoxText(HWND box) {
   if (HWND text = GetDlgItem(box, kMessageBoxText)) return TextOf(text);
   // Fall back to the first static control that says something.
-  HWND any = FindDescendant(box, [](HWND h) {
-    return ClassOf(h) == L"Static" && GetWindowTextLengthW(h) > 0;
-  });
+  HWND any = FindDescendant(
+      box, [](HWND h) { return ClassOf(h) == L"Static" && GetWindowTextLengthW(h) > 0; });
   return any != nullptr ? TextOf(any) : std::wstring();
 }
 
@@ -237,8 +236,8 @@ std::vector<std::string> ListDirectory(const std::string& dir) {
 ScratchDir::ScratchDir() {
   static int counter = 0;
   previous_cwd_.resize(GetCurrentDirectoryW(0, nullptr));
-  previous_cwd_.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous_cwd_.size()),
-                                            previous_cwd_.data()));
+  previous_cwd_.resize(
+      GetCurrentDirectoryW(static_cast<DWORD>(previous_cwd_.size()), previous_cwd_.data()));
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
   std::wstring base(temp, n);
