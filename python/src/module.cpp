@@ -41,15 +41,14 @@ void RaiseError(const korvane::Failure& f) {
   PyErr_SetObject(error_type, err.ptr());
 }
 
-using Array = py::array_t<double, py::array::c_style>;
-
 korvane::Matrix4x4 ToMatrix(const py::handle& matrix) {
   const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(matrix);
   if (!a || a.ndim() != 2 || a.shape(0) != 4 || a.shape(1) != 4)
     throw py::value_error("a motion is a 4x4 matrix of numbers");
   korvane::Matrix4x4 m{};
   for (std::size_t i = 0; i < 4; ++i) {
-    for (std::size_t j = 0; j < 4; ++j) m[i][j] = a.at(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j));
+    for (std::size_t j = 0; j < 4; ++j)
+      m[i][j] = a.at(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j));
   }
   return m;
 }
@@ -182,8 +181,8 @@ py::dict MeasureArrays(const py::array& base, const py::array& moved, const py::
   return Report(r);
 }
 
-void Transform(const py::handle& matrix, const py::array& points, const py::array& out,
-               bool inverse, unsigned jobs) {
+void Transform(const py::handle& matrix, const py::array& points, py::array out, bool inverse,
+               unsigned jobs) {
   const std::size_t n = PointCount(points, "points", false);
   if (PointCount(out, "out", true) != n)
     throw py::value_error("out must have as many points as points");
@@ -239,7 +238,8 @@ PYBIND11_MODULE(_korvane, m) {
   m.doc() = "The compiled calls of the korvane package; use korvane itself.";
   m.attr("__version__") = KORVANE_VERSION;
 
-  error_type = py::module_::import("korvane._error").attr("Error").release().ptr();
+  py::object error = py::module_::import("korvane._error").attr("Error");
+  error_type = error.release().ptr();
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
