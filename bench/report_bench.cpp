@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
 
   obj::StreamOptions stream;
   stream.threads = threads;
-  matrix::FitRequest request;
+  geometry::FitOptions request;
+  request.kind = geometry::FitKind::three_point;
   request.threads = threads;
   std::vector<double> load_wall, load_cpu, report_wall, report_cpu, ratio_wall, ratio_cpu;
   obj::Mesh base, moved;

@@ -91,7 +91,8 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
   }
   EXPECT_EQ(c_names, expected);
   EXPECT_EQ(cpp_members,
-            (std::set<std::string>{"Failure", "InverseMotion", "MeasureMotion", "ReadMatrixFile",
+            (std::set<std::string>{"ErrorKindName", "Failure", "FitByName", "FitName", "InverseMotion",
+                                   "MeasureMotion", "ReadMatrixFile", "TransformPoints",
                                    "ReplayMotion", "WriteMatrixFile"}));
 }
 

@@ -31,10 +31,15 @@ Pair MovedCopy(std::uint64_t seed) {
   return p;
 }
 
+geometry::FitOptions Fit(FitKind kind) {
+  geometry::FitOptions o;
+  o.kind = kind;
+  return o;
+}
+
 TEST(FitReport, JsonOfAnExactCopy) {
   const Pair p = MovedCopy(5);
-  matrix::FitRequest request;
-  const matrix::FitReport r = matrix::MeasureFit(p.base, p.moved, request);
+  const matrix::FitReport r = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::three_point));
   const json j = json::parse(matrix::FitReportJson(r));
   EXPECT_EQ(j["fit"], "three-point");
   EXPECT_EQ(j["topology"], "same");
@@ -62,15 +67,13 @@ TEST(FitReport, ShuffledCopyIsFlaggedAndIcpRecoversIt) {
   Pair p = MovedCopy(9);
   testing::SplitMix rng(3);
   p.moved = testing::Shuffle(p.moved, rng);
-  const matrix::FitReport three = matrix::MeasureFit(p.base, p.moved, {});
+  const matrix::FitReport three = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::three_point));
   EXPECT_FALSE(three.result.fits);
   const json j = json::parse(matrix::FitReportJson(three));
   EXPECT_EQ(j["cause"], "vertex order differs");
   EXPECT_NE(j["message"].get<std::string>().find("--fit icp"), std::string::npos);
 
-  matrix::FitRequest icp;
-  icp.kind = FitKind::icp;
-  const matrix::FitReport fitted = matrix::MeasureFit(p.base, p.moved, icp);
+  const matrix::FitReport fitted = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::icp));
   EXPECT_TRUE(fitted.result.fits) << matrix::Verdict(fitted);
   EXPECT_GT(fitted.result.iterations, 0);
   EXPECT_LT(testing::MotionError(p.base.vertices, p.truth, fitted.matrix,
@@ -86,13 +89,12 @@ TEST(FitReport, BadInputIsRefused) {
   obj::Mesh line;
   line.vertices = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}};
   obj::Mesh empty;
-  matrix::FitRequest ls;
-  ls.kind = FitKind::least_squares;
+  const geometry::FitOptions ls = Fit(FitKind::least_squares), three = Fit(FitKind::three_point);
   const struct {
     const obj::Mesh& base;
     const obj::Mesh& moved;
-    matrix::FitRequest request;
-  } cases[] = {{p.base, fewer, ls}, {p.base, line, {}}, {empty, p.moved, {}}, {p.base, empty, ls}};
+    geometry::FitOptions request;
+  } cases[] = {{p.base, fewer, ls}, {p.base, line, three}, {empty, p.moved, three}, {p.base, empty, ls}};
   for (const auto& c : cases) {
     EXPECT_THROW(matrix::MeasureFit(c.base, c.moved, c.request), Error);
   }

@@ -2,6 +2,8 @@
 // driven directly, without the commands' message boxes and fixed file names.
 // Every error leaves as korvane::Failure.
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <istream>
 #include <ostream>
 #include <utility>
@@ -15,36 +17,96 @@
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
+#include "platform/workers.h"
 #include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane {
 
-Failure::Failure(const std::string& message, std::string file, std::uint64_t line)
-    : std::runtime_error(message), file_(std::move(file)), line_(line) {}
+Failure::Failure(const std::string& message, std::string file, std::uint64_t line,
+                 ErrorKind kind)
+    : std::runtime_error(message), file_(std::move(file)), line_(line), kind_(kind) {}
 Failure::~Failure() = default;
 const std::string& Failure::file() const noexcept { return file_; }
 std::uint64_t Failure::line() const noexcept { return line_; }
+ErrorKind Failure::kind() const noexcept { return kind_; }
+
+const char* ErrorKindName(ErrorKind kind) noexcept {
+  switch (kind) {
+    case ErrorKind::cannot_open:
+      return "cannot_open";
+    case ErrorKind::io:
+      return "io";
+    case ErrorKind::invalid_number:
+      return "invalid_number";
+    case ErrorKind::number_out_of_range:
+      return "number_out_of_range";
+    case ErrorKind::refused:
+      return "refused";
+    case ErrorKind::internal:
+      return "internal";
+  }
+  return "internal";
+}
 
 namespace {
+
+// The public fit for each of the library's, in the order of geometry::kFitKinds.
+constexpr Fit kPublicFits[] = {Fit::automatic, Fit::three_point, Fit::least_squares, Fit::icp};
+static_assert(std::size(kPublicFits) == std::size(geometry::kFitKinds));
+
+geometry::FitKind ToInternal(Fit fit) {
+  for (std::size_t k = 0; k < std::size(kPublicFits); ++k) {
+    if (kPublicFits[k] == fit) return geometry::kFitKinds[k];
+  }
+  return geometry::FitKind::automatic;
+}
+
+Fit ToPublic(geometry::FitKind kind) {
+  for (std::size_t k = 0; k < std::size(kPublicFits); ++k) {
+    if (geometry::kFitKinds[k] == kind) return kPublicFits[k];
+  }
+  return Fit::automatic;
+}
+
+ErrorKind ToPublic(Error::Kind kind) {
+  switch (kind) {
+    case Error::Kind::cannot_open:
+      return ErrorKind::cannot_open;
+    case Error::Kind::io:
+      return ErrorKind::io;
+    case Error::Kind::invalid_number:
+      return ErrorKind::invalid_number;
+    case Error::Kind::number_out_of_range:
+      return ErrorKind::number_out_of_range;
+    case Error::Kind::refused:
+      return ErrorKind::refused;
+    case Error::Kind::misuse:
+    case Error::Kind::usage:
+      break;
+  }
+  return ErrorKind::internal;
+}
 
 // Turns whatever is being handled into a Failure; `file` stands in when the
 // error itself names no place. Call it inside a catch block.
 [[noreturn]] void RethrowAsFailure(const std::string& file) {
   std::string where = file;
   std::uint64_t line = 0;
+  ErrorKind kind = ErrorKind::internal;
   try {
     throw;
   } catch (const Failure&) {
     throw;
   } catch (const Error& e) {
+    kind = ToPublic(e.kind());
     if (!e.file().empty()) {
       where = e.file();
       line = e.line();
     }
   } catch (...) {
   }
-  throw Failure(platform::ToUtf8(text::MessageOfCurrentException()), where, line);
+  throw Failure(platform::ToUtf8(text::MessageOfCurrentException()), where, line, kind);
 }
 
 Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }
@@ -98,9 +160,70 @@ Residual ToResidual(const geometry::ResidualStats& s) {
 
 }  // namespace
 
+namespace {
+
+geometry::FitOptions ToInternal(const MeasureOptions& options) {
+  geometry::FitOptions o;  // its defaults stand where the caller left a field at 0
+  o.kind = ToInternal(options.fit);
+  if (options.tolerance > 0.0 || std::isnan(options.tolerance)) o.tolerance = options.tolerance;
+  if (options.trim >= 0.0 || std::isnan(options.trim)) o.trim = options.trim;
+  if (options.max_iterations > 0) o.maxIterations = options.max_iterations;
+  o.threads = options.threads;
+  return o;
+}
+
+MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj::Mesh& moved) {
+  MotionReport r;
+  r.matrix = ToPublic(f.matrix);
+  r.scale = f.parts.scale;
+  r.rotation_axis = ToVec3(f.parts.axis);
+  r.rotation_degrees = f.parts.angleDegrees;
+  r.translation = ToVec3(f.parts.translation);
+  r.same_topology = f.sameTopology;
+  r.base_vertices = base.vertices.size();
+  r.moved_vertices = moved.vertices.size();
+  if (f.reference) {
+    r.has_reference = true;
+    r.base_reference = References(base.vertices, f.reference->base);
+    r.moved_reference = References(moved.vertices, f.reference->moved);
+  }
+  r.surface = ToResidual(f.result.residuals.surface);
+  r.to_surface = f.result.residuals.toSurface;
+  r.paired = ToResidual(f.result.residuals.paired);
+  r.fits = f.result.fits;
+  r.message = matrix::Verdict(f);
+  if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
+  r.iterations = f.result.iterations;
+  r.fit_used = ToPublic(f.kind);
+  return r;
+}
+
+obj::Mesh FromView(const MeshView& view) {
+  obj::Mesh m;
+  m.vertices.resize(view.vertices);
+  for (std::size_t i = 0; i < view.vertices; ++i)
+    m.vertices[i] = {view.xyz[3 * i], view.xyz[3 * i + 1], view.xyz[3 * i + 2]};
+  m.triangles.resize(view.triangle_count);
+  for (std::size_t t = 0; t < view.triangle_count; ++t) {
+    const std::uint32_t* c = view.triangles + 3 * t;
+    m.triangles[t] = {c[0], c[1], c[2]};
+  }
+  return m;
+}
+
+}  // namespace
+
+const char* FitName(Fit fit) noexcept { return geometry::FitName(ToInternal(fit)); }
+
+bool FitByName(const std::string& name, Fit& fit) noexcept {
+  const std::optional<geometry::FitKind> kind = geometry::FitByName(name);
+  if (kind) fit = ToPublic(*kind);
+  return kind.has_value();
+}
+
 MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved_obj,
                            const MeasureOptions& options) {
-  std::string current = base_obj;
+  std::string current = base_obj;  // named by failures that name no file themselves
   try {
     obj::StreamOptions stream;
     stream.threads = options.threads;
@@ -111,39 +234,40 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
     obj::Mesh moved;
     if (!obj::LoadObjMesh(moved_obj, moved, stream)) text::ThrowCannotOpen(moved_obj);
     current.clear();
-    matrix::FitRequest request;
-    request.kind = options.fit == Fit::icp             ? geometry::FitKind::icp
-                   : options.fit == Fit::least_squares ? geometry::FitKind::least_squares
-                                                       : geometry::FitKind::three_point;
-    request.tolerance = options.tolerance;
-    if (options.trim >= 0.0) request.trim = options.trim;
-    request.maxIterations = options.max_iterations;
-    request.threads = options.threads;
-    const matrix::FitReport f = matrix::MeasureFit(base, moved, request);
-    MotionReport r;
-    r.matrix = ToPublic(f.matrix);
-    r.scale = f.parts.scale;
-    r.rotation_axis = ToVec3(f.parts.axis);
-    r.rotation_degrees = f.parts.angleDegrees;
-    r.translation = ToVec3(f.parts.translation);
-    r.same_topology = f.sameTopology;
-    r.base_vertices = base.vertices.size();
-    r.moved_vertices = moved.vertices.size();
-    if (f.reference) {
-      r.has_reference = true;
-      r.base_reference = References(base.vertices, f.reference->base);
-      r.moved_reference = References(moved.vertices, f.reference->moved);
-    }
-    r.surface = ToResidual(f.result.residuals.surface);
-    r.to_surface = f.result.residuals.toSurface;
-    r.paired = ToResidual(f.result.residuals.paired);
-    r.fits = f.result.fits;
-    r.message = matrix::Verdict(f);
-    if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
-    r.iterations = f.result.iterations;
-    return r;
+    return Report(matrix::MeasureFit(base, moved, ToInternal(options)), base, moved);
   } catch (...) {
     RethrowAsFailure(current);
+  }
+}
+
+MotionReport MeasureMotion(const MeshView& base, const MeshView& moved,
+                           const MeasureOptions& options) {
+  try {
+    const obj::Mesh b = FromView(base);
+    const obj::Mesh m = FromView(moved);
+    return Report(matrix::MeasureFit(b, m, ToInternal(options)), b, m);
+  } catch (...) {
+    RethrowAsFailure({});
+  }
+}
+
+void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out, std::size_t count,
+                     unsigned threads) {
+  try {
+    const geometry::Matrix4 m = FromPublic(motion);
+    platform::ParallelRanges(count, threads, [&](std::size_t begin, std::size_t end) {
+      const Eigen::Matrix3d l = m.linear();
+      const Eigen::Vector3d t = m.translation();
+      for (std::size_t i = begin; i < end; ++i) {
+        const Eigen::Vector3d p(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
+        const Eigen::Vector3d q = l * p + t;
+        out[3 * i] = q.x();
+        out[3 * i + 1] = q.y();
+        out[3 * i + 2] = q.z();
+      }
+    });
+  } catch (...) {
+    RethrowAsFailure({});
   }
 }
 

@@ -11,8 +11,6 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
@@ -20,6 +18,7 @@
 #include "matrix/motion.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
+#include "platform/workers.h"
 #include "text/error.h"
 
 namespace korvane::cli {
@@ -134,15 +133,9 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
       changed.notify_one();
     }
   };
-  std::vector<std::thread> pool;
-  for (unsigned w = 0; w < workers; ++w) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer workers
-    }
-  }
-  if (pool.empty()) work();  // no thread to be had: every file on this one
+  platform::WorkerThreads pool;
+  // This thread keeps the progress bar; fewer workers when the system gives fewer.
+  if (pool.Start(workers, [&](unsigned) { work(); }, 0) == 0) work();
 
   const std::uint64_t total_bytes =
       std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},
@@ -177,7 +170,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
     const std::uint64_t read = now_read > read_at_start ? now_read - read_at_start : 0;
     bar.Update(files_done, std::max(bytes_done, std::min(read, total_bytes)));
   }
-  for (std::thread& t : pool) t.join();
+  pool.Join();
   bar.Finish(files_done, bytes_done);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

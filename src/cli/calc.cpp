@@ -50,7 +50,7 @@ void PrintStats(const char* name, const geometry::ResidualStats& s) {
 
 void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::Mesh& moved) {
   std::printf("%s topology\n", r.sameTopology ? "same" : "different");
-  std::printf("  fit:         %s", matrix::FitName(r.kind));
+  std::printf("  fit:         %s", geometry::FitName(r.kind));
   if (r.result.iterations > 0) std::printf(" (%d iterations)", r.result.iterations);
   std::printf("\n");
   if (r.reference && r.kind == geometry::FitKind::three_point) {
@@ -74,16 +74,11 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
 
 int Calc(const CalcOptions& o, CliPlatform& p) {
   try {
-    matrix::FitRequest request;
-    request.kind = *matrix::FitByName(o.fit);
-    request.tolerance = o.tolerance;
-    request.trim = o.trim;
-    request.maxIterations = o.maxIterations;
-    request.threads = o.jobs;
-    request.keepDistances = !o.report.empty();
-    const obj::Mesh base = Load(o.base, !o.report.empty(), o.jobs);
-    const obj::Mesh moved = Load(o.moved, true, o.jobs);
-    const matrix::FitReport r = matrix::MeasureFit(base, moved, request);
+    geometry::FitOptions fit = o.fit;
+    fit.keepDistances = !o.report.empty();
+    const obj::Mesh base = Load(o.base, !o.report.empty(), fit.threads);
+    const obj::Mesh moved = Load(o.moved, true, fit.threads);
+    const matrix::FitReport r = matrix::MeasureFit(base, moved, fit);
     matrix::WriteMatrixFile(o.output, r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.
     const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();

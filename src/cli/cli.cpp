@@ -149,6 +149,24 @@ std::string DidYouMean(const std::string& word, const std::vector<std::string>& 
   return s ? "; did you mean '" + *s + "'?" : "";
 }
 
+// A fit's name, turned into its number for CLI11 to store.
+CLI::Validator FitKindName() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        std::vector<std::string> names;
+        std::string list;
+        for (const geometry::FitKind k : geometry::kFitKinds) {
+          names.emplace_back(geometry::FitName(k));
+          list += (list.empty() ? "" : ", ") + names.back();
+        }
+        const std::optional<geometry::FitKind> kind = geometry::FitByName(s);
+        if (!kind) return "'" + s + "' is not a fit (" + list + ")" + DidYouMean(s, names);
+        s = std::to_string(static_cast<int>(*kind));
+        return {};
+      },
+      "", "Fit");
+}
+
 struct CallOptions {
   std::string command;
   std::optional<std::string> workdir;
@@ -192,12 +210,12 @@ class CommandLine {
     calc_->add_option("-o,--output", calcOptions_.output, "Where the motion is written")
         ->type_name("MOTION.matrix")
         ->capture_default_str();
-    calc_->add_option("--fit", calcOptions_.fit, "How the motion is found")
+    calc_->add_option("--fit", calcOptions_.fit.kind, "How the motion is found")
         ->type_name("KIND")
-        ->check(CLI::IsMember({"three-point", "least-squares", "icp"}))
-        ->capture_default_str();
+        ->transform(FitKindName())
+        ->default_str(geometry::FitName(calcOptions_.fit.kind));
     calc_
-        ->add_option("--tolerance", calcOptions_.tolerance,
+        ->add_option("--tolerance", calcOptions_.fit.tolerance,
                      "It fits when 95% of the base vertices land this close, relative to the "
                      "moved mesh's size")
         ->type_name("T")
@@ -205,24 +223,27 @@ class CommandLine {
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     calc_
-        ->add_option("--trim", calcOptions_.trim,
+        ->add_option("--trim", calcOptions_.fit.trim,
                      "Leave the worst fraction F of the pairs out of the fit (least-squares: "
-                     "none by default; icp: 0.1)")
+                     "none by default; icp: " +
+                         text::ToGeneral15(geometry::kDefaultIcpTrim) + ")")
         ->type_name("F")
         ->check(FiniteNumber())
         ->check(CLI::Range(0.0, 0.5));
-    calc_->add_option("--max-iterations", calcOptions_.maxIterations, "ICP iterations at most")
+    calc_->add_option("--max-iterations", calcOptions_.fit.maxIterations, "ICP iterations at most")
         ->type_name("N")
         ->check(CLI::Range(1, 100000))
         ->capture_default_str();
-    calc_->add_option("-j,--jobs", calcOptions_.jobs, "Threads (default: one per processor)")
+    calc_->add_option("-j,--jobs", calcOptions_.fit.threads, "Threads (default: one per processor)")
         ->type_name("N")
         ->check(WholeNumber(1, 1024));
     calc_->add_flag("--json", calcOptions_.json, "Print the report as one JSON object");
     calc_->add_option("--report", calcOptions_.report, "Also write the report as an HTML page")
         ->type_name("FIT.html");
     calc_->footer(
-        "Fits: three-point (the exported CalcMatrix's rule, the same matrix bit for bit),\n"
+        "Fits: auto (three-point when it fits, else least-squares when the counts are\n"
+        "equal and it fits, else icp), three-point (the exported CalcMatrix's rule, the same\n"
+        "matrix bit for bit),\n"
         "least-squares (equal vertex counts, vertex i paired with vertex i) and icp (any\n"
         "counts, any order). Prints the motion and how far the base mesh, carried by it,\n"
         "lies from the moved mesh. Exit status 3: measured and written, but it does not fit.");

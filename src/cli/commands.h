@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/host.h"
+#include "geometry/fit.h"
 
 namespace korvane::cli {
 
@@ -14,11 +15,7 @@ struct CalcOptions {
   std::string base;
   std::string moved;
   std::string output = "active.matrix";
-  std::string fit = "three-point";
-  double tolerance = 1e-5;
-  std::optional<double> trim;
-  int maxIterations = 60;
-  unsigned jobs = 0;  // threads for the nearest-point queries; 0: one per processor
+  geometry::FitOptions fit;  // fit.threads: -j (0: one per processor)
   bool json = false;
   std::string report;  // the HTML page, when not empty
 };

@@ -100,9 +100,9 @@ int Demo(std::string dir, std::uint64_t vertices) {
     };
     load(api::kBaseObjName, base_mesh);
     load(api::kTransformedObjName, moved_mesh);
-    matrix::FitRequest request;
-    request.keepDistances = true;
-    const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, request);
+    geometry::FitOptions fit;
+    fit.keepDistances = true;
+    const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, fit);
     const std::string page = dir + "report.html";
     WriteFitPage(page, report, matrix::FitReportJson(report), base_mesh, moved_mesh);
     std::printf("   %s\n   report: %s (open it in a web browser)\n",

@@ -54,7 +54,7 @@ std::string BuildReportPage(const ReportPageInput& input);
 
 // Writes the page of a measurement to `path`, all or nothing: the base mesh
 // carried by the report's matrix, coloured by its residuals (the report must
-// keep them: FitRequest::keepDistances), over the moved mesh.
+// keep them: FitOptions::keepDistances), over the moved mesh.
 void WriteFitPage(const std::string& path, const matrix::FitReport& report,
                   const std::string& report_json, const obj::Mesh& base, const obj::Mesh& moved);
 

@@ -61,7 +61,7 @@ void CheckVertices(const std::vector<Vector3>& v, const text::Phrase& which) {
 
 void CheckOptions(const FitOptions& o) {
   if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse(text::kToleranceNotPositive);
-  if (!(o.trim >= 0.0 && o.trim <= 0.5)) Refuse(text::kTrimOutOfRange);
+  if (o.trim && !(*o.trim >= 0.0 && *o.trim <= 0.5)) Refuse(text::kTrimOutOfRange);
   if (o.maxIterations < 0) Refuse(text::kIterationLimitNegative);
 }
 
@@ -246,7 +246,7 @@ IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t f
   for (std::size_t l = first; l < levels.size(); ++l) {
     const bool last = l + 1 == levels.size();
     const int allowed = last ? budget - used : std::min(budget - used, o.maxIterations / 3);
-    run = RunIcp(levels[l], surface, run.m, o.trim, std::max(0, allowed),
+    run = RunIcp(levels[l], surface, run.m, o.TrimFor(FitKind::icp), std::max(0, allowed),
                  (last ? kConvergence : kCoarseConvergence) * target.size());
     used += run.iterations;
   }
@@ -608,19 +608,92 @@ FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& targ
   return Evaluate(base, Spread(base), target, m, options);
 }
 
+const char* FitName(FitKind kind) {
+  switch (kind) {
+    case FitKind::automatic:
+      return "auto";
+    case FitKind::three_point:
+      return "three-point";
+    case FitKind::least_squares:
+      return "least-squares";
+    case FitKind::icp:
+      return "icp";
+  }
+  return "auto";
+}
+
+std::optional<FitKind> FitByName(std::string_view name) {
+  for (const FitKind k : kFitKinds) {
+    if (name == FitName(k)) return k;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
+  r.kind = kind;
+  r.tried = std::move(tried);
+  return r;
+}
+
+FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options);
+
+// The cheapest fit that fits: the three-point motion, then least squares on
+// equal counts, then ICP (which starts from the three-point motion).
+FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target,
+                       const FitOptions& options) {
+  const std::vector<Vector3>& w = target.vertices();
+  FitOptions o = options;
+  std::vector<FitKind> tried;
+  if (!o.start) {
+    try {
+      o.start = ThreePointMotion(base, w);
+    } catch (const Error& e) {
+      // Meshes without a reference triangle may still be fitted by the others.
+      if (e.kind() != Error::Kind::refused) throw;
+    }
+  }
+  if (o.start) {
+    FitResult r = EvaluateMotion(base, target, *o.start, o);
+    if (r.fits) return Fitted(std::move(r), FitKind::three_point);
+    tried.push_back(FitKind::three_point);
+  }
+  if (base.size() == w.size()) {
+    FitResult r = EvaluateMotion(base, target, LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)), o);
+    if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
+    tried.push_back(FitKind::least_squares);
+  }
+  return Fitted(IcpFit(base, target, o), FitKind::icp, std::move(tried));
+}
+
+}  // namespace
+
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
   CheckOptions(options);
   CheckVertices(base, text::kTheBaseMesh);
   const std::vector<Vector3>& w = target.vertices();
   switch (options.kind) {
+    case FitKind::automatic:
+      return AutomaticFit(base, target, options);
     case FitKind::three_point:
-      return EvaluateMotion(base, target, ThreePointMotion(base, w), options);
+      return Fitted(EvaluateMotion(base, target, options.start ? *options.start : ThreePointMotion(base, w), options),
+                    FitKind::three_point);
     case FitKind::least_squares:
-      return EvaluateMotion(base, target, LeastSquaresMotion(base, w, options.trim), options);
+      return Fitted(
+          EvaluateMotion(base, target, LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares)), options),
+          FitKind::least_squares);
     case FitKind::icp:
       break;
   }
+  return Fitted(IcpFit(base, target, options), FitKind::icp);
+}
 
+namespace {
+
+FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
+  const std::vector<Vector3>& w = target.vertices();
+  const double trim = options.TrimFor(FitKind::icp);
   std::optional<Matrix4> start = options.start;
   if (!start) {
     try {
@@ -646,7 +719,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
   if (start) {
     ++starts;
     // The usual case: the three-point motion is right or nearly so.
-    if (RunIcp(levels[0], surface, *start, options.trim, 0, 0.0).p95 <= kRoughlyAligned * size)
+    if (RunIcp(levels[0], surface, *start, trim, 0, 0.0).p95 <= kRoughlyAligned * size)
       best = RunPyramid(levels, 0, target, *start, options, options.maxIterations);
   }
   if (!fits(best)) {
@@ -664,7 +737,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
     std::vector<IcpRun> runs;
     for (const Matrix4& c : candidates) {
-      runs.push_back(RunIcp(coarse_sample, coarse, c, options.trim, std::min(kCoarseIterations, third),
+      runs.push_back(RunIcp(coarse_sample, coarse, c, trim, std::min(kCoarseIterations, third),
                             kCoarseConvergence * size));
     }
     std::stable_sort(runs.begin(), runs.end(), [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });
@@ -675,7 +748,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     double screen_best = std::numeric_limits<double>::infinity();
     for (IcpRun& run : runs) {
       const int iterations = run.iterations;
-      run = RunIcp(levels[mid], surface, run.m, options.trim, 0, 0.0);
+      run = RunIcp(levels[mid], surface, run.m, trim, 0, 0.0);
       run.iterations = iterations;
       screen_best = std::min(screen_best, run.score);
     }
@@ -683,7 +756,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
     for (const IcpRun& run : runs) {
       if (!(run.score <= kScreenRatio * screen_best)) continue;
       const int allowed = mid == last ? options.maxIterations - run.iterations : third;
-      IcpRun refined = RunIcp(levels[mid], surface, run.m, options.trim, allowed,
+      IcpRun refined = RunIcp(levels[mid], surface, run.m, trim, allowed,
                               (mid == last ? kConvergence : kCoarseConvergence) * size);
       refined.iterations += run.iterations;
       if (refined.score < winner.score) winner = refined;
@@ -700,6 +773,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, c
   r.starts = starts;
   return r;
 }
+
+}  // namespace
 
 MotionParts DecomposeMotion(const Matrix4& m) {
   MotionParts p;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "geometry/farthest.h"
@@ -116,6 +117,8 @@ Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vec
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
                            double trim = 0.0);
 
+//   automatic      three_point when it fits, else least_squares when the
+//                  counts are equal and it fits, else icp
 //   three_point    ThreePointMotion
 //   least_squares  LeastSquaresMotion with the options' trim (equal counts only)
 //   icp            iterative closest point with uniform scale, base vertices
@@ -125,7 +128,13 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
 //                  does not fit, also from every proper alignment of the
 //                  principal axes; the run with the least trimmed residual
 //                  (relative to its scale) wins. Same bits for any thread count.
-enum class FitKind { three_point, least_squares, icp };
+enum class FitKind { automatic, three_point, least_squares, icp };
+
+// The one table of fit names: "auto", "three-point", "least-squares", "icp".
+inline constexpr FitKind kFitKinds[] = {FitKind::automatic, FitKind::three_point,
+                                        FitKind::least_squares, FitKind::icp};
+const char* FitName(FitKind kind);
+std::optional<FitKind> FitByName(std::string_view name);
 
 // What, besides the motion, tells the meshes apart; judged from the residuals.
 //   none                       counts equal, the motion fits, so do the pairs
@@ -137,25 +146,38 @@ enum class FitKind { three_point, least_squares, icp };
 //   not_a_similar_copy         counts equal, nothing fits, shapes differ
 enum class LikelyCause { none, vertex_order_differs, vertices_added_or_removed, not_a_similar_copy };
 
+// ICP's defaults: its pairs start out partly wrong, so a tenth is left out.
+inline constexpr double kDefaultIcpTrim = 0.1;
+inline constexpr int kDefaultMaxIterations = 60;
+
+// Every choice a fit takes, with the defaults that the command line, the C++
+// interface and the report all show.
 struct FitOptions {
-  FitKind kind = FitKind::icp;
+  FitKind kind = FitKind::automatic;
   // The motion fits when the surface residual's relative 95th percentile is
   // at most this (and its scale does not shrink the base, see FitResult).
   double tolerance = kDefaultTolerance;
-  // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5].
-  double trim = 0.1;
+  // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5];
+  // unset: kDefaultIcpTrim for ICP, none for least squares.
+  std::optional<double> trim;
   // ICP iterations per start, at most, counted over all sample sizes.
-  int maxIterations = 100;
+  int maxIterations = kDefaultMaxIterations;
   // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
   unsigned threads = 0;
-  // ICP's first start; default: the three-point motion.
+  // The three-point motion when the caller already has it: ICP's first start and
+  // the automatic fit's first try. Measured here when unset.
   std::optional<Matrix4> start;
+
+  // The trim the fit `k` uses.
+  double TrimFor(FitKind k) const { return trim.value_or(k == FitKind::icp ? kDefaultIcpTrim : 0.0); }
   // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
   bool keepDistances = false;
 };
 
 struct FitResult {
   Matrix4 matrix = Matrix4::Identity();
+  FitKind kind = FitKind::three_point;  // the fit whose motion this is (automatic: the one kept)
+  std::vector<FitKind> tried;           // automatic: the fits tried before it, in order
   int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
   int starts = 0;      // ICP starts tried; 0 for the other kinds
   Residuals residuals;

@@ -6,66 +6,22 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "platform/workers.h"
 
 namespace korvane::geometry {
 
 // Three 0-based indices into a vertex array.
 using Triangle = std::array<std::uint32_t, 3>;
 
-// Threads a batch of `n` queries gets: `threads` (0: every core), but at most
-// one per `min_per_thread` queries and at least one. Starting a thread costs
-// about as much as a few thousand queries, so small batches stay on one.
-inline unsigned BatchThreads(std::size_t n, unsigned threads, std::size_t min_per_thread = 4096) {
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t useful = std::max<std::size_t>(1, n / std::max<std::size_t>(1, min_per_thread));
-  return static_cast<unsigned>(std::min<std::size_t>(threads, useful));
-}
-
-// Runs f(k) for k in [0, n) on up to `threads` threads, each taking the next
-// k in turn; the first exception is rethrown.
-template <class F>
-void ParallelTasks(std::size_t n, unsigned threads, F&& f) {
-  const unsigned t = BatchThreads(n, threads, 1);
-  std::atomic<std::size_t> next{0};
-  std::vector<std::exception_ptr> errors(t);
-  const auto run = [&](unsigned w) {
-    try {
-      for (std::size_t k = next++; k < n; k = next++) f(k);
-    } catch (...) {
-      errors[w] = std::current_exception();
-      next = n;
-    }
-  };
-  std::vector<std::thread> workers;
-  workers.reserve(t - 1);
-  for (unsigned w = 1; w < t; ++w) workers.emplace_back(run, w);
-  run(0);
-  for (std::thread& w : workers) w.join();
-  for (const std::exception_ptr& e : errors) {
-    if (e) std::rethrow_exception(e);
-  }
-}
-
-// Calls f(begin, end) on contiguous slices covering [0, n), `threads` slices
-// at once (see BatchThreads). The first exception of any slice is rethrown.
-template <class F>
-void ParallelRanges(std::size_t n, unsigned threads, F&& f) {
-  const unsigned t = BatchThreads(n, threads);
-  if (t <= 1) {
-    f(std::size_t{0}, n);
-    return;
-  }
-  ParallelTasks(t, t, [&](std::size_t k) { f(n * k / t, n * (k + 1) / t); });
-}
+using platform::BatchThreads;
+using platform::ParallelRanges;
+using platform::ParallelTasks;
 
 // The point of triangle (a, b, c) closest to p. Slivers and degenerate
 // triangles (zero area, coinciding corners) are accurate too.

@@ -55,53 +55,22 @@ std::string Number(double x) {
 
 }  // namespace
 
-const char* FitName(geometry::FitKind kind) {
-  switch (kind) {
-    case geometry::FitKind::three_point:
-      return "three-point";
-    case geometry::FitKind::least_squares:
-      return "least-squares";
-    case geometry::FitKind::icp:
-      return "icp";
-  }
-  return "three-point";
-}
-
-std::optional<geometry::FitKind> FitByName(const std::string& name) {
-  for (const geometry::FitKind k :
-       {geometry::FitKind::three_point, geometry::FitKind::least_squares, geometry::FitKind::icp}) {
-    if (name == FitName(k)) return k;
-  }
-  return std::nullopt;
-}
-
-FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitRequest& request) {
+FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
+                     const geometry::FitOptions& options) {
   FitReport r;
-  r.kind = request.kind;
   r.sameTopology = base.vertices.size() == moved.vertices.size();
-  r.tolerance = request.tolerance;
-  const geometry::FitTarget target(moved.vertices, moved.triangles, request.threads);
-  geometry::FitOptions o;
-  o.kind = request.kind;
-  o.tolerance = request.tolerance;
-  o.trim = request.trim.value_or(request.kind == geometry::FitKind::icp ? 0.1 : 0.0);
-  o.maxIterations = request.maxIterations;
-  o.threads = request.threads;
-  o.keepDistances = request.keepDistances;
-  if (request.kind == geometry::FitKind::three_point) {
+  r.tolerance = options.tolerance;
+  const geometry::FitTarget target(moved.vertices, moved.triangles, options.threads);
+  geometry::FitOptions o = options;
+  try {
     r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
-    r.result = geometry::EvaluateMotion(base.vertices, target, r.reference->matrix, o);
-  } else {
-    try {
-      r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
-      o.start = r.reference->matrix;
-    } catch (const Error& e) {
-      // Meshes the three-point rule cannot measure may still be fitted; bad
-      // input is refused by the fit itself below.
-      if (e.kind() != Error::Kind::refused) throw;
-    }
-    r.result = geometry::FitMotion(base.vertices, target, o);
+    o.start = r.reference->matrix;
+  } catch (const Error& e) {
+    // The three-point fit refuses such meshes below; the others may still fit them.
+    if (e.kind() != Error::Kind::refused || o.kind == geometry::FitKind::three_point) throw;
   }
+  r.result = geometry::FitMotion(base.vertices, target, o);
+  r.kind = r.result.kind;
   r.matrix = r.result.matrix;
   r.parts = geometry::DecomposeMotion(r.matrix);
   return r;
@@ -151,7 +120,10 @@ std::string FitReportJson(const FitReport& report, int indent) {
     matrix.push_back(row);
   }
   json j;
-  j["fit"] = FitName(report.kind);
+  j["fit"] = geometry::FitName(report.kind);
+  json tried = json::array();
+  for (const geometry::FitKind k : f.tried) tried.push_back(geometry::FitName(k));
+  j["tried"] = tried;
   j["topology"] = report.sameTopology ? "same" : "different";
   j["matrix"] = matrix;
   j["scale"] = report.parts.scale;

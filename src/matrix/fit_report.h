@@ -11,20 +11,8 @@
 
 namespace korvane::matrix {
 
-struct FitRequest {
-  geometry::FitKind kind = geometry::FitKind::three_point;
-  // The motion fits when the relative 95th percentile of the surface residual is at most this.
-  double tolerance = geometry::kDefaultTolerance;
-  // Fraction of the worst pairs left out of the solve; nullopt: none for
-  // least squares, a tenth for ICP (whose pairs start out partly wrong).
-  std::optional<double> trim;
-  int maxIterations = 60;
-  unsigned threads = 0;        // 0: every core
-  bool keepDistances = false;  // keep every base vertex's residual (for the page)
-};
-
 struct FitReport {
-  geometry::FitKind kind = geometry::FitKind::three_point;
+  geometry::FitKind kind = geometry::FitKind::three_point;  // the fit whose motion this is
   bool sameTopology = false;
   geometry::Matrix4 matrix = geometry::Matrix4::Identity();
   geometry::MotionParts parts;
@@ -34,16 +22,12 @@ struct FitReport {
   double tolerance = 0.0;
 };
 
-// Finds the motion by `request.kind` and measures it against the moved mesh.
+// Finds the motion by `options.kind` and measures it against the moved mesh.
 // The three-point matrix is bit for bit the one CalcMatrix writes. Refuses
 // (korvane::Error) meshes without three vertices off one line, coordinates
 // that are not finite, and least squares between unequal vertex counts.
-FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved, const FitRequest& request);
-
-// "three-point", "least-squares" or "icp".
-const char* FitName(geometry::FitKind kind);
-// The fit of that name, or nullopt.
-std::optional<geometry::FitKind> FitByName(const std::string& name);
+FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
+                     const geometry::FitOptions& options);
 
 // Why a motion likely does not fit ("vertex order differs", "vertices added or
 // removed", "not a similar copy"), or nullptr when there is nothing to say.

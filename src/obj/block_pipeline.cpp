@@ -5,10 +5,9 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "platform/sync.h"
+#include "platform/workers.h"
 
 namespace korvane::obj {
 namespace {
@@ -53,14 +52,9 @@ class Pipeline {
     pendingBegin_ = begin;
     pendingEnd_ = end;
     lines_ = lines_before;
-    for (std::size_t i = 1; i < shape_.workers; ++i) {
-      try {
-        threads_.emplace_back([this, i] { Loop(i); });
-      } catch (const std::system_error&) {
-        break;  // fewer threads
-      }
-    }
-    if (threads_.empty()) {
+    // Fewer threads when the system gives fewer: the blocks go to whoever reads next.
+    workers_.Start(static_cast<unsigned>(shape_.workers - 1), [this](unsigned i) { Loop(i); });
+    if (workers_.size() == 0) {
       pending_.swap(pending);  // no thread ever saw it
       return false;
     }
@@ -71,10 +65,7 @@ class Pipeline {
   }
 
  private:
-  void Join() {
-    for (std::thread& t : threads_) t.join();
-    threads_.clear();
-  }
+  void Join() { workers_.Join(); }
 
   // One thread's part; nothing escapes it.
   void Loop(std::size_t slot) {
@@ -262,7 +253,7 @@ class Pipeline {
 
   std::uint64_t lines_ = 0;  // lines delivered; only the thread in turn uses it
 
-  std::vector<std::thread> threads_;
+  platform::WorkerThreads workers_;
 };
 
 }  // namespace

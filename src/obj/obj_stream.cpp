@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include "obj/block_pipeline.h"
 #include "obj/obj_line.h"
 #include "platform/platform.h"
+#include "platform/workers.h"
 #include "text/catalogue.h"
 #include "text/error.h"
 #include "text/lines.h"
@@ -709,9 +709,7 @@ void StreamFile(platform::InputFile& in, const std::string& path, LineScanner<Ha
 }  // namespace
 
 std::size_t StreamThreads(unsigned asked) {
-  if (asked != 0) return asked;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores != 0 ? cores : 1;
+  return asked != 0 ? asked : platform::Cores();
 }
 
 std::size_t DefaultBlock(std::size_t workers) {

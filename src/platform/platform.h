@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "text/message.h"
@@ -53,6 +55,9 @@ class Platform {
   virtual std::optional<std::string> ShowFileDialog(const FileDialog& dialog) = 0;
   // One line on standard output, flushed.
   virtual void WriteConsoleLine(std::string_view line) = 0;
+  // Starts a thread running `body` into `out`; false when none could be started.
+  // Tests replace it to refuse threads; callers then carry on with fewer.
+  virtual bool StartThread(std::thread& out, std::function<void()> body);
 };
 
 // The platform in force: the real one unless a test or host installed another.

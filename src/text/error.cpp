@@ -37,7 +37,7 @@ Message AtLine(const std::string& source, std::uint64_t line_number) {
 }
 
 void ThrowCannotOpen(const std::string& path) {
-  throw Error(Error::Kind::io, Message().Say(kCannotOpen).Host(path), path);
+  throw Error(Error::Kind::cannot_open, Message().Say(kCannotOpen).Host(path), path);
 }
 
 void ThrowConversionError(ParseStatus status, const std::string& source,

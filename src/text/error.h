@@ -17,6 +17,7 @@ class Error : public std::exception {
   enum class Kind {
     invalid_number,       // a number that does not convert
     number_out_of_range,  // a number beyond the double range
+    cannot_open,          // an input file that is missing, unreadable or not a regular file
     io,                   // a file that cannot be read or written
     refused,              // input the library will not process (degenerate, not finite)
     misuse,               // an operation called in a state that does not allow it
