@@ -46,6 +46,17 @@ def _as_written(x):
     return float("%.15g" % x)
 
 
+def _tried(report, requested):
+    # The fits "auto" tried before the one it kept, in its order: three-point
+    # when the meshes have reference vertices, least-squares for equal counts.
+    if requested != "auto":
+        return []
+    order = ["three-point"] if report["reference"] is not None else []
+    if report["same_topology"]:
+        order.append("least-squares")
+    return order[: order.index(report["fit"])] if report["fit"] in order else order
+
+
 def _json_number(x):
     # Not-a-number and infinities have no JSON spelling; the CLI writes null.
     return x if math.isfinite(x) else None
@@ -71,6 +82,7 @@ class Fit:
         "message",
         "residual",
         "fit",
+        "tried",
         "topology",
         "reference_vertices",
         "tolerance",
@@ -80,7 +92,7 @@ class Fit:
         "moved_vertices",
     )
 
-    def __init__(self, report, tolerance):
+    def __init__(self, report, tolerance, requested):
         matrix = np.vectorize(_as_written, otypes=[np.float64])(report["matrix"])
         matrix.flags.writeable = False
         self.matrix = matrix
@@ -95,6 +107,7 @@ class Fit:
         surface["to"] = "surface" if report["to_surface"] else "vertices"
         self.residual = {"surface": surface, "paired": report["paired"]}
         self.fit = report["fit"]
+        self.tried = report["tried"] if "tried" in report else _tried(report, requested)
         self.topology = "same" if report["same_topology"] else "different"
         reference = report["reference"]
         self.reference_vertices = (
@@ -118,6 +131,7 @@ class Fit:
 
         return {
             "fit": self.fit,
+            "tried": list(self.tried),
             "topology": self.topology,
             "matrix": [[_json_number(float(x)) for x in row] for row in self.matrix],
             "scale": _json_number(self.scale),
@@ -231,7 +245,7 @@ def measure(
             iterations,
             threads,
         )
-    return Fit(report, tolerance)
+    return Fit(report, tolerance, fit)
 
 
 def transform(matrix, points, inverse=False, out=None, jobs=None):

@@ -41,6 +41,7 @@ class Fit:
     message: str
     residual: dict[str, Optional[dict[str, Any]]]
     fit: str
+    tried: list[str]
     topology: str
     reference_vertices: Optional[dict[str, list[int]]]
     tolerance: float

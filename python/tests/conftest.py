@@ -78,3 +78,11 @@ def similarity(seed, scale=None):
 
 def moved(matrix, points):
     return points @ matrix[:3, :3].T + matrix[:3, 3]
+
+
+def shuffled(vertices, faces, seed):
+    """The same mesh with its vertices in another order (faces renumbered)."""
+    order = np.random.default_rng(seed).permutation(len(vertices))
+    where = np.empty_like(order)
+    where[order] = np.arange(len(order))
+    return vertices[order], where[faces].astype(np.uint32)
