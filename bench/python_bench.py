@@ -20,9 +20,11 @@ import subprocess
 import tempfile
 import time
 
+import distributed
 import numpy as np
 
 import korvane
+import korvane.dask
 
 
 def median_times(contenders, rounds):
@@ -70,6 +72,7 @@ def main():
     a = p.parse_args()
     bin_dir = pathlib.Path(a.build) / "bin"
     work = pathlib.Path(a.dir or tempfile.mkdtemp(prefix="korvane-pybench-"))
+    work.mkdir(parents=True, exist_ok=True)
     m = similarity()
     print("cores: %d, korvane %s, numpy %s" % (os.cpu_count(), korvane.__version__, np.__version__))
 
@@ -113,10 +116,6 @@ def main():
         print("  %-34s %.3f s" % (name, s))
 
     # 3. a batch on two Dask workers against korvane apply -j 2
-    import distributed
-
-    import korvane.dask
-
     indir, out_cli, out_dask = work / "in", work / "cli", work / "dask"
     for d in (indir, out_cli, out_dask):
         d.mkdir(exist_ok=True)
