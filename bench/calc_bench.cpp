@@ -52,7 +52,7 @@ void CompareWithLoading(const char* label, const std::string& base, const std::s
   using namespace korvane::geometry;
   std::vector<Vector3> a;
   std::vector<Vector3> b;
-  matrix::Measurement m;
+  api::Measurement m;
   bench::Timing load;
   bench::Timing measure;
   // Alternated so both meet the same background load.

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "obj/obj_record.h"
+#include "line_model/obj_record.h"
 #include "text/error.h"
 #include "text/messages.h"
 #include "text/numbers.h"

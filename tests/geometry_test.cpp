@@ -4,7 +4,7 @@
 
 #include "geometry/affine.h"
 #include "geometry/geometry.h"
-#include "obj/obj_document.h"
+#include "line_model/obj_document.h"
 #include "text/error.h"
 #include "test_support.h"
 #include "text/messages.h"

@@ -128,10 +128,18 @@ TEST(MatrixFile, GatheringAndAtomicWriting) {
   ScratchDir dir;
   WriteFile(dir / "a.matrix", "1 2\r\n3 4");
   std::string text;
-  ASSERT_TRUE(ReadMatrixFile(dir / "a.matrix", text));
+  ASSERT_NO_THROW(text = ReadMatrixFile(dir / "a.matrix"));
   EXPECT_EQ(text, "1 2\n3 4\n");
-  EXPECT_FALSE(ReadMatrixFile(dir / "none.matrix", text));
-  EXPECT_FALSE(ReadMatrixFile(dir.path(), text));
+  const auto cannot_open = [](const std::string& path) {
+    try {
+      ReadMatrixFile(path);
+    } catch (const Error& e) {
+      return e.kind() == Error::Kind::cannot_open && e.file() == path;
+    }
+    return false;
+  };
+  EXPECT_TRUE(cannot_open(dir / "none.matrix"));
+  EXPECT_TRUE(cannot_open(dir.path()));
   WriteMatrixFile(dir / "b.matrix", Turn30());
   EXPECT_EQ(ReadFile(dir / "b.matrix"), ReadFile(kGolden + "turn30.matrix"));
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.matrix", "b.matrix"}));

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "geometry/affine.h"
-#include "obj/obj_document.h"
+#include "line_model/obj_document.h"
 #include "text/error.h"
 #include "test_support.h"
 

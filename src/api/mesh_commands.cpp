@@ -1,6 +1,6 @@
 #include "api/mesh_commands.h"
 
-#include <optional>
+#include <vector>
 
 #include "api/commands.h"
 #include "api/globals.h"
@@ -35,35 +35,48 @@ void ShowOpenFailure(const std::string& path) {
 obj::StreamOptions Streaming() {
   obj::StreamOptions options;
   options.threads = ThreadCount();
+  // The host keeps running after the command: what the reading threads freed goes back.
+  options.returnFreeMemory = true;
   return options;
 }
 
-obj::ObjDocument LoadVerticesOrReport(const std::string& path) {
-  obj::ObjDocument d;
-  if (!d.LoadVertices(path, Streaming())) ShowOpenFailure(path);
-  return d;
+// A mesh that cannot be opened is shown and measured as having no vertices.
+std::vector<geometry::Vector3> LoadVerticesOrReport(const std::string& path) {
+  std::vector<geometry::Vector3> v;
+  try {
+    obj::LoadObjVertices(path, v, Streaming());
+  } catch (const Error& e) {
+    if (e.kind() != Error::Kind::cannot_open) throw;
+    ShowOpenFailure(path);
+  }
+  return v;
 }
 
 }  // namespace
 
-matrix::Measurement MeasureFiles(const std::string& base_path, const std::string& transformed_path,
-                                 const std::string& output) {
-  obj::ObjDocument base = LoadVerticesOrReport(base_path);
-  obj::ObjDocument transformed = LoadVerticesOrReport(transformed_path);
-  const bool same = base.vertices.size() == transformed.vertices.size();
-  platform::Current().WriteConsoleLine(same ? "same topology" : "different topology");
+Measurement MeasureFiles(const std::string& base_path, const std::string& transformed_path,
+                         const std::string& output) {
+  const std::vector<geometry::Vector3> base = LoadVerticesOrReport(base_path);
+  const std::vector<geometry::Vector3> transformed = LoadVerticesOrReport(transformed_path);
+  Measurement m;
+  m.sameTopology = base.size() == transformed.size();
+  platform::Current().WriteConsoleLine(m.sameTopology ? "same topology" : "different topology");
   try {
-    return matrix::Measure(std::move(base), std::move(transformed));
+    m.motion = geometry::ThreePointRule(base, transformed);
   } catch (const Error& e) {
+    // No reference triangle: the analysis was asked of meshes whose vertices were not chosen.
+    if (e.refusal() && e.refusal()->reason == text::Reason::no_reference_triangle)
+      throw Error(Error::Kind::misuse, text::Message(text::kNotAnalysed));
     RethrowRefusal(e, &text::kCannotMeasure, output);
   }
+  return m;
 }
 
 void CalcMatrix(const CommandArgs&) {
   const std::string output = JoinWithSeparator(kActiveMatrixName);
-  const matrix::Measurement m =
+  const Measurement m =
       MeasureFiles(JoinDirect(kBaseObjName), JoinDirect(kTransformedObjName), kActiveMatrixName);
-  matrix::WriteMatrixFile(output, m.analysis.matrix);
+  matrix::WriteMatrixFile(output, m.motion.matrix);
 }
 
 void ApplyMatrix(const CommandArgs& args) {
@@ -71,26 +84,24 @@ void ApplyMatrix(const CommandArgs& args) {
   const std::string text = args.Text();
   const std::string matrix_path =
       platform::Current().PathExists(text) ? text : JoinWithSeparator(kActiveMatrixName);
-  std::optional<geometry::Matrix4> m;
+  geometry::Matrix4 m;
   try {
     m = matrix::LoadMotion(matrix_path, inverse);
   } catch (const Error& e) {
+    if (e.kind() == Error::Kind::cannot_open) {
+      // The fixed text names active.matrix whichever file was tried.
+      platform::Current().ShowMessage(text::Message(),
+                                      text::Message(text::kActiveMatrixOpenFailed));
+      return;
+    }
     RethrowRefusal(e, nullptr, kAppliedObjName);
-  }
-  if (!m) {
-    // The fixed text names active.matrix whichever file was tried.
-    platform::Current().ShowMessage(text::Message(), text::Message(text::kActiveMatrixOpenFailed));
-    return;
   }
   const std::string target = JoinDirect(kTargetObjName);
   const std::string applied = JoinDirect(kAppliedObjName);
-  bool opened = false;
   try {
-    opened = obj::TransformObjFile(target, applied, *m, Streaming());
+    obj::TransformObjFile(target, applied, m, Streaming());
   } catch (const Error& e) {
-    RethrowRefusal(e, nullptr, kAppliedObjName);
-  }
-  if (!opened) {
+    if (e.kind() != Error::Kind::cannot_open) RethrowRefusal(e, nullptr, kAppliedObjName);
     // A host that reads applied.obj back must not pick up an earlier result.
     ShowOpenFailure(target);
     platform::WriteFileAtomically(applied, {});

@@ -227,12 +227,13 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
   try {
     obj::StreamOptions stream;
     stream.threads = options.threads;
+    stream.returnFreeMemory = true;  // a measurement holds only what it loads
     // Only the moved mesh's faces are measured against.
     obj::Mesh base;
-    if (!obj::LoadObjVertices(base_obj, base.vertices, stream)) text::ThrowCannotOpen(base_obj);
+    obj::LoadObjVertices(base_obj, base.vertices, stream);
     current = moved_obj;
     obj::Mesh moved;
-    if (!obj::LoadObjMesh(moved_obj, moved, stream)) text::ThrowCannotOpen(moved_obj);
+    obj::LoadObjMesh(moved_obj, moved, stream);
     current.clear();
     return Report(matrix::MeasureFit(base, moved, ToInternal(options)), base, moved);
   } catch (...) {
@@ -275,10 +276,7 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj) {
   try {
     obj::ReplayCounts counts;
-    if (!obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {},
-                               &counts)) {
-      text::ThrowCannotOpen(input_obj);
-    }
+    obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {}, &counts);
     return {counts.vertices};
   } catch (...) {
     RethrowAsFailure({});
@@ -342,9 +340,7 @@ Matrix4x4 InverseMotion(const Matrix4x4& motion) {
 
 Matrix4x4 ReadMatrixFile(const std::string& path) {
   try {
-    std::string text;
-    if (!matrix::ReadMatrixFile(path, text)) text::ThrowCannotOpen(path);
-    return ToPublic(matrix::ParseMatrixText(text, path));
+    return ToPublic(matrix::ParseMatrixText(matrix::ReadMatrixFile(path), path));
   } catch (...) {
     RethrowAsFailure(path);
   }

@@ -63,9 +63,7 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads) {
     obj::ReplayCounts counts;
     obj::StreamOptions stream;
     stream.threads = threads;
-    if (!obj::TransformObjFile(job.input, job.output, m, stream, &counts)) {
-      text::ThrowCannotOpen(job.input);
-    }
+    obj::TransformObjFile(job.input, job.output, m, stream, &counts);
     job.vertices = counts.vertices;
   } catch (...) {
     job.failed = true;
@@ -103,9 +101,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   std::vector<Job> jobs = PlanJobs(o);
   geometry::Matrix4 m;
   try {
-    const std::optional<geometry::Matrix4> loaded = matrix::LoadMotion(o.matrix, o.inverse);
-    if (!loaded) text::ThrowCannotOpen(o.matrix);
-    m = *loaded;
+    m = matrix::LoadMotion(o.matrix, o.inverse);
   } catch (...) {
     return ReportError("apply", p);
   }

@@ -28,9 +28,12 @@ obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   obj::Mesh mesh;
   obj::StreamOptions stream;
   stream.threads = threads;
-  const bool opened = faces ? obj::LoadObjMesh(path, mesh, stream)
-                            : obj::LoadObjVertices(path, mesh.vertices, stream);
-  if (!opened) text::ThrowCannotOpen(path);
+  stream.returnFreeMemory = true;  // the loaded meshes are what this process holds
+  if (faces) {
+    obj::LoadObjMesh(path, mesh, stream);
+  } else {
+    obj::LoadObjVertices(path, mesh.vertices, stream);
+  }
   return mesh;
 }
 

@@ -12,7 +12,6 @@
 #include "cli/report_page.h"
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
-#include "obj/obj_document.h"
 #include "obj/obj_mesh.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
@@ -29,9 +28,9 @@ bool Run(const char* name, const std::string& text = {}) {
 }
 
 std::vector<geometry::Vector3> Vertices(const std::string& path) {
-  obj::ObjDocument d;
-  d.LoadVertices(path);
-  return d.vertices;
+  std::vector<geometry::Vector3> v;
+  obj::LoadObjVertices(path, v);
+  return v;
 }
 
 double WorstDistance(const std::vector<geometry::Vector3>& a,
@@ -83,10 +82,9 @@ int Demo(std::string dir, std::uint64_t vertices) {
 
   std::printf("2. CalcMatrix measures the motion:\n   ");
   if (!Run("CalcMatrix")) return kExitFailed;
-  std::string text;
   const std::string active = api::JoinWithSeparator(api::kActiveMatrixName);
-  if (!matrix::ReadMatrixFile(active, text)) text::ThrowCannotOpen(active);
-  const geometry::Matrix4 measured = matrix::ParseMatrixText(text, api::kActiveMatrixName);
+  const geometry::Matrix4 measured =
+      matrix::ParseMatrixText(matrix::ReadMatrixFile(active), api::kActiveMatrixName);
   PrintMatrix("   active.matrix (measured):", measured);
   PrintMatrix("   the motion we made:", motion);
   const double coefficient_error = (measured.matrix() - motion.matrix()).cwiseAbs().maxCoeff();
@@ -95,11 +93,8 @@ int Demo(std::string dir, std::uint64_t vertices) {
   {
     // The same measurement as a page: the base carried onto the moved mesh.
     obj::Mesh base_mesh, moved_mesh;
-    const auto load = [&](const char* name, obj::Mesh& mesh) {
-      if (!obj::LoadObjMesh(dir + name, mesh)) text::ThrowCannotOpen(dir + name);
-    };
-    load(api::kBaseObjName, base_mesh);
-    load(api::kTransformedObjName, moved_mesh);
+    obj::LoadObjMesh(dir + api::kBaseObjName, base_mesh);
+    obj::LoadObjMesh(dir + api::kTransformedObjName, moved_mesh);
     geometry::FitOptions fit;
     fit.keepDistances = true;
     const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, fit);

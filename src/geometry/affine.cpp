@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
@@ -11,9 +10,7 @@ namespace {
 // Rounding can carry a cosine a hair past +-1, where acos gives NaN.
 double ClampedAcos(double cosine) { return std::acos(std::fmax(-1.0, std::fmin(1.0, cosine))); }
 
-[[noreturn]] void Refuse(const text::Phrase& reason) {
-  throw Error(Error::Kind::refused, text::Message().Say(reason));
-}
+[[noreturn]] void Refuse(text::Reason reason) { throw Error(text::Refusal{reason}); }
 
 // The coordinate axis on which u has its smallest magnitude (x, then y, then z
 // on ties): crossing u with it gives an axis well away from u.
@@ -29,8 +26,8 @@ Vector3 LeastAlignedAxis(const Vector3& u) {
 AffineAnalysis AnalyzeTriangles(const ReferenceTriangles& t) {
   const Vector3 u = t.pb - t.pa;
   const Vector3 u2 = t.qb - t.qa;
-  if (u.squaredNorm() == 0.0) Refuse(text::kBaseABCoincide);
-  if (u2.squaredNorm() == 0.0) Refuse(text::kMovedABCoincide);
+  if (u.squaredNorm() == 0.0) Refuse(text::Reason::base_ab_coincide);
+  if (u2.squaredNorm() == 0.0) Refuse(text::Reason::moved_ab_coincide);
   const Vector3 v = t.pc - t.pa;
   const Vector3 v2 = t.qc - t.qa;
 
@@ -57,8 +54,8 @@ AffineAnalysis AnalyzeTriangles(const ReferenceTriangles& t) {
   // Second turn, about the moved A->B line: plane onto plane.
   const Vector3 na = u2.cross(v1);
   const Vector3 nb = u2.cross(v2);
-  if (na.squaredNorm() == 0.0) Refuse(text::kBaseOnOneLine);
-  if (nb.squaredNorm() == 0.0) Refuse(text::kMovedOnOneLine);
+  if (na.squaredNorm() == 0.0) Refuse(text::Reason::base_on_one_line);
+  if (nb.squaredNorm() == 0.0) Refuse(text::Reason::moved_on_one_line);
   const int sigma2 = CalcRotationSign(na, nb, u2);
   const double theta2 = sigma2 * ClampedAcos(na.dot(nb) / (nb.norm() * na.norm()));
   const Vector3 k2 = u2.normalized();
@@ -69,7 +66,7 @@ AffineAnalysis AnalyzeTriangles(const ReferenceTriangles& t) {
   m = m * Eigen::Scaling(s, s, s);
   m.translate(-t.pa);
   m.makeAffine();
-  if (!m.matrix().allFinite()) Refuse(text::kResultNotFinite);
+  if (!m.matrix().allFinite()) Refuse(text::Reason::result_not_finite);
 
   r.matrix = m;
   r.axis1 = k1;

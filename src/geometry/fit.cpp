@@ -11,25 +11,21 @@
 
 #include "geometry/affine.h"
 #include "geometry/farthest.h"
-#include "text/catalogue.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
 namespace {
 
-[[noreturn]] void Refuse(const text::Message& reason) {
-  throw Error(Error::Kind::refused, text::Message().Say(text::kCannotFit).Append(reason));
+[[noreturn]] void Refuse(text::Reason reason, text::MeshRole mesh = text::MeshRole::none) {
+  throw Error(text::Refusal{reason, mesh});
 }
 
-[[noreturn]] void Refuse(const text::Phrase& reason) { Refuse(text::Message().Say(reason)); }
-
-// `which` names the mesh: text::kTheBaseMesh or text::kTheMovedMesh.
-void CheckVertices(const std::vector<Vector3>& v, const text::Phrase& which) {
-  const auto said = [&](const text::Phrase& what) { return text::Message().Say(which).Say(what); };
-  if (v.empty()) Refuse(said(text::kHasNoVertices));
-  if (v.size() < 3) Refuse(said(text::kHasFewerThanThreeVertices));
+// `which` says which mesh `v` is.
+void CheckVertices(const std::vector<Vector3>& v, text::MeshRole which) {
+  if (v.empty()) Refuse(text::Reason::no_vertices, which);
+  if (v.size() < 3) Refuse(text::Reason::fewer_than_three_vertices, which);
   for (const Vector3& p : v) {
-    if (!p.allFinite()) Refuse(said(text::kHasNonFiniteCoordinate));
+    if (!p.allFinite()) Refuse(text::Reason::non_finite_coordinate, which);
   }
   // The vertex farthest from the first spans at least half the mesh, so the
   // line through both is a fair reference for "everything on one line".
@@ -56,13 +52,13 @@ void CheckVertices(const std::vector<Vector3>& v, const text::Phrase& which) {
     }
   }
   if (!off_line)
-    Refuse(text::Message().Say(text::kAllVerticesOf).Say(which).Say(text::kLieOnOneLine));
+    Refuse(text::Reason::all_on_one_line, which);
 }
 
 void CheckOptions(const FitOptions& o) {
-  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse(text::kToleranceNotPositive);
-  if (o.trim && !(*o.trim >= 0.0 && *o.trim <= 0.5)) Refuse(text::kTrimOutOfRange);
-  if (o.maxIterations < 0) Refuse(text::kIterationLimitNegative);
+  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)) Refuse(text::Reason::tolerance_not_positive);
+  if (o.trim && !(*o.trim >= 0.0 && *o.trim <= 0.5)) Refuse(text::Reason::trim_out_of_range);
+  if (o.maxIterations < 0) Refuse(text::Reason::iteration_limit_negative);
 }
 
 Matrix4 ToMatrix4(const Eigen::Matrix4d& t) {
@@ -445,7 +441,7 @@ double BoundingDiagonal(const std::vector<Vector3>& v) {
 FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
                      unsigned threads)
     : vertices_(&vertices) {
-  CheckVertices(vertices, text::kTheMovedMesh);
+  CheckVertices(vertices, text::MeshRole::moved);
   if (triangles.empty()) {
     points_ = std::make_unique<PointIndex>(vertices);
   } else {
@@ -509,7 +505,7 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
 
 Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
                            unsigned threads, std::vector<double>* distances) {
-  CheckVertices(base, text::kTheBaseMesh);
+  CheckVertices(base, text::MeshRole::base);
   Residuals r;
   std::vector<double> d;
   target.DistancesFrom(m, base, d, threads);
@@ -533,37 +529,42 @@ Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vec
   return ThreePointFit(base, moved).matrix;
 }
 
-ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
-  CheckVertices(base, text::kTheBaseMesh);
-  CheckVertices(moved, text::kTheMovedMesh);
+ThreePoint ThreePointRule(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
   ReferenceIndices rb, rm;
   if (base.size() == moved.size()) {
+    // Vertex k of one mesh is vertex k of the other: the base alone chooses.
     rb = FarthestPointByAxis(base, ReferenceIndices{});
     rm = rb;
   } else {
     rb = FarthestPointExhaustive(base);
     rm = FarthestPointExhaustive(moved);
   }
-  const auto distinct = [](const ReferenceIndices& r) { return r.a != r.b && r.b != r.c && r.c != r.a; };
-  if (!distinct(rb) || !distinct(rm)) Refuse(text::kNoReferenceTriangle);
+  const auto usable = [](const ReferenceIndices& r, std::size_t n) {
+    const auto in = [n](std::int32_t i) { return i >= 0 && static_cast<std::size_t>(i) < n; };
+    return r.a != r.b && r.b != r.c && r.c != r.a && in(r.a) && in(r.b) && in(r.c);
+  };
+  if (!usable(rb, base.size()) || !usable(rm, moved.size()))
+    Refuse(text::Reason::no_reference_triangle);
   const auto at = [](const std::vector<Vector3>& v, std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
   const ReferenceTriangles t{at(base, rb.a), at(base, rb.b), at(base, rb.c),
                              at(moved, rm.a), at(moved, rm.b), at(moved, rm.c)};
   return ThreePoint{rb, rm, AnalyzeTriangles(t).matrix};
 }
 
+ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
+  CheckVertices(base, text::MeshRole::base);
+  CheckVertices(moved, text::MeshRole::moved);
+  return ThreePointRule(base, moved);
+}
+
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved, double trim) {
-  CheckVertices(base, text::kTheBaseMesh);
-  CheckVertices(moved, text::kTheMovedMesh);
+  CheckVertices(base, text::MeshRole::base);
+  CheckVertices(moved, text::MeshRole::moved);
   if (base.size() != moved.size()) {
-    Refuse(text::Message()
-               .Say(text::kPairsNeedSameCount)
-               .Own(std::to_string(base.size()))
-               .Say(text::kPairsMovedCount)
-               .Own(std::to_string(moved.size()))
-               .Say(text::kPairsCountEnd));
+    throw Error(text::Refusal{text::Reason::pairs_need_same_count, text::MeshRole::none,
+                              {base.size(), moved.size()}});
   }
-  if (!(trim >= 0.0 && trim <= 0.5)) Refuse(text::kTrimOutOfRange);
+  if (!(trim >= 0.0 && trim <= 0.5)) Refuse(text::Reason::trim_out_of_range);
   Matrix4 m = ToMatrix4(Eigen::umeyama(AsMatrix(base), AsMatrix(moved), true));
   const std::size_t keep = KeptCount(base.size(), trim);
   if (keep < base.size() && m.matrix().allFinite()) {
@@ -571,7 +572,7 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
     for (std::size_t i = 0; i < base.size(); ++i) d[i] = (TransformPoint(m, base[i]) - moved[i]).norm();
     m = SolveMasked(base, moved, KeepSmallest(d, keep), keep);
   }
-  if (!m.matrix().allFinite()) Refuse(text::kLeastSquaresNotFinite);
+  if (!m.matrix().allFinite()) Refuse(text::Reason::least_squares_not_finite);
   return m;
 }
 
@@ -671,7 +672,7 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
 
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target, const FitOptions& options) {
   CheckOptions(options);
-  CheckVertices(base, text::kTheBaseMesh);
+  CheckVertices(base, text::MeshRole::base);
   const std::vector<Vector3>& w = target.vertices();
   switch (options.kind) {
     case FitKind::automatic:

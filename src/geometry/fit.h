@@ -109,7 +109,14 @@ struct ThreePoint {
   ReferenceIndices moved;
   Matrix4 matrix = Matrix4::Identity();
 };
+// ThreePointFit refuses, before the rule, what the other fits refuse too
+// (fewer than three vertices, coordinates that are not finite, all on one line).
 ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
+// The rule alone, as the exported CalcMatrix applies it: refuses
+// (Reason::no_reference_triangle) when it finds no three distinct vertices on
+// each mesh (fewer than three, all at one point, no vertex at all), and
+// whatever AnalyzeTriangles refuses.
+ThreePoint ThreePointRule(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
 Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
 
 // Least-squares similarity carrying base[i] onto moved[i] (Umeyama). With

@@ -12,9 +12,7 @@
 namespace korvane::geometry {
 namespace {
 
-[[noreturn]] void Refuse(const text::Phrase& reason) {
-  throw Error(Error::Kind::refused, text::Message().Say(text::kCannotIndex).Say(reason));
-}
+[[noreturn]] void Refuse(text::Reason reason) { throw Error(text::Refusal{reason}); }
 
 Vector3 ClosestPointOnSegment(const Vector3& p, const Vector3& a, const Vector3& b) {
   const Vector3 d = b - a;
@@ -186,8 +184,8 @@ struct PointIndex::Tree {
 };
 
 PointIndex::PointIndex(const std::vector<Vector3>& points) {
-  if (points.empty()) Refuse(text::kNoPoints);
-  if (points.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::kTooManyVertices);
+  if (points.empty()) Refuse(text::Reason::index_no_points);
+  if (points.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::Reason::index_too_many_vertices);
   tree_ = std::make_unique<Tree>(points);
 }
 
@@ -206,11 +204,11 @@ PointIndex::Hit PointIndex::Nearest(const Vector3& q) const {
 SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
                            const std::vector<Triangle>& triangles, unsigned threads)
     : vertices_(&vertices), triangles_(&triangles) {
-  if (triangles.empty()) Refuse(text::kNoTriangles);
-  if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::kTooManyTriangles);
+  if (triangles.empty()) Refuse(text::Reason::index_no_triangles);
+  if (triangles.size() > std::numeric_limits<std::uint32_t>::max()) Refuse(text::Reason::index_too_many_triangles);
   for (const Triangle& t : triangles) {
     if (t[0] >= vertices.size() || t[1] >= vertices.size() || t[2] >= vertices.size())
-      Refuse(text::kMissingVertex);
+      Refuse(text::Reason::index_missing_vertex);
   }
   bool finite = true;
   for (const Vector3& p : vertices) {

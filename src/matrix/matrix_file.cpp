@@ -47,25 +47,26 @@ void WriteMatrixFile(const std::string& path, const geometry::Matrix4& m) {
   platform::WriteFileAtomically(path, FormatMatrixText(m, platform::kNewline));
 }
 
-bool ReadMatrixFile(const std::string& path, std::string& text) {
+std::string ReadMatrixFile(const std::string& path) {
   // Only the first four lines count; the cap keeps a runaway device from
   // taking all memory (a matrix file is some hundred bytes).
   std::string content;
   bool complete = true;
-  if (!platform::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete)) return false;
+  if (!platform::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete))
+    text::ThrowCannotOpen(path);
   if (!complete) {
     throw Error(Error::Kind::io,
                 text::Message().Host(path).Own(": ").Say(text::kMatrixFileTooLarge));
   }
   std::string_view lines = content;
   lines.remove_prefix(obj::LeadingMarkLength(content, path));
-  text.clear();
+  std::string text;
   text.reserve(content.size() + 1);
   text::ForEachTextLine(lines, [&](std::string_view line, std::uint64_t) {
     text.append(line.data(), line.size());
     text += '\n';
   });
-  return true;
+  return text;
 }
 
 geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name,

@@ -17,9 +17,9 @@ std::string FormatMatrixText(const geometry::Matrix4& m, std::string_view newlin
 void WriteMatrixFile(const std::string& path, const geometry::Matrix4& m);
 
 // Gathers the file's lines, each followed by "\n" (a CR LF pair counts as one
-// line end), without a UTF-8 byte-order mark before the first. False when the
-// file cannot be opened; UTF-16 text is refused.
-bool ReadMatrixFile(const std::string& path, std::string& text);
+// line end), without a UTF-8 byte-order mark before the first. Raises
+// Error::Kind::cannot_open when the file cannot be opened; UTF-16 text is refused.
+std::string ReadMatrixFile(const std::string& path);
 
 // Rows from the first four lines, numbers split at spaces and read as
 // std::stod reads them (at most four a line); coefficients the text does not

@@ -15,10 +15,8 @@ bool LinearPartFinite(const geometry::Matrix4& m) { return m.matrix().topRows<3>
 
 }  // namespace
 
-std::optional<geometry::Matrix4> LoadMotion(const std::string& path, bool inverse) {
-  std::string text;
-  if (!ReadMatrixFile(path, text)) return std::nullopt;
-  return MotionFromText(text, path, inverse);
+geometry::Matrix4 LoadMotion(const std::string& path, bool inverse) {
+  return MotionFromText(ReadMatrixFile(path), path, inverse);
 }
 
 geometry::Matrix4 MotionFromText(const std::string& text, const std::string& path, bool inverse) {

@@ -1,6 +1,6 @@
 // How one OBJ line is split and how a vertex line is read and rewritten. The
-// record class, the document and the streaming commands all use these, so the
-// rules live in one place.
+// streaming commands and the line model the tests hold them against both use
+// these, so the rules live in one place.
 #pragma once
 
 #include <cstddef>

@@ -29,13 +29,13 @@ void FaceCollector::Line(std::string_view line, bool whole) {
   }
 }
 
-bool LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options) {
+void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options) {
   mesh.triangles.clear();
-  if (!LoadObjVertices(path, mesh.vertices, options)) return false;
+  LoadObjVertices(path, mesh.vertices, options);
   // Faces in a second pass: it costs a read of the file, and keeps the vertex
   // reading the very code every command uses.
   platform::InputFile in;
-  if (!OpenObj(in, path)) return false;
+  OpenObj(in, path);
   LineReader reader(in, std::size_t{1} << 20, kMaxLinePiece);
   FaceCollector faces(mesh.triangles);
   std::string_view piece;
@@ -43,8 +43,7 @@ bool LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& optio
     if (reader.startsLine()) faces.Line(piece, !reader.continues());
   }
   // The triangle list grew by doubling; the heap keeps what it outgrew.
-  platform::ReturnFreeMemory();
-  return true;
+  if (options.returnFreeMemory) platform::ReturnFreeMemory();
 }
 
 }  // namespace korvane::obj

@@ -34,9 +34,9 @@ class FaceCollector {
   std::uint64_t vertexCount_ = 0;
 };
 
-// The vertices exactly as LoadObjVertices reads them (the same errors), and
-// the faces as triangles. False when the file cannot be opened.
+// The vertices exactly as LoadObjVertices reads them (the same errors, cannot
+// open among them), and the faces as triangles.
 // The vertices are read on options.threads threads (see StreamOptions).
-bool LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options = {});
+void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options = {});
 
 }  // namespace korvane::obj

@@ -115,13 +115,12 @@ bool LineReader::Next(std::string_view& piece) {
   }
 }
 
-bool OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark) {
-  if (!in.Open(path)) return false;
+void OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark) {
+  if (!in.Open(path)) text::ThrowCannotOpen(path);
   const std::size_t mark = LeadingMarkLength(in.Peek(text::kUtf8Mark.size()), path);
   char skipped[3];
   in.Read(skipped, mark);
   if (utf8_mark != nullptr) *utf8_mark = mark != 0;
-  return true;
 }
 
 namespace {
@@ -722,11 +721,11 @@ std::size_t DefaultBlock(std::size_t workers) {
   return std::clamp(per_block, std::size_t{1} << 18, std::size_t{1} << 20);
 }
 
-bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
+void LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
                      const StreamOptions& options) {
   out.clear();
   platform::InputFile in;
-  if (!OpenObj(in, path)) return false;
+  OpenObj(in, path);
   VertexCollector collector{out};
   LineScanner<VertexCollector> scanner(collector, options.maxPiece);
   StreamFile(in, path, scanner, options, [&](const PipelineShape& shape) {
@@ -735,16 +734,15 @@ bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
   // Threads' blocks and the list's outgrown copies were freed into heaps
   // that keep them (one per thread): as much again as the list, unless given
   // back.
-  platform::ReturnFreeMemory();
-  return true;
+  if (options.returnFreeMemory) platform::ReturnFreeMemory();
 }
 
-bool TransformObjFile(const std::string& input, const std::string& output,
+void TransformObjFile(const std::string& input, const std::string& output,
                       const geometry::Matrix4& m, const StreamOptions& options,
                       ReplayCounts* counts) {
   platform::InputFile in;
   bool mark = false;
-  if (!OpenObj(in, input, &mark)) return false;
+  OpenObj(in, input, &mark);
   platform::AtomicOutput out(output);
   if (mark) out.Write(text::kUtf8Mark);
   LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
@@ -755,7 +753,6 @@ bool TransformObjFile(const std::string& input, const std::string& output,
   });
   out.Commit();
   if (counts != nullptr) counts->vertices = writer.vertices;
-  return true;
 }
 
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,

@@ -69,10 +69,10 @@ class LineReader {
   std::uint64_t lineNumber_ = 0;
 };
 
-// Opens an OBJ file for reading; false when it cannot be opened (the caller
-// tells the user). A UTF-8 byte-order mark is read past (`utf8_mark` tells
+// Opens an OBJ file for reading; raises Error::Kind::cannot_open when it
+// cannot be opened. A UTF-8 byte-order mark is read past (`utf8_mark` tells
 // whether there was one); UTF-16 text is refused.
-bool OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark = nullptr);
+void OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark = nullptr);
 
 // Lines longer than this are streamed in pieces rather than held whole.
 inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
@@ -99,6 +99,9 @@ struct StreamOptions {
   std::size_t block = 0;
   // Lines longer than this are streamed in pieces.
   std::size_t maxPiece = kMaxLinePiece;
+  // After loading, give the memory the reading threads freed back to the
+  // system: a process-wide choice, made by the command that loads.
+  bool returnFreeMemory = false;
 };
 
 // The number of threads `threads` asks for (0: one per core).
@@ -106,9 +109,9 @@ std::size_t StreamThreads(unsigned threads);
 // The block size for that many threads: memory stays about kStreamMemory.
 std::size_t DefaultBlock(std::size_t threads);
 
-// Vertex positions of every "v" line, in file order. False when the file
-// cannot be opened; `out` is then left empty.
-bool LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
+// Vertex positions of every "v" line, in file order. Raises
+// Error::Kind::cannot_open when the file cannot be opened (`out` then empty).
+void LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
                      const StreamOptions& options = {});
 
 // What a replay did, for reports.
@@ -120,12 +123,12 @@ struct ReplayCounts {
 // every vertex line moved by `m`, each line followed by the platform's line
 // end; a vertex line whose coordinates do not fit in one piece is refused, and
 // so is a finite vertex `m` carries out of the double range. A UTF-8
-// byte-order mark at the start is written back as it was. Returns false when
-// `input` cannot be opened, with nothing written. The output replaces `output`
+// byte-order mark at the start is written back as it was. The output replaces `output`
 // only when complete; any error (the first in file order, whatever the number
 // of threads) leaves it as it was. Every thread started has ended when it
 // returns. `counts`, when given, is filled once the output is in place.
-bool TransformObjFile(const std::string& input, const std::string& output,
+// An input that cannot be opened raises Error::Kind::cannot_open, nothing written.
+void TransformObjFile(const std::string& input, const std::string& output,
                       const geometry::Matrix4& m, const StreamOptions& options = {},
                       ReplayCounts* counts = nullptr);
 

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "text/message.h"
 #include "text/numbers.h"
+#include "text/refusal.h"
 
 namespace korvane {
 
@@ -28,7 +30,12 @@ class Error : public std::exception {
   // place of one file (callers that report it structurally read them).
   Error(Kind kind, text::Message message, std::string file = {}, std::uint64_t line = 0)
       : kind_(kind), message_(std::move(message)), file_(std::move(file)), line_(line) {}
+  // A refusal of the geometry: its words come from text::Describe.
+  explicit Error(const text::Refusal& refusal)
+      : kind_(Kind::refused), message_(text::Describe(refusal)), refusal_(refusal) {}
   Kind kind() const noexcept { return kind_; }
+  // The code of a refusal raised from one; nullopt for other errors.
+  const std::optional<text::Refusal>& refusal() const noexcept { return refusal_; }
   const text::Message& message() const noexcept { return message_; }
   const std::string& file() const noexcept { return file_; }  // empty when not known
   std::uint64_t line() const noexcept { return line_; }       // 1-based; 0 when not known
@@ -37,6 +44,7 @@ class Error : public std::exception {
  private:
   Kind kind_;
   text::Message message_;
+  std::optional<text::Refusal> refusal_;
   std::string file_;
   std::uint64_t line_ = 0;
 };

@@ -1,8 +1,8 @@
-#include "obj/obj_document.h"
+#include "line_model/obj_document.h"
 
 #include "geometry/farthest.h"
 #include "obj/obj_line.h"
-#include "obj/obj_record.h"
+#include "line_model/obj_record.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
 #include "text/error.h"
@@ -10,6 +10,23 @@
 #include "text/messages.h"
 
 namespace korvane::obj {
+
+namespace {
+
+// The model reports a file that cannot be opened by its result, as the
+// design it follows does.
+template <class F>
+bool Opened(F&& open) {
+  try {
+    open();
+    return true;
+  } catch (const Error& e) {
+    if (e.kind() != Error::Kind::cannot_open) throw;
+    return false;
+  }
+}
+
+}  // namespace
 
 ObjDocument::ObjDocument() : transform(geometry::IdentityMatrix4()) {}
 
@@ -34,7 +51,7 @@ bool ObjDocument::Load(const std::string& path) {
   transform = geometry::IdentityMatrix4();
   sourceName = path;
   platform::InputFile in;
-  if (!obj::OpenObj(in, path, &utf8Mark)) return false;
+  if (!Opened([&] { obj::OpenObj(in, path, &utf8Mark); })) return false;
   obj::LineReader reader(in);
   std::string_view line;
   while (reader.Next(line)) AddLine(line, path, reader.lineNumber());
@@ -58,7 +75,7 @@ bool ObjDocument::LoadVertices(const std::string& path, const StreamOptions& opt
   utf8Mark = false;
   sourceName = path;
   transform = geometry::IdentityMatrix4();
-  return obj::LoadObjVertices(path, vertices, options);
+  return Opened([&] { obj::LoadObjVertices(path, vertices, options); });
 }
 
 std::string ObjDocument::ToString() const {

@@ -1,5 +1,8 @@
 // One OBJ file in memory: its lines, its vertex positions, the transform
 // applied when it is written out, and its three reference-vertex indices.
+// The literal line model: the library streams instead (obj/obj_stream.h) and
+// measures with geometry::ThreePointRule; the tests and benchmarks hold the
+// library against this model.
 #pragma once
 
 #include <cstdint>
