@@ -9,6 +9,8 @@ packages=(
   wine wine64 xvfb xauth
   clang libclang-rt-14-dev clang-format locales bc
   nodejs chromium
+  python3-dev python3-numpy python3-pytest python3-distributed pybind11-dev
+  glmark2-data
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,321 @@
+"""Korvane: measure how a mesh was moved, turned and uniformly scaled into a
+moved copy, and replay that motion on points and OBJ files.
+
+A motion is a 4x4 matrix, row-major, acting on column vectors (x, y, z, 1):
+the layout of the matrix files. Meshes are OBJ paths (str, bytes or
+os.PathLike) or (n, 3) arrays of points. Failures raise :class:`Error`, which
+names the file and line. The library runs without the GIL, so threads that
+call it run in parallel.
+"""
+
+import json
+import math
+import os
+import time
+from typing import NamedTuple
+
+import numpy as np
+
+from ._error import Error
+from . import _korvane
+
+__version__ = _korvane.__version__
+__all__ = [
+    "Error",
+    "Fit",
+    "Rotation",
+    "apply",
+    "measure",
+    "read_matrix",
+    "transform",
+    "write_matrix",
+]
+
+_PATH_TYPES = (str, bytes, os.PathLike)
+
+
+class Rotation(NamedTuple):
+    """The turn of a motion: a unit axis (x, y, z) and an angle from 0 to 180 degrees."""
+
+    axis: np.ndarray
+    degrees: float
+
+
+def _as_written(x):
+    # The value a matrix file's fifteen significant digits read back as.
+    return float("%.15g" % x)
+
+
+def _tried(report, requested):
+    # The fits "auto" tried before the one it kept, in its order: three-point
+    # when the meshes have reference vertices, least-squares for equal counts.
+    if requested != "auto":
+        return []
+    order = ["three-point"] if report["reference"] is not None else []
+    if report["same_topology"]:
+        order.append("least-squares")
+    return order[: order.index(report["fit"])] if report["fit"] in order else order
+
+
+def _json_number(x):
+    # Not-a-number and infinities have no JSON spelling; the CLI writes null.
+    return x if math.isfinite(x) else None
+
+
+class Fit:
+    """What :func:`measure` found: the motion, taken apart, and how well it fits.
+
+    ``matrix`` holds the values the matrix file holds (fifteen significant
+    digits), as ``korvane calc --json`` shows them. ``residual`` is the
+    dictionary of ``calc --json``: ``surface`` and ``paired`` (None for
+    different vertex counts), each with count, rms, median, p95, max and
+    ``relative`` ones.
+    """
+
+    __slots__ = (
+        "matrix",
+        "scale",
+        "rotation",
+        "translation",
+        "fits",
+        "ambiguous",
+        "message",
+        "residual",
+        "fit",
+        "tried",
+        "topology",
+        "reference_vertices",
+        "tolerance",
+        "cause",
+        "iterations",
+        "base_vertices",
+        "moved_vertices",
+    )
+
+    def __init__(self, report, tolerance, requested):
+        matrix = np.vectorize(_as_written, otypes=[np.float64])(report["matrix"])
+        matrix.flags.writeable = False
+        self.matrix = matrix
+        self.scale = report["scale"]
+        self.rotation = Rotation(report["axis"], report["degrees"])
+        self.translation = report["translation"]
+        self.fits = report["fits"]
+        # The library does not tell ambiguous measurements apart yet.
+        self.ambiguous = bool(report.get("ambiguous", False))
+        self.message = report["message"]
+        surface = dict(report["surface"])
+        surface["to"] = "surface" if report["to_surface"] else "vertices"
+        self.residual = {"surface": surface, "paired": report["paired"]}
+        self.fit = report["fit"]
+        self.tried = report["tried"] if "tried" in report else _tried(report, requested)
+        self.topology = "same" if report["same_topology"] else "different"
+        reference = report["reference"]
+        self.reference_vertices = (
+            None if reference is None else {"base": reference[0], "moved": reference[1]}
+        )
+        self.tolerance = tolerance
+        self.cause = report["cause"]
+        self.iterations = report["iterations"]
+        self.base_vertices = report["base_vertices"]
+        self.moved_vertices = report["moved_vertices"]
+
+    def to_dict(self):
+        """The report as ``korvane calc --json`` prints it (keys in its order)."""
+
+        def residual(r):
+            if r is None:
+                return None
+            out = {k: (_json_number(v) if isinstance(v, float) else v) for k, v in r.items()}
+            out["relative"] = {k: _json_number(v) for k, v in r["relative"].items()}
+            return out
+
+        return {
+            "fit": self.fit,
+            "tried": list(self.tried),
+            "topology": self.topology,
+            "matrix": [[_json_number(float(x)) for x in row] for row in self.matrix],
+            "scale": _json_number(self.scale),
+            "rotation": {
+                "axis": [_json_number(float(x)) for x in self.rotation.axis],
+                "degrees": _json_number(self.rotation.degrees),
+            },
+            "translation": [_json_number(float(x)) for x in self.translation],
+            "reference_vertices": self.reference_vertices,
+            "residual": {
+                "surface": residual(self.residual["surface"]),
+                "paired": residual(self.residual["paired"]),
+            },
+            "tolerance": self.tolerance,
+            "fits": self.fits,
+            "cause": self.cause,
+            "message": self.message,
+            "iterations": self.iterations,
+        }
+
+    def to_json(self, indent=2):
+        """The report as the JSON text ``korvane calc --json`` prints."""
+        return json.dumps(self.to_dict(), indent=indent, ensure_ascii=False, allow_nan=False)
+
+    def __repr__(self):
+        return "<korvane.Fit %s: %s>" % (self.fit, self.message)
+
+
+def _points(a, name):
+    points = np.ascontiguousarray(a, dtype=np.float64)
+    if points.ndim != 2 or points.shape[1] != 3:
+        raise ValueError("%s must be an (n, 3) array of points, not shape %s" % (name, points.shape))
+    return points
+
+
+def _whole(value, name, low, high, none):
+    if value is None:
+        return none
+    if isinstance(value, bool) or int(value) != value or not low <= value <= high:
+        raise ValueError("%s must be a whole number from %d to %d, not %r" % (name, low, high, value))
+    return int(value)
+
+
+def _jobs(jobs):
+    return _whole(jobs, "jobs", 1, 1024, 0)
+
+
+def _matrix(matrix):
+    m = np.asarray(matrix, dtype=np.float64)
+    if m.shape != (4, 4):
+        raise ValueError("a motion is a 4x4 matrix, not shape %s" % (m.shape,))
+    return m
+
+
+def measure(
+    base,
+    moved,
+    fit="auto",
+    tolerance=1e-5,
+    trim=None,
+    max_iterations=None,
+    jobs=None,
+    faces=None,
+):
+    """Measure the motion that carries the mesh ``base`` onto its moved copy ``moved``.
+
+    ``base`` and ``moved`` are both OBJ paths or both (n, 3) arrays of points.
+    ``fit`` is "auto" (three-point when it fits, else least-squares for equal
+    vertex counts when it fits, else icp), "three-point", "least-squares" or
+    "icp". It fits when 95% of the base vertices, carried by the motion, land
+    within ``tolerance`` of the moved mesh, relative to its bounding-box
+    diagonal. ``trim`` leaves the worst fraction (0 to 0.5) of the pairs out of
+    the fit (None: least-squares none, icp 0.1); ``max_iterations`` bounds ICP
+    (None: 60); ``jobs`` threads (None: one per processor). With arrays,
+    ``faces`` ((m, 3) vertex numbers, 0-based) are the moved mesh's triangles,
+    measured against as an OBJ file's faces are; without them the residual is
+    to the moved mesh's vertices. Returns a :class:`Fit`; a motion that does
+    not fit is returned too (``fits`` is False). Raises :class:`Error` for a
+    file that cannot be read, a bad number, or meshes that cannot be measured.
+    """
+    if not isinstance(fit, str):
+        raise TypeError("fit must be a str")
+    tolerance = float(tolerance)
+    if not (math.isfinite(tolerance) and tolerance > 0):
+        raise ValueError("tolerance must be a positive number, not %r" % tolerance)
+    if trim is None:
+        trim_value = -1.0
+    else:
+        trim_value = float(trim)
+        if not 0.0 <= trim_value <= 0.5:
+            raise ValueError("trim must be from 0 to 0.5, not %r" % trim)
+    iterations = _whole(max_iterations, "max_iterations", 1, 100000, 0)
+    threads = _jobs(jobs)
+    base_is_path, moved_is_path = isinstance(base, _PATH_TYPES), isinstance(moved, _PATH_TYPES)
+    if base_is_path != moved_is_path:
+        raise TypeError("base and moved must both be OBJ paths or both arrays of points")
+    if base_is_path:
+        if faces is not None:
+            raise TypeError("faces go with arrays; an OBJ file brings its own")
+        report = _korvane.measure_files(
+            os.fsencode(base), os.fsencode(moved), fit, tolerance, trim_value, iterations, threads
+        )
+    else:
+        report = _korvane.measure_arrays(
+            _points(base, "base"),
+            _points(moved, "moved"),
+            None if faces is None else np.asarray(faces),
+            fit,
+            tolerance,
+            trim_value,
+            iterations,
+            threads,
+        )
+    return Fit(report, tolerance, fit)
+
+
+def transform(matrix, points, inverse=False, out=None, jobs=None):
+    """Move (n, 3) points by a motion: ``p @ R.T + t`` for each point, on every core.
+
+    ``inverse`` moves them by the motion that undoes it (Error when it cannot
+    be inverted). ``out`` receives the result (a C-contiguous (n, 3) float64
+    array; ``points`` itself to move them in place); by default a new array.
+    Returns ``out``.
+    """
+    m = _matrix(matrix)
+    if out is points:
+        source = points
+        if not isinstance(source, np.ndarray):
+            raise TypeError("moving in place needs a numpy array")
+    else:
+        source = _points(points, "points")
+        if out is None:
+            out = np.empty_like(source)
+    if not isinstance(out, np.ndarray):
+        raise TypeError("out must be a numpy array")
+    _korvane.transform(m, source, out, bool(inverse), _jobs(jobs))
+    return out
+
+
+def _motion(matrix, inverse):
+    m = read_matrix(matrix) if isinstance(matrix, _PATH_TYPES) else _matrix(matrix)
+    return _korvane.inverse(m) if inverse else m
+
+
+def _replay(motion, source, target):
+    """One file moved: the per-file object of ``korvane apply --json``; raises Error."""
+    try:
+        size = os.stat(source).st_size
+    except OSError:
+        size = 0
+    start = time.perf_counter()
+    vertices = _korvane.replay(motion, source, target)
+    return {
+        "input": os.fsdecode(source),
+        "output": os.fsdecode(target),
+        "vertices": vertices,
+        "bytes": size,
+        "seconds": time.perf_counter() - start,
+        "error": None,
+    }
+
+
+def apply(matrix, input, output, inverse=False):
+    """Write the OBJ file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
+
+    ``matrix`` is a matrix file's path or a 4x4 matrix; ``inverse`` replays
+    the motion that undoes it. ``output`` is the moved mesh's path, or an
+    existing directory, into which it is written under the input's name. Only
+    vertex lines are rewritten (six decimals), the output is replaced only when
+    complete. Returns the file's entry of ``korvane apply --json``: input,
+    output, vertices, bytes, seconds, error (None). Raises :class:`Error`.
+    """
+    motion = _motion(matrix, inverse)
+    source, target = os.fsencode(input), os.fsencode(output)
+    if os.path.isdir(target):
+        target = os.path.join(target, os.path.basename(source))
+    return _replay(motion, source, target)
+
+
+def read_matrix(path):
+    """Read a matrix file (four lines of four numbers) as a 4x4 array; raises :class:`Error`."""
+    return _korvane.read_matrix(os.fsencode(path))
+
+
+def write_matrix(path, matrix):
+    """Write a matrix file, replacing ``path`` only when complete; raises :class:`Error`."""
+    _korvane.write_matrix(os.fsencode(path), _matrix(matrix))

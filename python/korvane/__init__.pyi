@@ -1,0 +1,76 @@
+import os
+from typing import Any, NamedTuple, Optional, TypedDict, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+_Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+_Matrix = npt.ArrayLike
+_Points = npt.ArrayLike
+
+class Error(Exception):
+    message: str
+    file: Optional[str]
+    line: Optional[int]
+    kind: str
+    def __init__(
+        self, message: str, file: Optional[str] = ..., line: Optional[int] = ..., kind: str = ...
+    ) -> None: ...
+
+class Rotation(NamedTuple):
+    axis: np.ndarray
+    degrees: float
+
+class FileResult(TypedDict):
+    input: str
+    output: str
+    vertices: int
+    bytes: int
+    seconds: float
+    error: Optional[str]
+
+class Fit:
+    matrix: np.ndarray
+    scale: float
+    rotation: Rotation
+    translation: np.ndarray
+    fits: bool
+    ambiguous: bool
+    message: str
+    residual: dict[str, Optional[dict[str, Any]]]
+    fit: str
+    tried: list[str]
+    topology: str
+    reference_vertices: Optional[dict[str, list[int]]]
+    tolerance: float
+    cause: Optional[str]
+    iterations: int
+    base_vertices: int
+    moved_vertices: int
+    def to_dict(self) -> dict[str, Any]: ...
+    def to_json(self, indent: Optional[int] = ...) -> str: ...
+
+def measure(
+    base: Union[_Path, _Points],
+    moved: Union[_Path, _Points],
+    fit: str = ...,
+    tolerance: float = ...,
+    trim: Optional[float] = ...,
+    max_iterations: Optional[int] = ...,
+    jobs: Optional[int] = ...,
+    faces: Optional[npt.ArrayLike] = ...,
+) -> Fit: ...
+def transform(
+    matrix: _Matrix,
+    points: _Points,
+    inverse: bool = ...,
+    out: Optional[np.ndarray] = ...,
+    jobs: Optional[int] = ...,
+) -> np.ndarray: ...
+def apply(
+    matrix: Union[_Path, _Matrix], input: _Path, output: _Path, inverse: bool = ...
+) -> FileResult: ...
+def read_matrix(path: _Path) -> np.ndarray: ...
+def write_matrix(path: _Path, matrix: _Matrix) -> None: ...

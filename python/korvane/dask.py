@@ -1,0 +1,74 @@
+"""Replaying one motion on many OBJ files across a Dask distributed cluster."""
+
+import os
+import time
+
+import korvane
+
+
+def _apply_one(source, target, motion):
+    # Runs on a worker: a failing file becomes its entry's error, as in `korvane apply`.
+    start = time.perf_counter()
+    try:
+        return korvane._replay(motion, source, target)
+    except korvane.Error as e:
+        try:
+            size = os.stat(source).st_size
+        except OSError:
+            size = 0
+        return {
+            "input": os.fsdecode(source),
+            "output": os.fsdecode(target),
+            "vertices": 0,
+            "bytes": size,
+            "seconds": time.perf_counter() - start,
+            "error": str(e),
+        }
+
+
+def apply_many(client, matrix, inputs, outdir, inverse=False):
+    """Replay a motion on every OBJ file of ``inputs`` on the workers of a Dask ``client``.
+
+    ``matrix`` is a matrix file's path or a 4x4 matrix; it is read (and
+    inverted, with ``inverse``) once, here, and sent to the workers. Each
+    input is written into the directory ``outdir`` under its own name. The
+    paths must mean the same files on every worker (one machine, or a shared
+    file system). Returns one entry per input, in their order, as
+    ``korvane apply --json`` lists them: input, output, vertices, bytes,
+    seconds, and error (None, or the message naming the file and line). A
+    failing file does not stop the others.
+    """
+    motion = korvane._motion(matrix, inverse)
+    sources = [os.fsencode(p) for p in inputs]
+    directory = os.fsencode(outdir)
+    targets = [os.path.join(directory, os.path.basename(s)) for s in sources]
+    seen = {}
+    for source, target in zip(sources, targets):
+        if target in seen:
+            raise ValueError(
+                "inputs %s and %s would both be written to %s"
+                % (os.fsdecode(seen[target]), os.fsdecode(source), os.fsdecode(target))
+            )
+        seen[target] = source
+    if not sources:
+        return []
+    # Largest first, so that no big file starts last while the other workers idle.
+    def size(path):
+        try:
+            return os.stat(path).st_size
+        except OSError:
+            return 0
+
+    order = sorted(range(len(sources)), key=lambda i: -size(sources[i]))
+    futures = client.map(
+        _apply_one,
+        [sources[i] for i in order],
+        [targets[i] for i in order],
+        motion=motion,
+        pure=False,
+    )
+    results = client.gather(futures)
+    entries = [None] * len(sources)
+    for i, entry in zip(order, results):
+        entries[i] = entry
+    return entries

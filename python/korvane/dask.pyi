@@ -1,0 +1,11 @@
+from typing import Any, Iterable, Union
+
+from . import FileResult, _Matrix, _Path
+
+def apply_many(
+    client: Any,
+    matrix: Union[_Path, _Matrix],
+    inputs: Iterable[_Path],
+    outdir: _Path,
+    inverse: bool = ...,
+) -> list[FileResult]: ...
