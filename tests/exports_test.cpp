@@ -92,7 +92,7 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
   EXPECT_EQ(c_names, expected);
   EXPECT_EQ(cpp_members,
             (std::set<std::string>{"ErrorKindName", "Failure", "FitByName", "FitName",
-                                   "InverseMotion", "MeasureMotion", "ReadMatrixFile",
+                                   "InverseMotion", "LoadMotion", "MeasureMotion", "ReadMatrixFile",
                                    "TransformPoints", "ReplayMotion", "WriteMatrixFile"}));
 }
 

@@ -15,6 +15,7 @@
 #include <iosfwd>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "korvane/version.h"
 
@@ -117,6 +118,7 @@ struct MotionReport {
   std::string message;      // the verdict as a sentence
   int iterations = 0;       // ICP iterations
   Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
+  std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
 };
 
 struct ReplayReport {
@@ -147,6 +149,7 @@ KORVANE_CXX_API MotionReport MeasureMotion(const MeshView& base, const MeshView&
 
 // out[i] = motion * (xyz[i], 1) for `count` points of three doubles each, on up to
 // `threads` threads (0: one per processor). out may be xyz itself; other overlaps are not allowed.
+// Fails for a motion that is not finite.
 KORVANE_CXX_API void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out,
                                      std::size_t count, unsigned threads = 0);
 
@@ -164,6 +167,11 @@ KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream&
 
 // The motion that undoes `motion`; fails when it cannot be inverted or is not finite.
 KORVANE_CXX_API Matrix4x4 InverseMotion(const Matrix4x4& motion);
+
+// The motion a matrix file holds, as `korvane apply` reads it: fails, naming the file, when it
+// cannot be read or parsed, gives no number at all, is not finite, or (with `inverse`, which
+// gives the motion that undoes it) cannot be inverted.
+KORVANE_CXX_API Matrix4x4 LoadMotion(const std::string& path, bool inverse = false);
 
 // Reads a matrix file (four lines of four numbers); fails when it cannot be read or parsed.
 KORVANE_CXX_API Matrix4x4 ReadMatrixFile(const std::string& path);

@@ -46,17 +46,6 @@ def _as_written(x):
     return float("%.15g" % x)
 
 
-def _tried(report, requested):
-    # The fits "auto" tried before the one it kept, in its order: three-point
-    # when the meshes have reference vertices, least-squares for equal counts.
-    if requested != "auto":
-        return []
-    order = ["three-point"] if report["reference"] is not None else []
-    if report["same_topology"]:
-        order.append("least-squares")
-    return order[: order.index(report["fit"])] if report["fit"] in order else order
-
-
 def _json_number(x):
     # Not-a-number and infinities have no JSON spelling; the CLI writes null.
     return x if math.isfinite(x) else None
@@ -107,7 +96,7 @@ class Fit:
         surface["to"] = "surface" if report["to_surface"] else "vertices"
         self.residual = {"surface": surface, "paired": report["paired"]}
         self.fit = report["fit"]
-        self.tried = report["tried"] if "tried" in report else _tried(report, requested)
+        self.tried = list(report["tried"])
         self.topology = "same" if report["same_topology"] else "different"
         reference = report["reference"]
         self.reference_vertices = (
@@ -272,7 +261,11 @@ def transform(matrix, points, inverse=False, out=None, jobs=None):
 
 
 def _motion(matrix, inverse):
-    m = read_matrix(matrix) if isinstance(matrix, _PATH_TYPES) else _matrix(matrix)
+    # A file is read as korvane apply reads it: refused when it holds no number,
+    # is not finite or cannot be inverted, naming the file.
+    if isinstance(matrix, _PATH_TYPES):
+        return _korvane.load_motion(os.fsencode(matrix), bool(inverse))
+    m = _matrix(matrix)
     return _korvane.inverse(m) if inverse else m
 
 

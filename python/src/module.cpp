@@ -120,6 +120,9 @@ py::dict Report(const korvane::MotionReport& r) {
   d["message"] = DecodeUtf8(r.message);
   d["iterations"] = r.iterations;
   d["fit"] = korvane::FitName(r.fit_used);
+  py::list tried;
+  for (const korvane::Fit f : r.tried) tried.append(korvane::FitName(f));
+  d["tried"] = tried;
   return d;
 }
 
@@ -217,6 +220,15 @@ py::array_t<double> Inverse(const py::handle& matrix) {
   return FromMatrix(inverse);
 }
 
+py::array_t<double> LoadMotion(const std::string& path, bool inverse) {
+  korvane::Matrix4x4 m;
+  {
+    py::gil_scoped_release release;
+    m = korvane::LoadMotion(path, inverse);
+  }
+  return FromMatrix(m);
+}
+
 py::array_t<double> ReadMatrix(const std::string& path) {
   korvane::Matrix4x4 m;
   {
@@ -255,5 +267,6 @@ PYBIND11_MODULE(_korvane, m) {
   m.def("replay", &Replay);
   m.def("inverse", &Inverse);
   m.def("read_matrix", &ReadMatrix);
+  m.def("load_motion", &LoadMotion);
   m.def("write_matrix", &WriteMatrix);
 }

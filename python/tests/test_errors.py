@@ -14,6 +14,10 @@ def test_failures_name_file_line_and_kind(tmp_path):
     bad.write_text("v 0 0 0\nv 1 0 0\n# fine\nv 0 1 zero\n")
     huge = tmp_path / "huge.obj"
     huge.write_text("v 0 0 0\nv 1 0 1e999\n")
+    empty = tmp_path / "empty.matrix"
+    empty.write_text("\n")
+    flat = tmp_path / "flat.matrix"
+    flat.write_text("1 0 0 0\n0 1 0 0\n0 0 0 0\n")
     cases = [
         (lambda: korvane.measure(good, bad), str(bad), 4, "invalid_number"),
         (lambda: korvane.measure(huge, good), str(huge), 2, "number_out_of_range"),
@@ -21,6 +25,9 @@ def test_failures_name_file_line_and_kind(tmp_path):
         (lambda: korvane.apply(np.eye(4), bad, tmp_path / "out.obj"), str(bad), 4, "invalid_number"),
         (lambda: korvane.read_matrix(tmp_path / "none.matrix"), str(tmp_path / "none.matrix"), None, "cannot_open"),
         (lambda: korvane.write_matrix(tmp_path / "no/dir.matrix", np.eye(4)), str(tmp_path / "no/dir.matrix"), None, "io"),
+        # Matrix files are read as korvane apply reads them.
+        (lambda: korvane.apply(empty, good, tmp_path / "out.obj"), str(empty), None, "refused"),
+        (lambda: korvane.apply(flat, good, tmp_path / "out.obj", inverse=True), str(flat), None, "refused"),
     ]
     for call, file, line, kind in cases:
         with pytest.raises(korvane.Error) as e:
@@ -28,6 +35,15 @@ def test_failures_name_file_line_and_kind(tmp_path):
         assert (e.value.file, e.value.line, e.value.kind) == (file, line, kind), str(e.value)
         assert file in str(e.value)
     assert not (tmp_path / "out.obj").exists()
+
+
+def test_a_motion_that_is_not_finite_moves_no_point():
+    m = np.eye(4)
+    m[0, 1] = np.nan
+    points = blob(20, seed=3)
+    with pytest.raises(korvane.Error) as e:
+        korvane.transform(m, points)
+    assert e.value.kind == "refused", str(e.value)
 
 
 def test_refused_meshes_in_memory():

@@ -194,6 +194,7 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
   r.iterations = f.result.iterations;
   r.fit_used = ToPublic(f.kind);
+  for (const geometry::FitKind k : f.result.tried) r.tried.push_back(ToPublic(k));
   return r;
 }
 
@@ -254,7 +255,7 @@ MotionReport MeasureMotion(const MeshView& base, const MeshView& moved,
 void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out, std::size_t count,
                      unsigned threads) {
   try {
-    const geometry::Matrix4 m = FromPublic(motion);
+    const geometry::Matrix4 m = CheckedMotion(motion, false);
     platform::ParallelRanges(count, threads, [&](std::size_t begin, std::size_t end) {
       const Eigen::Matrix3d l = m.linear();
       const Eigen::Vector3d t = m.translation();
@@ -334,6 +335,14 @@ Matrix4x4 InverseMotion(const Matrix4x4& motion) {
     return ToPublic(CheckedMotion(motion, true));
   } catch (...) {
     RethrowAsFailure({});
+  }
+}
+
+Matrix4x4 LoadMotion(const std::string& path, bool inverse) {
+  try {
+    return ToPublic(matrix::LoadMotion(path, inverse));
+  } catch (...) {
+    RethrowAsFailure(path);
   }
 }
 
