@@ -72,6 +72,17 @@ TEST(FitReport, ShuffledCopyIsFlaggedAndIcpRecoversIt) {
   const json j = json::parse(matrix::FitReportJson(three));
   EXPECT_EQ(j["cause"], "vertex order differs");
   EXPECT_NE(j["message"].get<std::string>().find("--fit icp"), std::string::npos);
+  // Relative values are the absolute ones over the moved mesh's bounding diagonal.
+  const double size = geometry::BoundingDiagonal(p.moved.vertices);
+  for (const char* which : {"surface", "paired"}) {
+    const json& r = j["residual"][which];
+    ASSERT_GT(r["max"].get<double>(), 0.0) << which;
+    for (const char* stat : {"rms", "median", "p95", "max"}) {
+      EXPECT_NEAR(r["relative"][stat].get<double>() * size, r[stat].get<double>(),
+                  1e-12 * r[stat].get<double>())
+          << which << " " << stat;
+    }
+  }
 
   const matrix::FitReport fitted = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::icp));
   EXPECT_TRUE(fitted.result.fits) << matrix::Verdict(fitted);

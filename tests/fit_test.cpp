@@ -101,40 +101,47 @@ TEST(Spatial, ClosestPointOnTriangleIsOnItAndNearest) {
   }
 }
 
+// At the scales meshes come in (millimetres in metres, kilometres), so that a
+// formula that takes a normal or an edge for unit length shows.
 TEST(Spatial, IndicesAgreeWithBruteForceAndIgnoreThreadCount) {
-  Mesh mesh = testing::GeneratedMesh(600, 3);
-  // A degenerate triangle and a repeated one must not confuse the hierarchy.
-  mesh.triangles.push_back({0, 1, 0});
-  mesh.triangles.push_back(mesh.triangles[5]);
-  const SurfaceIndex surface(mesh.vertices, mesh.triangles);
-  const PointIndex points(mesh.vertices);
-  SplitMix rng(5);
-  std::vector<Vector3> queries(20000);
-  for (Vector3& q : queries) q = 2.5 * Vector3(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
-  for (std::size_t i = 0; i < 300; ++i) {
-    const Vector3& q = queries[i];
-    double best = std::numeric_limits<double>::infinity(), best_vertex = best;
-    std::uint32_t best_triangle = 0;
-    for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
-      const auto& tri = mesh.triangles[t];
-      const double d = (q - ClosestPointOnTriangle(q, mesh.vertices[tri[0]], mesh.vertices[tri[1]],
-                                                   mesh.vertices[tri[2]]))
-                           .squaredNorm();
-      if (d < best) best = d, best_triangle = t;
+  for (const double scale : {1e-4, 1.0, 1e4}) {
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    Mesh mesh = testing::GeneratedMesh(600, 3);
+    for (Vector3& v : mesh.vertices) v *= scale;
+    // A degenerate triangle and a repeated one must not confuse the hierarchy.
+    mesh.triangles.push_back({0, 1, 0});
+    mesh.triangles.push_back(mesh.triangles[5]);
+    const SurfaceIndex surface(mesh.vertices, mesh.triangles);
+    const PointIndex points(mesh.vertices);
+    SplitMix rng(5);
+    std::vector<Vector3> queries(20000);
+    for (Vector3& q : queries)
+      q = 2.5 * scale * Vector3(rng.Symmetric(), rng.Symmetric(), rng.Symmetric());
+    for (std::size_t i = 0; i < 300; ++i) {
+      const Vector3& q = queries[i];
+      double best = std::numeric_limits<double>::infinity(), best_vertex = best;
+      std::uint32_t best_triangle = 0;
+      for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+        const auto& tri = mesh.triangles[t];
+        const double d = (q - ClosestPointOnTriangle(q, mesh.vertices[tri[0]],
+                                                     mesh.vertices[tri[1]], mesh.vertices[tri[2]]))
+                             .squaredNorm();
+        if (d < best) best = d, best_triangle = t;
+      }
+      for (const Vector3& v : mesh.vertices)
+        best_vertex = std::min(best_vertex, (q - v).squaredNorm());
+      const SurfaceIndex::Hit hit = surface.Closest(q);
+      EXPECT_EQ(hit.distanceSquared, best);
+      EXPECT_EQ(hit.triangle, best_triangle);
+      EXPECT_EQ(points.Nearest(q).distanceSquared, best_vertex);
     }
-    for (const Vector3& v : mesh.vertices)
-      best_vertex = std::min(best_vertex, (q - v).squaredNorm());
-    const SurfaceIndex::Hit hit = surface.Closest(q);
-    EXPECT_EQ(hit.distanceSquared, best);
-    EXPECT_EQ(hit.triangle, best_triangle);
-    EXPECT_EQ(points.Nearest(q).distanceSquared, best_vertex);
+    std::vector<Vector3> one, four;
+    std::vector<double> d_one, d_four;
+    surface.ClosestBatch(queries, one, &d_one, 1);
+    surface.ClosestBatch(queries, four, &d_four, 4);
+    EXPECT_EQ(0, std::memcmp(one.data(), four.data(), one.size() * sizeof(Vector3)));
+    EXPECT_EQ(d_one, d_four);
   }
-  std::vector<Vector3> one, four;
-  std::vector<double> d_one, d_four;
-  surface.ClosestBatch(queries, one, &d_one, 1);
-  surface.ClosestBatch(queries, four, &d_four, 4);
-  EXPECT_EQ(0, std::memcmp(one.data(), four.data(), one.size() * sizeof(Vector3)));
-  EXPECT_EQ(d_one, d_four);
 }
 
 // Queries a hair off a gently curved grid far from the origin: neighbouring
@@ -370,6 +377,33 @@ TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   r = EvaluateMotion(base_.vertices, target, shrunk, o);
   EXPECT_LT(r.residuals.surface.p95Relative, o.tolerance);
   EXPECT_FALSE(r.fits);
+}
+
+// The verdict is relative to the moved mesh's size: a 1% miss on a part a
+// tenth of a millimetre across is still a miss, and a copy that lands within
+// a millionth of a 10 km site still fits.
+TEST(Fit, VerdictsDoNotDependOnTheMeshSize) {
+  for (const double scale : {1e-4, 1.0, 1e4}) {
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    Mesh base = testing::GeneratedMesh(1500, 4);
+    for (Vector3& v : base.vertices) v *= scale;
+    SplitMix rng(9);
+    const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(base.vertices));
+    Mesh moved = base;
+    for (Vector3& v : moved.vertices) v = TransformPoint(truth, v);
+    const FitTarget target(moved.vertices, moved.triangles);
+    const struct {
+      double shift;  // of the moved mesh's size
+      bool fits;
+    } cases[] = {{0.0, true}, {1e-6, true}, {1e-2, false}, {1e-4, false}};
+    for (const auto& c : cases) {
+      Matrix4 m = truth;
+      m.translation() += c.shift * target.size() * Vector3(0.6, 0.0, 0.8);
+      const FitResult r = EvaluateMotion(base.vertices, target, m);
+      EXPECT_EQ(r.fits, c.fits) << "shifted by " << c.shift << " of the size: p95 "
+                                << r.residuals.surface.p95Relative;
+    }
+  }
 }
 
 TEST(Fit, RefusesBadInput) {

@@ -4,6 +4,8 @@
 // put block boundaries everywhere: inside tokens, between CR and LF, inside
 // lines longer than a block.
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -207,6 +209,58 @@ TEST(StreamThreads, DefaultOptionsAboveTheThreshold) {
   obj::StreamOptions all;
   all.threads = 4;  // whatever this machine has
   ExpectSame(Stream(dir, Motions()[0], one), Stream(dir, Motions()[0], all), "defaults");
+}
+
+// The file stops reading at byte `at`: the read that reaches it returns the
+// bytes before it, the next one fails as a disk error would.
+class FailingReads : public testing::FakePlatform {
+ public:
+  explicit FailingReads(std::size_t at) : at_(at) {}
+  bool ReadFile(std::FILE* file, char* data, std::size_t n, std::size_t& got) override {
+    const auto done = static_cast<std::size_t>(std::ftell(file));
+    if (done >= at_) {
+      got = 0;
+      errno = EIO;
+      return false;
+    }
+    return Platform::ReadFile(file, data, std::min(n, at_ - done), got);
+  }
+
+ private:
+  std::size_t at_;
+};
+
+// A read that fails part way comes after the whole lines read before it: a bad
+// number among them is the error reported, on one thread as on several, by
+// the vertex reader and the replay alike; the earlier output stays.
+TEST(StreamThreads, ReadFailuresComeAfterTheLinesReadBeforeThem) {
+  ScratchDir dir;
+  std::string mesh;
+  for (int i = 0; i < 3000; ++i) mesh += "v " + std::to_string(i) + " 0.5 -1\nvn 0 0 1\n";
+  const std::size_t fail_at = mesh.size() / 2;
+  // The last whole line before the failure holds a bad number.
+  const std::size_t line_start = mesh.rfind('\n', mesh.rfind('\n', fail_at - 1) - 1) + 1;
+  const auto line = static_cast<std::uint64_t>(
+      std::count(mesh.begin(), mesh.begin() + static_cast<std::ptrdiff_t>(line_start), '\n') + 1);
+  std::string bad = mesh;
+  bad.replace(line_start, 2, "v x");
+  for (const bool with_bad_line : {false, true}) {
+    WriteFile(dir / "in.obj", with_bad_line ? bad : mesh);
+    for (const unsigned threads : {1u, 4u}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads" +
+                   (with_bad_line ? ", bad line " + std::to_string(line) : ""));
+      FailingReads failing(fail_at);
+      const Outcome got =
+          Stream(dir, IdentityMatrix4(), Options(threads, 4096, obj::kMaxLinePiece));
+      const std::string expected =
+          with_bad_line ? "in.obj line " + std::to_string(line) + ": invalid stod argument"
+                        : "cannot read";
+      EXPECT_NE(got.error.find(expected), std::string::npos) << got.error;
+      EXPECT_NE(got.vertexError.find(expected), std::string::npos) << got.vertexError;
+      EXPECT_EQ(got.written, "previous");
+      EXPECT_EQ(got.files, (std::vector<std::string>{"in.obj", "out.obj"}));
+    }
+  }
 }
 
 }  // namespace

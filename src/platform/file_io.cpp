@@ -46,8 +46,8 @@ std::size_t InputFile::Read(char* data, std::size_t n) {
     peeked_.erase(0, k);
     return k;
   }
-  const std::size_t got = std::fread(data, 1, n, file_);
-  if (got < n && std::ferror(file_)) {
+  std::size_t got = 0;
+  if (!Current().ReadFile(file_, data, n, got)) {
     ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
   }
   return got;
@@ -57,8 +57,8 @@ std::string_view InputFile::Peek(std::size_t n) {
   while (peeked_.size() < n) {
     char block[64];
     const std::size_t want = std::min(n - peeked_.size(), sizeof block);
-    const std::size_t got = std::fread(block, 1, want, file_);
-    if (got < want && std::ferror(file_)) {
+    std::size_t got = 0;
+    if (!Current().ReadFile(file_, block, want, got)) {
       ThrowIo(text::kCannotRead, path_, platform::LastFailureErrno());
     }
     peeked_.append(block, got);

@@ -22,6 +22,11 @@ Platform* Install(Platform* p) {
   return previous;
 }
 
+bool Platform::ReadFile(std::FILE* file, char* data, std::size_t n, std::size_t& got) {
+  got = std::fread(data, 1, n, file);
+  return got == n || !std::ferror(file);
+}
+
 void WriteStdoutLine(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);

@@ -58,6 +58,10 @@ class Platform {
   // Starts a thread running `body` into `out`; false when none could be started.
   // Tests replace it to refuse threads; callers then carry on with fewer.
   virtual bool StartThread(std::thread& out, std::function<void()> body);
+  // Reads up to n bytes of `file` into `data`, their count into `got`; false
+  // when the read failed (errno then says why). Tests replace it to make
+  // reads fail part way through a file.
+  virtual bool ReadFile(std::FILE* file, char* data, std::size_t n, std::size_t& got);
 };
 
 // The platform in force: the real one unless a test or host installed another.
