@@ -2,7 +2,6 @@
 // directory is moved into applied.obj by a matrix file, and every failure is a
 // box that leaves the process running and applied.obj as it should be.
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <cerrno>
 #include <clocale>
@@ -13,7 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "harness.h"  // windows.h, which tlhelp32.h needs before it
+
+// clang-format off
+#include <tlhelp32.h>
+// clang-format on
 
 namespace kvtest {
 namespace {
