@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/streaming.h"
 #include "geometry/fit.h"
 #include "korvane/korvane.hpp"
 #include "matrix/fit_report.h"
@@ -225,9 +226,7 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
                            const MeasureOptions& options) {
   std::string current = base_obj;  // named by failures that name no file themselves
   try {
-    obj::StreamOptions stream;
-    stream.threads = options.threads;
-    stream.returnFreeMemory = true;  // a measurement holds only what it loads
+    const obj::StreamOptions stream = api::StreamingOptions(options.threads);
     // Only the moved mesh's faces are measured against.
     obj::Mesh base;
     obj::LoadObjVertices(base_obj, base.vertices, stream);
@@ -276,7 +275,8 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj) {
   try {
     obj::ReplayCounts counts;
-    obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {}, &counts);
+    obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false),
+                          api::StreamingOptions(0), &counts);
     return {counts.vertices};
   } catch (...) {
     RethrowAsFailure({});

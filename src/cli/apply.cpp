@@ -12,6 +12,7 @@
 #include <numeric>
 #include <optional>
 
+#include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/progress.h"
@@ -61,8 +62,7 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads) {
   const auto start = std::chrono::steady_clock::now();
   try {
     obj::ReplayCounts counts;
-    obj::StreamOptions stream;
-    stream.threads = threads;
+    const obj::StreamOptions stream = api::StreamingOptions(threads);
     obj::TransformObjFile(job.input, job.output, m, stream, &counts);
     job.vertices = counts.vertices;
   } catch (...) {

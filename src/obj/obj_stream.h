@@ -77,13 +77,6 @@ void OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark =
 // Lines longer than this are streamed in pieces rather than held whole.
 inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
 
-// The first this many bytes of a file are streamed on the calling thread, and
-// only the rest of a longer file on several threads: for less, starting
-// threads would cost more than it saves (bench/README.md). Under Wine a
-// thread takes 1.5 ms to start and end instead of 0.07 ms, and the DLL was
-// measured there only.
-inline constexpr std::size_t kParallelFrom =
-    platform::kIsWindows ? std::size_t{8} << 20 : std::size_t{1} << 20;
 // At most about this much input is in flight when several threads stream a
 // file (blocks shrink when there are very many threads).
 inline constexpr std::size_t kStreamMemory = std::size_t{16} << 20;
@@ -92,8 +85,9 @@ struct StreamOptions {
   // Threads, the calling one included: 0 one per core, 1 the calling thread
   // alone (the single-thread path).
   unsigned threads = 0;
-  // Bytes streamed on the calling thread before the others join in.
-  std::size_t parallelFrom = kParallelFrom;
+  // Bytes streamed on the calling thread before the others join in: the
+  // commands pass the threshold measured for them (api/streaming.h).
+  std::size_t parallelFrom = 0;
   // Bytes read at a time when several threads work; 0 chooses by the number
   // of threads (DefaultBlock).
   std::size_t block = 0;
