@@ -14,7 +14,7 @@ def _wrapped(layout, text, width=36, icon="NONE"):
 
 
 def _vector(values):
-    return "(%s)" % ", ".join("%.4g" % v for v in values)
+    return "(%s)" % ", ".join("%.3g" % v for v in values)
 
 
 class KORVANE_PT_panel(bpy.types.Panel):
@@ -35,7 +35,7 @@ class KORVANE_PT_panel(bpy.types.Panel):
             _wrapped(layout.box(), str(e), icon="ERROR")
 
         box = layout.box()
-        box.label(text="Measure: selected base to active")
+        box.label(text="Selected base to active")
         box.prop(settings, "fit")
         box.operator("korvane.measure", icon="DRIVER_DISTANCE")
 
@@ -48,17 +48,18 @@ class KORVANE_PT_panel(bpy.types.Panel):
         else:
             box.label(text="No motion yet", icon="INFO")
         if settings.message:
-            _wrapped(box, settings.message)
+            # About 8 pixels a character at the default interface scale.
+            _wrapped(box, settings.message, width=max(20, context.region.width // 8))
         scale, axis, degrees, translation = describe(get_motion(settings))
-        grid = box.grid_flow(columns=2, even_columns=False)
         for name, value in (
             ("Scale", "%.6g" % scale),
             ("Angle", "%.4f°" % degrees),
             ("Axis", _vector(axis)),
             ("Translation", _vector(translation)),
         ):
-            grid.label(text=name)
-            grid.label(text=value)
+            row = box.split(factor=0.3)
+            row.label(text=name)
+            row.label(text=value)
 
         box = layout.box()
         box.label(text="Selected objects")
