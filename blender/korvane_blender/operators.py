@@ -202,7 +202,8 @@ class KORVANE_OT_save_matrix(bpy.types.Operator, ExportHelper):
         except ImportError as e:
             return _fail(self, settings, str(e))
         try:
-            korvane.write_matrix(self.filepath, get_motion(settings))
+            # Blender's "//" paths are relative to the .blend file.
+            korvane.write_matrix(bpy.path.abspath(self.filepath), get_motion(settings))
         except (korvane.Error, ValueError) as e:
             return _fail(self, settings, str(e))
         self.report({"INFO"}, "Saved %s" % self.filepath)
@@ -226,7 +227,7 @@ class KORVANE_OT_load_matrix(bpy.types.Operator, ImportHelper):
         except ImportError as e:
             return _fail(self, settings, str(e))
         try:
-            m = korvane.read_matrix(self.filepath)
+            m = korvane.read_matrix(bpy.path.abspath(self.filepath))
         except (korvane.Error, ValueError) as e:
             return _fail(self, settings, str(e))
         set_motion(settings, m, "LOADED", False, "Loaded %s" % os.path.basename(self.filepath))

@@ -125,8 +125,10 @@ def test_saved_matrix_is_read_by_korvane_apply(tmp_path):
     motion = similarity(9, 1.5)
     base, _ = moved_pair("bunny", motion)
     bpy.ops.korvane.measure()
+    # A path relative to the .blend file, as Blender's file browser gives it.
+    bpy.ops.wm.save_as_mainfile(filepath=str(tmp_path / "scene.blend"))
+    assert bpy.ops.korvane.save_matrix(filepath="//motion.matrix") == {"FINISHED"}
     saved = tmp_path / "motion.matrix"
-    assert bpy.ops.korvane.save_matrix(filepath=str(saved)) == {"FINISHED"}
     points = world_vertices(base)
     (tmp_path / "in.obj").write_text("".join("v %.6f %.6f %.6f\n" % tuple(p) for p in points))
     subprocess.run([cli(), "apply", "-q", "-m", saved, tmp_path / "in.obj", "-o",
