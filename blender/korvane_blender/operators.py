@@ -42,17 +42,6 @@ def world_mesh(obj, depsgraph, korvane, triangles):
     return korvane.transform(world, points, out=points), faces
 
 
-def inverse_motion(m):
-    """The motion that undoes m (its last row taken as 0 0 0 1, as the library does)."""
-    linear = m[:3, :3]
-    if not np.isfinite(m[:3]).all() or abs(np.linalg.det(linear)) < 1e-300:
-        raise ValueError("The motion cannot be inverted (its turn and scale part is singular)")
-    out = np.eye(4)
-    out[:3, :3] = np.linalg.inv(linear)
-    out[:3, 3] = -out[:3, :3] @ m[:3, 3]
-    return out
-
-
 class KORVANE_OT_measure(bpy.types.Operator):
     """Measure the motion that carries the other selected mesh (the base) onto the active one"""
 
@@ -120,8 +109,10 @@ class KORVANE_OT_replay(bpy.types.Operator):
             return _fail(self, settings, "The motion has coefficients that are not finite numbers")
         if self.inverse:
             try:
-                m = inverse_motion(m)
-            except ValueError as e:
+                m = korvane_module().inverse(m)
+            except ImportError as e:
+                return _fail(self, settings, str(e))
+            except Exception as e:  # korvane.Error: the library's own words
                 return _fail(self, settings, str(e))
         selected = set(context.selected_objects)
         if settings.to_mesh_data:
