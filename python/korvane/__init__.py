@@ -277,7 +277,7 @@ def _replay(motion, source, target):
     except OSError:
         size = 0
     start = time.perf_counter()
-    vertices = _korvane.replay(motion, source, target)
+    vertices, warnings = _korvane.replay(motion, source, target)
     return {
         "input": os.fsdecode(source),
         "output": os.fsdecode(target),
@@ -285,6 +285,7 @@ def _replay(motion, source, target):
         "bytes": size,
         "seconds": time.perf_counter() - start,
         "error": None,
+        "warnings": warnings,
     }
 
 
