@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -397,6 +398,150 @@ TEST(CliBatch, ProgressBarOnATerminalOnly) {
        {std::pair<bool, const char*>{true, "--quiet"}, std::pair<bool, const char*>{false, ""}}) {
     const std::string none = StderrOfSlowBatch(terminal, flags);
     EXPECT_EQ(none, "<fed>") << terminal << " " << flags;
+  }
+}
+
+// Replays that may be wrong say so: each kind of warning on a small real file,
+// its first line, in the JSON and on standard error, and --strict refuses it
+// with nothing written.
+TEST(Cli, ReplayWarnings) {
+  ScratchDir dir;
+  WriteFile(dir / "turn.matrix", "0 -1 0 1\n1 0 0 2\n0 0 1 3\n0 0 0 1\n");
+  WriteFile(dir / "scale.matrix", "2 0 0 1\n0 2 0 2\n0 0 2 3\n0 0 0 1\n");
+  WriteFile(dir / "same.matrix", "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n");
+  const struct {
+    const char* text;
+    const char* matrix;
+    const char* args;
+    const char* kind;  // nullptr: no warning
+    int line;
+  } cases[] = {
+      {"v 0 0 0\nv\t1\t2\t3\nf 1 1 1\n", "turn", "", "not_a_vertex_line", 2},
+      {"v 0 0 0\nv 1 0 0\nv 1,5 2,5 3,5\n", "turn", "", "trailing_text", 3},
+      {"v 1abc 2 3\n", "turn", "", "trailing_text", 1},
+      {"v 0 0 0\nv nan 0 0\n", "turn", "", "non_finite", 2},
+      {"# made on an old Mac\rv 1 2 3\rv 4 5 6\r", "turn", "", "carriage_return", 1},
+      {"v 0 0 0\nv 1 1 1\nvn 0 0 1\n", "turn", "", "normals_not_turned", 3},
+      {"v 0 0 0\nv 1 1 1\nvn 0 0 1\n", "scale", "", nullptr, 0},  // directions kept
+      {"v 0 0 0\nv 1 1 1\nvn 0 0 1\n", "turn", "--normals", nullptr, 0},
+      // A part 0.2 mm across in metres: six decimals move it by 0.25% of its size.
+      {"v 0 0 0\nv 0.0001234 0.0000567 0.0001891\nv 0.0002 0 0.0000001\n", "same", "", "precision",
+       2},
+      {"v 0 0 0\nv 0.0001234 0.0000567 0.0001891\n", "same", "--digits shortest", nullptr, 0},
+      {"v 1 2 3\nvt 0 1\nf 1 1 1\n", "turn", "", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " " + c.args);
+    WriteFile(dir / "in.obj", c.text);
+    std::filesystem::remove(dir / "out.obj");
+    const std::string base = "apply -m '" + dir / c.matrix + ".matrix' '" + dir / "in.obj" +
+                             "' -o '" + dir / "out.obj" + "' " + c.args;
+    const Result json = Korvane(base + " --json", dir / "err.txt");
+    ASSERT_EQ(json.status, 0) << json.out;
+    const nlohmann::json warnings = nlohmann::json::parse(json.out)["files"][0]["warnings"];
+    if (c.kind == nullptr) {
+      EXPECT_TRUE(warnings.empty()) << warnings.dump();
+      EXPECT_EQ(Korvane(base + " --strict").status, 0);
+      continue;
+    }
+    ASSERT_EQ(warnings.size(), 1u) << warnings.dump();
+    EXPECT_EQ(warnings[0]["kind"], c.kind);
+    EXPECT_EQ(warnings[0]["line"], c.line);
+    EXPECT_EQ(warnings[0]["file"], dir / "in.obj");
+    const Result plain = Korvane(base + " -q");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_NE(plain.out.find("warning: " + dir / "in.obj" + " line " + std::to_string(c.line)),
+              std::string::npos)
+        << plain.out;
+    std::filesystem::remove(dir / "out.obj");
+    const Result strict = Korvane(base + " --strict");
+    EXPECT_EQ(strict.status, 1) << strict.out;
+    EXPECT_NE(strict.out.find("nothing was written"), std::string::npos) << strict.out;
+    EXPECT_FALSE(testing::Exists(dir / "out.obj"));
+  }
+}
+
+std::vector<Vector3> Rows(const std::string& obj, const std::string& keyword) {
+  std::vector<Vector3> rows;
+  std::istringstream in(obj);
+  std::string word;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    Vector3 p;
+    if (fields >> word && word == keyword && fields >> p.x() >> p.y() >> p.z()) rows.push_back(p);
+  }
+  return rows;
+}
+
+// --digits shortest: replay and undo give back every vertex within a rounding,
+// where six decimals lose a small mesh's shape. --normals: under a turn and a
+// mirror, each face's normals still point the way its corners wind.
+TEST(Cli, ReplayDigitsAndNormals) {
+  ScratchDir dir;
+  cli::MeshOptions mesh;
+  mesh.vertices = 2000;
+  Matrix4 tiny = IdentityMatrix4();
+  tiny.linear() *= 1e-4;  // a 0.2 mm part in metres
+  ASSERT_TRUE(cli::WriteSurfaceObj(dir / "in.obj", mesh, tiny));
+  // A turn of 30 degrees about (1, 2, 2), scaled by 1e-6, shifted; then its mirror image.
+  WriteFile(dir / "m.matrix",
+            "7.4402e-07 -2.1e-07 4.3e-07 5e-11\n"
+            "4.0402e-07 7.9402e-07 -2.8e-07 -2.5e-11\n"
+            "-2.7e-07 4.6e-07 8.4402e-07 2e-10\n0 0 0 1\n");
+  const std::vector<Vector3> in = Rows(ReadFile(dir / "in.obj"), "v");
+  for (const char* digits : {"shortest", "6"}) {
+    SCOPED_TRACE(digits);
+    const std::string opts = std::string(" --digits ") + digits + " -q";
+    ASSERT_EQ(
+        Korvane("apply -m '" + dir / "m.matrix' '" + dir / "in.obj' -o '" + dir / "out.obj'" + opts)
+            .status,
+        0);
+    ASSERT_EQ(Korvane("apply --inverse -m '" + dir / "m.matrix' '" + dir / "out.obj' -o '" +
+                      dir / "back.obj'" + opts)
+                  .status,
+              0);
+    const std::vector<Vector3> back = Rows(ReadFile(dir / "back.obj"), "v");
+    ASSERT_EQ(back.size(), in.size());
+    double worst = 0.0;
+    for (std::size_t i = 0; i < in.size(); ++i) worst = std::max(worst, (back[i] - in[i]).norm());
+    if (std::string(digits) == "shortest") {
+      EXPECT_LT(worst, 1e-18) << "a few roundings of a coordinate near 1e-4";
+    } else {
+      EXPECT_GT(worst, 1e-5) << "six decimals keep a mesh 1e-6 across?";
+    }
+  }
+
+  // Each face's corner normal against the normal its winding gives.
+  const auto agreement = [](const std::string& obj) {
+    const std::vector<Vector3> v = Rows(obj, "v"), n = Rows(obj, "vn");
+    std::istringstream text(obj);
+    int agree = 0, faces = 0;
+    for (std::string line; std::getline(text, line);) {
+      if (line.rfind("f ", 0) != 0) continue;
+      std::istringstream corners(line.substr(2));
+      std::vector<std::size_t> vi, ni;
+      for (std::string c; corners >> c;) {
+        vi.push_back(std::stoul(c) - 1);
+        ni.push_back(std::stoul(c.substr(c.rfind('/') + 1)) - 1);
+      }
+      const Vector3 wound = (v[vi[1]] - v[vi[0]]).cross(v[vi[2]] - v[vi[0]]);
+      ++faces;
+      if (wound.dot(n[ni[0]]) > 0.0) ++agree;
+    }
+    return std::make_pair(agree, faces);
+  };
+  const auto [agree_in, faces] = agreement(ReadFile(dir / "in.obj"));
+  ASSERT_GT(faces, 1000);
+  WriteFile(dir / "mirror.matrix", "0 -1 0 1\n-1 0 0 2\n0 0 1 3\n0 0 0 1\n");
+  for (const char* motion : {"m", "mirror"}) {
+    SCOPED_TRACE(motion);
+    ASSERT_EQ(Korvane("apply --normals --digits shortest -q -m '" + dir / motion + ".matrix' '" +
+                      dir / "in.obj' -o '" + dir / "out.obj'")
+                  .status,
+              0);
+    const std::string out = ReadFile(dir / "out.obj");
+    EXPECT_EQ(agreement(out).first, agree_in);
+    for (const Vector3& normal : Rows(out, "vn")) EXPECT_NEAR(normal.norm(), 1.0, 1e-12);
   }
 }
 

@@ -132,11 +132,18 @@ TEST_F(Pipeline, MeasuresReplaysAndUndoesAMotion) {
 // buffer boundaries, a line longer than the buffer and CR LF line ends.
 TEST_F(Pipeline, StreamReplayEqualsFileReplay) {
   std::string text;
+  std::uint64_t lines = 0, tab_line = 0, comma_line = 0;
+  const auto add = [&](const std::string& line) {
+    text += line;
+    ++lines;
+  };
   for (int i = 0; i < 60000; ++i) {
-    text +=
-        "v " + std::to_string(i) + ".25 -1e-3 " + std::to_string(i % 7) + (i % 3 ? "\n" : "\r\n");
-    if (i % 1000 == 0) text += "vt 0.5 0.5\nf 1/1 2/2 3/3\n";
-    if (i == 30000) text += "# " + std::string(3 << 20, 'x') + "\n";
+    add("v " + std::to_string(i) + ".25 -1e-3 " + std::to_string(i % 7) + (i % 3 ? "\n" : "\r\n"));
+    if (i % 1000 == 0) add("vt 0.5 0.5\n"), add("f 1/1 2/2 3/3\n");
+    if (i == 30000) add("# " + std::string(3 << 20, 'x') + "\n");
+    // Warnings past the long line, where threads replay the blocks: their lines still count.
+    if (i == 40000 || i == 50000) add("v\t1\t2\t3\n"), tab_line = tab_line ? tab_line : lines;
+    if (i == 45000) add("v 1,5 2 3\n"), comma_line = lines;
   }
   text += "v 1 2 3";  // no line feed at the end
   Write(dir_ / "in.obj", text);
@@ -144,9 +151,27 @@ TEST_F(Pipeline, StreamReplayEqualsFileReplay) {
   std::istringstream in(text);
   std::ostringstream out;
   const korvane::ReplayReport by_stream = korvane::ReplayMotion(kMotion, in, out, "in.obj");
-  EXPECT_EQ(by_file.vertices, 60001u);
+  EXPECT_EQ(by_file.vertices, 60002u);
   EXPECT_EQ(by_stream.vertices, by_file.vertices);
   EXPECT_TRUE(out.str() == Read(dir_ / "out.obj")) << "the two replays differ";
+  for (const korvane::ReplayReport* r : {&by_file, &by_stream}) {
+    ASSERT_EQ(r->warnings.size(), 2u);
+    EXPECT_EQ(r->warnings[0].kind, "not_a_vertex_line");
+    EXPECT_EQ(r->warnings[0].count, 2u);
+    EXPECT_EQ(r->warnings[0].line, tab_line);
+    EXPECT_EQ(r->warnings[1].kind, "trailing_text");
+    EXPECT_EQ(r->warnings[1].line, comma_line);
+  }
+  korvane::ReplayOptions strict;
+  strict.strict = true;
+  try {
+    korvane::ReplayMotion(kMotion, At("in.obj"), At("strict.obj"), strict);
+    ADD_FAILURE() << "a strict replay wrote a file with warnings";
+  } catch (const korvane::Failure& f) {
+    EXPECT_EQ(f.kind(), korvane::ErrorKind::refused);
+    EXPECT_EQ(f.line(), tab_line);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "strict.obj"));
 }
 
 TEST_F(Pipeline, FailuresNameTheFileAndLine) {
