@@ -11,9 +11,13 @@
 
 #include "geometry/affine.h"
 #include "geometry/farthest.h"
+#include "geometry/icp.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
+
+using namespace detail;
+
 namespace {
 
 [[noreturn]] void Refuse(text::Reason reason, text::MeshRole mesh = text::MeshRole::none) {
@@ -74,6 +78,27 @@ Points AsMatrix(const std::vector<Vector3>& v) {
   return Points(v.front().data(), 3, static_cast<Eigen::Index>(v.size()));
 }
 
+// Where the 95th percentile of n values stands, by nearest rank.
+std::size_t Rank95(std::size_t n) { return (95 * n + 99) / 100 - 1; }
+
+// 95th percentile by nearest rank, of values consumed.
+double Percentile95(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  const std::size_t k = Rank95(v.size());
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+  return v[k];
+}
+
+Vector3 Centroid(const std::vector<Vector3>& v) {
+  Vector3 c = Vector3::Zero();
+  for (const Vector3& p : v) c += p;
+  return c / static_cast<double>(v.size());
+}
+
+}  // namespace
+
+namespace detail {
+
 // Pairs kept by trimming: the `keep` smallest of `d` (ties: lower index), as a
 // mask in index order so the solve sums in the same order every time.
 std::vector<char> KeepSmallest(const std::vector<double>& d, std::size_t keep) {
@@ -112,17 +137,6 @@ Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>&
   return ToMatrix4(Eigen::umeyama(s, t, true));
 }
 
-// Where the 95th percentile of n values stands, by nearest rank.
-std::size_t Rank95(std::size_t n) { return (95 * n + 99) / 100 - 1; }
-
-// 95th percentile by nearest rank, of values consumed.
-double Percentile95(std::vector<double> v) {
-  if (v.empty()) return 0.0;
-  const std::size_t k = Rank95(v.size());
-  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-  return v[k];
-}
-
 // Every `stride`-th vertex, at most `limit` of them.
 std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit) {
   const std::size_t stride = (v.size() + limit - 1) / limit;
@@ -132,153 +146,12 @@ std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit)
   return out;
 }
 
-// ICP runs on evenly spaced base vertices, first a few, then more: most
-// iterations are spent far from the answer, where few vertices steer as well
-// as many. The last sample has at most 50k vertices.
-constexpr std::size_t kSampleSizes[] = {1000, 8000, 50000};
-// Candidate starts (24, more where variances nearly tie) are ranked after a
-// few iterations of this many base vertices against this many target
-// vertices: a query deep inside a closed surface is nearly as far from all
-// of it and visits much of the hierarchy, a few thousand points bound that
-// cost. The best few go on against the surface.
-constexpr std::size_t kCoarseSample = 500;
-constexpr std::size_t kProxySize = 2000;
-constexpr int kCoarseIterations = 10;
-constexpr std::size_t kRefinedStarts = 4;
-// Of those, the ones within this factor of the best after one pass on the
-// surface are refined.
-constexpr double kScreenRatio = 4.0;
-// The given start goes straight to the surface when its 95th percentile on
-// the first sample is below this fraction of the target's size.
-constexpr double kRoughlyAligned = 1e-2;
-// Converged when an update moves no corner of the base's box by more than this
-// fraction of the target's size (loosely on the smaller samples, finely on
-// the last), or by less than a hundredth of the pairs' trimmed RMS distance:
-// on rounded or noisy copies the last digits of the motion are lost in the
-// scatter of the pairs anyway, and point-to-point ICP approaches them slowly.
-constexpr double kCoarseConvergence = 1e-6;
-constexpr double kConvergence = 1e-9;
-constexpr double kScatterFraction = 1e-2;
-
 double ScaleOf(const Matrix4& m) { return std::cbrt(std::fabs(m.linear().determinant())); }
 
 // Scaled ICP can shrink the base onto a small patch of the target, where every
 // residual is small. A copy keeps its spread: the band only has to be wide
 // enough for removed or added vertices.
 bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
-
-struct IcpRun {
-  Matrix4 m = Matrix4::Identity();
-  double trimmed_rms = std::numeric_limits<double>::infinity();  // of m, over the kept pairs
-  double score =
-      std::numeric_limits<double>::infinity();  // trimmed_rms / scale: shrinking gains nothing
-  double p95 = std::numeric_limits<double>::infinity();  // of m, over all pairs
-  int iterations = 0;
-};
-
-// Largest displacement of a corner of `sample`'s box between two motions.
-double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matrix4& b) {
-  double worst = 0.0;
-  for (int k = 0; k < 8; ++k) {
-    const Vector3 c = box.corner(static_cast<Eigen::AlignedBox3d::CornerType>(k));
-    worst = std::max(worst, (TransformPoint(a, c) - TransformPoint(b, c)).norm());
-  }
-  return worst;
-}
-
-// ICP from m: closest(queries, points) pairs the moved sample with target
-// points. Stops after `max_iterations` solves or when an update moves the
-// sample's box by at most `convergence` (a length). The run's matrix is the
-// last one paired, so its residuals are known.
-template <class Closest>
-IcpRun RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, double trim,
-              int max_iterations, double convergence) {
-  const std::size_t n = sample.size();
-  const std::size_t keep = KeptCount(n, trim);
-  Eigen::AlignedBox3d box;
-  for (const Vector3& p : sample) box.extend(p);
-  std::vector<Vector3> moved(n), paired;
-  std::vector<double> d2(n);
-  IcpRun run;
-  bool converged = false;
-  for (int it = 0;; ++it) {
-    for (std::size_t i = 0; i < n; ++i) moved[i] = TransformPoint(m, sample[i]);
-    closest(moved, paired);
-    for (std::size_t i = 0; i < n; ++i) d2[i] = (moved[i] - paired[i]).squaredNorm();
-    const std::vector<char> mask = KeepSmallest(d2, keep);
-    double sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) sum += mask[i] ? d2[i] : 0.0;
-    run.m = m;
-    run.trimmed_rms = std::sqrt(sum / static_cast<double>(keep));
-    run.score = run.trimmed_rms / ScaleOf(m);
-    run.iterations = it;
-    if (it >= max_iterations || converged) break;
-    const Matrix4 next = SolveMasked(sample, paired, mask, keep);
-    if (!next.matrix().allFinite()) break;
-    converged =
-        CornerShift(box, next, m) <= std::max(convergence, kScatterFraction * run.trimmed_rms);
-    m = next;
-  }
-  // The square root keeps the order: the percentile's root is the roots' percentile.
-  run.p95 = std::sqrt(Percentile95(std::move(d2)));
-  return run;
-}
-
-// Samples of growing size, the last of at most 50k vertices.
-std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base) {
-  std::vector<std::vector<Vector3>> levels;
-  for (std::size_t size : kSampleSizes) {
-    levels.push_back(Subsample(base, size));
-    if (size >= base.size()) break;
-  }
-  return levels;
-}
-
-// ICP on the target's surface through the samples from `first` on, `budget`
-// iterations in all: each smaller sample gets a third of the options' limit
-// at most, the last sample the rest.
-IcpRun RunPyramid(const std::vector<std::vector<Vector3>>& levels, std::size_t first,
-                  const FitTarget& target, const Matrix4& start, const FitOptions& o, int budget) {
-  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
-    target.Closest(q, out, o.threads);
-  };
-  IcpRun run;
-  run.m = start;
-  int used = 0;
-  for (std::size_t l = first; l < levels.size(); ++l) {
-    const bool last = l + 1 == levels.size();
-    const int allowed = last ? budget - used : std::min(budget - used, o.maxIterations / 3);
-    run = RunIcp(levels[l], surface, run.m, o.TrimFor(FitKind::icp), std::max(0, allowed),
-                 (last ? kConvergence : kCoarseConvergence) * target.size());
-    used += run.iterations;
-  }
-  run.iterations = used;
-  return run;
-}
-
-struct Frame {
-  Vector3 centroid;
-  Eigen::Matrix3d axes;  // eigenvectors of the covariance, as columns
-  Vector3 variances;     // its eigenvalues, ascending
-  double spread;         // trace of the covariance
-};
-
-Vector3 Centroid(const std::vector<Vector3>& v) {
-  Vector3 c = Vector3::Zero();
-  for (const Vector3& p : v) c += p;
-  return c / static_cast<double>(v.size());
-}
-
-}  // namespace
-
-double Spread(const std::vector<Vector3>& v) {
-  const Vector3 c = Centroid(v);
-  double sum = 0.0;
-  for (const Vector3& p : v) sum += (p - c).squaredNorm();
-  return std::sqrt(sum / static_cast<double>(v.size()));
-}
-
-namespace {
 
 Frame PrincipalFrame(const std::vector<Vector3>& v) {
   const Vector3 c = Centroid(v);
@@ -292,51 +165,16 @@ Frame PrincipalFrame(const std::vector<Vector3>& v) {
   return {c, es.eigenvectors(), es.eigenvalues(), cov.trace()};
 }
 
-// Two variances closer than this (relative) leave the axes in their plane
-// to chance: removing or adding a few vertices turns them anywhere in it.
-constexpr double kAxisAmbiguity = 0.15;
+}  // namespace detail
 
-// Starts that put the base's centroid on the target's, its principal axes on
-// the target's (every order and sign that is a rotation: the order of nearly
-// equal spreads is not to be trusted) and its spread on the target's. Where
-// two variances of either mesh are nearly equal, the same starts turned about
-// the third axis in steps of 30 degrees follow.
-std::vector<Matrix4> PrincipalStarts(const std::vector<Vector3>& base,
-                                     const std::vector<Vector3>& target) {
-  const Frame fb = PrincipalFrame(base);
-  const Frame ft = PrincipalFrame(target);
-  const double s = std::sqrt(ft.spread / fb.spread);
-  std::vector<Eigen::Matrix3d> rotations;
-  int perm[3] = {0, 1, 2};
-  do {
-    for (int signs = 0; signs < 8; ++signs) {
-      Eigen::Matrix3d p = Eigen::Matrix3d::Zero();
-      for (int j = 0; j < 3; ++j) p(perm[j], j) = (signs >> j) & 1 ? -1.0 : 1.0;
-      const Eigen::Matrix3d r = ft.axes * p * fb.axes.transpose();
-      if (r.determinant() > 0.0) rotations.push_back(r);
-    }
-  } while (std::next_permutation(perm, perm + 3));
-  const std::size_t proper = rotations.size();
-  const auto close = [](const Vector3& v, int i) {
-    return v[i + 1] - v[i] <= kAxisAmbiguity * v[i + 1];
-  };
-  for (int i = 0; i < 2; ++i) {
-    if (!close(fb.variances, i) && !close(ft.variances, i)) continue;
-    const Vector3 axis = fb.axes.col(i == 0 ? 2 : 0);
-    for (int step = 1; step < 6; ++step) {
-      const Eigen::Matrix3d turn = Eigen::AngleAxisd(step * (kPi / 6.0), axis).toRotationMatrix();
-      for (std::size_t k = 0; k < proper; ++k) rotations.push_back(rotations[k] * turn);
-    }
-  }
-  std::vector<Matrix4> starts;
-  for (const Eigen::Matrix3d& r : rotations) {
-    Matrix4 m = Matrix4::Identity();
-    m.linear() = s * r;
-    m.translation() = ft.centroid - s * r * fb.centroid;
-    starts.push_back(m);
-  }
-  return starts;
+double Spread(const std::vector<Vector3>& v) {
+  const Vector3 c = Centroid(v);
+  double sum = 0.0;
+  for (const Vector3& p : v) sum += (p - c).squaredNorm();
+  return std::sqrt(sum / static_cast<double>(v.size()));
 }
+
+namespace {
 
 // +1 or -1 for the handedness of a vertex set's principal frame, each axis
 // pointed to where the set is skewed (an axis along which it is not, by the
@@ -447,7 +285,7 @@ double BoundingDiagonal(const std::vector<Vector3>& v) {
 
 FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
                      unsigned threads)
-    : vertices_(&vertices) {
+    : vertices_(&vertices), triangles_(&triangles) {
   CheckVertices(vertices, text::MeshRole::moved);
   if (triangles.empty()) {
     points_ = std::make_unique<PointIndex>(vertices);
@@ -489,6 +327,72 @@ void FitTarget::Closest(const std::vector<Vector3>& queries, std::vector<Vector3
     for (std::size_t i = begin; i < end; ++i)
       points[i] = (*vertices_)[points_->Nearest(queries[i]).index];
   });
+}
+
+void FitTarget::ClosestWithNormals(const std::vector<Vector3>& queries,
+                                   std::vector<Vector3>& points, std::vector<Vector3>& normals,
+                                   unsigned threads) const {
+  normals.assign(queries.size(), Vector3::Zero());
+  if (!surface_) {
+    Closest(queries, points, threads);
+    return;
+  }
+  std::vector<double> d;
+  std::vector<std::uint32_t> hit;
+  surface_->ClosestBatch(queries, points, &d, threads, &hit);
+  const std::vector<Vector3>& v = *vertices_;
+  ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (points_) {
+        const PointIndex::Hit h = points_->Nearest(queries[i]);
+        if (h.distanceSquared < d[i] * d[i]) {
+          points[i] = loose_[h.index];
+          continue;
+        }
+      }
+      const Triangle& t = (*triangles_)[hit[i]];
+      const Vector3 n = (v[t[1]] - v[t[0]]).cross(v[t[2]] - v[t[0]]);
+      const double len = n.norm();
+      if (len > 0.0) normals[i] = n / len;
+    }
+  });
+}
+
+std::vector<Vector3> FitTarget::SpreadPoints(std::size_t count) const {
+  const std::vector<Vector3>& v = *vertices_;
+  if (!surface_) return Subsample(v, count);
+  const std::vector<Triangle>& tris = *triangles_;
+  std::vector<double> area(tris.size());
+  double total = 0.0;
+  for (std::size_t k = 0; k < tris.size(); ++k) {
+    const Triangle& t = tris[k];
+    area[k] = 0.5 * (v[t[1]] - v[t[0]]).cross(v[t[2]] - v[t[0]]).norm();
+    total += area[k];
+  }
+  std::vector<Vector3> out;
+  out.reserve(count + loose_.size());
+  if (total > 0.0) {
+    // Stratified along the running sum of areas; within a triangle a point
+    // of a low-discrepancy sequence, folded into it.
+    const double step = total / static_cast<double>(count);
+    double next = 0.5 * step, sum = 0.0;
+    std::size_t j = 0;
+    for (std::size_t k = 0; k < tris.size(); ++k) {
+      sum += area[k];
+      while (next < sum && out.size() < count) {
+        double a = std::fmod(0.5 + 0.7548776662466927 * static_cast<double>(j), 1.0);
+        double b = std::fmod(0.5 + 0.5698402909980532 * static_cast<double>(j), 1.0);
+        if (a + b > 1.0) a = 1.0 - a, b = 1.0 - b;
+        const Triangle& t = tris[k];
+        out.push_back(v[t[0]] + a * (v[t[1]] - v[t[0]]) + b * (v[t[2]] - v[t[0]]));
+        next += step;
+        ++j;
+      }
+    }
+  }
+  out.insert(out.end(), loose_.begin(), loose_.end());
+  if (out.size() < 3) return Subsample(v, count);
+  return out;
 }
 
 void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base,
@@ -714,86 +618,20 @@ namespace {
 
 FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target,
                  const FitOptions& options) {
-  const std::vector<Vector3>& w = target.vertices();
-  const double trim = options.TrimFor(FitKind::icp);
   std::optional<Matrix4> start = options.start;
   if (!start) {
     try {
-      start = ThreePointMotion(base, w);
+      start = ThreePointMotion(base, target.vertices());
     } catch (const Error&) {
-      // No usable reference triangle: the principal-axis starts remain.
+      // No usable reference triangle: the other starts remain.
     }
   }
-  const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
-  const std::size_t last = levels.size() - 1;
-  const double size = target.size();
-  const double base_spread = Spread(base);
-  const double spread_ratio = base_spread / target.spread();
-  const auto fits = [&](const IcpRun& run) {
-    return run.p95 <= options.tolerance * size && ScaleConsistent(ScaleOf(run.m) * spread_ratio);
-  };
-  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
-    target.Closest(q, out, options.threads);
-  };
-  const int third = options.maxIterations / 3;
-  IcpRun best;
-  int starts = 0;
-  if (start) {
-    ++starts;
-    // The usual case: the three-point motion is right or nearly so.
-    if (RunIcp(levels[0], surface, *start, trim, 0, 0.0).p95 <= kRoughlyAligned * size)
-      best = RunPyramid(levels, 0, target, *start, options, options.maxIterations);
-  }
-  if (!fits(best)) {
-    // Every candidate ranked against a few target vertices, the best few
-    // refined on the surface with more base vertices, the winner with the most.
-    const std::vector<Vector3> proxy_points = Subsample(w, kProxySize);
-    const PointIndex proxy(proxy_points);
-    const auto coarse = [&](const std::vector<Vector3>& q, std::vector<Vector3>& out) {
-      out.resize(q.size());
-      for (std::size_t i = 0; i < q.size(); ++i) out[i] = proxy_points[proxy.Nearest(q[i]).index];
-    };
-    std::vector<Matrix4> candidates = PrincipalStarts(base, w);
-    starts += static_cast<int>(candidates.size());
-    if (start) candidates.insert(candidates.begin(), *start);
-    const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
-    std::vector<IcpRun> runs;
-    for (const Matrix4& c : candidates) {
-      runs.push_back(RunIcp(coarse_sample, coarse, c, trim, std::min(kCoarseIterations, third),
-                            kCoarseConvergence * size));
-    }
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const IcpRun& a, const IcpRun& b) { return a.score < b.score; });
-    // One pass on the surface screens the best few: poses that only the
-    // sparse proxy liked are left out before they cost many iterations.
-    const std::size_t mid = std::min<std::size_t>(1, last);
-    runs.resize(std::min(kRefinedStarts, runs.size()));
-    double screen_best = std::numeric_limits<double>::infinity();
-    for (IcpRun& run : runs) {
-      const int iterations = run.iterations;
-      run = RunIcp(levels[mid], surface, run.m, trim, 0, 0.0);
-      run.iterations = iterations;
-      screen_best = std::min(screen_best, run.score);
-    }
-    IcpRun winner;
-    for (const IcpRun& run : runs) {
-      if (!(run.score <= kScreenRatio * screen_best)) continue;
-      const int allowed = mid == last ? options.maxIterations - run.iterations : third;
-      IcpRun refined = RunIcp(levels[mid], surface, run.m, trim, allowed,
-                              (mid == last ? kConvergence : kCoarseConvergence) * size);
-      refined.iterations += run.iterations;
-      if (refined.score < winner.score) winner = refined;
-    }
-    if (mid < last && winner.score < best.score) {
-      const int used = winner.iterations;
-      winner = RunPyramid(levels, mid + 1, target, winner.m, options, options.maxIterations - used);
-      winner.iterations += used;
-    }
-    if (winner.score < best.score) best = winner;
-  }
-  FitResult r = Evaluate(base, base_spread, target, best.m, options);
-  r.iterations = best.iterations;
-  r.starts = starts;
+  IcpSearch search = SearchMotion(base, target, start, options);
+  FitResult r = Evaluate(base, Spread(base), target, search.motions.front(), options);
+  r.iterations = search.iterations;
+  r.starts = search.starts;
+  r.hitIterationLimit = search.hitIterationLimit;
+  r.candidates = std::move(search.motions);
   return r;
 }
 

@@ -75,12 +75,20 @@ class FitTarget {
   // points[i] = the target point closest to queries[i].
   void Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
                unsigned threads) const;
+  // The same, with normals[i] the unit normal of the triangle points[i] lies
+  // on (zero where it is a vertex on no triangle, or the triangle has no area).
+  void ClosestWithNormals(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
+                          std::vector<Vector3>& normals, unsigned threads) const;
+  // About `count` points spread evenly over the surface by area (without
+  // one, every k-th vertex), plus the vertices on no triangle; the same every time.
+  std::vector<Vector3> SpreadPoints(std::size_t count) const;
   // out[i] = distance from TransformPoint(m, base[i]) to the target.
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base, std::vector<double>& out,
                      unsigned threads) const;
 
  private:
   const std::vector<Vector3>* vertices_;
+  const std::vector<Triangle>* triangles_;
   std::unique_ptr<SurfaceIndex> surface_;
   std::vector<Vector3> loose_;          // vertices on no triangle, when there is a surface
   std::unique_ptr<PointIndex> points_;  // every vertex without a surface, else the loose ones
@@ -162,7 +170,7 @@ enum class LikelyCause {
 
 // ICP's defaults: its pairs start out partly wrong, so a tenth is left out.
 inline constexpr double kDefaultIcpTrim = 0.1;
-inline constexpr int kDefaultMaxIterations = 60;
+inline constexpr int kDefaultMaxIterations = 100;
 
 // Every choice a fit takes, with the defaults that the command line, the C++
 // interface and the report all show.
@@ -196,6 +204,13 @@ struct FitResult {
   std::vector<FitKind> tried;           // automatic: the fits tried before it, in order
   int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
   int starts = 0;      // ICP starts tried; 0 for the other kinds
+  // ICP: the run that gave `matrix` stopped at FitOptions::maxIterations
+  // before its motion stopped changing.
+  bool hitIterationLimit = false;
+  // ICP: the distinct motions the best few starts ended at, each refined on
+  // the most base vertices, best first (`matrix` is the first). More than one
+  // that fits: a symmetric mesh, several motions carry it onto its copy.
+  std::vector<Matrix4> candidates;
   Residuals residuals;
   // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
   // below when the base was shrunk onto a patch of the target.

@@ -617,9 +617,11 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
 }
 
 void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
-                                std::vector<double>* distances, unsigned threads) const {
+                                std::vector<double>* distances, unsigned threads,
+                                std::vector<std::uint32_t>* triangles) const {
   points.resize(queries.size());
   if (distances != nullptr) distances->resize(queries.size());
+  if (triangles != nullptr) triangles->resize(queries.size());
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
     std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
     for (std::size_t i = begin; i < end; ++i) {
@@ -627,6 +629,7 @@ void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector
       hint = h.triangle;
       points[i] = h.point;
       if (distances != nullptr) (*distances)[i] = std::sqrt(h.distanceSquared);
+      if (triangles != nullptr) (*triangles)[i] = h.triangle;
     }
   });
 }

@@ -72,9 +72,11 @@ class SurfaceIndex {
 
   Hit Closest(const Vector3& q) const;
   // points[i] = closest surface point to queries[i]; `distances`, when not
-  // null, receives the distances (not squared).
+  // null, receives the distances (not squared), `triangles` the triangles
+  // the points lie on.
   void ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
-                    std::vector<double>* distances, unsigned threads = 0) const;
+                    std::vector<double>* distances, unsigned threads = 0,
+                    std::vector<std::uint32_t>* triangles = nullptr) const;
   // out[i] = distance from TransformPoint(m, points[i]) to the surface,
   // without holding the moved points.
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points, std::vector<double>& out,
