@@ -14,8 +14,19 @@
 // the recovered motion, relative to the moved mesh's bounding-box diagonal.
 //
 //   fit_accuracy [MOTIONS=20] [SEEDS=3] [VERTICES=2000]
+//   fit_accuracy --meshes DIR [MOTIONS=4]
+//
+// The second form measures ICP alone on every OBJ file in DIR (real meshes,
+// see bench/real_meshes.sh) and on generated symmetric and near-symmetric
+// shapes, each moved by MOTIONS random similarities and copied three ways
+// (removed, split, shuffled), and one mirrored copy of each. A result is
+// right when its error is at most 1e-4; a wrong one that fits is
+// "ambiguous" when another of its candidates fits too (a symmetric mesh),
+// else a wrong fit. Mirrored copies must not fit.
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -25,6 +36,7 @@
 #include "fit_meshes.h"
 #include "geometry/farthest.h"
 #include "geometry/fit.h"
+#include "obj/obj_mesh.h"
 #include "text/error.h"
 
 namespace {
@@ -99,9 +111,121 @@ double Quantile(std::vector<double> v, double q) {
   return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
 }
 
+
+struct Outcome {
+  int right = 0, alarms = 0, ambiguous = 0, no_fit = 0, wrong_fit = 0, capped = 0;
+  int max_iterations = 0;
+  double worst_right = 0.0, seconds = 0.0;
+  int count = 0;
+  void Add(const Outcome& o) {
+    right += o.right, alarms += o.alarms, ambiguous += o.ambiguous, no_fit += o.no_fit;
+    wrong_fit += o.wrong_fit, capped += o.capped, count += o.count;
+    max_iterations = std::max(max_iterations, o.max_iterations);
+    worst_right = std::max(worst_right, o.worst_right);
+    seconds += o.seconds;
+  }
+};
+
+void PrintOutcome(const std::string& name, std::size_t vertices, const Outcome& o,
+                  const char* mirror) {
+  std::printf("  %-24s %7zu  %3d/%-3d right  %d ambiguous  %d no fit  %d WRONG FIT  %d alarms"
+              "  worst %.1e  iter max %3d  capped %d  %.2f s/fit  mirror: %s\n",
+              name.c_str(), vertices, o.right, o.count, o.ambiguous, o.no_fit, o.wrong_fit,
+              o.alarms, o.worst_right, o.max_iterations, o.capped,
+              o.count ? o.seconds / o.count : 0.0, mirror);
+}
+
+int RealMeshes(const std::string& dir, int motions) {
+  std::vector<testing::NamedMesh> meshes;
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    if (e.path().extension() == ".obj") files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const auto& f : files) {
+    Mesh m;
+    obj::LoadObjMesh(f.string(), m);
+    meshes.push_back({f.stem().string(), std::move(m), false});
+  }
+  for (testing::NamedMesh& g : testing::SymmetricShapes()) {
+    g.name = "gen " + g.name;
+    meshes.push_back(std::move(g));
+  }
+  FitOptions options;
+  options.kind = FitKind::icp;
+  Outcome total, symmetric;
+  int mirrors_fitting = 0;
+  const char* kinds[] = {"removed", "split", "shuffled"};
+  for (const testing::NamedMesh& named : meshes) {
+    const Mesh& base = named.mesh;
+    const double base_size = testing::Diagonal(base.vertices);
+    Outcome here;
+    for (int k = 0; k < motions; ++k) {
+      SplitMix rng(1000 + static_cast<std::uint64_t>(k));
+      const Matrix4 truth = testing::RandomSimilarity(rng, base_size);
+      for (int kind = 0; kind < 3; ++kind) {
+        Mesh moved = kind == 0   ? testing::RemoveVertices(base, 0.02, rng)
+                     : kind == 1 ? testing::Subdivide(base)
+                                 : testing::Shuffle(base, rng);
+        moved.vertices = testing::MovedRounded(moved.vertices, truth);
+        const FitTarget target(moved.vertices, moved.triangles);
+        const auto t0 = std::chrono::steady_clock::now();
+        const FitResult r = FitMotion(base.vertices, target, options);
+        here.seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        here.count += 1;
+        here.max_iterations = std::max(here.max_iterations, r.iterations);
+        here.capped += r.hitIterationLimit;
+        const double error = testing::MotionError(base.vertices, truth, r.matrix, target.size());
+        int fitting = 0;
+        for (const Matrix4& c : r.candidates)
+          fitting += EvaluateMotion(base.vertices, target, c, options).fits;
+        if (error <= 1e-4) {
+          here.right += 1;
+          here.alarms += !r.fits;
+          here.worst_right = std::max(here.worst_right, error);
+        } else if (!r.fits) {
+          here.no_fit += 1;
+          double best_candidate = 1e300;
+          for (const Matrix4& c : r.candidates)
+            best_candidate = std::min(best_candidate, testing::MotionError(base.vertices, truth, c, target.size()));
+          std::fprintf(stderr, "no fit: %s %s motion %d error %.2e p95 %.2e iterations %d, truth's p95 %.2e, best of %zu candidates %.2e\n", named.name.c_str(),
+                       kinds[kind], k, error, r.residuals.surface.p95Relative, r.iterations,
+                       EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95Relative, r.candidates.size(), best_candidate);
+        } else if (fitting > 1) {
+          here.ambiguous += 1;
+        } else {
+          here.wrong_fit += 1;
+          std::fprintf(stderr, "wrong fit: %s %s motion %d error %.2e\n", named.name.c_str(),
+                       kinds[kind], k, error);
+        }
+      }
+    }
+    // A mirror image of the base, moved: no similarity carries one onto the other.
+    SplitMix rng(77);
+    Mesh mirror = testing::Shuffle(base, rng);
+    for (Vector3& p : mirror.vertices) p.x() = -p.x();
+    mirror.vertices = testing::MovedRounded(mirror.vertices, testing::RandomSimilarity(rng, base_size));
+    const FitTarget mirror_target(mirror.vertices, mirror.triangles);
+    const bool mirror_fits = FitMotion(base.vertices, mirror_target, options).fits;
+    mirrors_fitting += mirror_fits;
+    PrintOutcome(named.name, base.vertices.size(), here,
+                 mirror_fits ? "fits" : "no fit");
+    std::fflush(stdout);
+    (named.symmetric ? symmetric : total).Add(here);
+  }
+  std::printf("\n");
+  PrintOutcome("all but symmetric", 0, total, "");
+  PrintOutcome("symmetric", 0, symmetric, "");
+  std::printf("mirrored copies that fit: %d of %zu\n", mirrors_fitting, meshes.size());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--meshes")
+    return RealMeshes(argv[2], static_cast<int>(bench::CountArg(argc, argv, 3, 4)));
   const auto motions = static_cast<int>(bench::CountArg(argc, argv, 1, 20));
   const auto seeds = static_cast<int>(bench::CountArg(argc, argv, 2, 3));
   const std::uint64_t vertices = bench::CountArg(argc, argv, 3, 2000);

@@ -10,6 +10,7 @@
 #include <numeric>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -170,6 +171,138 @@ inline Mesh Shuffle(const Mesh& m, SplitMix& rng) {
   for (std::size_t i = 0; i < n; ++i) out.vertices[where[i]] = m.vertices[i];
   for (const geometry::Triangle& t : m.triangles)
     out.triangles.push_back({where[t[0]], where[t[1]], where[t[2]]});
+  return out;
+}
+
+// A surface of revolution about z: `around` vertices per ring, the profile
+// (radius, height) from the bottom pole (radius 0) to the top pole, each
+// pole one vertex. `around` = 8 makes an eight-sided prism.
+inline Mesh Lathe(std::uint32_t around, const std::vector<std::pair<double, double>>& profile) {
+  Mesh m;
+  const auto rings = static_cast<std::uint32_t>(profile.size() - 2);
+  m.vertices.push_back(Vector3(0, 0, profile.front().second));
+  for (std::uint32_t r = 0; r < rings; ++r) {
+    for (std::uint32_t k = 0; k < around; ++k) {
+      const double a = 2.0 * 3.141592653589793 * k / around;
+      const auto [radius, z] = profile[r + 1];
+      m.vertices.push_back(Vector3(radius * std::cos(a), radius * std::sin(a), z));
+    }
+  }
+  const auto top = static_cast<std::uint32_t>(m.vertices.size());
+  m.vertices.push_back(Vector3(0, 0, profile.back().second));
+  const auto at = [&](std::uint32_t r, std::uint32_t k) { return 1 + r * around + k % around; };
+  for (std::uint32_t k = 0; k < around; ++k) {
+    m.triangles.push_back({0, at(0, k + 1), at(0, k)});
+    m.triangles.push_back({top, at(rings - 1, k), at(rings - 1, k + 1)});
+    for (std::uint32_t r = 0; r + 1 < rings; ++r) {
+      m.triangles.push_back({at(r, k), at(r, k + 1), at(r + 1, k + 1)});
+      m.triangles.push_back({at(r, k), at(r + 1, k + 1), at(r + 1, k)});
+    }
+  }
+  return m;
+}
+
+// An axis-aligned box of half-sides `half`, each face a grid of `cells` x
+// `cells` squares, corners and edges shared.
+inline Mesh Box(const Vector3& half, std::uint32_t cells) {
+  Mesh m;
+  std::map<std::tuple<double, double, double>, std::uint32_t> index;
+  const auto vertex = [&](const Vector3& p) {
+    const auto key = std::make_tuple(p.x(), p.y(), p.z());
+    const auto found = index.find(key);
+    if (found != index.end()) return found->second;
+    const auto i = static_cast<std::uint32_t>(m.vertices.size());
+    m.vertices.push_back(p);
+    index.emplace(key, i);
+    return i;
+  };
+  for (int axis = 0; axis < 3; ++axis) {
+    for (const double side : {-1.0, 1.0}) {
+      const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+      const auto point = [&](std::uint32_t i, std::uint32_t j) {
+        Vector3 p;
+        p[axis] = side * half[axis];
+        p[u] = half[u] * (2.0 * i / cells - 1.0);
+        p[v] = half[v] * (2.0 * j / cells - 1.0);
+        return vertex(p);
+      };
+      for (std::uint32_t i = 0; i < cells; ++i) {
+        for (std::uint32_t j = 0; j < cells; ++j) {
+          const std::uint32_t a = point(i, j), b = point(i + 1, j), c = point(i + 1, j + 1),
+                              d = point(i, j + 1);
+          if (side > 0) {
+            m.triangles.push_back({a, b, c});
+            m.triangles.push_back({a, c, d});
+          } else {
+            m.triangles.push_back({a, c, b});
+            m.triangles.push_back({a, d, c});
+          }
+        }
+      }
+    }
+  }
+  return m;
+}
+
+// A torus of radii R and r, `around` x `tube` vertices.
+inline Mesh Torus(double big, double small, std::uint32_t around, std::uint32_t tube) {
+  Mesh m;
+  for (std::uint32_t i = 0; i < around; ++i) {
+    for (std::uint32_t j = 0; j < tube; ++j) {
+      const double a = 2.0 * 3.141592653589793 * i / around;
+      const double b = 2.0 * 3.141592653589793 * j / tube;
+      const double r = big + small * std::cos(b);
+      m.vertices.push_back(Vector3(r * std::cos(a), r * std::sin(a), small * std::sin(b)));
+    }
+  }
+  const auto at = [&](std::uint32_t i, std::uint32_t j) { return (i % around) * tube + j % tube; };
+  for (std::uint32_t i = 0; i < around; ++i) {
+    for (std::uint32_t j = 0; j < tube; ++j) {
+      m.triangles.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
+      m.triangles.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
+    }
+  }
+  return m;
+}
+
+// Symmetric shapes and near-symmetric ones that differ from them by a small
+// feature: the global search must find the one motion of the latter.
+struct NamedMesh {
+  std::string name;
+  Mesh mesh;
+  bool symmetric;  // several motions carry it onto itself
+};
+inline std::vector<NamedMesh> SymmetricShapes() {
+  std::vector<NamedMesh> out;
+  out.push_back({"cube", Box(Vector3(1, 1, 1), 8), true});
+  Mesh notched = Box(Vector3(1, 1, 1), 8);
+  for (Vector3& p : notched.vertices) {
+    // A square dent in one face, off its centre.
+    if (p.z() == 1.0 && p.x() > 0.2 && p.x() < 0.8 && p.y() > 0.2 && p.y() < 0.6) p.z() = 0.8;
+  }
+  out.push_back({"cube, dented", std::move(notched), false});
+  std::vector<std::pair<double, double>> can = {{0, -1}};
+  for (int k = 0; k <= 10; ++k) can.push_back({0.5, -1.0 + 0.2 * k});
+  can.push_back({0, 1});
+  out.push_back({"8-sided prism", Lathe(8, can), true});
+  Mesh keyed = Lathe(24, can);
+  // A keyway: one column of the hub's vertices pushed in.
+  for (std::size_t i = 1; i + 1 < keyed.vertices.size(); i += 24) keyed.vertices[i] *= 0.8;
+  out.push_back({"hub, keyed", std::move(keyed), false});
+  std::vector<std::pair<double, double>> ball = {{0, -1}};
+  for (int k = 1; k < 16; ++k) {
+    const double t = 3.141592653589793 * k / 16;
+    ball.push_back({std::sin(t), -std::cos(t)});
+  }
+  ball.push_back({0, 1});
+  Mesh lumpy = Lathe(32, ball);
+  // Nearly a sphere: variances within a percent, one shallow bump.
+  for (Vector3& p : lumpy.vertices) {
+    p.x() *= 1.01;
+    p += 0.05 * std::exp(-8.0 * (p - Vector3(0.6, 0.6, 0.5)).squaredNorm()) * p;
+  }
+  out.push_back({"sphere, bumped", std::move(lumpy), false});
+  out.push_back({"torus", Torus(1.0, 0.3, 48, 16), true});
   return out;
 }
 

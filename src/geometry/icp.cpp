@@ -19,6 +19,9 @@ constexpr std::size_t kSampleSizes[] = {1000, 8000, 50000};
 // points spread over the target's surface by area: a query far from a
 // surface visits much of its hierarchy, a small point set bounds that cost,
 // and spreading by area keeps large flat faces (few vertices) in view.
+constexpr std::size_t kFirstSample = 150;
+constexpr int kFirstIterations = 5;
+constexpr std::size_t kSecondStarts = 24;
 constexpr std::size_t kCoarseSample = 500;
 constexpr std::size_t kProxySize = 4000;
 constexpr int kCoarseIterations = 12;
@@ -43,11 +46,16 @@ constexpr double kSameMotion = 1e-4;
 constexpr double kCoarseConvergence = 1e-4;
 constexpr double kMidConvergence = 1e-6;
 constexpr double kConvergence = 1e-9;
-constexpr double kScatterFraction = 1e-2;
+constexpr double kScatterFraction = 0.25;
 // Weight of the point-to-point term beside point-to-plane: it only keeps the
 // step defined where the planes leave a direction free (a flat plate slides
 // along itself).
-constexpr double kPointWeight = 1e-2;
+constexpr double kPointWeight = 1e-3;
+// A pair whose line to its closest point is further than this (cosine) from
+// the face's normal meets the surface at an edge or a corner.
+constexpr double kOffFace = 0.9999;
+// Steps are halved at most down to this fraction.
+constexpr double kShortestStep = 1.0 / 64.0;
 // Finalists are ranked by their mean distance, each capped at this fraction
 // of the size: unlike a trimmed mean it sees a small asymmetric feature that
 // a near-symmetric wrong pose leaves off the surface, and the cap keeps
@@ -83,10 +91,17 @@ Eigen::AlignedBox3d BoxOf(const std::vector<Vector3>& v) {
 // term (the whole of it where there is none). Rotation and scale are solved
 // for in units of the pairs' spread, so the system is as well conditioned
 // for a part of a micrometre as for a site of kilometres.
-Matrix4 PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>& paired,
-                  const std::vector<Vector3>& normals, const std::vector<char>& mask,
-                  std::size_t keep, const Matrix4& m) {
-  Vector3 c = Vector3::Zero();
+struct Increment {
+  Eigen::Matrix<double, 7, 1> x = Eigen::Matrix<double, 7, 1>::Zero();  // turn, scale, shift
+  Vector3 centre = Vector3::Zero();
+  double spread = 1.0;
+};
+
+Increment PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>& paired,
+                    const std::vector<Vector3>& normals, const std::vector<char>& mask,
+                    std::size_t keep) {
+  Increment inc;
+  Vector3& c = inc.centre;
   for (std::size_t i = 0; i < moved.size(); ++i) {
     if (mask[i]) c += moved[i];
   }
@@ -96,7 +111,8 @@ Matrix4 PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>&
     if (mask[i]) spread += (moved[i] - c).squaredNorm();
   }
   spread = std::sqrt(spread / static_cast<double>(keep));
-  if (!(spread > 0.0)) return m;
+  if (!(spread > 0.0)) return inc;
+  inc.spread = spread;
   using Vector7 = Eigen::Matrix<double, 7, 1>;
   Eigen::Matrix<double, 7, 7> a = Eigen::Matrix<double, 7, 7>::Zero();
   Vector7 b = Vector7::Zero();
@@ -122,18 +138,39 @@ Matrix4 PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>&
     b += w * j3.transpose() * e;
   }
   const Vector7 x = a.selfadjointView<Eigen::Lower>().ldlt().solve(-b);
-  if (!x.allFinite()) return m;
-  const Vector3 omega = x.head<3>() / spread;
-  const double sigma = x[3] / spread;
+  if (x.allFinite()) inc.x = x;
+  return inc;
+}
+
+// `factor` of the increment, applied after m.
+Matrix4 Stepped(const Increment& inc, double factor, const Matrix4& m) {
+  const Vector3 omega = factor * inc.x.head<3>() / inc.spread;
+  const double sigma = factor * inc.x[3] / inc.spread;
   const double angle = omega.norm();
   Matrix4 step = Matrix4::Identity();
-  step.linear() = std::exp(sigma) * (angle > 0.0
-                                         ? Eigen::AngleAxisd(angle, omega / angle).toRotationMatrix()
-                                         : Eigen::Matrix3d::Identity());
-  step.translation() = c + x.tail<3>() - step.linear() * c;
+  step.linear() =
+      std::exp(sigma) * (angle > 0.0 ? Eigen::AngleAxisd(angle, omega / angle).toRotationMatrix()
+                                     : Eigen::Matrix3d::Identity());
+  step.translation() = inc.centre + factor * inc.x.tail<3>() - step.linear() * inc.centre;
   Matrix4 next = step * m;
   next.makeAffine();
   return next;
+}
+
+// Largest move of a sample point under `next` across the surface: along the
+// normal of its pair where it has one. Sliding along the surface changes no
+// distance, and on a surface of revolution (a shaft, a tank) rounding noise
+// keeps the turn about its axis drifting by tiny steps that would otherwise
+// never count as converged.
+double NormalShift(const std::vector<Vector3>& sample, const std::vector<Vector3>& moved,
+                   const std::vector<Vector3>& normals, const Matrix4& next) {
+  double worst = 0.0;
+  for (std::size_t i = 0; i < sample.size(); ++i) {
+    const Vector3 d = TransformPoint(next, sample[i]) - moved[i];
+    const Vector3& n = normals[i];
+    worst = std::max(worst, n.squaredNorm() > 0.0 ? std::fabs(n.dot(d)) : d.norm());
+  }
+  return worst;
 }
 
 // ICP from m on `sample`: closest(queries, points, normals) pairs the moved
@@ -141,39 +178,91 @@ Matrix4 PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>&
 // exactly by Umeyama). Stops after `max_iterations` steps or when a step
 // moves the sample's box by at most `convergence` (a length). The run's
 // matrix is the last one paired, so its residuals are known.
+//
+// With `inclusive_first` every pair takes part until the motion settles, and
+// only then are the worst `trim` left out: on a nearly symmetric part the
+// pairs that tell the right pose from a turned one (a keyway, a bump) are
+// the worst ones until that pose is reached, and trimming them from the
+// start would leave it undecided.
 template <class Closest>
 Run RunIcp(const std::vector<Vector3>& sample, Closest&& closest, Matrix4 m, double trim,
-           int max_iterations, double convergence, double cap) {
+           int max_iterations, double convergence, double cap, bool inclusive_first = false) {
   const std::size_t n = sample.size();
-  const std::size_t keep = KeptCount(n, trim);
-  const Eigen::AlignedBox3d box = BoxOf(sample);
+  const std::size_t trimmed = KeptCount(n, trim);
+  std::size_t keep = inclusive_first ? n : trimmed;
   std::vector<Vector3> moved(n), paired, normals;
   std::vector<double> d2(n);
+  const std::vector<char> all(n, 1);
   Run run;
   bool converged = false;
+  // A Gauss-Newton step that makes things worse (it went far along a
+  // direction the surface hardly constrains, as the turn of a faceted
+  // torus about its axis) is taken again shorter, from where it started.
+  Increment inc;
+  Matrix4 from = m;
+  double factor = 1.0, last_objective = std::numeric_limits<double>::infinity();
+  bool planes = false;
   for (int it = 0;; ++it) {
     for (std::size_t i = 0; i < n; ++i) moved[i] = TransformPoint(m, sample[i]);
     closest(moved, paired, normals);
-    for (std::size_t i = 0; i < n; ++i) d2[i] = (moved[i] - paired[i]).squaredNorm();
-    const std::vector<char> mask = KeepSmallest(d2, keep);
+    double total = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Vector3 e = moved[i] - paired[i];
+      d2[i] = e.squaredNorm();
+      total += d2[i];
+      // Off an edge or a corner of the surface (an open end, a hole, a
+      // sharp rim) the distance grows along the line to the closest point,
+      // not along the face's normal: a face's plane would let the point
+      // slide past the edge unopposed.
+      Vector3& nv = normals[i];
+      if (d2[i] > 0.0 && nv.squaredNorm() > 0.0) {
+        const Vector3 u = e / std::sqrt(d2[i]);
+        if (std::fabs(u.dot(nv)) < kOffFace) nv = u;
+      }
+    }
+    const std::vector<char> mask = KeepSmallest(d2, trimmed);
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) sum += mask[i] ? d2[i] : 0.0;
+    const double objective =
+        keep == n ? total / static_cast<double>(n) : sum / static_cast<double>(trimmed);
+    if (planes && objective > last_objective && factor > kShortestStep && it < max_iterations) {
+      factor *= 0.5;
+      converged = false;
+      m = Stepped(inc, factor, from);
+      continue;
+    }
     const double scale = ScaleOf(m);
     run.m = m;
-    run.score = std::sqrt(sum / static_cast<double>(keep)) / scale;
+    run.score = std::sqrt(sum / static_cast<double>(trimmed)) / scale;
     run.iterations = it;
+    if (converged && keep != trimmed) {
+      keep = trimmed;
+      converged = false;
+      last_objective = std::numeric_limits<double>::infinity();
+    }
     if (converged) break;
     if (it >= max_iterations) {
       run.capped = true;
       break;
     }
-    bool planes = false;
+    const std::vector<char>& used = keep == n ? all : mask;
+    planes = false;
     for (const Vector3& nv : normals) planes = planes || nv.squaredNorm() > 0.0;
-    const Matrix4 next = planes ? PlaneStep(moved, paired, normals, mask, keep, m)
-                                : SolveMasked(sample, paired, mask, keep);
+    Matrix4 next;
+    if (planes) {
+      inc = PlaneStep(moved, paired, normals, used, keep);
+      from = m;
+      factor = 1.0;
+      last_objective = objective;
+      next = Stepped(inc, factor, m);
+    } else {
+      next = SolveMasked(sample, paired, used, keep);
+    }
     if (!next.matrix().allFinite()) break;
-    converged = CornerShift(box, next, m) <=
-                std::max(convergence, kScatterFraction * run.score * ScaleOf(m));
+    // Both phases settle against the trimmed pairs' scatter: the inclusive
+    // one must finish turning a part into place before its worst pairs go.
+    converged = NormalShift(sample, moved, normals, next) <=
+                std::max(convergence, kScatterFraction * run.score * scale);
     m = next;
   }
   double capped_sum = 0.0;
@@ -287,10 +376,18 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
     normals.assign(q.size(), Vector3::Zero());
     for (std::size_t i = 0; i < q.size(); ++i) points[i] = proxy_points[proxy.Nearest(q[i]).index];
   };
-  const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
+  // A few steps on few vertices weed out most starts; the best go on longer.
+  const std::vector<Vector3> first_sample = Subsample(base, kFirstSample);
   std::vector<Run> runs(starts.size());
   ParallelTasks(starts.size(), o.threads, [&](std::size_t k) {
-    runs[k] = RunIcp(coarse_sample, coarse, starts[k], trim, kCoarseIterations,
+    runs[k] = RunIcp(first_sample, coarse, starts[k], trim, kFirstIterations,
+                     kCoarseConvergence * size, cap);
+  });
+  SortBy(runs, [](const Run& r) { return r.score; });
+  runs = Distinct(runs, box, kDistinctPose * size, kSecondStarts);
+  const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
+  ParallelTasks(runs.size(), o.threads, [&](std::size_t k) {
+    runs[k] = RunIcp(coarse_sample, coarse, runs[k].m, trim, kCoarseIterations,
                      kCoarseConvergence * size, cap);
   });
   SortBy(runs, [](const Run& r) { return r.score; });
@@ -306,9 +403,9 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
   // Screening: each against the surface on the smallest sample.
   const double screen_convergence = (last == 0 ? kConvergence : kMidConvergence) * size;
   for (Run& r : screened) {
-    r = RunIcp(levels[0], surface, r.m, trim, o.maxIterations, screen_convergence, cap);
+    r = RunIcp(levels[0], surface, r.m, trim, o.maxIterations, screen_convergence, cap, true);
   }
-  SortBy(screened, [](const Run& r) { return r.score; });
+  SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
 
   // Finalists through the larger samples, the iteration limit counted over all.
@@ -318,7 +415,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
       const int left = std::max(0, o.maxIterations - used);
       const int allowed = l == last ? left : left / 2;
       r = RunIcp(levels[l], surface, r.m, trim, allowed,
-                 (l == last ? kConvergence : kMidConvergence) * size, cap);
+                 (l == last ? kConvergence : kMidConvergence) * size, cap, true);
       r.iterations += used;
     }
   }
