@@ -26,9 +26,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -111,7 +111,6 @@ double Quantile(std::vector<double> v, double q) {
   return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
 }
 
-
 struct Outcome {
   int right = 0, alarms = 0, ambiguous = 0, no_fit = 0, wrong_fit = 0, capped = 0;
   int max_iterations = 0;
@@ -128,11 +127,11 @@ struct Outcome {
 
 void PrintOutcome(const std::string& name, std::size_t vertices, const Outcome& o,
                   const char* mirror) {
-  std::printf("  %-24s %7zu  %3d/%-3d right  %d ambiguous  %d no fit  %d WRONG FIT  %d alarms"
-              "  worst %.1e  iter max %3d  capped %d  %.2f s/fit  mirror: %s\n",
-              name.c_str(), vertices, o.right, o.count, o.ambiguous, o.no_fit, o.wrong_fit,
-              o.alarms, o.worst_right, o.max_iterations, o.capped,
-              o.count ? o.seconds / o.count : 0.0, mirror);
+  std::printf(
+      "  %-24s %7zu  %3d/%-3d right  %d ambiguous  %d no fit  %d WRONG FIT  %d alarms"
+      "  worst %.1e  iter max %3d  capped %d  %.2f s/fit  mirror: %s\n",
+      name.c_str(), vertices, o.right, o.count, o.ambiguous, o.no_fit, o.wrong_fit, o.alarms,
+      o.worst_right, o.max_iterations, o.capped, o.count ? o.seconds / o.count : 0.0, mirror);
 }
 
 int RealMeshes(const std::string& dir, int motions) {
@@ -188,10 +187,16 @@ int RealMeshes(const std::string& dir, int motions) {
           here.no_fit += 1;
           double best_candidate = 1e300;
           for (const Matrix4& c : r.candidates)
-            best_candidate = std::min(best_candidate, testing::MotionError(base.vertices, truth, c, target.size()));
-          std::fprintf(stderr, "no fit: %s %s motion %d error %.2e p95 %.2e iterations %d, truth's p95 %.2e, best of %zu candidates %.2e\n", named.name.c_str(),
-                       kinds[kind], k, error, r.residuals.surface.p95Relative, r.iterations,
-                       EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95Relative, r.candidates.size(), best_candidate);
+            best_candidate = std::min(best_candidate,
+                                      testing::MotionError(base.vertices, truth, c, target.size()));
+          std::fprintf(
+              stderr,
+              "no fit: %s %s motion %d error %.2e p95 %.2e iterations %d, truth's p95 %.2e, best "
+              "of %zu candidates %.2e\n",
+              named.name.c_str(), kinds[kind], k, error, r.residuals.surface.p95Relative,
+              r.iterations,
+              EvaluateMotion(base.vertices, target, truth, options).residuals.surface.p95Relative,
+              r.candidates.size(), best_candidate);
         } else if (fitting > 1) {
           here.ambiguous += 1;
         } else {
@@ -205,12 +210,12 @@ int RealMeshes(const std::string& dir, int motions) {
     SplitMix rng(77);
     Mesh mirror = testing::Shuffle(base, rng);
     for (Vector3& p : mirror.vertices) p.x() = -p.x();
-    mirror.vertices = testing::MovedRounded(mirror.vertices, testing::RandomSimilarity(rng, base_size));
+    mirror.vertices =
+        testing::MovedRounded(mirror.vertices, testing::RandomSimilarity(rng, base_size));
     const FitTarget mirror_target(mirror.vertices, mirror.triangles);
     const bool mirror_fits = FitMotion(base.vertices, mirror_target, options).fits;
     mirrors_fitting += mirror_fits;
-    PrintOutcome(named.name, base.vertices.size(), here,
-                 mirror_fits ? "fits" : "no fit");
+    PrintOutcome(named.name, base.vertices.size(), here, mirror_fits ? "fits" : "no fit");
     std::fflush(stdout);
     (named.symmetric ? symmetric : total).Add(here);
   }

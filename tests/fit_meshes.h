@@ -286,8 +286,10 @@ inline std::vector<NamedMesh> SymmetricShapes() {
   can.push_back({0, 1});
   out.push_back({"8-sided prism", Lathe(8, can), true});
   Mesh keyed = Lathe(24, can);
-  // A keyway: one column of the hub's vertices pushed in.
-  for (std::size_t i = 1; i + 1 < keyed.vertices.size(); i += 24) keyed.vertices[i] *= 0.8;
+  // A keyway along the upper half: one column of the hub's vertices pushed in.
+  for (std::size_t i = 1; i + 1 < keyed.vertices.size(); i += 24) {
+    if (keyed.vertices[i].z() > 0.0) keyed.vertices[i] *= 0.8;
+  }
   out.push_back({"hub, keyed", std::move(keyed), false});
   std::vector<std::pair<double, double>> ball = {{0, -1}};
   for (int k = 1; k < 16; ++k) {

@@ -21,7 +21,7 @@ constexpr std::size_t kSampleSizes[] = {1000, 8000, 50000};
 // and spreading by area keeps large flat faces (few vertices) in view.
 constexpr std::size_t kFirstSample = 150;
 constexpr int kFirstIterations = 5;
-constexpr std::size_t kSecondStarts = 24;
+constexpr std::size_t kSecondStarts = 64;
 constexpr std::size_t kCoarseSample = 500;
 constexpr std::size_t kProxySize = 4000;
 constexpr int kCoarseIterations = 12;
@@ -33,6 +33,10 @@ constexpr std::size_t kTurnSamples = 240;
 // The best starts of the coarse stage, distinct poses, go on against the
 // surface; the best of those (finalists) through every sample size.
 constexpr std::size_t kScreened = 8;
+constexpr std::size_t kMostScreened = 48;
+constexpr double kScreenRatio = 1.5;
+// Screening ranks; it need not finish: the finalists go on from there.
+constexpr int kScreenIterations = 25;
 constexpr std::size_t kFinalists = 3;
 // Poses whose base boxes' corners are this far apart (relative to the size)
 // count as different in the coarse stage; finalists closer than kSameMotion
@@ -391,7 +395,13 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
                      kCoarseConvergence * size, cap);
   });
   SortBy(runs, [](const Run& r) { return r.score; });
-  std::vector<Run> screened = Distinct(runs, box, kDistinctPose * size, kScreened);
+  // The points cannot tell a nearly symmetric part's poses apart (a keyway
+  // is a few percent of it, within the trim): every pose about as good as
+  // the best goes on to the surface, which can.
+  std::vector<Run> screened = Distinct(runs, box, kDistinctPose * size, kMostScreened);
+  while (screened.size() > kScreened &&
+         screened.back().score > kScreenRatio * screened.front().score)
+    screened.pop_back();
   if (start) {
     // The given start is kept as it is too: the coarse points may blur a
     // start that was right to begin with.
@@ -403,14 +413,16 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
   // Screening: each against the surface on the smallest sample.
   const double screen_convergence = (last == 0 ? kConvergence : kMidConvergence) * size;
   for (Run& r : screened) {
-    r = RunIcp(levels[0], surface, r.m, trim, o.maxIterations, screen_convergence, cap, true);
+    r = RunIcp(levels[0], surface, r.m, trim, std::min(o.maxIterations, kScreenIterations),
+               screen_convergence, cap, true);
   }
   SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
 
   // Finalists through the larger samples, the iteration limit counted over all.
   for (Run& r : finalists) {
-    for (std::size_t l = 1; l <= last; ++l) {
+    // (A base of one sample size goes on where screening left it.)
+    for (std::size_t l = std::min<std::size_t>(1, last); l <= last; ++l) {
       const int used = r.iterations;
       const int left = std::max(0, o.maxIterations - used);
       const int allowed = l == last ? left : left / 2;
