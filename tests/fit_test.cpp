@@ -323,7 +323,7 @@ TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
     o.threads = 1;
     const FitResult r = FitMotion(base_.vertices, target, o);
     EXPECT_LT(Error(r.matrix, c.moved), 1e-4);
-    EXPECT_TRUE(r.fits);
+    EXPECT_TRUE(r.fits) << static_cast<int>(r.shortfall) << " " << r.judgedP95Relative;
     EXPECT_EQ(r.likelyCause, c.cause);
     EXPECT_GT(r.iterations, 0);
     o.threads = 3;

@@ -113,10 +113,17 @@ struct MotionReport {
   Residual surface;         // to the moved mesh's surface (its nearest vertex without faces)
   bool to_surface = false;  // the moved mesh has faces
   Residual paired;          // |M v_i - w_i|, for equal vertex counts
-  bool fits = false;        // surface.p95_relative <= tolerance
-  std::string cause;        // when it does not fit: why, likely; empty otherwise
-  std::string message;      // the verdict as a sentence
-  int iterations = 0;       // ICP iterations
+  bool fits = false;        // the judged 95th percentile within tolerance, no mirror, no shrinking
+  bool ambiguous = false;   // it fits, but so do other motions (a symmetric mesh)
+  std::vector<Matrix4x4> alternatives;  // those other motions
+  double overlap = 0.0;                 // share of base vertices within tolerance of the moved mesh
+  std::size_t outliers = 0;             // base vertices farther than the tolerance
+  double largest_outlier = 0.0;         // the farthest of them
+  std::string cause;                    // when it does not fit: why; empty otherwise
+  std::string note;     // when it fits: what is left to say (another vertex order, outliers)
+  std::string message;  // the verdict as a sentence
+  std::string json;     // the whole report as `korvane calc --json` prints it
+  int iterations = 0;   // ICP iterations
   Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
   std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
 };

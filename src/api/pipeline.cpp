@@ -193,7 +193,15 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.to_surface = f.result.residuals.toSurface;
   r.paired = ToResidual(f.result.residuals.paired);
   r.fits = f.result.fits;
+  r.ambiguous = f.result.ambiguous;
+  for (const geometry::Alternative& a : f.result.alternatives)
+    r.alternatives.push_back(ToPublic(a.matrix));
+  r.overlap = f.result.overlap;
+  r.outliers = f.result.outliers;
+  r.largest_outlier = f.result.largestOutlier;
   r.message = matrix::Verdict(f);
+  r.note = matrix::Note(f);
+  r.json = matrix::FitReportJson(f);
   if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
   r.iterations = f.result.iterations;
   r.fit_used = ToPublic(f.kind);

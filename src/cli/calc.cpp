@@ -72,6 +72,14 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
   PrintStats(res.toSurface ? "to surface: " : "to vertices:", res.surface);
   if (res.paired.count > 0) PrintStats("paired:     ", res.paired);
   std::printf("  %s\n", matrix::Verdict(r).c_str());
+  const std::string note = matrix::Note(r);
+  if (!note.empty()) std::printf("  note: %s\n", note.c_str());
+  for (const geometry::Alternative& a : r.result.alternatives) {
+    const geometry::MotionParts p = geometry::DecomposeMotion(a.matrix);
+    std::printf("  alternative: scale %s, %s degrees about %s, translation %s\n",
+                General(p.scale).c_str(), General(p.angleDegrees).c_str(),
+                VectorText(p.axis).c_str(), VectorText(p.translation).c_str());
+  }
 }
 
 }  // namespace
@@ -98,7 +106,8 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     }
     std::fflush(stdout);
     // The matrix is written either way: a caller may still want it.
-    return r.result.fits ? kExitDone : kExitDoesNotFit;
+    if (!r.result.fits) return kExitDoesNotFit;
+    return r.result.ambiguous ? kExitAmbiguous : kExitDone;
   } catch (...) {
     return ReportError("calc", p);
   }
