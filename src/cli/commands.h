@@ -9,6 +9,10 @@
 #include "cli/host.h"
 #include "geometry/fit.h"
 
+namespace CLI {
+class App;
+}  // namespace CLI
+
 namespace korvane::cli {
 
 struct CalcOptions {
@@ -33,5 +37,19 @@ struct ApplyOptions {
 int Apply(const ApplyOptions& options, CliPlatform& p);
 
 int Demo(std::string dir, std::uint64_t vertices);
+
+struct MatrixOptions {
+  std::string input;                // show, invert
+  std::vector<std::string> inputs;  // compose
+  std::string output;               // "-": standard output
+  bool json = false;
+  std::optional<std::string> scale, rotate, translate;  // make
+};
+// Adds `korvane matrix` and its verbs (show, invert, compose, make) to `app`.
+CLI::App* AddMatrixCommand(CLI::App& app, MatrixOptions& options);
+// Refuses a missing or unknown verb; `args` follow "matrix" on the command line.
+void CheckMatrixVerb(const std::vector<std::string>& args);
+// Runs the verb `command` (the matrix subcommand, parsed) holds.
+int Matrix(const CLI::App& command, const MatrixOptions& options, CliPlatform& p);
 
 }  // namespace korvane::cli
