@@ -137,7 +137,8 @@ geometry::Matrix4 ParseMatrixTextStrict(std::string_view text, const std::string
   std::uint64_t line_number = 0;
   const auto next_line = [&] {
     const std::size_t lf = std::min(text.find('\n', pos), text.size());
-    const std::string_view line = text.substr(pos, lf - pos);
+    std::string_view line = text.substr(pos, lf - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // text not gathered by us
     pos = lf + 1;
     ++line_number;
     return line;
