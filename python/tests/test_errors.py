@@ -29,6 +29,7 @@ def test_failures_name_file_line_and_kind(tmp_path):
         (lambda: korvane.apply(empty, good, tmp_path / "out.obj"), str(empty), 1, "refused"),
         (lambda: korvane.apply(flat, good, tmp_path / "out.obj"), str(flat), None, "refused"),
         (lambda: korvane.read_matrix(flat), str(flat), None, "refused"),
+        (lambda: korvane.inverse(flat), str(flat), None, "refused"),
     ]
     for call, file, line, kind in cases:
         with pytest.raises(korvane.Error) as e:

@@ -6,12 +6,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
 
+#include "api/replay_warnings.h"
+#include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/progress.h"
@@ -30,6 +33,7 @@ struct Job {
   std::uint64_t bytes = 0;  // size of the input when the batch started
   // Filled by the worker that ran it.
   std::uint64_t vertices = 0;
+  obj::ReplayCounts counts;  // with its warnings
   double seconds = 0.0;
   bool failed = false;
   text::Message error;  // made readable on the main thread, which does all the printing
@@ -57,14 +61,33 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
 
 // `threads` for the file itself: all of -j for a single file, one each when
 // the files themselves run side by side.
-void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads) {
+void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyOptions& o) {
   const auto start = std::chrono::steady_clock::now();
   try {
     obj::ReplayCounts counts;
-    obj::StreamOptions stream;
-    stream.threads = threads;
-    obj::TransformObjFile(job.input, job.output, m, stream, &counts);
+    const obj::StreamOptions stream = api::StreamingOptions(threads);
+    std::function<void(const obj::ReplayCounts&)> vet;
+    if (o.strict) {
+      // The first warning in the file is the error; the output stays as it was.
+      vet = [&](const obj::ReplayCounts& c) {
+        std::uint64_t line = 0;
+        std::string words;
+        api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
+          if (words.empty() || w.line < line) {
+            line = w.line;
+            words = api::DescribeReplayWarning(k, c, o.style);
+          }
+        });
+        if (words.empty()) return;
+        throw Error(Error::Kind::refused,
+                    text::AtLine(job.input, line)
+                        .Own(words + "; nothing was written (--strict; drop it to write anyway)"),
+                    job.input, line);
+      };
+    }
+    obj::TransformObjFile(job.input, job.output, m, stream, &counts, o.style, vet);
     job.vertices = counts.vertices;
+    job.counts = counts;
   } catch (...) {
     job.failed = true;
     job.error = text::MessageOfCurrentException();
@@ -76,16 +99,37 @@ std::string Utf8Path(const std::string& path) {
   return platform::ToUtf8(text::Message().Host(path));
 }
 
-void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, std::size_t failed) {
+// Each warning of a file that was written, as "FILE line N: what it means".
+template <class F>
+void ForEachWarning(const Job& j, const obj::ReplayStyle& style, F&& f) {
+  if (j.failed) return;
+  api::ForEachReplayWarning(j.counts, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
+    f(k, w, api::DescribeReplayWarning(k, j.counts, style));
+  });
+}
+
+void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, std::size_t failed,
+               const obj::ReplayStyle& style) {
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
   for (const Job& j : jobs) {
+    nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+    ForEachWarning(
+        j, style,
+        [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w, const std::string& words) {
+          warnings.push_back({{"kind", obj::ReplayWarningName(k)},
+                              {"count", w.count},
+                              {"file", Utf8Path(j.input)},
+                              {"line", w.line},
+                              {"message", words}});
+        });
     files.push_back({{"input", Utf8Path(j.input)},
                      {"output", Utf8Path(j.output)},
                      {"vertices", j.vertices},
                      {"bytes", j.bytes},
                      {"seconds", j.seconds},
                      {"error", j.failed ? nlohmann::ordered_json(platform::ToUtf8(j.error))
-                                        : nlohmann::ordered_json(nullptr)}});
+                                        : nlohmann::ordered_json(nullptr)},
+                     {"warnings", warnings}});
   }
   const nlohmann::ordered_json summary = {
       {"files", files}, {"failed", failed}, {"jobs", workers}, {"seconds", seconds}};
@@ -123,7 +167,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   const auto start = std::chrono::steady_clock::now();
   const auto work = [&] {
     for (std::size_t k; (k = next.fetch_add(1)) < order.size();) {
-      RunJob(jobs[order[k]], m, per_file);
+      RunJob(jobs[order[k]], m, per_file, o);
       const std::lock_guard<std::mutex> lock(mutex);
       finished.push_back(order[k]);
       changed.notify_one();
@@ -160,6 +204,17 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
         std::printf("%s -> %s\n", j.input.c_str(), j.output.c_str());
         std::fflush(stdout);
       }
+      if (!o.json) {
+        // Even with -q: a replay that may be wrong says so.
+        ForEachWarning(
+            j, o.style,
+            [&](obj::ReplayWarningKind, const obj::ReplayWarning& w, const std::string& words) {
+              bar.Clear();
+              std::fprintf(stderr, "korvane apply: warning: %s line %llu: %s\n", j.input.c_str(),
+                           static_cast<unsigned long long>(w.line), words.c_str());
+            });
+        std::fflush(stderr);
+      }
     }
     if (files_done == jobs.size()) break;
     if (!bar.Due()) continue;
@@ -175,7 +230,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
 
   const auto failed = static_cast<std::size_t>(
       std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.failed; }));
-  if (o.json) PrintJson(jobs, workers, seconds, failed);
+  if (o.json) PrintJson(jobs, workers, seconds, failed, o.style);
   if (failed > 0) {
     std::fprintf(stderr, "korvane apply: %zu of %zu files failed:\n", failed, jobs.size());
     for (const Job& j : jobs) {
