@@ -201,12 +201,13 @@ KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream&
 // The motion that undoes `motion`; fails when it cannot be inverted or is not finite.
 KORVANE_CXX_API Matrix4x4 InverseMotion(const Matrix4x4& motion);
 
-// The motion a matrix file holds, as `korvane apply` reads it: fails, naming the file, when it
-// cannot be read or parsed, gives no number at all, is not finite, or (with `inverse`, which
-// gives the motion that undoes it) cannot be inverted.
+// The motion a matrix file holds, as `korvane apply` reads it: fails, naming the file and line,
+// unless it is four lines of four finite numbers separated by spaces (blank lines may follow), the
+// bottom row 0 0 0 1 and the turn and scale part not singular; with `inverse` (the motion that
+// undoes it), also when it cannot be inverted.
 KORVANE_CXX_API Matrix4x4 LoadMotion(const std::string& path, bool inverse = false);
 
-// Reads a matrix file (four lines of four numbers); fails when it cannot be read or parsed.
+// Reads a matrix file with LoadMotion's rules.
 KORVANE_CXX_API Matrix4x4 ReadMatrixFile(const std::string& path);
 
 // Writes a matrix file, replacing `path` only when complete.

@@ -397,7 +397,7 @@ Matrix4x4 InverseMotion(const Matrix4x4& motion) {
 
 Matrix4x4 LoadMotion(const std::string& path, bool inverse) {
   try {
-    return ToPublic(matrix::LoadMotion(path, inverse));
+    return ToPublic(matrix::LoadMotionStrict(path, inverse));
   } catch (...) {
     RethrowAsFailure(path);
   }
@@ -405,7 +405,9 @@ Matrix4x4 LoadMotion(const std::string& path, bool inverse) {
 
 Matrix4x4 ReadMatrixFile(const std::string& path) {
   try {
-    return ToPublic(matrix::ParseMatrixText(matrix::ReadMatrixFile(path), path));
+    const geometry::Matrix4 m = matrix::ReadMatrixFileStrict(path);
+    matrix::CheckMotionShape(m, path);
+    return ToPublic(m);
   } catch (...) {
     RethrowAsFailure(path);
   }

@@ -145,7 +145,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   std::vector<Job> jobs = PlanJobs(o);
   geometry::Matrix4 m;
   try {
-    m = matrix::LoadMotion(o.matrix, o.inverse);
+    m = matrix::LoadMotionStrict(o.matrix, o.inverse);
   } catch (...) {
     return ReportError("apply", p);
   }

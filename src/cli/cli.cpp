@@ -352,6 +352,8 @@ class CommandLine {
         "Commands:" +
         Joined(names));
 
+    matrix_ = AddMatrixCommand(app_, matrixOptions_);
+
     for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; })) sub->allow_extras();
     // Set last: subcommands take over the footer their parent has when they are added.
     app_.footer(std::string(kExitStatusHelp) +
@@ -372,6 +374,7 @@ class CommandLine {
         Usage("unknown subcommand '" + first + "'" + DidYouMean(first, SubcommandNames()));
       }
       current_ = first;
+      if (first == "matrix") CheckMatrixVerb({args.begin() + 1, args.end()});
     }
     try {
       app_.parse(argc, argv);
@@ -400,6 +403,7 @@ class CommandLine {
       return kExitDone;
     }
     if (sub == demo_) return Demo(demoDir_, demoVertices_);
+    if (sub == matrix_) return Matrix(*matrix_, matrixOptions_, p);
     p.answer = answer_;
     p.cancel = cancel_;
     return Call(callOptions_, p);
@@ -463,12 +467,14 @@ class CommandLine {
   CLI::App* status_;
   CLI::App* demo_;
   CLI::App* call_;
+  CLI::App* matrix_;
   CalcOptions calcOptions_;
   ApplyOptions applyOptions_;
   std::optional<std::string> statusWorkdir_;
   std::string demoDir_ = "korvane-demo";
   std::uint64_t demoVertices_ = 20000;
   CallOptions callOptions_;
+  MatrixOptions matrixOptions_;
   std::optional<std::string> answer_;
   bool cancel_ = false;
   std::string current_;

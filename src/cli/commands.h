@@ -10,6 +10,10 @@
 #include "geometry/fit.h"
 #include "obj/obj_stream.h"
 
+namespace CLI {
+class App;
+}  // namespace CLI
+
 namespace korvane::cli {
 
 inline obj::ReplayStyle CheckedStyle() {
@@ -42,5 +46,19 @@ struct ApplyOptions {
 int Apply(const ApplyOptions& options, CliPlatform& p);
 
 int Demo(std::string dir, std::uint64_t vertices);
+
+struct MatrixOptions {
+  std::string input;                // show, invert
+  std::vector<std::string> inputs;  // compose
+  std::string output;               // "-": standard output
+  bool json = false;
+  std::optional<std::string> scale, rotate, translate;  // make
+};
+// Adds `korvane matrix` and its verbs (show, invert, compose, make) to `app`.
+CLI::App* AddMatrixCommand(CLI::App& app, MatrixOptions& options);
+// Refuses a missing or unknown verb; `args` follow "matrix" on the command line.
+void CheckMatrixVerb(const std::vector<std::string>& args);
+// Runs the verb `command` (the matrix subcommand, parsed) holds.
+int Matrix(const CLI::App& command, const MatrixOptions& options, CliPlatform& p);
 
 }  // namespace korvane::cli

@@ -19,7 +19,7 @@ status=0; out=$(korvane aply -m m.matrix a.obj -o b.obj) || status=$?
 status=0; out=$(korvane apply -j 99999999999 -m m.matrix a.obj -o b.obj) || status=$?
 [ "$status" = 2 ] && grep -q "'99999999999' is not a whole number" <<<"$out" || fail "-j overflow: $status $out"
 
-printf '0 -1 0 1\n1 0 0 2\n0 0 1 3\n' >m.matrix
+printf '0 -1 0 1\n1 0 0 2\n0 0 1 3\n0 0 0 1\n' >m.matrix
 for i in 1 2 3 4; do
   { echo "# mesh $i"; for k in $(seq 1 200); do echo "v $k.5 -$i.25 $((k * i))e-2"; done; echo "f 1 2 3"; } >"in$i.obj"
 done
