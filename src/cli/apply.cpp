@@ -38,6 +38,7 @@ struct Job {
   text::Message error;       // made readable on the main thread, which does all the printing
   std::string errorFile;
   std::uint64_t errorLine = 0;
+  bool toStdout = false;  // the output is standard output: no "IN -> OUT" line there
 };
 
 // Refuses outputs that are inputs (or the matrix): apply into the inputs'
@@ -71,6 +72,8 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
   if (o.inputs.size() > 1 && !to_directory) {
     Usage("--output: with several inputs, -o must name an existing directory");
   }
+  // -o /dev/stdout is standard output too, whatever it is (a pipe, a terminal).
+  const std::string stdout_key = platform::kIsWindows ? "" : platform::FileKey("/dev/stdout");
   std::vector<Job> jobs;
   std::map<std::string, std::string> taken;  // output -> the input writing it
   for (const std::string& in : o.inputs) {
@@ -81,6 +84,7 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
     if (!fresh)
       Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
     j.bytes = FileSize(in);
+    j.toStdout = to_stdout || (!stdout_key.empty() && platform::FileKey(j.output) == stdout_key);
     jobs.push_back(std::move(j));
   }
   CheckJobOutputs(o, jobs, to_directory);
@@ -217,7 +221,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
       const Job& j = jobs[i];
       ++files_done;
       bytes_done += j.bytes;
-      if (!o.quiet && !o.json && !j.failed && j.output != platform::StandardOutputName()) {
+      if (!o.quiet && !o.json && !j.failed && !j.toStdout) {
         bar.Clear();
         std::printf("%s -> %s\n", j.input.c_str(), j.output.c_str());
         std::fflush(stdout);
