@@ -275,6 +275,13 @@ void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out, st
 ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj) {
   try {
+    // Replaced while it is being read, the input would be lost on any failure.
+    if (platform::FileKey(input_obj) == platform::FileKey(output_obj)) {
+      throw Error(
+          Error::Kind::refused,
+          text::Message().Host(output_obj).Own(" is the same file as the input ").Host(input_obj),
+          output_obj);
+    }
     obj::ReplayCounts counts;
     obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {}, &counts);
     return {counts.vertices};
