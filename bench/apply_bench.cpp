@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "api/streaming.h"
 #include "bench_util.h"
 #include "cli/mesh_generator.h"
 #include "literal_document.h"
@@ -23,10 +24,9 @@ int main(int argc, char** argv) {
   cli::MeshOptions options;
   options.vertices = bench::CountArg(argc, argv, 1, 1000000);
   const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
-  obj::StreamOptions threaded;
-  threaded.threads = argc > 3 ? static_cast<unsigned>(std::stoul(argv[3])) : 0;
-  obj::StreamOptions single;
-  single.threads = 1;
+  const obj::StreamOptions threaded =
+      api::StreamingOptions(argc > 3 ? static_cast<unsigned>(std::stoul(argv[3])) : 0);
+  const obj::StreamOptions single = api::StreamingOptions(1);
   const std::string target = dir / "target.obj";
   const std::string threaded_out = dir / "applied_threads.obj";
   const std::string single_out = dir / "applied_single.obj";

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "api/streaming.h"
 #include "bench_util.h"
 #include "cli/mesh_generator.h"
 #include "matrix/fit_report.h"
@@ -80,8 +81,7 @@ int main(int argc, char** argv) {
       bench::Megabytes(bench::FileSize(base_path)), bench::Megabytes(bench::FileSize(moved_path)),
       geometry::BatchThreads(~std::size_t{0}, threads), std::thread::hardware_concurrency());
 
-  obj::StreamOptions stream;
-  stream.threads = threads;
+  const obj::StreamOptions stream = api::StreamingOptions(threads);
   geometry::FitOptions request;
   request.kind = geometry::FitKind::three_point;
   request.threads = threads;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "api/streaming.h"
 #include "bench_util.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
@@ -32,7 +33,8 @@ int main(int argc, char** argv) {
   obj::StreamOptions options;
   options.threads = static_cast<unsigned>(bench::NumberArg(argc, argv, first_option, 0));
   options.block = bench::NumberArg(argc, argv, first_option + 1, 0);
-  options.parallelFrom = bench::NumberArg(argc, argv, first_option + 2, obj::kParallelFrom);
+  options.parallelFrom = bench::NumberArg(argc, argv, first_option + 2, api::kParallelFrom);
+  options.returnFreeMemory = true;  // as the commands load
   const std::size_t runs = bench::NumberArg(argc, argv, first_option + 3, 1);
   try {
     bench::Timing best;

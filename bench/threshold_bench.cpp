@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "api/streaming.h"
 #include "bench_util.h"
 #include "cli/mesh_generator.h"
 #include "obj/obj_stream.h"
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   const std::string target = dir / "target.obj";
   const std::string out = dir / "applied.obj";
   std::printf("%zu threads, kParallelFrom = %zu bytes\n", obj::StreamThreads(threaded.threads),
-              obj::kParallelFrom);
+              api::kParallelFrom);
   std::printf("%10s %12s %12s %8s\n", "bytes", "one thread", "threads", "ratio");
   // About 167 bytes of mesh per vertex.
   for (std::uint64_t vertices = 200; vertices <= 51200; vertices *= 2) {

@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev clang-format locales bc
   nodejs chromium
   python3-dev python3-numpy python3-pytest python3-distributed pybind11-dev
-  glmark2-data
+  glmark2-data blender
 )
 missing=()
 for p in "${packages[@]}"; do

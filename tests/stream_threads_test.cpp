@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "api/streaming.h"
 #include "obj/obj_stream.h"
 #include "test_support.h"
 
@@ -202,12 +203,10 @@ TEST(StreamThreads, MeshesAndLateErrorsSameAsOneThread) {
 TEST(StreamThreads, DefaultOptionsAboveTheThreshold) {
   ScratchDir dir;
   std::string bytes = Mesh(1000, {});
-  while (bytes.size() < std::max<std::size_t>(3 * obj::kParallelFrom, 40u << 20)) bytes += bytes;
+  while (bytes.size() < std::max<std::size_t>(3 * api::kParallelFrom, 40u << 20)) bytes += bytes;
   WriteFile(dir / "in.obj", bytes);
-  obj::StreamOptions one;
-  one.threads = 1;
-  obj::StreamOptions all;
-  all.threads = 4;  // whatever this machine has
+  const obj::StreamOptions one = api::StreamingOptions(1);
+  const obj::StreamOptions all = api::StreamingOptions(4);  // whatever this machine has
   ExpectSame(Stream(dir, Motions()[0], one), Stream(dir, Motions()[0], all), "defaults");
 }
 

@@ -121,8 +121,30 @@ struct MotionReport {
   std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
 };
 
+// How a replay writes; the defaults write what the exported ApplyMatrix writes.
+struct ReplayOptions {
+  static constexpr int kShortest = -1;
+  int digits = 6;        // decimals of the written coordinates (0 to 17), or kShortest: the
+                         // fewest that read back as the same double (then apply and inverse
+                         // bring every vertex back within a rounding)
+  bool normals = false;  // turn "vn" lines (inverse transpose, unit length); under a mirroring
+                         // motion list each face's corners the other way round
+  bool strict = false;   // a warning fails the replay, and nothing is written
+};
+
+// Something a replay may have got wrong, counted over the file.
+struct ReplayWarning {
+  std::string kind;  // "not_a_vertex_line", "trailing_text", "non_finite", "carriage_return",
+                     // "normals_not_turned" or "precision"
+  std::uint64_t count = 0;
+  std::string file;
+  std::uint64_t line = 0;  // where it first happened (precision: the worst vertex)
+  std::string message;     // what it means and what to do, in a sentence
+};
+
 struct ReplayReport {
   std::uint64_t vertices = 0;  // vertex lines moved
+  std::vector<ReplayWarning> warnings;
 };
 
 // Measures the motion that carries the mesh in base_obj onto its moved copy in
@@ -153,17 +175,21 @@ KORVANE_CXX_API MotionReport MeasureMotion(const MeshView& base, const MeshView&
 KORVANE_CXX_API void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out,
                                      std::size_t count, unsigned threads = 0);
 
-// Writes input_obj moved by `motion` to output_obj: vertex lines rewritten with six decimals,
-// every other line token for token; output_obj is replaced only when complete.
-// Fails for a file that cannot be read or written, a bad number, a matrix that is not finite.
+// Writes input_obj moved by `motion` to output_obj: vertex lines rewritten with six decimals
+// (options.digits), every other line token for token; output_obj is replaced only when
+// complete. Reports the warnings; fails for a file that cannot be read or written, a bad
+// number, a matrix that is not finite, and with options.strict for any warning.
 KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
-                                          const std::string& output_obj);
+                                          const std::string& output_obj,
+                                          const ReplayOptions& options = {});
 
 // The same from a stream to a stream (read to its end; lines end in "\n");
 // source_name names the input in failures. Memory grows with the longest line only.
+// options.strict fails at the end, when the output has been written.
 KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input,
                                           std::ostream& output,
-                                          const std::string& source_name = "input");
+                                          const std::string& source_name = "input",
+                                          const ReplayOptions& options = {});
 
 // The motion that undoes `motion`; fails when it cannot be inverted or is not finite.
 KORVANE_CXX_API Matrix4x4 InverseMotion(const Matrix4x4& motion);

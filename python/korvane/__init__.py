@@ -25,6 +25,7 @@ __all__ = [
     "Fit",
     "Rotation",
     "apply",
+    "inverse",
     "measure",
     "read_matrix",
     "transform",
@@ -276,7 +277,7 @@ def _replay(motion, source, target):
     except OSError:
         size = 0
     start = time.perf_counter()
-    vertices = _korvane.replay(motion, source, target)
+    vertices, warnings = _korvane.replay(motion, source, target)
     return {
         "input": os.fsdecode(source),
         "output": os.fsdecode(target),
@@ -284,6 +285,7 @@ def _replay(motion, source, target):
         "bytes": size,
         "seconds": time.perf_counter() - start,
         "error": None,
+        "warnings": warnings,
     }
 
 
@@ -302,6 +304,12 @@ def apply(matrix, input, output, inverse=False):
     if os.path.isdir(target):
         target = os.path.join(target, os.path.basename(source))
     return _replay(motion, source, target)
+
+
+def inverse(matrix):
+    """The motion that undoes ``matrix`` (a 4x4 array, or a matrix file's path read as
+    ``korvane apply`` reads it); raises :class:`Error` when it is not finite or cannot be inverted."""
+    return _motion(matrix, True)
 
 
 def read_matrix(path):

@@ -23,6 +23,7 @@ def _apply_one(source, target, motion):
             "bytes": size,
             "seconds": time.perf_counter() - start,
             "error": str(e),
+            "warnings": [],
         }
 
 

@@ -203,11 +203,25 @@ void Transform(const py::handle& matrix, const py::array& points, py::array out,
   korvane::TransformPoints(m, in, to, n, jobs);
 }
 
-std::uint64_t Replay(const py::handle& matrix, const std::string& input,
-                     const std::string& output) {
+// The vertices moved and the warnings, as `korvane apply --json` lists them.
+py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
-  py::gil_scoped_release release;
-  return korvane::ReplayMotion(m, input, output).vertices;
+  korvane::ReplayReport r;
+  {
+    py::gil_scoped_release release;
+    r = korvane::ReplayMotion(m, input, output);
+  }
+  py::list warnings;
+  for (const korvane::ReplayWarning& w : r.warnings) {
+    py::dict d;
+    d["kind"] = w.kind;
+    d["count"] = w.count;
+    d["file"] = DecodePath(w.file);
+    d["line"] = w.line;
+    d["message"] = DecodeUtf8(w.message);
+    warnings.append(d);
+  }
+  return py::make_tuple(r.vertices, warnings);
 }
 
 py::array_t<double> Inverse(const py::handle& matrix) {

@@ -28,6 +28,7 @@ def test_failures_name_file_line_and_kind(tmp_path):
         # Matrix files are read as korvane apply reads them.
         (lambda: korvane.apply(empty, good, tmp_path / "out.obj"), str(empty), None, "refused"),
         (lambda: korvane.apply(flat, good, tmp_path / "out.obj", inverse=True), str(flat), None, "refused"),
+        (lambda: korvane.inverse(flat), str(flat), None, "refused"),
     ]
     for call, file, line, kind in cases:
         with pytest.raises(korvane.Error) as e:

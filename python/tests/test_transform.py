@@ -18,6 +18,7 @@ def test_transform_is_numpys_expression(n):
         korvane.transform(m, v, inverse=True), expected(np.linalg.inv(m), v), rtol=1e-12, atol=1e-8
     )
     assert korvane.transform(m, v, jobs=1).tobytes() == korvane.transform(m, v, jobs=2).tobytes()
+    np.testing.assert_allclose(korvane.inverse(m), np.linalg.inv(m), rtol=1e-12, atol=1e-12)
 
 
 def test_transform_in_place_and_into_out():

@@ -4,6 +4,7 @@
 
 #include "api/commands.h"
 #include "api/globals.h"
+#include "api/streaming.h"
 #include "matrix/matrix_file.h"
 #include "matrix/motion.h"
 #include "obj/obj_stream.h"
@@ -32,13 +33,7 @@ void ShowOpenFailure(const std::string& path) {
   throw Error(e.kind(), std::move(m), e.file(), e.line());
 }
 
-obj::StreamOptions Streaming() {
-  obj::StreamOptions options;
-  options.threads = ThreadCount();
-  // The host keeps running after the command: what the reading threads freed goes back.
-  options.returnFreeMemory = true;
-  return options;
-}
+obj::StreamOptions Streaming() { return StreamingOptions(ThreadCount()); }
 
 // A mesh that cannot be opened is shown and measured as having no vertices.
 std::vector<geometry::Vector3> LoadVerticesOrReport(const std::string& path) {

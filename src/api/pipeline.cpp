@@ -3,12 +3,15 @@
 // Every error leaves as korvane::Failure.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <istream>
 #include <iterator>
 #include <ostream>
 #include <utility>
 #include <vector>
 
+#include "api/replay_warnings.h"
+#include "api/streaming.h"
 #include "geometry/fit.h"
 #include "korvane/korvane.hpp"
 #include "matrix/fit_report.h"
@@ -225,9 +228,7 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
                            const MeasureOptions& options) {
   std::string current = base_obj;  // named by failures that name no file themselves
   try {
-    obj::StreamOptions stream;
-    stream.threads = options.threads;
-    stream.returnFreeMemory = true;  // a measurement holds only what it loads
+    const obj::StreamOptions stream = api::StreamingOptions(options.threads);
     // Only the moved mesh's faces are measured against.
     obj::Mesh base;
     obj::LoadObjVertices(base_obj, base.vertices, stream);
@@ -272,8 +273,50 @@ void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out, st
   }
 }
 
+namespace {
+
+obj::ReplayStyle StyleOf(const ReplayOptions& o) {
+  if (o.digits < ReplayOptions::kShortest || o.digits > 17) {
+    throw Error(Error::Kind::refused,
+                text::Message().Own("digits must be 0 to 17, or ReplayOptions::kShortest; not " +
+                                    std::to_string(o.digits)));
+  }
+  obj::ReplayStyle style;
+  style.digits = o.digits;
+  style.normals = o.normals;
+  style.check = true;
+  return style;
+}
+
+ReplayReport ToReport(const obj::ReplayCounts& c, const obj::ReplayStyle& style,
+                      const std::string& file) {
+  ReplayReport r;
+  r.vertices = c.vertices;
+  api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind kind, const obj::ReplayWarning& w) {
+    r.warnings.push_back({obj::ReplayWarningName(kind), w.count, file, w.line,
+                          api::DescribeReplayWarning(kind, c, style)});
+  });
+  return r;
+}
+
+// With ReplayOptions::strict: the warning first in the file, as an error.
+void Vet(const obj::ReplayCounts& c, const obj::ReplayStyle& style, const std::string& file,
+         bool written) {
+  const ReplayReport r = ToReport(c, style, file);
+  if (r.warnings.empty()) return;
+  const auto first = std::min_element(
+      r.warnings.begin(), r.warnings.end(),
+      [](const ReplayWarning& a, const ReplayWarning& b) { return a.line < b.line; });
+  text::Message m = text::AtLine(file, first->line);
+  m.Own(first->message +
+        (written ? "; the replay is strict" : "; nothing was written (the replay is strict)"));
+  throw Error(Error::Kind::refused, std::move(m), file, first->line);
+}
+
+}  // namespace
+
 ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
-                          const std::string& output_obj) {
+                          const std::string& output_obj, const ReplayOptions& options) {
   try {
     // Replaced while it is being read, the input would be lost on any failure.
     if (platform::FileKey(input_obj) == platform::FileKey(output_obj)) {
@@ -282,19 +325,24 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
           text::Message().Host(output_obj).Own(" is the same file as the input ").Host(input_obj),
           output_obj);
     }
+    const obj::ReplayStyle style = StyleOf(options);
     obj::ReplayCounts counts;
-    obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false), {}, &counts);
-    return {counts.vertices};
+    std::function<void(const obj::ReplayCounts&)> vet;
+    if (options.strict) vet = [&](const obj::ReplayCounts& c) { Vet(c, style, input_obj, false); };
+    obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false),
+                          api::StreamingOptions(0), &counts, style, vet);
+    return ToReport(counts, style, input_obj);
   } catch (...) {
     RethrowAsFailure({});
   }
 }
 
 ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ostream& output,
-                          const std::string& source_name) {
+                          const std::string& source_name, const ReplayOptions& options) {
   try {
     const geometry::Matrix4 m = CheckedMotion(motion, false);
-    ReplayReport report;
+    const obj::ReplayStyle style = StyleOf(options);
+    obj::ReplayCounts counts;
     // Runs of whole lines go through the in-memory replay, numbered on from
     // the lines before them; the text after the last line feed is the last line.
     std::vector<char> buffer(std::size_t{1} << 20);
@@ -318,16 +366,17 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
       const auto lines = 1 + static_cast<std::uint64_t>(std::count(run.begin(), run.end(), '\n'));
       // The line feed that ends the run is cut off with it; so is the carriage return before it.
       if (!end && !run.empty() && run.back() == '\r') run.remove_suffix(1);
-      obj::ReplayCounts counts;
       const std::string out =
-          obj::TransformObjText(run, m, platform::kNewline, source_name, next_line, &counts);
+          obj::TransformObjText(run, m, platform::kNewline, source_name, next_line, &counts, style);
       output.write(out.data(), static_cast<std::streamsize>(out.size()));
       if (!output)
         throw Error(Error::Kind::io,
                     text::Message().Own("cannot write the output of ").Host(source_name));
-      report.vertices += counts.vertices;
       next_line += lines;
-      if (end) return report;
+      if (end) {
+        if (options.strict) Vet(counts, style, source_name, true);
+        return ToReport(counts, style, source_name);
+      }
       held -= cut;
       std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(cut),
                 buffer.begin() + static_cast<std::ptrdiff_t>(cut + held), buffer.begin());

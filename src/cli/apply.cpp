@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,8 @@
 #include <optional>
 #include <set>
 
+#include "api/replay_warnings.h"
+#include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/outputs.h"
@@ -32,6 +35,7 @@ struct Job {
   std::uint64_t bytes = 0;  // size of the input when the batch started
   // Filled by the worker that ran it.
   std::uint64_t vertices = 0;
+  obj::ReplayCounts counts;  // with its warnings
   double seconds = 0.0;
   bool failed = false;
   bool interrupted = false;  // stopped by a signal, or never started
@@ -93,14 +97,33 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
 
 // `threads` for the file itself: all of -j for a single file, one each when
 // the files themselves run side by side.
-void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads) {
+void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyOptions& o) {
   const auto start = std::chrono::steady_clock::now();
   try {
     obj::ReplayCounts counts;
-    obj::StreamOptions stream;
-    stream.threads = threads;
-    obj::TransformObjFile(job.input, job.output, m, stream, &counts);
+    const obj::StreamOptions stream = api::StreamingOptions(threads);
+    std::function<void(const obj::ReplayCounts&)> vet;
+    if (o.strict) {
+      // The first warning in the file is the error; the output stays as it was.
+      vet = [&](const obj::ReplayCounts& c) {
+        std::uint64_t line = 0;
+        std::string words;
+        api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
+          if (words.empty() || w.line < line) {
+            line = w.line;
+            words = api::DescribeReplayWarning(k, c, o.style);
+          }
+        });
+        if (words.empty()) return;
+        throw Error(Error::Kind::refused,
+                    text::AtLine(job.input, line)
+                        .Own(words + "; nothing was written (--strict; drop it to write anyway)"),
+                    job.input, line);
+      };
+    }
+    obj::TransformObjFile(job.input, job.output, m, stream, &counts, o.style, vet);
     job.vertices = counts.vertices;
+    job.counts = counts;
   } catch (...) {
     job.failed = true;
     job.error = text::MessageOfCurrentException();
@@ -119,7 +142,17 @@ std::string Utf8Path(const std::string& path) {
   return platform::ToUtf8(text::Message().Host(ShownOutput(path)));
 }
 
-void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, std::size_t failed) {
+// Each warning of a file that was written, as "FILE line N: what it means".
+template <class F>
+void ForEachWarning(const Job& j, const obj::ReplayStyle& style, F&& f) {
+  if (j.failed) return;
+  api::ForEachReplayWarning(j.counts, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
+    f(k, w, api::DescribeReplayWarning(k, j.counts, style));
+  });
+}
+
+void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, std::size_t failed,
+               const obj::ReplayStyle& style) {
   using Json = nlohmann::ordered_json;
   Json files = Json::array();
   Json error = nullptr;  // the first failure, or the interruption
@@ -130,13 +163,24 @@ void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, s
                {"file", Utf8Path(j.errorFile.empty() ? j.input : j.errorFile)},
                {"line", j.errorLine == 0 ? Json(nullptr) : Json(j.errorLine)}};
     }
+    Json warnings = Json::array();
+    ForEachWarning(
+        j, style,
+        [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w, const std::string& words) {
+          warnings.push_back({{"kind", obj::ReplayWarningName(k)},
+                              {"count", w.count},
+                              {"file", Utf8Path(j.input)},
+                              {"line", w.line},
+                              {"message", words}});
+        });
     files.push_back({{"input", Utf8Path(j.input)},
                      {"output", Utf8Path(j.output)},
                      {"vertices", j.vertices},
                      {"bytes", j.bytes},
                      {"seconds", j.seconds},
                      {"error", j.failed ? nlohmann::ordered_json(platform::ToUtf8(j.error))
-                                        : nlohmann::ordered_json(nullptr)}});
+                                        : nlohmann::ordered_json(nullptr)},
+                     {"warnings", warnings}});
   }
   const bool stopped = StopSignal() != 0;
   if (stopped) {
@@ -187,7 +231,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
       Job& job = jobs[order[k]];
       // Once stopped, the files left are not started; one cut short is not finished.
       const bool run = !platform::StopRequested();
-      if (run) RunJob(job, m, per_file);
+      if (run) RunJob(job, m, per_file, o);
       job.interrupted = !run || (job.failed && platform::StopRequested());
       const std::lock_guard<std::mutex> lock(mutex);
       finished.push_back(order[k]);
@@ -226,6 +270,17 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
         std::printf("%s -> %s\n", j.input.c_str(), j.output.c_str());
         std::fflush(stdout);
       }
+      if (!o.json) {
+        // Even with -q: a replay that may be wrong says so.
+        ForEachWarning(
+            j, o.style,
+            [&](obj::ReplayWarningKind, const obj::ReplayWarning& w, const std::string& words) {
+              bar.Clear();
+              std::fprintf(stderr, "korvane apply: warning: %s line %llu: %s\n", j.input.c_str(),
+                           static_cast<unsigned long long>(w.line), words.c_str());
+            });
+        std::fflush(stderr);
+      }
     }
     if (files_done == jobs.size()) break;
     if (!bar.Due()) continue;
@@ -241,7 +296,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
 
   const auto failed = static_cast<std::size_t>(std::count_if(
       jobs.begin(), jobs.end(), [](const Job& j) { return j.failed && !j.interrupted; }));
-  if (o.json) PrintJson(jobs, workers, seconds, failed);
+  if (o.json) PrintJson(jobs, workers, seconds, failed, o.style);
   if (failed > 0) {
     std::fprintf(stderr, "korvane apply: %zu of %zu files failed:\n", failed, jobs.size());
     for (const Job& j : jobs) {

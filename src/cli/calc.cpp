@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/outputs.h"
@@ -33,9 +34,7 @@ std::string VectorText(const geometry::Vector3& v) {
 // only drawn, on the report page.
 obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   obj::Mesh mesh;
-  obj::StreamOptions stream;
-  stream.threads = threads;
-  stream.returnFreeMemory = true;  // the loaded meshes are what this process holds
+  const obj::StreamOptions stream = api::StreamingOptions(threads);
   if (faces) {
     obj::LoadObjMesh(path, mesh, stream);
   } else {

@@ -151,6 +151,22 @@ std::string DidYouMean(const std::string& word, const std::vector<std::string>& 
   return s ? "; did you mean '" + *s + "'?" : "";
 }
 
+// "shortest" or a whole number from 0 to 17, as the digits a replay writes.
+CLI::Validator DigitsValue() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        if (s == "shortest") {
+          s = std::to_string(obj::ReplayStyle::kShortest);
+          return {};
+        }
+        const bool digits =
+            !s.empty() && s.size() <= 2 && s.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(s) > 17) return "'" + s + "' is not 'shortest' or 0 to 17";
+        return {};
+      },
+      "", "Digits");
+}
+
 // A fit's name, turned into its number for CLI11 to store.
 CLI::Validator FitKindName() {
   return CLI::Validator(
@@ -283,6 +299,17 @@ class CommandLine {
     apply_->add_flag("--in-place", applyOptions_.inPlace,
                      "Let -o be the inputs' own folder (or file): replace the inputs");
     apply_->add_flag("--force", applyOptions_.force, "Replace outputs that are read-only");
+    apply_->add_flag("--strict", applyOptions_.strict,
+                     "Take every warning for an error: the file is not written");
+    apply_
+        ->add_option("--digits", applyOptions_.style.digits,
+                     "Decimals of the written coordinates, 0 to 17, or 'shortest': the fewest "
+                     "that read back exactly")
+        ->type_name("N|shortest")
+        ->transform(DigitsValue())
+        ->default_str("6");
+    apply_->add_flag("--normals", applyOptions_.style.normals,
+                     "Turn the normals (vn lines) with the motion; reverse mirrored faces");
     apply_->footer(
         "Into a directory, each input is written under its own name. Each output is\n"
         "written to a temporary file and renamed into place when complete; no output\n"

@@ -8,8 +8,15 @@
 
 #include "cli/host.h"
 #include "geometry/fit.h"
+#include "obj/obj_stream.h"
 
 namespace korvane::cli {
+
+inline obj::ReplayStyle CheckedStyle() {
+  obj::ReplayStyle s;
+  s.check = true;
+  return s;
+}
 
 struct CalcOptions {
   std::string base;
@@ -25,6 +32,8 @@ int Calc(const CalcOptions& options, CliPlatform& p);
 struct ApplyOptions {
   std::string matrix;
   bool inverse = false;
+  obj::ReplayStyle style = CheckedStyle();  // --digits, --normals; warnings always counted
+  bool strict = false;                      // a warning fails the file
   std::vector<std::string> inputs;
   std::string output;    // "-": standard output
   bool force = false;    // replace read-only outputs

@@ -18,6 +18,7 @@ VertexRead ReadVertex(const std::string_view* coords, std::size_t count) {
       return out;
     }
     out.position[static_cast<Eigen::Index>(i)] = r.value;
+    if (r.consumed < coords[i].size()) out.trailingText = true;
   }
   return out;
 }

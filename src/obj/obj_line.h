@@ -26,6 +26,7 @@ inline bool IsVertexKeyword(std::string_view keyword) { return keyword == "v"; }
 struct VertexRead {
   geometry::Vector3 position;
   text::ParseStatus status = text::ParseStatus::ok;
+  bool trailingText = false;  // a coordinate token went on past its number ("1,5", "2abc")
 };
 
 // Converts coordinate tokens in order x, y, z; the first failure wins. A

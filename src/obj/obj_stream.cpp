@@ -1,8 +1,12 @@
 #include "obj/obj_stream.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <vector>
 
 #include "obj/block_pipeline.h"
 #include "obj/obj_line.h"
@@ -174,7 +178,9 @@ bool ReadUsualVertexLine(std::string_view line, LineStart& s) {
     const text::ParseResult r = text::ParseDouble(line.substr(i));
     if (r.status != text::ParseStatus::ok) return false;
     i += r.consumed;
+    const std::size_t number_end = i;
     while (i < n && line[i] != ' ') ++i;  // the rest of the token is ignored
+    if (i != number_end) s.read.trailingText = true;
     p[k] = r.value;
   }
   s.count = 4;
@@ -195,6 +201,7 @@ void ReadLineStart(std::string_view piece, bool last_piece, LineStart& s) {
   s.tooLong = false;
   s.movedOut = false;
   s.read.status = text::ParseStatus::ok;
+  s.read.trailingText = false;
   if (last_piece && piece.size() > 2 && piece[0] == 'v' && piece[1] == ' ' &&
       ReadUsualVertexLine(piece, s)) {
     return;
@@ -258,11 +265,19 @@ template <class Handler>
 class LineScanner {
  public:
   LineScanner(Handler& h, std::size_t max_held) : h_(h), maxHeld_(max_held) {}
+  Handler& handler() { return h_; }
 
   // False (nothing told) when a vertex line cannot be read; `start` says why.
   // `spacing` is the piece's, when known.
   bool Scan(std::string_view piece, bool first, bool last, LineStart& start,
             text::Spacing spacing = text::Spacing::unknown) {
+    if constexpr (Handler::kStyled) {
+      // The handler's own look at the line first: it may write it itself.
+      if (first && h_.Line(piece, last)) {
+        if (last) h_.LineEnd();
+        return true;
+      }
+    }
     if (first && last && IsPlainLine(piece, spacing)) {
       // Most lines of a mesh (vt, vn, f, g ...) are already in normal form:
       // they go out whole, followed by the one space.
@@ -303,7 +318,7 @@ class LineScanner {
       seenToken_ = start.count > 0;
       if (start.vertex) {
         if (start.tooLong || start.read.status != text::ParseStatus::ok) return false;
-        if (!h_.Vertex(start.read.position)) {
+        if (!h_.Vertex(start.read)) {
           start.movedOut = true;
           return false;
         }
@@ -353,19 +368,69 @@ class LineScanner {
   bool seenToken_ = false;
 };
 
-// Writes lines as the document writes them.
+// What a styled replay found so far: the warnings, with their first lines
+// counted in the writer's own frame (see LineWriter::AtLine), and how far the
+// written digits moved the vertices.
+struct ReplayFindings {
+  std::array<ReplayWarning, kReplayWarningKinds> warnings{};
+  double largestRounding = 0.0;
+  std::uint64_t roundingLine = 0;
+  geometry::Vector3 lo = geometry::Vector3::Constant(std::numeric_limits<double>::infinity());
+  geometry::Vector3 hi = -lo;
+
+  // Adds what a later stretch of the same file found, its lines `offset` on.
+  void Add(const ReplayFindings& later, std::uint64_t offset) {
+    for (std::size_t k = 0; k < kReplayWarningKinds; ++k) {
+      const ReplayWarning& w = later.warnings[k];
+      if (w.count == 0) continue;
+      if (warnings[k].count == 0) warnings[k].line = w.line + offset;
+      warnings[k].count += w.count;
+    }
+    if (later.largestRounding > largestRounding) {
+      largestRounding = later.largestRounding;
+      roundingLine = later.roundingLine + offset;
+    }
+    lo = lo.cwiseMin(later.lo);
+    hi = hi.cwiseMax(later.hi);
+  }
+};
+
+// Whether `m` changes directions: anything but a positive uniform scale (and a shift).
+bool Turns(const geometry::Matrix4& m) {
+  const Eigen::Matrix3d l = m.linear();
+  const double s = l(0, 0);
+  return !(s > 0.0 && l == s * Eigen::Matrix3d::Identity());
+}
+
+// Writes lines as the document writes them; with a ReplayStyle, also in other
+// digits, with turned normals, and counting what may be wrong.
 template <class Sink>
 class LineWriter {
  public:
   static constexpr bool kTokens = true;
-  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out)
-      : m_(m), newline_(newline), out_(out) {}
+  static constexpr bool kStyled = true;
+  LineWriter(const geometry::Matrix4& m, std::string_view newline, Sink& out,
+             const ReplayStyle* style = nullptr)
+      : m_(m), newline_(newline), out_(out), style_(style) {
+    if (style_ != nullptr) {
+      turns_ = Turns(m);
+      const Eigen::Matrix3d l = m.linear();
+      normalMatrix_ = l.inverse().transpose();
+      mirrors_ = l.determinant() < 0.0;
+      if (style_->digits >= 0) unit_ = std::pow(10.0, style_->digits);
+    }
+  }
 
   // False, with nothing written, for a vertex the matrix carries out of range.
-  bool Vertex(const geometry::Vector3& position) {
+  bool Vertex(const VertexRead& read) {
+    const geometry::Vector3& position = read.position;
     const geometry::Vector3 p = geometry::TransformPoint(m_, position);
     if (MovedOutOfRange(position, p)) return false;
     ++vertices;
+    if (style_ != nullptr) {
+      StyledVertex(read, p);
+      return true;
+    }
     char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 1));
     *w++ = 'v';
     *w++ = ' ';
@@ -376,16 +441,25 @@ class LineWriter {
     out_.Advance(w);
     return true;
   }
+  // True when the writer wrote the whole line itself (a turned normal, a
+  // reversed face); counts what the line may get wrong.
+  bool Line(std::string_view piece, bool whole) {
+    return style_ != nullptr && StyledLine(piece, whole);
+  }
   void Token(std::string_view bytes) { out_.Write(bytes); }
   void TokenEnd() { out_.Write(" "); }
-  void LineEnd() { out_.Write(newline_); }
+  void LineEnd() {
+    out_.Write(newline_);
+    ++line_;
+  }
   // A line in normal form: the line, one space, the line end.
   void PlainLine(std::string_view line) {
+    ++line_;
     const std::size_t n = line.size() + 1 + newline_.size();
     if (n > kSmall) {
       out_.Write(line);
       TokenEnd();
-      LineEnd();
+      out_.Write(newline_);
       return;
     }
     char* w = out_.Reserve(n);
@@ -396,24 +470,150 @@ class LineWriter {
     out_.Advance(w + newline_.size());
   }
 
+  // The lines before the next one: the frame its findings' line numbers are in.
+  void AtLine(std::uint64_t lines_before) { line_ = lines_before; }
+
   std::uint64_t vertices = 0;  // vertex lines written
+  ReplayFindings findings;
 
  private:
   static constexpr std::size_t kSmall = 4096;
 
+  void Warn(ReplayWarningKind kind) {
+    ReplayWarning& w = findings.warnings[static_cast<std::size_t>(kind)];
+    if (w.count++ == 0) w.line = line_ + 1;
+  }
+
+  // One coordinate in the style's digits.
+  char* Coordinate(char* w, double x) {
+    if (style_->digits == 6) return text::FormatFixed6(w, x);
+    char* const end = w + text::kMaxFixedChars + 24;
+    const std::to_chars_result r =
+        style_->digits == ReplayStyle::kShortest
+            ? std::to_chars(w, end, x)
+            : std::to_chars(w, end, x, std::chars_format::fixed, style_->digits);
+    return r.ptr;
+  }
+
+  void StyledVertex(const VertexRead& read, const geometry::Vector3& p) {
+    if (style_->check) {
+      if (read.trailingText) Warn(ReplayWarningKind::trailing_text);
+      if (!read.position.allFinite()) Warn(ReplayWarningKind::non_finite);
+    }
+    char* w = out_.Reserve(2 + 3 * (text::kMaxFixedChars + 25));
+    *w++ = 'v';
+    *w++ = ' ';
+    for (int k = 0; k < 3; ++k) {
+      w = Coordinate(w, p[k]);
+      *w++ = ' ';
+    }
+    out_.Advance(w);
+    if (!p.allFinite()) return;
+    findings.lo = findings.lo.cwiseMin(p);
+    findings.hi = findings.hi.cwiseMax(p);
+    if (style_->digits == ReplayStyle::kShortest) return;
+    // How far the written digits put the vertex from where the motion did.
+    double moved = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double rounded = std::nearbyint(p[k] * unit_) / unit_;
+      if (std::isfinite(rounded)) moved = std::max(moved, std::fabs(rounded - p[k]));
+    }
+    if (moved > findings.largestRounding) {
+      findings.largestRounding = moved;
+      findings.roundingLine = line_ + 1;
+    }
+  }
+
+  bool StyledLine(std::string_view piece, bool whole) {
+    const std::size_t n = piece.size();
+    if (style_->check) {
+      // Split at spaces only, "v<TAB>1<TAB>2<TAB>3" is one token, not a vertex.
+      if (n > 1 && piece[0] == 'v' && (piece[1] == '\t' || piece[1] == '\v' || piece[1] == '\f'))
+        Warn(ReplayWarningKind::not_a_vertex_line);
+      if (std::memchr(piece.data(), '\r', n) != nullptr) Warn(ReplayWarningKind::carriage_return);
+    }
+    const bool normal = n >= 2 && piece[0] == 'v' && piece[1] == 'n' && (n == 2 || piece[2] == ' ');
+    if (normal && turns_) {
+      if (!style_->normals) {
+        if (style_->check) Warn(ReplayWarningKind::normals_not_turned);
+        return false;
+      }
+      return whole && TurnNormal(piece);
+    }
+    const bool face = n >= 1 && piece[0] == 'f' && (n == 1 || piece[1] == ' ');
+    if (face && mirrors_ && style_->normals && whole) {
+      ReverseFace(piece);
+      return true;
+    }
+    return false;
+  }
+
+  // "vn x y z" turned and made unit length; a line it cannot read stays as it is.
+  bool TurnNormal(std::string_view line) {
+    std::string_view tokens[4];
+    std::size_t rest = 0;
+    if (LeadingTokens(line, tokens, 4, rest) != 4) return false;
+    geometry::Vector3 n;
+    for (int k = 0; k < 3; ++k) {
+      const text::ParseResult r = text::ParseDouble(tokens[k + 1]);
+      if (r.status != text::ParseStatus::ok || r.consumed != tokens[k + 1].size()) return false;
+      n[k] = r.value;
+    }
+    geometry::Vector3 t = normalMatrix_ * n;
+    const double length = t.norm();
+    if (!(length > 0.0) || !std::isfinite(length)) return false;
+    t /= length;
+    char* w = out_.Reserve(3 + 3 * (text::kMaxFixedChars + 25));
+    *w++ = 'v';
+    *w++ = 'n';
+    *w++ = ' ';
+    for (int k = 0; k < 3; ++k) {
+      w = Coordinate(w, t[k]);
+      *w++ = ' ';
+    }
+    out_.Advance(w);
+    text::ForEachToken(line.substr(rest), [&](std::string_view token) {
+      Token(token);
+      TokenEnd();
+    });
+    return true;
+  }
+
+  // "f a b c ..." as "f ... c b a": the same face, facing the other way.
+  void ReverseFace(std::string_view line) {
+    std::vector<std::string_view>& corners = corners_;
+    corners.clear();
+    text::ForEachToken(line.substr(1), [&](std::string_view t) { corners.push_back(t); });
+    out_.Write("f ");
+    for (auto it = corners.rbegin(); it != corners.rend(); ++it) {
+      Token(*it);
+      TokenEnd();
+    }
+  }
+
   const geometry::Matrix4& m_;
   std::string_view newline_;
   Sink& out_;
+  const ReplayStyle* style_;
+  std::uint64_t line_ = 0;  // lines before the one being written, in this writer's frame
+  bool turns_ = false;
+  bool mirrors_ = false;
+  Eigen::Matrix3d normalMatrix_ = Eigen::Matrix3d::Identity();
+  double unit_ = 1e6;  // 10^digits
+  std::vector<std::string_view> corners_;
 };
 
 // Collects vertex positions and ignores everything else.
 struct VertexCollector {
   static constexpr bool kTokens = false;
+  static constexpr bool kStyled = false;
   std::vector<geometry::Vector3>& out;
-  bool Vertex(const geometry::Vector3& p) {
-    out.push_back(p);
+  bool Vertex(const VertexRead& read) {
+    out.push_back(read.position);
     return true;
   }
+  bool Line(std::string_view, bool) { return false; }
+  void AtLine(std::uint64_t) {}
   void PlainLine(std::string_view) {}
   void Token(std::string_view) {}
   void TokenEnd() {}
@@ -435,6 +635,7 @@ void ScanPieces(LineReader& reader, LineScanner<Handler>& scanner, const std::st
                 std::uint64_t lines_before, bool one_line) {
   std::string_view piece;
   LineStart start;
+  scanner.handler().AtLine(lines_before);
   while (reader.Next(piece)) {
     if (!scanner.Scan(piece, reader.startsLine(), !reader.continues(), start, reader.spacing())) {
       ThrowUnreadable(start, path, lines_before + reader.lineNumber());
@@ -488,6 +689,7 @@ std::uint64_t FinishBlock(LineScanner<Handler>& scanner, std::string_view text, 
                           std::size_t from, const std::string& path, std::uint64_t lines_before) {
   std::uint64_t number = lines_before;
   LineStart start;
+  scanner.handler().AtLine(lines_before);
   return ForBlockLines(text, final, from,
                        [&](std::string_view line, text::Spacing spacing) {
                          ++number;
@@ -546,10 +748,11 @@ class ReplayWork final : public BlockWork {
  public:
   using Writer = LineWriter<platform::AtomicOutput>;
   using Direct = LineScanner<Writer>;
-  ReplayWork(const geometry::Matrix4& m, platform::AtomicOutput& out, Writer& writer,
-             Direct& direct, const std::string& path, std::size_t slots, std::size_t max_piece,
-             std::size_t cap)
+  ReplayWork(const geometry::Matrix4& m, const ReplayStyle* style, platform::AtomicOutput& out,
+             Writer& writer, Direct& direct, const std::string& path, std::size_t slots,
+             std::size_t max_piece, std::size_t cap)
       : m_(m),
+        style_(style),
         path_(path),
         maxPiece_(max_piece),
         cap_(cap),
@@ -562,7 +765,7 @@ class ReplayWork final : public BlockWork {
     Slot& s = slots_[slot];
     // Rewritten lines are a little longer than the usual input's.
     s.out.Clear(text.size() + text.size() / 4 + 4096);
-    LineWriter<BlockOutput> writer(m_, platform::kNewline, s.out);
+    LineWriter<BlockOutput> writer(m_, platform::kNewline, s.out, style_);
     LineScanner<LineWriter<BlockOutput>> scanner(writer, maxPiece_);
     LineStart start;
     // A line that cannot be done here is done again in turn, where its
@@ -571,6 +774,7 @@ class ReplayWork final : public BlockWork {
       return s.out.size() < cap_ && scanner.Scan(line, true, true, start, spacing);
     });
     s.vertices = writer.vertices;
+    s.findings = writer.findings;  // line numbers counted from the block's start
   }
 
   std::uint64_t Deliver(std::size_t slot, std::string_view text, bool final,
@@ -578,6 +782,7 @@ class ReplayWork final : public BlockWork {
     Slot& s = slots_[slot];
     out_.Write(s.out.view());
     writer_.vertices += s.vertices;
+    writer_.findings.Add(s.findings, lines_before);
     if (!s.progress.stopped) return s.progress.lines;
     return s.progress.lines + FinishBlock(scanner_, text, final, s.progress.next, path_,
                                           lines_before + s.progress.lines);
@@ -592,9 +797,11 @@ class ReplayWork final : public BlockWork {
     BlockOutput out;
     BlockProgress progress;
     std::uint64_t vertices = 0;  // vertex lines of the lines done
+    ReplayFindings findings;     // of the lines done
   };
 
   const geometry::Matrix4& m_;
+  const ReplayStyle* style_;
   const std::string& path_;
   std::size_t maxPiece_;
   std::size_t cap_;
@@ -733,37 +940,92 @@ void LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& ou
   if (options.returnFreeMemory) platform::ReturnFreeMemory();
 }
 
+const char* ReplayWarningName(ReplayWarningKind kind) {
+  switch (kind) {
+    case ReplayWarningKind::not_a_vertex_line:
+      return "not_a_vertex_line";
+    case ReplayWarningKind::trailing_text:
+      return "trailing_text";
+    case ReplayWarningKind::non_finite:
+      return "non_finite";
+    case ReplayWarningKind::carriage_return:
+      return "carriage_return";
+    case ReplayWarningKind::normals_not_turned:
+      return "normals_not_turned";
+    case ReplayWarningKind::precision:
+      return "precision";
+  }
+  return "unknown";
+}
+
+namespace {
+
+// What a styled writer found, added to `counts`; `offset` lines on.
+template <class Writer>
+void Report(const Writer& writer, const ReplayStyle& style, std::uint64_t offset,
+            ReplayCounts& counts) {
+  counts.vertices += writer.vertices;
+  if (!style.check) return;
+  ReplayFindings all;
+  all.warnings = counts.warnings;
+  all.Add(writer.findings, offset);
+  counts.warnings = all.warnings;
+  const ReplayFindings& f = writer.findings;
+  if (f.hi.x() >= f.lo.x()) counts.size = std::max(counts.size, (f.hi - f.lo).norm());
+  if (f.largestRounding > counts.largestRounding) {
+    counts.largestRounding = f.largestRounding;
+    // Digits that move a vertex by more than a millionth of the mesh's size are worth a word.
+    ReplayWarning& w = counts.warnings[static_cast<std::size_t>(ReplayWarningKind::precision)];
+    if (f.largestRounding > 1e-6 * counts.size) w = {counts.vertices, f.roundingLine + offset};
+  }
+}
+
+// The style a writer gets: none for the plain replay, so that it stays the exported one.
+const ReplayStyle* StyleOrNone(const ReplayStyle& style) {
+  const ReplayStyle plain;
+  const bool styled = style.check || style.normals || style.digits != plain.digits;
+  return styled ? &style : nullptr;
+}
+
+}  // namespace
+
 void TransformObjFile(const std::string& input, const std::string& output,
                       const geometry::Matrix4& m, const StreamOptions& options,
-                      ReplayCounts* counts) {
+                      ReplayCounts* counts, const ReplayStyle& style,
+                      const std::function<void(const ReplayCounts&)>& vet) {
   platform::InputFile in;
   bool mark = false;
   OpenObj(in, input, &mark);
   platform::AtomicOutput out(output);
   if (mark) out.Write(text::kUtf8Mark);
-  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out);
+  const ReplayStyle* styled = StyleOrNone(style);
+  LineWriter<platform::AtomicOutput> writer(m, platform::kNewline, out, styled);
   LineScanner<LineWriter<platform::AtomicOutput>> scanner(writer, options.maxPiece);
   StreamFile(in, input, scanner, options, [&](const PipelineShape& shape) {
-    return std::make_unique<ReplayWork>(m, out, writer, scanner, input, shape.workers,
+    return std::make_unique<ReplayWork>(m, styled, out, writer, scanner, input, shape.workers,
                                         shape.maxPiece, 2 * shape.block);
   });
+  ReplayCounts found;
+  Report(writer, style, 0, found);
+  if (vet) vet(found);
   out.Commit();
-  if (counts != nullptr) counts->vertices = writer.vertices;
+  if (counts != nullptr) *counts = found;
 }
 
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
                              std::string_view newline, const std::string& source_name,
-                             std::uint64_t first_line, ReplayCounts* counts) {
+                             std::uint64_t first_line, ReplayCounts* counts,
+                             const ReplayStyle& style) {
   // Only the start of a file can carry a byte-order mark.
   const std::size_t mark = first_line == 1 ? LeadingMarkLength(text, source_name) : 0;
   std::string result(text.substr(0, mark));
   text.remove_prefix(mark);
   StringSink sink(result);
-  LineWriter<StringSink> writer(m, newline, sink);
+  LineWriter<StringSink> writer(m, newline, sink, StyleOrNone(style));
   LineScanner<LineWriter<StringSink>> scanner(writer, LineReader::kUnlimited);
   // The text is one final block: its lines in turn, the rest as the last one.
   FinishBlock(scanner, text, true, 0, source_name, first_line - 1);
-  if (counts != nullptr) counts->vertices = writer.vertices;
+  if (counts != nullptr) Report(writer, style, 0, *counts);
   return result;
 }
 

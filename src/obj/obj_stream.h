@@ -2,7 +2,9 @@
 // large blocks and handled line by line, without holding their text.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,13 +79,6 @@ void OpenObj(platform::InputFile& in, const std::string& path, bool* utf8_mark =
 // Lines longer than this are streamed in pieces rather than held whole.
 inline constexpr std::size_t kMaxLinePiece = std::size_t{64} << 20;
 
-// The first this many bytes of a file are streamed on the calling thread, and
-// only the rest of a longer file on several threads: for less, starting
-// threads would cost more than it saves (bench/README.md). Under Wine a
-// thread takes 1.5 ms to start and end instead of 0.07 ms, and the DLL was
-// measured there only.
-inline constexpr std::size_t kParallelFrom =
-    platform::kIsWindows ? std::size_t{8} << 20 : std::size_t{1} << 20;
 // At most about this much input is in flight when several threads stream a
 // file (blocks shrink when there are very many threads).
 inline constexpr std::size_t kStreamMemory = std::size_t{16} << 20;
@@ -92,8 +87,9 @@ struct StreamOptions {
   // Threads, the calling one included: 0 one per core, 1 the calling thread
   // alone (the single-thread path).
   unsigned threads = 0;
-  // Bytes streamed on the calling thread before the others join in.
-  std::size_t parallelFrom = kParallelFrom;
+  // Bytes streamed on the calling thread before the others join in: the
+  // commands pass the threshold measured for them (api/streaming.h).
+  std::size_t parallelFrom = 0;
   // Bytes read at a time when several threads work; 0 chooses by the number
   // of threads (DefaultBlock).
   std::size_t block = 0;
@@ -114,9 +110,46 @@ std::size_t DefaultBlock(std::size_t threads);
 void LoadObjVertices(const std::string& path, std::vector<geometry::Vector3>& out,
                      const StreamOptions& options = {});
 
+// What the command-line host and the C++ interface add to a replay; the
+// exported commands replay with none of it, byte for byte as they always did.
+struct ReplayStyle {
+  static constexpr int kShortest = -1;
+  // Decimals of the written coordinates (0 to 17), or kShortest: the fewest
+  // digits that read back as the same double.
+  int digits = 6;
+  // "vn" lines turned by the inverse transpose of the motion's linear part
+  // (unit length, in the same digits); under a mirroring motion every face's
+  // corners are also listed the other way round, so faces keep facing out.
+  bool normals = false;
+  // Count the lines that a replay may get wrong (ReplayWarningKind).
+  bool check = false;
+};
+
+// Lines a replay copies or reads in a way the user may not expect.
+enum class ReplayWarningKind : std::uint8_t {
+  not_a_vertex_line,   // "v" and a tab: not a vertex record, copied unmoved
+  trailing_text,       // a coordinate with text after its number ("1,5", "1abc"): the rest ignored
+  non_finite,          // a coordinate that is nan or infinite
+  carriage_return,     // a carriage return inside a line: line ends other than LF
+  normals_not_turned,  // "vn" lines copied under a turning motion (normals not asked for)
+  precision,           // the written digits move vertices by more than 1e-6 of the mesh's size
+};
+inline constexpr std::size_t kReplayWarningKinds = 6;
+// "not_a_vertex_line", "trailing_text", ... as spelled above.
+const char* ReplayWarningName(ReplayWarningKind kind);
+
+struct ReplayWarning {
+  std::uint64_t count = 0;  // lines (precision: vertices written)
+  std::uint64_t line = 0;   // the first such line, 1-based (precision: the worst vertex's)
+};
+
 // What a replay did, for reports.
 struct ReplayCounts {
   std::uint64_t vertices = 0;  // vertex lines moved
+  // With ReplayStyle::check: each kind's count and first line.
+  std::array<ReplayWarning, kReplayWarningKinds> warnings{};
+  double largestRounding = 0.0;  // how far the written digits moved a vertex at most
+  double size = 0.0;             // the written mesh's bounding-box diagonal
 };
 
 // Streams `input` to `output` as the document text: every line normalised,
@@ -128,15 +161,21 @@ struct ReplayCounts {
 // of threads) leaves it as it was. Every thread started has ended when it
 // returns. `counts`, when given, is filled once the output is in place.
 // An input that cannot be opened raises Error::Kind::cannot_open, nothing written.
+// `vet`, when given, sees the counts before the output is put in place: what it
+// raises leaves the output as it was (a caller that takes warnings for errors).
 void TransformObjFile(const std::string& input, const std::string& output,
                       const geometry::Matrix4& m, const StreamOptions& options = {},
-                      ReplayCounts* counts = nullptr);
+                      ReplayCounts* counts = nullptr, const ReplayStyle& style = {},
+                      const std::function<void(const ReplayCounts&)>& vet = {});
 
 // The same transformation on text in memory; `newline` ends every line. The
 // text's first line is numbered `first_line` in errors, so that a long input
 // can be handed over in runs of whole lines.
+// `counts`, when given, gains this text's vertices and warnings (line numbers
+// as the text's first line says), so that runs of one file add up.
 std::string TransformObjText(std::string_view text, const geometry::Matrix4& m,
                              std::string_view newline, const std::string& source_name,
-                             std::uint64_t first_line = 1, ReplayCounts* counts = nullptr);
+                             std::uint64_t first_line = 1, ReplayCounts* counts = nullptr,
+                             const ReplayStyle& style = {});
 
 }  // namespace korvane::obj
