@@ -216,6 +216,8 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
        At("none.obj"), 0, "cannot open"},
       {"collapsed copy", [&] { korvane::MeasureMotion(At("ok.obj"), At("line.obj")); }, "", 0, ""},
       {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "cannot be inverted"},
+      {"output is the input", [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("ok.obj")); },
+       At("ok.obj"), 0, "is the same file as the input"},
       {"not finite", [&] { korvane::ReplayMotion(nan, At("ok.obj"), At("o.obj")); }, "", 0,
        "not finite"},
       {"vertex carried to infinity",

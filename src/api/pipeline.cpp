@@ -326,6 +326,13 @@ void Vet(const obj::ReplayCounts& c, const obj::ReplayStyle& style, const std::s
 ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj, const ReplayOptions& options) {
   try {
+    // Replaced while it is being read, the input would be lost on any failure.
+    if (platform::FileKey(input_obj) == platform::FileKey(output_obj)) {
+      throw Error(
+          Error::Kind::refused,
+          text::Message().Host(output_obj).Own(" is the same file as the input ").Host(input_obj),
+          output_obj);
+    }
     const obj::ReplayStyle style = StyleOf(options);
     obj::ReplayCounts counts;
     std::function<void(const obj::ReplayCounts&)> vet;

@@ -25,8 +25,9 @@ inline obj::ReplayStyle CheckedStyle() {
 struct CalcOptions {
   std::string base;
   std::string moved;
-  std::string output = "active.matrix";
-  geometry::FitOptions fit;  // fit.threads: -j (0: one per processor)
+  std::string output = "active.matrix";  // "-": standard output
+  bool force = false;                    // replace read-only outputs
+  geometry::FitOptions fit;              // fit.threads: -j (0: one per processor)
   bool json = false;
   std::string report;  // the HTML page, when not empty
 };
@@ -38,8 +39,10 @@ struct ApplyOptions {
   obj::ReplayStyle style = CheckedStyle();  // --digits, --normals; warnings always counted
   bool strict = false;                      // a warning fails the file
   std::vector<std::string> inputs;
-  std::string output;
-  unsigned jobs = 0;  // 0: one per processor
+  std::string output;    // "-": standard output
+  bool force = false;    // replace read-only outputs
+  bool inPlace = false;  // the inputs' own folder may be the output
+  unsigned jobs = 0;     // 0: one per processor
   bool quiet = false;
   bool json = false;
 };
