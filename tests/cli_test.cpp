@@ -781,7 +781,7 @@ TEST(CliOutputs, RefusedOrWrittenWhereTheyBelong) {
   // Refused: nothing written. Written: through links, into the pipe, bits kept.
   EXPECT_EQ(ReadFile(p("b.obj")), base);
   EXPECT_EQ(ReadFile(p("m.obj")), moved);
-  EXPECT_EQ(ReadFile(p("mm.matrix")), "0 -2 0 10\n2 0 0 20\n0 0 2 30\n");
+  EXPECT_EQ(ReadFile(p("mm.matrix")), "0 -2 0 10\n2 0 0 20\n0 0 2 30\n0 0 0 1\n");
   EXPECT_FALSE(testing::Exists(p("x.matrix")));
   EXPECT_EQ(ReadFile(p("ro.obj")), "earlier\n");
   EXPECT_EQ(ReadFile(p("ro2.obj")), replayed);
@@ -807,7 +807,7 @@ TEST(CliOutputs, JsonFailuresNameFileAndLine) {
   ScratchDir dir;
   WriteFile(dir / "b.obj", "v 0 0 0\nv 4 0 0\nv 0 3 0\n");
   WriteFile(dir / "bad.obj", "v 0 0 0\nv 4 x 0\nv 0 3 0\n");
-  WriteFile(dir / "m.matrix", "1 0 0 1\n");
+  WriteFile(dir / "m.matrix", "1 0 0 1\n0 1 0 0\n0 0 1 0\n0 0 0 1\n");
   const nlohmann::json null = nullptr;
   const struct {
     std::string args;
@@ -847,7 +847,7 @@ TEST(CliOutputs, SignalStopsABatchCleanly) {
   cli::MeshOptions mesh;
   mesh.vertices = 400000;
   ASSERT_TRUE(cli::WriteSurfaceObj(dir / "in0.obj", mesh, IdentityMatrix4()));
-  WriteFile(dir / "m.matrix", "0 -2 0 10\n2 0 0 20\n0 0 2 30\n");
+  WriteFile(dir / "m.matrix", "0 -2 0 10\n2 0 0 20\n0 0 2 30\n0 0 0 1\n");
   std::vector<std::string> args = {KORVANE_CLI, "apply",         "-j", "2", "--json",
                                    "-m",        dir / "m.matrix"};
   constexpr int kFiles = 12;
