@@ -406,6 +406,32 @@ TEST(Fit, VerdictsDoNotDependOnTheMeshSize) {
   }
 }
 
+// A cube fits a quarter turn as well as the truth: ambiguous, unless the
+// vertex pairs (equal counts, same order) tell which.
+TEST(Fit, SymmetricMeshesAreAmbiguous) {
+  Mesh cube;
+  for (int i = 0; i < 8; ++i)
+    cube.vertices.push_back({i & 1 ? 1.0 : -1.0, i & 2 ? 1.0 : -1.0, i & 4 ? 1.0 : -1.0});
+  cube.triangles = {{0, 1, 3}, {0, 3, 2}, {4, 6, 7}, {4, 7, 5}, {0, 4, 5}, {0, 5, 1},
+                    {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
+  cube = testing::Subdivide(testing::Subdivide(cube));
+  SplitMix rng(4);
+  const Matrix4 truth = testing::RandomSimilarity(rng, 3.0);
+  Matrix4 quarter = Matrix4::Identity();
+  quarter.linear() = Eigen::AngleAxisd(kPi / 2, Vector3::UnitZ()).toRotationMatrix();
+  for (const bool shuffled : {true, false}) {
+    Mesh moved = shuffled ? testing::Shuffle(cube, rng) : cube;
+    for (Vector3& v : moved.vertices) v = TransformPoint(truth, v);
+    const FitTarget target(moved.vertices, moved.triangles);
+    FitResult r = EvaluateMotion(cube.vertices, target, truth);
+    ASSERT_TRUE(r.fits);
+    r.candidates = {truth, truth * quarter, truth * quarter * quarter};
+    JudgeAmbiguity(cube.vertices, target, FitOptions{}, r);
+    EXPECT_EQ(r.ambiguous, shuffled);
+    EXPECT_EQ(r.alternatives.size(), shuffled ? 2u : 0u);
+  }
+}
+
 TEST(Fit, RefusesBadInput) {
   const std::vector<Vector3> good = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   const double nan = std::numeric_limits<double>::quiet_NaN();
