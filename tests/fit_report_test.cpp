@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <tuple>
 
 #include "fit_meshes.h"
 #include "matrix/matrix_file.h"
@@ -14,6 +16,7 @@ namespace korvane {
 namespace {
 
 using geometry::FitKind;
+using geometry::Vector3;
 using nlohmann::json;
 
 struct Pair {
@@ -110,6 +113,84 @@ TEST(FitReport, BadInputIsRefused) {
   for (const auto& c : cases) {
     EXPECT_THROW(matrix::MeasureFit(c.base, c.moved, c.request), Error);
   }
+}
+
+// Each verdict says what happened to the copy, and a fit never carries a cause.
+TEST(FitReport, VerdictsSayWhatHappened) {
+  const Pair p = MovedCopy(7);
+  const double size = geometry::BoundingDiagonal(p.moved.vertices);
+  const auto measure = [](const obj::Mesh& base, const obj::Mesh& moved, FitKind kind,
+                          std::optional<double> trim = std::nullopt) {
+    geometry::FitOptions o = Fit(kind);
+    o.trim = trim;
+    const matrix::FitReport r = matrix::MeasureFit(base, moved, o);
+    return std::make_pair(r, json::parse(matrix::FitReportJson(r)));
+  };
+  // Edited: every 25th vertex of the copy pushed out by a quarter of its size.
+  obj::Mesh edited = p.moved;
+  for (std::size_t i = 0; i < edited.vertices.size(); i += 25)
+    edited.vertices[i] += 0.25 * size * Vector3(0.0, 0.6, 0.8);
+  auto [r, j] = measure(p.base, edited, FitKind::automatic);
+  EXPECT_TRUE(r.result.fits);
+  const std::size_t pushed = (edited.vertices.size() + 24) / 25;
+  EXPECT_EQ(r.result.outliers, pushed);
+  // Measured to the stretched surface around each pushed vertex.
+  EXPECT_GT(r.result.largestOutlier, 0.01 * size);
+  EXPECT_LE(r.result.largestOutlier, 0.25 * size);
+  EXPECT_NE(j["message"].get<std::string>().find("fits, except " + std::to_string(pushed) +
+                                                 " vertices (4"),
+            std::string::npos)
+      << j["message"];
+  EXPECT_TRUE(j["cause"].is_null());
+  EXPECT_EQ(j["outliers"]["count"], pushed);
+
+  // Cut: the 30% of the copy farthest along one axis gone. Judged on the part kept with --trim.
+  std::vector<char> keep(p.base.vertices.size());
+  std::vector<double> xs;
+  for (const Vector3& v : p.base.vertices) xs.push_back(v.x());
+  const std::size_t cut_at = xs.size() * 7 / 10;
+  std::nth_element(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(cut_at), xs.end());
+  for (std::size_t i = 0; i < keep.size(); ++i) keep[i] = p.base.vertices[i].x() < xs[cut_at];
+  const obj::Mesh cut = testing::KeepVertices(p.moved, keep);
+  std::tie(r, j) = measure(p.base, cut, FitKind::icp);
+  EXPECT_FALSE(r.result.fits) << j["message"];
+  EXPECT_EQ(j["cause"], "vertices added or removed");
+  // The true motion, judged on the 70% kept (the search is the fit tests' business).
+  const geometry::FitTarget cut_target(cut.vertices, cut.triangles);
+  geometry::FitOptions trimmed = Fit(FitKind::icp);
+  trimmed.trim = 0.3;
+  r.result = geometry::EvaluateMotion(p.base.vertices, cut_target, p.truth, trimmed);
+  r.kind = FitKind::icp;
+  j = json::parse(matrix::FitReportJson(r));
+  EXPECT_TRUE(r.result.fits) << j["message"];
+  EXPECT_EQ(j["judged_share"], 0.7);
+  EXPECT_NEAR(j["overlap"].get<double>(), 0.7, 0.03);
+  EXPECT_NE(j["message"].get<std::string>().find("(--trim 0.3)"), std::string::npos);
+
+  // A mirror image, vertex order kept: no fit finds a turn, and it says so.
+  obj::Mesh mirror = p.base;
+  for (Vector3& v : mirror.vertices) v.z() = -v.z();
+  mirror.vertices = testing::MovedRounded(mirror.vertices, p.truth);
+  for (const FitKind kind : {FitKind::three_point, FitKind::least_squares, FitKind::icp}) {
+    std::tie(r, j) = measure(p.base, mirror, kind);
+    EXPECT_FALSE(r.result.fits) << geometry::FitName(kind);
+    EXPECT_EQ(j["cause"], "mirror image") << geometry::FitName(kind);
+  }
+
+  // A shuffled copy fitted: no cause, a note on the order.
+  testing::SplitMix rng(3);
+  std::tie(r, j) = measure(p.base, testing::Shuffle(p.moved, rng), FitKind::icp);
+  EXPECT_TRUE(r.result.fits);
+  EXPECT_TRUE(j["cause"].is_null());
+  EXPECT_NE(j["note"].get<std::string>().find("another order"), std::string::npos);
+
+  // A search cut short never blames the vertex order.
+  r.result.fits = false;
+  r.result.shortfall = geometry::Shortfall::residual;
+  r.result.likelyCause = geometry::LikelyCause::vertex_order_differs;
+  r.result.hitIterationLimit = true;
+  EXPECT_STREQ(matrix::CauseName(r), "stopped at the iteration limit");
+  EXPECT_EQ(matrix::Verdict(r).find("order"), std::string::npos) << matrix::Verdict(r);
 }
 
 }  // namespace

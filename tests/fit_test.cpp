@@ -323,7 +323,7 @@ TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
     o.threads = 1;
     const FitResult r = FitMotion(base_.vertices, target, o);
     EXPECT_LT(Error(r.matrix, c.moved), 1e-4);
-    EXPECT_TRUE(r.fits);
+    EXPECT_TRUE(r.fits) << static_cast<int>(r.shortfall) << " " << r.judgedP95Relative;
     EXPECT_EQ(r.likelyCause, c.cause);
     EXPECT_GT(r.iterations, 0);
     o.threads = 3;
@@ -487,6 +487,32 @@ TEST(Fit, VerdictsDoNotDependOnTheMeshSize) {
       EXPECT_EQ(r.fits, c.fits) << "shifted by " << c.shift << " of the size: p95 "
                                 << r.residuals.surface.p95Relative;
     }
+  }
+}
+
+// A cube fits a quarter turn as well as the truth: ambiguous, unless the
+// vertex pairs (equal counts, same order) tell which.
+TEST(Fit, SymmetricMeshesAreAmbiguous) {
+  Mesh cube;
+  for (int i = 0; i < 8; ++i)
+    cube.vertices.push_back({i & 1 ? 1.0 : -1.0, i & 2 ? 1.0 : -1.0, i & 4 ? 1.0 : -1.0});
+  cube.triangles = {{0, 1, 3}, {0, 3, 2}, {4, 6, 7}, {4, 7, 5}, {0, 4, 5}, {0, 5, 1},
+                    {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
+  cube = testing::Subdivide(testing::Subdivide(cube));
+  SplitMix rng(4);
+  const Matrix4 truth = testing::RandomSimilarity(rng, 3.0);
+  Matrix4 quarter = Matrix4::Identity();
+  quarter.linear() = Eigen::AngleAxisd(kPi / 2, Vector3::UnitZ()).toRotationMatrix();
+  for (const bool shuffled : {true, false}) {
+    Mesh moved = shuffled ? testing::Shuffle(cube, rng) : cube;
+    for (Vector3& v : moved.vertices) v = TransformPoint(truth, v);
+    const FitTarget target(moved.vertices, moved.triangles);
+    FitResult r = EvaluateMotion(cube.vertices, target, truth);
+    ASSERT_TRUE(r.fits);
+    r.candidates = {truth, truth * quarter, truth * quarter * quarter};
+    JudgeAmbiguity(cube.vertices, target, FitOptions{}, r);
+    EXPECT_EQ(r.ambiguous, shuffled);
+    EXPECT_EQ(r.alternatives.size(), shuffled ? 2u : 0u);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "matrix/matrix_file.h"
+#include "matrix/motion.h"
 #include "test_support.h"
 #include "text/error.h"
 
@@ -122,6 +123,41 @@ TEST(MatrixText, ParsingRules) {
   }()));
   EXPECT_EQ(special.matrix()(0, 0), INFINITY);
   EXPECT_EQ(special.matrix()(0, 1), -INFINITY);
+}
+
+// What the strict reading accepts, the lenient one reads the same; the
+// singular test is relative, so a motion is judged alike at any size.
+TEST(MatrixText, StrictReading) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(-1e3, 1e3);
+  for (int i = 0; i < 100; ++i) {
+    Matrix4 m = IdentityMatrix4();
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 4; ++c) m.matrix()(r, c) = u(rng) * std::pow(10.0, (i % 9) - 4);
+    const std::string text = FormatMatrixText(m, i % 2 ? "\r\n" : "\n") + (i % 3 ? "" : "\n  \n");
+    EXPECT_EQ(ParseMatrixTextStrict(text, "m").matrix(), ParseMatrixText(text).matrix()) << text;
+  }
+  const auto singular = [](const Eigen::Matrix3d& linear) {
+    Matrix4 m = IdentityMatrix4();
+    m.linear() = linear;
+    try {
+      CheckMotionShape(m, "m");
+    } catch (const Error& e) {
+      return platform::ToUtf8(e.message()).find("singular") != std::string::npos;
+    }
+    return false;
+  };
+  const Eigen::Matrix3d turn = Eigen::AngleAxisd(0.7, Vector3(1, 2, 3).normalized()).matrix();
+  Eigen::Matrix3d thin = turn;
+  thin.col(2) *= 1e-11;  // |det| / length^3 = 1e-11: thin, but a motion
+  Eigen::Matrix3d flat = turn;
+  flat.col(2) *= 1e-13;
+  for (const double size : {1e-200, 1e-6, 1.0, 1e6, 1e200}) {
+    EXPECT_FALSE(singular(turn * size)) << size;
+    EXPECT_FALSE(singular(thin * size)) << size;
+    EXPECT_TRUE(singular(flat * size)) << size;
+    EXPECT_TRUE(singular(Eigen::Matrix3d::Zero())) << size;
+  }
 }
 
 TEST(MatrixFile, GatheringAndAtomicWriting) {

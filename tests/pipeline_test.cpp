@@ -216,6 +216,8 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
        At("none.obj"), 0, "cannot open"},
       {"collapsed copy", [&] { korvane::MeasureMotion(At("ok.obj"), At("line.obj")); }, "", 0, ""},
       {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "cannot be inverted"},
+      {"output is the input", [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("ok.obj")); },
+       At("ok.obj"), 0, "is the same file as the input"},
       {"not finite", [&] { korvane::ReplayMotion(nan, At("ok.obj"), At("o.obj")); }, "", 0,
        "not finite"},
       {"vertex carried to infinity",
@@ -235,6 +237,41 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
     }
   }
   EXPECT_FALSE(fs::exists(dir_ / "o.obj")) << "nothing written by a failed replay";
+}
+
+// LoadMotion and ReadMatrixFile read as korvane apply does: a file that is not
+// four lines of four numbers, a transposed one and a flattening one are
+// refused with the file, the line and the kind.
+TEST_F(Pipeline, MatrixFilesAreReadStrictly) {
+  const struct {
+    std::string text;
+    std::uint64_t line;
+    korvane::ErrorKind kind;
+    const char* says;
+  } cases[] = {
+      {"1 0 0 5 0 1 0 0 0 0 1 0 0 0 0 1\n", 1, korvane::ErrorKind::refused, "16 numbers"},
+      {"1 0 0 5\n", 2, korvane::ErrorKind::refused, "the file ends before this line"},
+      {"1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n# moved\n", 5, korvane::ErrorKind::refused,
+       "text after"},
+      {"1 0 0 0\n0 1 0 x\n0 0 1 0\n0 0 0 1\n", 2, korvane::ErrorKind::invalid_number,
+       "'x' is not a number"},
+      {"1 0 0 0\n0 1 0 0\n0 0 1 0\n1 2 3 1\n", 4, korvane::ErrorKind::refused, "transposed?"},
+      {"0 0 0 1\n0 0 0 2\n0 0 0 3\n0 0 0 1\n", 0, korvane::ErrorKind::refused, "singular"},
+  };
+  for (const auto& c : cases) {
+    Write(dir_ / "m.matrix", c.text);
+    for (const bool load : {true, false}) {
+      try {
+        load ? korvane::LoadMotion(At("m.matrix")) : korvane::ReadMatrixFile(At("m.matrix"));
+        ADD_FAILURE() << c.text << ": read";
+      } catch (const korvane::Failure& f) {
+        EXPECT_EQ(f.file(), At("m.matrix")) << f.what();
+        EXPECT_EQ(f.line(), c.line) << f.what();
+        EXPECT_EQ(f.kind(), c.kind) << f.what();
+        EXPECT_NE(std::string(f.what()).find(c.says), std::string::npos) << f.what();
+      }
+    }
+  }
 }
 
 }  // namespace

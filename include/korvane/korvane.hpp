@@ -113,10 +113,17 @@ struct MotionReport {
   Residual surface;         // to the moved mesh's surface (its nearest vertex without faces)
   bool to_surface = false;  // the moved mesh has faces
   Residual paired;          // |M v_i - w_i|, for equal vertex counts
-  bool fits = false;        // surface.p95_relative <= tolerance
-  std::string cause;        // when it does not fit: why, likely; empty otherwise
-  std::string message;      // the verdict as a sentence
-  int iterations = 0;       // ICP iterations
+  bool fits = false;        // the judged 95th percentile within tolerance, no mirror, no shrinking
+  bool ambiguous = false;   // it fits, but so do other motions (a symmetric mesh)
+  std::vector<Matrix4x4> alternatives;  // those other motions
+  double overlap = 0.0;                 // share of base vertices within tolerance of the moved mesh
+  std::size_t outliers = 0;             // base vertices farther than the tolerance
+  double largest_outlier = 0.0;         // the farthest of them
+  std::string cause;                    // when it does not fit: why; empty otherwise
+  std::string note;     // when it fits: what is left to say (another vertex order, outliers)
+  std::string message;  // the verdict as a sentence
+  std::string json;     // the whole report as `korvane calc --json` prints it
+  int iterations = 0;   // ICP iterations
   Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
   std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
 };
@@ -194,12 +201,13 @@ KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream&
 // The motion that undoes `motion`; fails when it cannot be inverted or is not finite.
 KORVANE_CXX_API Matrix4x4 InverseMotion(const Matrix4x4& motion);
 
-// The motion a matrix file holds, as `korvane apply` reads it: fails, naming the file, when it
-// cannot be read or parsed, gives no number at all, is not finite, or (with `inverse`, which
-// gives the motion that undoes it) cannot be inverted.
+// The motion a matrix file holds, as `korvane apply` reads it: fails, naming the file and line,
+// unless it is four lines of four finite numbers separated by spaces (blank lines may follow), the
+// bottom row 0 0 0 1 and the turn and scale part not singular; with `inverse` (the motion that
+// undoes it), also when it cannot be inverted.
 KORVANE_CXX_API Matrix4x4 LoadMotion(const std::string& path, bool inverse = false);
 
-// Reads a matrix file (four lines of four numbers); fails when it cannot be read or parsed.
+// Reads a matrix file with LoadMotion's rules.
 KORVANE_CXX_API Matrix4x4 ReadMatrixFile(const std::string& path);
 
 // Writes a matrix file, replacing `path` only when complete.

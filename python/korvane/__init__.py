@@ -47,11 +47,6 @@ def _as_written(x):
     return float("%.15g" % x)
 
 
-def _json_number(x):
-    # Not-a-number and infinities have no JSON spelling; the CLI writes null.
-    return x if math.isfinite(x) else None
-
-
 class Fit:
     """What :func:`measure` found: the motion, taken apart, and how well it fits.
 
@@ -69,6 +64,8 @@ class Fit:
         "translation",
         "fits",
         "ambiguous",
+        "note",
+        "_json",
         "message",
         "residual",
         "fit",
@@ -90,8 +87,10 @@ class Fit:
         self.rotation = Rotation(report["axis"], report["degrees"])
         self.translation = report["translation"]
         self.fits = report["fits"]
-        # The library does not tell ambiguous measurements apart yet.
-        self.ambiguous = bool(report.get("ambiguous", False))
+        # Other motions fit as well (a symmetric mesh): the report lists them.
+        self.ambiguous = report["ambiguous"]
+        self.note = report["note"]
+        self._json = report["json"]
         self.message = report["message"]
         surface = dict(report["surface"])
         surface["to"] = "surface" if report["to_surface"] else "vertices"
@@ -111,40 +110,11 @@ class Fit:
 
     def to_dict(self):
         """The report as ``korvane calc --json`` prints it (keys in its order)."""
-
-        def residual(r):
-            if r is None:
-                return None
-            out = {k: (_json_number(v) if isinstance(v, float) else v) for k, v in r.items()}
-            out["relative"] = {k: _json_number(v) for k, v in r["relative"].items()}
-            return out
-
-        return {
-            "fit": self.fit,
-            "tried": list(self.tried),
-            "topology": self.topology,
-            "matrix": [[_json_number(float(x)) for x in row] for row in self.matrix],
-            "scale": _json_number(self.scale),
-            "rotation": {
-                "axis": [_json_number(float(x)) for x in self.rotation.axis],
-                "degrees": _json_number(self.rotation.degrees),
-            },
-            "translation": [_json_number(float(x)) for x in self.translation],
-            "reference_vertices": self.reference_vertices,
-            "residual": {
-                "surface": residual(self.residual["surface"]),
-                "paired": residual(self.residual["paired"]),
-            },
-            "tolerance": self.tolerance,
-            "fits": self.fits,
-            "cause": self.cause,
-            "message": self.message,
-            "iterations": self.iterations,
-        }
+        return json.loads(self._json)
 
     def to_json(self, indent=2):
         """The report as the JSON text ``korvane calc --json`` prints."""
-        return json.dumps(self.to_dict(), indent=indent, ensure_ascii=False, allow_nan=False)
+        return json.dumps(self.to_dict(), indent=indent, ensure_ascii=False)
 
     def __repr__(self):
         return "<korvane.Fit %s: %s>" % (self.fit, self.message)

@@ -38,6 +38,7 @@ class Fit:
     translation: np.ndarray
     fits: bool
     ambiguous: bool
+    note: Optional[str]
     message: str
     residual: dict[str, Optional[dict[str, Any]]]
     fit: str

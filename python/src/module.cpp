@@ -116,6 +116,9 @@ py::dict Report(const korvane::MotionReport& r) {
   d["to_surface"] = r.to_surface;
   d["paired"] = r.paired.count > 0 ? py::object(Residual(r.paired)) : py::object(py::none());
   d["fits"] = r.fits;
+  d["ambiguous"] = r.ambiguous;
+  d["note"] = r.note.empty() ? py::object(py::none()) : py::object(DecodeUtf8(r.note));
+  d["json"] = DecodeUtf8(r.json);
   d["cause"] = r.cause.empty() ? py::object(py::none()) : py::object(DecodeUtf8(r.cause));
   d["message"] = DecodeUtf8(r.message);
   d["iterations"] = r.iterations;

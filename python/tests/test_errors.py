@@ -17,7 +17,7 @@ def test_failures_name_file_line_and_kind(tmp_path):
     empty = tmp_path / "empty.matrix"
     empty.write_text("\n")
     flat = tmp_path / "flat.matrix"
-    flat.write_text("1 0 0 0\n0 1 0 0\n0 0 0 0\n")
+    flat.write_text("1 0 0 0\n0 1 0 0\n0 0 0 0\n0 0 0 1\n")
     cases = [
         (lambda: korvane.measure(good, bad), str(bad), 4, "invalid_number"),
         (lambda: korvane.measure(huge, good), str(huge), 2, "number_out_of_range"),
@@ -26,8 +26,9 @@ def test_failures_name_file_line_and_kind(tmp_path):
         (lambda: korvane.read_matrix(tmp_path / "none.matrix"), str(tmp_path / "none.matrix"), None, "cannot_open"),
         (lambda: korvane.write_matrix(tmp_path / "no/dir.matrix", np.eye(4)), str(tmp_path / "no/dir.matrix"), None, "io"),
         # Matrix files are read as korvane apply reads them.
-        (lambda: korvane.apply(empty, good, tmp_path / "out.obj"), str(empty), None, "refused"),
-        (lambda: korvane.apply(flat, good, tmp_path / "out.obj", inverse=True), str(flat), None, "refused"),
+        (lambda: korvane.apply(empty, good, tmp_path / "out.obj"), str(empty), 1, "refused"),
+        (lambda: korvane.apply(flat, good, tmp_path / "out.obj"), str(flat), None, "refused"),
+        (lambda: korvane.read_matrix(flat), str(flat), None, "refused"),
         (lambda: korvane.inverse(flat), str(flat), None, "refused"),
     ]
     for call, file, line, kind in cases:

@@ -193,7 +193,15 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.to_surface = f.result.residuals.toSurface;
   r.paired = ToResidual(f.result.residuals.paired);
   r.fits = f.result.fits;
+  r.ambiguous = f.result.ambiguous;
+  for (const geometry::Alternative& a : f.result.alternatives)
+    r.alternatives.push_back(ToPublic(a.matrix));
+  r.overlap = f.result.overlap;
+  r.outliers = f.result.outliers;
+  r.largest_outlier = f.result.largestOutlier;
   r.message = matrix::Verdict(f);
+  r.note = matrix::Note(f);
+  r.json = matrix::FitReportJson(f);
   if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
   r.iterations = f.result.iterations;
   r.fit_used = ToPublic(f.kind);
@@ -318,6 +326,13 @@ void Vet(const obj::ReplayCounts& c, const obj::ReplayStyle& style, const std::s
 ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj, const ReplayOptions& options) {
   try {
+    // Replaced while it is being read, the input would be lost on any failure.
+    if (platform::FileKey(input_obj) == platform::FileKey(output_obj)) {
+      throw Error(
+          Error::Kind::refused,
+          text::Message().Host(output_obj).Own(" is the same file as the input ").Host(input_obj),
+          output_obj);
+    }
     const obj::ReplayStyle style = StyleOf(options);
     obj::ReplayCounts counts;
     std::function<void(const obj::ReplayCounts&)> vet;
@@ -389,7 +404,7 @@ Matrix4x4 InverseMotion(const Matrix4x4& motion) {
 
 Matrix4x4 LoadMotion(const std::string& path, bool inverse) {
   try {
-    return ToPublic(matrix::LoadMotion(path, inverse));
+    return ToPublic(matrix::LoadMotionStrict(path, inverse));
   } catch (...) {
     RethrowAsFailure(path);
   }
@@ -397,7 +412,9 @@ Matrix4x4 LoadMotion(const std::string& path, bool inverse) {
 
 Matrix4x4 ReadMatrixFile(const std::string& path) {
   try {
-    return ToPublic(matrix::ParseMatrixText(matrix::ReadMatrixFile(path), path));
+    const geometry::Matrix4 m = matrix::ReadMatrixFileStrict(path);
+    matrix::CheckMotionShape(m, path);
+    return ToPublic(m);
   } catch (...) {
     RethrowAsFailure(path);
   }

@@ -12,11 +12,13 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
+#include <set>
 
 #include "api/replay_warnings.h"
 #include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/outputs.h"
 #include "cli/progress.h"
 #include "matrix/motion.h"
 #include "obj/obj_stream.h"
@@ -36,26 +38,60 @@ struct Job {
   obj::ReplayCounts counts;  // with its warnings
   double seconds = 0.0;
   bool failed = false;
-  text::Message error;  // made readable on the main thread, which does all the printing
+  bool interrupted = false;  // stopped by a signal, or never started
+  text::Message error;       // made readable on the main thread, which does all the printing
+  std::string errorFile;
+  std::uint64_t errorLine = 0;
+  bool toStdout = false;  // the output is standard output: no "IN -> OUT" line there
 };
 
+// Refuses outputs that are inputs (or the matrix): apply into the inputs'
+// own folder needs --in-place, which lets each output replace its own input.
+void CheckJobOutputs(const ApplyOptions& o, const std::vector<Job>& jobs, bool to_directory) {
+  if (to_directory && !o.inPlace) {
+    const std::string folder = platform::FileKey(o.output);
+    std::set<std::string> seen;
+    for (const Job& j : jobs) {
+      const std::string dir = DirectoryOf(j.input);
+      if (seen.insert(dir).second && platform::FileKey(dir) == folder) {
+        Usage("--output " + o.output + " is the folder of the input " + j.input +
+              "; --in-place replaces the inputs there");
+      }
+    }
+  }
+  std::vector<NamedPath> inputs = {{"--matrix", o.matrix}};
+  std::vector<NamedPath> outputs;
+  for (const Job& j : jobs) {
+    inputs.push_back({"IN.obj", j.input});
+    outputs.push_back({"--output", j.output});
+    if (o.inPlace) outputs.back().replaces = inputs.size() - 1;
+  }
+  CheckOutputs(inputs, outputs, o.force, o.json);
+}
+
 std::vector<Job> PlanJobs(const ApplyOptions& o) {
-  const bool to_directory = platform::IsDirectory(o.output);
+  const bool to_stdout = o.output == "-";
+  const bool to_directory = !to_stdout && platform::IsDirectory(o.output);
+  if (o.inputs.size() > 1 && to_stdout) Usage("--output: standard output (-) takes one input");
   if (o.inputs.size() > 1 && !to_directory) {
     Usage("--output: with several inputs, -o must name an existing directory");
   }
+  // -o /dev/stdout is standard output too, whatever it is (a pipe, a terminal).
+  const std::string stdout_key = platform::kIsWindows ? "" : platform::FileKey("/dev/stdout");
   std::vector<Job> jobs;
   std::map<std::string, std::string> taken;  // output -> the input writing it
   for (const std::string& in : o.inputs) {
     Job j;
     j.input = in;
-    j.output = to_directory ? WithSeparator(o.output) + BaseName(in) : o.output;
+    j.output = to_directory ? WithSeparator(o.output) + BaseName(in) : OutputName(o.output);
     const auto [at, fresh] = taken.emplace(j.output, in);
     if (!fresh)
       Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
     j.bytes = FileSize(in);
+    j.toStdout = to_stdout || (!stdout_key.empty() && platform::FileKey(j.output) == stdout_key);
     jobs.push_back(std::move(j));
   }
+  CheckJobOutputs(o, jobs, to_directory);
   return jobs;
 }
 
@@ -91,12 +127,19 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyO
   } catch (...) {
     job.failed = true;
     job.error = text::MessageOfCurrentException();
+    try {
+      throw;
+    } catch (const Error& e) {
+      job.errorFile = e.file();
+      job.errorLine = e.line();
+    } catch (...) {
+    }
   }
   job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string Utf8Path(const std::string& path) {
-  return platform::ToUtf8(text::Message().Host(path));
+  return platform::ToUtf8(text::Message().Host(ShownOutput(path)));
 }
 
 // Each warning of a file that was written, as "FILE line N: what it means".
@@ -110,9 +153,17 @@ void ForEachWarning(const Job& j, const obj::ReplayStyle& style, F&& f) {
 
 void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, std::size_t failed,
                const obj::ReplayStyle& style) {
-  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  using Json = nlohmann::ordered_json;
+  Json files = Json::array();
+  Json error = nullptr;  // the first failure, or the interruption
   for (const Job& j : jobs) {
-    nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+    if (j.interrupted) continue;  // only what finished is listed
+    if (j.failed && error.is_null()) {
+      error = {{"message", platform::ToUtf8(j.error)},
+               {"file", Utf8Path(j.errorFile.empty() ? j.input : j.errorFile)},
+               {"line", j.errorLine == 0 ? Json(nullptr) : Json(j.errorLine)}};
+    }
+    Json warnings = Json::array();
     ForEachWarning(
         j, style,
         [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w, const std::string& words) {
@@ -131,8 +182,18 @@ void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, s
                                         : nlohmann::ordered_json(nullptr)},
                      {"warnings", warnings}});
   }
-  const nlohmann::ordered_json summary = {
-      {"files", files}, {"failed", failed}, {"jobs", workers}, {"seconds", seconds}};
+  const bool stopped = StopSignal() != 0;
+  if (stopped) {
+    error = {{"message", std::string("interrupted by ") + StopSignalName()},
+             {"file", nullptr},
+             {"line", nullptr}};
+  }
+  const Json summary = {{"files", files},
+                        {"failed", failed},
+                        {"jobs", workers},
+                        {"seconds", seconds},
+                        {"interrupted", stopped ? Json(StopSignalName()) : Json(nullptr)},
+                        {"error", error}};
   // Paths are bytes: anything that is not UTF-8 is shown as U+FFFD rather than refused.
   std::printf(
       "%s\n",
@@ -145,7 +206,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   std::vector<Job> jobs = PlanJobs(o);
   geometry::Matrix4 m;
   try {
-    m = matrix::LoadMotion(o.matrix, o.inverse);
+    m = matrix::LoadMotionStrict(o.matrix, o.inverse);
   } catch (...) {
     return ReportError("apply", p);
   }
@@ -167,12 +228,17 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   const auto start = std::chrono::steady_clock::now();
   const auto work = [&] {
     for (std::size_t k; (k = next.fetch_add(1)) < order.size();) {
-      RunJob(jobs[order[k]], m, per_file, o);
+      Job& job = jobs[order[k]];
+      // Once stopped, the files left are not started; one cut short is not finished.
+      const bool run = !platform::StopRequested();
+      if (run) RunJob(job, m, per_file, o);
+      job.interrupted = !run || (job.failed && platform::StopRequested());
       const std::lock_guard<std::mutex> lock(mutex);
       finished.push_back(order[k]);
       changed.notify_one();
     }
   };
+  SetGracefulStop(true);  // the batch winds down itself and reports what finished
   platform::WorkerThreads pool;
   // This thread keeps the progress bar; fewer workers when the system gives fewer.
   if (pool.Start(
@@ -199,7 +265,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
       const Job& j = jobs[i];
       ++files_done;
       bytes_done += j.bytes;
-      if (!o.quiet && !o.json && !j.failed) {
+      if (!o.quiet && !o.json && !j.failed && !j.toStdout) {
         bar.Clear();
         std::printf("%s -> %s\n", j.input.c_str(), j.output.c_str());
         std::fflush(stdout);
@@ -228,15 +294,25 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  const auto failed = static_cast<std::size_t>(
-      std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.failed; }));
+  const auto failed = static_cast<std::size_t>(std::count_if(
+      jobs.begin(), jobs.end(), [](const Job& j) { return j.failed && !j.interrupted; }));
   if (o.json) PrintJson(jobs, workers, seconds, failed, o.style);
   if (failed > 0) {
     std::fprintf(stderr, "korvane apply: %zu of %zu files failed:\n", failed, jobs.size());
     for (const Job& j : jobs) {
-      if (j.failed) std::fprintf(stderr, "  %s\n", platform::ToUtf8(j.error).c_str());
+      if (j.failed && !j.interrupted) {
+        std::fprintf(stderr, "  %s\n", platform::ToUtf8(j.error).c_str());
+      }
     }
     std::fflush(stderr);
+  }
+  if (StopSignal() != 0) {
+    const auto left = static_cast<std::size_t>(
+        std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.interrupted; }));
+    std::fprintf(stderr, "korvane apply: interrupted by %s; %zu of %zu files not finished\n",
+                 StopSignalName(), left, jobs.size());
+    std::fflush(stderr);
+    return kExitSignalBase + StopSignal();
   }
   return failed > 0 ? kExitFailed : kExitDone;
 }

@@ -6,6 +6,7 @@
 #include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/outputs.h"
 #if KORVANE_REPORT_PAGE
 #include "cli/report_page.h"
 #endif
@@ -18,6 +19,10 @@
 
 namespace korvane::cli {
 namespace {
+
+// Where the text report goes: standard error when standard output carries the
+// matrix or the page.
+std::FILE* g_report = stdout;
 
 std::string General(double v) { return text::ToGeneral15(v); }
 
@@ -41,64 +46,78 @@ obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
 void PrintReferences(const char* name, const std::vector<geometry::Vector3>& v,
                      const geometry::ReferenceIndices& r) {
   const auto at = [&v](std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
-  std::printf("  %s: %zu vertices; reference vertices A #%d %s, B #%d %s, C #%d %s\n", name,
-              v.size(), r.a, VectorText(at(r.a)).c_str(), r.b, VectorText(at(r.b)).c_str(), r.c,
-              VectorText(at(r.c)).c_str());
+  std::fprintf(g_report, "  %s: %zu vertices; reference vertices A #%d %s, B #%d %s, C #%d %s\n",
+               name, v.size(), r.a, VectorText(at(r.a)).c_str(), r.b, VectorText(at(r.b)).c_str(),
+               r.c, VectorText(at(r.c)).c_str());
 }
 
 void PrintStats(const char* name, const geometry::ResidualStats& s) {
-  std::printf("  %s RMS %s, median %s, 95%% %s, max %s (95%%: %s of the size)\n", name,
-              General(s.rms).c_str(), General(s.median).c_str(), General(s.p95).c_str(),
-              General(s.max).c_str(), General(s.p95Relative).c_str());
+  std::fprintf(g_report, "  %s RMS %s, median %s, 95%% %s, max %s (95%%: %s of the size)\n", name,
+               General(s.rms).c_str(), General(s.median).c_str(), General(s.p95).c_str(),
+               General(s.max).c_str(), General(s.p95Relative).c_str());
 }
 
 void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::Mesh& moved) {
-  std::printf("%s topology\n", r.sameTopology ? "same" : "different");
-  std::printf("  fit:         %s", geometry::FitName(r.kind));
-  if (r.result.iterations > 0) std::printf(" (%d iterations)", r.result.iterations);
-  std::printf("\n");
+  std::fprintf(g_report, "%s topology\n", r.sameTopology ? "same" : "different");
+  std::fprintf(g_report, "  fit:         %s", geometry::FitName(r.kind));
+  if (r.result.iterations > 0) std::fprintf(g_report, " (%d iterations)", r.result.iterations);
+  std::fprintf(g_report, "\n");
   if (r.reference && r.kind == geometry::FitKind::three_point) {
     PrintReferences("base ", base.vertices, r.reference->base);
     PrintReferences("moved", moved.vertices, r.reference->moved);
   } else {
-    std::printf("  base:  %zu vertices\n  moved: %zu vertices\n", base.vertices.size(),
-                moved.vertices.size());
+    std::fprintf(g_report, "  base:  %zu vertices\n  moved: %zu vertices\n", base.vertices.size(),
+                 moved.vertices.size());
   }
-  std::printf("  scale:       %s\n", General(r.parts.scale).c_str());
-  std::printf("  rotation:    %s degrees about %s\n", General(r.parts.angleDegrees).c_str(),
-              VectorText(r.parts.axis).c_str());
-  std::printf("  translation: %s\n", VectorText(r.parts.translation).c_str());
+  std::fprintf(g_report, "  scale:       %s\n", General(r.parts.scale).c_str());
+  std::fprintf(g_report, "  rotation:    %s degrees about %s\n",
+               General(r.parts.angleDegrees).c_str(), VectorText(r.parts.axis).c_str());
+  std::fprintf(g_report, "  translation: %s\n", VectorText(r.parts.translation).c_str());
   const geometry::Residuals& res = r.result.residuals;
   PrintStats(res.toSurface ? "to surface: " : "to vertices:", res.surface);
   if (res.paired.count > 0) PrintStats("paired:     ", res.paired);
-  std::printf("  %s\n", matrix::Verdict(r).c_str());
+  std::fprintf(g_report, "  %s\n", matrix::Verdict(r).c_str());
+  const std::string note = matrix::Note(r);
+  if (!note.empty()) std::fprintf(g_report, "  note: %s\n", note.c_str());
+  for (const geometry::Alternative& a : r.result.alternatives) {
+    const geometry::MotionParts p = geometry::DecomposeMotion(a.matrix);
+    std::fprintf(g_report, "  alternative: scale %s, %s degrees about %s, translation %s\n",
+                 General(p.scale).c_str(), General(p.angleDegrees).c_str(),
+                 VectorText(p.axis).c_str(), VectorText(p.translation).c_str());
+  }
 }
 
 }  // namespace
 
 int Calc(const CalcOptions& o, CliPlatform& p) {
   try {
+    std::vector<NamedPath> outputs = {{"--output", o.output}};
+    if (!o.report.empty()) outputs.push_back({"--report", o.report});
+    CheckOutputs({{"BASE.obj", o.base}, {"MOVED.obj", o.moved}}, outputs, o.force, o.json);
+    if (o.output == "-" || o.report == "-") g_report = stderr;
     geometry::FitOptions fit = o.fit;
     fit.keepDistances = !o.report.empty();
     const obj::Mesh base = Load(o.base, !o.report.empty(), fit.threads);
     const obj::Mesh moved = Load(o.moved, true, fit.threads);
     const matrix::FitReport r = matrix::MeasureFit(base, moved, fit);
-    matrix::WriteMatrixFile(o.output, r.matrix);
+    matrix::WriteMatrixFile(OutputName(o.output), r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.
     const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();
 #if KORVANE_REPORT_PAGE
-    if (!o.report.empty()) WriteFitPage(o.report, r, json, base, moved);
+    if (!o.report.empty()) WriteFitPage(OutputName(o.report), r, json, base, moved);
 #endif
     if (o.json) {
       std::printf("%s\n", json.c_str());
     } else {
       PrintReport(r, base, moved);
-      std::printf("  written:     %s\n", o.output.c_str());
-      if (!o.report.empty()) std::printf("  report:      %s\n", o.report.c_str());
+      std::fprintf(g_report, "  written:     %s\n", o.output.c_str());
+      if (!o.report.empty()) std::fprintf(g_report, "  report:      %s\n", o.report.c_str());
     }
     std::fflush(stdout);
+    std::fflush(g_report);
     // The matrix is written either way: a caller may still want it.
-    return r.result.fits ? kExitDone : kExitDoesNotFit;
+    if (!r.result.fits) return kExitDoesNotFit;
+    return r.result.ambiguous ? kExitAmbiguous : kExitDone;
   } catch (...) {
     return ReportError("calc", p);
   }

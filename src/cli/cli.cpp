@@ -19,6 +19,7 @@
 #include "api/status.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/outputs.h"
 #include "cli/suggest.h"
 #include "platform/platform.h"
 #include "text/error.h"
@@ -61,6 +62,7 @@ int ReportError(const char* what, CliPlatform& p) {
   } catch (...) {
   }
   p.ShowMessage(text::Message().Own(what), text::MessageOfCurrentException());
+  if (p.json) PrintJsonErrorOfCurrentException();
   return kExitFailed;
 }
 
@@ -223,7 +225,9 @@ class CommandLine {
         ->type_name("")
         ->required();
     calc_->add_option("MOVED.obj", calcOptions_.moved, "Its moved copy")->type_name("")->required();
-    calc_->add_option("-o,--output", calcOptions_.output, "Where the motion is written")
+    calc_
+        ->add_option("-o,--output", calcOptions_.output,
+                     "Where the motion is written (-: standard output)")
         ->type_name("MOTION.matrix")
         ->capture_default_str();
     calc_->add_option("--fit", calcOptions_.fit.kind, "How the motion is found")
@@ -263,6 +267,7 @@ class CommandLine {
                                            "built without Node.js and web/node_modules)";
             },
             "", "ReportPage"));
+    calc_->add_flag("--force", calcOptions_.force, "Replace outputs that are read-only");
     calc_->footer(
         "Fits: auto (three-point when it fits, else least-squares when the counts are\n"
         "equal and it fits, else icp), three-point (the exported CalcMatrix's rule, the same\n"
@@ -281,7 +286,7 @@ class CommandLine {
         ->required();
     apply_
         ->add_option("-o,--output", applyOptions_.output,
-                     "The moved mesh, or an existing directory for them")
+                     "The moved mesh (-: standard output), or an existing directory for them")
         ->type_name("OUT")
         ->required();
     apply_
@@ -291,6 +296,9 @@ class CommandLine {
     apply_->add_flag("-q,--quiet", applyOptions_.quiet,
                      "No file lines, no progress bar: failures only");
     apply_->add_flag("--json", applyOptions_.json, "Print a JSON summary on standard output");
+    apply_->add_flag("--in-place", applyOptions_.inPlace,
+                     "Let -o be the inputs' own folder (or file): replace the inputs");
+    apply_->add_flag("--force", applyOptions_.force, "Replace outputs that are read-only");
     apply_->add_flag("--strict", applyOptions_.strict,
                      "Take every warning for an error: the file is not written");
     apply_
@@ -304,7 +312,8 @@ class CommandLine {
                      "Turn the normals (vn lines) with the motion; reverse mirrored faces");
     apply_->footer(
         "Into a directory, each input is written under its own name. Each output is\n"
-        "written to a temporary file and renamed into place when complete.\n"
+        "written to a temporary file and renamed into place when complete; no output\n"
+        "may be an input (but with --in-place) and a read-only one needs --force.\n"
         "A file that fails leaves its output as it was and does not stop the others;\n"
         "every failure is listed at the end with its file and line, and the exit status\n"
         "is 1. A progress bar is shown on standard error when it is a terminal and the\n"
@@ -352,6 +361,8 @@ class CommandLine {
         "Commands:" +
         Joined(names));
 
+    matrix_ = AddMatrixCommand(app_, matrixOptions_);
+
     for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; })) sub->allow_extras();
     // Set last: subcommands take over the footer their parent has when they are added.
     app_.footer(std::string(kExitStatusHelp) +
@@ -372,6 +383,7 @@ class CommandLine {
         Usage("unknown subcommand '" + first + "'" + DidYouMean(first, SubcommandNames()));
       }
       current_ = first;
+      if (first == "matrix") CheckMatrixVerb({args.begin() + 1, args.end()});
     }
     try {
       app_.parse(argc, argv);
@@ -392,6 +404,7 @@ class CommandLine {
       }
       Usage("unexpected argument '" + extra + "'");
     }
+    p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json);
     if (sub == calc_) return Calc(calcOptions_, p);
     if (sub == apply_) return Apply(applyOptions_, p);
     if (sub == status_) {
@@ -400,6 +413,7 @@ class CommandLine {
       return kExitDone;
     }
     if (sub == demo_) return Demo(demoDir_, demoVertices_);
+    if (sub == matrix_) return Matrix(*matrix_, matrixOptions_, p);
     p.answer = answer_;
     p.cancel = cancel_;
     return Call(callOptions_, p);
@@ -463,12 +477,14 @@ class CommandLine {
   CLI::App* status_;
   CLI::App* demo_;
   CLI::App* call_;
+  CLI::App* matrix_;
   CalcOptions calcOptions_;
   ApplyOptions applyOptions_;
   std::optional<std::string> statusWorkdir_;
   std::string demoDir_ = "korvane-demo";
   std::uint64_t demoVertices_ = 20000;
   CallOptions callOptions_;
+  MatrixOptions matrixOptions_;
   std::optional<std::string> answer_;
   bool cancel_ = false;
   std::string current_;
@@ -480,6 +496,8 @@ int Main(int argc, char** argv) {
   CliPlatform platform(platform::Native());
   platform::Platform* previous = platform::Install(&platform);
   int status = kExitUsage;
+  const bool json = WantsJson(argc, argv);
+  CatchStopSignals(json);
   std::unique_ptr<CommandLine> line;
   try {
     line = std::make_unique<CommandLine>();
@@ -487,16 +505,19 @@ int Main(int argc, char** argv) {
   } catch (const Error& e) {
     if (e.kind() != Error::Kind::usage) {
       platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
+      if (json) PrintJsonErrorOfCurrentException();
       status = kExitFailed;
     } else {
       // One line: the error, and where to read more.
       const std::string where = line && !line->current().empty() ? " " + line->current() : "";
       std::fprintf(stderr, "korvane%s: %s (see 'korvane%s --help')\n", where.c_str(),
                    platform::ToUtf8(text::MessageOfCurrentException()).c_str(), where.c_str());
+      if (json) PrintJsonErrorOfCurrentException();
       status = kExitUsage;
     }
   } catch (...) {
     platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
+    if (json) PrintJsonErrorOfCurrentException();
     status = kExitFailed;
   }
   platform::Install(previous);

@@ -9,6 +9,9 @@ enum ExitStatus : int {
   kExitFailed = 1,      // a message says why; for apply: at least one file failed
   kExitUsage = 2,       // the command line does not parse; one line names the argument
   kExitDoesNotFit = 3,  // calc: measured and written, but a fit judged the meshes not to match
+  kExitAmbiguous = 4,   // calc: measured and written, but other motions fit as well
+  // 128 + the signal (130 SIGINT, 143 SIGTERM): stopped; finished outputs stay, no temporary file
+  kExitSignalBase = 128,
 };
 
 // The table as --help shows it.
@@ -19,6 +22,9 @@ inline constexpr char kExitStatusHelp[] =
     "  2  usage: the command line does not parse (one line names the argument)\n"
     "  3  calc: the motion was measured and written, but the fit judged that the\n"
     "     moved mesh does not match it\n"
+    "  4  calc: the motion fits, but so do others (a symmetric mesh): ambiguous\n"
+    "  130  interrupted (143: terminated): finished outputs stay, unfinished ones are\n"
+    "     dropped with their temporary files\n"
     "  call: 0 when no message box was shown, 1 when one was, 2 usage\n";
 
 }  // namespace korvane::cli

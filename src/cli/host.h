@@ -26,6 +26,7 @@ class CliPlatform final : public platform::Platform {
 
   int boxes = 0;
   bool cancel = false;
+  bool json = false;            // failures are also a JSON object on standard output
   bool statusToStdout = false;  // ShowStatus's box is the status text on standard output
   std::optional<std::string> answer;
 

@@ -219,8 +219,8 @@ int Handedness(const std::vector<Vector3>& v, double tolerance) {
 
 // Sorted distances from the centroid, scaled to unit RMS: the same list for
 // two vertex sets that are similar copies, whatever their order.
-bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b,
-                            double size, double tolerance) {
+bool RadiiAgree(const std::vector<Vector3>& a, const std::vector<Vector3>& b, double size,
+                double tolerance) {
   const auto radii = [](const std::vector<Vector3>& v, double& rms) {
     const Vector3 c = Centroid(v);
     std::vector<double> r(v.size());
@@ -239,9 +239,14 @@ bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vec
   if (!(rms_a > 0.0)) return false;
   const double s = rms_b / rms_a;
   for (std::size_t i = 0; i < ra.size(); ++i) ra[i] = std::fabs(s * ra[i] - rb[i]);
-  if (Percentile95(std::move(ra)) > tolerance * size) return false;
+  return Percentile95(std::move(ra)) <= tolerance * size;
+}
+
+bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b,
+                            double size, double tolerance) {
   // The centroid distances cannot tell a mirror image; the handedness can.
-  return Handedness(a, tolerance) * Handedness(b, tolerance) >= 0;
+  return RadiiAgree(a, b, size, tolerance) &&
+         Handedness(a, tolerance) * Handedness(b, tolerance) >= 0;
 }
 
 }  // namespace
@@ -494,15 +499,91 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
 
 namespace {
 
+// The reflection, uniform scale and shift that carry base[i] onto moved[i] as
+// closely as squares go: Umeyama's solution without keeping the turn proper.
+Matrix4 ImproperPairMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
+  const Vector3 cb = Centroid(base), cm = Centroid(moved);
+  Eigen::Matrix3d cov = Eigen::Matrix3d::Zero();
+  double var = 0.0;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    const Vector3 x = base[i] - cb;
+    cov += (moved[i] - cm) * x.transpose();
+    var += x.squaredNorm();
+  }
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(cov, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  Matrix4 m = Matrix4::Identity();
+  if (!(var > 0.0)) return m;
+  const double s = svd.singularValues().sum() / var;
+  m.linear() = s * svd.matrixU() * svd.matrixV().transpose();
+  m.translation() = cm - m.linear() * cb;
+  return m;
+}
+
+// Whether the moved mesh is a mirror image of the base. With equal counts the
+// pairs tell: a reflection carries them within tolerance where no turn did.
+// Otherwise, when no turn fits (`fits_surface` false), the shapes do: the same
+// distances from the centroid, principal frames of opposite handedness. A mesh
+// that a turn fits is its own mirror image as far as the surface can tell.
+bool MirrorImage(const std::vector<Vector3>& base, const FitTarget& target, const Residuals& r,
+                 const FitOptions& options, bool fits_surface) {
+  const std::vector<Vector3>& w = target.vertices();
+  const double tolerance = options.tolerance;
+  if (base.size() == w.size() && !(r.paired.p95Relative <= tolerance)) {
+    const Matrix4 m = ImproperPairMotion(base, w);
+    if (m.linear().determinant() < 0.0) {
+      std::vector<double> d(base.size());
+      for (std::size_t i = 0; i < base.size(); ++i)
+        d[i] = (TransformPoint(m, base[i]) - w[i]).norm();
+      if (Percentile95(std::move(d)) <= tolerance * target.size()) return true;
+    }
+  }
+  return !fits_surface && RadiiAgree(base, w, target.size(), tolerance) &&
+         Handedness(base, tolerance) * Handedness(w, tolerance) < 0;
+}
+
 // EvaluateMotion with the base's Spread already known (a pass over it saved).
 FitResult Evaluate(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
                    const Matrix4& m, const FitOptions& options) {
   FitResult r;
   r.matrix = m;
-  r.residuals = MeasureResiduals(base, target, m, options.threads,
-                                 options.keepDistances ? &r.distances : nullptr);
+  std::vector<double> d;
+  r.residuals = MeasureResiduals(base, target, m, options.threads, &d);
   r.scaleRatio = ScaleOf(m) * base_spread / target.spread();
-  r.fits = r.residuals.surface.p95Relative <= options.tolerance && ScaleConsistent(r.scaleRatio);
+  const double size = target.size();
+  const double near = options.tolerance * size;
+  std::size_t within = 0;
+  for (const double x : d) {
+    if (x <= near) {
+      ++within;
+    } else {
+      ++r.outliers;
+      r.largestOutlier = std::max(r.largestOutlier, x);
+    }
+  }
+  r.overlap = d.empty() ? 0.0 : static_cast<double>(within) / static_cast<double>(d.size());
+  // A trim the caller chose judges the copy on the part it keeps (a partial copy);
+  // ICP's own trim only steadies its steps.
+  r.judgedP95Relative = r.residuals.surface.p95Relative;
+  if (options.trim && *options.trim > 0.0 && !d.empty()) {
+    r.judgedShare = 1.0 - *options.trim;
+    const std::size_t keep = KeptCount(d.size(), *options.trim);
+    std::vector<double> kept(d);
+    std::nth_element(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keep - 1),
+                     kept.end());
+    kept.resize(keep);
+    r.judgedP95Relative = size > 0.0 ? Percentile95(std::move(kept)) / size : 0.0;
+  }
+  if (options.keepDistances) r.distances = std::move(d);
+  if (MirrorImage(base, target, r.residuals, options, r.judgedP95Relative <= options.tolerance)) {
+    r.shortfall = Shortfall::mirror_image;
+  } else if (!(r.judgedP95Relative <= options.tolerance)) {
+    r.shortfall = Shortfall::residual;
+  } else if (!ScaleConsistent(r.scaleRatio)) {
+    r.shortfall = Shortfall::scale;
+  } else {
+    r.shortfall = Shortfall::none;
+  }
+  r.fits = r.shortfall == Shortfall::none;
   const std::vector<Vector3>& w = target.vertices();
   if (base.size() != w.size()) {
     r.likelyCause = LikelyCause::vertices_added_or_removed;
@@ -519,6 +600,41 @@ FitResult Evaluate(const std::vector<Vector3>& base, double base_spread, const F
 }
 
 }  // namespace
+
+void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
+                    const FitOptions& options, FitResult& r) {
+  r.ambiguous = false;
+  r.alternatives.clear();
+  // With equal counts, pairs that fit pin the motion down.
+  if (!r.fits ||
+      (r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance)) {
+    return;
+  }
+  constexpr std::size_t kMostAlternatives = 8;
+  const double apart = options.tolerance * target.size();
+  const std::size_t step = std::max<std::size_t>(1, base.size() / 4096);
+  // Two motions differ when they put some base vertex more than the tolerance apart.
+  const auto differ = [&](const Matrix4& a, const Matrix4& b) {
+    for (std::size_t i = 0; i < base.size(); i += step) {
+      if ((TransformPoint(a, base[i]) - TransformPoint(b, base[i])).norm() > apart) return true;
+    }
+    return false;
+  };
+  FitOptions quiet = options;
+  quiet.keepDistances = false;
+  quiet.trim = options.trim;
+  const double base_spread = Spread(base);
+  for (const Matrix4& c : r.candidates) {
+    if (r.alternatives.size() == kMostAlternatives) break;
+    if (!differ(c, r.matrix)) continue;
+    bool seen = false;
+    for (const Alternative& a : r.alternatives) seen = seen || !differ(c, a.matrix);
+    if (seen) continue;
+    const FitResult e = Evaluate(base, base_spread, target, c, quiet);
+    if (e.fits) r.alternatives.push_back({c, e.residuals});
+  }
+  r.ambiguous = !r.alternatives.empty();
+}
 
 FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,
                          const Matrix4& m, const FitOptions& options) {
@@ -584,7 +700,9 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
     if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
-  return Fitted(IcpFit(base, target, o), FitKind::icp, std::move(tried));
+  FitResult r = IcpFit(base, target, o);
+  JudgeAmbiguity(base, target, o, r);
+  return Fitted(std::move(r), FitKind::icp, std::move(tried));
 }
 
 }  // namespace
@@ -611,7 +729,9 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
     case FitKind::icp:
       break;
   }
-  return Fitted(IcpFit(base, target, options), FitKind::icp);
+  FitResult r = IcpFit(base, target, options);
+  JudgeAmbiguity(base, target, options, r);
+  return Fitted(std::move(r), FitKind::icp);
 }
 
 namespace {

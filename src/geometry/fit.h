@@ -198,8 +198,40 @@ struct FitOptions {
   bool keepDistances = false;
 };
 
+// Why a motion does not fit, named in the verdict: every check that can fail one.
+//   residual      the relative 95th percentile of the surface residual (on the
+//                 judged share) is above the tolerance
+//   scale         it fits only by shrinking or growing the base far from the
+//                 moved mesh's spread (fitted onto a patch of it)
+//   mirror_image  the moved mesh is a mirror image of the base: no turn carries it
+enum class Shortfall { none, residual, scale, mirror_image };
+
+// Another motion that fits as well as the one found (a symmetric mesh).
+struct Alternative {
+  Matrix4 matrix = Matrix4::Identity();
+  Residuals residuals;
+};
+
 struct FitResult {
   Matrix4 matrix = Matrix4::Identity();
+  Shortfall shortfall = Shortfall::residual;  // none exactly when `fits`
+  // The share of base vertices the verdict was judged on: 1, or 1 - trim when
+  // the caller set FitOptions::trim (a partial copy judged on the part kept).
+  double judgedShare = 1.0;
+  double judgedP95Relative = 0.0;  // the relative 95th percentile over that share
+  // Base vertices within tolerance of the moved mesh, as a share of all.
+  double overlap = 0.0;
+  // Base vertices farther than the tolerance: how many, and the farthest (absolute).
+  std::size_t outliers = 0;
+  double largestOutlier = 0.0;
+  // More than one motion fits and the pairing of vertices (equal counts) does
+  // not decide: `matrix` is the best, `alternatives` the others.
+  bool ambiguous = false;
+  std::vector<Alternative> alternatives;
+  // ICP used up FitOptions::maxIterations before the motion settled.
+  bool hitIterationLimit = false;
+  // The distinct final motions of ICP's best runs, best first (for ambiguity).
+  std::vector<Matrix4> candidates;
   FitKind kind = FitKind::three_point;  // the fit whose motion this is (automatic: the one kept)
   std::vector<FitKind> tried;           // automatic: the fits tried before it, in order
   int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
@@ -215,7 +247,7 @@ struct FitResult {
   // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
   // below when the base was shrunk onto a patch of the target.
   double scaleRatio = 0.0;
-  // residuals.surface.p95Relative <= tolerance and scaleRatio in [0.5, 2].
+  // judgedP95Relative <= tolerance, scaleRatio in [0.5, 2], and no mirror image.
   bool fits = false;
   LikelyCause likelyCause = LikelyCause::not_a_similar_copy;
   // Surface distance of every base vertex, with FitOptions::keepDistances.
@@ -225,6 +257,13 @@ struct FitResult {
 // Finds the motion by `options.kind` and reports how well it fits.
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options = {});
+
+// Sets r.ambiguous and r.alternatives: the motions of r.candidates that fit as
+// well and put some base vertex farther than the tolerance from where r.matrix
+// puts it. Pairs that fit (equal counts) leave no ambiguity. FitMotion calls
+// it for ICP's candidates.
+void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
+                    const FitOptions& options, FitResult& r);
 
 // The verdict and likely cause for a motion found elsewhere.
 FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,

@@ -1,5 +1,6 @@
 #include "matrix/fit_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -19,6 +20,17 @@ double AsWritten(double x) {
 }
 
 json Vector(const geometry::Vector3& v) { return json::array({v.x(), v.y(), v.z()}); }
+
+// The matrix as its file holds it: rows of the values fifteen digits read back as.
+json Rows(const geometry::Matrix4& m) {
+  json rows = json::array();
+  for (int i = 0; i < 4; ++i) {
+    json row = json::array();
+    for (int k = 0; k < 4; ++k) row.push_back(AsWritten(m.matrix()(i, k)));
+    rows.push_back(row);
+  }
+  return rows;
+}
 
 json Stats(const geometry::ResidualStats& s) {
   return {{"count", s.count},
@@ -78,22 +90,91 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
 
 const char* CauseName(const FitReport& report) {
   const geometry::FitResult& f = report.result;
-  if (f.fits && f.likelyCause != geometry::LikelyCause::vertex_order_differs) return nullptr;
+  switch (f.shortfall) {
+    case geometry::Shortfall::none:
+      return nullptr;
+    case geometry::Shortfall::mirror_image:
+      return "mirror image";
+    case geometry::Shortfall::scale:
+      return "fitted onto a part";
+    case geometry::Shortfall::residual:
+      break;
+  }
+  // A search cut short says nothing about the vertex order.
+  if (f.hitIterationLimit) return "stopped at the iteration limit";
   return CauseName(f.likelyCause);
+}
+
+std::string Note(const FitReport& report) {
+  const geometry::FitResult& f = report.result;
+  if (!f.fits) return {};
+  std::string note;
+  if (f.likelyCause == geometry::LikelyCause::vertex_order_differs)
+    note = "The moved mesh lists its vertices in another order than the base.";
+  if (f.outliers > 0) {
+    const double share = static_cast<double>(f.outliers) /
+                         static_cast<double>(std::max<std::size_t>(1, f.residuals.surface.count));
+    note += std::string(note.empty() ? "" : " ") + std::to_string(f.outliers) + " base vertices (" +
+            Number(100.0 * share) + "%) lie farther than the tolerance, " + "up to " +
+            Number(f.largestOutlier) + " (" +
+            Number(f.largestOutlier / f.residuals.surface.length) +
+            " of the size): edited or added in the base, or cut from the copy.";
+  }
+  return note;
 }
 
 std::string Verdict(const FitReport& report) {
   const geometry::FitResult& f = report.result;
   const geometry::ResidualStats& s = f.residuals.surface;
   const std::string where = f.residuals.toSurface ? "surface" : "nearest vertex";
+  const bool judged_part = f.judgedShare < 1.0;
+  const std::string judged = judged_part ? "95% of the " + Number(100.0 * f.judgedShare) +
+                                               "% of the base vertices that land closest (--trim " +
+                                               Number(1.0 - f.judgedShare) + ") land within "
+                                         : "95% of the base vertices land within ";
   if (f.fits) {
-    return "The motion fits: 95% of the base vertices land within " + Number(s.p95Relative) +
-           " of the moved mesh's size from its " + where + " (tolerance " +
-           Number(report.tolerance) + ").";
+    std::string text = "The motion fits";
+    if (f.outliers > 0) {
+      const double share =
+          static_cast<double>(f.outliers) / static_cast<double>(std::max<std::size_t>(1, s.count));
+      text += ", except " + std::to_string(f.outliers) + " vertices (" + Number(100.0 * share) +
+              "%) that lie up to " + Number(f.largestOutlier) + " (" +
+              Number(f.largestOutlier / s.length) + " of the size) away";
+    }
+    text += ": " + judged + Number(f.judgedP95Relative) + " of the moved mesh's size from its " +
+            where + " (tolerance " + Number(report.tolerance) + ").";
+    if (judged_part) text += " " + Number(100.0 * f.overlap) + "% of the base overlaps the copy.";
+    if (f.ambiguous) {
+      text += " But it is ambiguous: " + std::to_string(f.alternatives.size()) + " other " +
+              (f.alternatives.size() == 1 ? "motion fits" : "motions fit") +
+              " as well (the mesh is symmetric); the matrix written is the closest fit, the "
+              "others are listed as alternatives. Matching vertex order (--fit least-squares) "
+              "would tell them apart.";
+    }
+    return text;
   }
-  std::string text = "The motion does not fit: 95% of the base vertices land within " +
-                     Number(s.p95Relative) + " of the moved mesh's size from its " + where +
-                     ", more than the tolerance " + Number(report.tolerance) + ".";
+  std::string text;
+  switch (f.shortfall) {
+    case geometry::Shortfall::mirror_image:
+      return "The motion does not fit: the moved mesh is a mirror image of the base, and no turn, "
+             "scale and shift carries one onto the other.";
+    case geometry::Shortfall::scale:
+      return "The motion does not fit: it scales the base to " + Number(f.scaleRatio) +
+             " times the moved mesh's spread (a copy keeps it between 0.5 and 2), so it was "
+             "likely fitted onto a part of the moved mesh." +
+             (report.kind != geometry::FitKind::icp ? " Try --fit icp." : "");
+    case geometry::Shortfall::none:
+    case geometry::Shortfall::residual:
+      break;
+  }
+  text = "The motion does not fit: " + judged + Number(f.judgedP95Relative) +
+         " of the moved mesh's size from its " + where + ", more than the tolerance " +
+         Number(report.tolerance) + ".";
+  if (f.hitIterationLimit) {
+    return text +
+           " ICP stopped at its iteration limit before the motion settled: try a larger "
+           "--max-iterations.";
+  }
   switch (f.likelyCause) {
     case geometry::LikelyCause::vertex_order_differs:
       text += " The vertices seem to be the same but in another order (a re-export?).";
@@ -113,19 +194,13 @@ std::string Verdict(const FitReport& report) {
 
 std::string FitReportJson(const FitReport& report, int indent) {
   const geometry::FitResult& f = report.result;
-  json matrix = json::array();
-  for (int i = 0; i < 4; ++i) {
-    json row = json::array();
-    for (int j = 0; j < 4; ++j) row.push_back(AsWritten(report.matrix.matrix()(i, j)));
-    matrix.push_back(row);
-  }
   json j;
   j["fit"] = geometry::FitName(report.kind);
   json tried = json::array();
   for (const geometry::FitKind k : f.tried) tried.push_back(geometry::FitName(k));
   j["tried"] = tried;
   j["topology"] = report.sameTopology ? "same" : "different";
-  j["matrix"] = matrix;
+  j["matrix"] = Rows(report.matrix);
   j["scale"] = report.parts.scale;
   j["rotation"] = {{"axis", Vector(report.parts.axis)}, {"degrees", report.parts.angleDegrees}};
   j["translation"] = Vector(report.parts.translation);
@@ -144,10 +219,31 @@ std::string FitReportJson(const FitReport& report, int indent) {
                    {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()}};
   j["tolerance"] = report.tolerance;
   j["fits"] = f.fits;
+  j["ambiguous"] = f.ambiguous;
+  json alternatives = json::array();
+  for (const geometry::Alternative& a : f.alternatives) {
+    alternatives.push_back(
+        {{"matrix", Rows(a.matrix)},
+         {"residual",
+          {{"surface", Stats(a.residuals.surface)},
+           {"paired", a.residuals.paired.count > 0 ? Stats(a.residuals.paired) : json()}}}});
+  }
+  j["alternatives"] = alternatives;
+  j["judged_share"] = f.judgedShare;
+  j["overlap"] = f.overlap;
+  j["outliers"] = {
+      {"count", f.outliers},
+      {"share", f.residuals.surface.count > 0 ? static_cast<double>(f.outliers) /
+                                                    static_cast<double>(f.residuals.surface.count)
+                                              : 0.0},
+      {"max", f.largestOutlier}};
   const char* cause = CauseName(report);
   j["cause"] = cause != nullptr ? json(cause) : json();
+  const std::string note = Note(report);
+  j["note"] = note.empty() ? json() : json(note);
   j["message"] = Verdict(report);
   j["iterations"] = f.iterations;
+  j["iteration_limit_reached"] = f.hitIterationLimit;
   return j.dump(indent);
 }
 

@@ -29,12 +29,17 @@ struct FitReport {
 FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
                      const geometry::FitOptions& options);
 
-// Why a motion likely does not fit ("vertex order differs", "vertices added or
-// removed", "not a similar copy"), or nullptr when there is nothing to say.
+// Why the motion does not fit: "mirror image", "fitted onto a part", "stopped at
+// the iteration limit", "vertex order differs", "vertices added or removed" or
+// "not a similar copy"; nullptr when it fits (a fit never carries a cause).
 const char* CauseName(const FitReport& report);
 
-// One or two plain sentences: whether the motion fits, and if not the likely
-// cause and what to try.
+// What a fitting motion leaves to say (another vertex order, vertices farther
+// than the tolerance); empty when nothing, or when it does not fit.
+std::string Note(const FitReport& report);
+
+// One or two plain sentences: whether the motion fits (except where, and
+// whether another fits as well), and if not the real reason and what to try.
 std::string Verdict(const FitReport& report);
 
 // The whole report as one JSON object (the README documents its keys).

@@ -1,6 +1,7 @@
 #include "matrix/matrix_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "obj/obj_line.h"
@@ -9,6 +10,7 @@
 #include "text/catalogue.h"
 #include "text/error.h"
 #include "text/lines.h"
+#include "text/messages.h"
 #include "text/numbers.h"
 
 namespace korvane::matrix {
@@ -47,26 +49,60 @@ void WriteMatrixFile(const std::string& path, const geometry::Matrix4& m) {
   platform::WriteFileAtomically(path, FormatMatrixText(m, platform::kNewline));
 }
 
-std::string ReadMatrixFile(const std::string& path) {
-  // Only the first four lines count; the cap keeps a runaway device from
-  // taking all memory (a matrix file is some hundred bytes).
+namespace {
+
+// The file's first `lines` lines (all of them for SIZE_MAX), each followed by "\n"; `complete` is
+// false when the byte cap stopped the reading first.
+std::string GatherLines(const std::string& path, std::size_t lines, bool& complete) {
+  // The cap keeps a runaway device from taking all memory (a matrix file is some hundred bytes).
   std::string content;
-  bool complete = true;
-  if (!platform::ReadLeadingLines(path, 4, kMaxMatrixFileBytes, content, complete))
+  if (!platform::ReadLeadingLines(path, lines, kMaxMatrixFileBytes, content, complete))
     text::ThrowCannotOpen(path);
-  if (!complete) {
-    throw Error(Error::Kind::io,
-                text::Message().Host(path).Own(": ").Say(text::kMatrixFileTooLarge));
-  }
-  std::string_view lines = content;
-  lines.remove_prefix(obj::LeadingMarkLength(content, path));
+  std::string_view lines_read = content;
+  lines_read.remove_prefix(obj::LeadingMarkLength(content, path));
   std::string text;
   text.reserve(content.size() + 1);
-  text::ForEachTextLine(lines, [&](std::string_view line, std::uint64_t) {
+  text::ForEachTextLine(lines_read, [&](std::string_view line, std::uint64_t) {
     text.append(line.data(), line.size());
     text += '\n';
   });
   return text;
+}
+
+[[noreturn]] void RefuseLine(Error::Kind kind, text::Message m, const std::string& source,
+                             std::uint64_t line) {
+  m.Say(text::kMatrixWriteFourLines);
+  throw Error(kind, std::move(m), source, line);
+}
+
+// A token as it is quoted in a message: a runaway one is cut short.
+std::string Quoted(std::string_view token) {
+  constexpr std::size_t kShown = 40;
+  if (token.size() <= kShown) return "'" + std::string(token) + "'";
+  return "'" + std::string(token.substr(0, kShown)) + "...'";
+}
+
+}  // namespace
+
+std::string ReadMatrixFile(const std::string& path) {
+  // Only the first four lines count.
+  bool complete = true;
+  std::string text = GatherLines(path, 4, complete);
+  if (!complete) {
+    throw Error(Error::Kind::io,
+                text::Message().Host(path).Own(": ").Say(text::kMatrixFileTooLarge));
+  }
+  return text;
+}
+
+geometry::Matrix4 ReadMatrixFileStrict(const std::string& path) {
+  bool complete = true;
+  std::string text = GatherLines(path, SIZE_MAX, complete);
+  if (!complete) {
+    throw Error(Error::Kind::refused,
+                text::Message().Host(path).Own(": ").Say(text::kMatrixFileLargerThanCap), path);
+  }
+  return ParseMatrixTextStrict(text, path);
 }
 
 geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name,
@@ -92,6 +128,64 @@ geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& sour
     pos = lf + 1;
   }
   if (numbers != nullptr) *numbers = given;
+  return m;
+}
+
+geometry::Matrix4 ParseMatrixTextStrict(std::string_view text, const std::string& source_name) {
+  geometry::Matrix4 m = geometry::IdentityMatrix4();
+  std::size_t pos = 0;
+  std::uint64_t line_number = 0;
+  const auto next_line = [&] {
+    const std::size_t lf = std::min(text.find('\n', pos), text.size());
+    std::string_view line = text.substr(pos, lf - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // text not gathered by us
+    pos = lf + 1;
+    ++line_number;
+    return line;
+  };
+  for (int row = 0; row < 4; ++row) {
+    // Blank lines at the end are no rows (the gathered text ends with an empty line of its own).
+    if (text.find_first_not_of(" \t\r\n", pos) == std::string_view::npos) {
+      RefuseLine(Error::Kind::refused,
+                 text::AtLine(source_name, line_number + 1).Say(text::kMatrixEndsEarly),
+                 source_name, line_number + 1);
+    }
+    const std::string_view line = next_line();
+    int count = 0;
+    text::ForEachToken(line, [&](std::string_view token) {
+      const text::ParseResult r = text::ParseDouble(token);
+      text::Message at = text::AtLine(source_name, line_number);
+      if (r.status == text::ParseStatus::out_of_range) {
+        RefuseLine(Error::Kind::number_out_of_range, at.Own(text::kStodOutOfRange), source_name,
+                   line_number);
+      }
+      if (r.status != text::ParseStatus::ok || r.consumed != token.size()) {
+        RefuseLine(Error::Kind::invalid_number,
+                   at.Host(Quoted(token)).Say(text::kMatrixIsNotANumber), source_name, line_number);
+      }
+      if (!std::isfinite(r.value)) {
+        RefuseLine(Error::Kind::refused, at.Host(Quoted(token)).Say(text::kMatrixIsNotFinite),
+                   source_name, line_number);
+      }
+      if (count < 4) m.matrix()(row, count) = r.value;
+      ++count;
+    });
+    if (count != 4) {
+      RefuseLine(Error::Kind::refused,
+                 text::AtLine(source_name, line_number)
+                     .Own(std::to_string(count))
+                     .Say(text::kMatrixNumbersNotFour),
+                 source_name, line_number);
+    }
+  }
+  while (pos < text.size()) {
+    const std::string_view line = next_line();
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
+      RefuseLine(Error::Kind::refused,
+                 text::AtLine(source_name, line_number).Say(text::kMatrixTextAfter), source_name,
+                 line_number);
+    }
+  }
   return m;
 }
 

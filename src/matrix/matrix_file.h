@@ -29,4 +29,14 @@ std::string ReadMatrixFile(const std::string& path);
 geometry::Matrix4 ParseMatrixText(std::string_view text, const std::string& source_name = "matrix",
                                   int* numbers = nullptr);
 
+// The strict reading, for the command-line host and the C++ interface (the DLL's commands keep the
+// lenient one above): four lines of exactly four finite numbers separated by spaces, nothing but
+// blank lines after them. Anything else is refused with korvane::Error naming `source_name` and
+// the line and saying how to write the file. A file it accepts gives the same matrix read either
+// way.
+geometry::Matrix4 ParseMatrixTextStrict(std::string_view text, const std::string& source_name);
+
+// The file at `path` read whole (up to 256 MiB) and parsed strictly.
+geometry::Matrix4 ReadMatrixFileStrict(const std::string& path);
+
 }  // namespace korvane::matrix

@@ -1,5 +1,7 @@
 #include "matrix/motion.h"
 
+#include <cmath>
+
 #include "matrix/matrix_file.h"
 #include "text/catalogue.h"
 #include "text/error.h"
@@ -35,6 +37,42 @@ geometry::Matrix4 CheckedMotion(const geometry::Matrix4& m, const std::string& p
   const geometry::Matrix4 inv = m.inverse();
   if (!LinearPartFinite(inv)) RefuseMatrix(path, text::kMatrixNotInvertible);
   return inv * geometry::IdentityMatrix4();
+}
+
+geometry::Matrix4 LoadMotionStrict(const std::string& path, bool inverse) {
+  const geometry::Matrix4 m = ReadMatrixFileStrict(path);
+  CheckMotionShape(m, path);
+  return CheckedMotion(m, path, inverse);
+}
+
+void CheckMotionShape(const geometry::Matrix4& m, const std::string& path) {
+  if (!m.matrix().allFinite()) RefuseMatrix(path, text::kMatrixNotFinite);
+  const Eigen::Matrix4d& a = m.matrix();
+  if (a.row(3) != Eigen::RowVector4d(0, 0, 0, 1)) {
+    // A matrix written for row vectors carries its shift in the bottom row.
+    const bool transposed =
+        a(3, 3) == 1 && !a.block<1, 3>(3, 0).isZero(0) && a.block<3, 1>(0, 3).isZero(0);
+    text::Message says = text::AtLine(path, 4);
+    says.Say(text::kMatrixBottomRow)
+        .Say(transposed ? text::kMatrixLooksTransposed : text::kMatrixBottomRowHint);
+    throw Error(Error::Kind::refused, std::move(says), path, 4);
+  }
+  // Scaled by the largest coefficient first, so that neither the determinant nor the cube of a
+  // length overflows or underflows for a motion that is merely large or small.
+  const Eigen::Matrix3d linear = a.topLeftCorner<3, 3>();
+  const double largest = linear.cwiseAbs().maxCoeff();
+  bool singular = largest == 0;
+  if (!singular) {
+    const Eigen::Matrix3d n = linear / largest;
+    const double column = n.colwise().norm().maxCoeff();
+    singular = std::abs(n.determinant()) <= 1e-12 * column * column * column;
+  }
+  if (singular) {
+    throw Error(
+        Error::Kind::refused,
+        text::Message().Host(path).Say(text::kMatrixLinesOneToThree).Say(text::kMatrixSingular),
+        path);
+  }
 }
 
 }  // namespace korvane::matrix

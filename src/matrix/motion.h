@@ -21,4 +21,15 @@ geometry::Matrix4 MotionFromText(const std::string& text, const std::string& sou
 geometry::Matrix4 CheckedMotion(const geometry::Matrix4& m, const std::string& source_name,
                                 bool inverse);
 
+// The strict reading for the command-line host and the C++ interface (the DLL's commands keep
+// LoadMotion): the file read by ReadMatrixFileStrict and held to CheckMotionShape, then inverted
+// when `inverse`.
+geometry::Matrix4 LoadMotionStrict(const std::string& path, bool inverse);
+
+// Refuses, naming `source_name`, a matrix that cannot be a motion: coefficients that are not
+// finite, a bottom row other than 0 0 0 1 (saying "transposed?" when it holds what looks like a
+// shift and the right column is 0 0 0), or a linear part that is singular, |det| <= 1e-12 times
+// the cube of its largest column's length.
+void CheckMotionShape(const geometry::Matrix4& m, const std::string& source_name);
+
 }  // namespace korvane::matrix

@@ -1,10 +1,14 @@
 #include "platform/file_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/sync.h"
 #include "text/catalogue.h"
 #include "text/error.h"
 
@@ -23,7 +27,54 @@ constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
   throw Error(Error::Kind::io, std::move(m));
 }
 
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// The temporary files being written now, so that a process ending on a signal
+// can remove them. Made while the lock is held, so that none appears once
+// RemoveLiveTemporaries has run; never destroyed, as it may run during exit.
+struct LiveTemporaries {
+  Mutex mutex;
+  std::vector<std::string> paths;
+};
+LiveTemporaries& Live() {
+  static LiveTemporaries* live = new LiveTemporaries;
+  return *live;
+}
+
+// Removes `temp` (when `remove`) and forgets it.
+void Forget(const std::string& temp, bool remove) {
+  LiveTemporaries& live = Live();
+  const std::lock_guard<Mutex> lock(live.mutex);
+  if (remove) platform::RemoveFile(temp);
+  const auto at = std::find(live.paths.begin(), live.paths.end(), temp);
+  if (at != live.paths.end()) live.paths.erase(at);
+}
+
+[[noreturn]] void ThrowInterrupted(const std::string& shown) {
+  throw Error(Error::Kind::io,
+              text::Message().Own("interrupted before ").Host(shown).Own(" was complete"));
+}
+
 }  // namespace
+
+const std::string& StandardOutputName() {
+  static const std::string name("\0-", 2);
+  return name;
+}
+
+void RequestStop() noexcept { g_stop.store(true); }
+
+bool StopRequested() noexcept { return g_stop.load(std::memory_order_relaxed); }
+
+void RemoveLiveTemporaries() noexcept {
+  g_stop.store(true);
+  LiveTemporaries& live = Live();
+  live.mutex.lock();
+  for (const std::string& temp : live.paths) platform::RemoveFile(temp);
+  live.paths.clear();
+  live.mutex.unlock();
+}
 
 InputFile::~InputFile() {
   if (file_ != nullptr) std::fclose(file_);
@@ -107,12 +158,34 @@ bool ReadLeadingLines(const std::string& path, std::size_t lines, std::size_t ma
 }
 
 AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(destination)) {
-  const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
-  inPlace_ = !target.replaceable;
-  writeBehind_ = !inPlace_ && target.exists;
-  targetPath_ = target.path;
-  temp_ = inPlace_ ? target.path : platform::TemporaryPathBeside(target.path);
-  file_ = inPlace_ ? std::fopen(temp_.c_str(), "wb") : platform::CreateNewFile(temp_);
+  if (StopRequested()) ThrowInterrupted(destination_);
+  if (destination_ == StandardOutputName()) {
+    standardOutput_ = inPlace_ = true;
+    file_ = platform::OpenStandardOutput();
+  } else {
+    const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
+    inPlace_ = !target.replaceable;
+    writeBehind_ = !inPlace_ && target.exists;
+    targetPath_ = target.path;
+    if (inPlace_) {
+      temp_ = target.path;
+      file_ = std::fopen(temp_.c_str(), "wb");
+    } else {
+      LiveTemporaries& live = Live();
+      const std::lock_guard<Mutex> lock(live.mutex);
+      if (StopRequested()) ThrowInterrupted(destination_);
+      temp_ = platform::TemporaryPathBeside(target.path);
+      live.paths.push_back(temp_);
+      file_ = platform::CreateNewFile(temp_);
+      if (file_ == nullptr) {
+        const int err = platform::LastFailureErrno();
+        live.paths.pop_back();
+        errno = err;
+      } else if (target.exists) {
+        platform::TakeOwnership(file_, target.path);
+      }
+    }
+  }
   if (file_ == nullptr) {
     const int err = platform::LastFailureErrno();
     temp_.clear();
@@ -124,11 +197,12 @@ AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(des
 }
 
 AtomicOutput::~AtomicOutput() {
-  if (file_ != nullptr) std::fclose(file_);
-  if (!temp_.empty() && !inPlace_) platform::RemoveFile(temp_);
+  if (file_ != nullptr && !standardOutput_) std::fclose(file_);
+  if (!temp_.empty() && !inPlace_) Forget(temp_, true);
 }
 
 void AtomicOutput::Flush() {
+  if (StopRequested()) Interrupted();
   const std::size_t n = static_cast<std::size_t>(pos_ - begin_);
   if (n != 0 && std::fwrite(begin_, 1, n, file_) != n) Fail();
   pos_ = begin_;
@@ -146,6 +220,7 @@ void AtomicOutput::Wrote(std::size_t n) {
 void AtomicOutput::WriteSlow(std::string_view bytes) {
   Flush();
   if (bytes.size() >= kOutputBuffer) {
+    if (StopRequested()) Interrupted();
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) Fail();
     Wrote(bytes.size());
   } else {
@@ -156,11 +231,24 @@ void AtomicOutput::WriteSlow(std::string_view bytes) {
 
 void AtomicOutput::Fail() {
   const int err = platform::LastFailureErrno();
-  std::fclose(file_);
+  Abandon();
+  ThrowIo(text::kCannotWrite, Shown(), err);
+}
+
+void AtomicOutput::Interrupted() {
+  Abandon();
+  ThrowInterrupted(Shown());
+}
+
+void AtomicOutput::Abandon() {
+  if (!standardOutput_) std::fclose(file_);
   file_ = nullptr;
-  if (!inPlace_) platform::RemoveFile(temp_);
+  if (!inPlace_) Forget(temp_, true);
   temp_.clear();
-  ThrowIo(text::kCannotWrite, destination_, err);
+}
+
+std::string AtomicOutput::Shown() const {
+  return standardOutput_ ? std::string("standard output") : destination_;
 }
 
 void AtomicOutput::Commit() {
@@ -168,9 +256,13 @@ void AtomicOutput::Commit() {
   if (std::fflush(file_) != 0 || std::ferror(file_)) Fail();
   std::FILE* f = file_;
   file_ = nullptr;
+  if (standardOutput_) {
+    temp_.clear();
+    return;
+  }
   if (std::fclose(f) != 0) {
     const int err = platform::LastFailureErrno();
-    if (!inPlace_) platform::RemoveFile(temp_);
+    if (!inPlace_) Forget(temp_, true);
     temp_.clear();
     ThrowIo(text::kCannotWrite, destination_, err);
   }
@@ -180,10 +272,11 @@ void AtomicOutput::Commit() {
   }
   if (!platform::RenameReplacing(temp_, targetPath_)) {
     const int err = platform::LastFailureErrno();
-    platform::RemoveFile(temp_);
+    Forget(temp_, true);
     temp_.clear();
     ThrowIo(text::kCannotReplace, destination_, err);
   }
+  Forget(temp_, false);
   temp_.clear();
 }
 

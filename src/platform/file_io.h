@@ -45,7 +45,10 @@ bool ReadLeadingLines(const std::string& path, std::size_t lines, std::size_t ma
 // Output that replaces its destination only when complete: the bytes go to a
 // temporary file beside the destination, renamed over it by Commit(). Any
 // failure throws korvane::Error naming the destination, and the destination
-// keeps its old content; the temporary file is removed.
+// keeps its old content; the temporary file is removed. A replaced file keeps
+// its permission bits (and owner, where the process may set it). Devices and
+// pipes are written directly; so is StandardOutputName(), the process's
+// standard output.
 class AtomicOutput {
  public:
   explicit AtomicOutput(std::string destination);
@@ -74,11 +77,15 @@ class AtomicOutput {
   void Flush();
   void Wrote(std::size_t n);
   [[noreturn]] void Fail();
+  [[noreturn]] void Interrupted();
+  void Abandon();  // closes and removes what was written
+  std::string Shown() const;
 
   std::string destination_;
   std::string targetPath_;
   std::string temp_;
   bool inPlace_ = false;
+  bool standardOutput_ = false;    // file_ is stdout, flushed but never closed
   bool writeBehind_ = false;       // replacing a file: write back as we go
   std::uint64_t written_ = 0;      // bytes handed to the file
   std::uint64_t writtenBack_ = 0;  // bytes whose write-back was started
@@ -91,5 +98,18 @@ class AtomicOutput {
 
 // Writes `bytes` to `path` all or nothing (see AtomicOutput).
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// The destination that stands for standard output: it holds a NUL byte, so no
+// path a user or a host passes can be it.
+const std::string& StandardOutputName();
+
+// Stopping on a signal. Once requested, no new temporary file is made and
+// output being written fails at its next write ("interrupted"); the command
+// then winds down, each output removing its own temporary file.
+void RequestStop() noexcept;  // async-signal-safe
+bool StopRequested() noexcept;
+// Removes the temporary files of every output still being written and makes
+// no new ones: for a process that is about to end without unwinding.
+void RemoveLiveTemporaries() noexcept;
 
 }  // namespace korvane::platform

@@ -91,14 +91,37 @@ int LastFailureErrno();
 text::Message DescribeFailure(int err);
 
 // Where output meant for `path` must really go: symbolic links are followed so
-// that a replacement lands on the file they name. `replaceable` is false for
-// devices and pipes, which are written in place.
+// that a replacement lands on the file they name, the links kept. `replaceable`
+// is false for devices and pipes (also behind a link such as /dev/stdout),
+// which are written in place.
 struct OutputTarget {
   std::string path;
   bool replaceable = true;
   bool exists = false;  // a file is there to be replaced
 };
 OutputTarget ResolveOutputTarget(const std::string& path);
+
+// Standard output as a stream for bytes (binary mode on Windows, where CR LF
+// are already in the bytes).
+std::FILE* OpenStandardOutput();
+
+// Gives `file`, a new file about to replace `existing`, the permission bits
+// and owner of `existing`, as far as the process may; nothing on Windows.
+void TakeOwnership(std::FILE* file, const std::string& existing) noexcept;
+
+// A key that two paths share exactly when they name the same file, links
+// followed (its device and number); for a path where nothing exists yet, the
+// place where it would be made.
+std::string FileKey(const std::string& path);
+
+// True for an existing regular file that is read-only: the read-only
+// attribute on Windows; on Linux no write permission for this process, or
+// no write permission bit at all (which root could still write).
+bool IsReadOnlyFile(const std::string& path);
+
+// Lets a read-only file be replaced (clears the attribute on Windows, where
+// it stops a rename); false when it cannot. Nothing to do on Linux.
+bool AllowReplacing(const std::string& path);
 
 // True for an existing directory (which C streams on Linux would open).
 bool IsDirectory(const std::string& path);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -101,6 +102,7 @@ class PosixPlatform final : public Platform {
       std::fclose(in);
       return false;
     }
+    if (target.replaceable && target.exists) TakeOwnership(out, target.path);
     std::unique_ptr<char[]> buf(new char[1 << 16]);
     bool ok = true;
     for (;;) {
@@ -145,23 +147,96 @@ std::string ToUtf8(const text::Message& message) {
   return out;
 }
 
+namespace {
+
+std::string DirectoryPart(const std::string& path) {
+  const std::size_t cut = path.rfind('/');
+  if (cut == std::string::npos) return ".";
+  return cut == 0 ? std::string("/") : path.substr(0, cut);
+}
+
+std::string RealPath(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  return real != nullptr ? std::string(real.get()) : std::string();
+}
+
+// Where `path` leads, links followed one by one, so that a link to a file not
+// there yet leads to where it will be. `magic` is set for a link under /proc
+// (/dev/stdout is one): it names an open file of a process, which is written
+// through, never replaced.
+std::string FollowLinks(const std::string& path, bool& magic) {
+  std::string at = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    const std::string dir = RealPath(DirectoryPart(at));
+    if (dir.rfind("/proc/", 0) == 0) {
+      magic = true;
+      return path;
+    }
+    std::string to(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(at.c_str(), to.data(), to.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) return at;
+    to.resize(static_cast<std::size_t>(n));
+    at = to[0] == '/' ? to : DirectoryPart(at) + "/" + to;
+  }
+  return at;
+}
+
+}  // namespace
+
 OutputTarget ResolveOutputTarget(const std::string& path) {
   OutputTarget target{path, true};
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return target;
   if (S_ISLNK(st.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    if (real != nullptr) {
-      target.path = real.get();
-      if (::stat(target.path.c_str(), &st) != 0) return target;
-    } else {
-      return target;  // dangling link: replacing the link itself is the best we can do
+    bool magic = false;
+    target.path = FollowLinks(path, magic);
+    if (magic) {
+      target.path = path;
+      target.replaceable = false;
+      return target;
     }
+    if (::stat(path.c_str(), &st) != 0) return target;  // leads to a file not there yet
   }
   target.replaceable = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
   target.exists = S_ISREG(st.st_mode);
+  if (!target.replaceable) target.path = path;
   return target;
 }
+
+std::FILE* OpenStandardOutput() { return stdout; }
+
+void TakeOwnership(std::FILE* file, const std::string& existing) noexcept {
+  struct stat st {};
+  if (::stat(existing.c_str(), &st) != 0) return;
+  const int fd = ::fileno(file);
+  mode_t mode = st.st_mode & 07777;
+  // Without the owner, set-id bits would hand the file's rights to another.
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  (void)::fchmod(fd, mode);
+}
+
+std::string FileKey(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    return "#" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  }
+  bool magic = false;
+  const std::string to = FollowLinks(path, magic);
+  const std::string dir = RealPath(DirectoryPart(to));
+  const std::size_t cut = to.rfind('/');
+  return "@" +
+         (dir.empty() ? to : dir + "/" + (cut == std::string::npos ? to : to.substr(cut + 1)));
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return (st.st_mode & 0222) == 0 || (::access(path.c_str(), W_OK) != 0 && errno == EACCES);
+}
+
+bool AllowReplacing(const std::string&) { return true; }
 
 int LastFailureErrno() { return errno; }
 

@@ -13,6 +13,7 @@
 // clang-format on
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -209,6 +210,61 @@ std::string ToUtf8(const text::Message& message) {
 OutputTarget ResolveOutputTarget(const std::string& path) {
   // Windows resolves links on its own, and MoveFileEx replaces the file they name.
   return OutputTarget{path, true};
+}
+
+std::FILE* OpenStandardOutput() {
+  // The bytes hold their own CR LF: text mode would double the CR.
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+  return stdout;
+}
+
+void TakeOwnership(std::FILE*, const std::string&) noexcept {}
+
+namespace {
+
+// The volume and index that identify an existing file, links followed.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE h =
+      CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  return ok != FALSE;
+}
+
+}  // namespace
+
+std::string FileKey(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (FileIdentity(path, info)) {
+    return "#" + std::to_string(info.dwVolumeSerialNumber) + ":" +
+           std::to_string((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+  }
+  // Names differing in case only are one file.
+  std::wstring full = LongPath(path);
+  if (!full.empty()) CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+  std::string key = "@";
+  for (const wchar_t c : full) {
+    key += static_cast<char>(c & 0xFF);
+    key += static_cast<char>((c >> 8) & 0xFF);
+  }
+  return key;
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  const DWORD attrs = GetFileAttributesW(LongPath(path).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attrs & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+bool AllowReplacing(const std::string& path) {
+  const std::wstring w = LongPath(path);
+  const DWORD attrs = GetFileAttributesW(w.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_READONLY) == 0) return true;
+  return SetFileAttributesW(w.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) !=
+         FALSE;
 }
 
 void StartWriteBack(std::FILE*, std::uint64_t) noexcept {}

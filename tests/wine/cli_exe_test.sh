@@ -19,7 +19,7 @@ status=0; out=$(korvane aply -m m.matrix a.obj -o b.obj) || status=$?
 status=0; out=$(korvane apply -j 99999999999 -m m.matrix a.obj -o b.obj) || status=$?
 [ "$status" = 2 ] && grep -q "'99999999999' is not a whole number" <<<"$out" || fail "-j overflow: $status $out"
 
-printf '0 -1 0 1\n1 0 0 2\n0 0 1 3\n' >m.matrix
+printf '0 -1 0 1\n1 0 0 2\n0 0 1 3\n0 0 0 1\n' >m.matrix
 for i in 1 2 3 4; do
   { echo "# mesh $i"; for k in $(seq 1 200); do echo "v $k.5 -$i.25 $((k * i))e-2"; done; echo "f 1 2 3"; } >"in$i.obj"
 done
@@ -39,4 +39,21 @@ done
 # (x, y, z) -> (1 - y, x + 2, z + 3), six decimals, a space, CR LF.
 [ "$(sed -n 2p out/in1.obj)" = $'v 2.250000 3.500000 3.010000 \r' ] || fail "vertex: $(sed -n 2p out/in1.obj)"
 [ "$(grep -c $'\r$' out/in1.obj)" = "$(wc -l <out/in1.obj)" ] || fail "not every line ends in CR LF"
-echo "korvane.exe: help, usage statuses and a batch of 5 files under Wine"
+# Outputs: never an input (names differing in case are one file), "-" is
+# standard output byte for byte, a read-only file is replaced only with --force.
+cp in1.obj keep.obj
+for args in "calc in1.obj in2.obj -o in1.obj" "apply -m m.matrix in1.obj -o IN1.OBJ"; do
+  status=0; out=$(korvane $args) || status=$?
+  [ "$status" = 2 ] && grep -q "is the same file as" <<<"$out" || fail "$args: $status $out"
+done
+cmp -s in1.obj keep.obj || fail "in1.obj changed"
+wine "$exe" apply -m m.matrix in1.obj -o - >stdout.obj 2>/dev/null || fail "-o -"
+cmp -s stdout.obj single/in1.obj || fail "-o - differs from the file written"
+cp in1.obj ro.obj && chmod 444 ro.obj
+status=0; out=$(korvane apply -m m.matrix in2.obj -o ro.obj) || status=$?
+[ "$status" = 2 ] && grep -q "is read-only (--force" <<<"$out" || fail "read-only: $status $out"
+cmp -s ro.obj in1.obj || fail "read-only file changed"
+korvane apply -q --force -m m.matrix in2.obj -o ro.obj >/dev/null || fail "--force"
+cmp -s ro.obj single/in2.obj || fail "--force did not replace it"
+[ -z "$(ls -A | grep '^\.~kv')" ] || fail "temporary file left"
+echo "korvane.exe: help, usage statuses, a batch of 5 files and its outputs under Wine"

@@ -1,0 +1,174 @@
+#include "cli/outputs.h"
+
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
+#include <unordered_map>
+
+#include "cli/host.h"
+#include "platform/file_io.h"
+#include "platform/platform.h"
+#include "text/error.h"
+
+namespace korvane::cli {
+
+std::string OutputName(const std::string& path) {
+  return path == "-" ? platform::StandardOutputName() : path;
+}
+
+std::string ShownOutput(const std::string& output) {
+  return output == platform::StandardOutputName() ? std::string("-") : output;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::string::size_type cut = path.find_last_of(platform::kIsWindows ? "/\\:" : "/");
+  if (cut == std::string::npos) return ".";
+  return path.substr(0, cut + 1);
+}
+
+void CheckOutputs(const std::vector<NamedPath>& inputs, const std::vector<NamedPath>& outputs,
+                  bool force, bool json) {
+  std::string stdout_taken = json ? "--json" : "";
+  std::unordered_map<std::string, const NamedPath*> seen;
+  for (const NamedPath& in : inputs) seen.emplace(platform::FileKey(in.path), &in);
+  for (const NamedPath& out : outputs) {
+    if (out.path == "-" || out.path == platform::StandardOutputName()) {
+      if (!stdout_taken.empty()) {
+        Usage(out.option + " - and " + stdout_taken + " would both write standard output");
+      }
+      stdout_taken = out.option + " -";
+      continue;
+    }
+    const auto [at, fresh] = seen.emplace(platform::FileKey(out.path), &out);
+    const bool own = out.replaces < inputs.size() && at->second == &inputs[out.replaces];
+    if (!fresh && !own) {
+      const NamedPath& other = *at->second;
+      Usage(out.option + " " + out.path + " is the same file as " + other.option + " " +
+            other.path + "; it would be overwritten");
+    }
+    if (platform::IsReadOnlyFile(out.path)) {
+      if (!force) Usage(out.option + " " + out.path + " is read-only (--force replaces it)");
+      if (!platform::AllowReplacing(out.path)) {
+        Usage(out.option + " " + out.path + " is read-only and cannot be made writable");
+      }
+    }
+  }
+}
+
+namespace {
+
+std::atomic<int> g_signal{0};
+std::atomic<bool> g_graceful{false};
+std::atomic<bool> g_json{false};
+
+[[noreturn]] void EndNow(int sig) {
+  platform::RemoveLiveTemporaries();
+  std::fprintf(stderr, "korvane: interrupted by %s\n", StopSignalName());
+  std::fflush(stderr);
+  if (g_json.load()) PrintJsonError(std::string("interrupted by ") + StopSignalName(), {}, 0);
+  std::fflush(stdout);
+  std::_Exit(128 + sig);
+}
+
+// Runs on a thread of its own, never inside a signal handler: it may lock and
+// print. A graceful command gets a while to finish by itself; a second signal
+// cuts that short.
+[[noreturn]] void Stopped(int sig, const std::function<void()>& wait) {
+  g_signal.store(sig);
+  platform::RequestStop();
+  if (g_graceful.load()) wait();
+  EndNow(sig);
+}
+
+constexpr int kGraceSeconds = 10;
+
+#ifdef _WIN32
+// The system runs console Ctrl-C handlers on a thread it starts for them.
+void OnSignal(int sig) {
+  Stopped(sig, [] { std::this_thread::sleep_for(std::chrono::seconds(kGraceSeconds)); });
+}
+#endif
+
+}  // namespace
+
+void CatchStopSignals(bool json) {
+  g_json.store(json);
+#ifdef _WIN32
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+#else
+  // Every thread leaves the signals to one that waits for them.
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction old {};
+    // Started in the background by a shell, which ignores Ctrl-C for it: so do we.
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, sig);
+  }
+  if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+  try {
+    std::thread([set] {
+      int sig = 0;
+      while (::sigwait(&set, &sig) != 0) {
+      }
+      Stopped(sig, [&set] {
+        const timespec grace{kGraceSeconds, 0};
+        ::sigtimedwait(&set, nullptr, &grace);
+      });
+    }).detach();
+  } catch (...) {
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  }
+#endif
+}
+
+void SetGracefulStop(bool graceful) { g_graceful.store(graceful); }
+
+int StopSignal() { return g_signal.load(); }
+
+const char* StopSignalName() { return g_signal.load() == SIGTERM ? "SIGTERM" : "SIGINT"; }
+
+void PrintJsonError(const std::string& message, const std::string& file, std::uint64_t line) {
+  using Json = nlohmann::ordered_json;
+  const Json error = {
+      {"error",
+       {{"message", message},
+        {"file", file.empty() ? Json(nullptr) : Json(platform::ToUtf8(text::Message().Host(file)))},
+        {"line", line == 0 ? Json(nullptr) : Json(line)}}}};
+  // Paths are bytes: anything that is not UTF-8 is shown as U+FFFD rather than refused.
+  std::printf("%s\n", error.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+  std::fflush(stdout);
+}
+
+void PrintJsonErrorOfCurrentException() {
+  std::string file;
+  std::uint64_t line = 0;
+  try {
+    throw;
+  } catch (const Error& e) {
+    file = e.file();
+    line = e.line();
+  } catch (...) {
+  }
+  PrintJsonError(platform::ToUtf8(text::MessageOfCurrentException()), file, line);
+}
+
+bool WantsJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) return false;
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,55 @@
+// What the subcommands write, checked before anything is written: no output
+// is one of the inputs or another output, a read-only file is replaced only
+// when asked; "-" is standard output. And how a batch stops on Ctrl-C.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korvane::cli {
+
+// A file a subcommand reads or writes, with the option that names it.
+struct NamedPath {
+  std::string option;  // "--output", "--report", "IN.obj" ...
+  std::string path;
+  // For an output: the index of the input it may replace (apply --in-place).
+  std::size_t replaces = static_cast<std::size_t>(-1);
+};
+
+// `path`, or platform::StandardOutputName() for "-".
+std::string OutputName(const std::string& path);
+// How an output is shown: "-" for standard output.
+std::string ShownOutput(const std::string& output);
+
+// Raises a usage error (nothing written yet) when an output is the same file
+// as an input or as another output, when more than one claims standard
+// output (`json`: the report does), or when an output is a read-only file and
+// `force` is false (with `force`, it is made replaceable).
+void CheckOutputs(const std::vector<NamedPath>& inputs, const std::vector<NamedPath>& outputs,
+                  bool force, bool json = false);
+
+// The directory part of a path ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+
+// SIGINT and SIGTERM, from here on, stop the command: outputs being written
+// are dropped with their temporary files, finished ones stay, and the exit
+// status is 128 + the signal. A graceful command (apply) winds down by itself
+// and reports what finished; any other ends at once.
+void CatchStopSignals(bool json);
+void SetGracefulStop(bool graceful);
+// The signal that asked to stop; 0 when none did.
+int StopSignal();
+// "SIGINT" or "SIGTERM".
+const char* StopSignalName();
+
+// Prints {"error": {"message", "file", "line"}} on standard output; `file`
+// empty and `line` 0 print null.
+void PrintJsonError(const std::string& message, const std::string& file, std::uint64_t line);
+// PrintJsonError for the exception being handled. Call it inside a catch block.
+void PrintJsonErrorOfCurrentException();
+// True when the command line asks for JSON (before a "--").
+bool WantsJson(int argc, char** argv);
+
+}  // namespace korvane::cli
