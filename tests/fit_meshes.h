@@ -204,7 +204,7 @@ inline Mesh Lathe(std::uint32_t around, const std::vector<std::pair<double, doub
 
 // An axis-aligned box of half-sides `half`, each face a grid of `cells` x
 // `cells` squares, corners and edges shared.
-inline Mesh Box(const Vector3& half, std::uint32_t cells) {
+inline Mesh BoxMesh(const Vector3& half, std::uint32_t cells) {
   Mesh m;
   std::map<std::tuple<double, double, double>, std::uint32_t> index;
   const auto vertex = [&](const Vector3& p) {
@@ -274,8 +274,8 @@ struct NamedMesh {
 };
 inline std::vector<NamedMesh> SymmetricShapes() {
   std::vector<NamedMesh> out;
-  out.push_back({"cube", Box(Vector3(1, 1, 1), 8), true});
-  Mesh notched = Box(Vector3(1, 1, 1), 8);
+  out.push_back({"cube", BoxMesh(Vector3(1, 1, 1), 8), true});
+  Mesh notched = BoxMesh(Vector3(1, 1, 1), 8);
   for (Vector3& p : notched.vertices) {
     // A square dent in one face, off its centre.
     if (p.z() == 1.0 && p.x() > 0.2 && p.x() < 0.8 && p.y() > 0.2 && p.y() < 0.6) p.z() = 0.8;

@@ -428,7 +428,7 @@ TEST(IcpSearch, DISABLED_FindsTheOneMotionOfAKeyedHubAndABumpedBall) {
 // A cube carries onto itself 24 ways: with its vertices shuffled nothing
 // tells them apart, and the candidates must show more than one that fits.
 TEST(IcpSearch, OffersTheOtherMotionsOfASymmetricShape) {
-  const Mesh cube = testing::Box(Vector3(1, 1, 1), 8);
+  const Mesh cube = testing::BoxMesh(Vector3(1, 1, 1), 8);
   SplitMix rng(5);
   Mesh moved = testing::Shuffle(cube, rng);
   moved.vertices = testing::MovedRounded(moved.vertices, testing::RandomSimilarity(rng, 3.5));

@@ -236,13 +236,6 @@ struct FitResult {
   std::vector<FitKind> tried;           // automatic: the fits tried before it, in order
   int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
   int starts = 0;      // ICP starts tried; 0 for the other kinds
-  // ICP: the run that gave `matrix` stopped at FitOptions::maxIterations
-  // before its motion stopped changing.
-  bool hitIterationLimit = false;
-  // ICP: the distinct motions the best few starts ended at, each refined on
-  // the most base vertices, best first (`matrix` is the first). More than one
-  // that fits: a symmetric mesh, several motions carry it onto its copy.
-  std::vector<Matrix4> candidates;
   Residuals residuals;
   // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
   // below when the base was shrunk onto a patch of the target.
