@@ -139,12 +139,13 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
 //   three_point    ThreePointMotion
 //   least_squares  LeastSquaresMotion with the options' trim (equal counts only)
 //   icp            iterative closest point with uniform scale, base vertices
-//                  paired with the nearest target points, the worst pairs
-//                  trimmed, each step solved by Umeyama. Starts from
-//                  `start` (default the three-point motion) and, when that
-//                  does not fit, also from every proper alignment of the
-//                  principal axes; the run with the least trimmed residual
-//                  (relative to its scale) wins. Same bits for any thread count.
+//                  paired with the closest points of the target. A global
+//                  search from `start` (default the three-point motion),
+//                  every proper alignment of the principal axes and turns
+//                  spread over all rotations, ranked coarse to fine; steps
+//                  point-to-plane on a surface (Umeyama on vertices), the
+//                  worst pairs trimmed once the motion has settled; runs end
+//                  when the motion stops moving. Same bits for any thread count.
 enum class FitKind { automatic, three_point, least_squares, icp };
 
 // The one table of fit names: "auto", "three-point", "least-squares", "icp".
