@@ -793,6 +793,10 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
   if (base.size() == w.size()) {
     FitResult r = EvaluateMotion(base, target,
                                  LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)), o);
+    // A few edited vertices pull the plain solve off: left out, the rest decide.
+    if (!r.fits && !o.trim) {
+      r = EvaluateMotion(base, target, LeastSquaresMotion(base, w, kDefaultIcpTrim), o);
+    }
     if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
