@@ -104,7 +104,8 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     // The JSON text is printed or goes into the page; plain output needs none.
     const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();
 #if KORVANE_REPORT_PAGE
-    if (!o.report.empty()) WriteFitPage(OutputName(o.report), r, json, base, moved);
+    if (!o.report.empty())
+      WriteFitPage(OutputName(o.report), r, o.base, o.moved, json, base, moved);
 #endif
     if (o.json) {
       std::printf("%s\n", json.c_str());

@@ -102,7 +102,8 @@ int Demo(std::string dir, std::uint64_t vertices) {
     const matrix::FitReport report = matrix::MeasureFit(base_mesh, moved_mesh, fit);
 #if KORVANE_REPORT_PAGE
     const std::string page = dir + "report.html";
-    WriteFitPage(page, report, matrix::FitReportJson(report), base_mesh, moved_mesh);
+    WriteFitPage(page, report, api::kBaseObjName, api::kTransformedObjName,
+                 matrix::FitReportJson(report), base_mesh, moved_mesh);
     std::printf("   %s\n   report: %s (open it in a web browser)\n",
                 matrix::Verdict(report).c_str(), page.c_str());
 #else

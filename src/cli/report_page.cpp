@@ -4,10 +4,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "cli/report_assets.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
+#include "text/message.h"
 
 namespace korvane::cli {
 namespace {
@@ -280,7 +283,14 @@ void WriteReportPage(const ReportPageInput& in, const ReportSink& sink) {
   PutCounts(out, in.base_triangles.size(), in.moved_triangles.size());
   out.Put(",\"points\":");
   PutCounts(out, in.base_vertices.size(), in.moved_vertices.size());
-  out.Put("}}}");
+  out.Put("}");
+  if (!in.base_name.empty() || !in.moved_name.empty()) {
+    // Names are bytes: what is not UTF-8 shows as U+FFFD.
+    const nlohmann::json files = {{"base", in.base_name}, {"moved", in.moved_name}};
+    out.Put(",\"files\":");
+    PutReportJson(out, files.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+  out.Put("}}");
   out.Put(Asset(report_assets::kPageTail, report_assets::kPageTailSize));
   out.Flush();
 }
@@ -291,10 +301,13 @@ std::string BuildReportPage(const ReportPageInput& input) {
   return page;
 }
 
-void WriteFitPage(const std::string& path, const matrix::FitReport& r, const std::string& json,
-                  const obj::Mesh& base, const obj::Mesh& moved) {
+void WriteFitPage(const std::string& path, const matrix::FitReport& r, const std::string& base_name,
+                  const std::string& moved_name, const std::string& json, const obj::Mesh& base,
+                  const obj::Mesh& moved) {
   ReportPageInput in;
   in.report_json = json;
+  in.base_name = platform::ToUtf8(text::Message().Host(base_name));
+  in.moved_name = platform::ToUtf8(text::Message().Host(moved_name));
   in.base_vertices.reserve(base.vertices.size());
   for (const geometry::Vector3& v : base.vertices) {
     in.base_vertices.push_back(geometry::TransformPoint(r.matrix, v));

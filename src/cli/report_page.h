@@ -19,6 +19,8 @@ namespace korvane::cli {
 struct ReportPageInput {
   // The report object exactly as `korvane calc --json` prints it (one JSON object).
   std::string report_json;
+  // The files measured, as the user named them (UTF-8); empty: not shown.
+  std::string base_name, moved_name;
 
   // The base mesh already carried by the measured matrix, its triangles (empty:
   // drawn as points) and each vertex's residual (same count as the vertices).
@@ -56,6 +58,7 @@ std::string BuildReportPage(const ReportPageInput& input);
 // carried by the report's matrix, coloured by its residuals (the report must
 // keep them: FitOptions::keepDistances), over the moved mesh.
 void WriteFitPage(const std::string& path, const matrix::FitReport& report,
+                  const std::string& base_name, const std::string& moved_name,
                   const std::string& report_json, const obj::Mesh& base, const obj::Mesh& moved);
 
 }  // namespace korvane::cli

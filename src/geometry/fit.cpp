@@ -622,14 +622,25 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
   };
   FitOptions quiet = options;
   quiet.keepDistances = false;
-  quiet.trim = options.trim;
   const double base_spread = Spread(base);
+  // A few thousand vertices weed out the candidates that plainly miss before a full measure.
+  std::vector<Vector3> sample;
+  for (std::size_t i = 0; i < base.size(); i += step) sample.push_back(base[i]);
+  std::vector<double> d;
   for (const Matrix4& c : r.candidates) {
     if (r.alternatives.size() == kMostAlternatives) break;
     if (!differ(c, r.matrix)) continue;
     bool seen = false;
     for (const Alternative& a : r.alternatives) seen = seen || !differ(c, a.matrix);
     if (seen) continue;
+    target.DistancesFrom(c, sample, d, options.threads);
+    if (options.trim && *options.trim > 0.0) {
+      // Judged on the share kept, as the verdict is.
+      const std::size_t keep = KeptCount(d.size(), *options.trim);
+      std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(keep - 1), d.end());
+      d.resize(keep);
+    }
+    if (!(Percentile95(d) <= 10.0 * apart)) continue;
     const FitResult e = Evaluate(base, base_spread, target, c, quiet);
     if (e.fits) r.alternatives.push_back({c, e.residuals});
   }
@@ -697,6 +708,10 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
   if (base.size() == w.size()) {
     FitResult r = EvaluateMotion(base, target,
                                  LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)), o);
+    // A few edited vertices pull the plain solve off: left out, the rest decide.
+    if (!r.fits && !o.trim) {
+      r = EvaluateMotion(base, target, LeastSquaresMotion(base, w, kDefaultIcpTrim), o);
+    }
     if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }

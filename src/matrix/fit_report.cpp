@@ -107,20 +107,10 @@ const char* CauseName(const FitReport& report) {
 
 std::string Note(const FitReport& report) {
   const geometry::FitResult& f = report.result;
-  if (!f.fits) return {};
-  std::string note;
-  if (f.likelyCause == geometry::LikelyCause::vertex_order_differs)
-    note = "The moved mesh lists its vertices in another order than the base.";
-  if (f.outliers > 0) {
-    const double share = static_cast<double>(f.outliers) /
-                         static_cast<double>(std::max<std::size_t>(1, f.residuals.surface.count));
-    note += std::string(note.empty() ? "" : " ") + std::to_string(f.outliers) + " base vertices (" +
-            Number(100.0 * share) + "%) lie farther than the tolerance, " + "up to " +
-            Number(f.largestOutlier) + " (" +
-            Number(f.largestOutlier / f.residuals.surface.length) +
-            " of the size): edited or added in the base, or cut from the copy.";
-  }
-  return note;
+  // The outliers are in the verdict's own sentence; the order is worth a word apart.
+  if (f.fits && f.likelyCause == geometry::LikelyCause::vertex_order_differs)
+    return "The moved mesh lists its vertices in another order than the base.";
+  return {};
 }
 
 std::string Verdict(const FitReport& report) {
@@ -218,6 +208,7 @@ std::string FitReportJson(const FitReport& report, int indent) {
   j["residual"] = {{"surface", surface},
                    {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()}};
   j["tolerance"] = report.tolerance;
+  j["size"] = f.residuals.surface.length;  // the moved mesh's bounding-box diagonal
   j["fits"] = f.fits;
   j["ambiguous"] = f.ambiguous;
   json alternatives = json::array();

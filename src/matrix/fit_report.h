@@ -34,8 +34,8 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
 // "not a similar copy"; nullptr when it fits (a fit never carries a cause).
 const char* CauseName(const FitReport& report);
 
-// What a fitting motion leaves to say (another vertex order, vertices farther
-// than the tolerance); empty when nothing, or when it does not fit.
+// What a fitting motion leaves to say beside its verdict (another vertex
+// order); empty when nothing, or when it does not fit.
 std::string Note(const FitReport& report);
 
 // One or two plain sentences: whether the motion fits (except where, and

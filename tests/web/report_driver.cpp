@@ -263,6 +263,8 @@ int main(int argc, char** argv) {
     }
     r.Raw("},\"tolerance\":")
         .Num(tolerance)
+        .Raw(",\"size\":")
+        .Num(size)
         .Raw(",\"fits\":")
         .Raw(fits ? "true" : "false")
         .Raw(",\"cause\":");
@@ -284,6 +286,9 @@ int main(int argc, char** argv) {
     r.Raw(",\"iterations\":0}");
 
     in.report_json = r.text();
+    // Names a page must show as text, never as markup.
+    in.base_name = "base <img src=x onerror=alert(1)>.obj";
+    in.moved_name = "moved </script><script>alert(2)</script>.obj";
     if (!points) {
       in.base_triangles = base.triangles;
       in.moved_triangles = std::move(moved.triangles);

@@ -56,4 +56,15 @@ cmp -s ro.obj in1.obj || fail "read-only file changed"
 korvane apply -q --force -m m.matrix in2.obj -o ro.obj >/dev/null || fail "--force"
 cmp -s ro.obj single/in2.obj || fail "--force did not replace it"
 [ -z "$(ls -A | grep '^\.~kv')" ] || fail "temporary file left"
+# Replay warnings, --strict, --digits and --normals as the Linux build gives them.
+printf 'v 0 0 0\nv\t1\t2\t3\nv 1,5 2 3\nvn 0 0 1\nf 1 2 3\n' >warn.obj
+out=$(korvane apply --json -m m.matrix warn.obj -o warned.obj) || fail "warnings: $out"
+for kind in not_a_vertex_line trailing_text normals_not_turned; do
+  grep -q "\"kind\": \"$kind\"" <<<"$out" || fail "warning $kind missing: $out"
+done
+status=0; out=$(korvane apply --strict -m m.matrix warn.obj -o strict.obj) || status=$?
+[ "$status" = 1 ] && [ ! -e strict.obj ] && grep -q "warn.obj line 2" <<<"$out" || fail "--strict: $status $out"
+korvane apply -q --digits shortest --normals -m m.matrix warn.obj -o styled.obj >/dev/null || fail "styled"
+[ "$(tr -d '\r' <styled.obj)" = $'v 1 2 3 \nv\t1\t2\t3 \nv -1 3 6 \nvn 0 0 1 \nf 1 2 3 ' ] ||
+  fail "--digits shortest --normals: $(cat styled.obj)"
 echo "korvane.exe: help, usage statuses, a batch of 5 files and its outputs under Wine"

@@ -90,11 +90,12 @@ function vec(key, n) {
 
 function fillVerdict() {
   const fits = report.fits === true;
-  const cls = fits ? 'fits' : 'misfit';
+  const ambiguous = fits && report.ambiguous === true;
+  const cls = ambiguous ? 'ambiguous' : fits ? 'fits' : 'misfit';
   const badge = document.getElementById('verdict-badge');
   badge.className = 'verdict-badge ' + cls;
-  badge.textContent = fits ? '✓ Fits' : '✗ Does not fit';
-  document.title = `Korvane motion report — ${fits ? 'fits' : 'does not fit'}`;
+  badge.textContent = ambiguous ? '≈ Ambiguous' : fits ? '✓ Fits' : '✗ Does not fit';
+  document.title = `Korvane motion report — ${ambiguous ? 'ambiguous' : fits ? 'fits' : 'does not fit'}`;
 
   const card = document.getElementById('verdict');
   card.classList.add(cls);
@@ -106,12 +107,24 @@ function fillVerdict() {
     card.append(el('p', { class: 'cause', 'data-key': 'cause', 'data-value': report.cause },
       el('b', null, 'Likely cause: '), report.cause));
   }
+  if (report.note) {
+    card.append(el('p', { class: 'note', 'data-key': 'note', 'data-value': report.note },
+      el('b', null, 'Note: '), report.note));
+  }
 
   const chips = document.getElementById('chips');
   const chip = (label, key) => el('span', { class: 'chip' }, `${label} `,
     el('b', { 'data-key': key, 'data-value': String(get(report, key)) }, String(get(report, key))));
   if (report.fit !== undefined) chips.append(chip('fit', 'fit'));
   if (report.topology !== undefined) chips.append(chip('topology', 'topology'));
+  // The files measured, as text (never as markup, whatever their names hold).
+  const files = view && view.files;
+  for (const which of ['base', 'moved']) {
+    if (files && files[which]) {
+      chips.append(el('span', { class: 'chip file', id: `file-${which}`, title: files[which] }, `${which} `,
+        el('b', null, files[which])));
+    }
+  }
 }
 
 function fillMotion() {
@@ -173,7 +186,7 @@ function fillMeasurement() {
   }
   // Whatever else the report holds is shown too, so that no number is dropped.
   const known = new Set(['fit', 'topology', 'matrix', 'scale', 'rotation', 'translation', 'reference_vertices',
-    'residual', 'tolerance', 'fits', 'cause', 'message', 'iterations']);
+    'residual', 'tolerance', 'fits', 'cause', 'note', 'message', 'iterations']);
   const leaves = (v, path, out) => {
     if (v !== null && typeof v === 'object') for (const [k, w] of Object.entries(v)) leaves(w, `${path}.${k}`, out);
     else out.push([path, v]);
@@ -247,7 +260,8 @@ function fillColorbar(max) {
   }
 }
 
-function drawHistogram(values, max) {
+// Bars span the residuals; each is coloured as its residuals are in the view (colourMax).
+function drawHistogram(values, max, colourMax) {
   const bins = 40;
   const counts = new Array(bins).fill(0);
   let n = 0;
@@ -278,7 +292,8 @@ function drawHistogram(values, max) {
     const h = height(c);
     add('rect', {
       x: (left + k * bw + 0.5).toFixed(2), y: (H - bottom - h).toFixed(2), width: (bw - 1).toFixed(2),
-      height: h.toFixed(2), fill: rampCss((k + 0.5) / bins), 'data-count': c,
+      height: h.toFixed(2), fill: rampCss(colourMax > 0 ? ((k + 0.5) / bins) * (max / colourMax) : 0),
+      'data-count': c,
     });
   });
   add('line', { class: 'axis', x1: left, x2: W - 4, y1: H - bottom + 0.5, y2: H - bottom + 0.5 });
@@ -448,13 +463,16 @@ fillMeasurement();
 
 const residuals = floats(view && view.base && view.base.residuals);
 const max = residualRange(residuals);
-fillColorbar(max);
-drawHistogram(residuals, max);
+// Colours on a scale tied to the tolerance, the same for every report: a
+// perfect fit looks perfect, and anything past ten times the tolerance is hot.
+const colourMax = report.size > 0 && report.tolerance > 0 ? 10 * report.tolerance * report.size : max;
+fillColorbar(colourMax);
+drawHistogram(residuals, max, colourMax);
 note();
 
 timings.tables = performance.now();
 try {
-  start3d(residuals, max);
+  start3d(residuals, colourMax);
   timings.drawn = performance.now();
 } catch (e) {
   const box = document.getElementById('view-error');
