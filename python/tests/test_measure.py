@@ -99,3 +99,16 @@ def test_arguments_are_checked(bunny):
         korvane.measure(v[:, :2], v[:, :2])
     with pytest.raises(ValueError):
         korvane.measure(v, v, faces=[[0, 1, 100]])
+
+
+def test_a_shuffled_cube_is_ambiguous_unless_its_pairs_decide():
+    g = np.linspace(-1, 1, 7)
+    cube = np.array([(x, y, z) for x in g for y in g for z in g if max(abs(x), abs(y), abs(z)) == 1.0])
+    moved = cube * 2.0 + np.array([1.0, 2.0, 3.0])
+    shuffled = moved[np.random.default_rng(1).permutation(len(cube))]
+    f = korvane.measure(cube, shuffled, fit="icp")
+    assert f.fits and f.ambiguous, f.message
+    alternatives = f.to_dict()["alternatives"]
+    assert alternatives and all(np.abs(np.array(a["matrix"]) - f.matrix).max() > 0.5 for a in alternatives)
+    same_order = korvane.measure(cube, moved)
+    assert same_order.fits and not same_order.ambiguous, same_order.message
