@@ -195,9 +195,9 @@ void PrintJson(const std::vector<Job>& jobs, unsigned workers, double seconds, s
                         {"interrupted", stopped ? Json(StopSignalName()) : Json(nullptr)},
                         {"error", error}};
   // Paths are bytes: anything that is not UTF-8 is shown as U+FFFD rather than refused.
-  std::printf(
-      "%s\n",
-      summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+  const std::string text =
+      summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  PrintJsonOnce([&] { std::printf("%s\n", text.c_str()); });
 }
 
 }  // namespace

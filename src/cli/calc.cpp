@@ -108,7 +108,7 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
       WriteFitPage(OutputName(o.report), r, o.base, o.moved, json, base, moved);
 #endif
     if (o.json) {
-      std::printf("%s\n", json.c_str());
+      PrintJsonOnce([&] { std::printf("%s\n", json.c_str()); });
     } else {
       PrintReport(r, base, moved);
       std::fprintf(g_report, "  written:     %s\n", o.output.c_str());

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 #include <unordered_map>
@@ -138,6 +139,22 @@ int StopSignal() { return g_signal.load(); }
 
 const char* StopSignalName() { return g_signal.load() == SIGTERM ? "SIGTERM" : "SIGINT"; }
 
+namespace {
+std::mutex g_print;
+bool g_printed = false;  // guarded by g_print
+}  // namespace
+
+bool PrintJsonOnce(const std::function<void()>& print) {
+  // A stop that ends the process while the command prints its own object
+  // waits for it, and then adds none: standard output holds one object.
+  const std::lock_guard<std::mutex> lock(g_print);
+  if (g_printed) return false;
+  g_printed = true;
+  print();
+  std::fflush(stdout);
+  return true;
+}
+
 void PrintJsonError(const std::string& message, const std::string& file, std::uint64_t line) {
   using Json = nlohmann::ordered_json;
   const Json error = {
@@ -146,8 +163,8 @@ void PrintJsonError(const std::string& message, const std::string& file, std::ui
         {"file", file.empty() ? Json(nullptr) : Json(platform::ToUtf8(text::Message().Host(file)))},
         {"line", line == 0 ? Json(nullptr) : Json(line)}}}};
   // Paths are bytes: anything that is not UTF-8 is shown as U+FFFD rather than refused.
-  std::printf("%s\n", error.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
-  std::fflush(stdout);
+  const std::string text = error.dump(2, ' ', false, Json::error_handler_t::replace);
+  PrintJsonOnce([&] { std::printf("%s\n", text.c_str()); });
 }
 
 void PrintJsonErrorOfCurrentException() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ int StopSignal();
 // "SIGINT" or "SIGTERM".
 const char* StopSignalName();
 
+// Runs `print`, which writes the command's one JSON object on standard output,
+// unless an object was printed already (then false): a stop that ends the
+// process never adds a second object after the command's own.
+bool PrintJsonOnce(const std::function<void()>& print);
 // Prints {"error": {"message", "file", "line"}} on standard output; `file`
 // empty and `line` 0 print null.
 void PrintJsonError(const std::string& message, const std::string& file, std::uint64_t line);

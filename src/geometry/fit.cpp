@@ -218,7 +218,8 @@ int Handedness(const std::vector<Vector3>& v, double tolerance) {
 }
 
 // Sorted distances from the centroid, scaled to unit RMS: the same list for
-// two vertex sets that are similar copies, whatever their order.
+// two vertex sets that are similar copies, whatever their order; for sets of
+// different sizes, compared at the same quantiles.
 bool RadiiAgree(const std::vector<Vector3>& a, const std::vector<Vector3>& b, double size,
                 double tolerance) {
   const auto radii = [](const std::vector<Vector3>& v, double& rms) {
@@ -238,8 +239,14 @@ bool RadiiAgree(const std::vector<Vector3>& a, const std::vector<Vector3>& b, do
   const std::vector<double> rb = radii(b, rms_b);
   if (!(rms_a > 0.0)) return false;
   const double s = rms_b / rms_a;
-  for (std::size_t i = 0; i < ra.size(); ++i) ra[i] = std::fabs(s * ra[i] - rb[i]);
-  return Percentile95(std::move(ra)) <= tolerance * size;
+  const std::size_t n = std::min(ra.size(), rb.size());
+  if (n == 0) return false;
+  const auto at = [n](const std::vector<double>& r, std::size_t i) {
+    return n == r.size() || n == 1 ? r[i] : r[i * (r.size() - 1) / (n - 1)];
+  };
+  std::vector<double> d(n);
+  for (std::size_t i = 0; i < n; ++i) d[i] = std::fabs(s * at(ra, i) - at(rb, i));
+  return Percentile95(std::move(d)) <= tolerance * size;
 }
 
 bool SameShapeIgnoringOrder(const std::vector<Vector3>& a, const std::vector<Vector3>& b,
