@@ -433,7 +433,7 @@ TEST(Cli, ReplayWarnings) {
       {"v 0 0 0\nv 1 1 1\nvn 0 0 1\n", "turn", "", "normals_not_turned", 3},
       {"v 0 0 0\nv 1 1 1\nvn 0 0 1\n", "scale", "", nullptr, 0},  // directions kept
       {"v 0 0 0\nv 1 1 1\nvn 0 0 1\n", "turn", "--normals", nullptr, 0},
-      // A part 0.2 mm across in metres: six decimals move it by 0.25% of its size.
+      // A piece 0.2 mm across, stored in metres: six decimals move it by 0.25% of its size.
       {"v 0 0 0\nv 0.0001234 0.0000567 0.0001891\nv 0.0002 0 0.0000001\n", "same", "", "precision",
        2},
       {"v 0 0 0\nv 0.0001234 0.0000567 0.0001891\n", "same", "--digits shortest", nullptr, 0},
