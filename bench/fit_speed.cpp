@@ -2,17 +2,23 @@
 // meshes of about VERTICES vertices each (the second moved by BenchMotion),
 // written as OBJ files and read back.
 //
-//   fit_speed [VERTICES=1000000] [DIR=/tmp] [THREADS=0 (all cores)]
+//   fit_speed [VERTICES=1000000] [DIR=/tmp] [THREADS=0 (all cores)] [PEER]
 //
 // Prints the time to load both vertex lists (LoadObjVertices, the baseline),
 // to read the moved mesh's faces, to build its surface index, to compute the
-// full residual report of the three-point motion, and ICP from the
-// three-point start and from no start (all principal-axis starts). Peak
-// memory is the process's VmHWM after each stage.
+// full residual report of the three-point motion, to read a sample of the
+// base's faces, ICP from starts alone (the three-point start, then the
+// identity), and ICP on the moved mesh with its vertices shuffled, from
+// nothing: with the base's triangles (as `korvane calc` runs it) and from
+// starts alone. Peak memory is the process's VmHWM after each stage. PEER,
+// when given, is bench/open3d_icp.py: Open3D's ICP on the same files, run
+// last in the same process tree.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -29,6 +35,26 @@ using namespace korvane::geometry;
 void Report(const char* what, const bench::Timing& t) {
   std::printf("%-44s wall %8.3f s  cpu %8.3f s  peak %7.1f MB  now %7.1f MB\n", what, t.wall, t.cpu,
               bench::Megabytes(bench::PeakBytes()), bench::Megabytes(bench::StatusBytes("VmRSS:")));
+}
+
+// The mesh's vertices put in random order in place (no second copy to
+// raise the peak), its triangles renumbered.
+void ShuffleInPlace(testing::Mesh& m) {
+  testing::SplitMix rng(17);
+  std::vector<std::uint32_t> where(m.vertices.size());  // new place of vertex i
+  std::iota(where.begin(), where.end(), 0u);
+  for (std::size_t i = where.size(); i > 1; --i)
+    std::swap(where[i - 1], where[static_cast<std::size_t>(rng.Next() % i)]);
+  for (Triangle& t : m.triangles)
+    for (std::uint32_t& c : t) c = where[c];
+  // Follow each cycle of the permutation.
+  for (std::size_t i = 0; i < where.size(); ++i) {
+    while (where[i] != i) {
+      const std::uint32_t j = where[i];
+      std::swap(m.vertices[i], m.vertices[j]);
+      std::swap(where[i], where[j]);
+    }
+  }
 }
 
 }  // namespace
@@ -103,12 +129,45 @@ int main(int argc, char** argv) {
          bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
   std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
               testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
-  std::printf("peak so far / two vertex arrays: %.2fx (goal <= 3x)\n",
-              static_cast<double>(bench::PeakBytes()) / arrays);
 
   Matrix4 least = Matrix4::Identity();
   Report("least squares, trimmed (paired vertices)",
          bench::BestOf(1, [&] { least = LeastSquaresMotion(base, moved.vertices, 0.1); }));
   std::printf("  error %.2e\n", testing::MotionError(base, motion, least, target->size()));
+
+  // The copy as a re-export leaves it: same surface, vertices in another order.
+  target.reset();
+  ShuffleInPlace(moved);
+  target = std::make_unique<FitTarget>(moved.vertices, moved.triangles, threads);
+  std::vector<Triangle> base_triangles;
+  Report("read a sample of the base's faces", bench::BestOf(1, [&] {
+           obj::LoadObjTriangles(base_path, base_triangles, kBaseTrianglesLooked);
+         }));
+  std::printf("  %zu triangles\n", base_triangles.size());
+  options.start.reset();
+  Report("icp, shuffled copy, from nothing (triangles)",
+         bench::BestOf(1, [&] { icp = FitMotion(base, base_triangles, *target, options); }));
+  std::printf("  %d refits, %d proposals, error %.2e, fits %d, ambiguous %d\n", icp.iterations,
+              icp.starts, testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits,
+              icp.ambiguous);
+  Report("icp, shuffled copy, from starts alone",
+         bench::BestOf(1, [&] { icp = FitMotion(base, *target, options); }));
+  std::printf("  %d iterations, %d starts, error %.2e, fits %d\n", icp.iterations, icp.starts,
+              testing::MotionError(base, motion, icp.matrix, target->size()), icp.fits);
+  std::printf("peak so far / two vertex arrays: %.2fx (goal <= 3x)\n",
+              static_cast<double>(bench::PeakBytes()) / arrays);
+
+  if (argc > 4) {
+    std::string command =
+        "/usr/bin/python3 " + std::string(argv[4]) + " " + base_path + " " + moved_path;
+    char number[40];
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 4; ++c) {
+        std::snprintf(number, sizeof number, " %.17g", motion.matrix()(r, c));
+        command += number;
+      }
+    std::fflush(stdout);
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "the peer failed\n");
+  }
   return 0;
 }

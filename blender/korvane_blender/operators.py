@@ -67,11 +67,16 @@ class KORVANE_OT_measure(bpy.types.Operator):
         except ImportError as e:
             return _fail(self, settings, str(e))
         depsgraph = context.evaluated_depsgraph_get()
-        base_points, _ = world_mesh(bases[0], depsgraph, korvane, triangles=False)
+        # The base's triangles too: ICP matches triangles of the same shape first.
+        base_points, base_faces = world_mesh(bases[0], depsgraph, korvane, triangles=True)
         moved_points, faces = world_mesh(moved, depsgraph, korvane, triangles=True)
         try:
             fit = korvane.measure(
-                base_points, moved_points, fit=FIT_METHODS[settings.fit], faces=faces
+                base_points,
+                moved_points,
+                fit=FIT_METHODS[settings.fit],
+                faces=faces,
+                base_faces=base_faces,
             )
         except (korvane.Error, ValueError) as e:
             return _fail(self, settings, "%s to %s: %s" % (bases[0].name, moved.name, e))

@@ -173,6 +173,8 @@ struct MeshView {
 
 // MeasureMotion on meshes in memory: the same fits, numbers and failures (with
 // no file named). Without triangles the moved mesh is measured against its vertices.
+// The base's triangles are for ICP, which matches triangles of the same shape first
+// (as it does with files); a triangle naming a vertex that does not exist fails.
 KORVANE_CXX_API MotionReport MeasureMotion(const MeshView& base, const MeshView& moved,
                                            const MeasureOptions& options = {});
 

@@ -62,6 +62,7 @@ def measure(
     max_iterations: Optional[int] = ...,
     jobs: Optional[int] = ...,
     faces: Optional[npt.ArrayLike] = ...,
+    base_faces: Optional[npt.ArrayLike] = ...,
 ) -> Fit: ...
 def transform(
     matrix: _Matrix,

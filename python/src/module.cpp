@@ -160,25 +160,32 @@ korvane::MeshView View(const py::array& points, const char* name) {
   return v;
 }
 
-py::dict MeasureArrays(const py::array& base, const py::array& moved, const py::object& faces,
-                       const std::string& fit, double tolerance, double trim, int max_iterations,
-                       unsigned jobs) {
-  const korvane::MeasureOptions o = Options(fit, tolerance, trim, max_iterations, jobs);
-  const korvane::MeshView b = View(base, "base");
-  korvane::MeshView m = View(moved, "moved");
-  py::array_t<std::uint32_t, py::array::c_style> triangles;
-  if (!faces.is_none()) {
-    triangles = py::array_t<std::uint32_t, py::array::c_style>::ensure(faces);
-    if (!triangles || triangles.ndim() != 2 || triangles.shape(1) != 3)
-      throw py::value_error("faces must be an (m, 3) array of vertex numbers");
-    m.triangles = triangles.data();
-    m.triangle_count = static_cast<std::size_t>(triangles.shape(0));
-    for (std::size_t i = 0; i < m.triangle_count * 3; ++i) {
-      if (m.triangles[i] >= m.vertices)
-        throw py::value_error("faces name vertex " + std::to_string(m.triangles[i]) +
-                              " of a mesh with " + std::to_string(m.vertices));
-    }
+using Triangles = py::array_t<std::uint32_t, py::array::c_style>;
+
+// `faces` (None or (m, 3) vertex numbers) as the view's triangles, kept alive by `holder`.
+void AddFaces(korvane::MeshView& v, const py::object& faces, const char* name, Triangles& holder) {
+  if (faces.is_none()) return;
+  holder = Triangles::ensure(faces);
+  if (!holder || holder.ndim() != 2 || holder.shape(1) != 3)
+    throw py::value_error(std::string(name) + " must be an (m, 3) array of vertex numbers");
+  v.triangles = holder.data();
+  v.triangle_count = static_cast<std::size_t>(holder.shape(0));
+  for (std::size_t i = 0; i < v.triangle_count * 3; ++i) {
+    if (v.triangles[i] >= v.vertices)
+      throw py::value_error(std::string(name) + " name vertex " + std::to_string(v.triangles[i]) +
+                            " of a mesh with " + std::to_string(v.vertices));
   }
+}
+
+py::dict MeasureArrays(const py::array& base, const py::array& moved, const py::object& faces,
+                       const py::object& base_faces, const std::string& fit, double tolerance,
+                       double trim, int max_iterations, unsigned jobs) {
+  const korvane::MeasureOptions o = Options(fit, tolerance, trim, max_iterations, jobs);
+  korvane::MeshView b = View(base, "base");
+  korvane::MeshView m = View(moved, "moved");
+  Triangles moved_holder, base_holder;
+  AddFaces(m, faces, "faces", moved_holder);
+  AddFaces(b, base_faces, "base_faces", base_holder);
   korvane::MotionReport r;
   {
     py::gil_scoped_release release;

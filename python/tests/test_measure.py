@@ -61,11 +61,11 @@ def test_arrays_measure_as_files_do(tmp_path, bunny):
     truth = similarity(seed=11)
     write_obj(tmp_path / "base.obj", bunny[0], bunny[1])
     write_obj(tmp_path / "moved.obj", moved(truth, bunny[0]), bunny[1])
-    base, _ = read_obj(tmp_path / "base.obj")
+    base, base_faces = read_obj(tmp_path / "base.obj")
     copy, faces = read_obj(tmp_path / "moved.obj")
     for fit in ("three-point", "icp"):
         from_files = korvane.measure(tmp_path / "base.obj", tmp_path / "moved.obj", fit=fit)
-        from_arrays = korvane.measure(base, copy, fit=fit, faces=faces)
+        from_arrays = korvane.measure(base, copy, fit=fit, faces=faces, base_faces=base_faces)
         assert from_arrays.to_dict() == from_files.to_dict()
         assert from_files.residual["surface"]["to"] == "surface"
 

@@ -237,14 +237,15 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
   std::string current = base_obj;  // named by failures that name no file themselves
   try {
     const obj::StreamOptions stream = api::StreamingOptions(options.threads);
-    // Only the moved mesh's faces are measured against.
+    // Only the moved mesh's faces are measured against; the base's are read
+    // by the fit if ICP runs.
     obj::Mesh base;
     obj::LoadObjVertices(base_obj, base.vertices, stream);
     current = moved_obj;
     obj::Mesh moved;
     obj::LoadObjMesh(moved_obj, moved, stream);
     current.clear();
-    return Report(matrix::MeasureFit(base, moved, ToInternal(options)), base, moved);
+    return Report(matrix::MeasureFit(base, moved, ToInternal(options), base_obj), base, moved);
   } catch (...) {
     RethrowAsFailure(current);
   }

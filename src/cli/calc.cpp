@@ -99,7 +99,7 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     fit.keepDistances = !o.report.empty();
     const obj::Mesh base = Load(o.base, !o.report.empty(), fit.threads);
     const obj::Mesh moved = Load(o.moved, true, fit.threads);
-    const matrix::FitReport r = matrix::MeasureFit(base, moved, fit);
+    const matrix::FitReport r = matrix::MeasureFit(base, moved, fit, o.base);
     matrix::WriteMatrixFile(OutputName(o.output), r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.
     const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();

@@ -617,7 +617,6 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
       (r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance)) {
     return;
   }
-  constexpr std::size_t kMostAlternatives = 8;
   const double apart = options.tolerance * target.size();
   const std::size_t step = std::max<std::size_t>(1, base.size() / 4096);
   // Two motions differ when they put some base vertex more than the tolerance apart.
@@ -635,7 +634,6 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
   for (std::size_t i = 0; i < base.size(); i += step) sample.push_back(base[i]);
   std::vector<double> d;
   for (const Matrix4& c : r.candidates) {
-    if (r.alternatives.size() == kMostAlternatives) break;
     if (!differ(c, r.matrix)) continue;
     bool seen = false;
     for (const Alternative& a : r.alternatives) seen = seen || !differ(c, a.matrix);
@@ -689,13 +687,13 @@ FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   return r;
 }
 
-FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target,
-                 const FitOptions& options);
+FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
+                 const FitTarget& target, const FitOptions& options);
 
 // The cheapest fit that fits: the three-point motion, then least squares on
 // equal counts, then ICP (which starts from the three-point motion).
-FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target,
-                       const FitOptions& options) {
+FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
+                       const FitTarget& target, const FitOptions& options) {
   const std::vector<Vector3>& w = target.vertices();
   FitOptions o = options;
   std::vector<FitKind> tried;
@@ -722,7 +720,7 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
     if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
-  FitResult r = IcpFit(base, target, o);
+  FitResult r = IcpFit(base, triangles, target, o);
   JudgeAmbiguity(base, target, o, r);
   return Fitted(std::move(r), FitKind::icp, std::move(tried));
 }
@@ -731,12 +729,23 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const FitTarget& target
 
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options) {
+  return FitMotion(base, TrianglesSource(), target, options);
+}
+
+FitResult FitMotion(const std::vector<Vector3>& base, const std::vector<Triangle>& baseTriangles,
+                    const FitTarget& target, const FitOptions& options) {
+  return FitMotion(
+      base, [&]() -> const std::vector<Triangle>& { return baseTriangles; }, target, options);
+}
+
+FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                    const FitTarget& target, const FitOptions& options) {
   CheckOptions(options);
   CheckVertices(base, text::MeshRole::base);
   const std::vector<Vector3>& w = target.vertices();
   switch (options.kind) {
     case FitKind::automatic:
-      return AutomaticFit(base, target, options);
+      return AutomaticFit(base, baseTriangles, target, options);
     case FitKind::three_point:
       return Fitted(
           EvaluateMotion(base, target, options.start ? *options.start : ThreePointMotion(base, w),
@@ -751,15 +760,21 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
     case FitKind::icp:
       break;
   }
-  FitResult r = IcpFit(base, target, options);
+  FitResult r = IcpFit(base, baseTriangles, target, options);
   JudgeAmbiguity(base, target, options, r);
   return Fitted(std::move(r), FitKind::icp);
 }
 
 namespace {
 
-FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target,
-                 const FitOptions& options) {
+FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source,
+                 const FitTarget& target, const FitOptions& options) {
+  static const std::vector<Triangle> kNone;
+  const std::vector<Triangle>& triangles = source ? source() : kNone;
+  for (const Triangle& t : triangles) {
+    if (t[0] >= base.size() || t[1] >= base.size() || t[2] >= base.size())
+      Refuse(text::Reason::index_missing_vertex, text::MeshRole::base);
+  }
   std::optional<Matrix4> start = options.start;
   if (!start) {
     try {
@@ -768,7 +783,7 @@ FitResult IcpFit(const std::vector<Vector3>& base, const FitTarget& target,
       // No usable reference triangle: the other starts remain.
     }
   }
-  IcpSearch search = SearchMotion(base, target, start, options);
+  IcpSearch search = SearchMotion(base, triangles, target, start, options);
   FitResult r = Evaluate(base, Spread(base), target, search.motions.front(), options);
   r.iterations = search.iterations;
   r.starts = search.starts;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -67,6 +68,7 @@ class FitTarget {
   ~FitTarget();
 
   const std::vector<Vector3>& vertices() const { return *vertices_; }
+  const std::vector<Triangle>& triangles() const { return *triangles_; }
   bool hasSurface() const { return surface_ != nullptr; }
   // Bounding-box diagonal: the length residuals are relative to.
   double size() const { return size_; }
@@ -251,6 +253,20 @@ struct FitResult {
 // Finds the motion by `options.kind` and reports how well it fits.
 FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options = {});
+// The same, with the base's triangles: ICP then first matches them to the
+// target's (a copy keeps the shapes of its triangles), which finds the
+// motion of thin, flat and nearly symmetric parts that starts miss. A
+// triangle referring to a vertex that does not exist is refused.
+FitResult FitMotion(const std::vector<Vector3>& base, const std::vector<Triangle>& baseTriangles,
+                    const FitTarget& target, const FitOptions& options = {});
+// ICP looks at no more of the base's triangles than this, evenly spread: a
+// source may give a sample (obj::FaceCollector keeps one).
+inline constexpr std::size_t kBaseTrianglesLooked = 200000;
+// The base's triangles, asked for only when ICP runs (reading them may cost a
+// pass over a file); the list must outlive the fit. Empty: none.
+using TrianglesSource = std::function<const std::vector<Triangle>&()>;
+FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                    const FitTarget& target, const FitOptions& options = {});
 
 // Sets r.ambiguous and r.alternatives: the motions of r.candidates that fit as
 // well and put some base vertex farther than the tolerance from where r.matrix

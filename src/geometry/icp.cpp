@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "geometry/triangle_match.h"
+
 namespace korvane::geometry {
 namespace {
 
@@ -65,6 +67,13 @@ constexpr double kShortestStep = 1.0 / 64.0;
 // a near-symmetric wrong pose leaves off the surface, and the cap keeps
 // holes (removed vertices) from deciding.
 constexpr double kRankCap = 1e-2;
+// Proposals from matching triangles: checked with this share of base
+// vertices landing on target vertices at least; when the best has kSure, the
+// starts are not needed, and those within kNearlySure of it are the
+// candidates (a symmetric part's turned poses).
+constexpr double kProposalShare = 0.5;
+constexpr double kSure = 0.9;
+constexpr double kNearlySure = 0.25;
 
 struct Run {
   Matrix4 m = Matrix4::Identity();
@@ -353,25 +362,18 @@ void SortBy(std::vector<Run>& runs, Key key) {
                    [&](const Run& a, const Run& b) { return key(a) < key(b); });
 }
 
-}  // namespace
-
-IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target,
-                       const std::optional<Matrix4>& start, const FitOptions& o) {
+// The search from starts: every start against points spread over the
+// surface, on threads (each start is run on its own, so the ranking is the
+// same on any number); the poses about as good as the best, distinct.
+std::vector<Run> SearchFromStarts(const std::vector<Vector3>& base, const FitTarget& target,
+                                  const std::optional<Matrix4>& start, double trim,
+                                  const Eigen::AlignedBox3d& box, unsigned threads,
+                                  std::size_t& count) {
   const double size = target.size();
-  const double trim = o.TrimFor(FitKind::icp);
   const double cap = kRankCap * size;
-  const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
-  const std::size_t last = levels.size() - 1;
-  const Eigen::AlignedBox3d box = BoxOf(base);
-  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
-                           std::vector<Vector3>& normals) {
-    target.ClosestWithNormals(q, points, normals, o.threads);
-  };
-
-  // Coarse: every start against points spread over the surface, on threads
-  // (each start is run on its own, so the ranking is the same on any number).
   std::vector<Matrix4> starts = GlobalStarts(base, target.vertices());
   if (start) starts.insert(starts.begin(), *start);
+  count = starts.size();
   const std::vector<Vector3> proxy_points = target.SpreadPoints(kProxySize);
   const PointIndex proxy(proxy_points);
   const auto coarse = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
@@ -383,14 +385,14 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
   // A few steps on few vertices weed out most starts; the best go on longer.
   const std::vector<Vector3> first_sample = Subsample(base, kFirstSample);
   std::vector<Run> runs(starts.size());
-  ParallelTasks(starts.size(), o.threads, [&](std::size_t k) {
+  ParallelTasks(starts.size(), threads, [&](std::size_t k) {
     runs[k] = RunIcp(first_sample, coarse, starts[k], trim, kFirstIterations,
                      kCoarseConvergence * size, cap);
   });
   SortBy(runs, [](const Run& r) { return r.score; });
   runs = Distinct(runs, box, kDistinctPose * size, kSecondStarts);
   const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
-  ParallelTasks(runs.size(), o.threads, [&](std::size_t k) {
+  ParallelTasks(runs.size(), threads, [&](std::size_t k) {
     runs[k] = RunIcp(coarse_sample, coarse, runs[k].m, trim, kCoarseIterations,
                      kCoarseConvergence * size, cap);
   });
@@ -402,6 +404,59 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
   while (screened.size() > kScreened &&
          screened.back().score > kScreenRatio * screened.front().score)
     screened.pop_back();
+  return screened;
+}
+
+}  // namespace
+
+IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Triangle>& baseTriangles,
+                       const FitTarget& target, const std::optional<Matrix4>& start,
+                       const FitOptions& o) {
+  const double size = target.size();
+  const double trim = o.TrimFor(FitKind::icp);
+  const double cap = kRankCap * size;
+  const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
+  const std::size_t last = levels.size() - 1;
+  const Eigen::AlignedBox3d box = BoxOf(base);
+  const auto surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
+                           std::vector<Vector3>& normals) {
+    target.ClosestWithNormals(q, points, normals, o.threads);
+  };
+
+  // Proposals from triangles of the same shape first: when one puts nearly
+  // every base vertex onto a target vertex, the starts are not needed.
+  std::vector<Proposal> proposals;
+  if (target.hasSurface())
+    proposals = ProposeByTriangles(base, baseTriangles, target.vertices(), target.triangles(), size,
+                                   kProposalShare, kMostCandidates, levels[last], kMostCandidates,
+                                   o.threads);
+  if (!proposals.empty() && proposals.front().hits >= kSure) {
+    // Refitted on vertices that land on vertices, they are as exact as the
+    // copy's digits: surface steps could only pull them towards the holes
+    // that removed vertices leave. More than one that lands is the
+    // ambiguity's to judge.
+    std::vector<Run> sure;
+    for (std::size_t k = 0; k < std::min(kMostCandidates, proposals.size()); ++k) {
+      if (proposals[k].hits < proposals.front().hits - kNearlySure) break;
+      Run r;
+      r.m = proposals[k].m;
+      sure.push_back(r);
+    }
+    IcpSearch out;
+    for (const Run& r : Distinct(sure, box, kSameMotion * size, kMostCandidates))
+      out.motions.push_back(r.m);
+    out.iterations = proposals.front().refits;
+    out.starts = static_cast<int>(proposals.size());
+    return out;
+  }
+  std::size_t starts = 0;
+  std::vector<Run> screened = SearchFromStarts(base, target, start, trim, box, o.threads, starts);
+  for (const Proposal& p : proposals) {
+    Run r;
+    r.m = p.m;
+    screened.push_back(r);
+  }
+  starts += proposals.size();
   if (start) {
     // The given start is kept as it is too: the coarse points may blur a
     // start that was right to begin with.
@@ -438,7 +493,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target
   for (const Run& r : finalists) out.motions.push_back(r.m);
   out.iterations = finalists.front().iterations;
   out.hitIterationLimit = finalists.front().capped;
-  out.starts = static_cast<int>(starts.size());
+  out.starts = static_cast<int>(starts);
   return out;
 }
 

@@ -36,16 +36,23 @@ Frame PrincipalFrame(const std::vector<Vector3>& v);
 
 }  // namespace detail
 
+// Distinct motions a search offers at most: every turn of a 64-sided prism
+// onto itself.
+inline constexpr std::size_t kMostCandidates = 128;
+
 struct IcpSearch {
   std::vector<Matrix4> motions;  // distinct final motions, best first; never empty
-  int iterations = 0;            // on the surface, of the best run
+  int iterations = 0;            // of the best run: surface steps, or refits on vertex pairs
   int starts = 0;
   bool hitIterationLimit = false;  // the best run stopped at the cap
 };
 
-// ICP from `start` (when given) and from starts spread over every turn,
-// ranked coarse to fine. Same bits for any thread count.
-IcpSearch SearchMotion(const std::vector<Vector3>& base, const FitTarget& target,
-                       const std::optional<Matrix4>& start, const FitOptions& options);
+// ICP from motions proposed by matching the base's triangles to the
+// target's, and unless one of those is sure, from `start` (when given) and
+// starts spread over every turn, ranked coarse to fine. Same bits for any
+// thread count.
+IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Triangle>& baseTriangles,
+                       const FitTarget& target, const std::optional<Matrix4>& start,
+                       const FitOptions& options);
 
 }  // namespace korvane::geometry

@@ -68,7 +68,7 @@ std::string Number(double x) {
 }  // namespace
 
 FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
-                     const geometry::FitOptions& options) {
+                     const geometry::FitOptions& options, const std::string& baseFile) {
   FitReport r;
   r.sameTopology = base.vertices.size() == moved.vertices.size();
   r.tolerance = options.tolerance;
@@ -81,7 +81,13 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
     // The three-point fit refuses such meshes below; the others may still fit them.
     if (e.kind() != Error::Kind::refused || o.kind == geometry::FitKind::three_point) throw;
   }
-  r.result = geometry::FitMotion(base.vertices, target, o);
+  std::vector<geometry::Triangle> read;
+  const auto base_triangles = [&]() -> const std::vector<geometry::Triangle>& {
+    if (base.triangles.empty() && !baseFile.empty())
+      obj::LoadObjTriangles(baseFile, read, geometry::kBaseTrianglesLooked);
+    return base.triangles.empty() ? read : base.triangles;
+  };
+  r.result = geometry::FitMotion(base.vertices, base_triangles, target, o);
   r.kind = r.result.kind;
   r.matrix = r.result.matrix;
   r.parts = geometry::DecomposeMotion(r.matrix);

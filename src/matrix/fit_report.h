@@ -26,8 +26,10 @@ struct FitReport {
 // The three-point matrix is bit for bit the one CalcMatrix writes. Refuses
 // (korvane::Error) meshes without three vertices off one line, coordinates
 // that are not finite, and least squares between unequal vertex counts.
+// ICP matches the base's triangles; when `base` has none and `baseFile` is
+// given, a sample of them is read from that file, only if ICP runs.
 FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
-                     const geometry::FitOptions& options);
+                     const geometry::FitOptions& options, const std::string& baseFile = {});
 
 // Why the motion does not fit: "mirror image", "fitted onto a part", "stopped at
 // the iteration limit", "vertex order differs", "vertices added or removed" or

@@ -25,7 +25,37 @@ void FaceCollector::Line(std::string_view line, bool whole) {
   tokens_.clear();
   text::ForEachToken(line.substr(end), [&](std::string_view t) { tokens_.push_back(t); });
   if (ParseFace(tokens_.data(), tokens_.size(), vertexCount_, polygon_)) {
+    const std::size_t from = out_.size();
     FanTriangulate(polygon_, out_);
+    if (most_ != static_cast<std::size_t>(-1)) Thin(from);
+  }
+}
+
+void FaceCollector::Thin(std::size_t from) {
+  // The kept triangles are those whose number is a multiple of the stride:
+  // halving them keeps every other one, and the rule goes on the same way.
+  std::size_t kept = from;
+  for (std::size_t k = from; k < out_.size(); ++k) {
+    if (seen_++ % stride_ == 0) out_[kept++] = out_[k];
+  }
+  out_.resize(kept);
+  if (out_.size() < 2 * most_) return;
+  std::size_t half = 0;
+  for (std::size_t k = 0; k < out_.size(); k += 2) out_[half++] = out_[k];
+  out_.resize(half);
+  stride_ *= 2;
+}
+
+void LoadObjTriangles(const std::string& path, std::vector<geometry::Triangle>& triangles,
+                      std::size_t most) {
+  triangles.clear();
+  platform::InputFile in;
+  OpenObj(in, path);
+  LineReader reader(in, std::size_t{1} << 20, kMaxLinePiece);
+  FaceCollector faces(triangles, most);
+  std::string_view piece;
+  while (reader.Next(piece)) {
+    if (reader.startsLine()) faces.Line(piece, !reader.continues());
   }
 }
 
@@ -34,14 +64,7 @@ void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& optio
   LoadObjVertices(path, mesh.vertices, options);
   // Faces in a second pass: it costs a read of the file, and keeps the vertex
   // reading the very code every command uses.
-  platform::InputFile in;
-  OpenObj(in, path);
-  LineReader reader(in, std::size_t{1} << 20, kMaxLinePiece);
-  FaceCollector faces(mesh.triangles);
-  std::string_view piece;
-  while (reader.Next(piece)) {
-    if (reader.startsLine()) faces.Line(piece, !reader.continues());
-  }
+  LoadObjTriangles(path, mesh.triangles);
   // The triangle list grew by doubling; the heap keeps what it outgrew.
   if (options.returnFreeMemory) platform::ReturnFreeMemory();
 }

@@ -22,13 +22,22 @@ struct Mesh {
 // cannot be read (a bad or missing corner) is left out.
 class FaceCollector {
  public:
-  explicit FaceCollector(std::vector<geometry::Triangle>& out) : out_(out) {}
+  // With `most`, keeps an evenly spread sample of between `most` and twice
+  // that many triangles (every k-th, k a power of two), never holding more.
+  explicit FaceCollector(std::vector<geometry::Triangle>& out,
+                         std::size_t most = static_cast<std::size_t>(-1))
+      : out_(out), most_(most) {}
   // One line; `whole` is false for the first piece of a line too long to hold,
   // whose face (if it is one) is left out.
   void Line(std::string_view line, bool whole = true);
 
  private:
+  void Thin(std::size_t from);
+
   std::vector<geometry::Triangle>& out_;
+  std::size_t most_;
+  std::uint64_t seen_ = 0;
+  std::uint64_t stride_ = 1;
   std::vector<std::string_view> tokens_;
   std::vector<std::uint32_t> polygon_;
   std::uint64_t vertexCount_ = 0;
@@ -38,5 +47,9 @@ class FaceCollector {
 // open among them), and the faces as triangles.
 // The vertices are read on options.threads threads (see StreamOptions).
 void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options = {});
+// The faces alone, as LoadObjMesh reads them, or an evenly spread sample of
+// at least `most` of them (see FaceCollector).
+void LoadObjTriangles(const std::string& path, std::vector<geometry::Triangle>& triangles,
+                      std::size_t most = static_cast<std::size_t>(-1));
 
 }  // namespace korvane::obj
