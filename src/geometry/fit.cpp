@@ -297,17 +297,22 @@ double BoundingDiagonal(const std::vector<Vector3>& v) {
 
 FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
                      unsigned threads)
-    : vertices_(&vertices), triangles_(&triangles) {
+    : vertices_(&vertices), triangles_(&triangles), threads_(threads) {
   CheckVertices(vertices, text::MeshRole::moved);
   if (triangles.empty()) {
     points_ = std::make_unique<PointIndex>(vertices);
   } else {
-    surface_ = std::make_unique<SurfaceIndex>(vertices, triangles, threads);
+    // What the surface index would refuse is refused now, not when it is built.
+    if (triangles.size() > std::numeric_limits<std::uint32_t>::max())
+      Refuse(text::Reason::index_too_many_triangles);
     // Vertices on no face are part of the mesh too: points are measured to
     // them as well as to the surface.
     std::vector<char> used(vertices.size(), 0);
     for (const Triangle& t : triangles) {
-      for (const std::uint32_t i : t) used[i] = 1;
+      for (const std::uint32_t i : t) {
+        if (i >= vertices.size()) Refuse(text::Reason::index_missing_vertex);
+        used[i] = 1;
+      }
     }
     for (std::size_t i = 0; i < vertices.size(); ++i) {
       if (!used[i]) loose_.push_back(vertices[i]);
@@ -320,11 +325,38 @@ FitTarget::FitTarget(const std::vector<Vector3>& vertices, const std::vector<Tri
 
 FitTarget::~FitTarget() = default;
 
+const SurfaceIndex& FitTarget::Surface() const {
+  std::call_once(built_, [&] {
+    surface_ = std::make_unique<SurfaceIndex>(*vertices_, *triangles_, threads_);
+  });
+  return *surface_;
+}
+
+void FitTarget::PairedDistancesFrom(const Matrix4& m, const std::vector<Vector3>& base,
+                                    std::vector<double>& out, unsigned threads) const {
+  const std::vector<Vector3>& w = *vertices_;
+  out.resize(base.size());
+  // Each thread owns a range of vertices and looks at every triangle for the
+  // corners in it: no two threads write one vertex, and min is exact, so the
+  // result is the same on any number.
+  ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) out[i] = (TransformPoint(m, base[i]) - w[i]).norm();
+    for (const Triangle& t : *triangles_) {
+      for (const std::uint32_t c : t) {
+        if (c < begin || c >= end) continue;
+        const Vector3 p = TransformPoint(m, base[c]);
+        const double d = (ClosestPointOnTriangle(p, w[t[0]], w[t[1]], w[t[2]]) - p).norm();
+        if (d < out[c]) out[c] = d;
+      }
+    }
+  });
+}
+
 void FitTarget::Closest(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
                         unsigned threads) const {
-  if (surface_) {
+  if (hasSurface()) {
     std::vector<double> d;
-    surface_->ClosestBatch(queries, points, points_ ? &d : nullptr, threads);
+    Surface().ClosestBatch(queries, points, points_ ? &d : nullptr, threads);
     if (!points_) return;
     ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
@@ -345,13 +377,13 @@ void FitTarget::ClosestWithNormals(const std::vector<Vector3>& queries,
                                    std::vector<Vector3>& points, std::vector<Vector3>& normals,
                                    unsigned threads) const {
   normals.assign(queries.size(), Vector3::Zero());
-  if (!surface_) {
+  if (!hasSurface()) {
     Closest(queries, points, threads);
     return;
   }
   std::vector<double> d;
   std::vector<std::uint32_t> hit;
-  surface_->ClosestBatch(queries, points, &d, threads, &hit);
+  Surface().ClosestBatch(queries, points, &d, threads, &hit);
   const std::vector<Vector3>& v = *vertices_;
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
@@ -372,7 +404,7 @@ void FitTarget::ClosestWithNormals(const std::vector<Vector3>& queries,
 
 std::vector<Vector3> FitTarget::SpreadPoints(std::size_t count) const {
   const std::vector<Vector3>& v = *vertices_;
-  if (!surface_) return Subsample(v, count);
+  if (!hasSurface()) return Subsample(v, count);
   const std::vector<Triangle>& tris = *triangles_;
   std::vector<double> area(tris.size());
   double total = 0.0;
@@ -409,8 +441,8 @@ std::vector<Vector3> FitTarget::SpreadPoints(std::size_t count) const {
 
 void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base,
                               std::vector<double>& out, unsigned threads) const {
-  if (surface_) {
-    surface_->DistancesFrom(m, base, out, threads);
+  if (hasSurface()) {
+    Surface().DistancesFrom(m, base, out, threads);
     if (!points_) return;
     ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
@@ -428,11 +460,30 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
 }
 
 Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target,
-                           const Matrix4& m, unsigned threads, std::vector<double>* distances) {
+                           const Matrix4& m, unsigned threads, std::vector<double>* distances,
+                           double tolerance) {
   CheckVertices(base, text::MeshRole::base);
   Residuals r;
   std::vector<double> d;
-  target.DistancesFrom(m, base, d, threads);
+  if (tolerance > 0.0 && target.hasSurface() && base.size() == target.vertices().size()) {
+    target.PairedDistancesFrom(m, base, d, threads);
+    // The rest against the whole surface.
+    const double near = tolerance * target.size();
+    std::vector<std::size_t> far;
+    std::vector<Vector3> queries;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      if (d[i] <= near) continue;
+      far.push_back(i);
+      queries.push_back(base[i]);
+    }
+    if (!far.empty()) {
+      std::vector<double> exact;
+      target.DistancesFrom(m, queries, exact, threads);
+      for (std::size_t k = 0; k < far.size(); ++k) d[far[k]] = exact[k];
+    }
+  } else {
+    target.DistancesFrom(m, base, d, threads);
+  }
   if (distances != nullptr) *distances = d;
   r.surface = ComputeResidualStats(std::move(d), target.size());
   r.toSurface = target.hasSurface();
@@ -554,7 +605,7 @@ FitResult Evaluate(const std::vector<Vector3>& base, double base_spread, const F
   FitResult r;
   r.matrix = m;
   std::vector<double> d;
-  r.residuals = MeasureResiduals(base, target, m, options.threads, &d);
+  r.residuals = MeasureResiduals(base, target, m, options.threads, &d, options.tolerance);
   r.scaleRatio = ScaleOf(m) * base_spread / target.spread();
   const double size = target.size();
   const double near = options.tolerance * size;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,9 @@ double Spread(const std::vector<Vector3>& v);
 // triangles, otherwise its vertices. Keeps references: both arrays must
 // outlive it. Refuses vertices that cannot be fitted (see above) and
 // triangles referring to vertices that do not exist. The surface index is
-// built on up to `threads` threads (0: every core), the same for any number.
+// built when first needed (a copy whose vertices pair up within the
+// tolerance needs none), on up to `threads` threads (0: every core), the
+// same for any number.
 class FitTarget {
  public:
   FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
@@ -69,7 +72,7 @@ class FitTarget {
 
   const std::vector<Vector3>& vertices() const { return *vertices_; }
   const std::vector<Triangle>& triangles() const { return *triangles_; }
-  bool hasSurface() const { return surface_ != nullptr; }
+  bool hasSurface() const { return !triangles_->empty(); }
   // Bounding-box diagonal: the length residuals are relative to.
   double size() const { return size_; }
   double spread() const { return spread_; }
@@ -87,11 +90,20 @@ class FitTarget {
   // out[i] = distance from TransformPoint(m, base[i]) to the target.
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base, std::vector<double>& out,
                      unsigned threads) const;
+  // out[i] = distance from TransformPoint(m, base[i]) to target vertex i and
+  // the triangles around it (equal vertex counts): never less than
+  // DistancesFrom's, the same unless another part of the mesh passes closer.
+  void PairedDistancesFrom(const Matrix4& m, const std::vector<Vector3>& base,
+                           std::vector<double>& out, unsigned threads) const;
 
  private:
+  const SurfaceIndex& Surface() const;
+
   const std::vector<Vector3>* vertices_;
   const std::vector<Triangle>* triangles_;
-  std::unique_ptr<SurfaceIndex> surface_;
+  unsigned threads_ = 0;
+  mutable std::once_flag built_;
+  mutable std::unique_ptr<SurfaceIndex> surface_;
   std::vector<Vector3> loose_;          // vertices on no triangle, when there is a surface
   std::unique_ptr<PointIndex> points_;  // every vertex without a surface, else the loose ones
   double size_ = 0.0;
@@ -109,9 +121,13 @@ struct Residuals {
 };
 
 // `distances`, when given, receives the surface distance of every base vertex.
+// With `tolerance` (relative) and equal counts, a vertex that lands within it
+// of the triangles around its paired vertex is measured there (see
+// FitTarget::PairedDistancesFrom: within the tolerance either way), the rest
+// against the whole surface; a plain copy then needs no surface index.
 Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& target,
                            const Matrix4& m, unsigned threads = 0,
-                           std::vector<double>* distances = nullptr);
+                           std::vector<double>* distances = nullptr, double tolerance = 0.0);
 
 // The library's three-point motion, reference vertices chosen as measuring
 // chooses them: equal counts, the axis rule on the base and the same indices
