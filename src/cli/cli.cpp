@@ -493,6 +493,7 @@ class CommandLine {
 }  // namespace
 
 int Main(int argc, char** argv) {
+  platform::MapLargeBlocks();
   CliPlatform platform(platform::Native());
   platform::Platform* previous = platform::Install(&platform);
   int status = kExitUsage;

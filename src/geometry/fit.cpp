@@ -65,19 +65,6 @@ void CheckOptions(const FitOptions& o) {
   if (o.maxIterations < 0) Refuse(text::Reason::iteration_limit_negative);
 }
 
-Matrix4 ToMatrix4(const Eigen::Matrix4d& t) {
-  Matrix4 m;
-  m.matrix() = t;
-  m.makeAffine();
-  return m;
-}
-
-using Points = Eigen::Map<const Eigen::Matrix3Xd>;
-
-Points AsMatrix(const std::vector<Vector3>& v) {
-  return Points(v.front().data(), 3, static_cast<Eigen::Index>(v.size()));
-}
-
 // Where the 95th percentile of n values stands, by nearest rank.
 std::size_t Rank95(std::size_t n) { return (95 * n + 99) / 100 - 1; }
 
@@ -125,16 +112,37 @@ std::size_t KeptCount(std::size_t n, double trim) {
 // Similarity carrying the masked src columns onto the dst columns.
 Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                     const std::vector<char>& mask, std::size_t keep) {
-  Eigen::Matrix3Xd s(3, static_cast<Eigen::Index>(keep));
-  Eigen::Matrix3Xd t(3, static_cast<Eigen::Index>(keep));
-  Eigen::Index c = 0;
+  // Eigen::umeyama's solution from sums over the pairs, in two passes: it
+  // would copy both point sets twice (96 MB for a million pairs).
+  const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
+  Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
   for (std::size_t i = 0; i < src.size(); ++i) {
-    if (!mask[i]) continue;
-    s.col(c) = src[i];
-    t.col(c) = dst[i];
-    ++c;
+    if (!kept(i)) continue;
+    ms += src[i];
+    md += dst[i];
   }
-  return ToMatrix4(Eigen::umeyama(s, t, true));
+  const double one_over_n = 1.0 / static_cast<double>(keep);
+  ms *= one_over_n;
+  md *= one_over_n;
+  Eigen::Matrix3d sigma = Eigen::Matrix3d::Zero();
+  double var = 0.0;
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    if (!kept(i)) continue;
+    const Vector3 a = src[i] - ms;
+    sigma += (dst[i] - md) * a.transpose();
+    var += a.squaredNorm();
+  }
+  sigma *= one_over_n;
+  var *= one_over_n;
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  Vector3 signs = Vector3::Ones();
+  if (svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0) signs(2) = -1.0;
+  const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
+  const double c = svd.singularValues().dot(signs) / var;
+  Matrix4 m = Matrix4::Identity();
+  m.linear() = c * r;
+  m.translation() = md - c * r * ms;
+  return m;
 }
 
 // Every `stride`-th vertex, at most `limit` of them.
@@ -467,14 +475,23 @@ Residuals MeasureResiduals(const std::vector<Vector3>& base, const FitTarget& ta
   std::vector<double> d;
   if (tolerance > 0.0 && target.hasSurface() && base.size() == target.vertices().size()) {
     target.PairedDistancesFrom(m, base, d, threads);
-    // The rest against the whole surface.
+    // The rest against the whole surface; when most are (another vertex
+    // order), all of them, without copies.
     const double near = tolerance * target.size();
+    const auto far_count = static_cast<std::size_t>(
+        std::count_if(d.begin(), d.end(), [&](double x) { return !(x <= near); }));
     std::vector<std::size_t> far;
     std::vector<Vector3> queries;
-    for (std::size_t i = 0; i < d.size(); ++i) {
-      if (d[i] <= near) continue;
-      far.push_back(i);
-      queries.push_back(base[i]);
+    if (far_count > d.size() / 4) {
+      target.DistancesFrom(m, base, d, threads);
+    } else {
+      far.reserve(far_count);
+      queries.reserve(far_count);
+      for (std::size_t i = 0; i < d.size(); ++i) {
+        if (d[i] <= near) continue;
+        far.push_back(i);
+        queries.push_back(base[i]);
+      }
     }
     if (!far.empty()) {
       std::vector<double> exact;
@@ -543,7 +560,7 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
         text::Reason::pairs_need_same_count, text::MeshRole::none, {base.size(), moved.size()}});
   }
   if (!(trim >= 0.0 && trim <= 0.5)) Refuse(text::Reason::trim_out_of_range);
-  Matrix4 m = ToMatrix4(Eigen::umeyama(AsMatrix(base), AsMatrix(moved), true));
+  Matrix4 m = SolveMasked(base, moved, {}, base.size());
   const std::size_t keep = KeptCount(base.size(), trim);
   if (keep < base.size() && m.matrix().allFinite()) {
     std::vector<double> d(base.size());
@@ -741,6 +758,31 @@ FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
 FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
                  const FitTarget& target, const FitOptions& options);
 
+// Whether a motion plainly misses, judged on a few thousand base vertices
+// before the full measure: one that fits puts 95% of them within the
+// tolerance, one that misses puts most of them far off the surface, where
+// every query of it is slow. Pairs that land (equal counts) save the surface.
+bool PlainlyMisses(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
+                   const FitOptions& o) {
+  constexpr std::size_t kSample = 4096;
+  constexpr double kNear = 10.0;  // tolerances
+  const std::size_t step = std::max<std::size_t>(1, base.size() / kSample);
+  const double near = kNear * o.tolerance * target.size();
+  const std::vector<Vector3>& w = target.vertices();
+  std::vector<Vector3> sample;
+  std::size_t landed = 0;
+  for (std::size_t i = 0; i < base.size(); i += step) {
+    sample.push_back(base[i]);
+    if (w.size() == base.size() && (TransformPoint(m, base[i]) - w[i]).norm() <= near) ++landed;
+  }
+  if (2 * landed >= sample.size()) return false;
+  std::vector<double> d;
+  target.DistancesFrom(m, sample, d, o.threads);
+  landed = static_cast<std::size_t>(
+      std::count_if(d.begin(), d.end(), [&](double x) { return x <= near; }));
+  return 2 * landed < sample.size();
+}
+
 // The cheapest fit that fits: the three-point motion, then least squares on
 // equal counts, then ICP (which starts from the three-point motion).
 FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
@@ -756,19 +798,24 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
       if (e.kind() != Error::Kind::refused) throw;
     }
   }
+  // Each try is measured in full only when a sample does not plainly miss.
+  const auto fitting = [&](const Matrix4& m) -> std::optional<FitResult> {
+    if (PlainlyMisses(base, target, m, o)) return std::nullopt;
+    FitResult r = EvaluateMotion(base, target, m, o);
+    if (!r.fits) return std::nullopt;
+    return r;
+  };
   if (o.start) {
-    FitResult r = EvaluateMotion(base, target, *o.start, o);
-    if (r.fits) return Fitted(std::move(r), FitKind::three_point);
+    if (std::optional<FitResult> r = fitting(*o.start))
+      return Fitted(std::move(*r), FitKind::three_point);
     tried.push_back(FitKind::three_point);
   }
   if (base.size() == w.size()) {
-    FitResult r = EvaluateMotion(base, target,
-                                 LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)), o);
+    std::optional<FitResult> r =
+        fitting(LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)));
     // A few edited vertices pull the plain solve off: left out, the rest decide.
-    if (!r.fits && !o.trim) {
-      r = EvaluateMotion(base, target, LeastSquaresMotion(base, w, kDefaultIcpTrim), o);
-    }
-    if (r.fits) return Fitted(std::move(r), FitKind::least_squares, std::move(tried));
+    if (!r && !o.trim) r = fitting(LeastSquaresMotion(base, w, kDefaultIcpTrim));
+    if (r) return Fitted(std::move(*r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
   FitResult r = IcpFit(base, triangles, target, o);

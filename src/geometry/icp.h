@@ -17,7 +17,8 @@ namespace detail {
 std::vector<char> KeepSmallest(const std::vector<double>& d, std::size_t keep);
 // How many of n pairs a trim of `trim` keeps (at least three).
 std::size_t KeptCount(std::size_t n, double trim);
-// Similarity carrying the masked src points onto the dst points (Umeyama).
+// Similarity carrying the masked src points onto the dst points (Umeyama);
+// an empty mask keeps every pair.
 Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                     const std::vector<char>& mask, std::size_t keep);
 // Every `stride`-th vertex, at most `limit` of them.

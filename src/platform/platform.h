@@ -160,6 +160,12 @@ void StartWriteBack(std::FILE* file, std::uint64_t from) noexcept;
 // Gives the memory the C library's heaps hold free back to the system, where
 // it keeps it (glibc keeps a heap for each thread that allocated).
 void ReturnFreeMemory() noexcept;
+// Blocks of a megabyte or more get pages of their own, given back when freed.
+// glibc otherwise raises that bound to the largest block freed so far (a
+// vertex list outgrown while loading), and then keeps the next tens of
+// megabytes of arrays and indexes in its heap after they are freed. A
+// process-wide choice: the command-line host makes it at start.
+void MapLargeBlocks() noexcept;
 // Removes a file; false when it could not be removed. Not bound to MAX_PATH
 // or PATH_MAX either, so that a temporary file never stays behind.
 bool RemoveFile(const std::string& path);

@@ -274,6 +274,12 @@ void ReturnFreeMemory() noexcept {
 #endif
 }
 
+void MapLargeBlocks() noexcept {
+#if defined(__GLIBC__)
+  (void)::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

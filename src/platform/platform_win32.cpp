@@ -271,6 +271,8 @@ void StartWriteBack(std::FILE*, std::uint64_t) noexcept {}
 
 void ReturnFreeMemory() noexcept {}
 
+void MapLargeBlocks() noexcept {}
+
 int LastFailureErrno() {
   const int err = errno;
   // The C library reports a sharing or lock violation as EACCES, like a
