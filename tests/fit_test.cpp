@@ -342,6 +342,25 @@ TEST_F(FitOnCopies, LeastSquaresBeatsThreePointsUnderNoise) {
   EXPECT_LT(least * 10.0, three) << least << " vs " << three;
 }
 
+// Least squares sums over the pairs instead of copying them: the same
+// solution as Eigen's, for a copy and for a mirror image (whose best proper
+// turn needs the sign flip).
+TEST_F(FitOnCopies, LeastSquaresIsEigensUmeyama) {
+  for (const double mirror : {1.0, -1.0}) {
+    Mesh moved = Moved(base_);
+    testing::AddNoise(moved.vertices, 1e-3 * testing::Diagonal(moved.vertices), rng_);
+    for (Vector3& v : moved.vertices) v.z() *= mirror;
+    Eigen::Matrix3Xd a(3, static_cast<Eigen::Index>(base_.vertices.size())), b(a.rows(), a.cols());
+    for (Eigen::Index i = 0; i < a.cols(); ++i) {
+      a.col(i) = base_.vertices[static_cast<std::size_t>(i)];
+      b.col(i) = moved.vertices[static_cast<std::size_t>(i)];
+    }
+    const Eigen::Matrix4d eigen = Eigen::umeyama(a, b, true);
+    const Matrix4 ours = LeastSquaresMotion(base_.vertices, moved.vertices);
+    EXPECT_LT((ours.matrix() - eigen).cwiseAbs().maxCoeff(), 1e-9 * eigen.cwiseAbs().maxCoeff());
+  }
+}
+
 TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
   struct Case {
     const char* name;
