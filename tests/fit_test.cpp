@@ -545,6 +545,12 @@ TEST(IcpSearch, SaysWhenTheIterationLimitStoppedIt) {
     if (limit != 2) {
       EXPECT_EQ(r.fits, limit != 0);
     }
+    // Matched triangles: the limit bounds the refits on vertex pairs.
+    const FitResult t = FitMotion(base.vertices, base.triangles, target, o);
+    EXPECT_LE(t.iterations, limit);
+    if (limit != 2) {
+      EXPECT_EQ(t.hitIterationLimit, limit == 0);
+    }
   }
 }
 

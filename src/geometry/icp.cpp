@@ -429,7 +429,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   if (target.hasSurface())
     proposals = ProposeByTriangles(base, baseTriangles, target.vertices(), target.triangles(), size,
                                    kProposalShare, kMostCandidates, levels[last], kMostCandidates,
-                                   o.threads);
+                                   o.maxIterations, o.threads);
   if (!proposals.empty() && proposals.front().hits >= kSure) {
     // Refitted on vertices that land on vertices, they are as exact as the
     // copy's digits: surface steps could only pull them towards the holes
@@ -446,6 +446,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     for (const Run& r : Distinct(sure, box, kSameMotion * size, kMostCandidates))
       out.motions.push_back(r.m);
     out.iterations = proposals.front().refits;
+    out.hitIterationLimit = proposals.front().capped;
     out.starts = static_cast<int>(proposals.size());
     return out;
   }

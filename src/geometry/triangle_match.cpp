@@ -46,7 +46,7 @@ constexpr std::size_t kBudget = 400000;
 // Proposals whose base boxes' corners are this close (relative) are one.
 constexpr double kSameProposal = 1e-3;
 // Refitting on vertex pairs ends when no corner of the base's box moves by
-// more than this (relative), or after kRefits.
+// more than this (relative), or after kRefits (or the caller's limit).
 constexpr double kSettled = 1e-12;
 constexpr int kRefits = 20;
 
@@ -186,13 +186,14 @@ class Checker {
     return static_cast<double>(landed) / static_cast<double>(n);
   }
 
-  // Refits `m` on the pairs of `sample` that land until they settle; the
-  // share that lands.
+  // Refits `m` on the pairs of `sample` that land until they settle, at most
+  // `most` times (p.capped when that stopped it); the share that lands.
   double Settle(const std::vector<Vector3>& sample, const Eigen::AlignedBox3d& box, double size,
-                Matrix4& m, int& refits, unsigned threads) const {
+                int most, Proposal& p, unsigned threads) const {
+    Matrix4& m = p.m;
     std::vector<std::int64_t> to(sample.size(), -1);
     double share = 0.0;
-    for (int k = 0; k < kRefits; ++k) {
+    for (int k = 0;; ++k) {
       ParallelRanges(sample.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
           const PointIndex::Hit h = index_.Nearest(TransformPoint(m, sample[i]));
@@ -207,9 +208,13 @@ class Checker {
       }
       share = static_cast<double>(a.size()) / static_cast<double>(sample.size());
       if (a.size() < 3) break;
+      if (k >= most) {
+        p.capped = true;
+        break;
+      }
       const Matrix4 next = Refit(a, b);
       if (!next.matrix().allFinite()) break;
-      refits = k + 1;
+      p.refits = k + 1;
       const bool settled = CornerShift(box, m, next) <= kSettled * size;
       m = next;
       if (settled) break;
@@ -318,7 +323,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
                                          const std::vector<Triangle>& targetTriangles, double size,
                                          double minimum, std::size_t count,
                                          const std::vector<Vector3>& sample, std::size_t refined,
-                                         unsigned threads) {
+                                         int most_refits, unsigned threads) {
   if (base.size() < 3 || target.empty() || baseTriangles.empty() || targetTriangles.empty())
     return {};
   Eigen::AlignedBox3d box;
@@ -442,7 +447,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
   }
   for (std::size_t k = 0; k < std::min(refined, distinct.size()); ++k)
     distinct[k].hits =
-        checker.Settle(sample, box, size, distinct[k].m, distinct[k].refits, threads);
+        checker.Settle(sample, box, size, std::min(kRefits, most_refits), distinct[k], threads);
   std::stable_sort(
       distinct.begin(),
       distinct.begin() + static_cast<std::ptrdiff_t>(std::min(refined, distinct.size())),

@@ -19,21 +19,22 @@ struct Proposal {
   Matrix4 m = Matrix4::Identity();
   // Share of the checked base vertices that land on a target vertex.
   double hits = 0.0;
-  int refits = 0;  // on vertex pairs, for the refined ones
+  int refits = 0;       // on vertex pairs, for the refined ones
+  bool capped = false;  // the limit stopped the refits before they settled
 };
 
 // Distinct proposals whose share is at least `minimum`, most hits first (at
 // most `count`); empty when either mesh has no triangle of a usable shape.
 // The first `refined` are refitted on every vertex of `sample` (base
-// vertices) that lands, until the pairs settle, and their share counted on
-// it. `size`: the target's bounding-box diagonal. Same bits for any thread
-// count.
+// vertices) that lands, until the pairs settle (at most `mostRefits` times),
+// and their share counted on it. `size`: the target's bounding-box diagonal. Same bits for any
+// thread count.
 std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
                                          const std::vector<Triangle>& baseTriangles,
                                          const std::vector<Vector3>& target,
                                          const std::vector<Triangle>& targetTriangles, double size,
                                          double minimum, std::size_t count,
                                          const std::vector<Vector3>& sample, std::size_t refined,
-                                         unsigned threads);
+                                         int mostRefits, unsigned threads);
 
 }  // namespace korvane::geometry
