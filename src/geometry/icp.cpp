@@ -430,7 +430,10 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     proposals = ProposeByTriangles(base, baseTriangles, target.vertices(), target.triangles(), size,
                                    kProposalShare, kMostCandidates, levels[last], kMostCandidates,
                                    o.maxIterations, o.threads);
-  if (!proposals.empty() && proposals.front().hits >= kSure) {
+  // A caller's trim says how much of the base the copy may lack (a partial
+  // copy): landing nine tenths of the rest is as sure.
+  const double sure_share = kSure * (1.0 - o.trim.value_or(0.0));
+  if (!proposals.empty() && proposals.front().hits >= sure_share) {
     // Refitted on vertices that land on vertices, they are as exact as the
     // copy's digits: surface steps could only pull them towards the holes
     // that removed vertices leave. More than one that lands is the
