@@ -158,9 +158,12 @@ class Checker {
                double minimum) const {
     std::vector<Vector3> from(corners.begin(), corners.end()), to;
     for (const Vector3& p : corners) to.push_back(TransformPoint(m, p));
-    std::size_t hits = 0;
-    for (const Vector3& p : c.near) hits += Land(m, p, from, to);
-    if (hits < std::min(kNearHits, c.near.size())) return -1.0;
+    // Most matches are wrong and miss at once: stop as soon as too few can land.
+    const std::size_t needed = std::min(kNearHits, c.near.size());
+    std::size_t misses = 0;
+    for (const Vector3& p : c.near) {
+      if (!Land(m, p, from, to) && ++misses > c.near.size() - needed) return -1.0;
+    }
     m = Refit(from, to);
     // Refitted each time the checked reach doubles: the turn gets as exact as
     // the pairs are far apart.
