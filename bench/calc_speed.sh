@@ -21,13 +21,8 @@ dir=$(mktemp -d "$parent/korvane-calc-XXXXXX")
 trap 'rm -rf "$dir"' EXIT INT TERM
 
 "$bin/gen_mesh" "$dir/base.obj" "$vertices" 1 > /dev/null
-# 30 degrees about (1, 2, 3), scale 1.5, a translation.
-cat > "$dir/motion.matrix" <<'EOF'
-1.3133925266997539 -0.57262895225676314 0.44395512593792408 12.5
-0.63004663634914659 1.3564557897690415 -0.11431940529574314 -340.25
--0.35782859979934895 0.2865724575728934 1.4282278948845206 7
-0 0 0 1
-EOF
+# 30 degrees about (1, 2, 3), scale 1.5, a translation (bench_util.h's BenchMotion).
+cp "$here/motion.matrix" "$dir/motion.matrix"
 "$bin/korvane" apply -m "$dir/motion.matrix" "$dir/base.obj" -o "$dir/transformed.obj" 2> /dev/null
 /usr/bin/python3 "$here/shuffle_obj.py" "$dir/transformed.obj" "$dir/shuffled.obj"
 ls -l "$dir"/*.obj | awk '{ printf "%s: %.1f MB\n", $NF, $5 / 1e6 }'

@@ -163,10 +163,7 @@ int RealMeshes(const std::string& dir, int motions) {
       SplitMix rng(1000 + static_cast<std::uint64_t>(k));
       const Matrix4 truth = testing::RandomSimilarity(rng, base_size);
       for (int kind = 0; kind < 3; ++kind) {
-        Mesh moved = kind == 0   ? testing::RemoveVertices(base, 0.02, rng)
-                     : kind == 1 ? testing::Subdivide(base)
-                                 : testing::Shuffle(base, rng);
-        moved.vertices = testing::MovedRounded(moved.vertices, truth);
+        const Mesh moved = testing::CopyOfKind(base, kinds[kind], truth, rng);
         const FitTarget target(moved.vertices, moved.triangles);
         const auto t0 = std::chrono::steady_clock::now();
         const FitResult r = FitMotion(base.vertices, base.triangles, target, options);

@@ -12,19 +12,15 @@ set -eu
 bin=${1:-build/native/bin}
 vertices=${2:-6000000}
 parent=${3:-/tmp}
+here=$(cd "$(dirname "$0")" && pwd)
 
 dir=$(mktemp -d "$parent/korvane-peak-XXXXXX")
 trap 'rm -rf "$dir"' EXIT INT TERM
 
 "$bin/gen_mesh" "$dir/target.obj" "$vertices" 1
 
-# 30 degrees about (1, 2, 3), scale 1.5, a translation.
-cat > "$dir/motion.matrix" <<'EOF'
-1.3133925266997539 -0.57262895225676314 0.44395512593792408 12.5
-0.63004663634914659 1.3564557897690415 -0.11431940529574314 -340.25
--0.35782859979934895 0.2865724575728934 1.4282278948845206 7
-0 0 0 1
-EOF
+# 30 degrees about (1, 2, 3), scale 1.5, a translation (bench_util.h's BenchMotion).
+cp "$here/motion.matrix" "$dir/motion.matrix"
 
 status=0
 /usr/bin/time -v "$bin/korvane" call ApplyMatrix --workdir "$dir" --text "$dir/motion.matrix" \

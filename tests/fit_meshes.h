@@ -160,6 +160,21 @@ inline Mesh Subdivide(const Mesh& m) {
 }
 
 // The same mesh with its vertices in random order.
+inline Mesh Shuffle(const Mesh& m, SplitMix& rng);
+
+// A copy as re-exports change it, moved by `truth` and rounded to six
+// decimals: "removed" (2% of the vertices), "split" (every triangle in four)
+// or "shuffled".
+inline Mesh CopyOfKind(const Mesh& base, const std::string& kind, const Matrix4& truth,
+                       SplitMix& rng) {
+  Mesh moved = kind == "removed" ? RemoveVertices(base, 0.02, rng)
+               : kind == "split" ? Subdivide(base)
+                                 : Shuffle(base, rng);
+  moved.vertices = MovedRounded(moved.vertices, truth);
+  return moved;
+}
+
+// The same mesh with its vertices in random order.
 inline Mesh Shuffle(const Mesh& m, SplitMix& rng) {
   const std::size_t n = m.vertices.size();
   std::vector<std::uint32_t> where(n);  // new position of old vertex i

@@ -454,10 +454,7 @@ void ExpectTheOneMotion(const std::vector<testing::NamedMesh>& shapes, bool tria
     for (const char* copy : {"removed", "split", "shuffled"}) {
       SCOPED_TRACE(shape.name + ", " + copy);
       const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(base.vertices));
-      Mesh moved = copy[0] == 'r'   ? testing::RemoveVertices(base, 0.02, rng)
-                   : copy[1] == 'p' ? testing::Subdivide(base)
-                                    : testing::Shuffle(base, rng);
-      moved.vertices = testing::MovedRounded(moved.vertices, truth);
+      const Mesh moved = testing::CopyOfKind(base, copy, truth, rng);
       const FitTarget target(moved.vertices, moved.triangles);
       FitOptions o;
       o.kind = FitKind::icp;
@@ -510,10 +507,7 @@ TEST(IcpSearch, OffersTheOtherMotionsOfASymmetricShape) {
       if (!triangles && copy[0] != 's') continue;  // (slow from starts)
       SCOPED_TRACE(std::string(copy) + (triangles ? ", triangles" : ""));
       const Matrix4 truth = testing::RandomSimilarity(rng, 3.5);
-      Mesh moved = copy[0] == 'r'   ? testing::RemoveVertices(cube, 0.02, rng)
-                   : copy[1] == 'p' ? testing::Subdivide(cube)
-                                    : testing::Shuffle(cube, rng);
-      moved.vertices = testing::MovedRounded(moved.vertices, truth);
+      const Mesh moved = testing::CopyOfKind(cube, copy, truth, rng);
       const FitTarget target(moved.vertices, moved.triangles);
       FitOptions o;
       o.kind = FitKind::icp;

@@ -27,4 +27,8 @@ Matrix4 IdentityMatrix4();
 // gets the same bits (NaN signs included) however it was optimised.
 Vector3 TransformPoint(const Matrix4& m, const Vector3& p);
 
+// Largest distance between where motions a and b put a corner of `box`: how
+// far apart two motions are over a mesh.
+double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matrix4& b);
+
 }  // namespace korvane::geometry

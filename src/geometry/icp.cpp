@@ -83,16 +83,6 @@ struct Run {
   bool capped = false;  // stopped by the iteration limit, still moving
 };
 
-// Largest displacement of a corner of `box` between two motions.
-double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matrix4& b) {
-  double worst = 0.0;
-  for (int k = 0; k < 8; ++k) {
-    const Vector3 c = box.corner(static_cast<Eigen::AlignedBox3d::CornerType>(k));
-    worst = std::max(worst, (TransformPoint(a, c) - TransformPoint(b, c)).norm());
-  }
-  return worst;
-}
-
 Eigen::AlignedBox3d BoxOf(const std::vector<Vector3>& v) {
   Eigen::AlignedBox3d box;
   for (const Vector3& p : v) box.extend(p);

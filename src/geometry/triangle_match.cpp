@@ -138,15 +138,6 @@ Matrix4 Refit(const std::vector<Vector3>& from, const std::vector<Vector3>& to) 
   return m;
 }
 
-double CornerShift(const Eigen::AlignedBox3d& box, const Matrix4& a, const Matrix4& b) {
-  double worst = 0.0;
-  for (int k = 0; k < 8; ++k) {
-    const Vector3 c = box.corner(static_cast<Eigen::AlignedBox3d::CornerType>(k));
-    worst = std::max(worst, (TransformPoint(a, c) - TransformPoint(b, c)).norm());
-  }
-  return worst;
-}
-
 class Checker {
  public:
   Checker(const std::vector<Vector3>& target, double radius)
