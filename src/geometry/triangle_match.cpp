@@ -31,8 +31,10 @@ constexpr std::size_t kEnough = 4;
 // triangle half the size is a quarter of a base triangle split in four.
 constexpr double kScaleBand = 1.6;
 // A base vertex lands on the target when a target vertex is this close
-// (relative to the size): far above rounding, far below vertex spacing.
+// (relative to the size), far above rounding, or a share of the typical
+// shortest edge when that is less (a dense mesh).
 constexpr double kHitRadius = 1e-4;
+constexpr double kEdgeShare = 0.25;
 // A proposal is first checked on the base vertices nearest its triangle,
 // where its turn's error (from the triangle's rounded corners) is harmless,
 // then refitted on every hit while checking outwards on kChecked vertices
@@ -240,6 +242,29 @@ double SpreadOf(const std::vector<Vector3>& v) {
   return std::sqrt(s / static_cast<double>(v.size()));
 }
 
+// Within a quarter of the moved mesh's typical shortest edge, a vertex that
+// lands by chance near another is rare however dense the mesh.
+double HitRadius(const std::vector<Vector3>& target, const std::vector<Triangle>& triangles,
+                 double size) {
+  constexpr std::size_t kLooked = 4096;
+  const std::size_t stride = std::max<std::size_t>(1, triangles.size() / kLooked);
+  std::vector<double> shortest;
+  for (std::size_t k = 0; k < triangles.size(); k += stride) {
+    const Triangle& t = triangles[k];
+    const double e =
+        std::min({(target[t[0]] - target[t[1]]).norm(), (target[t[1]] - target[t[2]]).norm(),
+                  (target[t[2]] - target[t[0]]).norm()});
+    if (e > 0.0) shortest.push_back(e);
+  }
+  double radius = kHitRadius * size;
+  if (!shortest.empty()) {
+    const auto middle = shortest.begin() + static_cast<std::ptrdiff_t>(shortest.size() / 2);
+    std::nth_element(shortest.begin(), middle, shortest.end());
+    radius = std::min(radius, kEdgeShare * *middle);
+  }
+  return radius;
+}
+
 // Base triangles of the rarest shapes, one per shape cell.
 std::vector<Chosen> ChooseTriangles(const std::vector<Vector3>& base,
                                     const std::vector<Triangle>& triangles, double base_size) {
@@ -374,7 +399,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
     return first[a + 1] - first[a] < first[b + 1] - first[b];
   });
 
-  const Checker checker(target, kHitRadius * size);
+  const Checker checker(target, HitRadius(target, targetTriangles, size));
   std::vector<Proposal> found;
   std::size_t tried = 0, successes = 0;
   for (const std::size_t j : order) {
