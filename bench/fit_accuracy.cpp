@@ -14,7 +14,7 @@
 // the recovered motion, relative to the moved mesh's bounding-box diagonal.
 //
 //   fit_accuracy [MOTIONS=20] [SEEDS=3] [VERTICES=2000]
-//   fit_accuracy --meshes DIR [MOTIONS=4]
+//   fit_accuracy --meshes DIR [MOTIONS=4] [faces|starts|points]
 //
 // The second form measures ICP alone on every OBJ file in DIR (real meshes,
 // see bench/real_meshes.sh) and on generated symmetric and near-symmetric
@@ -23,6 +23,9 @@
 // right when its error is at most 1e-4; a wrong one that fits is
 // "ambiguous" when the result says so and the true motion is among its
 // candidates (a symmetric mesh), else a wrong fit. Mirrored copies must not fit.
+// The last word says what the fit is given: "faces" (both meshes' triangles,
+// as `korvane calc` gives them), "starts" (no base triangles: the search from
+// starts alone) or "points" (no faces on either: point clouds).
 
 #include <algorithm>
 #include <chrono>
@@ -134,7 +137,11 @@ void PrintOutcome(const std::string& name, std::size_t vertices, const Outcome& 
       o.worst_right, o.max_iterations, o.capped, o.count ? o.seconds / o.count : 0.0, mirror);
 }
 
-int RealMeshes(const std::string& dir, int motions) {
+int RealMeshes(const std::string& dir, int motions, const std::string& mode) {
+  // "faces": as calc runs it; "starts": the search from starts alone (no
+  // base triangles); "points": neither mesh has faces (point clouds).
+  const bool base_faces = mode == "faces", target_faces = mode != "points";
+  const std::vector<Triangle> none;
   std::vector<testing::NamedMesh> meshes;
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
@@ -164,9 +171,10 @@ int RealMeshes(const std::string& dir, int motions) {
       const Matrix4 truth = testing::RandomSimilarity(rng, base_size);
       for (int kind = 0; kind < 3; ++kind) {
         const Mesh moved = testing::CopyOfKind(base, kinds[kind], truth, rng);
-        const FitTarget target(moved.vertices, moved.triangles);
+        const FitTarget target(moved.vertices, target_faces ? moved.triangles : none);
         const auto t0 = std::chrono::steady_clock::now();
-        const FitResult r = FitMotion(base.vertices, base.triangles, target, options);
+        const FitResult r =
+            FitMotion(base.vertices, base_faces ? base.triangles : none, target, options);
         here.seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         here.count += 1;
@@ -213,8 +221,9 @@ int RealMeshes(const std::string& dir, int motions) {
     for (Vector3& p : mirror.vertices) p.x() = -p.x();
     mirror.vertices =
         testing::MovedRounded(mirror.vertices, testing::RandomSimilarity(rng, base_size));
-    const FitTarget mirror_target(mirror.vertices, mirror.triangles);
-    const bool mirror_fits = FitMotion(base.vertices, base.triangles, mirror_target, options).fits;
+    const FitTarget mirror_target(mirror.vertices, target_faces ? mirror.triangles : none);
+    const bool mirror_fits =
+        FitMotion(base.vertices, base_faces ? base.triangles : none, mirror_target, options).fits;
     mirrors_fitting += mirror_fits;
     PrintOutcome(named.name, base.vertices.size(), here, mirror_fits ? "fits" : "no fit");
     std::fflush(stdout);
@@ -231,7 +240,8 @@ int RealMeshes(const std::string& dir, int motions) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && std::string(argv[1]) == "--meshes")
-    return RealMeshes(argv[2], static_cast<int>(bench::CountArg(argc, argv, 3, 4)));
+    return RealMeshes(argv[2], static_cast<int>(bench::CountArg(argc, argv, 3, 4)),
+                      argc > 4 ? argv[4] : "faces");
   const auto motions = static_cast<int>(bench::CountArg(argc, argv, 1, 20));
   const auto seeds = static_cast<int>(bench::CountArg(argc, argv, 2, 3));
   const std::uint64_t vertices = bench::CountArg(argc, argv, 3, 2000);

@@ -485,6 +485,14 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
 
   IcpSearch out;
   for (const Run& r : finalists) out.motions.push_back(r.m);
+  // The other poses screening settled on go with them, for the ambiguity
+  // verdict: a symmetric part has more turns that fit than finalists.
+  for (const Run& r : Distinct(screened, box, kSameMotion * size, kMostCandidates)) {
+    bool known = false;
+    for (const Run& f : finalists)
+      known = known || CornerShift(box, r.m, f.m) <= kSameMotion * size;
+    if (!known && out.motions.size() < kMostCandidates) out.motions.push_back(r.m);
+  }
   out.iterations = finalists.front().iterations;
   out.hitIterationLimit = finalists.front().capped;
   out.starts = static_cast<int>(starts);
