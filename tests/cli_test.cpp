@@ -229,6 +229,44 @@ TEST(Cli, ApplyAndCalcFriendlyForms) {
   EXPECT_TRUE(testing::Exists(dir / "m.matrix"));
 }
 
+// A copy in another vertex order: the default fit tries three points and
+// least squares, then finds it by ICP (exit 0); a symmetric one is ambiguous
+// (exit 4), with the other turns that fit listed.
+TEST(Cli, CalcFindsReorderedCopiesAndSaysWhenTheyAreAmbiguous) {
+  ScratchDir dir;
+  const std::string faces =
+      "f 1 3 5\nf 3 2 5\nf 2 4 5\nf 4 1 5\nf 3 1 6\nf 2 3 6\nf 4 2 6\nf 1 4 6\n";
+  // Octahedra, one with its corners pushed about, one regular; the copies
+  // are scaled by 2, turned a quarter about z, shifted by (10, 2, 0), and list
+  // the corners in another order.
+  const struct {
+    const char* base;
+    const char* moved;
+    const char* fit;
+    int status;
+  } cases[] = {
+      {"v 1 0 0\nv -1.2 0.1 0\nv 0.1 0.9 0.05\nv 0 -1.3 0\nv 0.05 0 1.1\nv 0 0.1 -0.8\n",
+       "v 8.2 2.2 0.1\nv 9.8 2 -1.6\nv 10 4 0\nv 10 2.1 2.2\nv 9.8 -0.4 0\nv 12.6 2 0\n", "auto",
+       0},
+      {"v 1 0 0\nv -1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nv 0 0 -1\n",
+       "v 8 2 0\nv 10 2 -2\nv 10 4 0\nv 10 2 2\nv 10 0 0\nv 12 2 0\n", "icp", 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.base);
+    WriteFile(dir / "base.obj", std::string(c.base) + faces);
+    WriteFile(dir / "moved.obj", c.moved);
+    const Result r = Korvane("calc " + (dir / "base.obj") + " " + (dir / "moved.obj") + " -o " +
+                             (dir / "m.matrix") + " --force --json --fit " + c.fit);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["fit"], "icp");
+    EXPECT_EQ(j["tried"].size(), c.status == 0 ? 2u : 0u);
+    EXPECT_TRUE(j["fits"].get<bool>());
+    EXPECT_EQ(j["ambiguous"].get<bool>(), c.status == 4);
+    EXPECT_EQ(j["alternatives"].empty(), c.status == 0) << j["alternatives"].size();
+  }
+}
+
 // Several files at once: every good file is written exactly as a run on its
 // own writes it, every failure is listed with its file, the status is 1.
 TEST(CliBatch, EveryFileRunsAndEveryFailureIsListed) {

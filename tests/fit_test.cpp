@@ -648,6 +648,8 @@ TEST(Fit, RefusesBadInput) {
     }
   }
   EXPECT_THROW(FitTarget(std::vector<Vector3>{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {}), Error);
+  // Refused when made, though its surface index is built later, if ever.
+  EXPECT_THROW(FitTarget(good, std::vector<Triangle>{{0, 1, 7}}), Error);
   FitOptions icp;
   icp.kind = FitKind::icp;
   EXPECT_THROW(FitMotion(good, std::vector<Triangle>{{0, 1, 4}}, target, icp), Error);
