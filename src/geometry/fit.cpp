@@ -109,11 +109,11 @@ std::size_t KeptCount(std::size_t n, double trim) {
   return std::max<std::size_t>(std::min<std::size_t>(3, n), n - dropped);
 }
 
-// Similarity carrying the masked src columns onto the dst columns.
-Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
-                    const std::vector<char>& mask, std::size_t keep) {
-  // Eigen::umeyama's solution from sums over the pairs, in two passes: it
-  // would copy both point sets twice (96 MB for a million pairs).
+// Eigen::umeyama's solution from sums over the pairs, in two passes: it
+// would copy both point sets twice (96 MB for a million pairs). Not `proper`:
+// the reflection too, when one fits better than any turn.
+Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                   const std::vector<char>& mask, std::size_t keep, bool proper) {
   const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
   Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
   for (std::size_t i = 0; i < src.size(); ++i) {
@@ -136,13 +136,19 @@ Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>&
   var *= one_over_n;
   const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
   Vector3 signs = Vector3::Ones();
-  if (svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0) signs(2) = -1.0;
+  if (proper && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0) signs(2) = -1.0;
   const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
   const double c = svd.singularValues().dot(signs) / var;
   Matrix4 m = Matrix4::Identity();
   m.linear() = c * r;
   m.translation() = md - c * r * ms;
   return m;
+}
+
+// Similarity carrying the masked src columns onto the dst columns.
+Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                    const std::vector<char>& mask, std::size_t keep) {
+  return PairMotion(src, dst, mask, keep, true);
 }
 
 // Every `stride`-th vertex, at most `limit` of them.
@@ -574,26 +580,6 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
 
 namespace {
 
-// The reflection, uniform scale and shift that carry base[i] onto moved[i] as
-// closely as squares go: Umeyama's solution without keeping the turn proper.
-Matrix4 ImproperPairMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
-  const Vector3 cb = Centroid(base), cm = Centroid(moved);
-  Eigen::Matrix3d cov = Eigen::Matrix3d::Zero();
-  double var = 0.0;
-  for (std::size_t i = 0; i < base.size(); ++i) {
-    const Vector3 x = base[i] - cb;
-    cov += (moved[i] - cm) * x.transpose();
-    var += x.squaredNorm();
-  }
-  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(cov, Eigen::ComputeFullU | Eigen::ComputeFullV);
-  Matrix4 m = Matrix4::Identity();
-  if (!(var > 0.0)) return m;
-  const double s = svd.singularValues().sum() / var;
-  m.linear() = s * svd.matrixU() * svd.matrixV().transpose();
-  m.translation() = cm - m.linear() * cb;
-  return m;
-}
-
 // Whether the moved mesh is a mirror image of the base. With equal counts the
 // pairs tell: a reflection carries them within tolerance where no turn did.
 // Otherwise, when no turn fits (`fits_surface` false), the shapes do: the same
@@ -604,7 +590,9 @@ bool MirrorImage(const std::vector<Vector3>& base, const FitTarget& target, cons
   const std::vector<Vector3>& w = target.vertices();
   const double tolerance = options.tolerance;
   if (base.size() == w.size() && !(r.paired.p95Relative <= tolerance)) {
-    const Matrix4 m = ImproperPairMotion(base, w);
+    // The reflection, uniform scale and shift that carry base[i] onto w[i]
+    // as closely as squares go.
+    const Matrix4 m = PairMotion(base, w, {}, base.size(), false);
     if (m.linear().determinant() < 0.0) {
       std::vector<double> d(base.size());
       for (std::size_t i = 0; i < base.size(); ++i)

@@ -233,15 +233,6 @@ class Checker {
   double radius2_;
 };
 
-double SpreadOf(const std::vector<Vector3>& v) {
-  Vector3 c = Vector3::Zero();
-  for (const Vector3& p : v) c += p;
-  c /= static_cast<double>(v.size());
-  double s = 0.0;
-  for (const Vector3& p : v) s += (p - c).squaredNorm();
-  return std::sqrt(s / static_cast<double>(v.size()));
-}
-
 // Within a quarter of the moved mesh's typical shortest edge, a vertex that
 // lands by chance near another is rare however dense the mesh.
 double HitRadius(const std::vector<Vector3>& target, const std::vector<Triangle>& triangles,
@@ -350,7 +341,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
   std::vector<Chosen> chosen = ChooseTriangles(base, baseTriangles, box.diagonal().norm());
   if (chosen.empty()) return {};
   Neighbourhoods(base, baseTriangles, chosen, threads);
-  const double scale = SpreadOf(target) / SpreadOf(base);
+  const double scale = Spread(target) / Spread(base);
 
   // Target triangles of a chosen shape, found in one pass over the target.
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> wanted;
