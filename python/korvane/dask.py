@@ -6,11 +6,11 @@ import time
 import korvane
 
 
-def _apply_one(source, target, motion):
+def _apply_one(source, target, motion, force):
     # Runs on a worker: a failing file becomes its entry's error, as in `korvane apply`.
     start = time.perf_counter()
     try:
-        return korvane._replay(motion, source, target)
+        return korvane._replay(motion, source, target, force)
     except korvane.Error as e:
         try:
             size = os.stat(source).st_size
@@ -27,7 +27,7 @@ def _apply_one(source, target, motion):
         }
 
 
-def apply_many(client, matrix, inputs, outdir, inverse=False):
+def apply_many(client, matrix, inputs, outdir, inverse=False, force=False):
     """Replay a motion on every OBJ file of ``inputs`` on the workers of a Dask ``client``.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; it is read (and
@@ -37,7 +37,10 @@ def apply_many(client, matrix, inputs, outdir, inverse=False):
     file system). Returns one entry per input, in their order, as
     ``korvane apply --json`` lists them: input, output, vertices, bytes,
     seconds, and error (None, or the message naming the file and line). A
-    failing file does not stop the others.
+    failing file does not stop the others. Outputs are checked first, as
+    :func:`korvane.apply` checks them: one that is an input or the matrix
+    file, or read-only without ``force``, raises :class:`korvane.Error` before
+    anything is written.
     """
     motion = korvane._motion(matrix, inverse)
     sources = [os.fsencode(p) for p in inputs]
@@ -53,6 +56,9 @@ def apply_many(client, matrix, inputs, outdir, inverse=False):
         seen[target] = source
     if not sources:
         return []
+    reads = korvane._reads(matrix, sources)
+    for target in targets:
+        korvane._korvane.check_output(target, reads, bool(force))
     # Largest first, so that no big file starts last while the other workers idle.
     def size(path):
         try:
@@ -66,6 +72,7 @@ def apply_many(client, matrix, inputs, outdir, inverse=False):
         [sources[i] for i in order],
         [targets[i] for i in order],
         motion=motion,
+        force=bool(force),
         pure=False,
     )
     results = client.gather(futures)

@@ -214,12 +214,15 @@ void Transform(const py::handle& matrix, const py::array& points, py::array out,
 }
 
 // The vertices moved and the warnings, as `korvane apply --json` lists them.
-py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output) {
+py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output,
+                 bool force) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
+  korvane::ReplayOptions options;
+  options.force = force;
   korvane::ReplayReport r;
   {
     py::gil_scoped_release release;
-    r = korvane::ReplayMotion(m, input, output);
+    r = korvane::ReplayMotion(m, input, output, options);
   }
   py::list warnings;
   for (const korvane::ReplayWarning& w : r.warnings) {
@@ -262,10 +265,15 @@ py::array_t<double> ReadMatrix(const std::string& path) {
   return FromMatrix(m);
 }
 
-void WriteMatrix(const std::string& path, const py::handle& matrix) {
+void WriteMatrix(const std::string& path, const py::handle& matrix, bool force) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
   py::gil_scoped_release release;
-  korvane::WriteMatrixFile(path, m);
+  korvane::WriteMatrixFile(path, m, force);
+}
+
+void CheckOutput(const std::string& output, const std::vector<std::string>& reads, bool force) {
+  py::gil_scoped_release release;
+  korvane::CheckOutput(output, reads, force);
 }
 
 }  // namespace
@@ -293,4 +301,5 @@ PYBIND11_MODULE(_korvane, m) {
   m.def("read_matrix", &ReadMatrix);
   m.def("load_motion", &LoadMotion);
   m.def("write_matrix", &WriteMatrix);
+  m.def("check_output", &CheckOutput);
 }

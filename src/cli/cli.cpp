@@ -404,7 +404,8 @@ class CommandLine {
       }
       Usage("unexpected argument '" + extra + "'");
     }
-    p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json);
+    p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json) ||
+             (sub == matrix_ && matrixOptions_.json);
     if (sub == calc_) return Calc(calcOptions_, p);
     if (sub == apply_) return Apply(applyOptions_, p);
     if (sub == status_) {
