@@ -202,21 +202,21 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
     std::string says;
   } cases[] = {
       {"deep bad number", [&] { korvane::ReplayMotion(kMotion, At("deep.obj"), At("o.obj")); },
-       At("deep.obj"), 200001, "line 200001: invalid stod argument"},
+       At("deep.obj"), 200001, "line 200001: 'oops' is not a number"},
       {"deep bad number in a stream",
        [&] {
          std::istringstream in(deep);
          std::ostringstream out;
          korvane::ReplayMotion(kMotion, in, out, "piped.obj");
        },
-       "piped.obj", 200001, "piped.obj line 200001: invalid stod argument"},
+       "piped.obj", 200001, "piped.obj line 200001: 'oops' is not a number"},
       {"missing input", [&] { korvane::ReplayMotion(kMotion, At("none.obj"), At("o.obj")); },
        At("none.obj"), 0, "cannot open " + At("none.obj")},
       {"unwritable output",
        [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("no/such/dir/o.obj")); }, "", 0,
        At("no/such/dir/o.obj")},
       {"bad matrix file", [&] { korvane::ReadMatrixFile(At("bad.matrix")); }, At("bad.matrix"), 2,
-       "line 2: stod argument out of range"},
+       "line 2: '1e999' is beyond the range of numbers"},
       {"missing base", [&] { korvane::MeasureMotion(At("none.obj"), At("ok.obj")); },
        At("none.obj"), 0, "cannot open"},
       {"collapsed copy", [&] { korvane::MeasureMotion(At("ok.obj"), At("line.obj")); }, "", 0, ""},

@@ -109,7 +109,7 @@ ErrorKind ToPublic(Error::Kind kind) {
     }
   } catch (...) {
   }
-  throw Failure(platform::ToUtf8(text::MessageOfCurrentException()), where, line, kind);
+  throw Failure(platform::ToUtf8(text::PlainMessageOfCurrentException()), where, line, kind);
 }
 
 Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }

@@ -43,6 +43,20 @@ obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   return mesh;
 }
 
+// Faces the surface was measured without, as apply tells what a replay may get wrong: counted,
+// the first line named. On standard error, also with --json.
+void WarnSkippedFaces(const std::string& path, const obj::Mesh& mesh) {
+  const obj::SkippedFaces& s = mesh.skipped;
+  if (s.count == 0) return;
+  std::fprintf(stderr,
+               "korvane calc: warning: %s line %llu: %llu face line%s left out: a corner is not a "
+               "vertex number or names a vertex that does not exist (or fewer than three corners); "
+               "the motion is judged without %s\n",
+               path.c_str(), static_cast<unsigned long long>(s.firstLine),
+               static_cast<unsigned long long>(s.count), s.count == 1 ? "" : "s",
+               s.count == 1 ? "it" : "them");
+}
+
 void PrintReferences(const char* name, const std::vector<geometry::Vector3>& v,
                      const geometry::ReferenceIndices& r) {
   const auto at = [&v](std::int32_t i) { return v[static_cast<std::size_t>(i)]; };
@@ -99,6 +113,8 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     fit.keepDistances = !o.report.empty();
     const obj::Mesh base = Load(o.base, !o.report.empty(), fit.threads);
     const obj::Mesh moved = Load(o.moved, true, fit.threads);
+    WarnSkippedFaces(o.base, base);
+    WarnSkippedFaces(o.moved, moved);
     const matrix::FitReport r = matrix::MeasureFit(base, moved, fit, o.base);
     matrix::WriteMatrixFile(OutputName(o.output), r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.

@@ -153,7 +153,7 @@ void PrintJsonErrorOfCurrentException() {
     line = e.line();
   } catch (...) {
   }
-  PrintJsonError(platform::ToUtf8(text::MessageOfCurrentException()), file, line);
+  PrintJsonError(platform::ToUtf8(text::PlainMessageOfCurrentException()), file, line);
 }
 
 bool WantsJson(int argc, char** argv) {

@@ -198,6 +198,28 @@ inline constexpr Phrase kReasonDiskError{
     "\x82\xdc\x82\xb5\x82\xbd\x81" "B\x83" "f\x83" "B\x83X\x83N\x82\xf0\x8am\x94" "F\x82\xb5"
     "\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2"};
 
+// Plain words for numbers that do not read (the hosts; the DLL keeps std::stod's texts).
+// "頂点の行には x y z の 3 個の数値が必要ですが、この行の数値は "
+inline constexpr Phrase kVertexNeedsThree{
+    "a vertex line needs three numbers, x y z; this one has ",
+    "\x92\xb8\x93_\x82\xcc\x8ds\x82\xc9\x82\xcd x y z \x82\xcc 3 \x8c\xc2\x82\xcc\x90\x94\x92"
+    "l\x82\xaa\x95K\x97v\x82\xc5\x82\xb7\x82\xaa\x81" "A\x82\xb1\x82\xcc\x8ds\x82\xcc\x90\x94"
+    "\x92l\x82\xcd "};
+// "個です"
+inline constexpr Phrase kVertexNeedsThreeEnd{
+    "",
+    "\x8c\xc2\x82\xc5\x82\xb7"};
+// "。座標は 1.5 や -2e3 のような数値で書いてください"
+inline constexpr Phrase kWriteCoordinates{
+    "; write each coordinate as a number such as 1.5 or -2e3",
+    "\x81" "B\x8d\xc0\x95W\x82\xcd 1.5 \x82\xe2 -2e3 \x82\xcc\x82\xe6\x82\xa4\x82\xc8\x90\x94"
+    "\x92l\x82\xc5\x8f\x91\x82\xa2\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2"};
+// " は数値の範囲 (正負とも約 1.8e308) を超えています"
+inline constexpr Phrase kBeyondNumbers{
+    " is beyond the range of numbers (about 1.8e308 either way)",
+    " \x82\xcd\x90\x94\x92l\x82\xcc\x94\xcd\x88\xcd (\x90\xb3\x95\x89\x82\xc6\x82\xe0\x96\xf1"
+    " 1.8e308) \x82\xf0\x92\xb4\x82\xa6\x82\xc4\x82\xa2\x82\xdc\x82\xb7"};
+
 // The strict reading of matrix files (the command-line host, the C++ interface).
 // " は数値ではありません"
 inline constexpr Phrase kMatrixIsNotANumber{
