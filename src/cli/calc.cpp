@@ -30,23 +30,9 @@ std::string VectorText(const geometry::Vector3& v) {
   return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
 }
 
-// `faces`: the fit measures against the moved mesh's faces; the base's are
-// only drawn, on the report page.
-obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
-  obj::Mesh mesh;
-  const obj::StreamOptions stream = api::StreamingOptions(threads);
-  if (faces) {
-    obj::LoadObjMesh(path, mesh, stream);
-  } else {
-    obj::LoadObjVertices(path, mesh.vertices, stream);
-  }
-  return mesh;
-}
-
 // Faces the surface was measured without, as apply tells what a replay may get wrong: counted,
 // the first line named. On standard error, also with --json.
-void WarnSkippedFaces(const std::string& path, const obj::Mesh& mesh) {
-  const obj::SkippedFaces& s = mesh.skipped;
+void WarnSkippedFaces(const std::string& path, const obj::SkippedFaces& s) {
   if (s.count == 0) return;
   std::fprintf(stderr,
                "korvane calc: warning: %s line %llu: %llu face line%s left out: a corner is not a "
@@ -55,6 +41,21 @@ void WarnSkippedFaces(const std::string& path, const obj::Mesh& mesh) {
                path.c_str(), static_cast<unsigned long long>(s.firstLine),
                static_cast<unsigned long long>(s.count), s.count == 1 ? "" : "s",
                s.count == 1 ? "it" : "them");
+}
+
+// `faces`: the fit measures against the moved mesh's faces; the base's are
+// only drawn, on the report page.
+obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
+  obj::Mesh mesh;
+  const obj::StreamOptions stream = api::StreamingOptions(threads);
+  if (faces) {
+    obj::SkippedFaces skipped;
+    obj::LoadObjMesh(path, mesh, stream, &skipped);
+    WarnSkippedFaces(path, skipped);
+  } else {
+    obj::LoadObjVertices(path, mesh.vertices, stream);
+  }
+  return mesh;
 }
 
 void PrintReferences(const char* name, const std::vector<geometry::Vector3>& v,
@@ -113,8 +114,6 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     fit.keepDistances = !o.report.empty();
     const obj::Mesh base = Load(o.base, !o.report.empty(), fit.threads);
     const obj::Mesh moved = Load(o.moved, true, fit.threads);
-    WarnSkippedFaces(o.base, base);
-    WarnSkippedFaces(o.moved, moved);
     const matrix::FitReport r = matrix::MeasureFit(base, moved, fit, o.base);
     matrix::WriteMatrixFile(OutputName(o.output), r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.

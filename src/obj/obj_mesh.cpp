@@ -63,12 +63,13 @@ void LoadObjTriangles(const std::string& path, std::vector<geometry::Triangle>& 
   if (skipped != nullptr) *skipped = faces.skipped();
 }
 
-void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options) {
+void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options,
+                 SkippedFaces* skipped) {
   mesh.triangles.clear();
   LoadObjVertices(path, mesh.vertices, options);
   // Faces in a second pass: it costs a read of the file, and keeps the vertex
   // reading the very code every command uses.
-  LoadObjTriangles(path, mesh.triangles, static_cast<std::size_t>(-1), &mesh.skipped);
+  LoadObjTriangles(path, mesh.triangles, static_cast<std::size_t>(-1), skipped);
   // The triangle list grew by doubling; the heap keeps what it outgrew.
   if (options.returnFreeMemory) platform::ReturnFreeMemory();
 }

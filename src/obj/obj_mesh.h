@@ -21,7 +21,6 @@ struct SkippedFaces {
 struct Mesh {
   std::vector<geometry::Vector3> vertices;
   std::vector<geometry::Triangle> triangles;
-  SkippedFaces skipped;  // when the faces were read
 };
 
 // Turns "f" lines into triangles (polygons fan-triangulated), line by line;
@@ -58,7 +57,9 @@ class FaceCollector {
 // The vertices exactly as LoadObjVertices reads them (the same errors, cannot
 // open among them), and the faces as triangles.
 // The vertices are read on options.threads threads (see StreamOptions).
-void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options = {});
+// `skipped`, when given, receives the face lines left out.
+void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options = {},
+                 SkippedFaces* skipped = nullptr);
 // The faces alone, as LoadObjMesh reads them, or an evenly spread sample of
 // at least `most` of them (see FaceCollector).
 void LoadObjTriangles(const std::string& path, std::vector<geometry::Triangle>& triangles,
