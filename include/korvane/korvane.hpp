@@ -137,9 +137,9 @@ struct ReplayOptions {
                           // bring every vertex back within a rounding); kAsInput: OBJ with six
                           // decimals, ASCII STL and PLY with the digits the input's numbers
                           // carry (binary files keep their own types whatever is chosen)
-  bool normals = false;  // turn "vn" lines (inverse transpose, unit length); under a mirroring
-                         // motion list each face's corners the other way round
-  bool strict = false;   // a warning fails the replay, and nothing is written
+  bool normals = false;   // turn "vn" lines (inverse transpose, unit length); under a mirroring
+                          // motion list each face's corners the other way round
+  bool strict = false;    // a warning fails the replay, and nothing is written
 };
 
 // Something a replay may have got wrong, counted over the file.
@@ -159,8 +159,8 @@ struct ReplayReport {
 
 // Measures the motion that carries the mesh in base_obj onto its moved copy in
 // moved_obj by options.fit, and how well it fits. Each file may be OBJ, STL (corners at equal
-// positions welded, numbered in order of appearance), PLY or glTF, told by its content. Fails for a file that cannot
-// be read, a bad number, or meshes that cannot be measured (fewer than three
+// positions welded, numbered in order of appearance), PLY or glTF, told by its content. Fails for a
+// file that cannot be read, a bad number, or meshes that cannot be measured (fewer than three
 // vertices, all on one line, least squares between unequal counts).
 KORVANE_CXX_API MotionReport MeasureMotion(const std::string& base_obj,
                                            const std::string& moved_obj,
@@ -198,9 +198,9 @@ KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, const std::st
                                           const std::string& output_obj,
                                           const ReplayOptions& options = {});
 
-// The same from a stream to a stream, OBJ only: other mesh formats are refused (read to its end; lines end in "\n");
-// source_name names the input in failures. Memory grows with the longest line only.
-// options.strict fails at the end, when the output has been written.
+// The same from a stream to a stream, OBJ only: other mesh formats are refused (read to its end;
+// lines end in "\n"); source_name names the input in failures. Memory grows with the longest line
+// only. options.strict fails at the end, when the output has been written.
 KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input,
                                           std::ostream& output,
                                           const std::string& source_name = "input",

@@ -287,10 +287,10 @@ namespace {
 
 obj::ReplayStyle StyleOf(const ReplayOptions& o) {
   if (o.digits < ReplayOptions::kAsInput || o.digits > 17) {
-    throw Error(Error::Kind::refused,
-                text::Message().Own(
-                    "digits must be 0 to 17, ReplayOptions::kShortest or kAsInput; not " +
-                    std::to_string(o.digits)));
+    throw Error(
+        Error::Kind::refused,
+        text::Message().Own("digits must be 0 to 17, ReplayOptions::kShortest or kAsInput; not " +
+                            std::to_string(o.digits)));
   }
   obj::ReplayStyle style;
   style.digitsChosen = o.digits != ReplayOptions::kAsInput;
@@ -377,13 +377,15 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
         const obj::DetectedFormat f = obj::DetectMeshFormat(
             std::string_view(buffer.data(), std::min(held, obj::kDetectBytes)), 0, source_name);
         if (f.format != obj::MeshFormat::obj) {
-          throw Error(Error::Kind::refused,
-                      text::Message().Host(source_name).Own(
-                          std::string(" holds ") +
-                          (f.format == obj::MeshFormat::unknown ? f.looksLike
-                                                                : obj::MeshFormatName(f.format)) +
-                          "; a stream replays OBJ only (give the file's path instead)"),
-                      source_name);
+          throw Error(
+              Error::Kind::refused,
+              text::Message()
+                  .Host(source_name)
+                  .Own(std::string(" holds ") +
+                       (f.format == obj::MeshFormat::unknown ? f.looksLike
+                                                             : obj::MeshFormatName(f.format)) +
+                       "; a stream replays OBJ only (give the file's path instead)"),
+              source_name);
         }
       }
       std::size_t cut = held;

@@ -70,9 +70,15 @@ std::string LooksLike(std::string_view head, std::string_view text, const std::s
       {std::string_view("\x1f\x8b", 2), "a gzip-compressed file"},
       {"BZh", "a bzip2-compressed file"},
       {std::string_view("7z\xbc\xaf", 4), "a 7-Zip archive"},
-      {std::string_view("\xfd" "7zXZ", 5), "an xz-compressed file"},
+      {std::string_view("\xfd"
+                        "7zXZ",
+                        5),
+       "an xz-compressed file"},
       {"Rar!", "a RAR archive"},
-      {std::string_view("\x7f" "ELF", 4), "a program (ELF)"},
+      {std::string_view("\x7f"
+                        "ELF",
+                        4),
+       "a program (ELF)"},
       {"BLENDER", "a Blender file (.blend)"},
       {"draco", "a Draco-compressed mesh"},
   };
@@ -85,14 +91,9 @@ std::string LooksLike(std::string_view head, std::string_view text, const std::s
     return "a ZIP archive (3MF and other packed formats are ZIP archives)";
   }
   static const Sign kText[] = {
-      {"; FBX", "a text FBX file"},
-      {"#VRML", "a VRML file"},
-      {"ISO-10303-21", "a STEP file"},
-      {"#usda", "a USD text file"},
-      {"OFF", "an OFF file"},
-      {"COFF", "an OFF file"},
-      {"NOFF", "an OFF file"},
-      {"xof ", "a DirectX .x file"},
+      {"; FBX", "a text FBX file"}, {"#VRML", "a VRML file"},      {"ISO-10303-21", "a STEP file"},
+      {"#usda", "a USD text file"}, {"OFF", "an OFF file"},        {"COFF", "an OFF file"},
+      {"NOFF", "an OFF file"},      {"xof ", "a DirectX .x file"},
   };
   for (const Sign& s : kText) {
     if (StartsWith(text, s.bytes)) return s.name;
@@ -106,11 +107,11 @@ std::string LooksLike(std::string_view head, std::string_view text, const std::s
   }
   if (StartsWith(text, "{")) return "a JSON file that is not glTF (no \"asset\")";
   static const Sign kExtensions[] = {
-      {"fbx", "an FBX file"},       {"3mf", "a 3MF file"},     {"dae", "a COLLADA file"},
-      {"3ds", "a 3DS file"},        {"blend", "a Blender file"}, {"max", "a 3ds Max file"},
-      {"usd", "a USD file"},        {"usdc", "a USD file"},    {"abc", "an Alembic file"},
-      {"step", "a STEP file"},      {"stp", "a STEP file"},    {"iges", "an IGES file"},
-      {"igs", "an IGES file"},      {"drc", "a Draco file"},   {"off", "an OFF file"},
+      {"fbx", "an FBX file"},  {"3mf", "a 3MF file"},       {"dae", "a COLLADA file"},
+      {"3ds", "a 3DS file"},   {"blend", "a Blender file"}, {"max", "a 3ds Max file"},
+      {"usd", "a USD file"},   {"usdc", "a USD file"},      {"abc", "an Alembic file"},
+      {"step", "a STEP file"}, {"stp", "a STEP file"},      {"iges", "an IGES file"},
+      {"igs", "an IGES file"}, {"drc", "a Draco file"},     {"off", "an OFF file"},
   };
   for (const Sign& s : kExtensions) {
     if (ext == s.bytes) return s.name;
@@ -167,7 +168,9 @@ DetectedFormat DetectMeshFormat(std::string_view head, std::uint64_t size, std::
   if (!looks.empty()) return {MeshFormat::unknown, std::move(looks)};
   // Binary data named .stl is a binary STL whose size does not match its
   // count: the STL reader says so precisely.
-  if (ext == "stl" && (LooksBinary(head) || size < 84) && !solid) return {MeshFormat::stl_binary, {}};
+  if (ext == "stl" && (LooksBinary(head) || (size < 84 && !solid))) {
+    return {MeshFormat::stl_binary, {}};
+  }
   if (LooksBinary(head)) return {MeshFormat::unknown, "binary data"};
   return {MeshFormat::obj, {}};
 }
@@ -184,11 +187,10 @@ MeshFormat CheckedMeshFormat(const std::string& path) {
   const DetectedFormat f = DetectMeshFile(path);
   if (f.format == MeshFormat::unknown) {
     throw Error(Error::Kind::refused,
-                text::Message()
-                    .Host(path)
-                    .Own(" looks like " + f.looksLike +
-                         ", not a mesh Korvane reads (OBJ, STL, PLY, glTF or GLB); export the "
-                         "mesh to one of those"),
+                text::Message().Host(path).Own(
+                    " looks like " + f.looksLike +
+                    ", not a mesh Korvane reads (OBJ, STL, PLY, glTF or GLB); export the "
+                    "mesh to one of those"),
                 path);
   }
   return f.format;
@@ -297,9 +299,8 @@ void CheckOutputFormat(const std::string& input, MeshFormat format, const std::s
               output);
 }
 
-void ReplayMeshFile(const std::string& input, const std::string& output,
-                    const geometry::Matrix4& m, const StreamOptions& options,
-                    ReplayCounts* counts, const ReplayStyle& style,
+void ReplayMeshFile(const std::string& input, const std::string& output, const geometry::Matrix4& m,
+                    const StreamOptions& options, ReplayCounts* counts, const ReplayStyle& style,
                     const std::function<void(const ReplayCounts&)>& vet) {
   const MeshFormat format = CheckedMeshFormat(input);
   CheckOutputFormat(input, format, output);

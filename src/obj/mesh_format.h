@@ -66,9 +66,9 @@ void CheckOutputFormat(const std::string& input, MeshFormat format, const std::s
 // as TransformObjFile writes it). `counts`, `style` and `vet` as for
 // TransformObjFile; the output replaces `output` only when complete and never
 // when `input` is not a mesh of ours or the output names another format.
-void ReplayMeshFile(const std::string& input, const std::string& output,
-                    const geometry::Matrix4& m, const StreamOptions& options = {},
-                    ReplayCounts* counts = nullptr, const ReplayStyle& style = {},
+void ReplayMeshFile(const std::string& input, const std::string& output, const geometry::Matrix4& m,
+                    const StreamOptions& options = {}, ReplayCounts* counts = nullptr,
+                    const ReplayStyle& style = {},
                     const std::function<void(const ReplayCounts&)>& vet = {});
 
 }  // namespace korvane::obj

@@ -27,8 +27,9 @@ void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3&
   for (int k = 0; k < 3; ++k) {
     if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
       text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
-      m.Own("the motion carries a vertex out of the range of the file's numbers; nothing was "
-            "written");
+      m.Own(
+          "the motion carries a vertex out of the range of the file's numbers; nothing was "
+          "written");
       throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
     }
   }

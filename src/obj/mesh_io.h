@@ -34,8 +34,8 @@ void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3&
 
 // How numbers of a text format are written.
 struct NumberStyle {
-  int decimals = -1;     // >= 0: that many decimals; kShortest: the fewest that read back
-  int significant = 0;   // when decimals < 0 and not shortest: significant digits
+  int decimals = -1;    // >= 0: that many decimals; kShortest: the fewest that read back
+  int significant = 0;  // when decimals < 0 and not shortest: significant digits
   bool shortest = false;
 };
 // The digits chosen in `style`, else at least `significant` (the input's).
@@ -139,7 +139,8 @@ std::size_t ReadFully(platform::InputFile& in, char* data, std::size_t n);
 // "<path>: <what>" as a refusal of the file's content.
 [[noreturn]] void ThrowBadFile(const std::string& path, const std::string& what);
 // "<path> line <n>: <what>".
-[[noreturn]] void ThrowBadLine(const std::string& path, std::uint64_t line, const std::string& what);
+[[noreturn]] void ThrowBadLine(const std::string& path, std::uint64_t line,
+                               const std::string& what);
 // Opens `path`, raising Error::Kind::cannot_open when it cannot be opened.
 void OpenMeshFile(platform::InputFile& in, const std::string& path);
 

@@ -21,9 +21,8 @@ void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces);
 // after its first vertex is turned round; every other byte stays (the
 // header, other properties and elements). ASCII numbers keep the significant
 // digits the input's carry, unless style.digitsChosen.
-void ReplayPlyFile(const std::string& input, const std::string& output,
-                   const geometry::Matrix4& m, const StreamOptions& options,
-                   const ReplayStyle& style, ReplayCounts* counts,
+void ReplayPlyFile(const std::string& input, const std::string& output, const geometry::Matrix4& m,
+                   const StreamOptions& options, const ReplayStyle& style, ReplayCounts* counts,
                    const std::function<void(const ReplayCounts&)>& vet);
 
 }  // namespace korvane::obj

@@ -28,8 +28,8 @@ std::uint32_t OpenBinary(platform::InputFile& in, const std::string& path, char*
   const std::uint32_t count = Load32(reinterpret_cast<const unsigned char*>(header) + 80, false);
   const std::uint64_t need = kHeader + kRecord * std::uint64_t{count};
   if (size < need) {
-    ThrowBadFile(path, "the binary STL header counts " + std::to_string(count) +
-                           " triangles (" + std::to_string(need) + " bytes) but the file has " +
+    ThrowBadFile(path, "the binary STL header counts " + std::to_string(count) + " triangles (" +
+                           std::to_string(need) + " bytes) but the file has " +
                            std::to_string(size) + " bytes: it was cut short");
   }
   return count;
@@ -76,8 +76,8 @@ void ReadAscii(const std::string& path, Mesh& mesh) {
   platform::InputFile in;
   OpenMeshFile(in, path);
   // About 250 bytes a facet, half a vertex each: a guess for the table only.
-  Welder weld(mesh.vertices, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                 in.Size() / 500, std::uint64_t{1} << 24)));
+  Welder weld(mesh.vertices, static_cast<std::size_t>(
+                                 std::min<std::uint64_t>(in.Size() / 500, std::uint64_t{1} << 24)));
   RawLines lines(in, path);
   std::vector<std::uint32_t> loop;
   std::uint64_t loop_line = 0;
@@ -113,8 +113,8 @@ void ReadAscii(const std::string& path, Mesh& mesh) {
 
 // The numbers of token `first` and the two after it replaced by `v`, every
 // other byte of the line kept.
-void Rewrite(std::string& out, std::string_view line, std::size_t first,
-             const geometry::Vector3& v, const NumberStyle& style) {
+void Rewrite(std::string& out, std::string_view line, std::size_t first, const geometry::Vector3& v,
+             const NumberStyle& style) {
   std::string_view t[8];
   const std::size_t n = Tokens(line, t, first + 3);
   std::size_t at = 0;
@@ -165,6 +165,10 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
   std::uint64_t facet_line = 0;
   std::string text;
   const auto flush = [&] {
+    if (moved.size() < 3) {
+      ThrowBadLine(input, facet_line,
+                   "a facet with " + std::to_string(moved.size()) + " corners (three are needed)");
+    }
     text.clear();
     std::size_t begin = 0, corner = 0;
     const std::size_t count = moved.size();
