@@ -111,7 +111,11 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
       if (n != 1 || t[0] != "ply") ThrowBadLine(path, 1, "not a PLY file (no \"ply\" line)");
       continue;
     }
-    if (n == 0 || t[0] == "comment" || t[0] == "obj_info") continue;
+    // Comments, and lines some exporters write without the keyword ("Created by ...").
+    if (n == 0 ||
+        (t[0] != "end_header" && t[0] != "format" && t[0] != "element" && t[0] != "property")) {
+      continue;
+    }
     if (t[0] == "end_header") {
       ended = true;
       break;
@@ -158,8 +162,6 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
       p.list = list;
       p.name = std::string(t[list ? 4 : 2]);
       h.elements.back().properties.push_back(std::move(p));
-    } else {
-      ThrowBadLine(path, lines.line(), "\"" + std::string(t[0]) + "\" in a PLY header");
     }
   }
   if (!ended) ThrowBadFile(path, "the PLY header has no end_header line");
