@@ -12,9 +12,11 @@
 namespace korvane::geometry {
 
 // Default `FitOptions::tolerance`, relative to the moved mesh's bounding-box
-// diagonal: far above what rounding to six decimals leaves of a right motion,
-// far below what a wrong three-point motion leaves (bench/README.md has the
-// measurements). Scans and noisy copies need a larger one.
+// diagonal: above what rounding a copy to six decimals, splitting, shuffling
+// or removing vertices leaves under the true motion, far below what a wrong
+// motion leaves (bench/README.md, "The default tolerance"). Noisy scans need
+// a larger one, and so do meshes smaller than about 0.1 units stored with six
+// decimals.
 inline constexpr double kDefaultTolerance = 1e-5;
 // ICP's pairs start out partly wrong, so a tenth is left out.
 inline constexpr double kDefaultIcpTrim = 0.1;
