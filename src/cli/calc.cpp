@@ -12,6 +12,7 @@
 #endif
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
+#include "obj/mesh_format.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
 #include "text/error.h"
@@ -47,14 +48,9 @@ void WarnSkippedFaces(const std::string& path, const obj::SkippedFaces& s) {
 // only drawn, on the report page.
 obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   obj::Mesh mesh;
-  const obj::StreamOptions stream = api::StreamingOptions(threads);
-  if (faces) {
-    obj::SkippedFaces skipped;
-    obj::LoadObjMesh(path, mesh, stream, &skipped);
-    WarnSkippedFaces(path, skipped);
-  } else {
-    obj::LoadObjVertices(path, mesh.vertices, stream);
-  }
+  obj::SkippedFaces skipped;
+  obj::ReadMesh(path, mesh, faces, api::StreamingOptions(threads), &skipped);
+  WarnSkippedFaces(path, skipped);
   return mesh;
 }
 
