@@ -9,6 +9,9 @@
 #include <regex>
 #include <sstream>
 
+#include "geometry/fit.h"
+#include "obj/gltf_mesh.h"
+#include "obj/mesh_format.h"
 #include "platform/file_io.h"
 #include "test_support.h"
 #include "text/error.h"
@@ -40,7 +43,7 @@ obj::Mesh Read(const std::string& bytes, const std::string& path,
                const obj::GltfFileReader& read = obj::DiskFileReader()) {
   obj::Mesh mesh;
   try {
-    obj::ReadGltfMesh(bytes, path, mesh, read);
+    obj::ReadGltf(bytes, path, mesh, read);
   } catch (const Error& e) {
     ADD_FAILURE() << platform::ToUtf8(e.message());
     throw;
@@ -218,7 +221,7 @@ TEST(Gltf, Refusals) {
                              c.target);
         } else {
           obj::Mesh mesh;
-          obj::ReadGltfMesh(c.bytes, path, mesh);
+          obj::ReadGltf(c.bytes, path, mesh);
         }
         // The shared mesh is read; only baking it is refused.
         EXPECT_TRUE(!replay && c.name == "parts_shared.glb") << "accepted: " << c.says;
@@ -238,16 +241,33 @@ TEST(Gltf, FilesOnDiskNeverOverwriteWhatTheyRead) {
   }
   const std::string input = dir / "parts.gltf";
   // The new buffer would be parts.bin, the input's own buffer.
-  EXPECT_THROW(obj::TransformGltfFile(input, dir / "parts.json", Motion(false),
-                                      obj::GltfMotionTarget::vertices),
-               Error);
+  EXPECT_THROW(
+      obj::ReplayGltfFile(input, false, dir / "parts.json", Motion(false), {}, nullptr, {}), Error);
   EXPECT_EQ(Bytes(dir / "parts.bin"), Bytes(kDir + "parts.bin"));
-  obj::TransformGltfFile(input, dir / "moved.gltf", Motion(false), obj::GltfMotionTarget::vertices);
+  obj::ReplayGltfFile(input, false, dir / "moved.gltf", Motion(false), {}, nullptr, {});
   EXPECT_EQ(Bytes(dir / "parts.bin"), Bytes(kDir + "parts.bin"));
   obj::Mesh moved;
-  obj::LoadGltfMesh(dir / "moved.gltf", moved);
+  obj::ReadGltfMesh(dir / "moved.gltf", false, moved, true);
   EXPECT_EQ(moved.vertices.size(), 120u);
   EXPECT_NE(Bytes(dir / "moved.bin"), Bytes(kDir + "parts.bin"));
+}
+
+// A mixed pair: an OBJ base (the scene's world-space vertices) against a
+// glTF copy replayed through the one replay entry, measured through the one reader.
+TEST(Gltf, ObjBaseAgainstGltfCopy) {
+  const testing::ScratchDir dir;
+  const obj::Mesh scene = Read(Bytes(kDir + "parts.glb"), kDir + "parts.glb");
+  std::ostringstream text;
+  text.precision(17);
+  for (const Vector3& v : scene.vertices)
+    text << "v " << v.x() << ' ' << v.y() << ' ' << v.z() << '\n';
+  testing::WriteFile(dir / "base.obj", text.str());
+  const Matrix4 m = Motion(false);  // the three-point rule finds turns, not mirrors
+  obj::ReplayMeshFile(kDir + "parts.glb", dir / "moved.glb", m);
+  const obj::Mesh base = obj::ReadMesh(dir / "base.obj");
+  const obj::Mesh moved = obj::ReadMesh(dir / "moved.glb");
+  const geometry::ThreePoint found = geometry::ThreePointRule(base.vertices, moved.vertices);
+  EXPECT_LT((found.matrix.matrix() - m.matrix()).cwiseAbs().maxCoeff(), 1e-4);
 }
 
 }  // namespace

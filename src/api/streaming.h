@@ -12,9 +12,9 @@ namespace korvane::api {
 
 // The first this many bytes of a file are streamed on the calling thread, and
 // only the rest of a longer file on several threads: for less, starting
-// threads would cost more than it saves (bench/README.md). Under Wine a
-// thread takes 1.5 ms to start and end instead of 0.07 ms, and the DLL was
-// measured there only.
+// threads would cost more than it saves (bench/README.md). Starting a thread
+// costs far more under Wine, where the DLL was measured, hence its larger
+// threshold.
 inline constexpr std::size_t kParallelFrom =
     platform::kIsWindows ? std::size_t{8} << 20 : std::size_t{1} << 20;
 

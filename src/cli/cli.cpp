@@ -310,6 +310,8 @@ class CommandLine {
         ->default_str("6");
     apply_->add_flag("--normals", applyOptions_.style.normals,
                      "Turn the normals (vn lines) with the motion; reverse mirrored faces");
+    apply_->add_flag("--gltf-nodes", applyOptions_.style.sceneNodes,
+                     "glTF: put the motion into the scene's root nodes, not the vertex data");
     apply_->footer(
         "Into a directory, each input is written under its own name. Each output is\n"
         "written to a temporary file and renamed into place when complete; no output\n"
@@ -404,6 +406,7 @@ class CommandLine {
       }
       Usage("unexpected argument '" + extra + "'");
     }
+    if (sub == apply_) applyOptions_.style.digitsChosen = apply_->count("--digits") > 0;
     p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json);
     if (sub == calc_) return Calc(calcOptions_, p);
     if (sub == apply_) return Apply(applyOptions_, p);

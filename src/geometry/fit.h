@@ -23,14 +23,11 @@
 namespace korvane::geometry {
 
 // Default `FitOptions::tolerance`, relative to the moved mesh's bounding-box
-// diagonal. Measured with bench/fit_accuracy (bench/README.md): the correct
-// motion leaves a 95th percentile of at most 4.9e-7 on copies rounded to six
-// decimals, split into four, shuffled or with 2% of their vertices removed,
-// so 1e-5 keeps a margin of 20x against false alarms; three-point results
-// off by more than 1% left at least 6.3e-3, 600x above it. Copies with noise
-// of 1e-4 of the size do not fit at this tolerance (their true motion leaves
-// 1.1e-4): pass a larger one for scans. Rounding to six decimals stays below
-// it only for meshes larger than about 0.1 units.
+// diagonal: above what rounding a copy to six decimals, splitting, shuffling
+// or removing vertices leaves under the true motion, far below what a wrong
+// motion leaves (bench/README.md, "The default tolerance"). Noisy scans need
+// a larger one, and so do meshes smaller than about 0.1 units stored with six
+// decimals.
 inline constexpr double kDefaultTolerance = 1e-5;
 
 // Summary of a set of distances. Relative values are divided by `length`.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "obj/mesh_format.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -84,7 +85,7 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
   std::vector<geometry::Triangle> read;
   const auto base_triangles = [&]() -> const std::vector<geometry::Triangle>& {
     if (base.triangles.empty() && !baseFile.empty())
-      obj::LoadObjTriangles(baseFile, read, geometry::kBaseTrianglesLooked);
+      obj::ReadMeshTriangles(baseFile, read, geometry::kBaseTrianglesLooked);
     return base.triangles.empty() ? read : base.triangles;
   };
   r.result = geometry::FitMotion(base.vertices, base_triangles, target, o);

@@ -569,16 +569,10 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
 
 }  // namespace
 
-void ReadGltfMesh(std::string_view bytes, const std::string& path, Mesh& mesh,
-                  const GltfFileReader& read) {
+void ReadGltf(std::string_view bytes, const std::string& path, Mesh& mesh,
+              const GltfFileReader& read) {
   const Document d = Parse(bytes, path, read);
   Collect(d.model, bytes.size(), path, mesh);
-}
-
-void LoadGltfMesh(const std::string& path, Mesh& mesh) {
-  std::string bytes;
-  if (!platform::ReadWholeFile(path, bytes)) text::ThrowCannotOpen(path);
-  ReadGltfMesh(bytes, path, mesh);
 }
 
 namespace {
@@ -1171,9 +1165,11 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
                          const std::string& output, const geometry::Matrix4& m,
                          GltfMotionTarget target, const GltfFileReader& read) {
   Document d = Parse(bytes, input, read);
+  std::uint64_t vertices = 0;
   {
     Mesh checked;  // a file the measuring would refuse is not replayed either
     Collect(d.model, bytes.size(), input, checked);
+    vertices = checked.vertices.size();
   }
   const JsonLayout layout(d.json);
   std::vector<Edit> edits;
@@ -1185,6 +1181,7 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
   }
 
   GltfReplay out;
+  out.vertices = vertices;
   out.files.push_back({output, {}});
   std::string bin;  // a GLB's BIN chunk data, as written
   if (d.glb && d.container.hasBin)
@@ -1253,38 +1250,6 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
   PutU32(glb, 8, static_cast<std::uint32_t>(glb.size()));
   glb.append(bytes.substr(d.container.end));  // whatever followed the container
   return out;
-}
-
-void TransformGltfFile(const std::string& input, const std::string& output,
-                       const geometry::Matrix4& m, GltfMotionTarget target) {
-  std::string bytes;
-  if (!platform::ReadWholeFile(input, bytes)) text::ThrowCannotOpen(input);
-  GltfReplay r = TransformGltf(bytes, input, output, m, target);
-  const auto folder = [](const std::string& p) {
-    const std::string dir = DirectoryPart(p);
-    return platform::FileKey(dir.empty() ? "." : dir);
-  };
-  if (!r.relativeReferences.empty() && output != platform::StandardOutputName() &&
-      folder(input) != folder(output)) {
-    Refuse(input, "it refers to " + r.relativeReferences.front() +
-                      " beside it, which the copy in another folder would not find; write the "
-                      "copy into the same folder, or embed the files (.glb)");
-  }
-  std::vector<std::string> inputs = r.inputFiles;
-  inputs.push_back(input);
-  for (const GltfOutput& f : r.files) {
-    for (const std::string& in : inputs) {
-      if (platform::FileKey(f.path) == platform::FileKey(in)) {
-        Refuse(input, "the replay would write " + f.path + ", which it reads; choose another name");
-      }
-    }
-  }
-  // The buffers first: the document that names them is the last to appear.
-  for (std::size_t i = r.files.size(); i-- > 0;) {
-    platform::AtomicOutput out(r.files[i].path);
-    out.Write(r.files[i].bytes);
-    out.Commit();
-  }
 }
 
 }  // namespace korvane::obj

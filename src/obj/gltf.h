@@ -3,6 +3,7 @@
 // changes, so every other byte of the document and its buffers stays as it was.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,9 +32,8 @@ bool LooksLikeGltf(std::string_view head);
 // korvane::Error (refused) naming the file and the problem: a document that
 // does not parse, data out of range, compressed primitives (the extension is
 // named).
-void ReadGltfMesh(std::string_view bytes, const std::string& path, Mesh& mesh,
-                  const GltfFileReader& read = DiskFileReader());
-void LoadGltfMesh(const std::string& path, Mesh& mesh);
+void ReadGltf(std::string_view bytes, const std::string& path, Mesh& mesh,
+              const GltfFileReader& read = DiskFileReader());
 
 enum class GltfMotionTarget {
   vertices,  // baked into POSITION, NORMAL and TANGENT (every viewer shows it)
@@ -55,6 +55,7 @@ struct GltfReplay {
   // URIs kept as they were that name files relative to the input's folder
   // (images, unchanged buffers): they hold only beside the input.
   std::vector<std::string> relativeReferences;
+  std::uint64_t vertices = 0;  // the scene's triangle vertices, as measuring counts them
 };
 
 // The replayed document. Only POSITION, NORMAL and TANGENT data (and the
@@ -65,9 +66,4 @@ struct GltfReplay {
 GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
                          const std::string& output, const geometry::Matrix4& m,
                          GltfMotionTarget target, const GltfFileReader& read = DiskFileReader());
-// Reads `input`, writes what TransformGltf gives, each file all or nothing;
-// never over the input or a buffer it reads.
-void TransformGltfFile(const std::string& input, const std::string& output,
-                       const geometry::Matrix4& m, GltfMotionTarget target);
-
 }  // namespace korvane::obj
