@@ -103,6 +103,25 @@ TEST(Gltf, ReadsEveryLayoutInWorldSpace) {
   }
 }
 
+// Strips, fans, a sparse part, a node matrix over a TRS child, a point
+// primitive and a second scene (tests/gltf/make_shapes.py), worked out by hand.
+TEST(Gltf, ReadsStripsFansSparseAndNodeMatrices) {
+  const obj::Mesh m = Read(Bytes(kDir + "shapes.gltf"), kDir + "shapes.gltf");
+  const std::vector<Vector3> corners = {{10, 0, 0}, {12, 0, 0}, {10, 2, 0}, {12, 2, 0}, {14, 4, 4}};
+  std::vector<Vector3> want = corners;
+  want.insert(want.end(), corners.begin(), corners.end());  // the fan's copy
+  for (const Vector3& v : {Vector3(10, 10, 0), Vector3(10, 10, 2), Vector3(10, 12, 0)}) {
+    want.push_back(v);
+  }
+  ASSERT_EQ(m.vertices.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_LT((m.vertices[i] - want[i]).norm(), 1e-5) << i << ": " << m.vertices[i].transpose();
+  }
+  const std::vector<geometry::Triangle> triangles = {
+      {0, 1, 2}, {2, 1, 3}, {9, 5, 6}, {9, 6, 8}, {10, 11, 12}};
+  EXPECT_EQ(m.triangles, triangles);
+}
+
 TEST(Gltf, ReplayMovesWhatItShouldAndKeepsEveryOtherByte) {
   struct Case {
     const char* file;
@@ -117,6 +136,8 @@ TEST(Gltf, ReplayMovesWhatItShouldAndKeepsEveryOtherByte) {
       {"parts.glb", obj::GltfMotionTarget::nodes, false},
       {"parts.gltf", obj::GltfMotionTarget::nodes, true},
       {"parts_shared.glb", obj::GltfMotionTarget::nodes, true},
+      {"shapes.gltf", obj::GltfMotionTarget::vertices, false},
+      {"shapes.gltf", obj::GltfMotionTarget::nodes, true},
   };
   const testing::ScratchDir dir;
   for (const Case& c : cases) {
@@ -185,6 +206,7 @@ TEST(Gltf, Refusals) {
     std::string bytes;
     obj::GltfMotionTarget target;
     const char* says;
+    bool readable = false;  // only the replay is refused (with a mirroring motion)
   };
   std::string fewer = Bytes(kDir + "parts.gltf");
   // Say there are fewer vertices than the indices use.
@@ -197,7 +219,7 @@ TEST(Gltf, Refusals) {
   long_view.replace(long_view.find("\"byteLength\" : 720"), 18, "\"byteLength\" : 7200");
   const Case cases[] = {
       {"parts_shared.glb", Bytes(kDir + "parts_shared.glb"), obj::GltfMotionTarget::vertices,
-       "--gltf-nodes"},
+       "--gltf-nodes", true},
       {"parts_meshopt.glb", Bytes(kDir + "parts_meshopt.glb"), obj::GltfMotionTarget::vertices,
        "EXT_meshopt_compression"},
       {"parts_quantized.glb", Bytes(kDir + "parts_quantized.glb"), obj::GltfMotionTarget::nodes,
@@ -206,6 +228,8 @@ TEST(Gltf, Refusals) {
       {"cut.glb", glb.substr(0, glb.size() - 100), obj::GltfMotionTarget::vertices, "length"},
       {"parts.gltf", fewer, obj::GltfMotionTarget::vertices, "holds the index"},
       {"parts.gltf", long_view, obj::GltfMotionTarget::vertices, "past the end"},
+      {"shapes.gltf", Bytes(kDir + "shapes.gltf"), obj::GltfMotionTarget::vertices,
+       "without indices", true},
       {"nothing.gltf",
        "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"uri\":\"missing.bin\","
        "\"byteLength\":4}]}",
@@ -217,14 +241,14 @@ TEST(Gltf, Refusals) {
     for (const bool replay : {false, true}) {
       try {
         if (replay) {
-          obj::TransformGltf(c.bytes, path, "out" + path.substr(path.rfind('.')), Motion(false),
-                             c.target);
+          obj::TransformGltf(c.bytes, path, "out" + path.substr(path.rfind('.')),
+                             Motion(c.readable), c.target);
         } else {
           obj::Mesh mesh;
           obj::ReadGltf(c.bytes, path, mesh);
         }
         // The shared mesh is read; only baking it is refused.
-        EXPECT_TRUE(!replay && c.name == "parts_shared.glb") << "accepted: " << c.says;
+        EXPECT_TRUE(!replay && c.readable) << "accepted: " << c.says;
       } catch (const Error& e) {
         const std::string message = platform::ToUtf8(e.message());
         EXPECT_NE(message.find(c.says), std::string::npos) << message;

@@ -990,9 +990,10 @@ class Baker {
         case Kind::indices:
           return;
       }
+      const bool finite = v.allFinite();
       for (int k = 0; k < 3; ++k) {
         f[k] = static_cast<float>(r[k]);
-        if (!std::isfinite(f[k])) {
+        if (finite && !std::isfinite(f[k])) {
           Refuse(path_, "the motion moves a vertex out of the range of 32-bit floats");
         }
       }
