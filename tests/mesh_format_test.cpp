@@ -87,12 +87,103 @@ std::string Unnumbered(const std::string& text) {
   return std::regex_replace(text, number, "#");
 }
 
+// A PLY file of the mesh, as scanners and tools write them: normals, colours
+// and a quality beside the positions, faces with flags, and an element after.
+struct PlySpec {
+  const char* format;  // "ascii", "binary_little_endian", "binary_big_endian"
+  bool doubles = false;
+  bool faces = true;
+};
+
+void Put(std::string& s, const void* p, std::size_t n, bool big) {
+  const auto* b = static_cast<const char*>(p);
+  for (std::size_t k = 0; k < n; ++k) s += b[big ? n - 1 - k : k];
+}
+
+std::string Ply(const obj::Mesh& m, const PlySpec& spec) {
+  const std::string coord = spec.doubles ? "double" : "float";
+  std::string s = std::string("ply\nformat ") + spec.format + " 1.0\ncomment made by hand\n";
+  s += "element vertex " + std::to_string(m.vertices.size()) + "\n";
+  for (const char* name : {"x", "y", "z", "nx", "ny", "nz"})
+    s += "property " + coord + " " + name + "\n";
+  s += "property uchar red\nproperty uchar green\nproperty uchar blue\nproperty float quality\n";
+  const std::size_t faces = spec.faces ? m.triangles.size() : 0;
+  if (spec.faces) {
+    s += "element face " + std::to_string(faces) +
+         "\nproperty list uchar int vertex_indices\nproperty uchar flags\n";
+  }
+  s += "element material 1\nproperty uchar ambient\nend_header\n";
+  const bool ascii = spec.format[0] == 'a';
+  const bool big = spec.format[7] == 'b';
+  char line[300];
+  for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+    const Vector3& p = m.vertices[i];
+    const Vector3 n = p.normalized();
+    const auto c = static_cast<unsigned char>(i * 37);
+    const float q = static_cast<float>(i) * 0.25f;
+    if (ascii) {
+      std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.6f %.6f %.6f %d %d %d %g\n", p.x(), p.y(),
+                    p.z(), n.x(), n.y(), n.z(), c, 255 - c, c / 2, static_cast<double>(q));
+      s += line;
+      continue;
+    }
+    for (int k = 0; k < 6; ++k) {
+      const double v = k < 3 ? p[k] : n[k - 3];
+      if (spec.doubles) {
+        Put(s, &v, 8, big);
+      } else {
+        const auto f = static_cast<float>(v);
+        Put(s, &f, 4, big);
+      }
+    }
+    s += static_cast<char>(c);
+    s += static_cast<char>(255 - c);
+    s += static_cast<char>(c / 2);
+    Put(s, &q, 4, big);
+  }
+  for (std::size_t t = 0; t < faces; ++t) {
+    const geometry::Triangle& f = m.triangles[t];
+    if (ascii) {
+      std::snprintf(line, sizeof line, "3 %u %u %u %zu\n", f[0], f[1], f[2], t % 5);
+      s += line;
+      continue;
+    }
+    s += '\3';
+    for (const std::uint32_t i : f) {
+      const auto v = static_cast<std::int32_t>(i);
+      Put(s, &v, 4, big);
+    }
+    s += static_cast<char>(t % 5);
+  }
+  s += ascii ? "7\n" : "\7";
+  return s;
+}
+
+// A binary PLY of Ply()'s layout without its positions and normals, each
+// face's corners as a set: what a replay keeps.
+std::string PlyKept(const std::string& b, const PlySpec& spec, std::size_t vertices,
+                    std::size_t faces) {
+  const std::size_t header = b.find("end_header\n") + 11;
+  std::string k = b.substr(0, header);
+  const std::size_t coords = 6 * (spec.doubles ? 8 : 4), record = coords + 7;
+  std::size_t at = header;
+  for (std::size_t i = 0; i < vertices; ++i, at += record) k += b.substr(at + coords, 7);
+  for (std::size_t t = 0; t < faces; ++t, at += 14) {
+    std::string corners[3] = {b.substr(at + 1, 4), b.substr(at + 5, 4), b.substr(at + 9, 4)};
+    std::sort(corners, corners + 3);
+    k += b[at] + corners[0] + corners[1] + corners[2] + b[at + 13];
+  }
+  return k + b.substr(at);
+}
+
 struct Kind {
   const char* name;
   MeshFormat format;
   std::function<std::string(const obj::Mesh&)> write;
   // The bytes of a file that a replay must keep.
   std::function<std::string(const std::string&)> kept;
+  bool faces = true;     // false: a point cloud
+  bool doubles = false;  // coordinates in double precision
 };
 
 std::vector<Kind> Kinds() {
@@ -101,13 +192,35 @@ std::vector<Kind> Kinds() {
     for (std::size_t at = 84 + 48; at + 2 <= b.size(); at += 50) k += b.substr(at, 2);
     return k;
   };
-  return {
+  std::vector<Kind> kinds = {
       {"binary STL", MeshFormat::stl_binary, BinaryStl, stl_kept},
       {"ASCII STL", MeshFormat::stl_ascii, [](const obj::Mesh& m) { return AsciiStl(m, "\n"); },
        Unnumbered},
       {"ASCII STL, CR LF", MeshFormat::stl_ascii,
        [](const obj::Mesh& m) { return AsciiStl(m, "\r\n"); }, Unnumbered},
   };
+  static const PlySpec kPly[] = {
+      {"ascii"},
+      {"binary_little_endian"},
+      {"binary_big_endian"},
+      {"binary_little_endian", true},
+      {"binary_big_endian", true, false},
+  };
+  for (const PlySpec& spec : kPly) {
+    const bool ascii = spec.format[0] == 'a';
+    kinds.push_back({spec.format, MeshFormat::ply,
+                     [spec](const obj::Mesh& m) { return Ply(m, spec); },
+                     [spec, ascii](const std::string& b) {
+                       if (ascii) return Unnumbered(b);
+                       const std::string faces = "element face ";
+                       const std::size_t f = b.find(faces);
+                       const std::size_t v = b.find("element vertex ") + 15;
+                       return PlyKept(b, spec, std::stoul(b.substr(v)),
+                                      f == std::string::npos ? 0 : std::stoul(b.substr(f + 13)));
+                     },
+                     spec.faces, spec.doubles});
+  }
+  return kinds;
 }
 
 geometry::Matrix4 Motion(bool mirror) {
@@ -122,24 +235,27 @@ TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
   const obj::Mesh surface = Surface();
   ScratchDir dir;
   for (const Kind& kind : Kinds()) {
+    const bool ply = kind.format == MeshFormat::ply;
     for (const bool mirror : {false, true}) {
       SCOPED_TRACE(std::string(kind.name) + (mirror ? ", mirrored" : ""));
-      const std::string in = dir / "in.stl", out = dir / "out.stl";
+      const std::string in = dir / (ply ? "in.ply" : "in.stl");
+      const std::string out = dir / (ply ? "out.ply" : "out.stl");
       const std::string bytes = kind.write(surface);
       WriteFile(in, bytes);
       EXPECT_EQ(obj::DetectMeshFile(in).format, kind.format);
       const obj::Mesh before = obj::ReadMesh(in);
-      // Corners welded: the surface's own vertex count comes back.
+      // STL corners welded: the surface's own vertex count comes back.
       EXPECT_EQ(before.vertices.size(), surface.vertices.size());
-      ASSERT_EQ(before.triangles.size(), surface.triangles.size());
+      ASSERT_EQ(before.triangles.size(), kind.faces ? surface.triangles.size() : 0);
       const geometry::Matrix4 m = Motion(mirror);
       obj::ReplayCounts counts;
       obj::ReplayMeshFile(in, out, m, {}, &counts);
-      EXPECT_EQ(counts.vertices, 3 * surface.triangles.size());
+      EXPECT_EQ(counts.vertices, ply ? surface.vertices.size() : 3 * surface.triangles.size());
       const std::string written = ReadFile(out);
       EXPECT_EQ(kind.kept(written), kind.kept(bytes));
       const obj::Mesh after = obj::ReadMesh(out);
       ASSERT_EQ(after.triangles.size(), before.triangles.size());
+      ASSERT_EQ(after.vertices.size(), before.vertices.size());
       double worst = 0.0;
       for (std::size_t t = 0; t < before.triangles.size(); ++t) {
         for (std::size_t c = 0; c < 3; ++c) {
@@ -155,7 +271,45 @@ TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
           EXPECT_GT(Vector3(n[0], n[1], n[2]).dot(FaceNormal(after, after.triangles[t])), 0.99);
         }
       }
-      EXPECT_LT(worst, 1e-5);
+      if (ply) {
+        for (std::size_t i = 0; i < before.vertices.size(); ++i)
+          worst = std::max(worst, (after.vertices[i] - m * before.vertices[i]).norm());
+      }
+      EXPECT_LT(worst, kind.doubles ? 1e-12 : 1e-5);
+    }
+  }
+}
+
+// PLY normals turn by the inverse transpose and stay unit length, whatever the encoding.
+TEST(MeshFormat, PlyNormalsTurnWithTheMotion) {
+  const obj::Mesh surface = Surface();
+  ScratchDir dir;
+  geometry::Matrix4 m = Motion(true);
+  m.linear() *= Eigen::Vector3d(1.0, 3.0, 0.5).asDiagonal();  // not a similarity: normals show it
+  for (const char* format : {"ascii", "binary_big_endian"}) {
+    SCOPED_TRACE(format);
+    WriteFile(dir / "in.ply", Ply(surface, {format}));
+    obj::ReplayMeshFile(dir / "in.ply", dir / "out.ply", m);
+    // Read back by hand: the normals follow x, y, z in every record.
+    const std::string b = ReadFile(dir / "out.ply");
+    std::size_t at = b.find("end_header\n") + 11;
+    const Eigen::Matrix3d turn = m.linear().inverse().transpose();
+    for (std::size_t i = 0; i < surface.vertices.size(); ++i) {
+      Vector3 n;
+      if (format[0] == 'a') {
+        std::string_view t[6];
+        const std::size_t end = b.find('\n', at);
+        obj::Tokens(std::string_view(b).substr(at, end - at), t, 6);
+        for (int k = 0; k < 3; ++k) obj::TokenNumber(t[3 + k], n[k]);
+        at = end + 1;
+      } else {
+        for (int k = 0; k < 3; ++k)
+          n[k] = obj::LoadFloat(reinterpret_cast<const unsigned char*>(b.data()) + at + 12 + 4 * k,
+                                true);
+        at += 31;
+      }
+      const Vector3 want = (turn * surface.vertices[i].normalized()).normalized();
+      EXPECT_LT((n - want).norm(), 1e-5) << i;
     }
   }
 }

@@ -159,7 +159,9 @@ def measure(
 ):
     """Measure the motion that carries the mesh ``base`` onto its moved copy ``moved``.
 
-    ``base`` and ``moved`` are both OBJ paths or both (n, 3) arrays of points.
+    ``base`` and ``moved`` are both mesh paths (OBJ, STL or PLY, told by their
+    content; STL corners at equal positions are one vertex, numbered in the
+    order they first appear) or both (n, 3) arrays of points.
     ``fit`` is "auto" (three-point when it fits, else least-squares for equal
     vertex counts when it fits, else icp), "three-point", "least-squares" or
     "icp". It fits when 95% of the base vertices, carried by the motion, land
@@ -265,12 +267,15 @@ def _replay(motion, source, target):
 
 
 def apply(matrix, input, output, inverse=False):
-    """Write the OBJ file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
+    """Write the mesh file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; ``inverse`` replays
     the motion that undoes it. ``output`` is the moved mesh's path, or an
-    existing directory, into which it is written under the input's name. Only
-    vertex lines are rewritten (six decimals), the output is replaced only when
+    existing directory, into which it is written under the input's name. OBJ,
+    STL and PLY (told by their content) are written in their own format: only
+    positions and normals change (OBJ: vertex lines with six decimals; ASCII STL
+    and PLY: the input's digits; binary: the input's types), and an output
+    named for another format is refused. The output is replaced only when
     complete. Returns the file's entry of ``korvane apply --json``: input,
     output, vertices, bytes, seconds, error (None). Raises :class:`Error`.
     """

@@ -171,6 +171,12 @@ DetectedFormat DetectMeshFormat(std::string_view head, std::uint64_t size, std::
   if (ext == "stl" && (LooksBinary(head) || (size < 84 && !solid))) {
     return {MeshFormat::stl_binary, {}};
   }
+  // Nothing in an empty or binary file says what it is: its name's reader explains.
+  if (head.empty() || LooksBinary(head)) {
+    if (ext == "ply") return {MeshFormat::ply, {}};
+    if (ext == "gltf") return {MeshFormat::gltf, {}};
+    if (ext == "glb") return {MeshFormat::glb, {}};
+  }
   if (LooksBinary(head)) return {MeshFormat::unknown, "binary data"};
   return {MeshFormat::obj, {}};
 }
