@@ -63,8 +63,8 @@ inline void CheckMeshFile(const std::uint8_t* data, std::size_t size, const char
   const unsigned pick = size == 0 ? 0u : data[size / 2] % 3u;
   geometry::Matrix4 m = geometry::IdentityMatrix4();
   if (pick > 0) {
-    m.linear() = 2.0 * Eigen::AngleAxisd(0.5, geometry::Vector3(1, 2, 2).normalized())
-                           .toRotationMatrix();
+    m.linear() =
+        2.0 * Eigen::AngleAxisd(0.5, geometry::Vector3(1, 2, 2).normalized()).toRotationMatrix();
     if (pick == 2) m.linear().col(1) *= -1.0;
     m.translation() = geometry::Vector3(1.5, -2, 0.25);
   }
