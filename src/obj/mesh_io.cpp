@@ -217,6 +217,7 @@ bool RawLines::Next(std::string_view& line) {
       }
       buffer_.resize(buffer_.size() * 2);
     }
+    CheckNotStopped(path_);
     const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
     if (got == 0) eof_ = true;
     end_ += got;
@@ -292,6 +293,13 @@ void ThrowBadFile(const std::string& path, const std::string& what) {
 
 void ThrowBadLine(const std::string& path, std::uint64_t line, const std::string& what) {
   throw Error(Error::Kind::refused, text::AtLine(path, line).Own(what), path, line);
+}
+
+void CheckNotStopped(const std::string& path) {
+  if (platform::StopRequested()) {
+    throw Error(Error::Kind::io, text::Message().Own("interrupted while reading ").Host(path),
+                path);
+  }
 }
 
 void OpenMeshFile(platform::InputFile& in, const std::string& path) {

@@ -145,6 +145,9 @@ std::size_t ReadFully(platform::InputFile& in, char* data, std::size_t n);
 // "<path> line <n>: <what>".
 [[noreturn]] void ThrowBadLine(const std::string& path, std::uint64_t line,
                                const std::string& what);
+// Raises Error::Kind::io once a stop was requested (a pass that writes nothing
+// yet would otherwise read a large file to its end first).
+void CheckNotStopped(const std::string& path);
 // Opens `path`, raising Error::Kind::cannot_open when it cannot be opened.
 void OpenMeshFile(platform::InputFile& in, const std::string& path);
 

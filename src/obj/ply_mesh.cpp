@@ -244,6 +244,7 @@ class Body {
     const std::size_t want = std::max(n, std::size_t{1} << 20);
     if (buffer_.size() < want) buffer_.resize(want);
     while (end_ < n) {
+      CheckNotStopped(path_);
       const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
       if (got == 0)
         ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");

@@ -49,6 +49,7 @@ void ReadBinary(const std::string& path, Mesh& mesh) {
   std::vector<char> block(kRecord * std::min<std::size_t>(count, kRecordsAtOnce));
   for (std::uint32_t done = 0; done < count;) {
     const std::size_t n = std::min<std::size_t>(count - done, kRecordsAtOnce);
+    CheckNotStopped(path);
     if (ReadFully(in, block.data(), n * kRecord) < n * kRecord) {
       ThrowBadFile(path, "the file ended before its last triangle (it changed while read?)");
     }
