@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/platform.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -49,6 +50,18 @@ NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {
   // rounded to whole numbers.
   s.significant = std::clamp(significant, 7, 17);
   return s;
+}
+
+bool TextDigits::Raise(int& field, std::string_view token, const NumberStyle& written) const {
+  if (prescanned || written.decimals >= 0 || written.shortest) return false;
+  const int digits = std::min(SignificantDigits(token), 17);
+  field = std::max(field, digits);
+  return digits > written.significant;
+}
+
+bool CanStartAgain(const std::string& output) {
+  return output != platform::StandardOutputName() &&
+         platform::ResolveOutputTarget(output).replaceable;
 }
 
 int SignificantDigits(std::string_view token) {

@@ -41,6 +41,21 @@ struct NumberStyle {
 };
 // The digits chosen in `style`, else at least `significant` (the input's).
 NumberStyle NumberStyleOf(const ReplayStyle& style, int significant);
+// The significant digits an ASCII replay writes, unless they were chosen: at
+// first what a float carries; a number that carries more starts the replay
+// again with as many (files write their numbers alike, so this is rare and
+// early). Where the output cannot be started again (standard output, a
+// device) a first pass over the input finds them instead.
+struct TextDigits {
+  int positions = 0;
+  int normals = 0;
+  bool prescanned = false;
+  // Raises `field` to what `token` carries; true when that is more than
+  // `written` has, so the replay must start again.
+  bool Raise(int& field, std::string_view token, const NumberStyle& written) const;
+};
+// Whether a replay into `output` may be abandoned and started again.
+bool CanStartAgain(const std::string& output);
 // The significant digits a number's text carries ("0.00120" 3, "-1.5e3" 2, "0" 1).
 int SignificantDigits(std::string_view token);
 // `value` as text in `style`; `scientific` keeps the input number's exponent form.
