@@ -90,10 +90,10 @@ KORVANE_CXX_API std::vector<Fit> Fits();
 
 // The numbers MeasureOptions' zeros stand for, and the limits it is checked against.
 struct FitDefaults {
-  double tolerance = 0.0;   // relative to the moved mesh's bounding-box diagonal
-  double icp_trim = 0.0;    // ICP's trim; least squares trims none
-  double most_trim = 0.0;   // a trim is from 0 to this
-  int max_iterations = 0;   // ICP's iteration limit
+  double tolerance = 0.0;  // relative to the moved mesh's bounding-box diagonal
+  double icp_trim = 0.0;   // ICP's trim; least squares trims none
+  double most_trim = 0.0;  // a trim is from 0 to this
+  int max_iterations = 0;  // ICP's iteration limit
 };
 KORVANE_CXX_API FitDefaults Defaults() noexcept;
 
@@ -147,12 +147,12 @@ struct MotionReport {
   std::string message;  // the verdict as a sentence
   std::string json;     // the whole report as `korvane calc --json` prints it
   int iterations = 0;   // ICP iterations
-  Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
-  std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
-  double tolerance = 0.0;           // the tolerance the verdict was judged with
-  double size = 0.0;                // the moved mesh's bounding-box diagonal
-  double judged_share = 1.0;        // share of base vertices judged (1 - trim, with a trim)
-  double outlier_share = 0.0;       // outliers / base vertices
+  Fit fit_used = Fit::three_point;       // with Fit::automatic: the fit whose motion this is
+  std::vector<Fit> tried;                // with Fit::automatic: the fits tried before it, in order
+  double tolerance = 0.0;                // the tolerance the verdict was judged with
+  double size = 0.0;                     // the moved mesh's bounding-box diagonal
+  double judged_share = 1.0;             // share of base vertices judged (1 - trim, with a trim)
+  double outlier_share = 0.0;            // outliers / base vertices
   bool iteration_limit_reached = false;  // ICP stopped at max_iterations before it settled
 };
 

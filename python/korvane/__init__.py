@@ -173,14 +173,18 @@ def measure(
 ):
     """Measure the motion that carries the mesh ``base`` onto its moved copy ``moved``.
 
-    ``base`` and ``moved`` are both OBJ paths or both (n, 3) arrays of points.
+    ``base`` and ``moved`` are both mesh paths (OBJ, STL or PLY, told by their
+    content; STL corners at equal positions are one vertex, numbered in the
+    order they first appear) or both (n, 3) arrays of points.
     ``fit`` is one of the names in ``FITS`` ("auto" tries the cheaper fits
-    first; ``FITS`` says what each does). It fits when 95% of the base vertices, carried by the motion, land
+    first; ``FITS`` says what each does). It fits when 95% of the base
+    vertices, carried by the motion, land
     within ``tolerance`` of the moved mesh, relative to its bounding-box
     diagonal. ``trim`` leaves the worst fraction (0 to ``most_trim``) of the pairs
     out of the fit (None: least-squares none, icp ``icp_trim``);
     ``max_iterations`` bounds ICP (None: ``max_iterations``; the library's
-    defaults are in ``korvane.defaults()``); ``jobs`` threads (None: one per processor). With arrays,
+    defaults are in ``korvane.defaults()``); ``jobs`` threads (None: one per
+    processor). With arrays,
     ``faces`` ((m, 3) vertex numbers, 0-based) are the moved mesh's triangles,
     measured against as an OBJ file's faces are; without them the residual is
     to the moved mesh's vertices. ``base_faces`` are the base's: ICP matches
@@ -280,12 +284,15 @@ def _replay(motion, source, target):
 
 
 def apply(matrix, input, output, inverse=False):
-    """Write the OBJ file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
+    """Write the mesh file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; ``inverse`` replays
     the motion that undoes it. ``output`` is the moved mesh's path, or an
-    existing directory, into which it is written under the input's name. Only
-    vertex lines are rewritten (six decimals), the output is replaced only when
+    existing directory, into which it is written under the input's name. OBJ,
+    STL and PLY (told by their content) are written in their own format: only
+    positions and normals change (OBJ: vertex lines with six decimals; ASCII STL
+    and PLY: the input's digits; binary: the input's types), and an output
+    named for another format is refused. The output is replaced only when
     complete. Returns the file's entry of ``korvane apply --json``: input,
     output, vertices, bytes, seconds, error (None). Raises :class:`Error`.
     """

@@ -232,9 +232,7 @@ obj::Mesh FromView(const MeshView& view) {
 
 const char* FitName(Fit fit) noexcept { return geometry::FitName(ToInternal(fit)); }
 
-const char* FitDescription(Fit fit) noexcept {
-  return geometry::FitDescription(ToInternal(fit));
-}
+const char* FitDescription(Fit fit) noexcept { return geometry::FitDescription(ToInternal(fit)); }
 
 std::vector<Fit> Fits() {
   std::vector<Fit> out;
