@@ -529,9 +529,14 @@ namespace {
 
 // The scene's triangles in world space; every accessor a primitive uses is
 // checked against its buffers, every index against its vertices.
-void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string& path, Mesh& mesh) {
-  mesh.vertices.clear();
-  mesh.triangles.clear();
+// Without `mesh`, only checks and counts the vertices.
+std::uint64_t Collect(const tinygltf::Model& m, std::size_t file_size, const std::string& path,
+                      Mesh* mesh) {
+  std::uint64_t total = 0;
+  if (mesh != nullptr) {
+    mesh->vertices.clear();
+    mesh->triangles.clear();
+  }
   for (const Instance& in : MeshInstances(m, path)) {
     for (const tinygltf::Primitive& p : m.meshes[static_cast<std::size_t>(in.mesh)].primitives) {
       const int mode = ModeOf(p);
@@ -539,14 +544,18 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
       const int position = AttributeOf(p.attributes, "POSITION");
       if (position < 0) continue;
       const View v = CheckFloats(m, position, 3, file_size, path, "POSITION");
-      const std::vector<float> xyz = ReadFloats(m, v);
-      if (mesh.vertices.size() + v.lanes.count > std::numeric_limits<std::uint32_t>::max()) {
+      if (total + v.lanes.count > std::numeric_limits<std::uint32_t>::max()) {
         Refuse(path, "more than 2^32 vertices");
       }
-      const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
-      for (std::size_t i = 0; i < v.lanes.count; ++i) {
-        const Vector3 local(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
-        mesh.vertices.push_back(geometry::TransformPoint(in.world, local));
+      const auto base = static_cast<std::uint32_t>(total);
+      total += v.lanes.count;
+      if (mesh != nullptr) {
+        const std::vector<float> xyz = ReadFloats(m, v);
+        mesh->vertices.reserve(total);
+        for (std::size_t i = 0; i < v.lanes.count; ++i) {
+          const Vector3 local(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
+          mesh->vertices.push_back(geometry::TransformPoint(in.world, local));
+        }
       }
       std::vector<std::uint32_t> corners;
       if (p.indices >= 0) {
@@ -558,13 +567,14 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
                              std::to_string(v.lanes.count) + " vertices");
           }
         }
-      } else {
+      } else if (mesh != nullptr) {
         corners.resize(v.lanes.count);
         for (std::size_t i = 0; i < corners.size(); ++i) corners[i] = static_cast<std::uint32_t>(i);
       }
-      AddTriangles(corners, mode, base, mesh.triangles);
+      if (mesh != nullptr) AddTriangles(corners, mode, base, mesh->triangles);
     }
   }
+  return total;
 }
 
 }  // namespace
@@ -572,7 +582,7 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
 void ReadGltf(std::string_view bytes, const std::string& path, Mesh& mesh,
               const GltfFileReader& read) {
   const Document d = Parse(bytes, path, read);
-  Collect(d.model, bytes.size(), path, mesh);
+  Collect(d.model, bytes.size(), path, &mesh);
 }
 
 namespace {
@@ -1166,12 +1176,8 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
                          const std::string& output, const geometry::Matrix4& m,
                          GltfMotionTarget target, const GltfFileReader& read) {
   Document d = Parse(bytes, input, read);
-  std::uint64_t vertices = 0;
-  {
-    Mesh checked;  // a file the measuring would refuse is not replayed either
-    Collect(d.model, bytes.size(), input, checked);
-    vertices = checked.vertices.size();
-  }
+  // A file the measuring would refuse is not replayed either.
+  const std::uint64_t vertices = Collect(d.model, bytes.size(), input, nullptr);
   const JsonLayout layout(d.json);
   std::vector<Edit> edits;
   std::set<int> changed;
