@@ -612,7 +612,10 @@ class JsonLayout {
       Ws();
       if (key == "accessors" || key == "buffers" || key == "nodes") {
         if (At() == '[') {
-          Objects(arrays_[key]);
+          // A key given twice: the last one counts, as for the parser.
+          std::vector<JsonObject>& objects = arrays_[key];
+          objects.clear();
+          Objects(objects);
         } else {
           Skip();
         }
@@ -803,16 +806,22 @@ const JsonObject& ObjectIn(const JsonLayout& layout, const char* array, std::siz
   return *o;
 }
 
-// Replaces the value of `key`, or adds the key at the start of the object.
-void SetKey(std::vector<Edit>& edits, const JsonObject& o, const char* key, std::string value) {
+// Replaces the value of `key`, or adds the key at the start of the object;
+// `added` counts the keys added to it so far.
+void SetKey(std::vector<Edit>& edits, const JsonObject& o, const char* key, std::string value,
+            int* added = nullptr) {
   const auto it = o.keys.find(key);
   if (it != o.keys.end()) {
     edits.push_back({it->second.begin, it->second.end, std::move(value)});
-  } else {
-    const bool empty = o.keys.empty();
-    edits.push_back(
-        {o.open + 1, o.open + 1, "\"" + std::string(key) + "\":" + value + (empty ? "" : ",")});
+    return;
   }
+  std::string text = "\"" + std::string(key) + "\":" + value;
+  if (!o.keys.empty()) {
+    text += ',';
+  } else if (added != nullptr && (*added)++ > 0) {
+    text.insert(0, 1, ',');  // after the key added before it, in an object that was empty
+  }
+  edits.push_back({o.open + 1, o.open + 1, std::move(text)});
 }
 
 // --- Baking the motion into the vertex data ---------------------------------
@@ -1157,10 +1166,12 @@ void MoveRootNodes(const tinygltf::Model& m, const JsonLayout& layout, const Mat
     const double tv[3] = {t.x(), t.y(), t.z()};
     const double rv[4] = {rq.x(), rq.y(), rq.z(), rq.w()};
     const double sv[3] = {s.x(), s.y(), s.z()};
-    if (!t.isZero(0) || !n.translation.empty()) SetKey(edits, o, "translation", NumberArray(tv, 3));
+    int added = 0;
+    if (!t.isZero(0) || !n.translation.empty())
+      SetKey(edits, o, "translation", NumberArray(tv, 3), &added);
     if (!rq.coeffs().isApprox(Eigen::Quaterniond::Identity().coeffs(), 0) || !n.rotation.empty())
-      SetKey(edits, o, "rotation", NumberArray(rv, 4));
-    if (!s.isOnes(0) || !n.scale.empty()) SetKey(edits, o, "scale", NumberArray(sv, 3));
+      SetKey(edits, o, "rotation", NumberArray(rv, 4), &added);
+    if (!s.isOnes(0) || !n.scale.empty()) SetKey(edits, o, "scale", NumberArray(sv, 3), &added);
   }
 }
 
