@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-600}
 shift || true
-all=(obj_record obj_document matrix_text number_parse number_format object_name farthest gltf)
+all=(obj_record obj_document matrix_text number_parse number_format object_name farthest stl_mesh ply_mesh
+     gltf)
 if (($#)); then harnesses=("$@"); else harnesses=("${all[@]}"); fi
 
 build=build/fuzz
