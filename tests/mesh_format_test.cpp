@@ -409,3 +409,39 @@ TEST(MeshFormat, ObjBaseAgainstStlCopy) {
 
 }  // namespace
 }  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Numbers written with the input's significant digits read as printf writes them.
+TEST(MeshFormat, SignificantDigitsAsPrintfWritesThem) {
+  std::uint64_t state = 7;
+  const auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state >> 11;
+  };
+  std::size_t differ = 0;
+  for (int k = 0; k < 200000; ++k) {
+    const double mantissa = static_cast<double>(next()) / 9007199254740992.0 - 0.5;
+    const double v = std::ldexp(mantissa, static_cast<int>(next() % 120) - 60);
+    const int digits = 7 + static_cast<int>(next() % 9);
+    for (const bool scientific : {false, true}) {
+      std::string ours;
+      obj::NumberStyle style;
+      style.significant = digits;
+      obj::AppendNumber(ours, v, style, scientific);
+      char want[64];
+      std::snprintf(want, sizeof want, scientific ? "%.*e" : "%.*g",
+                    scientific ? digits - 1 : digits, v);
+      if (ours != want) {
+        ++differ;
+        // Only a value within a rounding of a tie may differ, in its last digit.
+        EXPECT_NEAR(std::stod(ours), v, std::fabs(v) * std::pow(10.0, 1 - digits)) << want;
+      }
+    }
+  }
+  EXPECT_LT(differ, 4u) << differ;  // of 400,000
+}
+
+}  // namespace
+}  // namespace korvane

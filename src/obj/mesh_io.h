@@ -3,6 +3,7 @@
 // values, lines read byte for byte, and corners welded into vertices.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -49,9 +50,12 @@ inline bool HasExponent(std::string_view token) {
 }
 
 // A token is a run of bytes other than space, tab, CR, LF, VT, FF.
-inline bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+inline constexpr std::array<bool, 256> kSpaceBytes = [] {
+  std::array<bool, 256> t{};
+  for (const char c : {' ', '\t', '\r', '\n', '\v', '\f'}) t[static_cast<unsigned char>(c)] = true;
+  return t;
+}();
+inline bool IsSpace(char c) { return kSpaceBytes[static_cast<unsigned char>(c)]; }
 // Splits `line` into at most `most` tokens, with their offsets; returns how many.
 std::size_t Tokens(std::string_view line, std::string_view* tokens, std::size_t most);
 // Reads a whole number token as a double; false when it is not one.

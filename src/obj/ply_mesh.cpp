@@ -342,9 +342,11 @@ bool IsBlank(std::string_view line) {
 }
 
 // Walks the ASCII body: `f(element, record, line, tokens, token indices)` for
-// each record, until it returns false.
+// each record, until it returns false. Only the records of the elements
+// `wanted` are split into tokens; the others come with none.
 template <class F>
-void WalkAscii(RawLines& lines, const Header& h, const std::string& path, F&& f,
+void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
+               const std::vector<bool>& wanted, F&& f,
                const std::function<void(std::string_view)>& blank = {}) {
   std::vector<std::string_view> tokens;
   std::vector<std::size_t> at;
@@ -360,8 +362,10 @@ void WalkAscii(RawLines& lines, const Header& h, const std::string& path, F&& f,
         if (blank) blank(line);
         continue;
       }
-      SplitTokens(line, tokens);
-      if (!TokenIndices(el, tokens, at)) {
+      tokens.clear();
+      at.clear();
+      if (wanted[e]) SplitTokens(line, tokens);
+      if (wanted[e] && !TokenIndices(el, tokens, at)) {
         ThrowBadLine(path, lines.line(), "too few values for a " + el.name + " record");
       }
       if (!f(e, r, line, tokens, at)) return;
@@ -390,7 +394,10 @@ void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces) {
   mesh.vertices.reserve(static_cast<std::size_t>(vertex.count));
   std::vector<double> corners;
   if (!h.binary()) {
-    WalkAscii(lines, h, path,
+    std::vector<bool> wanted(h.elements.size(), false);
+    wanted[static_cast<std::size_t>(h.vertex)] = true;
+    if (faces && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
+    WalkAscii(lines, h, path, wanted,
               [&](std::size_t e, std::uint64_t r, std::string_view,
                   const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
                 const auto el = static_cast<int>(e);
@@ -592,7 +599,9 @@ void ScanDigits(const std::string& path, int& positions, int& normals_digits) {
                         const std::vector<std::size_t>& at) {
     return t[at[static_cast<std::size_t>(k)]];
   };
-  WalkAscii(lines, h, path,
+  std::vector<bool> wanted(h.elements.size(), false);
+  wanted[static_cast<std::size_t>(h.vertex)] = true;
+  WalkAscii(lines, h, path, wanted,
             [&](std::size_t e, std::uint64_t r, std::string_view,
                 const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
               if (static_cast<int>(e) != h.vertex) return true;
@@ -615,11 +624,21 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
   const NumberStyle normal_style = NumberStyleOf(style, normal_digits);
   out.Write(h.text);
   const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
-  std::vector<std::string> replaced;  // by token
-  std::vector<bool> changed;
+  // What becomes of each token of a record: a moved number, another token (a
+  // face turned round) or, when not `changed`, itself.
+  struct Change {
+    bool changed = false;
+    double value = 0.0;
+    const NumberStyle* style = nullptr;  // null: `token` instead of a number
+    std::string_view token;
+  };
+  std::vector<Change> changes;
   std::string text;
+  std::vector<bool> wanted(h.elements.size(), false);
+  wanted[static_cast<std::size_t>(h.vertex)] = true;
+  if (motion.mirrors && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
   WalkAscii(
-      lines, h, input,
+      lines, h, input, wanted,
       [&](std::size_t e, std::uint64_t, std::string_view line,
           const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
         const auto index = static_cast<int>(e);
@@ -628,11 +647,9 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
           out.Write(line);
           return true;
         }
-        replaced.assign(t.size(), std::string());
-        changed.assign(t.size(), false);
+        changes.assign(t.size(), Change());
         const auto set = [&](std::size_t k, double value, const NumberStyle& s) {
-          AppendNumber(replaced[k], value, s, HasExponent(t[k]));
-          changed[k] = true;
+          changes[k] = {true, value, &s, {}};
         };
         if (index == h.vertex) {
           const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
@@ -658,18 +675,21 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
           const Element& face = h.elements[e];
           const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
           const auto n = static_cast<std::size_t>(Number(t[k], input, lines.line()));
-          for (std::size_t c = 1; c < n; ++c) {
-            replaced[k + c + 1] = std::string(t[k + 1 + n - c]);
-            changed[k + c + 1] = true;
-          }
+          for (std::size_t c = 1; c < n; ++c)
+            changes[k + c + 1] = {true, 0.0, nullptr, t[k + 1 + n - c]};
         }
         text.clear();
         std::size_t from = 0;
         for (std::size_t k = 0; k < t.size(); ++k) {
-          if (!changed[k]) continue;
+          const Change& c = changes[k];
+          if (!c.changed) continue;
           const auto start = static_cast<std::size_t>(t[k].data() - line.data());
           text.append(line.substr(from, start - from));
-          text.append(replaced[k]);
+          if (c.style != nullptr) {
+            AppendNumber(text, c.value, *c.style, HasExponent(t[k]));
+          } else {
+            text.append(c.token);
+          }
           from = start + t[k].size();
         }
         text.append(line.substr(from));
