@@ -12,13 +12,14 @@ k=$bin/korvane m=$here/motion.matrix
 "$k" apply -q -m "$m" "$dir/gb_base.obj" -o "$dir/gb_moved.obj" --force
 "$k" apply -q -m "$m" "$dir/gb_base.glb" -o "$dir/gb_moved.glb" --force
 best() {  # best wall and CPU seconds of $runs runs of "$@"
-  local w c bw=1e9 bc=1e9
+  local t=$dir/gb_time.txt
+  : > "$t.all"
   for _ in $(seq "$runs"); do
-    read -r w c < <( { /usr/bin/time -f "%e %U %S" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 |
-                     awk '{print $1, $2 + $3}')
-    bw=$(echo "if ($w < $bw) $w else $bw" | bc); bc=$(echo "if ($c < $bc) $c else $bc" | bc)
+    /usr/bin/time -f "%e %U %S" -o "$t" "$@" >/dev/null 2>&1 || true
+    tail -1 "$t" >> "$t.all"
   done
-  printf "%-34s wall %6.2f s  cpu %6.2f s\n" "$label" "$bw" "$bc"
+  awk -v l="$label" 'NR == 1 || $1 < w { w = $1 } NR == 1 || $2 + $3 < c { c = $2 + $3 }
+                     END { printf "%-34s wall %6.2f s  cpu %6.2f s\n", l, w, c }' "$t.all"
 }
 ls -l "$dir/gb_base.obj" "$dir/gb_base.glb" | awk '{print $5, $9}'
 label="calc OBJ pair (three-point)"; best "$k" calc --fit three-point "$dir/gb_base.obj" "$dir/gb_moved.obj" -o "$dir/gb.matrix" --force

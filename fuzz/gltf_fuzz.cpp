@@ -98,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const korvane::geometry::Vector3 want = before.vertices[i] + m.translation();
       const double error = (after.vertices[i] - want).norm();
       // float32 storage: a few ulps of the largest coordinate involved.
-      const double scale = 1 + want.cwiseAbs().maxCoeff() + before.vertices[i].cwiseAbs().maxCoeff();
+      const double scale =
+          1 + want.cwiseAbs().maxCoeff() + before.vertices[i].cwiseAbs().maxCoeff();
       if (std::isfinite(want.norm()) && !(error <= 1e-5 * scale)) {
         Fail("a vertex not moved by the translation:", std::to_string(i));
       }

@@ -199,6 +199,15 @@ TEST(Gltf, ReplayMovesWhatItShouldAndKeepsEveryOtherByte) {
   }
 }
 
+TEST(Gltf, AnEmptyRootNodeTakesTheWholeMotion) {
+  const std::string doc = R"({"asset":{"version":"2.0"},"scenes":[{"nodes":[0]}],"nodes":[{}]})";
+  const obj::GltfReplay r =
+      obj::TransformGltf(doc, "empty.gltf", "out.gltf", Motion(true), obj::GltfMotionTarget::nodes);
+  const auto node = nlohmann::json::parse(r.files[0].bytes)["nodes"][0];
+  ASSERT_EQ(node.size(), 3u) << r.files[0].bytes;
+  EXPECT_LT(node["scale"][0].get<double>(), 0);  // the mirror, as a negative scale
+}
+
 TEST(Gltf, Refusals) {
   const std::string glb = Bytes(kDir + "parts.glb");
   struct Case {
@@ -267,6 +276,9 @@ TEST(Gltf, FilesOnDiskNeverOverwriteWhatTheyRead) {
   // The new buffer would be parts.bin, the input's own buffer.
   EXPECT_THROW(
       obj::ReplayGltfFile(input, false, dir / "parts.json", Motion(false), {}, nullptr, {}), Error);
+  EXPECT_THROW(obj::ReplayGltfFile(input, false, platform::StandardOutputName(), Motion(false), {},
+                                   nullptr, {}),
+               Error);
   EXPECT_EQ(Bytes(dir / "parts.bin"), Bytes(kDir + "parts.bin"));
   obj::ReplayGltfFile(input, false, dir / "moved.gltf", Motion(false), {}, nullptr, {});
   EXPECT_EQ(Bytes(dir / "parts.bin"), Bytes(kDir + "parts.bin"));

@@ -529,9 +529,14 @@ namespace {
 
 // The scene's triangles in world space; every accessor a primitive uses is
 // checked against its buffers, every index against its vertices.
-void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string& path, Mesh& mesh) {
-  mesh.vertices.clear();
-  mesh.triangles.clear();
+// Without `mesh`, only checks and counts the vertices.
+std::uint64_t Collect(const tinygltf::Model& m, std::size_t file_size, const std::string& path,
+                      Mesh* mesh) {
+  std::uint64_t total = 0;
+  if (mesh != nullptr) {
+    mesh->vertices.clear();
+    mesh->triangles.clear();
+  }
   for (const Instance& in : MeshInstances(m, path)) {
     for (const tinygltf::Primitive& p : m.meshes[static_cast<std::size_t>(in.mesh)].primitives) {
       const int mode = ModeOf(p);
@@ -539,14 +544,18 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
       const int position = AttributeOf(p.attributes, "POSITION");
       if (position < 0) continue;
       const View v = CheckFloats(m, position, 3, file_size, path, "POSITION");
-      const std::vector<float> xyz = ReadFloats(m, v);
-      if (mesh.vertices.size() + v.lanes.count > std::numeric_limits<std::uint32_t>::max()) {
+      if (total + v.lanes.count > std::numeric_limits<std::uint32_t>::max()) {
         Refuse(path, "more than 2^32 vertices");
       }
-      const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
-      for (std::size_t i = 0; i < v.lanes.count; ++i) {
-        const Vector3 local(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
-        mesh.vertices.push_back(geometry::TransformPoint(in.world, local));
+      const auto base = static_cast<std::uint32_t>(total);
+      total += v.lanes.count;
+      if (mesh != nullptr) {
+        const std::vector<float> xyz = ReadFloats(m, v);
+        mesh->vertices.reserve(total);
+        for (std::size_t i = 0; i < v.lanes.count; ++i) {
+          const Vector3 local(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
+          mesh->vertices.push_back(geometry::TransformPoint(in.world, local));
+        }
       }
       std::vector<std::uint32_t> corners;
       if (p.indices >= 0) {
@@ -558,13 +567,14 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
                              std::to_string(v.lanes.count) + " vertices");
           }
         }
-      } else {
+      } else if (mesh != nullptr) {
         corners.resize(v.lanes.count);
         for (std::size_t i = 0; i < corners.size(); ++i) corners[i] = static_cast<std::uint32_t>(i);
       }
-      AddTriangles(corners, mode, base, mesh.triangles);
+      if (mesh != nullptr) AddTriangles(corners, mode, base, mesh->triangles);
     }
   }
+  return total;
 }
 
 }  // namespace
@@ -572,7 +582,7 @@ void Collect(const tinygltf::Model& m, std::size_t file_size, const std::string&
 void ReadGltf(std::string_view bytes, const std::string& path, Mesh& mesh,
               const GltfFileReader& read) {
   const Document d = Parse(bytes, path, read);
-  Collect(d.model, bytes.size(), path, mesh);
+  Collect(d.model, bytes.size(), path, &mesh);
 }
 
 namespace {
@@ -602,7 +612,10 @@ class JsonLayout {
       Ws();
       if (key == "accessors" || key == "buffers" || key == "nodes") {
         if (At() == '[') {
-          Objects(arrays_[key]);
+          // A key given twice: the last one counts, as for the parser.
+          std::vector<JsonObject>& objects = arrays_[key];
+          objects.clear();
+          Objects(objects);
         } else {
           Skip();
         }
@@ -793,16 +806,22 @@ const JsonObject& ObjectIn(const JsonLayout& layout, const char* array, std::siz
   return *o;
 }
 
-// Replaces the value of `key`, or adds the key at the start of the object.
-void SetKey(std::vector<Edit>& edits, const JsonObject& o, const char* key, std::string value) {
+// Replaces the value of `key`, or adds the key at the start of the object;
+// `added` counts the keys added to it so far.
+void SetKey(std::vector<Edit>& edits, const JsonObject& o, const char* key, std::string value,
+            int* added = nullptr) {
   const auto it = o.keys.find(key);
   if (it != o.keys.end()) {
     edits.push_back({it->second.begin, it->second.end, std::move(value)});
-  } else {
-    const bool empty = o.keys.empty();
-    edits.push_back(
-        {o.open + 1, o.open + 1, "\"" + std::string(key) + "\":" + value + (empty ? "" : ",")});
+    return;
   }
+  std::string text = "\"" + std::string(key) + "\":" + value;
+  if (!o.keys.empty()) {
+    text += ',';
+  } else if (added != nullptr && (*added)++ > 0) {
+    text.insert(0, 1, ',');  // after the key added before it, in an object that was empty
+  }
+  edits.push_back({o.open + 1, o.open + 1, std::move(text)});
 }
 
 // --- Baking the motion into the vertex data ---------------------------------
@@ -1147,10 +1166,12 @@ void MoveRootNodes(const tinygltf::Model& m, const JsonLayout& layout, const Mat
     const double tv[3] = {t.x(), t.y(), t.z()};
     const double rv[4] = {rq.x(), rq.y(), rq.z(), rq.w()};
     const double sv[3] = {s.x(), s.y(), s.z()};
-    if (!t.isZero(0) || !n.translation.empty()) SetKey(edits, o, "translation", NumberArray(tv, 3));
+    int added = 0;
+    if (!t.isZero(0) || !n.translation.empty())
+      SetKey(edits, o, "translation", NumberArray(tv, 3), &added);
     if (!rq.coeffs().isApprox(Eigen::Quaterniond::Identity().coeffs(), 0) || !n.rotation.empty())
-      SetKey(edits, o, "rotation", NumberArray(rv, 4));
-    if (!s.isOnes(0) || !n.scale.empty()) SetKey(edits, o, "scale", NumberArray(sv, 3));
+      SetKey(edits, o, "rotation", NumberArray(rv, 4), &added);
+    if (!s.isOnes(0) || !n.scale.empty()) SetKey(edits, o, "scale", NumberArray(sv, 3), &added);
   }
 }
 
@@ -1166,12 +1187,8 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
                          const std::string& output, const geometry::Matrix4& m,
                          GltfMotionTarget target, const GltfFileReader& read) {
   Document d = Parse(bytes, input, read);
-  std::uint64_t vertices = 0;
-  {
-    Mesh checked;  // a file the measuring would refuse is not replayed either
-    Collect(d.model, bytes.size(), input, checked);
-    vertices = checked.vertices.size();
-  }
+  // A file the measuring would refuse is not replayed either.
+  const std::uint64_t vertices = Collect(d.model, bytes.size(), input, nullptr);
   const JsonLayout layout(d.json);
   std::vector<Edit> edits;
   std::set<int> changed;

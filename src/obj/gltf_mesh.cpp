@@ -43,6 +43,11 @@ void ReplayGltfFile(const std::string& input, bool, const std::string& output,
                       " beside it, which a copy in another folder would not find; write the "
                       "copy into the input's folder, or make it a .glb");
   }
+  if (output == platform::StandardOutputName() && r.files.size() > 1) {
+    Refuse(input,
+           "its moved buffers are files of their own, which standard output cannot "
+           "carry; name an output file");
+  }
   // Never over the input or a buffer it reads (the new buffer takes the output's name).
   std::vector<std::string> inputs = r.inputFiles;
   inputs.push_back(input);
