@@ -17,23 +17,17 @@ MeshMotion::MeshMotion(const geometry::Matrix4& m)
 }
 
 geometry::Vector3 MeshMotion::Normal(const geometry::Vector3& n) const {
+  if (n.x() == 0.0 && n.y() == 0.0 && n.z() == 0.0) return n;  // none: many STL writers
   const geometry::Vector3 t = normal * n;
   const double length = t.norm();
   if (!(length > 0.0) || !std::isfinite(length)) return t;  // none (zero) stays none
   return t / length;
 }
 
-void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
-                       double limit, const std::string& path, std::uint64_t line) {
-  for (int k = 0; k < 3; ++k) {
-    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
-      text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
-      m.Own(
-          "the motion carries a vertex out of the range of the file's numbers; nothing was "
-          "written");
-      throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
-    }
-  }
+void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line) {
+  text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
+  m.Own("the motion carries a vertex out of the range of the file's numbers; nothing was written");
+  throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
 }
 
 NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {

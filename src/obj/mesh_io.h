@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -28,10 +29,18 @@ struct MeshMotion {
   bool mirrors = false;  // faces are listed the other way round to keep facing out
 };
 
-// Raises Error::Kind::refused for a finite position that the motion carried
-// out of the range its type holds (`limit`: the largest finite value).
-void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
-                       double limit, const std::string& path, std::uint64_t line);
+// Raises Error::Kind::number_out_of_range for a finite position that the
+// motion carried out of the range its type holds (`limit`: the largest finite value).
+[[noreturn]] void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line);
+inline void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
+                              double limit, const std::string& path, std::uint64_t line) {
+  if (after.cwiseAbs().maxCoeff() <= limit) return;  // NaN fails here too
+  for (int k = 0; k < 3; ++k) {
+    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
+      ThrowCarriedOutOfRange(path, line);
+    }
+  }
+}
 
 // How numbers of a text format are written.
 struct NumberStyle {
