@@ -140,6 +140,8 @@ struct ReplayOptions {
   bool normals = false;   // turn "vn" lines (inverse transpose, unit length); under a mirroring
                           // motion list each face's corners the other way round
   bool strict = false;    // a warning fails the replay, and nothing is written
+  bool gltfNodes = false;  // glTF: the motion into the default scene's root nodes instead of the
+                           // vertex data (no buffer changes; a mesh that nodes share can move)
 };
 
 // Something a replay may have got wrong, counted over the file.
