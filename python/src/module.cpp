@@ -271,6 +271,12 @@ void WriteMatrix(const std::string& path, const py::handle& matrix) {
   korvane::WriteMatrixFile(path, m);
 }
 
+py::tuple Decompose(const py::handle& matrix) {
+  const korvane::MotionParts p = korvane::Decompose(ToMatrix(matrix));
+  return py::make_tuple(p.scale, Vector(p.rotation_axis), p.rotation_degrees,
+                        Vector(p.translation));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_korvane, m) {
@@ -297,4 +303,22 @@ PYBIND11_MODULE(_korvane, m) {
   m.def("read_matrix", &ReadMatrix);
   m.def("load_motion", &LoadMotion);
   m.def("write_matrix", &WriteMatrix);
+  m.def("decompose", &Decompose);
+
+  // The library's defaults, limits, fits and report keys: Python and Blender
+  // read them here and restate none of them.
+  const korvane::FitDefaults d = korvane::Defaults();
+  py::dict defaults;
+  defaults["tolerance"] = d.tolerance;
+  defaults["icp_trim"] = d.icp_trim;
+  defaults["most_trim"] = d.most_trim;
+  defaults["max_iterations"] = d.max_iterations;
+  m.attr("defaults") = defaults;
+  py::list fits;
+  for (const korvane::Fit f : korvane::Fits())
+    fits.append(py::make_tuple(korvane::FitName(f), korvane::FitDescription(f)));
+  m.attr("fits") = fits;
+  py::list keys;
+  for (const std::string& k : korvane::ReportKeys()) keys.append(k);
+  m.attr("report_keys") = keys;
 }
