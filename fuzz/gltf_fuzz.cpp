@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       return true;
     };
     obj::Mesh after;
-    if (!Read(r.files[0].bytes, r.files[0].path, moved, after)) Fail("the replay does not read:", g_why);
+    if (!Read(r.files[0].bytes, r.files[0].path, moved, after))
+      Fail("the replay does not read:", g_why);
     if (after.vertices.size() != before.vertices.size()) Fail("the replay changed the vertices");
     for (std::size_t i = 0; i < before.vertices.size(); ++i) {
       const korvane::geometry::Vector3 want = before.vertices[i] + m.translation();
