@@ -30,12 +30,10 @@ if a[:3] == b"ply":
     h = a.find(b"end_header") + 10
     if a[:h] != b[:h]: problems.append("header changed")
     if b"binary" in a[:h] and len(a) != len(b): problems.append("size changed")
-elif len(a) == len(b) and not a.lstrip().startswith(b"solid") or (len(a) > 84 and len(a) == 84 + 50 * int.from_bytes(a[80:84], "little")):
+elif len(a) > 84 and len(a) == 84 + 50 * int.from_bytes(a[80:84], "little"):  # binary STL
     if len(a) != len(b): problems.append("size changed")
     elif a[:84] != b[:84] or any(a[i:i + 2] != b[i:i + 2] for i in range(132, len(a), 50)):
         problems.append("header or attribute bytes changed")
-m = [l.split() for l in open(work + "/found.matrix")]
-want = subprocess.run([k, "matrix", "show", work + "/m.matrix", "--json"], capture_output=True, text=True)
 print(("fits " if rep.get("fits") else "NO FIT ") + " ".join(problems))
 PY
 )

@@ -83,6 +83,29 @@ struct MeasureOptions {
 // "auto", "three-point", "least-squares" or "icp"; FitByName gives false for another name.
 KORVANE_CXX_API const char* FitName(Fit fit) noexcept;
 KORVANE_CXX_API bool FitByName(const std::string& name, Fit& fit) noexcept;
+// What the fit does, in one line for a menu or a help text.
+KORVANE_CXX_API const char* FitDescription(Fit fit) noexcept;
+// Every fit, in the order hosts list them (Fit::automatic first).
+KORVANE_CXX_API std::vector<Fit> Fits();
+
+// The numbers MeasureOptions' zeros stand for, and the limits it is checked against.
+struct FitDefaults {
+  double tolerance = 0.0;  // relative to the moved mesh's bounding-box diagonal
+  double icp_trim = 0.0;   // ICP's trim; least squares trims none
+  double most_trim = 0.0;  // a trim is from 0 to this
+  int max_iterations = 0;  // ICP's iteration limit
+};
+KORVANE_CXX_API FitDefaults Defaults() noexcept;
+
+// A motion taken apart: matrix = Translation(translation) * Rotation(axis, degrees) * Scale(scale)
+// for a similarity; a mirroring matrix has a negative scale. The report's decomposition.
+struct MotionParts {
+  double scale = 1.0;
+  Vec3 rotation_axis{1.0, 0.0, 0.0};  // unit length; (1, 0, 0) when there is no turn
+  double rotation_degrees = 0.0;      // 0 to 180
+  Vec3 translation{};
+};
+KORVANE_CXX_API MotionParts Decompose(const Matrix4x4& motion);
 
 // Distances of the base vertices, carried by the motion, from the moved mesh.
 struct Residual {
@@ -124,23 +147,33 @@ struct MotionReport {
   std::string message;  // the verdict as a sentence
   std::string json;     // the whole report as `korvane calc --json` prints it
   int iterations = 0;   // ICP iterations
-  Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
-  std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
+  Fit fit_used = Fit::three_point;       // with Fit::automatic: the fit whose motion this is
+  std::vector<Fit> tried;                // with Fit::automatic: the fits tried before it, in order
+  double tolerance = 0.0;                // the tolerance the verdict was judged with
+  double size = 0.0;                     // the moved mesh's bounding-box diagonal
+  double judged_share = 1.0;             // share of base vertices judged (1 - trim, with a trim)
+  double outlier_share = 0.0;            // outliers / base vertices
+  bool iteration_limit_reached = false;  // ICP stopped at max_iterations before it settled
 };
+
+// The top-level keys of MotionReport::json, in order: every host shows the same report.
+KORVANE_CXX_API std::vector<std::string> ReportKeys();
 
 // How a replay writes; the defaults write what the exported ApplyMatrix writes.
 struct ReplayOptions {
   static constexpr int kShortest = -1;
   static constexpr int kAsInput = -2;
-  int digits = kAsInput;  // decimals of the written coordinates (0 to 17), or kShortest: the
-                          // fewest that read back as the same double (then apply and inverse
-                          // bring every vertex back within a rounding); kAsInput: OBJ with six
-                          // decimals, ASCII STL and PLY with the digits the input's numbers
-                          // carry (binary files keep their own types whatever is chosen)
-  bool normals = false;   // turn "vn" lines (inverse transpose, unit length); under a mirroring
-                          // motion list each face's corners the other way round
-  bool strict = false;    // a warning fails the replay, and nothing is written
-  bool force = false;     // replace a read-only output (otherwise refused, as CheckOutput says)
+  int digits = kAsInput;   // decimals of the written coordinates (0 to 17), or kShortest: the
+                           // fewest that read back as the same double (then apply and inverse
+                           // bring every vertex back within a rounding); kAsInput: OBJ with six
+                           // decimals, ASCII STL and PLY with the digits the input's numbers
+                           // carry (binary files keep their own types whatever is chosen)
+  bool normals = false;    // turn "vn" lines (inverse transpose, unit length); under a mirroring
+                           // motion list each face's corners the other way round
+  bool strict = false;     // a warning fails the replay, and nothing is written
+  bool gltfNodes = false;  // glTF: the motion into the default scene's root nodes instead of the
+                           // vertex data (no buffer changes; a mesh that nodes share can move)
+  bool force = false;      // replace a read-only output (otherwise refused, as CheckOutput says)
 };
 
 // Something a replay may have got wrong, counted over the file.

@@ -56,6 +56,12 @@ class Fit:
     tolerance: float
     cause: Optional[str]
     iterations: int
+    size: float
+    alternatives: list[dict[str, Any]]
+    judged_share: float
+    overlap: float
+    outliers: dict[str, Any]
+    iteration_limit_reached: bool
     base_vertices: int
     moved_vertices: int
     def to_dict(self) -> dict[str, Any]: ...
@@ -63,6 +69,11 @@ class Fit:
     def __setattr__(self, name: str, value: Any) -> NoReturn: ...
     def __delattr__(self, name: str) -> NoReturn: ...
 
+FITS: tuple[tuple[str, str], ...]
+REPORT_KEYS: tuple[str, ...]
+
+def defaults() -> dict[str, Any]: ...
+def decompose(matrix: _Matrix) -> tuple[float, Rotation, np.ndarray]: ...
 def measure(
     base: Union[_Path, _Points],
     moved: Union[_Path, _Points],
@@ -86,6 +97,7 @@ def apply(
     input: _Path,
     output: _Path,
     inverse: bool = ...,
+    gltf_nodes: bool = ...,
     force: bool = ...,
 ) -> FileResult: ...
 def inverse(matrix: Union[_Path, _Matrix]) -> np.ndarray: ...

@@ -8,5 +8,6 @@ def apply_many(
     inputs: Iterable[_Path],
     outdir: _Path,
     inverse: bool = ...,
+    gltf_nodes: bool = ...,
     force: bool = ...,
 ) -> list[FileResult]: ...

@@ -219,6 +219,11 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.iterations = f.result.iterations;
   r.fit_used = ToPublic(f.kind);
   for (const geometry::FitKind k : f.result.tried) r.tried.push_back(ToPublic(k));
+  r.tolerance = f.tolerance;
+  r.size = f.result.residuals.surface.length;
+  r.judged_share = f.result.judgedShare;
+  r.outlier_share = matrix::OutlierShare(f.result);
+  r.iteration_limit_reached = f.result.hitIterationLimit;
   return r;
 }
 
@@ -238,6 +243,37 @@ obj::Mesh FromView(const MeshView& view) {
 }  // namespace
 
 const char* FitName(Fit fit) noexcept { return geometry::FitName(ToInternal(fit)); }
+
+const char* FitDescription(Fit fit) noexcept { return geometry::FitDescription(ToInternal(fit)); }
+
+std::vector<Fit> Fits() {
+  std::vector<Fit> out;
+  for (const geometry::FitKind k : geometry::kFitKinds) out.push_back(ToPublic(k));
+  return out;
+}
+
+FitDefaults Defaults() noexcept {
+  FitDefaults d;
+  d.tolerance = geometry::kDefaultTolerance;
+  d.icp_trim = geometry::kDefaultIcpTrim;
+  d.most_trim = geometry::kMostTrim;
+  d.max_iterations = geometry::kDefaultMaxIterations;
+  return d;
+}
+
+MotionParts Decompose(const Matrix4x4& motion) {
+  const geometry::MotionParts p = geometry::DecomposeMotion(FromPublic(motion));
+  MotionParts out;
+  out.scale = p.scale;
+  out.rotation_axis = ToVec3(p.axis);
+  out.rotation_degrees = p.angleDegrees;
+  out.translation = ToVec3(p.translation);
+  return out;
+}
+
+std::vector<std::string> ReportKeys() {
+  return std::vector<std::string>(std::begin(matrix::kReportKeys), std::end(matrix::kReportKeys));
+}
 
 bool FitByName(const std::string& name, Fit& fit) noexcept {
   const std::optional<geometry::FitKind> kind = geometry::FitByName(name);
@@ -308,6 +344,7 @@ obj::ReplayStyle StyleOf(const ReplayOptions& o) {
   style.digitsChosen = o.digits != ReplayOptions::kAsInput;
   style.digits = style.digitsChosen ? o.digits : 6;
   style.normals = o.normals;
+  style.sceneNodes = o.gltfNodes;
   style.check = true;
   return style;
 }

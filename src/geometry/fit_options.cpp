@@ -28,6 +28,20 @@ const char* FitName(FitKind kind) {
   return "auto";
 }
 
+const char* FitDescription(FitKind kind) {
+  switch (kind) {
+    case FitKind::automatic:
+      return "three-point when it fits, else least squares for equal vertex counts, else ICP";
+    case FitKind::three_point:
+      return "three reference vertices of each mesh carry the motion";
+    case FitKind::least_squares:
+      return "equal vertex counts, vertex i paired with vertex i";
+    case FitKind::icp:
+      return "any counts, any order: matched triangles and iterative closest points";
+  }
+  return "";
+}
+
 std::optional<FitKind> FitByName(std::string_view name) {
   for (const FitKind k : kFitKinds) {
     if (name == FitName(k)) return k;

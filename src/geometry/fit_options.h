@@ -41,6 +41,8 @@ inline constexpr FitKind kFitKinds[] = {FitKind::automatic, FitKind::three_point
                                         FitKind::least_squares, FitKind::icp};
 const char* FitName(FitKind kind);
 std::optional<FitKind> FitByName(std::string_view name);
+// What the fit does, in one line for a menu or a help text.
+const char* FitDescription(FitKind kind);
 
 // Every choice a fit takes.
 struct FitOptions {

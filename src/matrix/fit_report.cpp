@@ -189,6 +189,12 @@ std::string Verdict(const FitReport& report) {
   return text;
 }
 
+double OutlierShare(const geometry::FitResult& f) {
+  return f.residuals.surface.count > 0
+             ? static_cast<double>(f.outliers) / static_cast<double>(f.residuals.surface.count)
+             : 0.0;
+}
+
 std::string FitReportJson(const FitReport& report, int indent) {
   const geometry::FitResult& f = report.result;
   json j;
@@ -229,12 +235,7 @@ std::string FitReportJson(const FitReport& report, int indent) {
   j["alternatives"] = alternatives;
   j["judged_share"] = f.judgedShare;
   j["overlap"] = f.overlap;
-  j["outliers"] = {
-      {"count", f.outliers},
-      {"share", f.residuals.surface.count > 0 ? static_cast<double>(f.outliers) /
-                                                    static_cast<double>(f.residuals.surface.count)
-                                              : 0.0},
-      {"max", f.largestOutlier}};
+  j["outliers"] = {{"count", f.outliers}, {"share", OutlierShare(f)}, {"max", f.largestOutlier}};
   const char* cause = CauseName(report);
   j["cause"] = cause != nullptr ? json(cause) : json();
   const std::string note = Note(report);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/platform.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -16,23 +17,17 @@ MeshMotion::MeshMotion(const geometry::Matrix4& m)
 }
 
 geometry::Vector3 MeshMotion::Normal(const geometry::Vector3& n) const {
+  if (n.x() == 0.0 && n.y() == 0.0 && n.z() == 0.0) return n;  // none: many STL writers
   const geometry::Vector3 t = normal * n;
   const double length = t.norm();
   if (!(length > 0.0) || !std::isfinite(length)) return t;  // none (zero) stays none
   return t / length;
 }
 
-void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
-                       double limit, const std::string& path, std::uint64_t line) {
-  for (int k = 0; k < 3; ++k) {
-    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
-      text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
-      m.Own(
-          "the motion carries a vertex out of the range of the file's numbers; nothing was "
-          "written");
-      throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
-    }
-  }
+void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line) {
+  text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
+  m.Own("the motion carries a vertex out of the range of the file's numbers; nothing was written");
+  throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
 }
 
 NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {
@@ -51,6 +46,18 @@ NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {
   return s;
 }
 
+bool TextDigits::Raise(int& field, std::string_view token, const NumberStyle& written) const {
+  if (prescanned || written.decimals >= 0 || written.shortest) return false;
+  const int digits = std::min(SignificantDigits(token), 17);
+  field = std::max(field, digits);
+  return digits > written.significant;
+}
+
+bool CanStartAgain(const std::string& output) {
+  return output != platform::StandardOutputName() &&
+         platform::ResolveOutputTarget(output).replaceable;
+}
+
 int SignificantDigits(std::string_view token) {
   int digits = 0;
   bool leading = true;
@@ -64,7 +71,99 @@ int SignificantDigits(std::string_view token) {
   return std::max(digits, 1);
 }
 
+namespace {
+
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+char* Digits(char* out, std::uint64_t m, int count) {
+  for (int k = count - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + m % 10);
+    m /= 10;
+  }
+  return out + count;
+}
+
+// `value` with `significant` digits (at most 10) as "%.*e" or "%.*g" would
+// write it, through one scaling by an exact power of ten: the standard
+// library's correctly rounded writer costs ten times as much, and the last
+// digit may differ from it only where the value lies within a rounding of a
+// tie. False when the value is out of this path's range.
+bool FastSignificant(std::string& out, double value, int significant, bool scientific) {
+  if (!std::isfinite(value) || value == 0.0 || significant > 10) return false;
+  const double a = std::fabs(value);
+  if (!(a > 1e-200 && a < 1e200)) return false;
+  // The decimal exponent from the binary one (log10(2) = 0.30103...), set right below.
+  int binary = 0;
+  std::frexp(a, &binary);
+  int e = static_cast<int>(std::floor((binary - 1) * 0.30102999566398120));
+  const auto scaled = [&](int exp10) {
+    const int k = significant - 1 - exp10;
+    if (k > 22 || k < -22) return -1.0;
+    return std::nearbyint(k >= 0 ? a * kPow10[k] : a / kPow10[-k]);
+  };
+  double m = scaled(e);
+  const double low = kPow10[significant - 1], high = kPow10[significant];
+  if (m >= high) m = scaled(++e);
+  if (m >= 0.0 && m < low) m = scaled(--e);
+  if (m >= high) {  // 9.99...5 rounded up to the next power of ten
+    m = low;
+  }
+  if (!(m >= low && m < high)) return false;
+  const auto mantissa = static_cast<std::uint64_t>(m);
+  char buffer[48];
+  char* w = buffer;
+  if (value < 0) *w++ = '-';
+  char digits[16] = {};
+  Digits(digits, mantissa, significant);
+  if (!scientific && e >= -4 && e < significant) {
+    // Fixed notation, trailing zeros after the point dropped (as %g does).
+    int last = significant;
+    while (last > e + 1 && last > 1 && digits[last - 1] == '0') --last;
+    if (e >= 0) {
+      std::memcpy(w, digits, static_cast<std::size_t>(e + 1));
+      w += e + 1;
+      if (last > e + 1) {
+        *w++ = '.';
+        std::memcpy(w, digits + e + 1, static_cast<std::size_t>(last - e - 1));
+        w += last - e - 1;
+      }
+    } else {
+      *w++ = '0';
+      *w++ = '.';
+      for (int k = 0; k < -e - 1; ++k) *w++ = '0';
+      std::memcpy(w, digits, static_cast<std::size_t>(last));
+      w += last;
+    }
+  } else {
+    int last = significant;
+    if (!scientific) {
+      while (last > 1 && digits[last - 1] == '0') --last;
+    }
+    *w++ = digits[0];
+    if (last > 1) {
+      *w++ = '.';
+      std::memcpy(w, digits + 1, static_cast<std::size_t>(last - 1));
+      w += last - 1;
+    }
+    *w++ = 'e';
+    *w++ = e < 0 ? '-' : '+';
+    const int x = e < 0 ? -e : e;
+    if (x >= 100) *w++ = static_cast<char>('0' + x / 100);
+    *w++ = static_cast<char>('0' + x / 10 % 10);
+    *w++ = static_cast<char>('0' + x % 10);
+  }
+  out.append(buffer, w);
+  return true;
+}
+
+}  // namespace
+
 void AppendNumber(std::string& out, double value, const NumberStyle& style, bool scientific) {
+  if (!style.shortest && style.decimals < 0 &&
+      FastSignificant(out, value, style.significant, scientific)) {
+    return;
+  }
   char buffer[400];
   char* const end = buffer + sizeof buffer;
   std::to_chars_result r;
@@ -125,6 +224,7 @@ bool RawLines::Next(std::string_view& line) {
       }
       buffer_.resize(buffer_.size() * 2);
     }
+    CheckNotStopped(path_);
     const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
     if (got == 0) eof_ = true;
     end_ += got;
@@ -200,6 +300,13 @@ void ThrowBadFile(const std::string& path, const std::string& what) {
 
 void ThrowBadLine(const std::string& path, std::uint64_t line, const std::string& what) {
   throw Error(Error::Kind::refused, text::AtLine(path, line).Own(what), path, line);
+}
+
+void CheckNotStopped(const std::string& path) {
+  if (platform::StopRequested()) {
+    throw Error(Error::Kind::io, text::Message().Own("interrupted while reading ").Host(path),
+                path);
+  }
 }
 
 void OpenMeshFile(platform::InputFile& in, const std::string& path) {

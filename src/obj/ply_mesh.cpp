@@ -244,6 +244,7 @@ class Body {
     const std::size_t want = std::max(n, std::size_t{1} << 20);
     if (buffer_.size() < want) buffer_.resize(want);
     while (end_ < n) {
+      CheckNotStopped(path_);
       const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
       if (got == 0)
         ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");
@@ -342,9 +343,11 @@ bool IsBlank(std::string_view line) {
 }
 
 // Walks the ASCII body: `f(element, record, line, tokens, token indices)` for
-// each record, until it returns false.
+// each record, until it returns false. Only the records of the elements
+// `wanted` are split into tokens; the others come with none.
 template <class F>
-void WalkAscii(RawLines& lines, const Header& h, const std::string& path, F&& f,
+void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
+               const std::vector<bool>& wanted, F&& f,
                const std::function<void(std::string_view)>& blank = {}) {
   std::vector<std::string_view> tokens;
   std::vector<std::size_t> at;
@@ -360,8 +363,10 @@ void WalkAscii(RawLines& lines, const Header& h, const std::string& path, F&& f,
         if (blank) blank(line);
         continue;
       }
-      SplitTokens(line, tokens);
-      if (!TokenIndices(el, tokens, at)) {
+      tokens.clear();
+      at.clear();
+      if (wanted[e]) SplitTokens(line, tokens);
+      if (wanted[e] && !TokenIndices(el, tokens, at)) {
         ThrowBadLine(path, lines.line(), "too few values for a " + el.name + " record");
       }
       if (!f(e, r, line, tokens, at)) return;
@@ -390,7 +395,10 @@ void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces) {
   mesh.vertices.reserve(static_cast<std::size_t>(vertex.count));
   std::vector<double> corners;
   if (!h.binary()) {
-    WalkAscii(lines, h, path,
+    std::vector<bool> wanted(h.elements.size(), false);
+    wanted[static_cast<std::size_t>(h.vertex)] = true;
+    if (faces && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
+    WalkAscii(lines, h, path, wanted,
               [&](std::size_t e, std::uint64_t r, std::string_view,
                   const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
                 const auto el = static_cast<int>(e);
@@ -592,7 +600,9 @@ void ScanDigits(const std::string& path, int& positions, int& normals_digits) {
                         const std::vector<std::size_t>& at) {
     return t[at[static_cast<std::size_t>(k)]];
   };
-  WalkAscii(lines, h, path,
+  std::vector<bool> wanted(h.elements.size(), false);
+  wanted[static_cast<std::size_t>(h.vertex)] = true;
+  WalkAscii(lines, h, path, wanted,
             [&](std::size_t e, std::uint64_t r, std::string_view,
                 const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
               if (static_cast<int>(e) != h.vertex) return true;
@@ -606,20 +616,30 @@ void ScanDigits(const std::string& path, int& positions, int& normals_digits) {
             });
 }
 
-void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
+// False when a number carries more digits than `digits` had: start again.
+bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
                  platform::AtomicOutput& out, const MeshMotion& motion, bool normals,
-                 const ReplayStyle& style, ReplayCounts& counts) {
-  int position_digits = 0, normal_digits = 0;
-  if (!style.digitsChosen) ScanDigits(input, position_digits, normal_digits);
-  const NumberStyle positions = NumberStyleOf(style, position_digits);
-  const NumberStyle normal_style = NumberStyleOf(style, normal_digits);
+                 const ReplayStyle& style, ReplayCounts& counts, TextDigits& digits) {
+  const NumberStyle positions = NumberStyleOf(style, digits.positions);
+  const NumberStyle normal_style = NumberStyleOf(style, digits.normals);
+  bool again = false;
   out.Write(h.text);
   const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
-  std::vector<std::string> replaced;  // by token
-  std::vector<bool> changed;
+  // What becomes of each token of a record: a moved number, another token (a
+  // face turned round) or, when not `changed`, itself.
+  struct Change {
+    bool changed = false;
+    double value = 0.0;
+    const NumberStyle* style = nullptr;  // null: `token` instead of a number
+    std::string_view token;
+  };
+  std::vector<Change> changes;
   std::string text;
+  std::vector<bool> wanted(h.elements.size(), false);
+  wanted[static_cast<std::size_t>(h.vertex)] = true;
+  if (motion.mirrors && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
   WalkAscii(
-      lines, h, input,
+      lines, h, input, wanted,
       [&](std::size_t e, std::uint64_t, std::string_view line,
           const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
         const auto index = static_cast<int>(e);
@@ -628,14 +648,19 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
           out.Write(line);
           return true;
         }
-        replaced.assign(t.size(), std::string());
-        changed.assign(t.size(), false);
+        changes.assign(t.size(), Change());
         const auto set = [&](std::size_t k, double value, const NumberStyle& s) {
-          AppendNumber(replaced[k], value, s, HasExponent(t[k]));
-          changed[k] = true;
+          changes[k] = {true, value, &s, {}};
         };
         if (index == h.vertex) {
           const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
+          for (const int p : {v.x, v.y, v.z})
+            again = digits.Raise(digits.positions, t[k(p)], positions) || again;
+          if (normals) {
+            for (const int p : {v.nx, v.ny, v.nz})
+              again = digits.Raise(digits.normals, t[k(p)], normal_style) || again;
+          }
+          if (again) return false;
           const geometry::Vector3 before(Number(t[k(v.x)], input, lines.line()),
                                          Number(t[k(v.y)], input, lines.line()),
                                          Number(t[k(v.z)], input, lines.line()));
@@ -658,18 +683,21 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
           const Element& face = h.elements[e];
           const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
           const auto n = static_cast<std::size_t>(Number(t[k], input, lines.line()));
-          for (std::size_t c = 1; c < n; ++c) {
-            replaced[k + c + 1] = std::string(t[k + 1 + n - c]);
-            changed[k + c + 1] = true;
-          }
+          for (std::size_t c = 1; c < n; ++c)
+            changes[k + c + 1] = {true, 0.0, nullptr, t[k + 1 + n - c]};
         }
         text.clear();
         std::size_t from = 0;
         for (std::size_t k = 0; k < t.size(); ++k) {
-          if (!changed[k]) continue;
+          const Change& c = changes[k];
+          if (!c.changed) continue;
           const auto start = static_cast<std::size_t>(t[k].data() - line.data());
           text.append(line.substr(from, start - from));
-          text.append(replaced[k]);
+          if (c.style != nullptr) {
+            AppendNumber(text, c.value, *c.style, HasExponent(t[k]));
+          } else {
+            text.append(c.token);
+          }
           from = start + t[k].size();
         }
         text.append(line.substr(from));
@@ -677,9 +705,11 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
         return true;
       },
       [&](std::string_view blank) { out.Write(blank); });
+  if (again) return false;
   // Whatever follows the last record is kept as it is.
   std::string_view line;
   while (lines.Next(line)) out.Write(line);
+  return true;
 }
 
 }  // namespace
@@ -688,23 +718,31 @@ void ReplayPlyFile(const std::string& input, const std::string& output, const ge
                    const StreamOptions& options, const ReplayStyle& style, ReplayCounts* counts,
                    const std::function<void(const ReplayCounts&)>& vet) {
   const MeshMotion motion(m);
-  platform::InputFile in;
-  OpenMeshFile(in, input);
-  RawLines lines(in, input);
-  const Header h = ReadHeader(lines, input, in.Size());
-  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
-  const bool normals = v.nx >= 0 && v.ny >= 0 && v.nz >= 0;
-  CheckTypes(v, normals, input);
-  platform::AtomicOutput out(output);
-  ReplayCounts found;
-  if (h.binary()) {
-    ReplayBinary(in, lines, h, input, out, motion, normals, options, found);
-  } else {
-    ReplayAscii(lines, h, input, out, motion, normals, style, found);
+  TextDigits digits;
+  for (;;) {
+    platform::InputFile in;
+    OpenMeshFile(in, input);
+    RawLines lines(in, input);
+    const Header h = ReadHeader(lines, input, in.Size());
+    const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+    const bool normals = v.nx >= 0 && v.ny >= 0 && v.nz >= 0;
+    CheckTypes(v, normals, input);
+    if (!h.binary() && !style.digitsChosen && !digits.prescanned && !CanStartAgain(output)) {
+      ScanDigits(input, digits.positions, digits.normals);
+      digits.prescanned = true;
+    }
+    platform::AtomicOutput out(output);
+    ReplayCounts found;
+    if (h.binary()) {
+      ReplayBinary(in, lines, h, input, out, motion, normals, options, found);
+    } else if (!ReplayAscii(lines, h, input, out, motion, normals, style, found, digits)) {
+      continue;  // the output abandoned, its temporary file removed
+    }
+    if (vet) vet(found);
+    out.Commit();
+    if (counts != nullptr) *counts = found;
+    return;
   }
-  if (vet) vet(found);
-  out.Commit();
-  if (counts != nullptr) *counts = found;
 }
 
 }  // namespace korvane::obj
