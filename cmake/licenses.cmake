@@ -15,6 +15,8 @@ set(KORVANE_THIRD_PARTY_LICENSES
   "CLI11.txt=/usr/share/doc/libcli11-dev/copyright"
   # nlohmann-json (korvane.exe): MIT
   "nlohmann-json.txt=/usr/share/doc/nlohmann-json3-dev/copyright"
+  # tinygltf (korvane.exe reads glTF with it): MIT
+  "tinygltf.txt=/usr/share/doc/libtinygltf-dev/copyright"
   # nanoflann (nearest points for the fit report): BSD 2-clause
   "nanoflann.txt=/usr/share/doc/libnanoflann-dev/copyright"
   # three.js, inside the report page korvane.exe writes: MIT (from web/'s npm packages)

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libeigen3-dev googletest libgtest-dev libfast-float-dev libtinyobjloader-dev
-  libnanoflann-dev libcli11-dev nlohmann-json3-dev unzip
+  libnanoflann-dev libcli11-dev nlohmann-json3-dev libtinygltf-dev unzip
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth
   clang libclang-rt-14-dev clang-format locales bc

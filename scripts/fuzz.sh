@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-600}
 shift || true
-all=(obj_record obj_document matrix_text number_parse number_format object_name farthest)
+all=(obj_record obj_document matrix_text number_parse number_format object_name farthest stl_mesh ply_mesh
+     gltf)
 if (($#)); then harnesses=("$@"); else harnesses=("${all[@]}"); fi
 
 build=build/fuzz
@@ -28,6 +29,7 @@ max_len() {
   case $1 in
     number_format) echo 512 ;;
     farthest) echo 2200 ;;  # header and 300 points of 7 bytes
+    gltf) echo 16384 ;;     # the Blender-exported seeds are up to 8.5 KB
     *) echo 4096 ;;
   esac
 }
@@ -36,6 +38,7 @@ dict() {
   case $1 in
     obj_record | obj_document | matrix_text | number_parse) echo fuzz/dict/numbers.dict ;;
     object_name) echo fuzz/dict/object_name.dict ;;
+    gltf) echo fuzz/dict/gltf.dict ;;
     *) echo "" ;;
   esac
 }

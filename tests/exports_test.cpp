@@ -91,7 +91,8 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
   }
   EXPECT_EQ(c_names, expected);
   EXPECT_EQ(cpp_members,
-            (std::set<std::string>{"ErrorKindName", "Failure", "FitByName", "FitName",
+            (std::set<std::string>{"Decompose", "Defaults", "ErrorKindName", "Failure", "FitByName",
+                                   "FitDescription", "FitName", "Fits", "ReportKeys",
                                    "InverseMotion", "LoadMotion", "MeasureMotion", "ReadMatrixFile",
                                    "TransformPoints", "ReplayMotion", "WriteMatrixFile"}));
 }

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -275,3 +277,86 @@ TEST_F(Pipeline, MatrixFilesAreReadStrictly) {
 }
 
 }  // namespace
+
+// Every host shows one report: the JSON's keys are the library's list, and
+// each has its MotionReport field with the same value. A key added to the
+// report without its field fails here.
+TEST(Report, EveryKeyHasItsField) {
+  // A regular octahedron in another order: ICP finds it, ambiguous, with alternatives.
+  const double base[] = {1, 0, 0, -1, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 1, 0, 0, -1};
+  const std::uint32_t faces[] = {0, 2, 4, 2, 1, 4, 1, 3, 4, 3, 0, 4,
+                                 2, 0, 5, 1, 2, 5, 3, 1, 5, 0, 3, 5};
+  const int order[] = {3, 5, 0, 4, 1, 2};
+  double moved[18];
+  std::uint32_t moved_faces[24];
+  for (int i = 0; i < 6; ++i)
+    for (int k = 0; k < 3; ++k) moved[3 * i + k] = 2.0 * base[3 * order[i] + k] + 1.0;
+  for (int t = 0; t < 24; ++t) {
+    for (std::uint32_t i = 0; i < 6; ++i)
+      if (order[i] == static_cast<int>(faces[t])) moved_faces[t] = i;
+  }
+  korvane::MeasureOptions o;
+  o.fit = korvane::Fit::icp;
+  o.trim = 0.2;
+  const korvane::MotionReport r =
+      korvane::MeasureMotion({base, 6, faces, 8}, {moved, 6, moved_faces, 8}, o);
+  ASSERT_TRUE(r.ambiguous) << r.message;
+  const nlohmann::ordered_json j = nlohmann::ordered_json::parse(r.json);
+  std::vector<std::string> keys;
+  for (const auto& item : j.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, korvane::ReportKeys());
+
+  using Check = std::function<bool(const nlohmann::ordered_json&)>;
+  const auto near = [](double a, double b) {
+    return std::fabs(a - b) <= 1e-12 * (1 + std::fabs(b));
+  };
+  const auto residual = [&](const nlohmann::ordered_json& v, const korvane::Residual& s) {
+    return v["count"] == s.count && near(v["p95"], s.p95) &&
+           near(v["relative"]["max"], s.max_relative);
+  };
+  const std::map<std::string, Check> fields = {
+      {"fit", [&](auto& v) { return v == korvane::FitName(r.fit_used); }},
+      {"tried", [&](auto& v) { return v.size() == r.tried.size(); }},
+      {"topology", [&](auto& v) { return v == (r.same_topology ? "same" : "different"); }},
+      {"matrix",
+       [&](auto& v) { return near(v[0][3], r.matrix[0][3]) && near(v[2][1], r.matrix[2][1]); }},
+      {"scale", [&](auto& v) { return near(v, r.scale); }},
+      {"rotation",
+       [&](auto& v) {
+         return near(v["degrees"], r.rotation_degrees) && near(v["axis"][1], r.rotation_axis[1]);
+       }},
+      {"translation", [&](auto& v) { return near(v[2], r.translation[2]); }},
+      {"reference_vertices", [&](auto& v) { return v.is_null() != r.has_reference; }},
+      {"residual",
+       [&](auto& v) {
+         return residual(v["surface"], r.surface) && residual(v["paired"], r.paired);
+       }},
+      {"tolerance", [&](auto& v) { return near(v, r.tolerance); }},
+      {"size", [&](auto& v) { return near(v, r.size); }},
+      {"fits", [&](auto& v) { return v == r.fits; }},
+      {"ambiguous", [&](auto& v) { return v == r.ambiguous; }},
+      {"alternatives",
+       [&](auto& v) {
+         return v.size() == r.alternatives.size() &&
+                near(v[0]["matrix"][1][3], r.alternatives[0][1][3]);
+       }},
+      {"judged_share", [&](auto& v) { return near(v, r.judged_share); }},
+      {"overlap", [&](auto& v) { return near(v, r.overlap); }},
+      {"outliers",
+       [&](auto& v) {
+         return v["count"] == r.outliers && near(v["share"], r.outlier_share) &&
+                near(v["max"], r.largest_outlier);
+       }},
+      {"cause", [&](auto& v) { return v.is_null() ? r.cause.empty() : v == r.cause; }},
+      {"note", [&](auto& v) { return v.is_null() ? r.note.empty() : v == r.note; }},
+      {"message", [&](auto& v) { return v == r.message; }},
+      {"iterations", [&](auto& v) { return v == r.iterations; }},
+      {"iteration_limit_reached", [&](auto& v) { return v == r.iteration_limit_reached; }},
+  };
+  for (const auto& [key, value] : j.items()) {
+    const auto f = fields.find(key);
+    ASSERT_NE(f, fields.end()) << "MotionReport has no field for \"" << key << "\"";
+    EXPECT_TRUE(f->second(value)) << key << ": " << value.dump();
+  }
+  EXPECT_EQ(fields.size(), keys.size());
+}

@@ -7,7 +7,7 @@ import mathutils
 import numpy as np
 from bpy_extras.io_utils import ExportHelper, ImportHelper
 
-from .properties import FIT_METHODS, get_motion, korvane_module, set_motion
+from .properties import fit_name, get_motion, korvane_module, set_motion
 
 
 def _fail(operator, settings, text):
@@ -74,7 +74,7 @@ class KORVANE_OT_measure(bpy.types.Operator):
             fit = korvane.measure(
                 base_points,
                 moved_points,
-                fit=FIT_METHODS[settings.fit],
+                fit=fit_name(settings),
                 faces=faces,
                 base_faces=base_faces,
             )

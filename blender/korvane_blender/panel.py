@@ -50,13 +50,17 @@ class KORVANE_PT_panel(bpy.types.Panel):
         if settings.message:
             # About 8 pixels a character at the default interface scale.
             _wrapped(box, settings.message, width=max(20, context.region.width // 8))
-        scale, axis, degrees, translation = describe(get_motion(settings))
-        for name, value in (
-            ("Scale", "%.6g" % scale),
-            ("Angle", "%.4f°" % degrees),
-            ("Axis", _vector(axis)),
-            ("Translation", _vector(translation)),
-        ):
+        try:
+            scale, axis, degrees, translation = describe(get_motion(settings))
+            rows = (
+                ("Scale", "%.6g" % scale),
+                ("Angle", "%.4f°" % degrees),
+                ("Axis", _vector(axis)),
+                ("Translation", _vector(translation)),
+            )
+        except ImportError:
+            rows = ()  # said in the box above
+        for name, value in rows:
             row = box.split(factor=0.3)
             row.label(text=name)
             row.label(text=value)

@@ -4,18 +4,9 @@ import importlib
 import sys
 
 import bpy
-import mathutils
 import numpy as np
 
 IDENTITY = tuple(float(i % 5 == 0) for i in range(16))
-
-FIT_METHODS = {
-    "AUTO": "auto",
-    "THREE_POINT": "three-point",
-    "LEAST_SQUARES": "least-squares",
-    "ICP": "icp",
-}
-
 
 def korvane_module():
     """The korvane package: from Blender's Python path, else the folder in the preferences.
@@ -47,6 +38,35 @@ def korvane_module():
     )
 
 
+def _fit_id(name):
+    return name.upper().replace("-", "_")
+
+
+# The fits as the library lists them; Blender needs the list kept alive while
+# its menu shows it.
+_fit_items = []
+
+
+def fit_items(self, context):
+    """The fit menu: the library's fits, "auto" first (empty without the library)."""
+    try:
+        fits = korvane_module().FITS
+    except ImportError:
+        fits = ()
+    items = [(_fit_id(name), name.replace("-", " ").capitalize(), text) for name, text in fits]
+    if items != _fit_items:
+        _fit_items[:] = items
+    return _fit_items
+
+
+def fit_name(settings):
+    """The library's name of the fit chosen in the menu."""
+    for name, _ in korvane_module().FITS:
+        if _fit_id(name) == settings.fit:
+            return name
+    raise RuntimeError("no fit %r in this korvane" % settings.fit)
+
+
 def get_motion(settings):
     """The scene's motion as a 4x4 float64 array (row-major, on column vectors).
 
@@ -75,13 +95,10 @@ def set_motion(settings, matrix, source, fits, message):
 
 
 def describe(matrix):
-    """Scale, turn (unit axis, degrees) and translation of a similarity, for display."""
-    r = np.asarray(matrix, dtype=np.float64)[:3, :3]
-    scale = float(np.cbrt(np.linalg.det(r)))
-    if scale == 0.0 or not np.isfinite(scale):
-        return scale, (0.0, 0.0, 1.0), 0.0, tuple(matrix[:3, 3])
-    axis, angle = mathutils.Matrix((r / scale).tolist()).to_quaternion().to_axis_angle()
-    return scale, tuple(axis), float(np.degrees(angle)), tuple(matrix[:3, 3])
+    """Scale, turn (unit axis, degrees) and translation of a motion, for display:
+    the library's own decomposition."""
+    scale, rotation, translation = korvane_module().decompose(matrix)
+    return scale, tuple(rotation.axis), rotation.degrees, tuple(translation)
 
 
 class KorvaneSettings(bpy.types.PropertyGroup):
@@ -111,15 +128,7 @@ class KorvaneSettings(bpy.types.PropertyGroup):
     fit: bpy.props.EnumProperty(
         name="Fit",
         description="How the motion is found",
-        items=[
-            ("AUTO", "Auto", "Three-point when it fits, else least squares for equal vertex "
-             "counts, else ICP"),
-            ("THREE_POINT", "Three-point", "Three reference vertices on each mesh"),
-            ("LEAST_SQUARES", "Least squares", "Equal vertex counts, vertex i paired with "
-             "vertex i"),
-            ("ICP", "ICP", "Any counts, any order: iterative closest point"),
-        ],
-        default="AUTO",
+        items=fit_items,
     )
     to_mesh_data: bpy.props.BoolProperty(
         name="Move mesh data",

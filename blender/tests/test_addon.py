@@ -184,3 +184,20 @@ def test_blenders_obj_export_measured_by_korvane_calc(shape, tmp_path):
     points = korvane.transform(to_obj, world_vertices(base))
     error = korvane.transform(np.array(report["matrix"]), points) - korvane.transform(expected, points)
     assert np.abs(error).max() < 1e-5 * size(points) * 1.9
+
+
+def test_fit_menu_and_motion_rows_come_from_the_library():
+    from korvane_blender.properties import describe, fit_items, fit_name
+
+    settings = bpy.context.scene.korvane
+    menu = fit_items(settings, bpy.context)
+    assert [(i[0], i[2]) for i in menu] == [
+        (name.upper().replace("-", "_"), text) for name, text in korvane.FITS
+    ]
+    for identifier, _, _ in menu:
+        settings.fit = identifier
+        assert fit_name(settings) in dict(korvane.FITS)
+    settings.fit = "AUTO"
+    motion = similarity(5, 1.7)
+    scale, rotation, translation = korvane.decompose(motion)
+    assert describe(motion) == (scale, tuple(rotation.axis), rotation.degrees, tuple(translation))

@@ -83,6 +83,29 @@ struct MeasureOptions {
 // "auto", "three-point", "least-squares" or "icp"; FitByName gives false for another name.
 KORVANE_CXX_API const char* FitName(Fit fit) noexcept;
 KORVANE_CXX_API bool FitByName(const std::string& name, Fit& fit) noexcept;
+// What the fit does, in one line for a menu or a help text.
+KORVANE_CXX_API const char* FitDescription(Fit fit) noexcept;
+// Every fit, in the order hosts list them (Fit::automatic first).
+KORVANE_CXX_API std::vector<Fit> Fits();
+
+// The numbers MeasureOptions' zeros stand for, and the limits it is checked against.
+struct FitDefaults {
+  double tolerance = 0.0;  // relative to the moved mesh's bounding-box diagonal
+  double icp_trim = 0.0;   // ICP's trim; least squares trims none
+  double most_trim = 0.0;  // a trim is from 0 to this
+  int max_iterations = 0;  // ICP's iteration limit
+};
+KORVANE_CXX_API FitDefaults Defaults() noexcept;
+
+// A motion taken apart: matrix = Translation(translation) * Rotation(axis, degrees) * Scale(scale)
+// for a similarity; a mirroring matrix has a negative scale. The report's decomposition.
+struct MotionParts {
+  double scale = 1.0;
+  Vec3 rotation_axis{1.0, 0.0, 0.0};  // unit length; (1, 0, 0) when there is no turn
+  double rotation_degrees = 0.0;      // 0 to 180
+  Vec3 translation{};
+};
+KORVANE_CXX_API MotionParts Decompose(const Matrix4x4& motion);
 
 // Distances of the base vertices, carried by the motion, from the moved mesh.
 struct Residual {
@@ -124,19 +147,32 @@ struct MotionReport {
   std::string message;  // the verdict as a sentence
   std::string json;     // the whole report as `korvane calc --json` prints it
   int iterations = 0;   // ICP iterations
-  Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
-  std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
+  Fit fit_used = Fit::three_point;       // with Fit::automatic: the fit whose motion this is
+  std::vector<Fit> tried;                // with Fit::automatic: the fits tried before it, in order
+  double tolerance = 0.0;                // the tolerance the verdict was judged with
+  double size = 0.0;                     // the moved mesh's bounding-box diagonal
+  double judged_share = 1.0;             // share of base vertices judged (1 - trim, with a trim)
+  double outlier_share = 0.0;            // outliers / base vertices
+  bool iteration_limit_reached = false;  // ICP stopped at max_iterations before it settled
 };
+
+// The top-level keys of MotionReport::json, in order: every host shows the same report.
+KORVANE_CXX_API std::vector<std::string> ReportKeys();
 
 // How a replay writes; the defaults write what the exported ApplyMatrix writes.
 struct ReplayOptions {
   static constexpr int kShortest = -1;
-  int digits = 6;        // decimals of the written coordinates (0 to 17), or kShortest: the
-                         // fewest that read back as the same double (then apply and inverse
-                         // bring every vertex back within a rounding)
-  bool normals = false;  // turn "vn" lines (inverse transpose, unit length); under a mirroring
-                         // motion list each face's corners the other way round
-  bool strict = false;   // a warning fails the replay, and nothing is written
+  static constexpr int kAsInput = -2;
+  int digits = kAsInput;   // decimals of the written coordinates (0 to 17), or kShortest: the
+                           // fewest that read back as the same double (then apply and inverse
+                           // bring every vertex back within a rounding); kAsInput: OBJ with six
+                           // decimals, ASCII STL and PLY with the digits the input's numbers
+                           // carry (binary files keep their own types whatever is chosen)
+  bool normals = false;    // turn "vn" lines (inverse transpose, unit length); under a mirroring
+                           // motion list each face's corners the other way round
+  bool strict = false;     // a warning fails the replay, and nothing is written
+  bool gltfNodes = false;  // glTF: the motion into the default scene's root nodes instead of the
+                           // vertex data (no buffer changes; a mesh that nodes share can move)
 };
 
 // Something a replay may have got wrong, counted over the file.
@@ -155,8 +191,9 @@ struct ReplayReport {
 };
 
 // Measures the motion that carries the mesh in base_obj onto its moved copy in
-// moved_obj by options.fit, and how well it fits. Fails for a file that cannot
-// be read, a bad number, or meshes that cannot be measured (fewer than three
+// moved_obj by options.fit, and how well it fits. Each file may be OBJ, STL (corners at equal
+// positions welded, numbered in order of appearance), PLY or glTF, told by its content. Fails for a
+// file that cannot be read, a bad number, or meshes that cannot be measured (fewer than three
 // vertices, all on one line, least squares between unequal counts).
 KORVANE_CXX_API MotionReport MeasureMotion(const std::string& base_obj,
                                            const std::string& moved_obj,
@@ -184,17 +221,19 @@ KORVANE_CXX_API MotionReport MeasureMotion(const MeshView& base, const MeshView&
 KORVANE_CXX_API void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out,
                                      std::size_t count, unsigned threads = 0);
 
-// Writes input_obj moved by `motion` to output_obj: vertex lines rewritten with six decimals
-// (options.digits), every other line token for token; output_obj is replaced only when
+// Writes input_obj moved by `motion` to output_obj in the input's own format (OBJ, STL, PLY,
+// glTF, told by the content; another format's extension on output_obj is refused). OBJ: vertex
+// lines rewritten with six decimals (options.digits), every other line token for token; STL and
+// PLY: positions and normals rewritten, every other byte kept. output_obj is replaced only when
 // complete. Reports the warnings; fails for a file that cannot be read or written, a bad
 // number, a matrix that is not finite, and with options.strict for any warning.
 KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                                           const std::string& output_obj,
                                           const ReplayOptions& options = {});
 
-// The same from a stream to a stream (read to its end; lines end in "\n");
-// source_name names the input in failures. Memory grows with the longest line only.
-// options.strict fails at the end, when the output has been written.
+// The same from a stream to a stream, OBJ only: other mesh formats are refused (read to its end;
+// lines end in "\n"); source_name names the input in failures. Memory grows with the longest line
+// only. options.strict fails at the end, when the output has been written.
 KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input,
                                           std::ostream& output,
                                           const std::string& source_name = "input",

@@ -23,8 +23,12 @@ __version__ = _korvane.__version__
 __all__ = [
     "Error",
     "Fit",
+    "FITS",
+    "REPORT_KEYS",
     "Rotation",
     "apply",
+    "decompose",
+    "defaults",
     "inverse",
     "measure",
     "read_matrix",
@@ -47,66 +51,63 @@ def _as_written(x):
     return float("%.15g" % x)
 
 
+_DEFAULTS = dict(_korvane.defaults)
+# The fits by name, with what each does: "auto" first.
+FITS = tuple((name, text) for name, text in _korvane.fits)
+# The report's keys, in the order ``korvane calc --json`` writes them.
+REPORT_KEYS = tuple(_korvane.report_keys)
+
+
+def _read_only(a):
+    a = np.array(a, dtype=np.float64)
+    a.flags.writeable = False
+    return a
+
+
+def _alternative(a):
+    return {"matrix": _read_only(a["matrix"]), "residual": a["residual"]}
+
+
+# How a report value becomes an attribute; every other key is taken as it is.
+_ATTRIBUTE = {
+    # The values the matrix file holds (fifteen significant digits), as the report shows them.
+    "matrix": _read_only,
+    "rotation": lambda r: Rotation(_read_only(r["axis"]), r["degrees"]),
+    "translation": _read_only,
+    "alternatives": lambda alts: [_alternative(a) for a in alts],
+}
+
+
 class Fit:
     """What :func:`measure` found: the motion, taken apart, and how well it fits.
 
-    ``matrix`` holds the values the matrix file holds (fifteen significant
-    digits), as ``korvane calc --json`` shows them. ``residual`` is the
-    dictionary of ``calc --json``: ``surface`` and ``paired`` (None for
-    different vertex counts), each with count, rms, median, p95, max and
-    ``relative`` ones.
+    Every key of :meth:`to_dict` (``korvane calc --json``'s report, see
+    ``REPORT_KEYS``) is an attribute of the same name: ``matrix`` (the values
+    the matrix file holds, fifteen significant digits), ``rotation`` (a
+    :class:`Rotation`), ``residual`` (``surface`` and ``paired``, None for
+    different vertex counts, each with count, rms, median, p95, max and
+    ``relative`` ones), ``fits``, ``ambiguous`` and ``alternatives``,
+    ``outliers``, ``cause``, ``note``, ``message`` and the rest; and
+    ``base_vertices`` and ``moved_vertices``. A Fit is read-only.
     """
 
-    __slots__ = (
-        "matrix",
-        "scale",
-        "rotation",
-        "translation",
-        "fits",
-        "ambiguous",
-        "note",
-        "_json",
-        "message",
-        "residual",
-        "fit",
-        "tried",
-        "topology",
-        "reference_vertices",
-        "tolerance",
-        "cause",
-        "iterations",
-        "base_vertices",
-        "moved_vertices",
-    )
+    __slots__ = REPORT_KEYS + ("base_vertices", "moved_vertices", "_json")
 
     def __init__(self, report, tolerance, requested):
-        matrix = np.vectorize(_as_written, otypes=[np.float64])(report["matrix"])
-        matrix.flags.writeable = False
-        self.matrix = matrix
-        self.scale = report["scale"]
-        self.rotation = Rotation(report["axis"], report["degrees"])
-        self.translation = report["translation"]
-        self.fits = report["fits"]
-        # Other motions fit as well (a symmetric mesh): the report lists them.
-        self.ambiguous = report["ambiguous"]
-        self.note = report["note"]
-        self._json = report["json"]
-        self.message = report["message"]
-        surface = dict(report["surface"])
-        surface["to"] = "surface" if report["to_surface"] else "vertices"
-        self.residual = {"surface": surface, "paired": report["paired"]}
-        self.fit = report["fit"]
-        self.tried = list(report["tried"])
-        self.topology = "same" if report["same_topology"] else "different"
-        reference = report["reference"]
-        self.reference_vertices = (
-            None if reference is None else {"base": reference[0], "moved": reference[1]}
-        )
-        self.tolerance = tolerance
-        self.cause = report["cause"]
-        self.iterations = report["iterations"]
-        self.base_vertices = report["base_vertices"]
-        self.moved_vertices = report["moved_vertices"]
+        set_ = object.__setattr__
+        values = json.loads(report["json"])
+        for key in REPORT_KEYS:
+            value = values[key]
+            set_(self, key, _ATTRIBUTE[key](value) if key in _ATTRIBUTE else value)
+        set_(self, "base_vertices", report["base_vertices"])
+        set_(self, "moved_vertices", report["moved_vertices"])
+        set_(self, "_json", report["json"])
+
+    def __setattr__(self, name, value):
+        raise AttributeError("a Fit is read-only: %s stays as measured" % name)
+
+    def __delattr__(self, name):
+        raise AttributeError("a Fit is read-only: %s stays as measured" % name)
 
     def to_dict(self):
         """The report as ``korvane calc --json`` prints it (keys in its order)."""
@@ -118,6 +119,19 @@ class Fit:
 
     def __repr__(self):
         return "<korvane.Fit %s: %s>" % (self.fit, self.message)
+
+
+def defaults():
+    """The library's defaults and limits: tolerance, icp_trim, most_trim, max_iterations."""
+    return dict(_DEFAULTS)
+
+
+def decompose(matrix):
+    """A motion taken apart: (scale, :class:`Rotation`, translation), with
+    matrix = translation * rotation * scale for a similarity; a mirroring
+    matrix has a negative scale."""
+    scale, axis, degrees, translation = _korvane.decompose(_matrix(matrix))
+    return scale, Rotation(axis, degrees), translation
 
 
 def _points(a, name):
@@ -150,7 +164,7 @@ def measure(
     base,
     moved,
     fit="auto",
-    tolerance=1e-5,
+    tolerance=_DEFAULTS["tolerance"],
     trim=None,
     max_iterations=None,
     jobs=None,
@@ -159,14 +173,18 @@ def measure(
 ):
     """Measure the motion that carries the mesh ``base`` onto its moved copy ``moved``.
 
-    ``base`` and ``moved`` are both OBJ paths or both (n, 3) arrays of points.
-    ``fit`` is "auto" (three-point when it fits, else least-squares for equal
-    vertex counts when it fits, else icp), "three-point", "least-squares" or
-    "icp". It fits when 95% of the base vertices, carried by the motion, land
+    ``base`` and ``moved`` are both mesh paths (OBJ, STL or PLY, told by their
+    content; STL corners at equal positions are one vertex, numbered in the
+    order they first appear) or both (n, 3) arrays of points.
+    ``fit`` is one of the names in ``FITS`` ("auto" tries the cheaper fits
+    first; ``FITS`` says what each does). It fits when 95% of the base
+    vertices, carried by the motion, land
     within ``tolerance`` of the moved mesh, relative to its bounding-box
-    diagonal. ``trim`` leaves the worst fraction (0 to 0.5) of the pairs out of
-    the fit (None: least-squares none, icp 0.1); ``max_iterations`` bounds ICP
-    (None: 100); ``jobs`` threads (None: one per processor). With arrays,
+    diagonal. ``trim`` leaves the worst fraction (0 to ``most_trim``) of the pairs
+    out of the fit (None: least-squares none, icp ``icp_trim``);
+    ``max_iterations`` bounds ICP (None: ``max_iterations``; the library's
+    defaults are in ``korvane.defaults()``); ``jobs`` threads (None: one per
+    processor). With arrays,
     ``faces`` ((m, 3) vertex numbers, 0-based) are the moved mesh's triangles,
     measured against as an OBJ file's faces are; without them the residual is
     to the moved mesh's vertices. ``base_faces`` are the base's: ICP matches
@@ -185,8 +203,9 @@ def measure(
         trim_value = -1.0
     else:
         trim_value = float(trim)
-        if not 0.0 <= trim_value <= 0.5:
-            raise ValueError("trim must be from 0 to 0.5, not %r" % trim)
+        most = _DEFAULTS["most_trim"]
+        if not 0.0 <= trim_value <= most:
+            raise ValueError("trim must be from 0 to %g, not %r" % (most, trim))
     iterations = _whole(max_iterations, "max_iterations", 1, 100000, 0)
     threads = _jobs(jobs)
     base_is_path, moved_is_path = isinstance(base, _PATH_TYPES), isinstance(moved, _PATH_TYPES)
@@ -245,14 +264,14 @@ def _motion(matrix, inverse):
     return _korvane.inverse(m) if inverse else m
 
 
-def _replay(motion, source, target):
+def _replay(motion, source, target, gltf_nodes=False):
     """One file moved: the per-file object of ``korvane apply --json``; raises Error."""
     try:
         size = os.stat(source).st_size
     except OSError:
         size = 0
     start = time.perf_counter()
-    vertices, warnings = _korvane.replay(motion, source, target)
+    vertices, warnings = _korvane.replay(motion, source, target, gltf_nodes)
     return {
         "input": os.fsdecode(source),
         "output": os.fsdecode(target),
@@ -264,13 +283,18 @@ def _replay(motion, source, target):
     }
 
 
-def apply(matrix, input, output, inverse=False):
-    """Write the OBJ file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
+def apply(matrix, input, output, inverse=False, gltf_nodes=False):
+    """Write the mesh file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; ``inverse`` replays
     the motion that undoes it. ``output`` is the moved mesh's path, or an
-    existing directory, into which it is written under the input's name. Only
-    vertex lines are rewritten (six decimals), the output is replaced only when
+    existing directory, into which it is written under the input's name. OBJ,
+    STL, PLY and glTF (told by their content) are written in their own format: only
+    positions and normals change (OBJ: vertex lines with six decimals; ASCII STL
+    and PLY: the input's digits; binary: the input's types), and an output
+    named for another format is refused. glTF (.gltf, .glb): the motion is baked
+    into the vertex data, or with ``gltf_nodes`` put into the scene's root nodes
+    (``korvane apply --gltf-nodes``). The output is replaced only when
     complete. Returns the file's entry of ``korvane apply --json``: input,
     output, vertices, bytes, seconds, error (None). Raises :class:`Error`.
     """
@@ -278,7 +302,7 @@ def apply(matrix, input, output, inverse=False):
     source, target = os.fsencode(input), os.fsencode(output)
     if os.path.isdir(target):
         target = os.path.join(target, os.path.basename(source))
-    return _replay(motion, source, target)
+    return _replay(motion, source, target, gltf_nodes)
 
 
 def inverse(matrix):

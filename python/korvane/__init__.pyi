@@ -48,11 +48,22 @@ class Fit:
     tolerance: float
     cause: Optional[str]
     iterations: int
+    size: float
+    alternatives: list[dict[str, Any]]
+    judged_share: float
+    overlap: float
+    outliers: dict[str, Any]
+    iteration_limit_reached: bool
     base_vertices: int
     moved_vertices: int
     def to_dict(self) -> dict[str, Any]: ...
     def to_json(self, indent: Optional[int] = ...) -> str: ...
 
+FITS: tuple[tuple[str, str], ...]
+REPORT_KEYS: tuple[str, ...]
+
+def defaults() -> dict[str, Any]: ...
+def decompose(matrix: _Matrix) -> tuple[float, Rotation, np.ndarray]: ...
 def measure(
     base: Union[_Path, _Points],
     moved: Union[_Path, _Points],
@@ -72,7 +83,11 @@ def transform(
     jobs: Optional[int] = ...,
 ) -> np.ndarray: ...
 def apply(
-    matrix: Union[_Path, _Matrix], input: _Path, output: _Path, inverse: bool = ...
+    matrix: Union[_Path, _Matrix],
+    input: _Path,
+    output: _Path,
+    inverse: bool = ...,
+    gltf_nodes: bool = ...,
 ) -> FileResult: ...
 def inverse(matrix: Union[_Path, _Matrix]) -> np.ndarray: ...
 def read_matrix(path: _Path) -> np.ndarray: ...

@@ -214,12 +214,15 @@ void Transform(const py::handle& matrix, const py::array& points, py::array out,
 }
 
 // The vertices moved and the warnings, as `korvane apply --json` lists them.
-py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output) {
+py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output,
+                 bool gltf_nodes) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
+  korvane::ReplayOptions options;
+  options.gltfNodes = gltf_nodes;
   korvane::ReplayReport r;
   {
     py::gil_scoped_release release;
-    r = korvane::ReplayMotion(m, input, output);
+    r = korvane::ReplayMotion(m, input, output, options);
   }
   py::list warnings;
   for (const korvane::ReplayWarning& w : r.warnings) {
@@ -268,6 +271,12 @@ void WriteMatrix(const std::string& path, const py::handle& matrix) {
   korvane::WriteMatrixFile(path, m);
 }
 
+py::tuple Decompose(const py::handle& matrix) {
+  const korvane::MotionParts p = korvane::Decompose(ToMatrix(matrix));
+  return py::make_tuple(p.scale, Vector(p.rotation_axis), p.rotation_degrees,
+                        Vector(p.translation));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_korvane, m) {
@@ -288,9 +297,28 @@ PYBIND11_MODULE(_korvane, m) {
   m.def("measure_files", &MeasureFiles);
   m.def("measure_arrays", &MeasureArrays);
   m.def("transform", &Transform);
-  m.def("replay", &Replay);
+  m.def("replay", &Replay, py::arg("matrix"), py::arg("input"), py::arg("output"),
+        py::arg("gltf_nodes") = false);
   m.def("inverse", &Inverse);
   m.def("read_matrix", &ReadMatrix);
   m.def("load_motion", &LoadMotion);
   m.def("write_matrix", &WriteMatrix);
+  m.def("decompose", &Decompose);
+
+  // The library's defaults, limits, fits and report keys: Python and Blender
+  // read them here and restate none of them.
+  const korvane::FitDefaults d = korvane::Defaults();
+  py::dict defaults;
+  defaults["tolerance"] = d.tolerance;
+  defaults["icp_trim"] = d.icp_trim;
+  defaults["most_trim"] = d.most_trim;
+  defaults["max_iterations"] = d.max_iterations;
+  m.attr("defaults") = defaults;
+  py::list fits;
+  for (const korvane::Fit f : korvane::Fits())
+    fits.append(py::make_tuple(korvane::FitName(f), korvane::FitDescription(f)));
+  m.attr("fits") = fits;
+  py::list keys;
+  for (const std::string& k : korvane::ReportKeys()) keys.append(k);
+  m.attr("report_keys") = keys;
 }

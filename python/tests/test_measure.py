@@ -112,3 +112,40 @@ def test_a_shuffled_cube_is_ambiguous_unless_its_pairs_decide():
     assert alternatives and all(np.abs(np.array(a["matrix"]) - f.matrix).max() > 0.5 for a in alternatives)
     same_order = korvane.measure(cube, moved)
     assert same_order.fits and not same_order.ambiguous, same_order.message
+
+
+def test_every_report_key_is_an_attribute_of_a_read_only_fit(bunny):
+    points = bunny[0]
+    copy = moved(similarity(seed=4), points)[::-1]
+    fit = korvane.measure(points, copy, fit="icp", trim=0.2)
+    report = fit.to_dict()
+    assert tuple(report) == korvane.REPORT_KEYS
+    for key, value in report.items():
+        attribute = getattr(fit, key)
+        if key == "rotation":
+            assert attribute.degrees == value["degrees"]
+            assert np.array_equal(attribute.axis, value["axis"])
+        elif key == "alternatives":
+            assert [np.array_equal(a["matrix"], v["matrix"]) for a, v in zip(attribute, value)] == [
+                True
+            ] * len(value)
+        elif isinstance(attribute, np.ndarray):
+            assert np.array_equal(attribute, value), key
+        else:
+            assert attribute == value, key
+    with pytest.raises(AttributeError):
+        fit.fits = not fit.fits
+    assert fit.to_dict()["fits"] == fit.fits
+
+
+def test_defaults_and_fits_come_from_the_library():
+    assert [name for name, _ in korvane.FITS] == ["auto", "three-point", "least-squares", "icp"]
+    d = korvane.defaults()
+    assert d["tolerance"] > 0 and 0 < d["icp_trim"] <= d["most_trim"] and d["max_iterations"] > 0
+    with pytest.raises(ValueError, match="from 0 to %g" % d["most_trim"]):
+        korvane.measure(np.eye(3), np.eye(3), trim=d["most_trim"] * 1.01)
+    scale, rotation, translation = korvane.decompose(
+        [[0, -2, 0, 1], [2, 0, 0, 2], [0, 0, 2, 3], [0, 0, 0, 1]]
+    )
+    assert scale == pytest.approx(2) and rotation.degrees == pytest.approx(90)
+    assert np.allclose(rotation.axis, [0, 0, 1]) and np.allclose(translation, [1, 2, 3])

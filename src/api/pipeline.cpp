@@ -17,6 +17,7 @@
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
 #include "matrix/motion.h"
+#include "obj/mesh_format.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
 #include "platform/platform.h"
@@ -206,6 +207,11 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.iterations = f.result.iterations;
   r.fit_used = ToPublic(f.kind);
   for (const geometry::FitKind k : f.result.tried) r.tried.push_back(ToPublic(k));
+  r.tolerance = f.tolerance;
+  r.size = f.result.residuals.surface.length;
+  r.judged_share = f.result.judgedShare;
+  r.outlier_share = matrix::OutlierShare(f.result);
+  r.iteration_limit_reached = f.result.hitIterationLimit;
   return r;
 }
 
@@ -226,6 +232,37 @@ obj::Mesh FromView(const MeshView& view) {
 
 const char* FitName(Fit fit) noexcept { return geometry::FitName(ToInternal(fit)); }
 
+const char* FitDescription(Fit fit) noexcept { return geometry::FitDescription(ToInternal(fit)); }
+
+std::vector<Fit> Fits() {
+  std::vector<Fit> out;
+  for (const geometry::FitKind k : geometry::kFitKinds) out.push_back(ToPublic(k));
+  return out;
+}
+
+FitDefaults Defaults() noexcept {
+  FitDefaults d;
+  d.tolerance = geometry::kDefaultTolerance;
+  d.icp_trim = geometry::kDefaultIcpTrim;
+  d.most_trim = geometry::kMostTrim;
+  d.max_iterations = geometry::kDefaultMaxIterations;
+  return d;
+}
+
+MotionParts Decompose(const Matrix4x4& motion) {
+  const geometry::MotionParts p = geometry::DecomposeMotion(FromPublic(motion));
+  MotionParts out;
+  out.scale = p.scale;
+  out.rotation_axis = ToVec3(p.axis);
+  out.rotation_degrees = p.angleDegrees;
+  out.translation = ToVec3(p.translation);
+  return out;
+}
+
+std::vector<std::string> ReportKeys() {
+  return std::vector<std::string>(std::begin(matrix::kReportKeys), std::end(matrix::kReportKeys));
+}
+
 bool FitByName(const std::string& name, Fit& fit) noexcept {
   const std::optional<geometry::FitKind> kind = geometry::FitByName(name);
   if (kind) fit = ToPublic(*kind);
@@ -240,10 +277,10 @@ MotionReport MeasureMotion(const std::string& base_obj, const std::string& moved
     // Only the moved mesh's faces are measured against; the base's are read
     // by the fit if ICP runs.
     obj::Mesh base;
-    obj::LoadObjVertices(base_obj, base.vertices, stream);
+    obj::ReadMesh(base_obj, base, false, stream);
     current = moved_obj;
     obj::Mesh moved;
-    obj::LoadObjMesh(moved_obj, moved, stream);
+    obj::ReadMesh(moved_obj, moved, true, stream);
     current.clear();
     return Report(matrix::MeasureFit(base, moved, ToInternal(options), base_obj), base, moved);
   } catch (...) {
@@ -285,14 +322,17 @@ void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out, st
 namespace {
 
 obj::ReplayStyle StyleOf(const ReplayOptions& o) {
-  if (o.digits < ReplayOptions::kShortest || o.digits > 17) {
-    throw Error(Error::Kind::refused,
-                text::Message().Own("digits must be 0 to 17, or ReplayOptions::kShortest; not " +
-                                    std::to_string(o.digits)));
+  if (o.digits < ReplayOptions::kAsInput || o.digits > 17) {
+    throw Error(
+        Error::Kind::refused,
+        text::Message().Own("digits must be 0 to 17, ReplayOptions::kShortest or kAsInput; not " +
+                            std::to_string(o.digits)));
   }
   obj::ReplayStyle style;
-  style.digits = o.digits;
+  style.digitsChosen = o.digits != ReplayOptions::kAsInput;
+  style.digits = style.digitsChosen ? o.digits : 6;
   style.normals = o.normals;
+  style.sceneNodes = o.gltfNodes;
   style.check = true;
   return style;
 }
@@ -338,8 +378,8 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
     obj::ReplayCounts counts;
     std::function<void(const obj::ReplayCounts&)> vet;
     if (options.strict) vet = [&](const obj::ReplayCounts& c) { Vet(c, style, input_obj, false); };
-    obj::TransformObjFile(input_obj, output_obj, CheckedMotion(motion, false),
-                          api::StreamingOptions(0), &counts, style, vet);
+    obj::ReplayMeshFile(input_obj, output_obj, CheckedMotion(motion, false),
+                        api::StreamingOptions(0), &counts, style, vet);
     return ToReport(counts, style, input_obj);
   } catch (...) {
     RethrowAsFailure({});
@@ -357,6 +397,7 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
     std::vector<char> buffer(std::size_t{1} << 20);
     std::size_t held = 0;
     std::uint64_t next_line = 1;
+    bool detected = false;
     for (;;) {
       if (held == buffer.size()) buffer.resize(buffer.size() * 2);
       input.read(buffer.data() + held, static_cast<std::streamsize>(buffer.size() - held));
@@ -366,6 +407,24 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
                     source_name);
       held += got;
       const bool end = got == 0;
+      if (!detected) {
+        if (held < obj::kDetectBytes && !end) continue;
+        detected = true;
+        // Only OBJ streams: another mesh format is never rewritten as if it were OBJ.
+        const obj::DetectedFormat f = obj::DetectMeshFormat(
+            std::string_view(buffer.data(), std::min(held, obj::kDetectBytes)), 0, source_name);
+        if (f.format != obj::MeshFormat::obj) {
+          throw Error(
+              Error::Kind::refused,
+              text::Message()
+                  .Host(source_name)
+                  .Own(std::string(" holds ") +
+                       (f.format == obj::MeshFormat::unknown ? f.looksLike
+                                                             : obj::MeshFormatName(f.format)) +
+                       "; a stream replays OBJ only (give the file's path instead)"),
+              source_name);
+        }
+      }
       std::size_t cut = held;
       if (!end) {
         while (cut > 0 && buffer[cut - 1] != '\n') --cut;

@@ -21,6 +21,7 @@
 #include "cli/outputs.h"
 #include "cli/progress.h"
 #include "matrix/motion.h"
+#include "obj/mesh_format.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
 #include "platform/workers.h"
@@ -121,7 +122,7 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyO
                     job.input, line);
       };
     }
-    obj::TransformObjFile(job.input, job.output, m, stream, &counts, o.style, vet);
+    obj::ReplayMeshFile(job.input, job.output, m, stream, &counts, o.style, vet);
     job.vertices = counts.vertices;
     job.counts = counts;
   } catch (...) {

@@ -12,6 +12,7 @@
 #endif
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
+#include "obj/mesh_format.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
 #include "text/error.h"
@@ -34,12 +35,7 @@ std::string VectorText(const geometry::Vector3& v) {
 // only drawn, on the report page.
 obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   obj::Mesh mesh;
-  const obj::StreamOptions stream = api::StreamingOptions(threads);
-  if (faces) {
-    obj::LoadObjMesh(path, mesh, stream);
-  } else {
-    obj::LoadObjVertices(path, mesh.vertices, stream);
-  }
+  obj::ReadMesh(path, mesh, faces, api::StreamingOptions(threads));
   return mesh;
 }
 

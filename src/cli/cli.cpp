@@ -220,7 +220,8 @@ class CommandLine {
     app_.allow_windows_style_options(false);
     app_.get_formatter()->column_width(30);
 
-    calc_ = app_.add_subcommand("calc", "Measure the motion from BASE.obj to MOVED.obj");
+    calc_ = app_.add_subcommand("calc",
+                                "Measure the motion from BASE.obj to MOVED.obj (or .stl, .ply)");
     calc_->add_option("BASE.obj", calcOptions_.base, "The mesh before the motion")
         ->type_name("")
         ->required();
@@ -276,12 +277,12 @@ class CommandLine {
         "counts, any order). Prints the motion and how far the base mesh, carried by it,\n"
         "lies from the moved mesh. Exit status 3: measured and written, but it does not fit.");
 
-    apply_ = app_.add_subcommand("apply", "Replay a motion on OBJ files, several at once");
+    apply_ = app_.add_subcommand("apply", "Replay a motion on mesh files, several at once");
     apply_->add_option("-m,--matrix", applyOptions_.matrix, "The motion")
         ->type_name("MOTION.matrix")
         ->required();
     apply_->add_flag("--inverse", applyOptions_.inverse, "Replay the motion that undoes it");
-    apply_->add_option("IN.obj", applyOptions_.inputs, "The meshes to move")
+    apply_->add_option("IN.obj", applyOptions_.inputs, "The meshes to move (OBJ, STL or PLY)")
         ->type_name("")
         ->required();
     apply_
@@ -310,6 +311,8 @@ class CommandLine {
         ->default_str("6");
     apply_->add_flag("--normals", applyOptions_.style.normals,
                      "Turn the normals (vn lines) with the motion; reverse mirrored faces");
+    apply_->add_flag("--gltf-nodes", applyOptions_.style.sceneNodes,
+                     "glTF: put the motion into the scene's root nodes, not the vertex data");
     apply_->footer(
         "Into a directory, each input is written under its own name. Each output is\n"
         "written to a temporary file and renamed into place when complete; no output\n"
@@ -318,7 +321,11 @@ class CommandLine {
         "every failure is listed at the end with its file and line, and the exit status\n"
         "is 1. A progress bar is shown on standard error when it is a terminal and the\n"
         "work runs longer than a second. The JSON summary lists per file: input,\n"
-        "output, vertices, bytes, seconds, error (null when it was written).");
+        "output, vertices, bytes, seconds, error (null when it was written).\n"
+        "OBJ, STL and PLY files (told by their content) are written in their own\n"
+        "format, positions and normals moved and every other byte kept; an output\n"
+        "named for another format is refused. ASCII STL and PLY numbers keep the\n"
+        "input's significant digits unless --digits is given.");
 
     status_ = app_.add_subcommand("status", "Show version, working and auto-loading directory");
     status_->add_option("--workdir", statusWorkdir_, "The working directory to show")
@@ -404,6 +411,7 @@ class CommandLine {
       }
       Usage("unexpected argument '" + extra + "'");
     }
+    if (sub == apply_) applyOptions_.style.digitsChosen = apply_->count("--digits") > 0;
     p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json);
     if (sub == calc_) return Calc(calcOptions_, p);
     if (sub == apply_) return Apply(applyOptions_, p);

@@ -1,41 +1,16 @@
-// The ICP search behind FitKind::icp, and the pieces it shares with the
-// other fits. Internal to the geometry room.
+// The ICP fit's search: proposals from matched triangles first, then, unless
+// one is sure, the search from starts; the best refined by ICP runs on growing
+// samples. Internal to the geometry room; FitMotion (fit.h) wires it in.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <vector>
 
-#include "geometry/fit.h"
+#include "geometry/fit_options.h"
+#include "geometry/fit_target.h"
 
 namespace korvane::geometry {
-
-namespace detail {
-
-// Pairs kept by trimming: the `keep` smallest of `d` (ties: lower index), as a
-// mask in index order so the solve sums in the same order every time.
-std::vector<char> KeepSmallest(const std::vector<double>& d, std::size_t keep);
-// How many of n pairs a trim of `trim` keeps (at least three).
-std::size_t KeptCount(std::size_t n, double trim);
-// Similarity carrying the masked src points onto the dst points (Umeyama);
-// an empty mask keeps every pair.
-Matrix4 SolveMasked(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
-                    const std::vector<char>& mask, std::size_t keep);
-// Every `stride`-th vertex, at most `limit` of them.
-std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit);
-double ScaleOf(const Matrix4& m);
-// scale * spread(base) / spread(target) within the band a copy stays in.
-bool ScaleConsistent(double ratio);
-
-struct Frame {
-  Vector3 centroid;
-  Eigen::Matrix3d axes;  // eigenvectors of the covariance, as columns
-  Vector3 variances;     // its eigenvalues, ascending
-  double spread;         // trace of the covariance
-};
-Frame PrincipalFrame(const std::vector<Vector3>& v);
-
-}  // namespace detail
 
 // Distinct motions a search offers at most: every turn of a 64-sided prism
 // onto itself.

@@ -8,7 +8,11 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "geometry/fit.h"
+#include "geometry/convergence.h"
+#include "geometry/distinct.h"
+#include "geometry/fit_options.h"
+#include "geometry/pair_solve.h"
+#include "geometry/point_sets.h"
 
 namespace korvane::geometry {
 namespace {
@@ -129,17 +133,6 @@ Matrix4 About(const Matrix4& m, const Vector3& centre, double factor, const Vect
   return out;
 }
 
-Matrix4 Refit(const std::vector<Vector3>& from, const std::vector<Vector3>& to) {
-  Eigen::Matrix3Xd a(3, from.size()), b(3, to.size());
-  for (std::size_t i = 0; i < from.size(); ++i) {
-    a.col(static_cast<Eigen::Index>(i)) = from[i];
-    b.col(static_cast<Eigen::Index>(i)) = to[i];
-  }
-  Matrix4 m = Matrix4::Identity();
-  m.matrix() = Eigen::umeyama(a, b, true);
-  return m;
-}
-
 class Checker {
  public:
   Checker(const std::vector<Vector3>& target, double radius)
@@ -157,7 +150,7 @@ class Checker {
     for (const Vector3& p : c.near) {
       if (!Land(m, p, from, to) && ++misses > c.near.size() - needed) return -1.0;
     }
-    m = Refit(from, to);
+    m = PairMotion(from, to);
     // Refitted each time the checked reach doubles: the turn gets as exact as
     // the pairs are far apart.
     const Vector3 centre = (corners[0] + corners[1] + corners[2]) / 3.0;
@@ -169,7 +162,7 @@ class Checker {
     for (const Vector3& p : c.outward) {
       const double d = (p - centre).norm();
       if (d > 2.0 * reach) {
-        m = Refit(from, to);
+        m = PairMotion(from, to);
         reach = d;
       }
       if (Land(m, p, from, to)) {
@@ -178,7 +171,7 @@ class Checker {
         return -1.0;
       }
     }
-    m = Refit(from, to);
+    m = PairMotion(from, to);
     return static_cast<double>(landed) / static_cast<double>(n);
   }
 
@@ -208,10 +201,10 @@ class Checker {
         p.capped = true;
         break;
       }
-      const Matrix4 next = Refit(a, b);
+      const Matrix4 next = PairMotion(a, b);
       if (!next.matrix().allFinite()) break;
       p.refits = k + 1;
-      const bool settled = CornerShift(box, m, next) <= kSettled * size;
+      const bool settled = Convergence{kSettled * size}.Reached(CornerShift(box, m, next));
       m = next;
       if (settled) break;
     }
@@ -447,14 +440,10 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
   }
   std::stable_sort(found.begin(), found.end(),
                    [](const Proposal& a, const Proposal& b) { return a.hits > b.hits; });
-  std::vector<Proposal> distinct;
-  for (const Proposal& f : found) {
-    if (distinct.size() >= count) break;
-    bool same = false;
-    for (const Proposal& d : distinct)
-      same = same || CornerShift(box, f.m, d.m) <= kSameProposal * size;
-    if (!same) distinct.push_back(f);
-  }
+  std::vector<Proposal> distinct =
+      KeepDistinct(found, count, [&](const Proposal& kept, const Proposal& f) {
+        return CornerShift(box, f.m, kept.m) <= kSameProposal * size;
+      });
   for (std::size_t k = 0; k < std::min(refined, distinct.size()); ++k)
     distinct[k].hits =
         checker.Settle(sample, box, size, std::min(kRefits, most_refits), distinct[k], threads);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "obj/mesh_format.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -84,7 +85,7 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
   std::vector<geometry::Triangle> read;
   const auto base_triangles = [&]() -> const std::vector<geometry::Triangle>& {
     if (base.triangles.empty() && !baseFile.empty())
-      obj::LoadObjTriangles(baseFile, read, geometry::kBaseTrianglesLooked);
+      obj::ReadMeshTriangles(baseFile, read, geometry::kBaseTrianglesLooked);
     return base.triangles.empty() ? read : base.triangles;
   };
   r.result = geometry::FitMotion(base.vertices, base_triangles, target, o);
@@ -188,6 +189,12 @@ std::string Verdict(const FitReport& report) {
   return text;
 }
 
+double OutlierShare(const geometry::FitResult& f) {
+  return f.residuals.surface.count > 0
+             ? static_cast<double>(f.outliers) / static_cast<double>(f.residuals.surface.count)
+             : 0.0;
+}
+
 std::string FitReportJson(const FitReport& report, int indent) {
   const geometry::FitResult& f = report.result;
   json j;
@@ -228,12 +235,7 @@ std::string FitReportJson(const FitReport& report, int indent) {
   j["alternatives"] = alternatives;
   j["judged_share"] = f.judgedShare;
   j["overlap"] = f.overlap;
-  j["outliers"] = {
-      {"count", f.outliers},
-      {"share", f.residuals.surface.count > 0 ? static_cast<double>(f.outliers) /
-                                                    static_cast<double>(f.residuals.surface.count)
-                                              : 0.0},
-      {"max", f.largestOutlier}};
+  j["outliers"] = {{"count", f.outliers}, {"share", OutlierShare(f)}, {"max", f.largestOutlier}};
   const char* cause = CauseName(report);
   j["cause"] = cause != nullptr ? json(cause) : json();
   const std::string note = Note(report);

@@ -44,6 +44,23 @@ std::string Note(const FitReport& report);
 // whether another fits as well), and if not the real reason and what to try.
 std::string Verdict(const FitReport& report);
 
+// The report's top-level keys, in the order the JSON writes them: the one list
+// the C++ MotionReport, Python's Fit and the tests hold every host to.
+inline constexpr const char* kReportKeys[] = {"fit",          "tried",
+                                              "topology",     "matrix",
+                                              "scale",        "rotation",
+                                              "translation",  "reference_vertices",
+                                              "residual",     "tolerance",
+                                              "size",         "fits",
+                                              "ambiguous",    "alternatives",
+                                              "judged_share", "overlap",
+                                              "outliers",     "cause",
+                                              "note",         "message",
+                                              "iterations",   "iteration_limit_reached"};
+
+// Outliers as a share of the base vertices measured (0 for none).
+double OutlierShare(const geometry::FitResult& f);
+
 // The whole report as one JSON object (the README documents its keys).
 std::string FitReportJson(const FitReport& report, int indent = 2);
 

@@ -123,6 +123,13 @@ struct ReplayStyle {
   bool normals = false;
   // Count the lines that a replay may get wrong (ReplayWarningKind).
   bool check = false;
+  // Whether `digits` was chosen. When not, ASCII STL and PLY numbers are
+  // written with the significant digits the input's own carry (at least);
+  // OBJ is written in `digits` either way.
+  bool digitsChosen = false;
+  // glTF: the motion goes into the scene's root nodes instead of the vertex
+  // data, which is left as it is.
+  bool sceneNodes = false;
 };
 
 // Lines a replay copies or reads in a way the user may not expect.

@@ -88,6 +88,7 @@ bool InputFile::Open(const std::string& path) {
     throw Error(Error::Kind::refused,
                 text::Message().Host(path).Own(": ").Say(text::kNotARegularFile));
   }
+  size_ = platform::OpenFileSize(file_);
   return file_ != nullptr;
 }
 

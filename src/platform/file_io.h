@@ -25,11 +25,14 @@ class InputFile {
   std::size_t Read(char* data, std::size_t n);
   // The next n bytes (fewer at the end of the file), left for Read to return.
   std::string_view Peek(std::size_t n);
+  // The file's size in bytes as it was opened (0 when it cannot be told).
+  std::uint64_t Size() const { return size_; }
 
  private:
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string peeked_;
+  std::uint64_t size_ = 0;
 };
 
 // Reads a whole file; false when it cannot be opened.

@@ -136,6 +136,9 @@ bool NamesDevice(const std::string& path);
 // having read nothing (a Windows device name is not even opened).
 std::FILE* OpenRegularFile(const std::string& path, bool& device);
 
+// The size in bytes of an open regular file; 0 when it cannot be told.
+std::uint64_t OpenFileSize(std::FILE* file) noexcept;
+
 // True when standard input is an interactive terminal.
 bool StdinIsTerminal();
 

@@ -312,6 +312,12 @@ std::FILE* OpenRegularFile(const std::string& path, bool& device) {
   return f;
 }
 
+std::uint64_t OpenFileSize(std::FILE* file) noexcept {
+  struct stat st {};
+  if (file == nullptr || ::fstat(::fileno(file), &st) != 0 || st.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool StdinIsTerminal() { return ::isatty(0) != 0; }
 
 bool RemoveFile(const std::string& path) {

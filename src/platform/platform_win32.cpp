@@ -353,6 +353,12 @@ bool IsDirectory(const std::string& path) {
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::uint64_t OpenFileSize(std::FILE* file) noexcept {
+  if (file == nullptr) return 0;
+  const __int64 size = _filelengthi64(_fileno(file));
+  return size < 0 ? 0 : static_cast<std::uint64_t>(size);
+}
+
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
 bool RemoveFile(const std::string& path) {

@@ -1,0 +1,52 @@
+#include "geometry/fit_options.h"
+
+#include <cmath>
+
+#include "text/error.h"
+
+namespace korvane::geometry {
+
+void CheckOptions(const FitOptions& o) {
+  const auto refuse = [](text::Reason reason) { throw Error(text::Refusal{reason}); };
+  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
+    refuse(text::Reason::tolerance_not_positive);
+  if (o.trim && !(*o.trim >= 0.0 && *o.trim <= kMostTrim)) refuse(text::Reason::trim_out_of_range);
+  if (o.maxIterations < 0) refuse(text::Reason::iteration_limit_negative);
+}
+
+const char* FitName(FitKind kind) {
+  switch (kind) {
+    case FitKind::automatic:
+      return "auto";
+    case FitKind::three_point:
+      return "three-point";
+    case FitKind::least_squares:
+      return "least-squares";
+    case FitKind::icp:
+      return "icp";
+  }
+  return "auto";
+}
+
+const char* FitDescription(FitKind kind) {
+  switch (kind) {
+    case FitKind::automatic:
+      return "three-point when it fits, else least squares for equal vertex counts, else ICP";
+    case FitKind::three_point:
+      return "three reference vertices of each mesh carry the motion";
+    case FitKind::least_squares:
+      return "equal vertex counts, vertex i paired with vertex i";
+    case FitKind::icp:
+      return "any counts, any order: matched triangles and iterative closest points";
+  }
+  return "";
+}
+
+std::optional<FitKind> FitByName(std::string_view name) {
+  for (const FitKind k : kFitKinds) {
+    if (name == FitName(k)) return k;
+  }
+  return std::nullopt;
+}
+
+}  // namespace korvane::geometry

@@ -1,0 +1,76 @@
+// What a fit is asked for: the fit's kind and the numbers that steer and judge
+// it, with the defaults and limits every host shows (the command line, the C++
+// interface, Python and Blender read them from here, never restate them).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "geometry/geometry.h"
+
+namespace korvane::geometry {
+
+// Default `FitOptions::tolerance`, relative to the moved mesh's bounding-box
+// diagonal: above what rounding a copy to six decimals, splitting, shuffling
+// or removing vertices leaves under the true motion, far below what a wrong
+// motion leaves (bench/README.md, "The default tolerance"). Noisy scans need
+// a larger one, and so do meshes smaller than about 0.1 units stored with six
+// decimals.
+inline constexpr double kDefaultTolerance = 1e-5;
+// ICP's pairs start out partly wrong, so a tenth is left out.
+inline constexpr double kDefaultIcpTrim = 0.1;
+inline constexpr int kDefaultMaxIterations = 100;
+// A trim leaves out at most half of the pairs: beyond that the worst half decides.
+inline constexpr double kMostTrim = 0.5;
+// ICP looks at no more of the base's triangles than this, evenly spread: a
+// source may give a sample (obj::FaceCollector keeps one).
+inline constexpr std::size_t kBaseTrianglesLooked = 200000;
+
+//   automatic      three_point when it fits, else least_squares when the
+//                  counts are equal and it fits, else icp
+//   three_point    the three-point rule (three_point.h)
+//   least_squares  Umeyama on vertex i against vertex i (pair_solve.h), the
+//                  options' trim (equal counts only)
+//   icp            proposals from matched triangles and a search from starts,
+//                  refined by ICP steps with uniform scale (icp.h)
+enum class FitKind { automatic, three_point, least_squares, icp };
+
+// The one table of fit names: "auto", "three-point", "least-squares", "icp".
+inline constexpr FitKind kFitKinds[] = {FitKind::automatic, FitKind::three_point,
+                                        FitKind::least_squares, FitKind::icp};
+const char* FitName(FitKind kind);
+std::optional<FitKind> FitByName(std::string_view name);
+// What the fit does, in one line for a menu or a help text.
+const char* FitDescription(FitKind kind);
+
+// Every choice a fit takes.
+struct FitOptions {
+  FitKind kind = FitKind::automatic;
+  // The motion fits when the surface residual's relative 95th percentile is
+  // at most this (and its scale does not shrink the base, see FitResult).
+  double tolerance = kDefaultTolerance;
+  // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5];
+  // unset: kDefaultIcpTrim for ICP, none for least squares.
+  std::optional<double> trim;
+  // ICP iterations per start, at most, counted over all sample sizes.
+  int maxIterations = kDefaultMaxIterations;
+  // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
+  unsigned threads = 0;
+  // The three-point motion when the caller already has it: ICP's first start and
+  // the automatic fit's first try. Measured here when unset.
+  std::optional<Matrix4> start;
+
+  // The trim the fit `k` uses.
+  double TrimFor(FitKind k) const {
+    return trim.value_or(k == FitKind::icp ? kDefaultIcpTrim : 0.0);
+  }
+  // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
+  bool keepDistances = false;
+};
+
+// Refuses (korvane::Error) a tolerance that is not positive and finite, a
+// trim outside [0, kMostTrim] and a negative iteration limit.
+void CheckOptions(const FitOptions& o);
+
+}  // namespace korvane::geometry

@@ -1,0 +1,78 @@
+// A fit's result: the motion, the evidence measured for it and the verdict
+// judged from that evidence. Built by the judgement (judgement.h), read by
+// every host through the one report (matrix/fit_report.h).
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "geometry/fit_options.h"
+#include "geometry/residuals.h"
+
+namespace korvane::geometry {
+
+// What, besides the motion, tells the meshes apart; judged from the residuals.
+//   none                       counts equal, the motion fits, so do the pairs
+//   vertex_order_differs       counts equal, and either the motion fits but
+//                              the paired residual does not, or nothing fits but
+//                              the vertex sets have the same shape (sorted
+//                              distances from the centroid agree after scaling)
+//   vertices_added_or_removed  the vertex counts differ
+//   not_a_similar_copy         counts equal, nothing fits, shapes differ
+enum class LikelyCause {
+  none,
+  vertex_order_differs,
+  vertices_added_or_removed,
+  not_a_similar_copy
+};
+
+// Why a motion does not fit, named in the verdict: every check that can fail one.
+//   residual      the relative 95th percentile of the surface residual (on the
+//                 judged share) is above the tolerance
+//   scale         it fits only by shrinking or growing the base far from the
+//                 moved mesh's spread (fitted onto a patch of it)
+//   mirror_image  the moved mesh is a mirror image of the base: no turn carries it
+enum class Shortfall { none, residual, scale, mirror_image };
+
+// Another motion that fits as well as the one found (a symmetric mesh).
+struct Alternative {
+  Matrix4 matrix = Matrix4::Identity();
+  Residuals residuals;
+};
+
+struct FitResult {
+  Matrix4 matrix = Matrix4::Identity();
+  Shortfall shortfall = Shortfall::residual;  // none exactly when `fits`
+  // The share of base vertices the verdict was judged on: 1, or 1 - trim when
+  // the caller set FitOptions::trim (a partial copy judged on the part kept).
+  double judgedShare = 1.0;
+  double judgedP95Relative = 0.0;  // the relative 95th percentile over that share
+  // Base vertices within tolerance of the moved mesh, as a share of all.
+  double overlap = 0.0;
+  // Base vertices farther than the tolerance: how many, and the farthest (absolute).
+  std::size_t outliers = 0;
+  double largestOutlier = 0.0;
+  // More than one motion fits and the pairing of vertices (equal counts) does
+  // not decide: `matrix` is the best, `alternatives` the others.
+  bool ambiguous = false;
+  std::vector<Alternative> alternatives;
+  // ICP used up FitOptions::maxIterations before the motion settled.
+  bool hitIterationLimit = false;
+  // The distinct final motions of ICP's best runs, best first (for ambiguity).
+  std::vector<Matrix4> candidates;
+  FitKind kind = FitKind::three_point;  // the fit whose motion this is (automatic: the one kept)
+  std::vector<FitKind> tried;           // automatic: the fits tried before it, in order
+  int iterations = 0;  // ICP iterations of the run that gave `matrix`; 0 for the other kinds
+  int starts = 0;      // ICP starts tried; 0 for the other kinds
+  Residuals residuals;
+  // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
+  // below when the base was shrunk onto a patch of the target.
+  double scaleRatio = 0.0;
+  // judgedP95Relative <= tolerance, scaleRatio in [0.5, 2], and no mirror image.
+  bool fits = false;
+  LikelyCause likelyCause = LikelyCause::not_a_similar_copy;
+  // Surface distance of every base vertex, with FitOptions::keepDistances.
+  std::vector<double> distances;
+};
+
+}  // namespace korvane::geometry

@@ -1,0 +1,118 @@
+#include "geometry/judgement.h"
+
+#include <algorithm>
+
+#include "geometry/distinct.h"
+#include "geometry/mirror.h"
+#include "geometry/point_sets.h"
+#include "geometry/rejection.h"
+
+namespace korvane::geometry {
+
+bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
+
+FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
+                const Matrix4& m, const FitOptions& options) {
+  FitResult r;
+  r.matrix = m;
+  std::vector<double> d;
+  r.residuals = MeasureResiduals(base, target, m, options.threads, &d, options.tolerance);
+  r.scaleRatio = ScaleOf(m) * base_spread / target.spread();
+  const double size = target.size();
+  const double near = options.tolerance * size;
+  std::size_t within = 0;
+  for (const double x : d) {
+    if (x <= near) {
+      ++within;
+    } else {
+      ++r.outliers;
+      r.largestOutlier = std::max(r.largestOutlier, x);
+    }
+  }
+  r.overlap = d.empty() ? 0.0 : static_cast<double>(within) / static_cast<double>(d.size());
+  // A trim the caller chose judges the copy on the part it keeps (a partial copy);
+  // ICP's own trim only steadies its steps.
+  r.judgedP95Relative = r.residuals.surface.p95Relative;
+  if (options.trim && *options.trim > 0.0 && !d.empty()) {
+    r.judgedShare = 1.0 - *options.trim;
+    const std::size_t keep = KeptCount(d.size(), *options.trim);
+    std::vector<double> kept(d);
+    KeepSmallestValues(kept, keep);
+    r.judgedP95Relative = size > 0.0 ? Percentile95(std::move(kept)) / size : 0.0;
+  }
+  if (options.keepDistances) r.distances = std::move(d);
+  if (MirrorImage(base, target, r.residuals, options, r.judgedP95Relative <= options.tolerance)) {
+    r.shortfall = Shortfall::mirror_image;
+  } else if (!(r.judgedP95Relative <= options.tolerance)) {
+    r.shortfall = Shortfall::residual;
+  } else if (!ScaleConsistent(r.scaleRatio)) {
+    r.shortfall = Shortfall::scale;
+  } else {
+    r.shortfall = Shortfall::none;
+  }
+  r.fits = r.shortfall == Shortfall::none;
+  const std::vector<Vector3>& w = target.vertices();
+  if (base.size() != w.size()) {
+    r.likelyCause = LikelyCause::vertices_added_or_removed;
+  } else if (r.fits) {
+    r.likelyCause = r.residuals.paired.p95Relative <= options.tolerance
+                        ? LikelyCause::none
+                        : LikelyCause::vertex_order_differs;
+  } else {
+    r.likelyCause = SameShapeIgnoringOrder(base, w, target.size(), options.tolerance)
+                        ? LikelyCause::vertex_order_differs
+                        : LikelyCause::not_a_similar_copy;
+  }
+  return r;
+}
+
+void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
+                    const FitOptions& options, FitResult& r) {
+  r.ambiguous = false;
+  r.alternatives.clear();
+  // With equal counts, pairs that fit pin the motion down.
+  if (!r.fits ||
+      (r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance)) {
+    return;
+  }
+  const double apart = options.tolerance * target.size();
+  const std::size_t step = std::max<std::size_t>(1, base.size() / 4096);
+  // Two motions differ when they put some base vertex more than the tolerance apart.
+  const auto differ = [&](const Matrix4& a, const Matrix4& b) {
+    for (std::size_t i = 0; i < base.size(); i += step) {
+      if ((TransformPoint(a, base[i]) - TransformPoint(b, base[i])).norm() > apart) return true;
+    }
+    return false;
+  };
+  FitOptions quiet = options;
+  quiet.keepDistances = false;
+  const double base_spread = Spread(base);
+  // A few thousand vertices weed out the candidates that plainly miss before a full measure.
+  std::vector<Vector3> sample;
+  for (std::size_t i = 0; i < base.size(); i += step) sample.push_back(base[i]);
+  std::vector<double> d;
+  for (const Matrix4& c : r.candidates) {
+    if (!differ(c, r.matrix)) continue;
+    if (AlreadyKept(r.alternatives, c,
+                    [&](const Alternative& a, const Matrix4& m) { return !differ(m, a.matrix); }))
+      continue;
+    target.DistancesFrom(c, sample, d, options.threads);
+    if (options.trim && *options.trim > 0.0) {
+      // Judged on the share kept, as the verdict is.
+      const std::size_t keep = KeptCount(d.size(), *options.trim);
+      KeepSmallestValues(d, keep);
+    }
+    if (!(Percentile95(d) <= 10.0 * apart)) continue;
+    const FitResult e = Judge(base, base_spread, target, c, quiet);
+    if (e.fits) r.alternatives.push_back({c, e.residuals});
+  }
+  r.ambiguous = !r.alternatives.empty();
+}
+
+FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,
+                         const Matrix4& m, const FitOptions& options) {
+  CheckOptions(options);
+  return Judge(base, Spread(base), target, m, options);
+}
+
+}  // namespace korvane::geometry

@@ -1,0 +1,178 @@
+// What the STL and PLY readers and replays share: the motion as they apply
+// it, number text that keeps the input's precision, little- and big-endian
+// values, lines read byte for byte, and corners welded into vertices.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/geometry.h"
+#include "obj/obj_stream.h"
+#include "platform/file_io.h"
+
+namespace korvane::obj {
+
+// The motion for positions and for normals (the inverse transpose, then unit
+// length; a zero normal, which says "none", stays zero).
+struct MeshMotion {
+  explicit MeshMotion(const geometry::Matrix4& m);
+  geometry::Vector3 Point(const geometry::Vector3& p) const { return linear * p + shift; }
+  geometry::Vector3 Normal(const geometry::Vector3& n) const;
+  Eigen::Matrix3d linear;
+  Eigen::Vector3d shift;
+  Eigen::Matrix3d normal;
+  bool mirrors = false;  // faces are listed the other way round to keep facing out
+};
+
+// Raises Error::Kind::number_out_of_range for a finite position that the
+// motion carried out of the range its type holds (`limit`: the largest finite value).
+[[noreturn]] void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line);
+inline void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
+                              double limit, const std::string& path, std::uint64_t line) {
+  if (after.cwiseAbs().maxCoeff() <= limit) return;  // NaN fails here too
+  for (int k = 0; k < 3; ++k) {
+    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
+      ThrowCarriedOutOfRange(path, line);
+    }
+  }
+}
+
+// How numbers of a text format are written.
+struct NumberStyle {
+  int decimals = -1;    // >= 0: that many decimals; kShortest: the fewest that read back
+  int significant = 0;  // when decimals < 0 and not shortest: significant digits
+  bool shortest = false;
+};
+// The digits chosen in `style`, else at least `significant` (the input's).
+NumberStyle NumberStyleOf(const ReplayStyle& style, int significant);
+// The significant digits an ASCII replay writes, unless they were chosen: at
+// first what a float carries; a number that carries more starts the replay
+// again with as many (files write their numbers alike, so this is rare and
+// early). Where the output cannot be started again (standard output, a
+// device) a first pass over the input finds them instead.
+struct TextDigits {
+  int positions = 0;
+  int normals = 0;
+  bool prescanned = false;
+  // Raises `field` to what `token` carries; true when that is more than
+  // `written` has, so the replay must start again.
+  bool Raise(int& field, std::string_view token, const NumberStyle& written) const;
+};
+// Whether a replay into `output` may be abandoned and started again.
+bool CanStartAgain(const std::string& output);
+// The significant digits a number's text carries ("0.00120" 3, "-1.5e3" 2, "0" 1).
+int SignificantDigits(std::string_view token);
+// `value` as text in `style`; `scientific` keeps the input number's exponent form.
+void AppendNumber(std::string& out, double value, const NumberStyle& style, bool scientific);
+inline bool HasExponent(std::string_view token) {
+  return token.find_first_of("eE") != std::string_view::npos;
+}
+
+// A token is a run of bytes other than space, tab, CR, LF, VT, FF.
+inline constexpr std::array<bool, 256> kSpaceBytes = [] {
+  std::array<bool, 256> t{};
+  for (const char c : {' ', '\t', '\r', '\n', '\v', '\f'}) t[static_cast<unsigned char>(c)] = true;
+  return t;
+}();
+inline bool IsSpace(char c) { return kSpaceBytes[static_cast<unsigned char>(c)]; }
+// Splits `line` into at most `most` tokens, with their offsets; returns how many.
+std::size_t Tokens(std::string_view line, std::string_view* tokens, std::size_t most);
+// Reads a whole number token as a double; false when it is not one.
+bool TokenNumber(std::string_view token, double& value);
+
+// Lines of a file exactly as they are: each with its line feed (the last may
+// have none). A line longer than kMaxLinePiece is refused, naming its line.
+class RawLines {
+ public:
+  RawLines(platform::InputFile& in, std::string path, std::uint64_t first_line = 1)
+      : in_(in), path_(std::move(path)), line_(first_line - 1) {}
+  // The next line, valid until the following call; false at the end.
+  bool Next(std::string_view& line);
+  std::uint64_t line() const { return line_; }  // the number of the line returned last
+  // The bytes after the lines returned so far, for a binary part that follows.
+  std::string_view Rest() const { return {buffer_.data() + pos_, end_ - pos_}; }
+  void Consume(std::size_t n) { pos_ += n; }
+
+ private:
+  platform::InputFile& in_;
+  std::string path_;
+  std::vector<char> buffer_ = std::vector<char>(std::size_t{1} << 20);
+  std::size_t pos_ = 0, end_ = 0, scan_ = 0;
+  bool eof_ = false;
+  std::uint64_t line_;
+};
+
+// Corners into vertices: equal positions (exactly, 0 and -0 alike) get one
+// vertex, numbered in the order they first appear.
+class Welder {
+ public:
+  Welder(std::vector<geometry::Vector3>& vertices, std::size_t expected);
+  std::uint32_t Index(const geometry::Vector3& p);
+
+ private:
+  void Grow();
+  std::vector<geometry::Vector3>& vertices_;
+  std::vector<std::uint32_t> slots_;  // vertex + 1; 0 empty
+  std::size_t mask_ = 0;
+};
+
+// Fixed-size values in either byte order.
+inline std::uint32_t Load32(const unsigned char* p, bool big) {
+  return big ? (std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+                p[3])
+             : (std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 |
+                p[0]);
+}
+inline std::uint64_t Load64(const unsigned char* p, bool big) {
+  const std::uint64_t a = Load32(p, big), b = Load32(p + 4, big);
+  return big ? (a << 32 | b) : (b << 32 | a);
+}
+inline void Store32(unsigned char* p, std::uint32_t v, bool big) {
+  for (int k = 0; k < 4; ++k) p[big ? 3 - k : k] = static_cast<unsigned char>(v >> (8 * k));
+}
+inline void Store64(unsigned char* p, std::uint64_t v, bool big) {
+  for (int k = 0; k < 8; ++k) p[big ? 7 - k : k] = static_cast<unsigned char>(v >> (8 * k));
+}
+inline float LoadFloat(const unsigned char* p, bool big) {
+  const std::uint32_t u = Load32(p, big);
+  float f;
+  std::memcpy(&f, &u, 4);
+  return f;
+}
+inline void StoreFloat(unsigned char* p, float f, bool big) {
+  std::uint32_t u;
+  std::memcpy(&u, &f, 4);
+  Store32(p, u, big);
+}
+inline double LoadDouble(const unsigned char* p, bool big) {
+  const std::uint64_t u = Load64(p, big);
+  double d;
+  std::memcpy(&d, &u, 8);
+  return d;
+}
+inline void StoreDouble(unsigned char* p, double d, bool big) {
+  std::uint64_t u;
+  std::memcpy(&u, &d, 8);
+  Store64(p, u, big);
+}
+
+// Reads exactly n bytes unless the file ends first; returns how many.
+std::size_t ReadFully(platform::InputFile& in, char* data, std::size_t n);
+
+// "<path>: <what>" as a refusal of the file's content.
+[[noreturn]] void ThrowBadFile(const std::string& path, const std::string& what);
+// "<path> line <n>: <what>".
+[[noreturn]] void ThrowBadLine(const std::string& path, std::uint64_t line,
+                               const std::string& what);
+// Raises Error::Kind::io once a stop was requested (a pass that writes nothing
+// yet would otherwise read a large file to its end first).
+void CheckNotStopped(const std::string& path);
+// Opens `path`, raising Error::Kind::cannot_open when it cannot be opened.
+void OpenMeshFile(platform::InputFile& in, const std::string& path);
+
+}  // namespace korvane::obj

@@ -1,0 +1,748 @@
+#include "obj/ply_mesh.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "obj/mesh_io.h"
+#include "platform/file_io.h"
+#include "platform/workers.h"
+#include "text/error.h"
+
+namespace korvane::obj {
+namespace {
+
+enum class Type : std::uint8_t { i8, u8, i16, u16, i32, u32, f32, f64 };
+
+struct TypeName {
+  std::string_view name;
+  Type type;
+};
+constexpr TypeName kTypes[] = {
+    {"char", Type::i8},   {"int8", Type::i8},     {"uchar", Type::u8},   {"uint8", Type::u8},
+    {"short", Type::i16}, {"int16", Type::i16},   {"ushort", Type::u16}, {"uint16", Type::u16},
+    {"int", Type::i32},   {"int32", Type::i32},   {"uint", Type::u32},   {"uint32", Type::u32},
+    {"float", Type::f32}, {"float32", Type::f32}, {"double", Type::f64}, {"float64", Type::f64},
+};
+
+std::size_t SizeOf(Type t) {
+  switch (t) {
+    case Type::i8:
+    case Type::u8:
+      return 1;
+    case Type::i16:
+    case Type::u16:
+      return 2;
+    case Type::i32:
+    case Type::u32:
+    case Type::f32:
+      return 4;
+    case Type::f64:
+      return 8;
+  }
+  return 1;
+}
+
+bool IsFloat(Type t) { return t == Type::f32 || t == Type::f64; }
+
+double Load(const unsigned char* p, Type t, bool big) {
+  switch (t) {
+    case Type::i8:
+      return static_cast<signed char>(p[0]);
+    case Type::u8:
+      return p[0];
+    case Type::i16:
+    case Type::u16: {
+      const auto u = static_cast<std::uint16_t>(big ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]));
+      return t == Type::i16 ? static_cast<double>(static_cast<std::int16_t>(u)) : u;
+    }
+    case Type::i32:
+      return static_cast<std::int32_t>(Load32(p, big));
+    case Type::u32:
+      return Load32(p, big);
+    case Type::f32:
+      return LoadFloat(p, big);
+    case Type::f64:
+      return LoadDouble(p, big);
+  }
+  return 0.0;
+}
+
+struct Property {
+  std::string name;
+  Type type = Type::f32;
+  bool list = false;
+  Type countType = Type::u8;
+};
+
+struct Element {
+  std::string name;
+  std::uint64_t count = 0;
+  std::vector<Property> properties;
+  bool fixed = true;     // no list properties
+  std::size_t size = 0;  // bytes of a record when fixed; the least otherwise
+  int x = -1, y = -1, z = -1, nx = -1, ny = -1, nz = -1;
+  int faceList = -1;
+  std::vector<std::size_t> offsets;  // of each property, when fixed
+};
+
+struct Header {
+  enum class Encoding { ascii, little, big } encoding = Encoding::ascii;
+  std::vector<Element> elements;
+  std::string text;            // its bytes, as they were
+  std::uint64_t lines = 0;     // its lines
+  int vertex = -1, face = -1;  // element indices
+  bool binary() const { return encoding != Encoding::ascii; }
+  bool big() const { return encoding == Encoding::big; }
+};
+
+constexpr std::size_t kMaxHeader = std::size_t{16} << 20;
+
+Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_size) {
+  Header h;
+  std::string_view line;
+  std::string_view t[8];
+  bool format = false, ended = false;
+  while (lines.Next(line)) {
+    h.text.append(line);
+    if (h.text.size() > kMaxHeader) ThrowBadLine(path, lines.line(), "a PLY header this long");
+    const std::size_t n = Tokens(line, t, 8);
+    if (lines.line() == 1) {
+      if (n != 1 || t[0] != "ply") ThrowBadLine(path, 1, "not a PLY file (no \"ply\" line)");
+      continue;
+    }
+    // Comments, and lines some exporters write without the keyword ("Created by ...").
+    if (n == 0 ||
+        (t[0] != "end_header" && t[0] != "format" && t[0] != "element" && t[0] != "property")) {
+      continue;
+    }
+    if (t[0] == "end_header") {
+      ended = true;
+      break;
+    }
+    if (t[0] == "format") {
+      if (n < 3 || t[2] != "1.0") ThrowBadLine(path, lines.line(), "an unknown PLY format version");
+      if (t[1] == "ascii") {
+        h.encoding = Header::Encoding::ascii;
+      } else if (t[1] == "binary_little_endian") {
+        h.encoding = Header::Encoding::little;
+      } else if (t[1] == "binary_big_endian") {
+        h.encoding = Header::Encoding::big;
+      } else {
+        ThrowBadLine(path, lines.line(), "an unknown PLY format \"" + std::string(t[1]) + "\"");
+      }
+      format = true;
+    } else if (t[0] == "element") {
+      double count = 0.0;
+      if (n != 3 || !TokenNumber(t[2], count) || !(count >= 0.0) || count != std::floor(count) ||
+          count > 1e18) {
+        ThrowBadLine(path, lines.line(), "an element needs a name and a count");
+      }
+      Element el;
+      el.name = std::string(t[1]);
+      el.count = static_cast<std::uint64_t>(count);
+      h.elements.push_back(std::move(el));
+    } else if (t[0] == "property") {
+      if (h.elements.empty()) ThrowBadLine(path, lines.line(), "a property before any element");
+      const auto type = [&](std::string_view name, Type& out) {
+        for (const TypeName& k : kTypes) {
+          if (k.name == name) {
+            out = k.type;
+            return true;
+          }
+        }
+        return false;
+      };
+      Property p;
+      const bool list = n == 5 && t[1] == "list";
+      if (list ? !type(t[2], p.countType) || !type(t[3], p.type) || IsFloat(p.countType)
+               : n != 3 || !type(t[1], p.type)) {
+        ThrowBadLine(path, lines.line(), "a property needs a known type and a name");
+      }
+      p.list = list;
+      p.name = std::string(t[list ? 4 : 2]);
+      h.elements.back().properties.push_back(std::move(p));
+    }
+  }
+  if (!ended) ThrowBadFile(path, "the PLY header has no end_header line");
+  if (!format) ThrowBadFile(path, "the PLY header has no format line");
+  h.lines = lines.line();
+  // Every record takes at least its least size (ASCII: a digit and a space a
+  // value): a count the rest of the file cannot hold is refused before anything is allocated.
+  const std::uint64_t rest = file_size > h.text.size() ? file_size - h.text.size() : 0;
+  std::uint64_t least = 0;
+  for (std::size_t e = 0; e < h.elements.size(); ++e) {
+    Element& el = h.elements[e];
+    std::size_t offset = 0;
+    for (std::size_t k = 0; k < el.properties.size(); ++k) {
+      const Property& p = el.properties[k];
+      el.offsets.push_back(offset);
+      el.fixed = el.fixed && !p.list;
+      const std::size_t bytes = h.binary() ? SizeOf(p.list ? p.countType : p.type) : 2;
+      offset += bytes;
+      const auto i = static_cast<int>(k);
+      if (p.name == "x") el.x = i;
+      if (p.name == "y") el.y = i;
+      if (p.name == "z") el.z = i;
+      if (p.name == "nx") el.nx = i;
+      if (p.name == "ny") el.ny = i;
+      if (p.name == "nz") el.nz = i;
+      if (p.list && (p.name == "vertex_indices" || p.name == "vertex_index")) el.faceList = i;
+    }
+    el.size = offset;
+    if (el.count > 0 && el.size == 0)
+      ThrowBadFile(path, "the element \"" + el.name + "\" has no properties");
+    if (el.count > (rest - std::min(rest, least)) / std::max<std::size_t>(el.size, 1)) {
+      ThrowBadFile(path, "the header counts " + std::to_string(el.count) + " " + el.name +
+                             " records, more than the " + std::to_string(rest) +
+                             " bytes after it can hold: the file was cut short or is damaged");
+    }
+    least += el.count * el.size;
+    if (el.name == "vertex" && h.vertex < 0) h.vertex = static_cast<int>(e);
+    if (el.name == "face" && h.face < 0 && el.faceList >= 0) h.face = static_cast<int>(e);
+  }
+  if (h.vertex < 0) ThrowBadFile(path, "the PLY file has no vertex element");
+  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+  if (v.x < 0 || v.y < 0 || v.z < 0) ThrowBadFile(path, "the PLY vertices have no x, y and z");
+  return h;
+}
+
+// The binary body, read in blocks; what is taken stays valid until the next Take.
+class Body {
+ public:
+  Body(platform::InputFile& in, std::string path, std::string_view first, std::uint64_t size)
+      : in_(in),
+        path_(std::move(path)),
+        buffer_(first.begin(), first.end()),
+        end_(first.size()),
+        left_(size) {}
+  unsigned char* Take(std::size_t n) {
+    if (end_ - pos_ < n) Fill(n);
+    unsigned char* p = reinterpret_cast<unsigned char*>(buffer_.data()) + pos_;
+    pos_ += n;
+    return p;
+  }
+  // The rest of the file as it is.
+  template <class F>
+  void Rest(F&& f) {
+    if (pos_ < end_) f(std::string_view(buffer_.data() + pos_, end_ - pos_));
+    pos_ = end_;
+    char block[1 << 16];
+    for (std::size_t got; (got = in_.Read(block, sizeof block)) > 0;)
+      f(std::string_view(block, got));
+  }
+
+ private:
+  void Fill(std::size_t n) {
+    // Never more than the file can still give: a count from the file cannot make us allocate.
+    if (n - (end_ - pos_) > left_) {
+      ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");
+    }
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
+    end_ -= pos_;
+    pos_ = 0;
+    const std::size_t want = std::max(n, std::size_t{1} << 20);
+    if (buffer_.size() < want) buffer_.resize(want);
+    while (end_ < n) {
+      CheckNotStopped(path_);
+      const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
+      if (got == 0)
+        ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");
+      end_ += got;
+      left_ -= std::min<std::uint64_t>(left_, got);
+    }
+  }
+  platform::InputFile& in_;
+  std::string path_;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0, end_ = 0;
+  std::uint64_t left_;  // bytes the file still holds beyond the buffer
+};
+
+// The bytes of the binary file after its header (those RawLines read ahead included).
+std::uint64_t AfterHeader(const std::string& header, std::string_view ahead, std::uint64_t size) {
+  const std::uint64_t used = header.size() + ahead.size();
+  return size > used ? size - used : 0;
+}
+
+// One list property of a binary record: its item count, then the items.
+std::size_t TakeList(Body& body, const Property& p, bool big, const std::string& path,
+                     unsigned char*& items) {
+  const double count = Load(body.Take(SizeOf(p.countType)), p.countType, big);
+  if (count < 0) ThrowBadFile(path, "a list with a negative length");
+  const auto n = static_cast<std::size_t>(count);
+  items = body.Take(n * SizeOf(p.type));
+  return n;
+}
+
+void AddPolygon(Mesh& mesh, const std::vector<double>& corners, const std::string& path,
+                std::uint64_t record, std::uint64_t line) {
+  if (corners.size() < 3) return;  // a point or an edge: no surface
+  std::uint32_t first = 0, prev = 0;
+  for (std::size_t k = 0; k < corners.size(); ++k) {
+    const double c = corners[k];
+    if (!(c >= 0.0) || c >= static_cast<double>(std::numeric_limits<std::uint32_t>::max()) ||
+        c != std::floor(c)) {
+      const std::string what = "face " + std::to_string(record + 1) + " names vertex " +
+                               std::to_string(c) + ", which does not exist";
+      if (line > 0) ThrowBadLine(path, line, what);
+      ThrowBadFile(path, what);
+    }
+    const auto i = static_cast<std::uint32_t>(c);
+    if (k == 0) first = i;
+    if (k >= 2) mesh.triangles.push_back({first, prev, i});
+    prev = i;
+  }
+}
+
+void CheckIndices(const Mesh& mesh, const std::string& path) {
+  const auto n = mesh.vertices.size();
+  for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
+    for (const std::uint32_t i : mesh.triangles[t]) {
+      if (i >= n) {
+        ThrowBadFile(path, "a face names vertex " + std::to_string(i) + " of " + std::to_string(n) +
+                               " (numbered from 0)");
+      }
+    }
+  }
+}
+
+// The token index of each property in an ASCII record, lists walked.
+bool TokenIndices(const Element& el, const std::vector<std::string_view>& tokens,
+                  std::vector<std::size_t>& at) {
+  at.clear();
+  std::size_t k = 0;
+  for (const Property& p : el.properties) {
+    if (k >= tokens.size()) return false;
+    at.push_back(k);
+    if (p.list) {
+      double count = 0.0;
+      if (!TokenNumber(tokens[k], count) || !(count >= 0.0) || count > 1e9) return false;
+      k += 1 + static_cast<std::size_t>(count);
+    } else {
+      ++k;
+    }
+  }
+  return k <= tokens.size();
+}
+
+void SplitTokens(std::string_view line, std::vector<std::string_view>& tokens) {
+  tokens.clear();
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && IsSpace(line[i])) ++i;
+    if (i == line.size()) break;
+    const std::size_t start = i;
+    while (i < line.size() && !IsSpace(line[i])) ++i;
+    tokens.push_back(line.substr(start, i - start));
+  }
+}
+
+bool IsBlank(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return IsSpace(c); });
+}
+
+// Walks the ASCII body: `f(element, record, line, tokens, token indices)` for
+// each record, until it returns false. Only the records of the elements
+// `wanted` are split into tokens; the others come with none.
+template <class F>
+void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
+               const std::vector<bool>& wanted, F&& f,
+               const std::function<void(std::string_view)>& blank = {}) {
+  std::vector<std::string_view> tokens;
+  std::vector<std::size_t> at;
+  std::string_view line;
+  for (std::size_t e = 0; e < h.elements.size(); ++e) {
+    const Element& el = h.elements[e];
+    for (std::uint64_t r = 0; r < el.count;) {
+      if (!lines.Next(line)) {
+        ThrowBadFile(path, "the file ends before its last " + el.name + " (" + std::to_string(r) +
+                               " of " + std::to_string(el.count) + ")");
+      }
+      if (IsBlank(line)) {
+        if (blank) blank(line);
+        continue;
+      }
+      tokens.clear();
+      at.clear();
+      if (wanted[e]) SplitTokens(line, tokens);
+      if (wanted[e] && !TokenIndices(el, tokens, at)) {
+        ThrowBadLine(path, lines.line(), "too few values for a " + el.name + " record");
+      }
+      if (!f(e, r, line, tokens, at)) return;
+      ++r;
+    }
+  }
+}
+
+double Number(std::string_view token, const std::string& path, std::uint64_t line) {
+  double v = 0.0;
+  if (!TokenNumber(token, v)) {
+    ThrowBadLine(path, line, "\"" + std::string(token.substr(0, 40)) + "\" is not a number");
+  }
+  return v;
+}
+
+}  // namespace
+
+void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces) {
+  mesh = Mesh();
+  platform::InputFile in;
+  OpenMeshFile(in, path);
+  RawLines lines(in, path);
+  const Header h = ReadHeader(lines, path, in.Size());
+  const Element& vertex = h.elements[static_cast<std::size_t>(h.vertex)];
+  mesh.vertices.reserve(static_cast<std::size_t>(vertex.count));
+  std::vector<double> corners;
+  if (!h.binary()) {
+    std::vector<bool> wanted(h.elements.size(), false);
+    wanted[static_cast<std::size_t>(h.vertex)] = true;
+    if (faces && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
+    WalkAscii(lines, h, path, wanted,
+              [&](std::size_t e, std::uint64_t r, std::string_view,
+                  const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
+                const auto el = static_cast<int>(e);
+                if (el == h.vertex) {
+                  const auto get = [&](int p) {
+                    return Number(t[at[static_cast<std::size_t>(p)]], path, lines.line());
+                  };
+                  mesh.vertices.emplace_back(get(vertex.x), get(vertex.y), get(vertex.z));
+                } else if (el == h.face && faces) {
+                  const Element& face = h.elements[e];
+                  const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
+                  const auto n = static_cast<std::size_t>(Number(t[k], path, lines.line()));
+                  corners.clear();
+                  for (std::size_t c = 0; c < n; ++c)
+                    corners.push_back(Number(t[k + 1 + c], path, lines.line()));
+                  AddPolygon(mesh, corners, path, r, lines.line());
+                }
+                return true;
+              });
+  } else {
+    const std::string_view ahead = lines.Rest();
+    Body body(in, path, ahead, AfterHeader(h.text, ahead, in.Size()));
+    const bool big = h.big();
+    for (std::size_t e = 0; e < h.elements.size(); ++e) {
+      const Element& el = h.elements[e];
+      const auto index = static_cast<int>(e);
+      if (index > h.vertex && (index > h.face || !faces)) break;  // nothing more is needed
+      for (std::uint64_t r = 0; r < el.count; ++r) {
+        if (el.fixed) {
+          const unsigned char* p = body.Take(el.size);
+          if (index == h.vertex) {
+            const auto get = [&](int k) {
+              const auto i = static_cast<std::size_t>(k);
+              return Load(p + el.offsets[i], el.properties[i].type, big);
+            };
+            mesh.vertices.emplace_back(get(el.x), get(el.y), get(el.z));
+          }
+          continue;
+        }
+        std::vector<double> values(el.properties.size());
+        corners.clear();
+        for (std::size_t k = 0; k < el.properties.size(); ++k) {
+          const Property& prop = el.properties[k];
+          if (!prop.list) {
+            values[k] = Load(body.Take(SizeOf(prop.type)), prop.type, big);
+            continue;
+          }
+          unsigned char* items = nullptr;
+          const std::size_t n = TakeList(body, prop, big, path, items);
+          if (index == h.face && static_cast<int>(k) == el.faceList) {
+            for (std::size_t c = 0; c < n; ++c)
+              corners.push_back(Load(items + c * SizeOf(prop.type), prop.type, big));
+          }
+        }
+        if (index == h.vertex) {
+          mesh.vertices.emplace_back(values[static_cast<std::size_t>(el.x)],
+                                     values[static_cast<std::size_t>(el.y)],
+                                     values[static_cast<std::size_t>(el.z)]);
+        }
+        if (index == h.face && faces) AddPolygon(mesh, corners, path, r, 0);
+      }
+    }
+  }
+  CheckIndices(mesh, path);
+}
+
+namespace {
+
+struct PlyMotion {
+  const MeshMotion& motion;
+  const Element& vertex;
+  bool normals;  // nx, ny, nz are all there
+};
+
+void CheckTypes(const Element& v, bool normals, const std::string& path) {
+  for (const int k : {v.x, v.y, v.z}) {
+    if (!IsFloat(v.properties[static_cast<std::size_t>(k)].type)) {
+      ThrowBadFile(path, "the PLY positions are whole numbers, which cannot hold moved positions");
+    }
+  }
+  if (!normals) return;
+  for (const int k : {v.nx, v.ny, v.nz}) {
+    if (!IsFloat(v.properties[static_cast<std::size_t>(k)].type)) {
+      ThrowBadFile(path, "the PLY normals are whole numbers, which cannot hold turned normals");
+    }
+  }
+}
+
+void Store(unsigned char* p, Type t, double v, bool big) {
+  if (t == Type::f32) {
+    StoreFloat(p, static_cast<float>(v), big);
+  } else {
+    StoreDouble(p, v, big);
+  }
+}
+
+// Moves one binary vertex record in place.
+void MoveRecord(unsigned char* p, const Element& el, const std::vector<std::size_t>& offsets,
+                const MeshMotion& motion, bool normals, bool big, const std::string& path) {
+  const auto at = [&](int k) { return static_cast<std::size_t>(k); };
+  const auto& props = el.properties;
+  const geometry::Vector3 before(Load(p + offsets[at(el.x)], props[at(el.x)].type, big),
+                                 Load(p + offsets[at(el.y)], props[at(el.y)].type, big),
+                                 Load(p + offsets[at(el.z)], props[at(el.z)].type, big));
+  const geometry::Vector3 after = motion.Point(before);
+  const bool single = props[at(el.x)].type == Type::f32 || props[at(el.y)].type == Type::f32 ||
+                      props[at(el.z)].type == Type::f32;
+  CheckMovedInRange(before, after,
+                    single ? std::numeric_limits<float>::max() : std::numeric_limits<double>::max(),
+                    path, 0);
+  const int xyz[3] = {el.x, el.y, el.z};
+  for (int i = 0; i < 3; ++i) Store(p + offsets[at(xyz[i])], props[at(xyz[i])].type, after[i], big);
+  if (!normals) return;
+  const int n[3] = {el.nx, el.ny, el.nz};
+  geometry::Vector3 v;
+  for (int i = 0; i < 3; ++i) v[i] = Load(p + offsets[at(n[i])], props[at(n[i])].type, big);
+  const geometry::Vector3 turned = motion.Normal(v);
+  for (int i = 0; i < 3; ++i) Store(p + offsets[at(n[i])], props[at(n[i])].type, turned[i], big);
+}
+
+void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
+                  const std::string& input, platform::AtomicOutput& out, const MeshMotion& motion,
+                  bool normals, const StreamOptions& options, ReplayCounts& counts) {
+  out.Write(h.text);
+  const std::string_view ahead = lines.Rest();
+  Body body(in, input, ahead, AfterHeader(h.text, ahead, in.Size()));
+  const bool big = h.big();
+  const auto threads = static_cast<unsigned>(StreamThreads(options.threads));
+  const int last = motion.mirrors ? std::max(h.vertex, h.face) : h.vertex;
+  for (std::size_t e = 0; e < h.elements.size() && static_cast<int>(e) <= last; ++e) {
+    const Element& el = h.elements[e];
+    const auto index = static_cast<int>(e);
+    if (el.fixed) {
+      // Records of one size: in blocks, moved on several threads.
+      const std::size_t per_block = std::max<std::size_t>(1, (std::size_t{1} << 22) / el.size);
+      for (std::uint64_t done = 0; done < el.count;) {
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(el.count - done, per_block));
+        unsigned char* records = body.Take(n * el.size);
+        if (index == h.vertex) {
+          platform::ParallelRanges(n, threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k)
+              MoveRecord(records + k * el.size, el, el.offsets, motion, normals, big, input);
+          });
+        }
+        out.Write(std::string_view(reinterpret_cast<const char*>(records), n * el.size));
+        done += n;
+      }
+      if (index == h.vertex) counts.vertices = el.count;
+      continue;
+    }
+    std::vector<std::size_t> offsets(el.properties.size());
+    std::string record;
+    for (std::uint64_t r = 0; r < el.count; ++r) {
+      record.clear();
+      for (std::size_t k = 0; k < el.properties.size(); ++k) {
+        const Property& p = el.properties[k];
+        offsets[k] = record.size();
+        if (!p.list) {
+          record.append(reinterpret_cast<const char*>(body.Take(SizeOf(p.type))), SizeOf(p.type));
+          continue;
+        }
+        record.append(reinterpret_cast<const char*>(body.Take(SizeOf(p.countType))),
+                      SizeOf(p.countType));
+        const double count = Load(
+            reinterpret_cast<const unsigned char*>(record.data() + offsets[k]), p.countType, big);
+        if (count < 0) ThrowBadFile(input, "a list with a negative length");
+        const std::size_t item = SizeOf(p.type);
+        const auto n = static_cast<std::size_t>(count);
+        unsigned char* items = body.Take(n * item);
+        if (index == h.face && motion.mirrors && static_cast<int>(k) == el.faceList && n > 2) {
+          // The first corner stays first; the rest are listed the other way round.
+          for (std::size_t a = 1, b = n - 1; a < b; ++a, --b) {
+            for (std::size_t i = 0; i < item; ++i)
+              std::swap(items[a * item + i], items[b * item + i]);
+          }
+        }
+        record.append(reinterpret_cast<const char*>(items), n * item);
+      }
+      if (index == h.vertex) {
+        MoveRecord(reinterpret_cast<unsigned char*>(record.data()), el, offsets, motion, normals,
+                   big, input);
+      }
+      out.Write(record);
+    }
+    if (index == h.vertex) counts.vertices = el.count;
+  }
+  body.Rest([&](std::string_view bytes) { out.Write(bytes); });
+}
+
+// The significant digits of the positions' and the normals' numbers.
+void ScanDigits(const std::string& path, int& positions, int& normals_digits) {
+  platform::InputFile in;
+  OpenMeshFile(in, path);
+  RawLines lines(in, path);
+  const Header h = ReadHeader(lines, path, in.Size());
+  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+  const auto token = [](int k, const std::vector<std::string_view>& t,
+                        const std::vector<std::size_t>& at) {
+    return t[at[static_cast<std::size_t>(k)]];
+  };
+  std::vector<bool> wanted(h.elements.size(), false);
+  wanted[static_cast<std::size_t>(h.vertex)] = true;
+  WalkAscii(lines, h, path, wanted,
+            [&](std::size_t e, std::uint64_t r, std::string_view,
+                const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
+              if (static_cast<int>(e) != h.vertex) return true;
+              for (const int k : {v.x, v.y, v.z})
+                positions = std::max(positions, SignificantDigits(token(k, t, at)));
+              if (v.nx >= 0 && v.ny >= 0 && v.nz >= 0) {
+                for (const int k : {v.nx, v.ny, v.nz})
+                  normals_digits = std::max(normals_digits, SignificantDigits(token(k, t, at)));
+              }
+              return r + 1 < v.count;  // past the vertices nothing counts
+            });
+}
+
+// False when a number carries more digits than `digits` had: start again.
+bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
+                 platform::AtomicOutput& out, const MeshMotion& motion, bool normals,
+                 const ReplayStyle& style, ReplayCounts& counts, TextDigits& digits) {
+  const NumberStyle positions = NumberStyleOf(style, digits.positions);
+  const NumberStyle normal_style = NumberStyleOf(style, digits.normals);
+  bool again = false;
+  out.Write(h.text);
+  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+  // What becomes of each token of a record: a moved number, another token (a
+  // face turned round) or, when not `changed`, itself.
+  struct Change {
+    bool changed = false;
+    double value = 0.0;
+    const NumberStyle* style = nullptr;  // null: `token` instead of a number
+    std::string_view token;
+  };
+  std::vector<Change> changes;
+  std::string text;
+  std::vector<bool> wanted(h.elements.size(), false);
+  wanted[static_cast<std::size_t>(h.vertex)] = true;
+  if (motion.mirrors && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
+  WalkAscii(
+      lines, h, input, wanted,
+      [&](std::size_t e, std::uint64_t, std::string_view line,
+          const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
+        const auto index = static_cast<int>(e);
+        const bool mirror_face = index == h.face && motion.mirrors;
+        if (index != h.vertex && !mirror_face) {
+          out.Write(line);
+          return true;
+        }
+        changes.assign(t.size(), Change());
+        const auto set = [&](std::size_t k, double value, const NumberStyle& s) {
+          changes[k] = {true, value, &s, {}};
+        };
+        if (index == h.vertex) {
+          const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
+          for (const int p : {v.x, v.y, v.z})
+            again = digits.Raise(digits.positions, t[k(p)], positions) || again;
+          if (normals) {
+            for (const int p : {v.nx, v.ny, v.nz})
+              again = digits.Raise(digits.normals, t[k(p)], normal_style) || again;
+          }
+          if (again) return false;
+          const geometry::Vector3 before(Number(t[k(v.x)], input, lines.line()),
+                                         Number(t[k(v.y)], input, lines.line()),
+                                         Number(t[k(v.z)], input, lines.line()));
+          const geometry::Vector3 after = motion.Point(before);
+          CheckMovedInRange(before, after, std::numeric_limits<double>::max(), input, lines.line());
+          set(k(v.x), after.x(), positions);
+          set(k(v.y), after.y(), positions);
+          set(k(v.z), after.z(), positions);
+          if (normals) {
+            const geometry::Vector3 n = motion.Normal({Number(t[k(v.nx)], input, lines.line()),
+                                                       Number(t[k(v.ny)], input, lines.line()),
+                                                       Number(t[k(v.nz)], input, lines.line())});
+            set(k(v.nx), n.x(), normal_style);
+            set(k(v.ny), n.y(), normal_style);
+            set(k(v.nz), n.z(), normal_style);
+          }
+          ++counts.vertices;
+        }
+        if (mirror_face) {
+          const Element& face = h.elements[e];
+          const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
+          const auto n = static_cast<std::size_t>(Number(t[k], input, lines.line()));
+          for (std::size_t c = 1; c < n; ++c)
+            changes[k + c + 1] = {true, 0.0, nullptr, t[k + 1 + n - c]};
+        }
+        text.clear();
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < t.size(); ++k) {
+          const Change& c = changes[k];
+          if (!c.changed) continue;
+          const auto start = static_cast<std::size_t>(t[k].data() - line.data());
+          text.append(line.substr(from, start - from));
+          if (c.style != nullptr) {
+            AppendNumber(text, c.value, *c.style, HasExponent(t[k]));
+          } else {
+            text.append(c.token);
+          }
+          from = start + t[k].size();
+        }
+        text.append(line.substr(from));
+        out.Write(text);
+        return true;
+      },
+      [&](std::string_view blank) { out.Write(blank); });
+  if (again) return false;
+  // Whatever follows the last record is kept as it is.
+  std::string_view line;
+  while (lines.Next(line)) out.Write(line);
+  return true;
+}
+
+}  // namespace
+
+void ReplayPlyFile(const std::string& input, const std::string& output, const geometry::Matrix4& m,
+                   const StreamOptions& options, const ReplayStyle& style, ReplayCounts* counts,
+                   const std::function<void(const ReplayCounts&)>& vet) {
+  const MeshMotion motion(m);
+  TextDigits digits;
+  for (;;) {
+    platform::InputFile in;
+    OpenMeshFile(in, input);
+    RawLines lines(in, input);
+    const Header h = ReadHeader(lines, input, in.Size());
+    const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+    const bool normals = v.nx >= 0 && v.ny >= 0 && v.nz >= 0;
+    CheckTypes(v, normals, input);
+    if (!h.binary() && !style.digitsChosen && !digits.prescanned && !CanStartAgain(output)) {
+      ScanDigits(input, digits.positions, digits.normals);
+      digits.prescanned = true;
+    }
+    platform::AtomicOutput out(output);
+    ReplayCounts found;
+    if (h.binary()) {
+      ReplayBinary(in, lines, h, input, out, motion, normals, options, found);
+    } else if (!ReplayAscii(lines, h, input, out, motion, normals, style, found, digits)) {
+      continue;  // the output abandoned, its temporary file removed
+    }
+    if (vet) vet(found);
+    out.Commit();
+    if (counts != nullptr) *counts = found;
+    return;
+  }
+}
+
+}  // namespace korvane::obj

@@ -1,0 +1,497 @@
+// Meshes in STL and PLY: told apart by content, read, replayed with a known
+// motion, every byte but positions and normals kept, bad files refused.
+#include "obj/mesh_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <regex>
+
+#include "cli/mesh_generator.h"
+#include "matrix/fit_report.h"
+#include "obj/mesh_io.h"
+#include "test_support.h"
+
+namespace korvane {
+namespace {
+
+using geometry::Vector3;
+using namespace std::string_literals;
+using namespace korvane::testing;
+using obj::MeshFormat;
+
+obj::Mesh Surface() {
+  ScratchDir dir;
+  cli::MeshOptions o;
+  o.vertices = 150;
+  WriteFile(dir / "s.obj", cli::SurfaceObj(o, geometry::IdentityMatrix4()));
+  obj::Mesh mesh;
+  obj::LoadObjMesh(dir / "s.obj", mesh);
+  return mesh;
+}
+
+Vector3 FaceNormal(const obj::Mesh& m, const geometry::Triangle& t) {
+  return (m.vertices[t[1]] - m.vertices[t[0]])
+      .cross(m.vertices[t[2]] - m.vertices[t[0]])
+      .normalized();
+}
+
+std::string Bytes(const void* p, std::size_t n) { return {static_cast<const char*>(p), n}; }
+
+std::string BinaryStl(const obj::Mesh& m) {
+  std::string s = "solid but binary";
+  s.resize(80, ' ');
+  const auto n = static_cast<std::uint32_t>(m.triangles.size());
+  s += Bytes(&n, 4);
+  for (std::size_t k = 0; k < m.triangles.size(); ++k) {
+    const Vector3 nn = FaceNormal(m, m.triangles[k]);
+    for (int i = 0; i < 3; ++i) {
+      const auto f = static_cast<float>(nn[i]);
+      s += Bytes(&f, 4);
+    }
+    for (const std::uint32_t v : m.triangles[k]) {
+      for (int i = 0; i < 3; ++i) {
+        const auto f = static_cast<float>(m.vertices[v][i]);
+        s += Bytes(&f, 4);
+      }
+    }
+    const auto attribute = static_cast<std::uint16_t>(k * 7919);
+    s += Bytes(&attribute, 2);
+  }
+  return s;
+}
+
+std::string AsciiStl(const obj::Mesh& m, const char* newline) {
+  std::string s = std::string("solid part") + newline;
+  char line[200];
+  for (const geometry::Triangle& t : m.triangles) {
+    const Vector3 n = FaceNormal(m, t);
+    std::snprintf(line, sizeof line, " facet normal %e %e %e%s  outer loop%s", n.x(), n.y(), n.z(),
+                  newline, newline);
+    s += line;
+    for (const std::uint32_t v : t) {
+      const Vector3& p = m.vertices[v];
+      std::snprintf(line, sizeof line, "\tvertex  %.9g %.9g %.9g%s", p.x(), p.y(), p.z(), newline);
+      s += line;
+    }
+    s += std::string("  endloop") + newline + " endfacet" + newline;
+  }
+  return s + "endsolid part" + newline;
+}
+
+// The text with every number turned into "#": what must not change.
+std::string Unnumbered(const std::string& text) {
+  static const std::regex number(R"([-+]?[0-9]*\.?[0-9]+([eE][-+]?[0-9]+)?)");
+  return std::regex_replace(text, number, "#");
+}
+
+// A PLY file of the mesh, as scanners and tools write them: normals, colours
+// and a quality beside the positions, faces with flags, and an element after.
+struct PlySpec {
+  const char* format;  // "ascii", "binary_little_endian", "binary_big_endian"
+  bool doubles = false;
+  bool faces = true;
+};
+
+void Put(std::string& s, const void* p, std::size_t n, bool big) {
+  const auto* b = static_cast<const char*>(p);
+  for (std::size_t k = 0; k < n; ++k) s += b[big ? n - 1 - k : k];
+}
+
+std::string Ply(const obj::Mesh& m, const PlySpec& spec) {
+  const std::string coord = spec.doubles ? "double" : "float";
+  std::string s = std::string("ply\nformat ") + spec.format + " 1.0\ncomment made by hand\n";
+  s += "element vertex " + std::to_string(m.vertices.size()) + "\n";
+  for (const char* name : {"x", "y", "z", "nx", "ny", "nz"})
+    s += "property " + coord + " " + name + "\n";
+  s += "property uchar red\nproperty uchar green\nproperty uchar blue\nproperty float quality\n";
+  const std::size_t faces = spec.faces ? m.triangles.size() : 0;
+  if (spec.faces) {
+    s += "element face " + std::to_string(faces) +
+         "\nproperty list uchar int vertex_indices\nproperty uchar flags\n";
+  }
+  s += "element material 1\nproperty uchar ambient\nend_header\n";
+  const bool ascii = spec.format[0] == 'a';
+  const bool big = spec.format[7] == 'b';
+  char line[300];
+  for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+    const Vector3& p = m.vertices[i];
+    const Vector3 n = p.normalized();
+    const auto c = static_cast<unsigned char>(i * 37);
+    const float q = static_cast<float>(i) * 0.25f;
+    if (ascii) {
+      std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.6f %.6f %.6f %d %d %d %g\n", p.x(), p.y(),
+                    p.z(), n.x(), n.y(), n.z(), c, 255 - c, c / 2, static_cast<double>(q));
+      s += line;
+      continue;
+    }
+    for (int k = 0; k < 6; ++k) {
+      const double v = k < 3 ? p[k] : n[k - 3];
+      if (spec.doubles) {
+        Put(s, &v, 8, big);
+      } else {
+        const auto f = static_cast<float>(v);
+        Put(s, &f, 4, big);
+      }
+    }
+    s += static_cast<char>(c);
+    s += static_cast<char>(255 - c);
+    s += static_cast<char>(c / 2);
+    Put(s, &q, 4, big);
+  }
+  for (std::size_t t = 0; t < faces; ++t) {
+    const geometry::Triangle& f = m.triangles[t];
+    if (ascii) {
+      std::snprintf(line, sizeof line, "3 %u %u %u %zu\n", f[0], f[1], f[2], t % 5);
+      s += line;
+      continue;
+    }
+    s += '\3';
+    for (const std::uint32_t i : f) {
+      const auto v = static_cast<std::int32_t>(i);
+      Put(s, &v, 4, big);
+    }
+    s += static_cast<char>(t % 5);
+  }
+  s += ascii ? "7\n" : "\7";
+  return s;
+}
+
+// A binary PLY of Ply()'s layout without its positions and normals, each
+// face's corners as a set: what a replay keeps.
+std::string PlyKept(const std::string& b, const PlySpec& spec, std::size_t vertices,
+                    std::size_t faces) {
+  const std::size_t header = b.find("end_header\n") + 11;
+  std::string k = b.substr(0, header);
+  const std::size_t coords = 6 * (spec.doubles ? 8 : 4), record = coords + 7;
+  std::size_t at = header;
+  for (std::size_t i = 0; i < vertices; ++i, at += record) k += b.substr(at + coords, 7);
+  for (std::size_t t = 0; t < faces; ++t, at += 14) {
+    std::string corners[3] = {b.substr(at + 1, 4), b.substr(at + 5, 4), b.substr(at + 9, 4)};
+    std::sort(corners, corners + 3);
+    k += b[at] + corners[0] + corners[1] + corners[2] + b[at + 13];
+  }
+  return k + b.substr(at);
+}
+
+struct Kind {
+  const char* name;
+  MeshFormat format;
+  std::function<std::string(const obj::Mesh&)> write;
+  // The bytes of a file that a replay must keep.
+  std::function<std::string(const std::string&)> kept;
+  bool faces = true;     // false: a point cloud
+  bool doubles = false;  // coordinates in double precision
+};
+
+std::vector<Kind> Kinds() {
+  const auto stl_kept = [](const std::string& b) {
+    std::string k = b.substr(0, 84);
+    for (std::size_t at = 84 + 48; at + 2 <= b.size(); at += 50) k += b.substr(at, 2);
+    return k;
+  };
+  std::vector<Kind> kinds = {
+      {"binary STL", MeshFormat::stl_binary, BinaryStl, stl_kept},
+      {"ASCII STL", MeshFormat::stl_ascii, [](const obj::Mesh& m) { return AsciiStl(m, "\n"); },
+       Unnumbered},
+      {"ASCII STL, CR LF", MeshFormat::stl_ascii,
+       [](const obj::Mesh& m) { return AsciiStl(m, "\r\n"); }, Unnumbered},
+  };
+  static const PlySpec kPly[] = {
+      {"ascii"},
+      {"binary_little_endian"},
+      {"binary_big_endian"},
+      {"binary_little_endian", true},
+      {"binary_big_endian", true, false},
+  };
+  for (const PlySpec& spec : kPly) {
+    const bool ascii = spec.format[0] == 'a';
+    kinds.push_back({spec.format, MeshFormat::ply,
+                     [spec](const obj::Mesh& m) { return Ply(m, spec); },
+                     [spec, ascii](const std::string& b) {
+                       if (ascii) return Unnumbered(b);
+                       const std::string faces = "element face ";
+                       const std::size_t f = b.find(faces);
+                       const std::size_t v = b.find("element vertex ") + 15;
+                       return PlyKept(b, spec, std::stoul(b.substr(v)),
+                                      f == std::string::npos ? 0 : std::stoul(b.substr(f + 13)));
+                     },
+                     spec.faces, spec.doubles});
+  }
+  return kinds;
+}
+
+geometry::Matrix4 Motion(bool mirror) {
+  geometry::Matrix4 m = geometry::IdentityMatrix4();
+  m.linear() = 1.7 * Eigen::AngleAxisd(0.7, Vector3(1, 2, 3).normalized()).toRotationMatrix();
+  if (mirror) m.linear().col(0) *= -1.0;
+  m.translation() = Vector3(3, -2, 0.5);
+  return m;
+}
+
+TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
+  const obj::Mesh surface = Surface();
+  ScratchDir dir;
+  for (const Kind& kind : Kinds()) {
+    const bool ply = kind.format == MeshFormat::ply;
+    for (const bool mirror : {false, true}) {
+      SCOPED_TRACE(std::string(kind.name) + (mirror ? ", mirrored" : ""));
+      const std::string in = dir / (ply ? "in.ply" : "in.stl");
+      const std::string out = dir / (ply ? "out.ply" : "out.stl");
+      const std::string bytes = kind.write(surface);
+      WriteFile(in, bytes);
+      EXPECT_EQ(obj::DetectMeshFile(in).format, kind.format);
+      const obj::Mesh before = obj::ReadMesh(in);
+      // STL corners welded: the surface's own vertex count comes back.
+      EXPECT_EQ(before.vertices.size(), surface.vertices.size());
+      ASSERT_EQ(before.triangles.size(), kind.faces ? surface.triangles.size() : 0);
+      const geometry::Matrix4 m = Motion(mirror);
+      obj::ReplayCounts counts;
+      obj::ReplayMeshFile(in, out, m, {}, &counts);
+      EXPECT_EQ(counts.vertices, ply ? surface.vertices.size() : 3 * surface.triangles.size());
+      const std::string written = ReadFile(out);
+      EXPECT_EQ(kind.kept(written), kind.kept(bytes));
+      const obj::Mesh after = obj::ReadMesh(out);
+      ASSERT_EQ(after.triangles.size(), before.triangles.size());
+      ASSERT_EQ(after.vertices.size(), before.vertices.size());
+      double worst = 0.0;
+      for (std::size_t t = 0; t < before.triangles.size(); ++t) {
+        for (std::size_t c = 0; c < 3; ++c) {
+          // A mirror lists the corners after the first the other way round.
+          const std::size_t from = mirror && c > 0 ? 3 - c : c;
+          const Vector3 want = m * before.vertices[before.triangles[t][from]];
+          worst = std::max(worst, (after.vertices[after.triangles[t][c]] - want).norm());
+        }
+        if (kind.format == MeshFormat::stl_binary) {
+          // The facet normal turned with the faces and still points out.
+          float n[3];
+          std::memcpy(n, written.data() + 84 + 50 * t, 12);
+          EXPECT_GT(Vector3(n[0], n[1], n[2]).dot(FaceNormal(after, after.triangles[t])), 0.99);
+        }
+      }
+      if (ply) {
+        for (std::size_t i = 0; i < before.vertices.size(); ++i)
+          worst = std::max(worst, (after.vertices[i] - m * before.vertices[i]).norm());
+      }
+      EXPECT_LT(worst, kind.doubles ? 1e-12 : 1e-5);
+    }
+  }
+}
+
+// PLY normals turn by the inverse transpose and stay unit length, whatever the encoding.
+TEST(MeshFormat, PlyNormalsTurnWithTheMotion) {
+  const obj::Mesh surface = Surface();
+  ScratchDir dir;
+  geometry::Matrix4 m = Motion(true);
+  m.linear() *= Eigen::Vector3d(1.0, 3.0, 0.5).asDiagonal();  // not a similarity: normals show it
+  for (const char* format : {"ascii", "binary_big_endian"}) {
+    SCOPED_TRACE(format);
+    WriteFile(dir / "in.ply", Ply(surface, {format}));
+    obj::ReplayMeshFile(dir / "in.ply", dir / "out.ply", m);
+    // Read back by hand: the normals follow x, y, z in every record.
+    const std::string b = ReadFile(dir / "out.ply");
+    std::size_t at = b.find("end_header\n") + 11;
+    const Eigen::Matrix3d turn = m.linear().inverse().transpose();
+    for (std::size_t i = 0; i < surface.vertices.size(); ++i) {
+      Vector3 n;
+      if (format[0] == 'a') {
+        std::string_view t[6];
+        const std::size_t end = b.find('\n', at);
+        obj::Tokens(std::string_view(b).substr(at, end - at), t, 6);
+        for (int k = 0; k < 3; ++k) obj::TokenNumber(t[3 + k], n[k]);
+        at = end + 1;
+      } else {
+        for (int k = 0; k < 3; ++k)
+          n[k] = obj::LoadFloat(reinterpret_cast<const unsigned char*>(b.data()) + at + 12 + 4 * k,
+                                true);
+        at += 31;
+      }
+      const Vector3 want = (turn * surface.vertices[i].normalized()).normalized();
+      EXPECT_LT((n - want).norm(), 1e-5) << i;
+    }
+  }
+}
+
+TEST(MeshFormat, FilesAreToldApartByContent) {
+  const obj::Mesh surface = Surface();
+  const std::string stl = BinaryStl(surface);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    MeshFormat format;
+    const char* looks;
+  };
+  const Case cases[] = {
+      {"a.obj", "v 1 2 3\n", MeshFormat::obj, ""},
+      {"a.obj", "", MeshFormat::obj, ""},         // the OBJ reader says it has no vertices
+      {"a.stl", "", MeshFormat::stl_binary, ""},  // the STL reader says it is too short
+      {"binary.obj", stl, MeshFormat::stl_binary, ""},
+      {"ascii.dat", AsciiStl(surface, "\n"), MeshFormat::stl_ascii, ""},
+      {"cut.stl", stl.substr(0, stl.size() - 10), MeshFormat::stl_binary, ""},
+      {"a.ply", "ply\nformat ascii 1.0\nend_header\n", MeshFormat::ply, ""},
+      {"a.bin", "glTF\x02\0\0\0", MeshFormat::glb, ""},
+      {"a.json", "{\"asset\": {\"version\": \"2.0\"}}", MeshFormat::gltf, ""},
+      {"a.fbx", "Kaydara FBX Binary  \0\x1a\0"s, MeshFormat::unknown, "FBX"},
+      {"a.3mf", "PK\x03\x04\x14\0\0\0"s, MeshFormat::unknown, "3MF"},
+      {"a.fbx", "; FBX 7.4.0 project file\n", MeshFormat::unknown, "FBX"},
+      {"x", std::string(300, '\0'), MeshFormat::unknown, "binary data"},
+  };
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(dir / c.name, c.bytes);
+    const obj::DetectedFormat f = obj::DetectMeshFile(dir / c.name);
+    EXPECT_EQ(f.format, c.format) << obj::MeshFormatName(f.format);
+    EXPECT_NE(f.looksLike.find(c.looks), std::string::npos) << f.looksLike;
+  }
+}
+
+// What fails names the file (and line), and leaves the output as it was.
+TEST(MeshFormat, BadFilesAndOutputsAreRefused) {
+  const obj::Mesh surface = Surface();
+  const std::string stl = BinaryStl(surface);
+  std::string count_too_big = stl;
+  count_too_big[83] = '\x7f';
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* output;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"in.stl", stl, "out.obj", "another format"},
+      {"in.obj", "v 1 2 3\n", "out.ply", "another format"},
+      {"in.stl", stl.substr(0, stl.size() - 10), "out.stl", "cut short"},
+      {"in.stl", count_too_big, "out.stl", "cut short"},
+      {"in.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 1 2\n", "out.stl",
+       "in.stl line 4: a vertex needs three numbers"},
+      {"in.stl",
+       "solid x\nfacet normal 0 0 1\nouter loop\nvertex 1 2 3\nvertex 1 2 4\nendloop\n"
+       "endfacet\n",
+       "out.stl", "a facet with 2 corners"},
+      {"in.fbx", "Kaydara FBX Binary  \0\x1a\0"s, "out.fbx", "looks like a binary FBX file"},
+  };
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.says);
+    WriteFile(dir / c.name, c.bytes);
+    WriteFile(dir / c.output, "earlier");
+    std::string message;
+    try {
+      obj::ReplayMeshFile(dir / c.name, dir / c.output, Motion(false));
+      obj::Mesh mesh;
+      obj::ReadMesh(dir / c.name, mesh, true);
+      ADD_FAILURE() << "not refused";
+    } catch (const Error& e) {
+      message = MessageBytes(e);
+    }
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    EXPECT_NE(message.find(c.name), std::string::npos) << message;
+    EXPECT_EQ(ReadFile(dir / c.output), "earlier");
+  }
+}
+
+// An OBJ base measured against its moved STL copy: the motion comes back.
+TEST(MeshFormat, ObjBaseAgainstStlCopy) {
+  const obj::Mesh surface = Surface();
+  ScratchDir dir;
+  WriteFile(dir / "base.stl", BinaryStl(surface));
+  const geometry::Matrix4 m = Motion(false);
+  obj::ReplayMeshFile(dir / "base.stl", dir / "moved.stl", m);
+  obj::Mesh moved;
+  obj::ReadMesh(dir / "moved.stl", moved, true);
+  const matrix::FitReport r = matrix::MeasureFit(surface, moved, {});
+  EXPECT_TRUE(r.result.fits);
+  EXPECT_LT((r.matrix.matrix() - m.matrix()).cwiseAbs().maxCoeff(), 1e-5);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Numbers written with the input's significant digits read as printf writes them.
+TEST(MeshFormat, SignificantDigitsAsPrintfWritesThem) {
+  std::uint64_t state = 7;
+  const auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state >> 11;
+  };
+  std::size_t differ = 0;
+  for (int k = 0; k < 200000; ++k) {
+    const double mantissa = static_cast<double>(next()) / 9007199254740992.0 - 0.5;
+    const double v = std::ldexp(mantissa, static_cast<int>(next() % 120) - 60);
+    const int digits = 7 + static_cast<int>(next() % 9);
+    for (const bool scientific : {false, true}) {
+      std::string ours;
+      obj::NumberStyle style;
+      style.significant = digits;
+      obj::AppendNumber(ours, v, style, scientific);
+      char want[64];
+      std::snprintf(want, sizeof want, scientific ? "%.*e" : "%.*g",
+                    scientific ? digits - 1 : digits, v);
+      if (ours != want) {
+        ++differ;
+        // Only a value within a rounding of a tie may differ, in its last digit.
+        EXPECT_NEAR(std::stod(ours), v, std::fabs(v) * std::pow(10.0, 1 - digits)) << want;
+      }
+    }
+  }
+  EXPECT_LT(differ, 4u) << differ;  // of 400,000
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// ASCII numbers keep the most digits any number of the file carries, even
+// when the first ones carry fewer; --digits overrides; nothing is left behind.
+TEST(MeshFormat, AsciiNumbersKeepTheInputsDigits) {
+  ScratchDir dir;
+  geometry::Matrix4 m = geometry::IdentityMatrix4();
+  m.translation() = Vector3(0.1, 0, 0);
+  const std::string late = "1.23456789012";  // 12 digits, after numbers of one
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"in.ply",
+       "ply\nformat ascii 1.0\nelement vertex 2\nproperty double x\nproperty double y\n"
+       "property double z\nend_header\n1 2 3\n" +
+           late + " 2 3\n"},
+      {"in.stl", "solid s\nfacet normal 0 0 1\nouter loop\nvertex 1 2 3\nvertex 0 1 0\nvertex " +
+                     late + " 0 1\nendloop\nendfacet\nendsolid s\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = std::string("out") + (c.name + 2);
+    WriteFile(dir / c.name, c.text);
+    for (const int digits : {-1, 2}) {  // -1: the input's digits
+      obj::ReplayStyle style;
+      style.digitsChosen = digits >= 0;
+      style.digits = std::max(digits, 0);
+      obj::ReplayMeshFile(dir / c.name, dir / out, m, {}, nullptr, style);
+      const obj::Mesh moved = obj::ReadMesh(dir / out);
+      ASSERT_FALSE(moved.vertices.empty());
+      const double x = std::stod(late) + 0.1, got = moved.vertices.back().x();
+      if (digits < 0) {
+        EXPECT_NEAR(got, x, 1e-11);
+        EXPECT_NE(ReadFile(dir / out).find("1.1 2 3\n"), std::string::npos) << ReadFile(dir / out);
+      } else {
+        EXPECT_EQ(got, 1.33);
+      }
+      EXPECT_EQ(dir.Entries(), (std::vector<std::string>{c.name, out}));
+    }
+    std::remove((dir / c.name).c_str());
+    std::remove((dir / out).c_str());
+  }
+}
+
+}  // namespace
+}  // namespace korvane
