@@ -34,12 +34,15 @@ void CheckError(const Error& e, const std::string& path) {
   }
 }
 
+std::string g_why;  // why the last read failed
+
 bool Read(std::string_view bytes, const std::string& path, const obj::GltfFileReader& read,
           obj::Mesh& mesh) {
   try {
     obj::ReadGltf(bytes, path, mesh, read);
   } catch (const Error& e) {
     CheckError(e, path);
+    g_why = korvane::platform::ToUtf8(e.message());
     return false;
   }
   for (const korvane::geometry::Triangle& t : mesh.triangles) {
@@ -92,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       return true;
     };
     obj::Mesh after;
-    if (!Read(r.files[0].bytes, r.files[0].path, moved, after)) Fail("the replay does not read");
+    if (!Read(r.files[0].bytes, r.files[0].path, moved, after))
+      Fail("the replay does not read:", g_why);
     if (after.vertices.size() != before.vertices.size()) Fail("the replay changed the vertices");
     for (std::size_t i = 0; i < before.vertices.size(); ++i) {
       const korvane::geometry::Vector3 want = before.vertices[i] + m.translation();

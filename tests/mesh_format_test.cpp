@@ -445,3 +445,53 @@ TEST(MeshFormat, SignificantDigitsAsPrintfWritesThem) {
 
 }  // namespace
 }  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// ASCII numbers keep the most digits any number of the file carries, even
+// when the first ones carry fewer; --digits overrides; nothing is left behind.
+TEST(MeshFormat, AsciiNumbersKeepTheInputsDigits) {
+  ScratchDir dir;
+  geometry::Matrix4 m = geometry::IdentityMatrix4();
+  m.translation() = Vector3(0.1, 0, 0);
+  const std::string late = "1.23456789012";  // 12 digits, after numbers of one
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"in.ply",
+       "ply\nformat ascii 1.0\nelement vertex 2\nproperty double x\nproperty double y\n"
+       "property double z\nend_header\n1 2 3\n" +
+           late + " 2 3\n"},
+      {"in.stl", "solid s\nfacet normal 0 0 1\nouter loop\nvertex 1 2 3\nvertex 0 1 0\nvertex " +
+                     late + " 0 1\nendloop\nendfacet\nendsolid s\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = std::string("out") + (c.name + 2);
+    WriteFile(dir / c.name, c.text);
+    for (const int digits : {-1, 2}) {  // -1: the input's digits
+      obj::ReplayStyle style;
+      style.digitsChosen = digits >= 0;
+      style.digits = std::max(digits, 0);
+      obj::ReplayMeshFile(dir / c.name, dir / out, m, {}, nullptr, style);
+      const obj::Mesh moved = obj::ReadMesh(dir / out);
+      ASSERT_FALSE(moved.vertices.empty());
+      const double x = std::stod(late) + 0.1, got = moved.vertices.back().x();
+      if (digits < 0) {
+        EXPECT_NEAR(got, x, 1e-11);
+        EXPECT_NE(ReadFile(dir / out).find("1.1 2 3\n"), std::string::npos) << ReadFile(dir / out);
+      } else {
+        EXPECT_EQ(got, 1.33);
+      }
+      EXPECT_EQ(dir.Entries(), (std::vector<std::string>{c.name, out}));
+    }
+    std::remove((dir / c.name).c_str());
+    std::remove((dir / out).c_str());
+  }
+}
+
+}  // namespace
+}  // namespace korvane

@@ -163,14 +163,16 @@ KORVANE_CXX_API std::vector<std::string> ReportKeys();
 struct ReplayOptions {
   static constexpr int kShortest = -1;
   static constexpr int kAsInput = -2;
-  int digits = kAsInput;  // decimals of the written coordinates (0 to 17), or kShortest: the
-                          // fewest that read back as the same double (then apply and inverse
-                          // bring every vertex back within a rounding); kAsInput: OBJ with six
-                          // decimals, ASCII STL and PLY with the digits the input's numbers
-                          // carry (binary files keep their own types whatever is chosen)
-  bool normals = false;   // turn "vn" lines (inverse transpose, unit length); under a mirroring
-                          // motion list each face's corners the other way round
-  bool strict = false;    // a warning fails the replay, and nothing is written
+  int digits = kAsInput;   // decimals of the written coordinates (0 to 17), or kShortest: the
+                           // fewest that read back as the same double (then apply and inverse
+                           // bring every vertex back within a rounding); kAsInput: OBJ with six
+                           // decimals, ASCII STL and PLY with the digits the input's numbers
+                           // carry (binary files keep their own types whatever is chosen)
+  bool normals = false;    // turn "vn" lines (inverse transpose, unit length); under a mirroring
+                           // motion list each face's corners the other way round
+  bool strict = false;     // a warning fails the replay, and nothing is written
+  bool gltfNodes = false;  // glTF: the motion into the default scene's root nodes instead of the
+                           // vertex data (no buffer changes; a mesh that nodes share can move)
 };
 
 // Something a replay may have got wrong, counted over the file.

@@ -264,14 +264,14 @@ def _motion(matrix, inverse):
     return _korvane.inverse(m) if inverse else m
 
 
-def _replay(motion, source, target):
+def _replay(motion, source, target, gltf_nodes=False):
     """One file moved: the per-file object of ``korvane apply --json``; raises Error."""
     try:
         size = os.stat(source).st_size
     except OSError:
         size = 0
     start = time.perf_counter()
-    vertices, warnings = _korvane.replay(motion, source, target)
+    vertices, warnings = _korvane.replay(motion, source, target, gltf_nodes)
     return {
         "input": os.fsdecode(source),
         "output": os.fsdecode(target),
@@ -283,16 +283,18 @@ def _replay(motion, source, target):
     }
 
 
-def apply(matrix, input, output, inverse=False):
+def apply(matrix, input, output, inverse=False, gltf_nodes=False):
     """Write the mesh file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; ``inverse`` replays
     the motion that undoes it. ``output`` is the moved mesh's path, or an
     existing directory, into which it is written under the input's name. OBJ,
-    STL and PLY (told by their content) are written in their own format: only
+    STL, PLY and glTF (told by their content) are written in their own format: only
     positions and normals change (OBJ: vertex lines with six decimals; ASCII STL
     and PLY: the input's digits; binary: the input's types), and an output
-    named for another format is refused. The output is replaced only when
+    named for another format is refused. glTF (.gltf, .glb): the motion is baked
+    into the vertex data, or with ``gltf_nodes`` put into the scene's root nodes
+    (``korvane apply --gltf-nodes``). The output is replaced only when
     complete. Returns the file's entry of ``korvane apply --json``: input,
     output, vertices, bytes, seconds, error (None). Raises :class:`Error`.
     """
@@ -300,7 +302,7 @@ def apply(matrix, input, output, inverse=False):
     source, target = os.fsencode(input), os.fsencode(output)
     if os.path.isdir(target):
         target = os.path.join(target, os.path.basename(source))
-    return _replay(motion, source, target)
+    return _replay(motion, source, target, gltf_nodes)
 
 
 def inverse(matrix):

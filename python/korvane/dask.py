@@ -6,11 +6,11 @@ import time
 import korvane
 
 
-def _apply_one(source, target, motion):
+def _apply_one(source, target, motion, gltf_nodes=False):
     # Runs on a worker: a failing file becomes its entry's error, as in `korvane apply`.
     start = time.perf_counter()
     try:
-        return korvane._replay(motion, source, target)
+        return korvane._replay(motion, source, target, gltf_nodes)
     except korvane.Error as e:
         try:
             size = os.stat(source).st_size
@@ -27,7 +27,7 @@ def _apply_one(source, target, motion):
         }
 
 
-def apply_many(client, matrix, inputs, outdir, inverse=False):
+def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False):
     """Replay a motion on every OBJ file of ``inputs`` on the workers of a Dask ``client``.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; it is read (and
@@ -37,7 +37,8 @@ def apply_many(client, matrix, inputs, outdir, inverse=False):
     file system). Returns one entry per input, in their order, as
     ``korvane apply --json`` lists them: input, output, vertices, bytes,
     seconds, and error (None, or the message naming the file and line). A
-    failing file does not stop the others.
+    failing file does not stop the others. ``gltf_nodes``: glTF files get the
+    motion in their scene's root nodes, as with ``korvane apply --gltf-nodes``.
     """
     motion = korvane._motion(matrix, inverse)
     sources = [os.fsencode(p) for p in inputs]
@@ -66,6 +67,7 @@ def apply_many(client, matrix, inputs, outdir, inverse=False):
         [sources[i] for i in order],
         [targets[i] for i in order],
         motion=motion,
+        gltf_nodes=gltf_nodes,
         pure=False,
     )
     results = client.gather(futures)

@@ -8,4 +8,5 @@ def apply_many(
     inputs: Iterable[_Path],
     outdir: _Path,
     inverse: bool = ...,
+    gltf_nodes: bool = ...,
 ) -> list[FileResult]: ...

@@ -214,12 +214,15 @@ void Transform(const py::handle& matrix, const py::array& points, py::array out,
 }
 
 // The vertices moved and the warnings, as `korvane apply --json` lists them.
-py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output) {
+py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output,
+                 bool gltf_nodes) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
+  korvane::ReplayOptions options;
+  options.gltfNodes = gltf_nodes;
   korvane::ReplayReport r;
   {
     py::gil_scoped_release release;
-    r = korvane::ReplayMotion(m, input, output);
+    r = korvane::ReplayMotion(m, input, output, options);
   }
   py::list warnings;
   for (const korvane::ReplayWarning& w : r.warnings) {
@@ -294,7 +297,8 @@ PYBIND11_MODULE(_korvane, m) {
   m.def("measure_files", &MeasureFiles);
   m.def("measure_arrays", &MeasureArrays);
   m.def("transform", &Transform);
-  m.def("replay", &Replay);
+  m.def("replay", &Replay, py::arg("matrix"), py::arg("input"), py::arg("output"),
+        py::arg("gltf_nodes") = false);
   m.def("inverse", &Inverse);
   m.def("read_matrix", &ReadMatrix);
   m.def("load_motion", &LoadMotion);

@@ -1,5 +1,7 @@
 """STL and PLY through every Python host: apply, measure by path, Dask batches."""
 
+import os
+
 import numpy as np
 import pytest
 
@@ -70,3 +72,15 @@ def test_dask_batch_of_mixed_formats(tmp_path, mesh):
     for name in ("a.stl", "b.ply"):
         r = korvane.measure(tmp_path / "in" / name, tmp_path / "out" / name)
         np.testing.assert_allclose(r.matrix, similarity(seed=2), atol=1e-4)
+
+
+@pytest.mark.parametrize("gltf_nodes", [False, True])
+def test_gltf_baked_or_in_the_nodes(tmp_path, gltf_nodes):
+    # Blender's export of two parts, a child under a turned and scaled parent.
+    parts = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "gltf", "parts.glb")
+    m = similarity(seed=7)
+    entry = korvane.apply(m, parts, tmp_path / "moved.glb", gltf_nodes=gltf_nodes)
+    assert entry["error"] is None and entry["vertices"] == 120
+    r = korvane.measure(parts, tmp_path / "moved.glb")
+    assert r.fits
+    np.testing.assert_allclose(r.matrix, m, atol=1e-4)

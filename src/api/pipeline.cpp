@@ -333,6 +333,7 @@ obj::ReplayStyle StyleOf(const ReplayOptions& o) {
   style.digitsChosen = o.digits != ReplayOptions::kAsInput;
   style.digits = style.digitsChosen ? o.digits : 6;
   style.normals = o.normals;
+  style.sceneNodes = o.gltfNodes;
   style.check = true;
   return style;
 }

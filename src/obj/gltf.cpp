@@ -255,6 +255,7 @@ std::size_t ComponentSize(int type) {
 struct Sparse {
   std::vector<std::uint32_t> indices;
   Lanes values;
+  Lanes indexLanes;  // where the indices lie
 };
 
 std::uint32_t ReadIndex(const unsigned char* p, std::size_t size) {
@@ -319,6 +320,7 @@ View Check(const tinygltf::Model& m, int index, std::size_t file_size, const std
     v.part.values = LocateView(m, a.sparse.values.bufferView,
                                static_cast<std::size_t>(a.sparse.values.byteOffset), count, element,
                                false, path, what + " (sparse values)");
+    v.part.indexLanes = il;
     const unsigned char* data = m.buffers[static_cast<std::size_t>(il.buffer)].data.data();
     v.part.indices.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -845,27 +847,41 @@ std::string MeshName(const tinygltf::Model& m, int mesh) {
   return "mesh " + std::to_string(mesh) + (name.empty() ? "" : " (" + name + ")");
 }
 
-// Byte lanes written by different accessors must not meet: each byte is
-// moved once.
-void CheckApart(const std::vector<std::pair<int, Lanes>>& lanes, const std::string& path) {
-  for (std::size_t i = 0; i < lanes.size(); ++i) {
-    for (std::size_t j = i + 1; j < lanes.size(); ++j) {
-      const Lanes& a = lanes[i].second;
-      const Lanes& b = lanes[j].second;
-      if (a.buffer != b.buffer || a.buffer < 0 || a.count == 0 || b.count == 0) continue;
-      const std::size_t a_end = a.offset + (a.count - 1) * a.stride + a.size;
-      const std::size_t b_end = b.offset + (b.count - 1) * b.stride + b.size;
-      if (a_end <= b.offset || b_end <= a.offset) continue;
-      // Interleaved attributes share a stride and sit side by side within it.
+// A run of bytes some part of the document reads: an accessor's elements,
+// its sparse indices or values, or an image's buffer view.
+struct ByteRun {
+  std::string what;
+  Lanes lanes;
+  bool written;
+  std::size_t End() const { return lanes.offset + (lanes.count - 1) * lanes.stride + lanes.size; }
+};
+
+// The bytes the replay writes must be read by nothing else, or what else
+// reads them would change too: each written run meets no other run, but for
+// attributes interleaved in one stride.
+void CheckApart(std::vector<ByteRun> runs, const std::string& path) {
+  runs.erase(
+      std::remove_if(runs.begin(), runs.end(),
+                     [](const ByteRun& r) { return r.lanes.buffer < 0 || r.lanes.count == 0; }),
+      runs.end());
+  std::sort(runs.begin(), runs.end(), [](const ByteRun& a, const ByteRun& b) {
+    return a.lanes.buffer != b.lanes.buffer ? a.lanes.buffer < b.lanes.buffer
+                                            : a.lanes.offset < b.lanes.offset;
+  });
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const Lanes& a = runs[i].lanes;
+    for (std::size_t j = i + 1; j < runs.size() && runs[j].lanes.buffer == a.buffer &&
+                                runs[j].lanes.offset < runs[i].End();
+         ++j) {
+      if (!runs[i].written && !runs[j].written) continue;
+      const Lanes& b = runs[j].lanes;
       if (a.stride == b.stride) {
-        const std::size_t da = a.offset % a.stride, db = b.offset % a.stride;
-        const std::size_t gap = (db + a.stride - da) % a.stride;
+        const std::size_t gap = (b.offset - a.offset) % a.stride;
         if (gap >= a.size && a.stride - gap >= b.size) continue;
       }
-      Refuse(path, "accessors " + std::to_string(lanes[i].first) + " and " +
-                       std::to_string(lanes[j].first) +
-                       " share bytes, so the motion cannot be baked into them; "
-                       "put it into the scene's nodes instead (--gltf-nodes)");
+      Refuse(path, runs[i].what + " and " + runs[j].what +
+                       " share bytes, so the motion cannot be baked into the one without "
+                       "changing the other; put it into the scene's nodes instead (--gltf-nodes)");
     }
   }
 }
@@ -900,13 +916,36 @@ class Baker {
     }
     mirror_ = motion_.linear().determinant() < 0;
     for (const auto& [mesh, c] : transforms_) ClaimMesh(mesh);
-    std::vector<std::pair<int, Lanes>> lanes;
-    for (const auto& [index, claim] : claims_) {
-      const View& v = views_.at(index);
-      if (v.lanes.buffer >= 0) lanes.emplace_back(index, v.lanes);
-      if (v.sparse) lanes.emplace_back(index, v.part.values);
+    std::vector<ByteRun> runs;
+    for (std::size_t i = 0; i < m_.accessors.size(); ++i) {
+      const int index = static_cast<int>(i);
+      const bool written = claims_.count(index) != 0;
+      View v;
+      try {
+        v = written ? views_.at(index) : Check(m_, index, size_, path_);
+      } catch (const Error&) {
+        continue;  // an accessor nothing uses may be broken; it reads none of our bytes
+      }
+      const std::string what = "accessor " + std::to_string(index);
+      runs.push_back({what, v.lanes, written});
+      if (v.sparse) {
+        runs.push_back({what + " (sparse values)", v.part.values, written});
+        runs.push_back({what + " (sparse indices)", v.part.indexLanes, false});
+      }
     }
-    CheckApart(lanes, path_);
+    for (const tinygltf::Image& image : m_.images) {
+      if (image.bufferView < 0 ||
+          static_cast<std::size_t>(image.bufferView) >= m_.bufferViews.size())
+        continue;
+      const tinygltf::BufferView& bv = m_.bufferViews[static_cast<std::size_t>(image.bufferView)];
+      Lanes l;
+      l.buffer = bv.buffer;
+      l.offset = bv.byteOffset;
+      l.stride = l.size = bv.byteLength;
+      l.count = 1;
+      runs.push_back({"an image's buffer view", l, false});
+    }
+    CheckApart(std::move(runs), path_);
     for (const auto& [index, claim] : claims_) {
       const View& v = views_.at(index);
       if (claim.kind == Kind::indices) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/platform.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -16,23 +17,17 @@ MeshMotion::MeshMotion(const geometry::Matrix4& m)
 }
 
 geometry::Vector3 MeshMotion::Normal(const geometry::Vector3& n) const {
+  if (n.x() == 0.0 && n.y() == 0.0 && n.z() == 0.0) return n;  // none: many STL writers
   const geometry::Vector3 t = normal * n;
   const double length = t.norm();
   if (!(length > 0.0) || !std::isfinite(length)) return t;  // none (zero) stays none
   return t / length;
 }
 
-void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
-                       double limit, const std::string& path, std::uint64_t line) {
-  for (int k = 0; k < 3; ++k) {
-    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
-      text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
-      m.Own(
-          "the motion carries a vertex out of the range of the file's numbers; nothing was "
-          "written");
-      throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
-    }
-  }
+void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line) {
+  text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
+  m.Own("the motion carries a vertex out of the range of the file's numbers; nothing was written");
+  throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
 }
 
 NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {
@@ -49,6 +44,18 @@ NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {
   // rounded to whole numbers.
   s.significant = std::clamp(significant, 7, 17);
   return s;
+}
+
+bool TextDigits::Raise(int& field, std::string_view token, const NumberStyle& written) const {
+  if (prescanned || written.decimals >= 0 || written.shortest) return false;
+  const int digits = std::min(SignificantDigits(token), 17);
+  field = std::max(field, digits);
+  return digits > written.significant;
+}
+
+bool CanStartAgain(const std::string& output) {
+  return output != platform::StandardOutputName() &&
+         platform::ResolveOutputTarget(output).replaceable;
 }
 
 int SignificantDigits(std::string_view token) {
@@ -217,6 +224,7 @@ bool RawLines::Next(std::string_view& line) {
       }
       buffer_.resize(buffer_.size() * 2);
     }
+    CheckNotStopped(path_);
     const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
     if (got == 0) eof_ = true;
     end_ += got;
@@ -292,6 +300,13 @@ void ThrowBadFile(const std::string& path, const std::string& what) {
 
 void ThrowBadLine(const std::string& path, std::uint64_t line, const std::string& what) {
   throw Error(Error::Kind::refused, text::AtLine(path, line).Own(what), path, line);
+}
+
+void CheckNotStopped(const std::string& path) {
+  if (platform::StopRequested()) {
+    throw Error(Error::Kind::io, text::Message().Own("interrupted while reading ").Host(path),
+                path);
+  }
 }
 
 void OpenMeshFile(platform::InputFile& in, const std::string& path) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -28,10 +29,18 @@ struct MeshMotion {
   bool mirrors = false;  // faces are listed the other way round to keep facing out
 };
 
-// Raises Error::Kind::refused for a finite position that the motion carried
-// out of the range its type holds (`limit`: the largest finite value).
-void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
-                       double limit, const std::string& path, std::uint64_t line);
+// Raises Error::Kind::number_out_of_range for a finite position that the
+// motion carried out of the range its type holds (`limit`: the largest finite value).
+[[noreturn]] void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line);
+inline void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
+                              double limit, const std::string& path, std::uint64_t line) {
+  if (after.cwiseAbs().maxCoeff() <= limit) return;  // NaN fails here too
+  for (int k = 0; k < 3; ++k) {
+    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
+      ThrowCarriedOutOfRange(path, line);
+    }
+  }
+}
 
 // How numbers of a text format are written.
 struct NumberStyle {
@@ -41,6 +50,21 @@ struct NumberStyle {
 };
 // The digits chosen in `style`, else at least `significant` (the input's).
 NumberStyle NumberStyleOf(const ReplayStyle& style, int significant);
+// The significant digits an ASCII replay writes, unless they were chosen: at
+// first what a float carries; a number that carries more starts the replay
+// again with as many (files write their numbers alike, so this is rare and
+// early). Where the output cannot be started again (standard output, a
+// device) a first pass over the input finds them instead.
+struct TextDigits {
+  int positions = 0;
+  int normals = 0;
+  bool prescanned = false;
+  // Raises `field` to what `token` carries; true when that is more than
+  // `written` has, so the replay must start again.
+  bool Raise(int& field, std::string_view token, const NumberStyle& written) const;
+};
+// Whether a replay into `output` may be abandoned and started again.
+bool CanStartAgain(const std::string& output);
 // The significant digits a number's text carries ("0.00120" 3, "-1.5e3" 2, "0" 1).
 int SignificantDigits(std::string_view token);
 // `value` as text in `style`; `scientific` keeps the input number's exponent form.
@@ -145,6 +169,9 @@ std::size_t ReadFully(platform::InputFile& in, char* data, std::size_t n);
 // "<path> line <n>: <what>".
 [[noreturn]] void ThrowBadLine(const std::string& path, std::uint64_t line,
                                const std::string& what);
+// Raises Error::Kind::io once a stop was requested (a pass that writes nothing
+// yet would otherwise read a large file to its end first).
+void CheckNotStopped(const std::string& path);
 // Opens `path`, raising Error::Kind::cannot_open when it cannot be opened.
 void OpenMeshFile(platform::InputFile& in, const std::string& path);
 

@@ -244,6 +244,7 @@ class Body {
     const std::size_t want = std::max(n, std::size_t{1} << 20);
     if (buffer_.size() < want) buffer_.resize(want);
     while (end_ < n) {
+      CheckNotStopped(path_);
       const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
       if (got == 0)
         ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");
@@ -615,13 +616,13 @@ void ScanDigits(const std::string& path, int& positions, int& normals_digits) {
             });
 }
 
-void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
+// False when a number carries more digits than `digits` had: start again.
+bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
                  platform::AtomicOutput& out, const MeshMotion& motion, bool normals,
-                 const ReplayStyle& style, ReplayCounts& counts) {
-  int position_digits = 0, normal_digits = 0;
-  if (!style.digitsChosen) ScanDigits(input, position_digits, normal_digits);
-  const NumberStyle positions = NumberStyleOf(style, position_digits);
-  const NumberStyle normal_style = NumberStyleOf(style, normal_digits);
+                 const ReplayStyle& style, ReplayCounts& counts, TextDigits& digits) {
+  const NumberStyle positions = NumberStyleOf(style, digits.positions);
+  const NumberStyle normal_style = NumberStyleOf(style, digits.normals);
+  bool again = false;
   out.Write(h.text);
   const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
   // What becomes of each token of a record: a moved number, another token (a
@@ -653,6 +654,13 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
         };
         if (index == h.vertex) {
           const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
+          for (const int p : {v.x, v.y, v.z})
+            again = digits.Raise(digits.positions, t[k(p)], positions) || again;
+          if (normals) {
+            for (const int p : {v.nx, v.ny, v.nz})
+              again = digits.Raise(digits.normals, t[k(p)], normal_style) || again;
+          }
+          if (again) return false;
           const geometry::Vector3 before(Number(t[k(v.x)], input, lines.line()),
                                          Number(t[k(v.y)], input, lines.line()),
                                          Number(t[k(v.z)], input, lines.line()));
@@ -697,9 +705,11 @@ void ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
         return true;
       },
       [&](std::string_view blank) { out.Write(blank); });
+  if (again) return false;
   // Whatever follows the last record is kept as it is.
   std::string_view line;
   while (lines.Next(line)) out.Write(line);
+  return true;
 }
 
 }  // namespace
@@ -708,23 +718,31 @@ void ReplayPlyFile(const std::string& input, const std::string& output, const ge
                    const StreamOptions& options, const ReplayStyle& style, ReplayCounts* counts,
                    const std::function<void(const ReplayCounts&)>& vet) {
   const MeshMotion motion(m);
-  platform::InputFile in;
-  OpenMeshFile(in, input);
-  RawLines lines(in, input);
-  const Header h = ReadHeader(lines, input, in.Size());
-  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
-  const bool normals = v.nx >= 0 && v.ny >= 0 && v.nz >= 0;
-  CheckTypes(v, normals, input);
-  platform::AtomicOutput out(output);
-  ReplayCounts found;
-  if (h.binary()) {
-    ReplayBinary(in, lines, h, input, out, motion, normals, options, found);
-  } else {
-    ReplayAscii(lines, h, input, out, motion, normals, style, found);
+  TextDigits digits;
+  for (;;) {
+    platform::InputFile in;
+    OpenMeshFile(in, input);
+    RawLines lines(in, input);
+    const Header h = ReadHeader(lines, input, in.Size());
+    const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+    const bool normals = v.nx >= 0 && v.ny >= 0 && v.nz >= 0;
+    CheckTypes(v, normals, input);
+    if (!h.binary() && !style.digitsChosen && !digits.prescanned && !CanStartAgain(output)) {
+      ScanDigits(input, digits.positions, digits.normals);
+      digits.prescanned = true;
+    }
+    platform::AtomicOutput out(output);
+    ReplayCounts found;
+    if (h.binary()) {
+      ReplayBinary(in, lines, h, input, out, motion, normals, options, found);
+    } else if (!ReplayAscii(lines, h, input, out, motion, normals, style, found, digits)) {
+      continue;  // the output abandoned, its temporary file removed
+    }
+    if (vet) vet(found);
+    out.Commit();
+    if (counts != nullptr) *counts = found;
+    return;
   }
-  if (vet) vet(found);
-  out.Commit();
-  if (counts != nullptr) *counts = found;
 }
 
 }  // namespace korvane::obj

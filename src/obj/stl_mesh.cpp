@@ -49,6 +49,7 @@ void ReadBinary(const std::string& path, Mesh& mesh) {
   std::vector<char> block(kRecord * std::min<std::size_t>(count, kRecordsAtOnce));
   for (std::uint32_t done = 0; done < count;) {
     const std::size_t n = std::min<std::size_t>(count - done, kRecordsAtOnce);
+    CheckNotStopped(path);
     if (ReadFully(in, block.data(), n * kRecord) < n * kRecord) {
       ThrowBadFile(path, "the file ended before its last triangle (it changed while read?)");
     }
@@ -146,13 +147,12 @@ void ScanDigits(const std::string& path, int& positions, int& normals) {
   }
 }
 
-void ReplayAscii(const std::string& input, const std::string& output, const MeshMotion& motion,
+// False when a number carries more digits than `digits` had: start again.
+bool ReplayAscii(const std::string& input, const std::string& output, const MeshMotion& motion,
                  const ReplayStyle& style, ReplayCounts& counts,
-                 const std::function<void(const ReplayCounts&)>& vet) {
-  int position_digits = 0, normal_digits = 0;
-  if (!style.digitsChosen) ScanDigits(input, position_digits, normal_digits);
-  const NumberStyle positions = NumberStyleOf(style, position_digits);
-  const NumberStyle normals = NumberStyleOf(style, normal_digits);
+                 const std::function<void(const ReplayCounts&)>& vet, TextDigits& digits) {
+  const NumberStyle positions = NumberStyleOf(style, digits.positions);
+  const NumberStyle normals = NumberStyleOf(style, digits.normals);
   platform::InputFile in;
   OpenMeshFile(in, input);
   platform::AtomicOutput out(output);
@@ -164,7 +164,7 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
   std::vector<geometry::Vector3> moved;
   std::uint64_t facet_line = 0;
   std::string text;
-  const auto flush = [&] {
+  const auto flush = [&]() -> bool {
     if (moved.size() < 3) {
       ThrowBadLine(input, facet_line,
                    "a facet with " + std::to_string(moved.size()) + " corners (three are needed)");
@@ -183,6 +183,10 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
         Rewrite(text, line, 1, moved[from], positions);
         ++corner;
       } else if (key == "facet" && n >= 5) {
+        bool again = false;
+        for (std::size_t i = 2; i < 5; ++i)
+          again = digits.Raise(digits.normals, t[i], normals) || again;
+        if (again) return false;
         geometry::Vector3 normal;
         if (!ReadTriple(t + 2, normal)) {
           ThrowBadLine(input, facet_line, "a facet normal needs three numbers");
@@ -197,6 +201,7 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
     facet.clear();
     ends.clear();
     moved.clear();
+    return true;
   };
   bool inside = false;
   std::string_view line;
@@ -205,7 +210,7 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
     const std::size_t n = Tokens(line, t, 5);
     const std::string key = n > 0 ? Keyword(t[0]) : std::string();
     if (key == "facet") {
-      if (inside) flush();
+      if (inside && !flush()) return false;
       inside = true;
       facet_line = lines.line();
     }
@@ -218,6 +223,10 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
       if (n < 4 || !ReadTriple(t + 1, p)) {
         ThrowBadLine(input, lines.line(), "a vertex needs three numbers");
       }
+      bool again = false;
+      for (std::size_t i = 1; i < 4; ++i)
+        again = digits.Raise(digits.positions, t[i], positions) || again;
+      if (again) return false;
       const geometry::Vector3 q = motion.Point(p);
       CheckMovedInRange(p, q, std::numeric_limits<double>::max(), input, lines.line());
       moved.push_back(q);
@@ -226,13 +235,14 @@ void ReplayAscii(const std::string& input, const std::string& output, const Mesh
     facet.append(line);
     ends.push_back(facet.size());
     if (key == "endfacet") {
-      flush();
+      if (!flush()) return false;
       inside = false;
     }
   }
   if (inside) ThrowBadLine(input, facet_line, "the file ends inside this facet (cut short?)");
   if (vet) vet(counts);
   out.Commit();
+  return true;
 }
 
 void ReplayBinary(const std::string& input, const std::string& output, const MeshMotion& motion,
@@ -301,7 +311,13 @@ void ReplayStlFile(const std::string& input, bool binary, const std::string& out
   if (binary) {
     ReplayBinary(input, output, motion, options, found, vet);
   } else {
-    ReplayAscii(input, output, motion, style, found, vet);
+    TextDigits digits;
+    if (!style.digitsChosen && !CanStartAgain(output)) {
+      ScanDigits(input, digits.positions, digits.normals);
+      digits.prescanned = true;
+    }
+    // Each start again abandons the output (its temporary file removed).
+    while (!ReplayAscii(input, output, motion, style, found, vet, digits)) found = ReplayCounts();
   }
   if (counts != nullptr) *counts = found;
 }
