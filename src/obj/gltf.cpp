@@ -891,7 +891,7 @@ void CheckApart(std::vector<ByteRun> runs, const std::string& path) {
 class Baker {
  public:
   Baker(Document& d, std::size_t file_size, const std::string& path, const Matrix4& motion)
-      : d_(d), m_(d.model), size_(file_size), path_(path), motion_(motion) {}
+      : m_(d.model), size_(file_size), path_(path), motion_(motion) {}
 
   // Fills `changed` with the buffers written and `edits` with the min/max.
   void Run(std::set<int>& changed, std::vector<Edit>& edits, const JsonLayout& layout) {
@@ -1124,7 +1124,6 @@ class Baker {
     }
   }
 
-  Document& d_;
   tinygltf::Model& m_;
   std::size_t size_;
   const std::string& path_;
