@@ -1,6 +1,7 @@
 #!/bin/bash
 # Replays a known motion on every STL and PLY file under the given folders and
-# measures it back: each moved copy must be measured as the motion, keep its
+# measures it back: each moved copy must be measured as the motion (the found
+# matrix within 1e-4 of the known one, relative), keep its
 # size (binary), header and, for binary STL, every header and attribute byte.
 # Usage: bench/real_formats.sh KORVANE ROOT...
 set -u
@@ -34,6 +35,11 @@ elif len(a) > 84 and len(a) == 84 + 50 * int.from_bytes(a[80:84], "little"):  # 
     if len(a) != len(b): problems.append("size changed")
     elif a[:84] != b[:84] or any(a[i:i + 2] != b[i:i + 2] for i in range(132, len(a), 50)):
         problems.append("header or attribute bytes changed")
+read = lambda p: [[float(x) for x in l.split()] for l in open(p) if l.strip()]
+found, want = read(work + "/found.matrix"), read(work + "/m.matrix")
+off = max(abs(found[i][j] - want[i][j]) / (1 + abs(want[i][j])) for i in range(3) for j in range(4))
+if rep.get("fits") and off > 1e-4:
+    problems.append(("ambiguous, " if rep.get("ambiguous") else "") + "another motion (off by %.2g)" % off)
 print(("fits " if rep.get("fits") else "NO FIT ") + " ".join(problems))
 PY
 )

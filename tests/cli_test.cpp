@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -580,18 +581,43 @@ TEST(Cli, ReplayDigitsAndNormals) {
     }
     return std::make_pair(agree, faces);
   };
-  const auto [agree_in, faces] = agreement(ReadFile(dir / "in.obj"));
+  const std::string in_obj = ReadFile(dir / "in.obj");
+  const auto [agree_in, faces] = agreement(in_obj);
   ASSERT_GT(faces, 1000);
   WriteFile(dir / "mirror.matrix", "0 -1 0 1\n-1 0 0 2\n0 0 1 3\n0 0 0 1\n");
-  for (const char* motion : {"m", "mirror"}) {
+  // A shear and a flattening do not keep angles: normals need more than the turn.
+  WriteFile(dir / "shear.matrix", "1 1.5 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n");
+  WriteFile(dir / "flat.matrix", "1 0 0 0\n0 0.5 0 0\n0 0 0.1 0\n0 0 0 1\n");
+  const std::vector<Vector3> normals_in = Rows(in_obj, "vn");
+  for (const char* motion : {"m", "mirror", "shear", "flat"}) {
     SCOPED_TRACE(motion);
     ASSERT_EQ(Korvane("apply --normals --digits shortest -q -m '" + dir / motion + ".matrix' '" +
                       dir / "in.obj' -o '" + dir / "out.obj'")
                   .status,
               0);
     const std::string out = ReadFile(dir / "out.obj");
-    EXPECT_EQ(agreement(out).first, agree_in);
-    for (const Vector3& normal : Rows(out, "vn")) EXPECT_NEAR(normal.norm(), 1.0, 1e-12);
+    if (motion[0] == 'm') {
+      EXPECT_EQ(agreement(out).first, agree_in);
+    }
+    // A normal stays perpendicular to the surface it was: to every direction
+    // perpendicular to it, moved as the surface moves; and on the same side.
+    std::istringstream rows(ReadFile(dir / motion + ".matrix"));
+    Eigen::Matrix3d l;
+    double shift = 0.0;
+    for (int r = 0; r < 3; ++r) rows >> l(r, 0) >> l(r, 1) >> l(r, 2) >> shift;
+    const std::vector<Vector3> normals = Rows(out, "vn");
+    ASSERT_EQ(normals.size(), normals_in.size());
+    double worst = 0.0;
+    int flipped = 0;
+    for (std::size_t i = 0; i < normals.size(); ++i) {
+      const Vector3 n = normals_in[i].normalized(), t = n.unitOrthogonal(), u = n.cross(t);
+      worst = std::max({worst, std::fabs(normals[i].dot((l * t).normalized())),
+                        std::fabs(normals[i].dot((l * u).normalized()))});
+      flipped += normals[i].dot(l * n) <= 0.0;
+      EXPECT_NEAR(normals[i].norm(), 1.0, 1e-12);
+    }
+    EXPECT_LT(worst, 1e-12);
+    EXPECT_EQ(flipped, 0);
   }
 }
 
@@ -882,6 +908,27 @@ TEST(CliOutputs, JsonFailuresNameFileAndLine) {
   }
 }
 
+// Runs korvane with `args` (standard output to `out`), sends `sig` once
+// `started` holds (or after 3 s) and returns its wait status.
+int RunAndStop(std::vector<std::string> args, const std::string& out, int sig,
+               const std::function<bool()>& started) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open("/dev/null", O_WRONLY), 2);
+    std::vector<char*> argv;
+    for (std::string& s : args) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  for (int i = 0; i < 3000 && !started(); ++i) ::usleep(1000);
+  ::kill(child, sig);
+  int raw = 0;
+  ::waitpid(child, &raw, 0);
+  return raw;
+}
+
 // SIGINT or SIGTERM during a batch of large files: the files done stay and
 // are listed, the others are not written, no temporary file is left.
 TEST(CliOutputs, SignalStopsABatchCleanly) {
@@ -909,24 +956,10 @@ TEST(CliOutputs, SignalStopsABatchCleanly) {
     std::vector<std::string> a = args;
     a.push_back("-o");
     a.push_back(out);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const int json = ::open((out + ".json").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(json, 1);
-      ::dup2(::open("/dev/null", O_WRONLY), 2);
-      std::vector<char*> argv;
-      for (std::string& s : a) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
     // Once the first output is in place, the others are being written or not started yet.
-    for (int i = 0;
-         i < 3000 && !testing::Exists(out + "/in0.obj") && !testing::Exists(out + "/in1.obj"); ++i)
-      ::usleep(1000);
-    ::kill(child, sig);
-    int raw = 0;
-    ::waitpid(child, &raw, 0);
+    const int raw = RunAndStop(a, out + ".json", sig, [&] {
+      return testing::Exists(out + "/in0.obj") || testing::Exists(out + "/in1.obj");
+    });
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << raw;
     EXPECT_FALSE(HasTemporary(dir, "out" + std::to_string(sig)));
     const nlohmann::json summary = nlohmann::json::parse(ReadFile(out + ".json"), nullptr, false);
@@ -945,6 +978,26 @@ TEST(CliOutputs, SignalStopsABatchCleanly) {
       (void)e;
     }
     EXPECT_EQ(written, listed) << "only the files listed were written";
+  }
+}
+
+// The host's ApplyMatrix stopped while it writes applied.obj: the earlier
+// applied.obj stays as it was and no temporary file is left.
+TEST(CliOutputs, SignalDuringCallLeavesNoTemporary) {
+  ScratchDir dir;
+  cli::MeshOptions mesh;
+  mesh.vertices = 400000;
+  ASSERT_TRUE(cli::WriteSurfaceObj(dir / "target.obj", mesh, IdentityMatrix4()));
+  WriteFile(dir / "m.matrix", "0 -2 0 10\n2 0 0 20\n0 0 2 30\n0 0 0 1\n");
+  for (const auto& [sig, status] : {std::pair<int, int>{SIGINT, 130}, {SIGTERM, 143}}) {
+    SCOPED_TRACE(sig);
+    WriteFile(dir / "applied.obj", "earlier\n");
+    const int raw = RunAndStop(
+        {KORVANE_CLI, "call", "ApplyMatrix", "--workdir", dir.path(), "--text", dir / "m.matrix"},
+        dir / "stdout.txt", sig, [&] { return HasTemporary(dir); });
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << raw;
+    EXPECT_FALSE(HasTemporary(dir));
+    EXPECT_EQ(ReadFile(dir / "applied.obj"), "earlier\n") << "finished before the signal?";
   }
 }
 

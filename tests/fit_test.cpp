@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,24 @@ TEST_F(FitOnCopies, LeastSquaresIsEigensUmeyama) {
   }
 }
 
+// A copy with a few vertices edited, its reference vertices among them: the
+// automatic fit finds it by least squares without the worst pairs, with no
+// search from starts.
+TEST_F(FitOnCopies, AutomaticFitLeavesEditedVerticesOut) {
+  Mesh edited = Moved(base_);
+  const ReferenceIndices ref = ThreePointFit(base_.vertices, edited.vertices).moved;
+  std::vector<std::size_t> pushed = {std::size_t(ref.a), std::size_t(ref.b), std::size_t(ref.c)};
+  for (std::size_t i = 0; i < edited.vertices.size(); i += 25) pushed.push_back(i);
+  const double size = testing::Diagonal(edited.vertices);
+  for (const std::size_t i : pushed) edited.vertices[i] += 0.25 * size * Vector3(0.0, 0.6, 0.8);
+  const FitTarget target(edited.vertices, edited.triangles);
+  const FitResult r = FitMotion(base_.vertices, target, FitOptions{});
+  EXPECT_TRUE(r.fits);
+  EXPECT_EQ(r.kind, FitKind::least_squares) << FitName(r.kind);
+  EXPECT_EQ(r.tried, std::vector<FitKind>{FitKind::three_point});
+  EXPECT_LT(Error(r.matrix, edited), 1e-6);
+}
+
 TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
   struct Case {
     const char* name;
@@ -461,7 +480,10 @@ void ExpectTheOneMotion(const std::vector<testing::NamedMesh>& shapes, bool tria
       o.threads = 3;
       const FitResult r = triangles ? FitMotion(base.vertices, base.triangles, target, o)
                                     : FitMotion(base.vertices, target, o);
-      EXPECT_LT(testing::MotionError(base.vertices, truth, r.matrix, target.size()), 1e-4);
+      // Refitted on the vertices that land, matched triangles are as exact
+      // as the copy's six digits allow.
+      EXPECT_LT(testing::MotionError(base.vertices, truth, r.matrix, target.size()),
+                triangles ? 2e-7 : 1e-4);
       EXPECT_TRUE(r.fits);
       EXPECT_FALSE(r.hitIterationLimit) << r.iterations;
       ASSERT_FALSE(r.candidates.empty());
@@ -524,6 +546,59 @@ TEST(IcpSearch, OffersTheOtherMotionsOfASymmetricShape) {
         EXPECT_GE(r.candidates.size(), 12u);
       }
     }
+  }
+}
+
+// Shapes that carry onto themselves in several ways, copied as re-exports
+// copy them: the fit says it is ambiguous and offers the true motion, whether
+// the base's faces are matched or the search runs from starts alone, and
+// whatever the size (0.2 mm across, in metres). (The torus without base
+// faces is not here yet: from starts, the turns it screened besides the one
+// it found are not refined far enough to fit, so it is seldom called ambiguous.)
+TEST(IcpSearch, SymmetricShapesAreAmbiguous) {
+  std::vector<testing::NamedMesh> shapes = testing::SymmetricShapes();
+  const auto shape = [&](const std::string& name) -> const Mesh& {
+    for (const testing::NamedMesh& s : shapes)
+      if (s.name == name) return s.mesh;
+    throw std::logic_error(name);
+  };
+  const struct {
+    const char* shape;
+    const char* copy;
+    bool faces;
+    double size;  // of the base
+  } cases[] = {
+      {"torus", "split", true, 2.6},           {"torus", "removed", true, 2.6},
+      {"torus", "shuffled", true, 2.6},        {"8-sided prism", "split", true, 2.6},
+      {"8-sided prism", "removed", true, 2.6}, {"8-sided prism", "shuffled", false, 2.6},
+      {"torus", "split", true, 2e-4},          {"torus", "removed", true, 2e-4},
+      {"8-sided prism", "split", true, 2e-4},  {"8-sided prism", "removed", true, 2e-4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.shape) + ", " + c.copy + (c.faces ? ", faces, " : ", ") +
+                 std::to_string(c.size));
+    SplitMix rng(21);
+    const Mesh& unit = shape(c.shape);
+    const Matrix4 moved_unit = testing::RandomSimilarity(rng, 1.0);
+    Mesh moved = testing::CopyOfKind(unit, c.copy, moved_unit, rng);
+    // Rounded at the unit size, then scaled: six digits of the part's own size.
+    const double s = c.size / testing::Diagonal(unit.vertices);
+    Mesh base = unit;
+    for (Vector3& v : base.vertices) v *= s;
+    for (Vector3& v : moved.vertices) v *= s;
+    Matrix4 truth = moved_unit;
+    truth.translation() *= s;
+    const FitTarget target(moved.vertices, moved.triangles);
+    FitOptions o;
+    o.kind = FitKind::icp;
+    const FitResult r = c.faces ? FitMotion(base.vertices, base.triangles, target, o)
+                                : FitMotion(base.vertices, target, o);
+    double nearest = 1.0;
+    for (const Matrix4& m : r.candidates)
+      nearest = std::min(nearest, testing::MotionError(base.vertices, truth, m, target.size()));
+    EXPECT_TRUE(r.fits);
+    EXPECT_TRUE(r.ambiguous);
+    EXPECT_LT(nearest, 1e-4);
   }
 }
 

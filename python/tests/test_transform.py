@@ -38,6 +38,12 @@ def test_transform_in_place_and_into_out():
         korvane.transform(m, v, out=np.empty((5000, 3), np.float32))
     with pytest.raises(ValueError):
         korvane.transform(m, v, out=np.empty((4999, 3)))
+    # Moved where they lie, points not in C order would be read as if they were.
+    fortran = np.asfortranarray(v)
+    for points, result in ((v, np.asfortranarray(np.empty_like(v))), (fortran, fortran), (v[::2], v[::2])):
+        with pytest.raises(ValueError):
+            korvane.transform(m, points, out=result)
+    assert fortran.tobytes() == np.asfortranarray(v).tobytes()
     with pytest.raises(ValueError, match="overlaps"):
         buffer = np.zeros((5001, 3))
         korvane.transform(m, buffer[:-1], out=buffer[1:])
