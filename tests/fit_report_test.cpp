@@ -10,6 +10,7 @@
 #include <regex>
 #include <tuple>
 
+#include "api/replay_warnings.h"
 #include "cli/flag_hints.h"
 #include "fit_meshes.h"
 #include "matrix/matrix_file.h"
@@ -248,6 +249,23 @@ std::string Utf8FromCp932(const std::string& in) {
   return out;
 }
 
+// A Japanese user reads no English word in `m` but the command line's flags.
+void ExpectJapanese(const text::Message& m) {
+  static const std::regex english("[a-z]{3,}");
+  static const char* const kFlags[] = {
+      "--fit least-squares", "--fit icp", "--max-iterations", "--trim", "--normals",
+      "--digits shortest",   "nan"};
+  std::string ja;
+  const text::Message in_japanese = m.In(text::Language::japanese);
+  for (const auto& piece : in_japanese.pieces()) ja += piece.bytes;
+  std::string words = Utf8FromCp932(ja);
+  for (const char* flag : kFlags)
+    for (std::size_t at; (at = words.find(flag)) != std::string::npos;)
+      words.erase(at, std::strlen(flag));
+  EXPECT_FALSE(std::regex_search(words, english)) << words;
+  EXPECT_EQ(m.pieces().empty(), ja.empty());
+}
+
 // Every branch of the verdict is worded in both languages: a Japanese user
 // reads no English word but the flags the command line names.
 TEST(Verdict, EveryBranchIsWordedInJapanese) {
@@ -268,9 +286,6 @@ TEST(Verdict, EveryBranchIsWordedInJapanese) {
       {false, false, false, false, S::residual, C::vertices_added_or_removed, 40},
       {false, false, false, false, S::residual, C::not_a_similar_copy, 40},
   };
-  const std::regex english("[a-z]{3,}");
-  static const char* const kFlags[] = {"--fit least-squares", "--fit icp", "--max-iterations",
-                                       "--trim"};
   const matrix::Hints both[] = {matrix::kLibraryHints, cli::kFlagHints};
   for (const matrix::Hints& hints : both) {
     for (const Case& c : cases) {
@@ -290,15 +305,31 @@ TEST(Verdict, EveryBranchIsWordedInJapanese) {
       f.residuals.surface.length = 2.0;
       const text::Message messages[] = {matrix::VerdictMessage(r, hints), matrix::NoteMessage(r)};
       for (const text::Message& m : messages) {
-        std::string ja;
-        const text::Message in_japanese = m.In(text::Language::japanese);
-        for (const auto& piece : in_japanese.pieces()) ja += piece.bytes;
-        std::string words = Utf8FromCp932(ja);
-        for (const char* flag : kFlags)
-          for (std::size_t at; (at = words.find(flag)) != std::string::npos;)
-            words.erase(at, std::strlen(flag));
-        EXPECT_FALSE(std::regex_search(words, english)) << words;
-        EXPECT_EQ(m.pieces().empty(), ja.empty());
+        ExpectJapanese(m);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+TEST(ReplayWarning, EveryKindIsWordedInJapanese) {
+  obj::ReplayCounts counts;
+  counts.size = 2.0;
+  counts.largestRounding = 1e-5;
+  obj::ReplayStyle style;
+  const api::ReplayHints both[] = {api::kLibraryReplayHints, cli::kFlagReplayHints};
+  for (const api::ReplayHints& hints : both) {
+    for (std::size_t k = 0; k < obj::kReplayWarningKinds; ++k) {
+      for (const std::uint64_t n : {1u, 7u}) {
+        counts.warnings[k].count = n;
+        style.digits = n == 1 ? 6 : 9;
+        ExpectJapanese(api::ReplayWarningMessage(static_cast<obj::ReplayWarningKind>(k), counts,
+                                                 style, hints));
       }
     }
   }

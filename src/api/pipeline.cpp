@@ -343,8 +343,9 @@ ReplayReport ToReport(const obj::ReplayCounts& c, const obj::ReplayStyle& style,
   ReplayReport r;
   r.vertices = c.vertices;
   api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind kind, const obj::ReplayWarning& w) {
-    r.warnings.push_back({obj::ReplayWarningName(kind), w.count, file, w.line,
-                          api::DescribeReplayWarning(kind, c, style)});
+    r.warnings.push_back(
+        {obj::ReplayWarningName(kind), w.count, file, w.line,
+         platform::ToUtf8(api::ReplayWarningMessage(kind, c, style, api::kLibraryReplayHints))});
   });
   return r;
 }

@@ -1,8 +1,10 @@
 // What to try next, in the command line's own terms: its flags. The library's
-// verdict leaves these slots to each host (matrix/verdict.h). English and
+// verdict and replay warnings leave these slots to each host (matrix/verdict.h,
+// api/replay_warnings.h). English and
 // Japanese (code page 932 bytes); regenerate with scripts/phrase.py.
 #pragma once
 
+#include "api/replay_warnings.h"
 #include "matrix/verdict.h"
 #include "text/message.h"
 
@@ -26,9 +28,18 @@ inline constexpr text::Phrase kFlagPairsTellApart{
 inline constexpr text::Phrase kFlagTrimOpen{
     " (--trim ",
     "\x81i--trim "};
+// "（--normals を指定してください）"
+inline constexpr text::Phrase kFlagTurnNormals{
+    " (pass --normals)",
+    "\x81i--normals \x82\xf0\x8ew\x92\xe8\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81j"};
+// "。すべての頂点を正確に書くには --digits shortest を指定してください"
+inline constexpr text::Phrase kFlagShortestDigits{
+    ": pass --digits shortest to write every vertex exactly",
+    "\x81" "B\x82\xb7\x82\xd7\x82\xc4\x82\xcc\x92\xb8\x93_\x82\xf0\x90\xb3\x8am\x82\xc9\x8f\x91\x82\xad\x82\xc9\x82\xcd --digits shortest \x82\xf0\x8ew\x92\xe8\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2"};
 
 // clang-format on
 
+inline constexpr api::ReplayHints kFlagReplayHints{kFlagTurnNormals, kFlagShortestDigits};
 inline constexpr matrix::Hints kFlagHints{kFlagTryIcp, kFlagMoreIterations, kFlagPairsTellApart,
                                           kFlagTrimOpen};
 
