@@ -20,6 +20,20 @@ def _fail(operator, settings, text):
     return {"CANCELLED"}
 
 
+def _with_korvane(run):
+    """An operator's execute that needs the korvane package, looked up here once:
+    without it, the reason is the operator's report."""
+
+    def execute(self, context):
+        try:
+            korvane = korvane_module()
+        except ImportError as e:
+            return _fail(self, context.scene.korvane, str(e))
+        return run(self, context, korvane)
+
+    return execute
+
+
 class Refused(Exception):
     """A failure the operator words itself; shown as it is."""
 
@@ -82,7 +96,8 @@ class KORVANE_OT_measure(bpy.types.Operator):
     bl_label = "Measure"
     bl_options = {"REGISTER", "UNDO"}
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
         moved = context.active_object
         if moved is None or moved.type != "MESH" or not moved.select_get():
@@ -95,10 +110,6 @@ class KORVANE_OT_measure(bpy.types.Operator):
                 "Select two mesh objects: the base, then the moved one (active); %d others "
                 "are selected" % len(bases),
             )
-        try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
         depsgraph = context.evaluated_depsgraph_get()
         try:
             # The base's triangles too: ICP matches triangles of the same shape first.
@@ -139,12 +150,9 @@ class KORVANE_OT_replay(bpy.types.Operator):
     def poll(cls, context):
         return context.mode == "OBJECT"
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
-        try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
         selected = set(context.selected_objects)
         try:
             # The scene's matrix may have been edited by hand: what korvane would
@@ -225,12 +233,9 @@ class KORVANE_OT_save_matrix(bpy.types.Operator, ExportHelper):
         context.window_manager.fileselect_add(self)
         return {"RUNNING_MODAL"}
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
-        try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
         try:
             # Blender's "//" paths are relative to the .blend file. Nothing is
             # written that korvane would refuse to read.
@@ -251,12 +256,9 @@ class KORVANE_OT_load_matrix(bpy.types.Operator, ImportHelper):
     filename_ext = ".matrix"
     filter_glob: bpy.props.StringProperty(default="*.matrix", options={"HIDDEN"})
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
-        try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
         try:
             m = korvane.read_matrix(bpy.path.abspath(self.filepath))
         except _failures(korvane) as e:
