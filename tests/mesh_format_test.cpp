@@ -393,6 +393,48 @@ TEST(MeshFormat, BadFilesAndOutputsAreRefused) {
   }
 }
 
+// A Japanese user reads the refusals of bad STL and PLY files in Japanese:
+// only the formats' own keywords stay as they are.
+TEST(MeshFormat, RefusalsAreWordedInJapanese) {
+  std::string stl = BinaryStl(Surface());
+  stl[83] = '\x7f';
+  const std::string ply = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n";
+  const std::string xyz = ply + "property float y\nproperty float z\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"count.stl", stl},
+      {"vertex.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 1 2\n"},
+      {"corners.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 1 2 3\nendloop\n"},
+      {"inside.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 1 2 3\n"},
+      {"xyz.ply", ply + "end_header\n1\n2\n3\n"},
+      {"version.ply", "ply\nformat ascii 2.0\nend_header\n"},
+      {"short.ply", xyz + "end_header\n0 0 0\n"},
+      {"number.ply", xyz + "end_header\n0 @ 0\n1 0 0\n0 1 0\n"},
+      {"face.ply", xyz + "element face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                         "0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n"},
+      {"count.ply",
+       "ply\nformat binary_little_endian 1.0\nelement vertex 9\nproperty float x\n"
+       "property float y\nproperty float z\nend_header\n"},
+      {"out.ply", xyz + "end_header\n0 0 0\n1 0 0\n0 1 0\n"},  // replayed into out.stl
+  };
+  const std::vector<std::string> keywords = {"vertex", "element", "property", "end_header",
+                                             "format", "ply",     "stl"};
+  ScratchDir dir;
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    WriteFile(dir / name, bytes);
+    try {
+      if (std::string(name) == "out.ply") {
+        obj::ReplayMeshFile(dir / name, dir / "out.stl", Motion(false));
+      } else {
+        obj::ReadMesh(dir / name);
+      }
+      ADD_FAILURE() << "not refused";
+    } catch (const Error& e) {
+      ExpectJapanese(e.message(), keywords);
+    }
+  }
+}
+
 // An OBJ base measured against its moved STL copy: the motion comes back.
 TEST(MeshFormat, ObjBaseAgainstStlCopy) {
   const obj::Mesh surface = Surface();

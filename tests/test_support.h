@@ -122,6 +122,10 @@ class ScratchDir {
   std::string path_;
 };
 
+// A Japanese user reads no English word (three lowercase letters or more) in
+// the library's words of `m`, file names aside, but those in `allowed`.
+void ExpectJapanese(const text::Message& m, const std::vector<std::string>& allowed = {});
+
 // The bytes of an error's message, pieces joined as they were given.
 inline std::string MessageBytes(const Error& e) {
   std::string out;

@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "text/catalogue.h"
 #include "text/error.h"
+#include "text/format_words.h"
 
 namespace korvane::obj {
 namespace {
@@ -192,12 +193,10 @@ DetectedFormat DetectMeshFile(const std::string& path) {
 MeshFormat CheckedMeshFormat(const std::string& path) {
   const DetectedFormat f = DetectMeshFile(path);
   if (f.format == MeshFormat::unknown) {
-    throw Error(Error::Kind::refused,
-                text::Message().Host(path).Own(
-                    " looks like " + f.looksLike +
-                    ", not a mesh Korvane reads (OBJ, STL, PLY, glTF or GLB); export the "
-                    "mesh to one of those"),
-                path);
+    throw Error(
+        Error::Kind::refused,
+        text::Message().Host(path).Say(text::kLooksLike).Own(f.looksLike).Say(text::kNotAMesh),
+        path);
   }
   return f.format;
 }
@@ -291,19 +290,23 @@ void CheckOutputFormat(const std::string& input, MeshFormat format, const std::s
   const int named = family(ext);
   // An OBJ may be written under any name but another mesh format's (as it always could).
   if (named == wanted || (wanted == 1 && named == 0)) return;
-  throw Error(Error::Kind::refused,
-              text::Message()
-                  .Host(output)
-                  .Own(" names another format than the input ")
-                  .Host(input)
-                  .Own(std::string(", ") + MeshFormatName(format) +
-                       ": a replay writes the input's own format; name the output ." +
-                       (wanted == 1   ? "obj"
-                        : wanted == 2 ? "stl"
-                        : wanted == 3 ? "ply"
-                        : wanted == 4 ? "gltf"
-                                      : "glb")),
-              output);
+  throw Error(
+      Error::Kind::refused,
+      text::Message()
+          .Host(output)
+          .Say(text::kOtherFormat)
+          .Host(input)
+          .Say(text::kOtherFormatOf)
+          .Append(format == MeshFormat::stl_binary ? text::Message().Say(text::kBinaryStlName)
+                                                   : text::Message(MeshFormatName(format)))
+          .Say(text::kOwnFormat)
+          .Own(wanted == 1   ? "obj"
+               : wanted == 2 ? "stl"
+               : wanted == 3 ? "ply"
+               : wanted == 4 ? "gltf"
+                             : "glb")
+          .Say(text::kOwnFormatEnd),
+      output);
 }
 
 void ReplayMeshFile(const std::string& input, const std::string& output, const geometry::Matrix4& m,

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "text/error.h"
+#include "text/format_words.h"
 #include "text/numbers.h"
 
 namespace korvane::obj {
@@ -26,7 +27,7 @@ geometry::Vector3 MeshMotion::Normal(const geometry::Vector3& n) const {
 
 void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line) {
   text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
-  m.Own("the motion carries a vertex out of the range of the file's numbers; nothing was written");
+  m.Say(text::kMovedOutOfRange);
   throw Error(Error::Kind::number_out_of_range, std::move(m), path, line);
 }
 
@@ -223,7 +224,7 @@ bool RawLines::Next(std::string_view& line) {
     }
     if (end_ == buffer_.size()) {
       if (buffer_.size() >= kMaxLinePiece) {
-        ThrowBadLine(path_, line_ + 1, "the line is too long to be a line of this format");
+        ThrowBadLine(path_, line_ + 1, text::Message().Say(text::kLineTooLong));
       }
       buffer_.resize(buffer_.size() * 2);
     }
@@ -263,7 +264,7 @@ std::uint32_t Welder::Index(const geometry::Vector3& p) {
     const std::uint32_t s = slots_[i];
     if (s == 0) {
       if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
-        throw Error(Error::Kind::refused, text::Message("a mesh of more than 4 billion vertices"));
+        throw Error(Error::Kind::refused, text::Message().Say(text::kOverFourBillion));
       }
       vertices_.push_back(p);
       const auto index = static_cast<std::uint32_t>(vertices_.size() - 1);
@@ -297,18 +298,17 @@ std::size_t ReadFully(platform::InputFile& in, char* data, std::size_t n) {
   return done;
 }
 
-void ThrowBadFile(const std::string& path, const std::string& what) {
-  throw Error(Error::Kind::refused, text::Message().Host(path).Own(": " + what), path);
+void ThrowBadFile(const std::string& path, const text::Message& what) {
+  throw Error(Error::Kind::refused, text::Message().Host(path).Own(": ").Append(what), path);
 }
 
-void ThrowBadLine(const std::string& path, std::uint64_t line, const std::string& what) {
-  throw Error(Error::Kind::refused, text::AtLine(path, line).Own(what), path, line);
+void ThrowBadLine(const std::string& path, std::uint64_t line, const text::Message& what) {
+  throw Error(Error::Kind::refused, text::AtLine(path, line).Append(what), path, line);
 }
 
 void CheckNotStopped(const std::string& path) {
   if (platform::StopRequested()) {
-    throw Error(Error::Kind::io, text::Message().Own("interrupted while reading ").Host(path),
-                path);
+    throw Error(Error::Kind::io, text::Message().Say(text::kInterruptedReading).Host(path), path);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "geometry/geometry.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
+#include "text/message.h"
 
 namespace korvane::obj {
 
@@ -165,10 +166,10 @@ inline void StoreDouble(unsigned char* p, double d, bool big) {
 std::size_t ReadFully(platform::InputFile& in, char* data, std::size_t n);
 
 // "<path>: <what>" as a refusal of the file's content.
-[[noreturn]] void ThrowBadFile(const std::string& path, const std::string& what);
+[[noreturn]] void ThrowBadFile(const std::string& path, const text::Message& what);
 // "<path> line <n>: <what>".
 [[noreturn]] void ThrowBadLine(const std::string& path, std::uint64_t line,
-                               const std::string& what);
+                               const text::Message& what);
 // Raises Error::Kind::io once a stop was requested (a pass that writes nothing
 // yet would otherwise read a large file to its end first).
 void CheckNotStopped(const std::string& path);

@@ -8,6 +8,7 @@
 #include "platform/file_io.h"
 #include "platform/workers.h"
 #include "text/error.h"
+#include "text/format_words.h"
 
 namespace korvane::obj {
 namespace {
@@ -105,10 +106,11 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
   bool format = false, ended = false;
   while (lines.Next(line)) {
     h.text.append(line);
-    if (h.text.size() > kMaxHeader) ThrowBadLine(path, lines.line(), "a PLY header this long");
+    if (h.text.size() > kMaxHeader)
+      ThrowBadLine(path, lines.line(), text::Message().Say(text::kPlyHeaderLong));
     const std::size_t n = Tokens(line, t, 8);
     if (lines.line() == 1) {
-      if (n != 1 || t[0] != "ply") ThrowBadLine(path, 1, "not a PLY file (no \"ply\" line)");
+      if (n != 1 || t[0] != "ply") ThrowBadLine(path, 1, text::Message().Say(text::kPlyNotPly));
       continue;
     }
     // Comments, and lines some exporters write without the keyword ("Created by ...").
@@ -121,7 +123,8 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
       break;
     }
     if (t[0] == "format") {
-      if (n < 3 || t[2] != "1.0") ThrowBadLine(path, lines.line(), "an unknown PLY format version");
+      if (n < 3 || t[2] != "1.0")
+        ThrowBadLine(path, lines.line(), text::Message().Say(text::kPlyVersion));
       if (t[1] == "ascii") {
         h.encoding = Header::Encoding::ascii;
       } else if (t[1] == "binary_little_endian") {
@@ -129,21 +132,23 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
       } else if (t[1] == "binary_big_endian") {
         h.encoding = Header::Encoding::big;
       } else {
-        ThrowBadLine(path, lines.line(), "an unknown PLY format \"" + std::string(t[1]) + "\"");
+        ThrowBadLine(path, lines.line(),
+                     text::Message().Say(text::kPlyFormat).Own(t[1]).Say(text::kPlyFormatEnd));
       }
       format = true;
     } else if (t[0] == "element") {
       double count = 0.0;
       if (n != 3 || !TokenNumber(t[2], count) || !(count >= 0.0) || count != std::floor(count) ||
           count > 1e18) {
-        ThrowBadLine(path, lines.line(), "an element needs a name and a count");
+        ThrowBadLine(path, lines.line(), text::Message().Say(text::kPlyElementNeeds));
       }
       Element el;
       el.name = std::string(t[1]);
       el.count = static_cast<std::uint64_t>(count);
       h.elements.push_back(std::move(el));
     } else if (t[0] == "property") {
-      if (h.elements.empty()) ThrowBadLine(path, lines.line(), "a property before any element");
+      if (h.elements.empty())
+        ThrowBadLine(path, lines.line(), text::Message().Say(text::kPlyPropertyFirst));
       const auto type = [&](std::string_view name, Type& out) {
         for (const TypeName& k : kTypes) {
           if (k.name == name) {
@@ -157,15 +162,15 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
       const bool list = n == 5 && t[1] == "list";
       if (list ? !type(t[2], p.countType) || !type(t[3], p.type) || IsFloat(p.countType)
                : n != 3 || !type(t[1], p.type)) {
-        ThrowBadLine(path, lines.line(), "a property needs a known type and a name");
+        ThrowBadLine(path, lines.line(), text::Message().Say(text::kPlyPropertyNeeds));
       }
       p.list = list;
       p.name = std::string(t[list ? 4 : 2]);
       h.elements.back().properties.push_back(std::move(p));
     }
   }
-  if (!ended) ThrowBadFile(path, "the PLY header has no end_header line");
-  if (!format) ThrowBadFile(path, "the PLY header has no format line");
+  if (!ended) ThrowBadFile(path, text::Message().Say(text::kPlyNoEnd));
+  if (!format) ThrowBadFile(path, text::Message().Say(text::kPlyNoFormat));
   h.lines = lines.line();
   // Every record takes at least its least size (ASCII: a digit and a space a
   // value): a count the rest of the file cannot hold is refused before anything is allocated.
@@ -191,19 +196,25 @@ Header ReadHeader(RawLines& lines, const std::string& path, std::uint64_t file_s
     }
     el.size = offset;
     if (el.count > 0 && el.size == 0)
-      ThrowBadFile(path, "the element \"" + el.name + "\" has no properties");
+      ThrowBadFile(path,
+                   text::Message().Say(text::kPlyElement).Own(el.name).Say(text::kPlyNoProperties));
     if (el.count > (rest - std::min(rest, least)) / std::max<std::size_t>(el.size, 1)) {
-      ThrowBadFile(path, "the header counts " + std::to_string(el.count) + " " + el.name +
-                             " records, more than the " + std::to_string(rest) +
-                             " bytes after it can hold: the file was cut short or is damaged");
+      ThrowBadFile(path, text::Message()
+                             .Say(text::kPlyCounts)
+                             .Own(std::to_string(el.count))
+                             .Say(text::kPlyCountsOf)
+                             .Own(el.name)
+                             .Say(text::kPlyCountsMore)
+                             .Own(std::to_string(rest))
+                             .Say(text::kPlyCountsHold));
     }
     least += el.count * el.size;
     if (el.name == "vertex" && h.vertex < 0) h.vertex = static_cast<int>(e);
     if (el.name == "face" && h.face < 0 && el.faceList >= 0) h.face = static_cast<int>(e);
   }
-  if (h.vertex < 0) ThrowBadFile(path, "the PLY file has no vertex element");
+  if (h.vertex < 0) ThrowBadFile(path, text::Message().Say(text::kPlyNoVertex));
   const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
-  if (v.x < 0 || v.y < 0 || v.z < 0) ThrowBadFile(path, "the PLY vertices have no x, y and z");
+  if (v.x < 0 || v.y < 0 || v.z < 0) ThrowBadFile(path, text::Message().Say(text::kPlyNoXyz));
   return h;
 }
 
@@ -236,7 +247,7 @@ class Body {
   void Fill(std::size_t n) {
     // Never more than the file can still give: a count from the file cannot make us allocate.
     if (n - (end_ - pos_) > left_) {
-      ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");
+      ThrowBadFile(path_, text::Message().Say(text::kPlyEndsInData));
     }
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
     end_ -= pos_;
@@ -246,8 +257,7 @@ class Body {
     while (end_ < n) {
       CheckNotStopped(path_);
       const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
-      if (got == 0)
-        ThrowBadFile(path_, "the file ends inside its data (cut short, or a count is wrong)");
+      if (got == 0) ThrowBadFile(path_, text::Message().Say(text::kPlyEndsInData));
       end_ += got;
       left_ -= std::min<std::uint64_t>(left_, got);
     }
@@ -269,7 +279,7 @@ std::uint64_t AfterHeader(const std::string& header, std::string_view ahead, std
 std::size_t TakeList(Body& body, const Property& p, bool big, const std::string& path,
                      unsigned char*& items) {
   const double count = Load(body.Take(SizeOf(p.countType)), p.countType, big);
-  if (count < 0) ThrowBadFile(path, "a list with a negative length");
+  if (count < 0) ThrowBadFile(path, text::Message().Say(text::kPlyNegativeList));
   const auto n = static_cast<std::size_t>(count);
   items = body.Take(n * SizeOf(p.type));
   return n;
@@ -283,8 +293,12 @@ void AddPolygon(Mesh& mesh, const std::vector<double>& corners, const std::strin
     const double c = corners[k];
     if (!(c >= 0.0) || c >= static_cast<double>(std::numeric_limits<std::uint32_t>::max()) ||
         c != std::floor(c)) {
-      const std::string what = "face " + std::to_string(record + 1) + " names vertex " +
-                               std::to_string(c) + ", which does not exist";
+      const text::Message what = text::Message()
+                                     .Say(text::kPlyFace)
+                                     .Own(std::to_string(record + 1))
+                                     .Say(text::kPlyNamesVertex)
+                                     .Own(std::to_string(c))
+                                     .Say(text::kPlyNoSuchVertex);
       if (line > 0) ThrowBadLine(path, line, what);
       ThrowBadFile(path, what);
     }
@@ -300,8 +314,12 @@ void CheckIndices(const Mesh& mesh, const std::string& path) {
   for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
     for (const std::uint32_t i : mesh.triangles[t]) {
       if (i >= n) {
-        ThrowBadFile(path, "a face names vertex " + std::to_string(i) + " of " + std::to_string(n) +
-                               " (numbered from 0)");
+        ThrowBadFile(path, text::Message()
+                               .Say(text::kPlyFaceNames)
+                               .Own(std::to_string(i))
+                               .Say(text::kPlyFaceOf)
+                               .Own(std::to_string(n))
+                               .Say(text::kPlyFromZero));
       }
     }
   }
@@ -356,8 +374,14 @@ void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
     const Element& el = h.elements[e];
     for (std::uint64_t r = 0; r < el.count;) {
       if (!lines.Next(line)) {
-        ThrowBadFile(path, "the file ends before its last " + el.name + " (" + std::to_string(r) +
-                               " of " + std::to_string(el.count) + ")");
+        ThrowBadFile(path, text::Message()
+                               .Say(text::kPlyEndsBefore)
+                               .Own(el.name)
+                               .Say(text::kPlyEndsBeforeAt)
+                               .Own(std::to_string(r))
+                               .Say(text::kPlyEndsOf)
+                               .Own(std::to_string(el.count))
+                               .Say(text::kPlyEndsClose));
       }
       if (IsBlank(line)) {
         if (blank) blank(line);
@@ -367,7 +391,8 @@ void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
       at.clear();
       if (wanted[e]) SplitTokens(line, tokens);
       if (wanted[e] && !TokenIndices(el, tokens, at)) {
-        ThrowBadLine(path, lines.line(), "too few values for a " + el.name + " record");
+        ThrowBadLine(path, lines.line(),
+                     text::Message().Say(text::kPlyTooFew).Own(el.name).Say(text::kPlyTooFewEnd));
       }
       if (!f(e, r, line, tokens, at)) return;
       ++r;
@@ -378,7 +403,8 @@ void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
 double Number(std::string_view token, const std::string& path, std::uint64_t line) {
   double v = 0.0;
   if (!TokenNumber(token, v)) {
-    ThrowBadLine(path, line, "\"" + std::string(token.substr(0, 40)) + "\" is not a number");
+    ThrowBadLine(path, line,
+                 text::Message().Own("\"").Own(token.substr(0, 40)).Say(text::kPlyNotNumber));
   }
   return v;
 }
@@ -480,13 +506,13 @@ struct PlyMotion {
 void CheckTypes(const Element& v, bool normals, const std::string& path) {
   for (const int k : {v.x, v.y, v.z}) {
     if (!IsFloat(v.properties[static_cast<std::size_t>(k)].type)) {
-      ThrowBadFile(path, "the PLY positions are whole numbers, which cannot hold moved positions");
+      ThrowBadFile(path, text::Message().Say(text::kPlyWholePositions));
     }
   }
   if (!normals) return;
   for (const int k : {v.nx, v.ny, v.nz}) {
     if (!IsFloat(v.properties[static_cast<std::size_t>(k)].type)) {
-      ThrowBadFile(path, "the PLY normals are whole numbers, which cannot hold turned normals");
+      ThrowBadFile(path, text::Message().Say(text::kPlyWholeNormals));
     }
   }
 }
@@ -569,7 +595,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
                       SizeOf(p.countType));
         const double count = Load(
             reinterpret_cast<const unsigned char*>(record.data() + offsets[k]), p.countType, big);
-        if (count < 0) ThrowBadFile(input, "a list with a negative length");
+        if (count < 0) ThrowBadFile(input, text::Message().Say(text::kPlyNegativeList));
         const std::size_t item = SizeOf(p.type);
         const auto n = static_cast<std::size_t>(count);
         unsigned char* items = body.Take(n * item);

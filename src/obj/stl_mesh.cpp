@@ -7,6 +7,7 @@
 #include "platform/file_io.h"
 #include "platform/workers.h"
 #include "text/error.h"
+#include "text/format_words.h"
 
 namespace korvane::obj {
 namespace {
@@ -21,15 +22,22 @@ std::uint32_t OpenBinary(platform::InputFile& in, const std::string& path, char*
   OpenMeshFile(in, path);
   const std::uint64_t size = in.Size();
   if (ReadFully(in, header, kHeader) < kHeader) {
-    ThrowBadFile(path, "too short for a binary STL (" + std::to_string(size) +
-                           " bytes; its header alone has 84)");
+    ThrowBadFile(path, text::Message()
+                           .Say(text::kStlTooShort)
+                           .Own(std::to_string(size))
+                           .Say(text::kStlTooShortEnd));
   }
   const std::uint32_t count = Load32(reinterpret_cast<const unsigned char*>(header) + 80, false);
   const std::uint64_t need = kHeader + kRecord * std::uint64_t{count};
   if (size < need) {
-    ThrowBadFile(path, "the binary STL header counts " + std::to_string(count) + " triangles (" +
-                           std::to_string(need) + " bytes) but the file has " +
-                           std::to_string(size) + " bytes: it was cut short");
+    ThrowBadFile(path, text::Message()
+                           .Say(text::kStlCounts)
+                           .Own(std::to_string(count))
+                           .Say(text::kStlCountsBytes)
+                           .Own(std::to_string(need))
+                           .Say(text::kStlCountsHas)
+                           .Own(std::to_string(size))
+                           .Say(text::kStlCountsCut));
   }
   return count;
 }
@@ -50,7 +58,7 @@ void ReadBinary(const std::string& path, Mesh& mesh) {
     const std::size_t n = std::min<std::size_t>(count - done, kRecordsAtOnce);
     CheckNotStopped(path);
     if (ReadFully(in, block.data(), n * kRecord) < n * kRecord) {
-      ThrowBadFile(path, "the file ended before its last triangle (it changed while read?)");
+      ThrowBadFile(path, text::Message().Say(text::kStlEndedEarly));
     }
     for (std::size_t k = 0; k < n; ++k) {
       const auto* r = reinterpret_cast<const unsigned char*>(block.data()) + k * kRecord;
@@ -97,7 +105,10 @@ void ReadAscii(const std::string& path, Mesh& mesh) {
     if (loop.empty()) return;
     if (loop.size() < 3) {
       ThrowBadLine(path, loop_line,
-                   "a facet with " + std::to_string(loop.size()) + " corners (three are needed)");
+                   text::Message()
+                       .Say(text::kFacetCorners)
+                       .Own(std::to_string(loop.size()))
+                       .Say(text::kFacetCornersEnd));
     }
     for (std::size_t k = 1; k + 1 < loop.size(); ++k)
       mesh.triangles.push_back({loop[0], loop[k], loop[k + 1]});
@@ -112,7 +123,7 @@ void ReadAscii(const std::string& path, Mesh& mesh) {
     if (key == Key::vertex) {
       geometry::Vector3 p;
       if (n < 4 || !ReadTriple(t + 1, p)) {
-        ThrowBadLine(path, lines.line(), "a vertex needs three numbers");
+        ThrowBadLine(path, lines.line(), text::Message().Say(text::kVertexThree));
       }
       if (loop.empty()) loop_line = lines.line();
       loop.push_back(weld.Index(p));
@@ -181,7 +192,10 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
   const auto flush = [&]() -> bool {
     if (moved.size() < 3) {
       ThrowBadLine(input, facet_line,
-                   "a facet with " + std::to_string(moved.size()) + " corners (three are needed)");
+                   text::Message()
+                       .Say(text::kFacetCorners)
+                       .Own(std::to_string(moved.size()))
+                       .Say(text::kFacetCornersEnd));
     }
     text.clear();
     std::size_t begin = 0, corner = 0;
@@ -225,7 +239,7 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
         if (again) return false;
         geometry::Vector3 normal;
         if (!ReadTriple(t + 2, normal)) {
-          ThrowBadLine(input, facet_line, "a facet normal needs three numbers");
+          ThrowBadLine(input, facet_line, text::Message().Say(text::kNormalThree));
         }
         normal_turned = motion.Normal(normal);
       }
@@ -237,7 +251,7 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
     if (key == Key::vertex) {
       geometry::Vector3 p;
       if (n < 4 || !ReadTriple(t + 1, p)) {
-        ThrowBadLine(input, lines.line(), "a vertex needs three numbers");
+        ThrowBadLine(input, lines.line(), text::Message().Say(text::kVertexThree));
       }
       bool again = false;
       for (std::size_t i = 1; i < 4; ++i)
@@ -256,7 +270,7 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
       inside = false;
     }
   }
-  if (inside) ThrowBadLine(input, facet_line, "the file ends inside this facet (cut short?)");
+  if (inside) ThrowBadLine(input, facet_line, text::Message().Say(text::kEndsInFacet));
   if (vet) vet(counts);
   out.Commit();
   return true;
@@ -275,7 +289,7 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   for (std::uint32_t done = 0; done < count;) {
     const std::size_t n = std::min<std::size_t>(count - done, kRecordsAtOnce);
     if (ReadFully(in, block.data(), n * kRecord) < n * kRecord) {
-      ThrowBadFile(input, "the file ended before its last triangle (it changed while read?)");
+      ThrowBadFile(input, text::Message().Say(text::kStlEndedEarly));
     }
     auto* const records = reinterpret_cast<unsigned char*>(block.data());
     platform::ParallelRanges(n, threads, [&](std::size_t begin, std::size_t end) {
