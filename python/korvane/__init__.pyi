@@ -42,6 +42,8 @@ class Fit:
     message: str
     residual: dict[str, Optional[dict[str, Any]]]
     fit: str
+    motion: str
+    mirror: bool
     tried: list[str]
     topology: str
     reference_vertices: Optional[dict[str, list[int]]]
@@ -74,6 +76,8 @@ def measure(
     jobs: Optional[int] = ...,
     faces: Optional[npt.ArrayLike] = ...,
     base_faces: Optional[npt.ArrayLike] = ...,
+    motion: str = ...,
+    allow_mirror: bool = ...,
 ) -> Fit: ...
 def transform(
     matrix: _Matrix,

@@ -114,8 +114,7 @@ FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& ba
     case FitKind::three_point:
       return Fitted(
           EvaluateMotion(base, target,
-                         options.start ? *options.start : ThreePointFor(base, w, options),
-                         options),
+                         options.start ? *options.start : ThreePointFor(base, w, options), options),
           FitKind::three_point);
     case FitKind::least_squares:
       return Fitted(

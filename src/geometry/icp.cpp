@@ -90,7 +90,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     return out;
   }
   std::size_t starts = 0;
-  std::vector<Run> screened = SearchFromStarts(base, target, start, trim, o.Scaled(), box, o.threads, starts);
+  std::vector<Run> screened =
+      SearchFromStarts(base, target, start, trim, o.Scaled(), box, o.threads, starts);
   for (const Proposal& p : proposals) {
     Run r;
     r.m = p.m;

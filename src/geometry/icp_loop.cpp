@@ -123,8 +123,7 @@ double NormalShift(const std::vector<Vector3>& sample, const std::vector<Vector3
 }  // namespace
 
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
-           int max_iterations, double convergence, double cap, bool scaled,
-           bool inclusive_first) {
+           int max_iterations, double convergence, double cap, bool scaled, bool inclusive_first) {
   const std::size_t n = sample.size();
   const std::size_t trimmed = KeptCount(n, trim);
   std::size_t keep = inclusive_first ? n : trimmed;

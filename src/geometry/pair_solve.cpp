@@ -33,7 +33,8 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
   var *= one_over_n;
   const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
   Vector3 signs = Vector3::Ones();
-  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0) signs(2) = -1.0;
+  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
+    signs(2) = -1.0;
   const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
   // Without a scale, Umeyama's turn and shift with c = 1.
   const double c = freedom.scaled ? svd.singularValues().dot(signs) / var : 1.0;
@@ -43,8 +44,7 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
   return m;
 }
 
-Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
-                   bool scaled) {
+Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst, bool scaled) {
   return PairMotion(src, dst, {}, src.size(), Freedom{scaled, false});
 }
 

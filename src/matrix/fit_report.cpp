@@ -74,8 +74,8 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
   geometry::FitOptions o = options;
   try {
     r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
-    o.start = geometry::ThreePointInModel(*r.reference, base.vertices, moved.vertices,
-                                          options.Scaled());
+    o.start =
+        geometry::ThreePointInModel(*r.reference, base.vertices, moved.vertices, options.Scaled());
   } catch (const Error& e) {
     // The three-point fit refuses such meshes below; the others may still fit them.
     if (e.kind() != Error::Kind::refused || o.kind == geometry::FitKind::three_point) throw;
