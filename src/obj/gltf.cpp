@@ -517,16 +517,6 @@ GltfFileReader DiskFileReader() {
   };
 }
 
-bool LooksLikeGltf(std::string_view head) {
-  if (head.size() >= 4 && head.substr(0, 4) == "glTF") return true;
-  std::size_t i = 0;
-  if (head.substr(0, 3) == "\xEF\xBB\xBF") i = 3;
-  while (i < head.size() &&
-         (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n'))
-    ++i;
-  return i < head.size() && head[i] == '{' && head.find("\"asset\"") != std::string_view::npos;
-}
-
 namespace {
 
 // The scene's triangles in world space; every accessor a primitive uses is
