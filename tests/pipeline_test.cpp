@@ -327,6 +327,8 @@ TEST(Report, EveryKeyHasItsField) {
   };
   const std::map<std::string, Check> fields = {
       {"fit", [&](auto& v) { return v == korvane::FitName(r.fit_used); }},
+      {"motion", [&](auto& v) { return v == korvane::MotionName(r.motion); }},
+      {"mirror", [&](auto& v) { return v == r.mirror; }},
       {"tried", [&](auto& v) { return v.size() == r.tried.size(); }},
       {"topology", [&](auto& v) { return v == (r.same_topology ? "same" : "different"); }},
       {"matrix",
