@@ -24,6 +24,7 @@
 #include "obj/mesh_format.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
 #include "platform/workers.h"
 #include "text/error.h"
 
@@ -88,7 +89,7 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
     const auto [at, fresh] = taken.emplace(j.output, in);
     if (!fresh)
       Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
-    j.bytes = FileSize(in);
+    j.bytes = platform::RegularFileSize(in);
     j.toStdout = to_stdout || (!stdout_key.empty() && platform::FileKey(j.output) == stdout_key);
     jobs.push_back(std::move(j));
   }
@@ -249,8 +250,8 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   const std::uint64_t total_bytes =
       std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},
                       [](std::uint64_t s, const Job& j) { return s + j.bytes; });
-  ProgressBar bar(stderr, !o.quiet && StderrIsTerminal(), jobs.size(), total_bytes);
-  const std::uint64_t read_at_start = ProcessBytesRead();
+  ProgressBar bar(stderr, !o.quiet && platform::StderrIsTerminal(), jobs.size(), total_bytes);
+  const std::uint64_t read_at_start = platform::ProcessBytesRead();
   std::size_t files_done = 0;
   std::uint64_t bytes_done = 0;  // of the files finished
   std::vector<std::size_t> now_done;
@@ -286,7 +287,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
     if (files_done == jobs.size()) break;
     if (!bar.Due()) continue;
     // Within files still running, what the process has read tells how far they are.
-    const std::uint64_t now_read = ProcessBytesRead();
+    const std::uint64_t now_read = platform::ProcessBytesRead();
     const std::uint64_t read = now_read > read_at_start ? now_read - read_at_start : 0;
     bar.Update(files_done, std::max(bytes_done, std::min(read, total_bytes)));
   }

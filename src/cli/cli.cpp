@@ -4,8 +4,6 @@
 // subcommand raises is shown through text::MessageOfCurrentException.
 #include "cli/cli.h"
 
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
@@ -76,17 +74,6 @@ std::string WithSeparator(std::string dir) {
 std::string BaseName(const std::string& path) {
   const std::string::size_type cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::uint64_t FileSize(const std::string& path) {
-#ifdef _WIN32
-  struct _stat64 st {};
-  if (::_stat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return 0;
-#else
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-#endif
-  return static_cast<std::uint64_t>(st.st_size);
 }
 
 namespace {

@@ -47,7 +47,4 @@ std::string WithSeparator(std::string dir);
 // The last component of a path.
 std::string BaseName(const std::string& path);
 
-// The size of a file in bytes; 0 when it is not known.
-std::uint64_t FileSize(const std::string& path);
-
 }  // namespace korvane::cli
