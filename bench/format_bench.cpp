@@ -50,6 +50,30 @@ void WriteStl(const std::string& path, const obj::Mesh& m) {
   out.Commit();
 }
 
+void WriteAsciiStl(const std::string& path, const obj::Mesh& m) {
+  platform::AtomicOutput out(path);
+  std::string s = "solid bench\n";
+  char text[300];
+  for (const geometry::Triangle& t : m.triangles) {
+    const geometry::Vector3& a = m.vertices[t[0]];
+    const geometry::Vector3& b = m.vertices[t[1]];
+    const geometry::Vector3& c = m.vertices[t[2]];
+    const geometry::Vector3 n = (b - a).cross(c - a).normalized();
+    const int k = std::snprintf(
+        text, sizeof text,
+        "  facet normal %e %e %e\n    outer loop\n      vertex %e %e %e\n      vertex %e %e "
+        "%e\n      vertex %e %e %e\n    endloop\n  endfacet\n",
+        n.x(), n.y(), n.z(), a.x(), a.y(), a.z(), b.x(), b.y(), b.z(), c.x(), c.y(), c.z());
+    s.append(text, static_cast<std::size_t>(k));
+    if (s.size() > (1u << 20)) {
+      out.Write(s);
+      s.clear();
+    }
+  }
+  out.Write(s + "endsolid bench\n");
+  out.Commit();
+}
+
 void WritePly(const std::string& path, const obj::Mesh& m, bool ascii) {
   platform::AtomicOutput out(path);
   std::string s = std::string("ply\nformat ") + (ascii ? "ascii" : "binary_little_endian") +
@@ -119,10 +143,12 @@ int main(int argc, char** argv) {
   const File files[] = {{"OBJ", objPath},
                         {"binary STL", dir / "mesh.stl"},
                         {"binary PLY", dir / "mesh.ply"},
-                        {"ASCII PLY", dir / "ascii.ply"}};
+                        {"ASCII PLY", dir / "ascii.ply"},
+                        {"ASCII STL", dir / "ascii.stl"}};
   WriteStl(files[1].path, mesh);
   WritePly(files[2].path, mesh, false);
   WritePly(files[3].path, mesh, true);
+  WriteAsciiStl(files[4].path, mesh);
   std::printf("%zu vertices, %zu triangles; best of %d\n\n", mesh.vertices.size(),
               mesh.triangles.size(), runs);
   std::printf("%-11s %9s | %-26s | %-13s | %-26s\n", "file", "MB", "replay wall / cpu s",

@@ -999,3 +999,45 @@ TEST(CliOutputs, SignalDuringCallLeavesNoTemporary) {
 
 }  // namespace
 }  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// What is not a mesh of ours, or an output named for another format, fails
+// in the real host with its name said, exit status 1, nothing written.
+TEST(CliFormats, OtherFilesAndOutputsAreRefusedByName) {
+  ScratchDir dir;
+  WriteFile(dir / "m.matrix", "1 0 0 1\n0 1 0 0\n0 0 1 0\n0 0 0 1\n");
+  WriteFile(dir / "part.fbx",
+            std::string("Kaydara FBX Binary  \0\x1a\0", 23) + std::string(64, '\x01'));
+  WriteFile(dir / "part.3mf", std::string("PK\x03\x04", 4) + std::string(64, '\0'));
+  WriteFile(dir / "part.stl",
+            "solid p\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\n"
+            "vertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid p\n");
+  WriteFile(dir / "part.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  struct Case {
+    std::string args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"apply -m @m.matrix @part.fbx -o @out.fbx", "looks like a binary FBX file"},
+      {"calc @part.fbx @part.obj -o @out.matrix", "looks like a binary FBX file"},
+      {"apply -m @m.matrix @part.3mf -o @out.3mf", "looks like a 3MF file"},
+      {"apply -m @m.matrix @part.stl -o @out.obj", "names another format than the input"},
+      {"apply -m @m.matrix @part.obj -o @out.ply", "names another format than the input"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string args = c.args;
+    for (std::size_t at; (at = args.find('@')) != std::string::npos;)
+      args.replace(at, 1, dir.path());
+    const Result r = Korvane(args);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"m.matrix", "part.3mf", "part.fbx",
+                                                       "part.obj", "part.stl"}));
+  }
+}
+
+}  // namespace
+}  // namespace korvane

@@ -2,13 +2,19 @@
 #include "matrix/fit_report.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <regex>
 #include <tuple>
 
+#include "api/replay_warnings.h"
+#include "cli/flag_hints.h"
 #include "fit_meshes.h"
 #include "matrix/matrix_file.h"
+#include "matrix/verdict.h"
 #include "split_mix.h"
 #include "test_support.h"
 #include "text/error.h"
@@ -44,7 +50,7 @@ geometry::FitOptions Fit(FitKind kind) {
 TEST(FitReport, JsonOfAnExactCopy) {
   const Pair p = MovedCopy(5);
   const matrix::FitReport r = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::three_point));
-  const json j = json::parse(matrix::FitReportJson(r));
+  const json j = json::parse(matrix::FitReportJson(r, matrix::kLibraryHints));
   EXPECT_EQ(j["fit"], "three-point");
   EXPECT_EQ(j["topology"], "same");
   EXPECT_TRUE(j["fits"].get<bool>());
@@ -73,9 +79,9 @@ TEST(FitReport, ShuffledCopyIsFlaggedAndIcpRecoversIt) {
   p.moved = testing::Shuffle(p.moved, rng);
   const matrix::FitReport three = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::three_point));
   EXPECT_FALSE(three.result.fits);
-  const json j = json::parse(matrix::FitReportJson(three));
+  const json j = json::parse(matrix::FitReportJson(three, matrix::kLibraryHints));
   EXPECT_EQ(j["cause"], "vertex order differs");
-  EXPECT_NE(j["message"].get<std::string>().find("--fit icp"), std::string::npos);
+  EXPECT_NE(j["message"].get<std::string>().find("Try the ICP fit."), std::string::npos);
   // Relative values are the absolute ones over the moved mesh's bounding diagonal.
   const double size = geometry::BoundingDiagonal(p.moved.vertices);
   for (const char* which : {"surface", "paired"}) {
@@ -89,7 +95,7 @@ TEST(FitReport, ShuffledCopyIsFlaggedAndIcpRecoversIt) {
   }
 
   const matrix::FitReport fitted = matrix::MeasureFit(p.base, p.moved, Fit(FitKind::icp));
-  EXPECT_TRUE(fitted.result.fits) << matrix::Verdict(fitted);
+  EXPECT_TRUE(fitted.result.fits) << testing::VerdictText(fitted);
   EXPECT_GT(fitted.result.iterations, 0);
   EXPECT_LT(testing::MotionError(p.base.vertices, p.truth, fitted.matrix,
                                  testing::Diagonal(p.base.vertices)),
@@ -123,7 +129,7 @@ TEST(FitReport, BaseFacesAreReadOnlyForIcp) {
   EXPECT_THROW(matrix::MeasureFit(base, removed, automatic, dir / "missing.obj"), Error);
   const matrix::FitReport r = matrix::MeasureFit(base, removed, automatic, dir / "base.obj");
   EXPECT_EQ(r.kind, FitKind::icp);
-  EXPECT_TRUE(r.result.fits) << matrix::Verdict(r);
+  EXPECT_TRUE(r.result.fits) << testing::VerdictText(r);
   EXPECT_LT(
       testing::MotionError(hub.vertices, truth, r.matrix, testing::Diagonal(removed.vertices)),
       1e-4);
@@ -158,7 +164,7 @@ TEST(FitReport, VerdictsSayWhatHappened) {
     geometry::FitOptions o = Fit(kind);
     o.trim = trim;
     const matrix::FitReport r = matrix::MeasureFit(base, moved, o);
-    return std::make_pair(r, json::parse(matrix::FitReportJson(r)));
+    return std::make_pair(r, json::parse(matrix::FitReportJson(r, matrix::kLibraryHints)));
   };
   // Edited: every 25th vertex of the copy pushed out by a quarter of its size.
   obj::Mesh edited = p.moved;
@@ -196,7 +202,7 @@ TEST(FitReport, VerdictsSayWhatHappened) {
   EXPECT_LT(testing::MotionError(p.base.vertices, p.truth, r.matrix, size), 1e-4);
   EXPECT_EQ(j["judged_share"], 0.7);
   EXPECT_NEAR(j["overlap"].get<double>(), 0.7, 0.03);
-  EXPECT_NE(j["message"].get<std::string>().find("(--trim 0.3)"), std::string::npos);
+  EXPECT_NE(j["message"].get<std::string>().find("(trim 0.3)"), std::string::npos);
 
   // A mirror image, vertex order kept: no fit finds a turn, and it says so.
   obj::Mesh mirror = p.base;
@@ -221,7 +227,112 @@ TEST(FitReport, VerdictsSayWhatHappened) {
   r.result.likelyCause = geometry::LikelyCause::vertex_order_differs;
   r.result.hitIterationLimit = true;
   EXPECT_STREQ(matrix::CauseName(r), "stopped at the iteration limit");
-  EXPECT_EQ(matrix::Verdict(r).find("order"), std::string::npos) << matrix::Verdict(r);
+  EXPECT_EQ(testing::VerdictText(r).find("order"), std::string::npos) << testing::VerdictText(r);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+std::string Utf8FromCp932(const std::string& in) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  std::string out(in.size() * 3 + 1, '\0');
+  char* src = const_cast<char*>(in.data());
+  char* dst = out.data();
+  std::size_t left = in.size(), room = out.size();
+  const std::size_t done = iconv(cd, &src, &left, &dst, &room);
+  iconv_close(cd);
+  EXPECT_NE(done, static_cast<std::size_t>(-1)) << "not code page 932";
+  out.resize(out.size() - room);
+  return out;
+}
+
+// A Japanese user reads no English word in `m` but the command line's flags.
+void ExpectJapanese(const text::Message& m) {
+  static const std::regex english("[a-z]{3,}");
+  static const char* const kFlags[] = {
+      "--fit least-squares", "--fit icp", "--max-iterations", "--trim", "--normals",
+      "--digits shortest",   "nan"};
+  std::string ja;
+  const text::Message in_japanese = m.In(text::Language::japanese);
+  for (const auto& piece : in_japanese.pieces()) ja += piece.bytes;
+  std::string words = Utf8FromCp932(ja);
+  for (const char* flag : kFlags)
+    for (std::size_t at; (at = words.find(flag)) != std::string::npos;)
+      words.erase(at, std::strlen(flag));
+  EXPECT_FALSE(std::regex_search(words, english)) << words;
+  EXPECT_EQ(m.pieces().empty(), ja.empty());
+}
+
+// Every branch of the verdict is worded in both languages: a Japanese user
+// reads no English word but the flags the command line names.
+TEST(Verdict, EveryBranchIsWordedInJapanese) {
+  struct Case {
+    bool fits, ambiguous, limit, part;
+    geometry::Shortfall shortfall;
+    geometry::LikelyCause cause;
+    std::size_t outliers;
+  };
+  using S = geometry::Shortfall;
+  using C = geometry::LikelyCause;
+  const Case cases[] = {
+      {true, false, false, false, S::none, C::none, 0},
+      {true, true, false, true, S::none, C::vertex_order_differs, 12},
+      {false, false, false, false, S::mirror_image, C::not_a_similar_copy, 0},
+      {false, false, false, false, S::scale, C::vertices_added_or_removed, 0},
+      {false, false, true, true, S::residual, C::vertex_order_differs, 40},
+      {false, false, false, false, S::residual, C::vertices_added_or_removed, 40},
+      {false, false, false, false, S::residual, C::not_a_similar_copy, 40},
+  };
+  const matrix::Hints both[] = {matrix::kLibraryHints, cli::kFlagHints};
+  for (const matrix::Hints& hints : both) {
+    for (const Case& c : cases) {
+      matrix::FitReport r;
+      r.kind = FitKind::three_point;
+      r.tolerance = 1e-5;
+      geometry::FitResult& f = r.result;
+      f.fits = c.fits;
+      f.ambiguous = c.ambiguous;
+      if (c.ambiguous) f.alternatives.resize(2);
+      f.hitIterationLimit = c.limit;
+      f.judgedShare = c.part ? 0.7 : 1.0;
+      f.shortfall = c.shortfall;
+      f.likelyCause = c.cause;
+      f.outliers = c.outliers;
+      f.residuals.surface.count = 1000;
+      f.residuals.surface.length = 2.0;
+      const text::Message messages[] = {matrix::VerdictMessage(r, hints), matrix::NoteMessage(r)};
+      for (const text::Message& m : messages) {
+        ExpectJapanese(m);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+TEST(ReplayWarning, EveryKindIsWordedInJapanese) {
+  obj::ReplayCounts counts;
+  counts.size = 2.0;
+  counts.largestRounding = 1e-5;
+  obj::ReplayStyle style;
+  const api::ReplayHints both[] = {api::kLibraryReplayHints, cli::kFlagReplayHints};
+  for (const api::ReplayHints& hints : both) {
+    for (std::size_t k = 0; k < obj::kReplayWarningKinds; ++k) {
+      for (const std::uint64_t n : {1u, 7u}) {
+        counts.warnings[k].count = n;
+        style.digits = n == 1 ? 6 : 9;
+        ExpectJapanese(api::ReplayWarningMessage(static_cast<obj::ReplayWarningKind>(k), counts,
+                                                 style, hints));
+      }
+    }
+  }
 }
 
 }  // namespace

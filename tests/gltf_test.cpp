@@ -3,6 +3,7 @@
 #include "obj/gltf.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -282,6 +283,14 @@ TEST(Gltf, FilesOnDiskNeverOverwriteWhatTheyRead) {
   EXPECT_EQ(Bytes(dir / "parts.bin"), Bytes(kDir + "parts.bin"));
   obj::ReplayGltfFile(input, false, dir / "moved.gltf", Motion(false), {}, nullptr, {});
   EXPECT_EQ(Bytes(dir / "parts.bin"), Bytes(kDir + "parts.bin"));
+  // Nodes only: the copy keeps naming parts.bin, which another folder lacks.
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+  obj::ReplayStyle nodes;
+  nodes.sceneNodes = true;
+  EXPECT_THROW(
+      obj::ReplayGltfFile(input, false, dir / "sub/moved.gltf", Motion(false), nodes, nullptr, {}),
+      Error);
+  EXPECT_FALSE(testing::Exists(dir / "sub/moved.gltf"));
   obj::Mesh moved;
   obj::ReadGltfMesh(dir / "moved.gltf", false, moved, true);
   EXPECT_EQ(moved.vertices.size(), 120u);

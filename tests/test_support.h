@@ -19,6 +19,7 @@
 
 #include "api/commands.h"
 #include "api/globals.h"
+#include "matrix/verdict.h"
 #include "platform/platform.h"
 #include "text/error.h"
 
@@ -37,6 +38,11 @@ using namespace obj;
 }  // namespace korvane
 
 namespace korvane::testing {
+
+// A fit's verdict as the library words it, in English.
+inline std::string VerdictText(const matrix::FitReport& r) {
+  return platform::ToUtf8(matrix::VerdictMessage(r, matrix::kLibraryHints));
+}
 
 struct Box {
   std::string caption;  // UTF-8

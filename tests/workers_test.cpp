@@ -57,7 +57,7 @@ TEST(Workers, FewerThreadsThanAskedGiveTheSameResults) {
   icp.kind = geometry::FitKind::icp;
   icp.threads = 1;
   const matrix::FitReport alone = matrix::MeasureFit(base, moved, icp);
-  ASSERT_TRUE(alone.result.fits) << matrix::Verdict(alone);
+  ASSERT_TRUE(alone.result.fits) << testing::VerdictText(alone);
 
   ScratchDir dir;
   std::string mesh;

@@ -1,4 +1,4 @@
-"""Replaying one motion on many OBJ files across a Dask distributed cluster."""
+"""Replaying one motion on many mesh files (OBJ, STL, PLY, glTF) across a Dask distributed cluster."""
 
 import os
 import time
@@ -28,7 +28,7 @@ def _apply_one(source, target, motion, gltf_nodes=False):
 
 
 def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False):
-    """Replay a motion on every OBJ file of ``inputs`` on the workers of a Dask ``client``.
+    """Replay a motion on every mesh file of ``inputs`` (each in its own format) on the workers of a Dask ``client``.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; it is read (and
     inverted, with ``inverse``) once, here, and sent to the workers. Each

@@ -17,6 +17,7 @@
 #include "matrix/fit_report.h"
 #include "matrix/matrix_file.h"
 #include "matrix/motion.h"
+#include "matrix/verdict.h"
 #include "obj/mesh_format.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
@@ -200,9 +201,9 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.overlap = f.result.overlap;
   r.outliers = f.result.outliers;
   r.largest_outlier = f.result.largestOutlier;
-  r.message = matrix::Verdict(f);
-  r.note = matrix::Note(f);
-  r.json = matrix::FitReportJson(f);
+  r.message = platform::ToUtf8(matrix::VerdictMessage(f, matrix::kLibraryHints));
+  r.note = platform::ToUtf8(matrix::NoteMessage(f));
+  r.json = matrix::FitReportJson(f, matrix::kLibraryHints);
   if (const char* cause = matrix::CauseName(f); cause != nullptr) r.cause = cause;
   r.iterations = f.result.iterations;
   r.fit_used = ToPublic(f.kind);
@@ -342,8 +343,9 @@ ReplayReport ToReport(const obj::ReplayCounts& c, const obj::ReplayStyle& style,
   ReplayReport r;
   r.vertices = c.vertices;
   api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind kind, const obj::ReplayWarning& w) {
-    r.warnings.push_back({obj::ReplayWarningName(kind), w.count, file, w.line,
-                          api::DescribeReplayWarning(kind, c, style)});
+    r.warnings.push_back(
+        {obj::ReplayWarningName(kind), w.count, file, w.line,
+         platform::ToUtf8(api::ReplayWarningMessage(kind, c, style, api::kLibraryReplayHints))});
   });
   return r;
 }

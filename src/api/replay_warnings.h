@@ -1,17 +1,26 @@
-// What a replay's warnings say to the user: the words for each kind, chosen
-// here once for the command-line host and the C++ interface.
+// What a replay's warnings say to the user: each kind worded once, in the
+// user's language, for every host.
 #pragma once
 
 #include <string>
 
 #include "obj/obj_stream.h"
+#include "text/message.h"
 
 namespace korvane::api {
 
+// What to try, worded by each host: the command line names its flags.
+struct ReplayHints {
+  text::Phrase turnNormals;     // normals copied unturned: " (...)"
+  text::Phrase shortestDigits;  // the digits moved vertices: ": ..." ending the sentence
+};
+// The library's own: options in words (C++, Python).
+extern const ReplayHints kLibraryReplayHints;
+
 // One sentence for `kind` of `counts`, after the "FILE line N: " that names
 // where it first happened; `style` tells the digits written.
-std::string DescribeReplayWarning(obj::ReplayWarningKind kind, const obj::ReplayCounts& counts,
-                                  const obj::ReplayStyle& style);
+text::Message ReplayWarningMessage(obj::ReplayWarningKind kind, const obj::ReplayCounts& counts,
+                                   const obj::ReplayStyle& style, const ReplayHints& hints);
 
 // Calls f(kind, warning) for each kind that happened, in the order of the kinds.
 template <class F>

@@ -18,6 +18,7 @@
 #include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/flag_hints.h"
 #include "cli/outputs.h"
 #include "cli/progress.h"
 #include "matrix/motion.h"
@@ -109,17 +110,18 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyO
       // The first warning in the file is the error; the output stays as it was.
       vet = [&](const obj::ReplayCounts& c) {
         std::uint64_t line = 0;
-        std::string words;
+        std::optional<text::Message> words;
         api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
-          if (words.empty() || w.line < line) {
+          if (!words || w.line < line) {
             line = w.line;
-            words = api::DescribeReplayWarning(k, c, o.style);
+            words = api::ReplayWarningMessage(k, c, o.style, kFlagReplayHints);
           }
         });
-        if (words.empty()) return;
+        if (!words) return;
         throw Error(Error::Kind::refused,
                     text::AtLine(job.input, line)
-                        .Own(words + "; nothing was written (--strict; drop it to write anyway)"),
+                        .Append(*words)
+                        .Own("; nothing was written (--strict; drop it to write anyway)"),
                     job.input, line);
       };
     }
@@ -149,7 +151,7 @@ template <class F>
 void ForEachWarning(const Job& j, const obj::ReplayStyle& style, F&& f) {
   if (j.failed) return;
   api::ForEachReplayWarning(j.counts, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
-    f(k, w, api::DescribeReplayWarning(k, j.counts, style));
+    f(k, w, platform::ToUtf8(api::ReplayWarningMessage(k, j.counts, style, kFlagReplayHints)));
   });
 }
 

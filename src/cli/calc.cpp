@@ -6,6 +6,7 @@
 #include "api/streaming.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/flag_hints.h"
 #include "cli/outputs.h"
 #if KORVANE_REPORT_PAGE
 #include "cli/report_page.h"
@@ -15,6 +16,7 @@
 #include "obj/mesh_format.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
+#include "platform/platform.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -72,8 +74,8 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
   const geometry::Residuals& res = r.result.residuals;
   PrintStats(res.toSurface ? "to surface: " : "to vertices:", res.surface);
   if (res.paired.count > 0) PrintStats("paired:     ", res.paired);
-  std::fprintf(g_report, "  %s\n", matrix::Verdict(r).c_str());
-  const std::string note = matrix::Note(r);
+  std::fprintf(g_report, "  %s\n", platform::ToUtf8(matrix::VerdictMessage(r, kFlagHints)).c_str());
+  const std::string note = platform::ToUtf8(matrix::NoteMessage(r));
   if (!note.empty()) std::fprintf(g_report, "  note: %s\n", note.c_str());
   for (const geometry::Alternative& a : r.result.alternatives) {
     const geometry::MotionParts p = geometry::DecomposeMotion(a.matrix);
@@ -98,7 +100,8 @@ int Calc(const CalcOptions& o, CliPlatform& p) {
     const matrix::FitReport r = matrix::MeasureFit(base, moved, fit, o.base);
     matrix::WriteMatrixFile(OutputName(o.output), r.matrix);
     // The JSON text is printed or goes into the page; plain output needs none.
-    const std::string json = o.json || !o.report.empty() ? matrix::FitReportJson(r) : std::string();
+    const std::string json =
+        o.json || !o.report.empty() ? matrix::FitReportJson(r, kFlagHints) : std::string();
 #if KORVANE_REPORT_PAGE
     if (!o.report.empty())
       WriteFitPage(OutputName(o.report), r, o.base, o.moved, json, base, moved);

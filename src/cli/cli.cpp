@@ -256,13 +256,12 @@ class CommandLine {
             },
             "", "ReportPage"));
     calc_->add_flag("--force", calcOptions_.force, "Replace outputs that are read-only");
-    calc_->footer(
-        "Fits: auto (three-point when it fits, else least-squares when the counts are\n"
-        "equal and it fits, else icp), three-point (the exported CalcMatrix's rule, the same\n"
-        "matrix bit for bit),\n"
-        "least-squares (equal vertex counts, vertex i paired with vertex i) and icp (any\n"
-        "counts, any order). Prints the motion and how far the base mesh, carried by it,\n"
-        "lies from the moved mesh. Exit status 3: measured and written, but it does not fit.");
+    std::string fits = "Fits:\n";
+    for (const geometry::FitKind k : geometry::kFitKinds)
+      fits += std::string("  ") + geometry::FitName(k) + ": " + geometry::FitDescription(k) + "\n";
+    calc_->footer(fits +
+                  "Prints the motion and how far the base mesh, carried by it, lies from the\n"
+                  "moved mesh. Exit status 3: measured and written, but it does not fit.");
 
     apply_ = app_.add_subcommand("apply", "Replay a motion on mesh files, several at once");
     apply_->add_option("-m,--matrix", applyOptions_.matrix, "The motion")

@@ -8,6 +8,7 @@
 #include "api/globals.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/flag_hints.h"
 #include "cli/mesh_generator.h"
 #if KORVANE_REPORT_PAGE
 #include "cli/report_page.h"
@@ -103,12 +104,12 @@ int Demo(std::string dir, std::uint64_t vertices) {
 #if KORVANE_REPORT_PAGE
     const std::string page = dir + "report.html";
     WriteFitPage(page, report, api::kBaseObjName, api::kTransformedObjName,
-                 matrix::FitReportJson(report), base_mesh, moved_mesh);
+                 matrix::FitReportJson(report, kFlagHints), base_mesh, moved_mesh);
     std::printf("   %s\n   report: %s (open it in a web browser)\n",
-                matrix::Verdict(report).c_str(), page.c_str());
+                platform::ToUtf8(matrix::VerdictMessage(report, kFlagHints)).c_str(), page.c_str());
 #else
     std::printf("   %s\n   (this build has no report page: built without Node.js)\n",
-                matrix::Verdict(report).c_str());
+                platform::ToUtf8(matrix::VerdictMessage(report, kFlagHints)).c_str());
 #endif
   }
 

@@ -33,7 +33,8 @@ const char* FitDescription(FitKind kind) {
     case FitKind::automatic:
       return "three-point when it fits, else least squares for equal vertex counts, else ICP";
     case FitKind::three_point:
-      return "three reference vertices of each mesh carry the motion";
+      return "three reference vertices of each mesh carry the motion (CalcMatrix's rule and "
+             "matrix)";
     case FitKind::least_squares:
       return "equal vertex counts, vertex i paired with vertex i";
     case FitKind::icp:

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "matrix/verdict.h"
 #include "obj/mesh_format.h"
+#include "platform/platform.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -60,12 +62,6 @@ const char* CauseName(geometry::LikelyCause c) {
   return nullptr;
 }
 
-std::string Number(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g", x);
-  return buf;
-}
-
 }  // namespace
 
 FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
@@ -112,90 +108,13 @@ const char* CauseName(const FitReport& report) {
   return CauseName(f.likelyCause);
 }
 
-std::string Note(const FitReport& report) {
-  const geometry::FitResult& f = report.result;
-  // The outliers are in the verdict's own sentence; the order is worth a word apart.
-  if (f.fits && f.likelyCause == geometry::LikelyCause::vertex_order_differs)
-    return "The moved mesh lists its vertices in another order than the base.";
-  return {};
-}
-
-std::string Verdict(const FitReport& report) {
-  const geometry::FitResult& f = report.result;
-  const geometry::ResidualStats& s = f.residuals.surface;
-  const std::string where = f.residuals.toSurface ? "surface" : "nearest vertex";
-  const bool judged_part = f.judgedShare < 1.0;
-  const std::string judged = judged_part ? "95% of the " + Number(100.0 * f.judgedShare) +
-                                               "% of the base vertices that land closest (--trim " +
-                                               Number(1.0 - f.judgedShare) + ") land within "
-                                         : "95% of the base vertices land within ";
-  if (f.fits) {
-    std::string text = "The motion fits";
-    if (f.outliers > 0) {
-      const double share =
-          static_cast<double>(f.outliers) / static_cast<double>(std::max<std::size_t>(1, s.count));
-      text += ", except " + std::to_string(f.outliers) + " vertices (" + Number(100.0 * share) +
-              "%) that lie up to " + Number(f.largestOutlier) + " (" +
-              Number(f.largestOutlier / s.length) + " of the size) away";
-    }
-    text += ": " + judged + Number(f.judgedP95Relative) + " of the moved mesh's size from its " +
-            where + " (tolerance " + Number(report.tolerance) + ").";
-    if (judged_part) text += " " + Number(100.0 * f.overlap) + "% of the base overlaps the copy.";
-    if (f.ambiguous) {
-      text += " But it is ambiguous: " + std::to_string(f.alternatives.size()) + " other " +
-              (f.alternatives.size() == 1 ? "motion fits" : "motions fit") +
-              " as well (the mesh is symmetric); the matrix written is the closest fit, the "
-              "others are listed as alternatives. Matching vertex order (--fit least-squares) "
-              "would tell them apart.";
-    }
-    return text;
-  }
-  std::string text;
-  switch (f.shortfall) {
-    case geometry::Shortfall::mirror_image:
-      return "The motion does not fit: the moved mesh is a mirror image of the base, and no turn, "
-             "scale and shift carries one onto the other.";
-    case geometry::Shortfall::scale:
-      return "The motion does not fit: it scales the base to " + Number(f.scaleRatio) +
-             " times the moved mesh's spread (a copy keeps it between 0.5 and 2), so it was "
-             "likely fitted onto a part of the moved mesh." +
-             (report.kind != geometry::FitKind::icp ? " Try --fit icp." : "");
-    case geometry::Shortfall::none:
-    case geometry::Shortfall::residual:
-      break;
-  }
-  text = "The motion does not fit: " + judged + Number(f.judgedP95Relative) +
-         " of the moved mesh's size from its " + where + ", more than the tolerance " +
-         Number(report.tolerance) + ".";
-  if (f.hitIterationLimit) {
-    return text +
-           " ICP stopped at its iteration limit before the motion settled: try a larger "
-           "--max-iterations.";
-  }
-  switch (f.likelyCause) {
-    case geometry::LikelyCause::vertex_order_differs:
-      text += " The vertices seem to be the same but in another order (a re-export?).";
-      break;
-    case geometry::LikelyCause::vertices_added_or_removed:
-      text += " The meshes have different vertex counts: vertices were added or removed.";
-      break;
-    case geometry::LikelyCause::not_a_similar_copy:
-      text += " The moved mesh does not look like a turned, scaled and shifted copy of the base.";
-      break;
-    case geometry::LikelyCause::none:
-      break;
-  }
-  if (report.kind != geometry::FitKind::icp) text += " Try --fit icp.";
-  return text;
-}
-
 double OutlierShare(const geometry::FitResult& f) {
   return f.residuals.surface.count > 0
              ? static_cast<double>(f.outliers) / static_cast<double>(f.residuals.surface.count)
              : 0.0;
 }
 
-std::string FitReportJson(const FitReport& report, int indent) {
+std::string FitReportJson(const FitReport& report, const Hints& hints, int indent) {
   const geometry::FitResult& f = report.result;
   json j;
   j["fit"] = geometry::FitName(report.kind);
@@ -238,9 +157,9 @@ std::string FitReportJson(const FitReport& report, int indent) {
   j["outliers"] = {{"count", f.outliers}, {"share", OutlierShare(f)}, {"max", f.largestOutlier}};
   const char* cause = CauseName(report);
   j["cause"] = cause != nullptr ? json(cause) : json();
-  const std::string note = Note(report);
-  j["note"] = note.empty() ? json() : json(note);
-  j["message"] = Verdict(report);
+  const text::Message note = NoteMessage(report);
+  j["note"] = note.pieces().empty() ? json() : json(platform::ToUtf8(note));
+  j["message"] = platform::ToUtf8(VerdictMessage(report, hints));
   j["iterations"] = f.iterations;
   j["iteration_limit_reached"] = f.hitIterationLimit;
   return j.dump(indent);

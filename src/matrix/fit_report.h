@@ -36,14 +36,6 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
 // "not a similar copy"; nullptr when it fits (a fit never carries a cause).
 const char* CauseName(const FitReport& report);
 
-// What a fitting motion leaves to say beside its verdict (another vertex
-// order); empty when nothing, or when it does not fit.
-std::string Note(const FitReport& report);
-
-// One or two plain sentences: whether the motion fits (except where, and
-// whether another fits as well), and if not the real reason and what to try.
-std::string Verdict(const FitReport& report);
-
 // The report's top-level keys, in the order the JSON writes them: the one list
 // the C++ MotionReport, Python's Fit and the tests hold every host to.
 inline constexpr const char* kReportKeys[] = {"fit",          "tried",
@@ -61,7 +53,9 @@ inline constexpr const char* kReportKeys[] = {"fit",          "tried",
 // Outliers as a share of the base vertices measured (0 for none).
 double OutlierShare(const geometry::FitResult& f);
 
-// The whole report as one JSON object (the README documents its keys).
-std::string FitReportJson(const FitReport& report, int indent = 2);
+// The whole report as one JSON object (the README documents its keys); its
+// "message" and "note" in the user's language, hints in `hints`' words.
+struct Hints;
+std::string FitReportJson(const FitReport& report, const Hints& hints, int indent = 2);
 
 }  // namespace korvane::matrix

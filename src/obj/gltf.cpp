@@ -517,16 +517,6 @@ GltfFileReader DiskFileReader() {
   };
 }
 
-bool LooksLikeGltf(std::string_view head) {
-  if (head.size() >= 4 && head.substr(0, 4) == "glTF") return true;
-  std::size_t i = 0;
-  if (head.substr(0, 3) == "\xEF\xBB\xBF") i = 3;
-  while (i < head.size() &&
-         (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n'))
-    ++i;
-  return i < head.size() && head[i] == '{' && head.find("\"asset\"") != std::string_view::npos;
-}
-
 namespace {
 
 // The scene's triangles in world space; every accessor a primitive uses is
@@ -597,7 +587,7 @@ struct Span {
 };
 
 struct JsonObject {
-  std::size_t open = 0;  // the '{'
+  std::size_t open = std::string_view::npos;  // the '{'; npos: not an object
   std::map<std::string, Span> keys;
 };
 
@@ -685,9 +675,10 @@ class JsonLayout {
   void Objects(std::vector<JsonObject>& out) {
     ++i_;
     while (Ws(), i_ < s_.size() && s_[i_] != ']') {
+      const std::size_t before = i_;
       JsonObject o;
-      o.open = i_;
-      if (Eat('{')) {
+      if (At() == '{') {
+        o.open = i_++;
         while (Ws(), i_ < s_.size() && s_[i_] != '}') {
           const std::string key = Key();
           Ws();
@@ -706,6 +697,7 @@ class JsonLayout {
       out.push_back(std::move(o));
       Ws();
       Eat(',');
+      if (i_ == before) ++i_;  // not JSON the parser took; never stand still
     }
     ++i_;
   }
@@ -801,7 +793,7 @@ std::string Base64(const std::vector<unsigned char>& data) {
 const JsonObject& ObjectIn(const JsonLayout& layout, const char* array, std::size_t index,
                            const std::string& path) {
   const JsonObject* o = layout.Find(array, index);
-  if (o == nullptr) {
+  if (o == nullptr || o->open == std::string_view::npos) {
     Refuse(path, std::string("cannot find ") + array + "[" + std::to_string(index) +
                      "] in the JSON text to edit it");
   }
@@ -889,7 +881,7 @@ void CheckApart(std::vector<ByteRun> runs, const std::string& path) {
 class Baker {
  public:
   Baker(Document& d, std::size_t file_size, const std::string& path, const Matrix4& motion)
-      : d_(d), m_(d.model), size_(file_size), path_(path), motion_(motion) {}
+      : m_(d.model), size_(file_size), path_(path), motion_(motion) {}
 
   // Fills `changed` with the buffers written and `edits` with the min/max.
   void Run(std::set<int>& changed, std::vector<Edit>& edits, const JsonLayout& layout) {
@@ -1122,7 +1114,6 @@ class Baker {
     }
   }
 
-  Document& d_;
   tinygltf::Model& m_;
   std::size_t size_;
   const std::string& path_;

@@ -21,10 +21,6 @@ using GltfFileReader = std::function<bool(const std::string& path, std::string& 
 // The reader used for files on disk (platform::ReadWholeFile).
 GltfFileReader DiskFileReader();
 
-// True when `head`, the first bytes of a file, starts like a glTF document: the
-// binary container's magic, or a JSON object naming "asset" near its start.
-bool LooksLikeGltf(std::string_view head);
-
 // Every triangle primitive (lists, strips and fans) of the default scene in
 // world space: the vertices of each instance of a mesh one after another, in
 // the order the scene's nodes are walked (depth first, children in order).

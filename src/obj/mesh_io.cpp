@@ -94,13 +94,16 @@ bool FastSignificant(std::string& out, double value, int significant, bool scien
   const double a = std::fabs(value);
   if (!(a > 1e-200 && a < 1e200)) return false;
   // The decimal exponent from the binary one (log10(2) = 0.30103...), set right below.
-  int binary = 0;
-  std::frexp(a, &binary);
-  int e = static_cast<int>(std::floor((binary - 1) * 0.30102999566398120));
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &a, 8);
+  const int binary = static_cast<int>(bits >> 52) - 1023;  // a is normal here
+  int e = static_cast<int>(std::floor(binary * 0.30102999566398120));
   const auto scaled = [&](int exp10) {
     const int k = significant - 1 - exp10;
     if (k > 22 || k < -22) return -1.0;
-    return std::nearbyint(k >= 0 ? a * kPow10[k] : a / kPow10[-k]);
+    // Half away from zero: a tie is a value within a rounding of one anyway.
+    return static_cast<double>(
+        static_cast<std::uint64_t>((k >= 0 ? a * kPow10[k] : a / kPow10[-k]) + 0.5));
   };
   double m = scaled(e);
   const double low = kPow10[significant - 1], high = kPow10[significant];

@@ -392,7 +392,11 @@ void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces) {
   RawLines lines(in, path);
   const Header h = ReadHeader(lines, path, in.Size());
   const Element& vertex = h.elements[static_cast<std::size_t>(h.vertex)];
-  mesh.vertices.reserve(static_cast<std::size_t>(vertex.count));
+  // Binary records of one size are all there (the header was checked against
+  // the file's size); ASCII ones may be shorter than the least a count allows for.
+  mesh.vertices.reserve(static_cast<std::size_t>(
+      h.binary() && vertex.fixed ? vertex.count
+                                 : std::min<std::uint64_t>(vertex.count, std::uint64_t{1} << 20)));
   std::vector<double> corners;
   if (!h.binary()) {
     std::vector<bool> wanted(h.elements.size(), false);

@@ -1,7 +1,6 @@
 #include "obj/stl_mesh.h"
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 
 #include "obj/mesh_io.h"
@@ -62,11 +61,23 @@ void ReadBinary(const std::string& path, Mesh& mesh) {
   }
 }
 
-// Lower-case copy of a short keyword.
-std::string Keyword(std::string_view token) {
-  std::string k(token.substr(0, 16));
-  for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return k;
+enum class Key : std::uint8_t { other, facet, vertex, endloop, endfacet, endsolid };
+
+// The keyword a line starts with, in any case.
+Key KeyOf(std::string_view token) {
+  static constexpr std::pair<std::string_view, Key> kKeys[] = {{"vertex", Key::vertex},
+                                                               {"facet", Key::facet},
+                                                               {"endloop", Key::endloop},
+                                                               {"endfacet", Key::endfacet},
+                                                               {"endsolid", Key::endsolid}};
+  for (const auto& [name, key] : kKeys) {
+    if (token.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i)
+      same = (token[i] | 0x20) == name[i];  // ASCII letters in either case
+    if (same) return key;
+  }
+  return Key::other;
 }
 
 bool ReadTriple(const std::string_view* t, geometry::Vector3& p) {
@@ -97,15 +108,15 @@ void ReadAscii(const std::string& path, Mesh& mesh) {
   while (lines.Next(line)) {
     const std::size_t n = Tokens(line, t, 5);
     if (n == 0) continue;
-    const std::string key = Keyword(t[0]);
-    if (key == "vertex") {
+    const Key key = KeyOf(t[0]);
+    if (key == Key::vertex) {
       geometry::Vector3 p;
       if (n < 4 || !ReadTriple(t + 1, p)) {
         ThrowBadLine(path, lines.line(), "a vertex needs three numbers");
       }
       if (loop.empty()) loop_line = lines.line();
       loop.push_back(weld.Index(p));
-    } else if (key == "endloop" || key == "endfacet" || key == "facet" || key == "endsolid") {
+    } else if (key != Key::other) {
       close();
     }
   }
@@ -138,10 +149,10 @@ void ScanDigits(const std::string& path, int& positions, int& normals) {
   while (lines.Next(line)) {
     const std::size_t n = Tokens(line, t, 5);
     if (n == 0) continue;
-    const std::string key = Keyword(t[0]);
-    if (key == "vertex") {
+    const Key key = KeyOf(t[0]);
+    if (key == Key::vertex) {
       for (std::size_t k = 1; k < n; ++k) positions = std::max(positions, SignificantDigits(t[k]));
-    } else if (key == "facet") {
+    } else if (key == Key::facet) {
       for (std::size_t k = 2; k < n; ++k) normals = std::max(normals, SignificantDigits(t[k]));
     }
   }
@@ -160,6 +171,9 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
   // A facet is held until its end, as its corners may be listed the other way round.
   std::string facet;
   std::vector<std::size_t> ends;  // of the held lines in `facet`
+  std::vector<Key> keys;          // of the held lines
+  bool has_normal = false;
+  geometry::Vector3 normal_turned;
   std::vector<std::size_t> corners;
   std::vector<geometry::Vector3> moved;
   std::uint64_t facet_line = 0;
@@ -174,24 +188,13 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
     const std::size_t count = moved.size();
     for (std::size_t k = 0; k < ends.size(); ++k) {
       const std::string_view line(facet.data() + begin, ends[k] - begin);
-      std::string_view t[5];
-      const std::size_t n = Tokens(line, t, 5);
-      const std::string key = n > 0 ? Keyword(t[0]) : std::string();
-      if (key == "vertex") {
+      if (keys[k] == Key::vertex) {
         // Under a mirror the first corner stays first and the rest turn round.
         const std::size_t from = motion.mirrors && corner > 0 ? count - corner : corner;
         Rewrite(text, line, 1, moved[from], positions);
         ++corner;
-      } else if (key == "facet" && n >= 5) {
-        bool again = false;
-        for (std::size_t i = 2; i < 5; ++i)
-          again = digits.Raise(digits.normals, t[i], normals) || again;
-        if (again) return false;
-        geometry::Vector3 normal;
-        if (!ReadTriple(t + 2, normal)) {
-          ThrowBadLine(input, facet_line, "a facet normal needs three numbers");
-        }
-        Rewrite(text, line, 2, motion.Normal(normal), normals);
+      } else if (keys[k] == Key::facet && has_normal) {
+        Rewrite(text, line, 2, normal_turned, normals);
       } else {
         text.append(line);
       }
@@ -200,6 +203,7 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
     out.Write(text);
     facet.clear();
     ends.clear();
+    keys.clear();
     moved.clear();
     return true;
   };
@@ -208,17 +212,29 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
   std::string_view t[5];
   while (lines.Next(line)) {
     const std::size_t n = Tokens(line, t, 5);
-    const std::string key = n > 0 ? Keyword(t[0]) : std::string();
-    if (key == "facet") {
+    const Key key = n > 0 ? KeyOf(t[0]) : Key::other;
+    if (key == Key::facet) {
       if (inside && !flush()) return false;
       inside = true;
       facet_line = lines.line();
+      has_normal = n >= 5;
+      if (has_normal) {
+        bool again = false;
+        for (std::size_t i = 2; i < 5; ++i)
+          again = digits.Raise(digits.normals, t[i], normals) || again;
+        if (again) return false;
+        geometry::Vector3 normal;
+        if (!ReadTriple(t + 2, normal)) {
+          ThrowBadLine(input, facet_line, "a facet normal needs three numbers");
+        }
+        normal_turned = motion.Normal(normal);
+      }
     }
     if (!inside) {
       out.Write(line);
       continue;
     }
-    if (key == "vertex") {
+    if (key == Key::vertex) {
       geometry::Vector3 p;
       if (n < 4 || !ReadTriple(t + 1, p)) {
         ThrowBadLine(input, lines.line(), "a vertex needs three numbers");
@@ -234,7 +250,8 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
     }
     facet.append(line);
     ends.push_back(facet.size());
-    if (key == "endfacet") {
+    keys.push_back(key);
+    if (key == Key::endfacet) {
       if (!flush()) return false;
       inside = false;
     }

@@ -1,3 +1,9 @@
+"""Writes the glTF test files from Blender: two irregular parts, a child under
+a turned, unevenly scaled parent, as .glb, .gltf with parts.bin and .gltf with
+a data: buffer; a copy where two nodes show one mesh; and Blender's own world
+coordinates of the corners (parts_world.txt). parts_meshopt.glb and
+parts_quantized.glb come from gltfpack (-cc, and its defaults) on parts.glb.
+Run: blender -b --factory-startup --python make_parts.py -- tests/gltf/parts"""
 import bpy, bmesh, math, sys
 out = sys.argv[sys.argv.index('--')+1]
 bpy.ops.wm.read_factory_settings(use_empty=True)
@@ -30,12 +36,7 @@ twin = bpy.data.objects.new("Twin", body.data)
 bpy.context.scene.collection.objects.link(twin)
 twin.location = (-3.0, 1.0, 0.0)
 bpy.ops.export_scene.gltf(filepath=out + "_shared.glb", export_format="GLB")
-# Draco-compressed: refused, naming the extension.
 bpy.data.objects.remove(twin)
-
-
-# Tangents too.
-
 # The world-space corners as Blender places them, turned Y-up as the exporter does.
 with open(out + "_world.txt", "w") as f:
     for ob in (body, arm):

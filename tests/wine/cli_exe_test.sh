@@ -4,6 +4,7 @@
 # Usage: cli_exe_test.sh KORVANE_EXE
 set -euo pipefail
 exe=$(realpath "$1")
+gltf=$(realpath "$(dirname "$0")/../gltf")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -67,4 +68,13 @@ status=0; out=$(korvane apply --strict -m m.matrix warn.obj -o strict.obj) || st
 korvane apply -q --digits shortest --normals -m m.matrix warn.obj -o styled.obj >/dev/null || fail "styled"
 [ "$(tr -d '\r' <styled.obj)" = $'v 1 2 3 \nv\t1\t2\t3 \nv -1 3 6 \nvn 0 0 1 \nf 1 2 3 ' ] ||
   fail "--digits shortest --normals: $(cat styled.obj)"
-echo "korvane.exe: help, usage statuses, a batch of 5 files and its outputs under Wine"
+# glTF (tinygltf in korvane.exe): Blender's .gltf with its .bin, baked and into the nodes,
+# each measured back; the moved buffer is written beside the output, the input's kept.
+cp "$gltf"/parts.gltf "$gltf"/parts.bin .
+korvane apply -q -m m.matrix parts.gltf -o baked.gltf >/dev/null || fail "glTF baked"
+korvane apply -q --gltf-nodes -m m.matrix parts.gltf -o nodes.gltf >/dev/null || fail "glTF nodes"
+cmp -s parts.bin "$gltf"/parts.bin && [ -e baked.bin ] && [ ! -e nodes.bin ] || fail "glTF buffers"
+for moved in baked.gltf nodes.gltf; do
+  out=$(korvane calc --fit least-squares parts.gltf $moved -o $moved.matrix) || fail "glTF $moved: $out"
+done
+echo "korvane.exe: help, usage statuses, a batch of 5 files, glTF, and the outputs under Wine"

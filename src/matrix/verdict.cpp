@@ -1,0 +1,116 @@
+#include "matrix/verdict.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "text/verdict_words.h"
+
+namespace korvane::matrix {
+namespace {
+
+std::string Number(double x) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g", x);
+  return buf;
+}
+
+// "95% of the base vertices land within P of the moved mesh's size from its surface".
+void Judged(text::Message& m, const geometry::FitResult& f, const Hints& hints) {
+  using namespace text;
+  if (f.judgedShare < 1.0) {
+    m.Say(kJudgedPart)
+        .Own(Number(100.0 * f.judgedShare))
+        .Say(kJudgedPartShare)
+        .Say(hints.trimOpen)
+        .Own(Number(1.0 - f.judgedShare))
+        .Say(kJudgedPartEnd);
+  } else {
+    m.Say(kJudgedAll);
+  }
+  m.Own(Number(f.judgedP95Relative))
+      .Say(kOfSizeFrom)
+      .Say(f.residuals.toSurface ? kToSurface : kToNearestVertex);
+}
+
+}  // namespace
+
+const Hints kLibraryHints{text::kHintTryIcp, text::kHintMoreIterations, text::kHintPairsTellApart,
+                          text::kHintTrimOpen};
+
+text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
+  using namespace text;
+  const geometry::FitResult& f = report.result;
+  const bool try_icp = report.kind != geometry::FitKind::icp;
+  Message m;
+  if (f.fits) {
+    m.Say(kFitsStart);
+    if (f.outliers > 0) {
+      const double share = static_cast<double>(f.outliers) /
+                           static_cast<double>(std::max<std::size_t>(1, f.residuals.surface.count));
+      m.Say(kFitsExcept)
+          .Own(std::to_string(f.outliers))
+          .Say(kExceptVertices)
+          .Own(Number(100.0 * share))
+          .Say(kExceptShare)
+          .Own(Number(f.largestOutlier))
+          .Say(kExceptSize)
+          .Own(Number(f.largestOutlier / f.residuals.surface.length))
+          .Say(kExceptAway);
+    }
+    m.Say(kFitsColon);
+    Judged(m, f, hints);
+    m.Say(kToleranceOpen).Own(Number(report.tolerance)).Say(kToleranceClose);
+    if (f.judgedShare < 1.0) m.Say(kOverlapStart).Own(Number(100.0 * f.overlap)).Say(kOverlapEnd);
+    if (f.ambiguous) {
+      m.Say(kAmbiguousStart)
+          .Own(std::to_string(f.alternatives.size()))
+          .Say(f.alternatives.size() == 1 ? kAmbiguousOne : kAmbiguousMany)
+          .Say(kAmbiguousEnd)
+          .Say(hints.pairsTellApart);
+    }
+    return m;
+  }
+  switch (f.shortfall) {
+    case geometry::Shortfall::mirror_image:
+      return m.Say(kMirrorImage);
+    case geometry::Shortfall::scale:
+      m.Say(kScaledStart).Own(Number(f.scaleRatio)).Say(kScaledEnd);
+      if (try_icp) m.Say(hints.tryIcp);
+      return m;
+    case geometry::Shortfall::none:
+    case geometry::Shortfall::residual:
+      break;
+  }
+  m.Say(kDoesNotFit);
+  Judged(m, f, hints);
+  m.Say(kMoreThanTolerance).Own(Number(report.tolerance)).Say(kMoreThanToleranceEnd);
+  // A search cut short says nothing about the vertex order.
+  if (f.hitIterationLimit) return m.Say(kIterationLimit).Say(hints.moreIterations);
+  switch (f.likelyCause) {
+    case geometry::LikelyCause::vertex_order_differs:
+      m.Say(kCauseOrder);
+      break;
+    case geometry::LikelyCause::vertices_added_or_removed:
+      m.Say(kCauseCount);
+      break;
+    case geometry::LikelyCause::not_a_similar_copy:
+      m.Say(kCauseNotSimilar);
+      break;
+    case geometry::LikelyCause::none:
+      break;
+  }
+  if (try_icp) m.Say(hints.tryIcp);
+  return m;
+}
+
+text::Message NoteMessage(const FitReport& report) {
+  const geometry::FitResult& f = report.result;
+  text::Message m;
+  // The outliers are in the verdict's own sentence; the order is worth a word apart.
+  if (f.fits && f.likelyCause == geometry::LikelyCause::vertex_order_differs)
+    m.Say(text::kNoteOrder);
+  return m;
+}
+
+}  // namespace korvane::matrix
