@@ -187,9 +187,14 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
   const korvane::Matrix4x4 flat = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}}};
   korvane::Matrix4x4 nan = kMotion;
   nan[1][1] = NAN;
-  korvane::Matrix4x4 huge = kMotion;
-  huge[0][0] = 1e308;
-  Write(dir_ / "far.obj", "v 0 0 0\nv 1e10 0 0\n");
+  korvane::Matrix4x4 huge = {{{1e50, 0, 0, 0}, {0, 1e50, 0, 0}, {0, 0, 1e50, 0}, {0, 0, 0, 1}}};
+  Write(dir_ / "far.obj", "v 0 0 0\nv 1e300 0 0\n");
+  korvane::Matrix4x4 projective = kMotion, tiny = huge;
+  projective[3][1] = 0.5;
+  for (std::size_t i = 0; i < 3; ++i) tiny[i][i] = 1e-300;
+  Write(dir_ / "ro.obj", "v 0 0 0\n");
+  fs::permissions(dir_ / "ro.obj", fs::perms::owner_read);
+  double point[3] = {1, 2, 3};
 
   const struct {
     const char* what;
@@ -199,25 +204,31 @@ TEST_F(Pipeline, FailuresNameTheFileAndLine) {
     std::string says;
   } cases[] = {
       {"deep bad number", [&] { korvane::ReplayMotion(kMotion, At("deep.obj"), At("o.obj")); },
-       At("deep.obj"), 200001, "line 200001: invalid stod argument"},
+       At("deep.obj"), 200001, "line 200001: 'oops' is not a number"},
       {"deep bad number in a stream",
        [&] {
          std::istringstream in(deep);
          std::ostringstream out;
          korvane::ReplayMotion(kMotion, in, out, "piped.obj");
        },
-       "piped.obj", 200001, "piped.obj line 200001: invalid stod argument"},
+       "piped.obj", 200001, "piped.obj line 200001: 'oops' is not a number"},
       {"missing input", [&] { korvane::ReplayMotion(kMotion, At("none.obj"), At("o.obj")); },
        At("none.obj"), 0, "cannot open " + At("none.obj")},
       {"unwritable output",
        [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("no/such/dir/o.obj")); }, "", 0,
        At("no/such/dir/o.obj")},
       {"bad matrix file", [&] { korvane::ReadMatrixFile(At("bad.matrix")); }, At("bad.matrix"), 2,
-       "line 2: stod argument out of range"},
+       "line 2: '1e999' is beyond the range of numbers"},
       {"missing base", [&] { korvane::MeasureMotion(At("none.obj"), At("ok.obj")); },
        At("none.obj"), 0, "cannot open"},
       {"collapsed copy", [&] { korvane::MeasureMotion(At("ok.obj"), At("line.obj")); }, "", 0, ""},
-      {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "cannot be inverted"},
+      {"singular inverse", [&] { korvane::InverseMotion(flat); }, "", 0, "is singular"},
+      {"projective motion", [&] { korvane::TransformPoints(projective, point, point, 1); }, "", 0,
+       "the bottom row is not 0 0 0 1"},
+      {"scale out of range", [&] { korvane::WriteMatrixFile(At("tiny.matrix"), tiny); },
+       At("tiny.matrix"), 0, "outside 1e-100 to 1e100"},
+      {"read-only output", [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("ro.obj")); },
+       At("ro.obj"), 0, "is read-only"},
       {"output is the input", [&] { korvane::ReplayMotion(kMotion, At("ok.obj"), At("ok.obj")); },
        At("ok.obj"), 0, "is the same file as the input"},
       {"not finite", [&] { korvane::ReplayMotion(nan, At("ok.obj"), At("o.obj")); }, "", 0,

@@ -11,19 +11,67 @@ from .properties import fit_name, get_motion, korvane_module, set_motion
 
 
 def _fail(operator, settings, text):
-    """Report an error in the interface and keep it as the scene's message."""
+    """Report an error in the interface and keep it as the scene's message.
+
+    Scripts see it as the RuntimeError that bpy.ops raises for an error report.
+    """
     settings.message = text
     operator.report({"ERROR"}, text)
     return {"CANCELLED"}
+
+
+def _with_korvane(run):
+    """An operator's execute that needs the korvane package, looked up here once:
+    without it, the reason is the operator's report."""
+
+    def execute(self, context):
+        try:
+            korvane = korvane_module()
+        except ImportError as e:
+            return _fail(self, context.scene.korvane, str(e))
+        return run(self, context, korvane)
+
+    return execute
+
+
+class Refused(Exception):
+    """A failure the operator words itself; shown as it is."""
+
+
+def _failures(korvane=None):
+    # What an operator turns into a message rather than a traceback.
+    kinds = (Refused, ImportError, ValueError, TypeError, np.linalg.LinAlgError)
+    return kinds + ((korvane.Error,) if korvane is not None else ())
 
 
 def _matrix(m):
     return np.array(m, dtype=np.float64)
 
 
+def _world_matrix(obj):
+    """The object's world transform; refused when it flattens the object (a zero scale)."""
+    world = _matrix(obj.matrix_world)
+    linear = world[:3, :3]
+    largest = np.abs(linear).max()
+    det = abs(np.linalg.det(linear / largest)) if largest > 0 else 0.0
+    if not np.isfinite(world).all() or det <= 1e-12:
+        raise Refused(
+            "Object %s has a zero or flattening scale in its transform (scale %s): "
+            "give it a scale other than 0 on every axis" % (obj.name, tuple(round(x, 6) for x in obj.scale))
+        )
+    return world
+
+
+def _checked_motion(korvane, m, inverse):
+    # Held to the rules korvane reads matrix files by: inverting checks them all.
+    undo = korvane.inverse(m)
+    return undo if inverse else m
+
+
 def world_mesh(obj, depsgraph, korvane, triangles):
     """World-space vertex positions (float64, (n, 3)) of an object as evaluated
     (modifiers applied), and its triangles ((m, 3), 0-based) when asked for."""
+    world = _world_matrix(obj)
     evaluated = obj.evaluated_get(depsgraph)
     mesh = evaluated.to_mesh()
     try:
@@ -34,8 +82,7 @@ def world_mesh(obj, depsgraph, korvane, triangles):
             mesh.calc_loop_triangles()
             tris = np.empty(3 * len(mesh.loop_triangles), dtype=np.int32)
             mesh.loop_triangles.foreach_get("vertices", tris)
-            faces = tris.view(np.uint32).reshape(-1, 3) if len(tris) else None
-        world = _matrix(evaluated.matrix_world)
+            faces = tris.reshape(-1, 3) if len(tris) else None
     finally:
         evaluated.to_mesh_clear()
     points = co.reshape(-1, 3).astype(np.float64)
@@ -49,7 +96,8 @@ class KORVANE_OT_measure(bpy.types.Operator):
     bl_label = "Measure"
     bl_options = {"REGISTER", "UNDO"}
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
         moved = context.active_object
         if moved is None or moved.type != "MESH" or not moved.select_get():
@@ -62,15 +110,11 @@ class KORVANE_OT_measure(bpy.types.Operator):
                 "Select two mesh objects: the base, then the moved one (active); %d others "
                 "are selected" % len(bases),
             )
-        try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
         depsgraph = context.evaluated_depsgraph_get()
-        # The base's triangles too: ICP matches triangles of the same shape first.
-        base_points, base_faces = world_mesh(bases[0], depsgraph, korvane, triangles=True)
-        moved_points, faces = world_mesh(moved, depsgraph, korvane, triangles=True)
         try:
+            # The base's triangles too: ICP matches triangles of the same shape first.
+            base_points, base_faces = world_mesh(bases[0], depsgraph, korvane, triangles=True)
+            moved_points, faces = world_mesh(moved, depsgraph, korvane, triangles=True)
             fit = korvane.measure(
                 base_points,
                 moved_points,
@@ -78,7 +122,7 @@ class KORVANE_OT_measure(bpy.types.Operator):
                 faces=faces,
                 base_faces=base_faces,
             )
-        except (korvane.Error, ValueError) as e:
+        except _failures(korvane) as e:
             return _fail(self, settings, "%s to %s: %s" % (bases[0].name, moved.name, e))
         set_motion(settings, fit.matrix, "MEASURED", fit.fits, fit.message)
         self.report({"INFO"} if fit.fits else {"WARNING"}, fit.message)
@@ -106,28 +150,21 @@ class KORVANE_OT_replay(bpy.types.Operator):
     def poll(cls, context):
         return context.mode == "OBJECT"
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
-        m = get_motion(settings)
-        m[3] = (0.0, 0.0, 0.0, 1.0)
-        if not np.isfinite(m).all():
-            return _fail(self, settings, "The motion has coefficients that are not finite numbers")
-        if self.inverse:
-            try:
-                m = korvane_module().inverse(m)
-            except ImportError as e:
-                return _fail(self, settings, str(e))
-            except Exception as e:  # korvane.Error: the library's own words
-                return _fail(self, settings, str(e))
         selected = set(context.selected_objects)
-        if settings.to_mesh_data:
-            try:
-                korvane = korvane_module()
-            except ImportError as e:
-                return _fail(self, settings, str(e))
-            moved = self._move_meshes(korvane, m, [o for o in selected if o.type == "MESH"])
-        else:
-            moved = self._move_objects(m, selected)
+        try:
+            # The scene's matrix may have been edited by hand: what korvane would
+            # refuse to read from a file (a projective bottom row, a singular or
+            # not finite matrix) is refused here too, never quietly changed.
+            m = _checked_motion(korvane, get_motion(settings), self.inverse)
+            if settings.to_mesh_data:
+                moved = self._move_meshes(korvane, m, [o for o in selected if o.type == "MESH"])
+            else:
+                moved = self._move_objects(m, selected)
+        except _failures(korvane) as e:
+            return _fail(self, settings, str(e))
         if not moved:
             return _fail(self, settings, "Nothing to move: select the objects to replay on")
         context.view_layer.update()
@@ -152,21 +189,26 @@ class KORVANE_OT_replay(bpy.types.Operator):
 
     def _move_meshes(self, korvane, m, objects):
         # Each mesh is moved once, in the frame of its first selected object;
-        # world = W * local, so the local motion is W^-1 * M * W.
-        done = {}
+        # world = W * local, so the local motion is W^-1 * M * W. Every object
+        # is checked before any mesh moves, so a refusal leaves all as they were.
+        plan = {}
         for obj in sorted(objects, key=lambda o: o.name):
-            mesh = obj.data
-            if mesh in done:
-                continue
-            world = _matrix(obj.matrix_world)
-            local = np.linalg.inv(world) @ m @ world
-            co = np.empty(3 * len(mesh.vertices), dtype=np.float32)
-            mesh.vertices.foreach_get("co", co)
-            points = co.reshape(-1, 3).astype(np.float64)
-            korvane.transform(local, points, out=points)
-            mesh.vertices.foreach_set("co", points.astype(np.float32).ravel())
+            if obj.data not in plan:
+                world = _world_matrix(obj)
+                plan[obj.data] = np.linalg.inv(world) @ m @ world
+        done = {}
+        for mesh, local in plan.items():
+            # With shape keys, what is seen comes from the keys (the basis and
+            # each shape), not from the vertices alone: all of them move.
+            keys = mesh.shape_keys.key_blocks if mesh.shape_keys else ()
+            for points_of in [mesh.vertices] + [k.data for k in keys]:
+                co = np.empty(3 * len(mesh.vertices), dtype=np.float32)
+                points_of.foreach_get("co", co)
+                points = co.reshape(-1, 3).astype(np.float64)
+                korvane.transform(local, points, out=points)
+                points_of.foreach_set("co", points.astype(np.float32).ravel())
             mesh.update()
-            done[mesh] = obj
+            done[mesh] = True
             if mesh.users > 1:
                 self.report({"WARNING"}, "Mesh %s is shared by %d objects; all of them changed"
                             % (mesh.name, mesh.users))
@@ -191,16 +233,14 @@ class KORVANE_OT_save_matrix(bpy.types.Operator, ExportHelper):
         context.window_manager.fileselect_add(self)
         return {"RUNNING_MODAL"}
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
         try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
-        try:
-            # Blender's "//" paths are relative to the .blend file.
+            # Blender's "//" paths are relative to the .blend file. Nothing is
+            # written that korvane would refuse to read.
             korvane.write_matrix(bpy.path.abspath(self.filepath), get_motion(settings))
-        except (korvane.Error, ValueError) as e:
+        except _failures(korvane) as e:
             return _fail(self, settings, str(e))
         self.report({"INFO"}, "Saved %s" % self.filepath)
         return {"FINISHED"}
@@ -216,15 +256,12 @@ class KORVANE_OT_load_matrix(bpy.types.Operator, ImportHelper):
     filename_ext = ".matrix"
     filter_glob: bpy.props.StringProperty(default="*.matrix", options={"HIDDEN"})
 
-    def execute(self, context):
+    @_with_korvane
+    def execute(self, context, korvane):
         settings = context.scene.korvane
         try:
-            korvane = korvane_module()
-        except ImportError as e:
-            return _fail(self, settings, str(e))
-        try:
             m = korvane.read_matrix(bpy.path.abspath(self.filepath))
-        except (korvane.Error, ValueError) as e:
+        except _failures(korvane) as e:
             return _fail(self, settings, str(e))
         set_motion(settings, m, "LOADED", False, "Loaded %s" % os.path.basename(self.filepath))
         self.report({"INFO"}, settings.message)

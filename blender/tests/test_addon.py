@@ -114,11 +114,81 @@ def test_replay_then_undo_brings_the_vertices_back(to_mesh_data):
     assert_at(np.eye(4))
 
 
-def test_undo_refuses_a_motion_that_cannot_be_inverted():
-    add_shape("suzanne")
-    bpy.context.scene.korvane.matrix = [1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1]
-    with pytest.raises(RuntimeError, match="cannot be inverted"):
-        bpy.ops.korvane.replay(inverse=True)
+# What korvane refuses to read from a matrix file, the scene's motion cannot be either.
+BAD_MOTIONS = {
+    "projective": ([1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0.5, 0, 1], "bottom row is not 0 0 0 1"),
+    "singular": ([1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1], "singular"),
+    "nan": ([1, float("nan"), 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1], "not finite"),
+}
+
+
+@pytest.mark.parametrize("kind", sorted(BAD_MOTIONS))
+@pytest.mark.parametrize("action", ["replay", "undo", "mesh data", "save"])
+def test_a_motion_korvane_refuses_is_refused_and_nothing_moves(kind, action, tmp_path):
+    obj = add_shape("suzanne")
+    before = world_vertices(obj)
+    settings = bpy.context.scene.korvane
+    settings.matrix, says = BAD_MOTIONS[kind]
+    settings.to_mesh_data = action == "mesh data"
+    run = {
+        "replay": bpy.ops.korvane.replay,
+        "undo": lambda: bpy.ops.korvane.replay(inverse=True),
+        "mesh data": bpy.ops.korvane.replay,
+        "save": lambda: bpy.ops.korvane.save_matrix(filepath=str(tmp_path / "m.matrix")),
+    }[action]
+    with pytest.raises(RuntimeError, match=says):
+        run()
+    assert says in settings.message
+    assert np.array_equal(world_vertices(obj), before) and not (tmp_path / "m.matrix").exists()
+
+
+def test_failures_are_messages_not_tracebacks(tmp_path):
+    settings = bpy.context.scene.korvane
+    settings.matrix = similarity(12, 1.0).ravel().tolist()
+    with pytest.raises(RuntimeError, match="it is a folder, not a file"):
+        bpy.ops.korvane.save_matrix(filepath=str(tmp_path) + "/")
+    base, moved = moved_pair("suzanne", similarity(5, 1.0))
+    moved.scale = (1.0, 0.0, 1.0)
+    bpy.context.view_layer.update()
+    for run in (bpy.ops.korvane.measure, bpy.ops.korvane.replay):
+        settings.to_mesh_data = True
+        with pytest.raises(RuntimeError, match="zero or flattening scale") as e:
+            run()
+        assert "Traceback" not in str(e.value)
+
+
+def test_move_mesh_data_moves_the_shape_keys_the_user_sees():
+    obj = add_shape("suzanne")
+    obj.shape_key_add(name="Basis")
+    smile = obj.shape_key_add(name="Smile")
+    co = np.empty(3 * len(obj.data.vertices), dtype=np.float32)
+    smile.data.foreach_get("co", co)
+    smile.data.foreach_set("co", co + 0.1)
+    smile.value = 0.7
+    bpy.context.view_layer.update()
+    motion = similarity(13, 2.0)
+
+    def seen():
+        # What the viewport shows: the mesh as evaluated, the keys mixed.
+        mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).to_mesh()
+        out = np.empty(3 * len(mesh.vertices), dtype=np.float32)
+        mesh.vertices.foreach_get("co", out)
+        obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).to_mesh_clear()
+        w = np.array(obj.matrix_world)
+        return out.reshape(-1, 3).astype(np.float64) @ w[:3, :3].T + w[:3, 3]
+
+    before = seen()
+    settings = bpy.context.scene.korvane
+    settings.matrix = motion.ravel().tolist()
+    settings.to_mesh_data = True
+    assert bpy.ops.korvane.replay() == {"FINISHED"}
+    bpy.context.view_layer.update()
+    expected = korvane.transform(motion, before)
+    assert np.abs(seen() - expected).max() < 1e-5 * size(expected)
+    # An edit-mode round trip keeps the move (it rebuilds the mesh from the basis key).
+    bpy.ops.object.mode_set(mode="EDIT")
+    bpy.ops.object.mode_set(mode="OBJECT")
+    assert np.abs(seen() - expected).max() < 1e-5 * size(expected)
 
 
 def test_saved_matrix_is_read_by_korvane_apply(tmp_path):

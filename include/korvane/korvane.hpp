@@ -173,6 +173,7 @@ struct ReplayOptions {
   bool strict = false;     // a warning fails the replay, and nothing is written
   bool gltfNodes = false;  // glTF: the motion into the default scene's root nodes instead of the
                            // vertex data (no buffer changes; a mesh that nodes share can move)
+  bool force = false;      // replace a read-only output (otherwise refused, as CheckOutput says)
 };
 
 // Something a replay may have got wrong, counted over the file.
@@ -217,7 +218,8 @@ KORVANE_CXX_API MotionReport MeasureMotion(const MeshView& base, const MeshView&
 
 // out[i] = motion * (xyz[i], 1) for `count` points of three doubles each, on up to
 // `threads` threads (0: one per processor). out may be xyz itself; other overlaps are not allowed.
-// Fails for a motion that is not finite.
+// Fails for a motion LoadMotion would refuse (not finite, a bottom row other than 0 0 0 1,
+// singular, a scale outside 1e-100 to 1e100).
 KORVANE_CXX_API void TransformPoints(const Matrix4x4& motion, const double* xyz, double* out,
                                      std::size_t count, unsigned threads = 0);
 
@@ -226,7 +228,8 @@ KORVANE_CXX_API void TransformPoints(const Matrix4x4& motion, const double* xyz,
 // lines rewritten with six decimals (options.digits), every other line token for token; STL and
 // PLY: positions and normals rewritten, every other byte kept. output_obj is replaced only when
 // complete. Reports the warnings; fails for a file that cannot be read or written, a bad
-// number, a matrix that is not finite, and with options.strict for any warning.
+// number, a motion LoadMotion would refuse, an output CheckOutput refuses (input_obj read),
+// and with options.strict for any warning.
 KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                                           const std::string& output_obj,
                                           const ReplayOptions& options = {});
@@ -239,20 +242,30 @@ KORVANE_CXX_API ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream&
                                           const std::string& source_name = "input",
                                           const ReplayOptions& options = {});
 
-// The motion that undoes `motion`; fails when it cannot be inverted or is not finite.
+// The motion that undoes `motion`; fails for a motion LoadMotion would refuse.
 KORVANE_CXX_API Matrix4x4 InverseMotion(const Matrix4x4& motion);
 
 // The motion a matrix file holds, as `korvane apply` reads it: fails, naming the file and line,
 // unless it is four lines of four finite numbers separated by spaces (blank lines may follow), the
-// bottom row 0 0 0 1 and the turn and scale part not singular; with `inverse` (the motion that
+// bottom row 0 0 0 1, the turn and scale part not singular and its scale (the cube root of its
+// determinant) from 1e-100 to 1e100; with `inverse` (the motion that
 // undoes it), also when it cannot be inverted.
 KORVANE_CXX_API Matrix4x4 LoadMotion(const std::string& path, bool inverse = false);
 
 // Reads a matrix file with LoadMotion's rules.
 KORVANE_CXX_API Matrix4x4 ReadMatrixFile(const std::string& path);
 
-// Writes a matrix file, replacing `path` only when complete.
-KORVANE_CXX_API void WriteMatrixFile(const std::string& path, const Matrix4x4& matrix);
+// Writes a matrix file, replacing `path` only when complete; fails for a matrix LoadMotion would
+// refuse and for a path CheckOutput refuses.
+KORVANE_CXX_API void WriteMatrixFile(const std::string& path, const Matrix4x4& matrix,
+                                     bool force = false);
+
+// The checks every korvane host makes before it writes `output`: fails (kind refused, nothing
+// written) when it is the same file as one of `reads` or names a loop of symbolic links, and
+// when it is a read-only file unless `force` (which makes it replaceable). A symbolic
+// link is otherwise written through, and a replaced file keeps its permission bits.
+KORVANE_CXX_API void CheckOutput(const std::string& output, const std::vector<std::string>& reads,
+                                 bool force = false);
 
 }  // namespace korvane
 

@@ -135,10 +135,36 @@ def decompose(matrix):
 
 
 def _points(a, name):
-    points = np.ascontiguousarray(a, dtype=np.float64)
+    points = np.asarray(a)
+    if points.dtype.kind not in "fiu":
+        raise TypeError("%s must be an (n, 3) array of numbers, not of %s" % (name, points.dtype))
+    points = np.ascontiguousarray(points, dtype=np.float64)
     if points.ndim != 2 or points.shape[1] != 3:
         raise ValueError("%s must be an (n, 3) array of points, not shape %s" % (name, points.shape))
     return points
+
+
+def _faces(faces, name, vertices):
+    # Any integer dtype (numpy's int64, what mesh libraries return) or nested
+    # lists; checked here so that the index at fault can be named.
+    if faces is None:
+        return None
+    f = np.asarray(faces)
+    if f.size == 0:
+        f = f.reshape(0, 3).astype(np.int64)
+    if f.dtype.kind not in "iu":
+        raise TypeError("%s must be whole vertex numbers, not %s" % (name, f.dtype))
+    if f.ndim != 2 or f.shape[1] != 3:
+        raise ValueError("%s must be an (m, 3) array of vertex numbers, not shape %s" % (name, f.shape))
+    if f.size:
+        bad = np.flatnonzero((f < 0) | (f >= vertices))
+        if bad.size:
+            row, corner = divmod(int(bad[0]), 3)
+            raise ValueError(
+                "%s[%d, %d] is %d, not a vertex of a mesh with %d (0-based numbers from 0 to %d)"
+                % (name, row, corner, int(f[row, corner]), vertices, vertices - 1)
+            )
+    return np.ascontiguousarray(f, dtype=np.uint32)
 
 
 def _whole(value, name, low, high, none):
@@ -218,11 +244,12 @@ def measure(
             os.fsencode(base), os.fsencode(moved), fit, tolerance, trim_value, iterations, threads
         )
     else:
+        base_points, moved_points = _points(base, "base"), _points(moved, "moved")
         report = _korvane.measure_arrays(
-            _points(base, "base"),
-            _points(moved, "moved"),
-            None if faces is None else np.asarray(faces),
-            None if base_faces is None else np.asarray(base_faces),
+            base_points,
+            moved_points,
+            _faces(faces, "faces", len(moved_points)),
+            _faces(base_faces, "base_faces", len(base_points)),
             fit,
             tolerance,
             trim_value,
@@ -235,8 +262,9 @@ def measure(
 def transform(matrix, points, inverse=False, out=None, jobs=None):
     """Move (n, 3) points by a motion: ``p @ R.T + t`` for each point, on every core.
 
-    ``inverse`` moves them by the motion that undoes it (Error when it cannot
-    be inverted). ``out`` receives the result (a C-contiguous (n, 3) float64
+    ``inverse`` moves them by the motion that undoes it. A matrix a matrix
+    file could not hold (not finite, a bottom row other than 0 0 0 1,
+    singular, a scale outside 1e-100 to 1e100) raises :class:`Error`. ``out`` receives the result (a C-contiguous (n, 3) float64
     array; ``points`` itself to move them in place); by default a new array.
     Returns ``out``.
     """
@@ -256,22 +284,28 @@ def transform(matrix, points, inverse=False, out=None, jobs=None):
 
 
 def _motion(matrix, inverse):
-    # A file is read as korvane apply reads it: refused when it holds no number,
-    # is not finite or cannot be inverted, naming the file.
+    # A file is read as korvane apply reads it, naming the file and line; an
+    # array is held to the same rules (inverting it checks them) before any work starts.
     if isinstance(matrix, _PATH_TYPES):
         return _korvane.load_motion(os.fsencode(matrix), bool(inverse))
     m = _matrix(matrix)
-    return _korvane.inverse(m) if inverse else m
+    undone = _korvane.inverse(m)
+    return undone if inverse else m
 
 
-def _replay(motion, source, target, gltf_nodes=False):
+def _reads(matrix, sources):
+    # The files a replay reads, none of which it may write over: the inputs, and the matrix file.
+    return list(sources) + ([os.fsencode(matrix)] if isinstance(matrix, _PATH_TYPES) else [])
+
+
+def _replay(motion, source, target, gltf_nodes=False, force=False):
     """One file moved: the per-file object of ``korvane apply --json``; raises Error."""
     try:
         size = os.stat(source).st_size
     except OSError:
         size = 0
     start = time.perf_counter()
-    vertices, warnings = _korvane.replay(motion, source, target, gltf_nodes)
+    vertices, warnings = _korvane.replay(motion, source, target, bool(gltf_nodes), bool(force))
     return {
         "input": os.fsdecode(source),
         "output": os.fsdecode(target),
@@ -283,7 +317,7 @@ def _replay(motion, source, target, gltf_nodes=False):
     }
 
 
-def apply(matrix, input, output, inverse=False, gltf_nodes=False):
+def apply(matrix, input, output, inverse=False, gltf_nodes=False, force=False):
     """Write the mesh file ``input`` moved by a motion to ``output``, as ``korvane apply`` does.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; ``inverse`` replays
@@ -295,19 +329,23 @@ def apply(matrix, input, output, inverse=False, gltf_nodes=False):
     named for another format is refused. glTF (.gltf, .glb): the motion is baked
     into the vertex data, or with ``gltf_nodes`` put into the scene's root nodes
     (``korvane apply --gltf-nodes``). The output is replaced only when
-    complete. Returns the file's entry of ``korvane apply --json``: input,
-    output, vertices, bytes, seconds, error (None). Raises :class:`Error`.
+    complete (through a symbolic link, keeping its permission bits). An output
+    that is the input or the matrix file, or a loop of links, is refused; a
+    read-only one too, unless ``force``. Returns the file's entry of
+    ``korvane apply --json``: input, output, vertices, bytes, seconds, error
+    (None), warnings. Raises :class:`Error`.
     """
     motion = _motion(matrix, inverse)
     source, target = os.fsencode(input), os.fsencode(output)
     if os.path.isdir(target):
         target = os.path.join(target, os.path.basename(source))
-    return _replay(motion, source, target, gltf_nodes)
+    _korvane.check_output(target, _reads(matrix, [source]), bool(force))
+    return _replay(motion, source, target, gltf_nodes, force)
 
 
 def inverse(matrix):
     """The motion that undoes ``matrix`` (a 4x4 array, or a matrix file's path read as
-    ``korvane apply`` reads it); raises :class:`Error` when it is not finite or cannot be inverted."""
+    ``korvane apply`` reads it); raises :class:`Error` for a matrix that file could not hold."""
     return _motion(matrix, True)
 
 
@@ -316,6 +354,9 @@ def read_matrix(path):
     return _korvane.read_matrix(os.fsencode(path))
 
 
-def write_matrix(path, matrix):
-    """Write a matrix file, replacing ``path`` only when complete; raises :class:`Error`."""
-    _korvane.write_matrix(os.fsencode(path), _matrix(matrix))
+def write_matrix(path, matrix, force=False):
+    """Write a matrix file, replacing ``path`` only when complete; raises :class:`Error`
+    for a matrix :func:`read_matrix` would refuse (not finite, a bottom row other than
+    0 0 0 1, singular, a scale outside 1e-100 to 1e100), a folder, and a read-only file
+    unless ``force``."""
+    _korvane.write_matrix(os.fsencode(path), _matrix(matrix), bool(force))

@@ -1,5 +1,5 @@
 import os
-from typing import Any, NamedTuple, Optional, TypedDict, Union
+from typing import Any, NamedTuple, NoReturn, Optional, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -23,6 +23,13 @@ class Rotation(NamedTuple):
     axis: np.ndarray
     degrees: float
 
+class ReplayWarning(TypedDict):
+    kind: str
+    count: int
+    file: Optional[str]
+    line: int
+    message: str
+
 class FileResult(TypedDict):
     input: str
     output: str
@@ -30,6 +37,7 @@ class FileResult(TypedDict):
     bytes: int
     seconds: float
     error: Optional[str]
+    warnings: list[ReplayWarning]
 
 class Fit:
     matrix: np.ndarray
@@ -58,6 +66,8 @@ class Fit:
     moved_vertices: int
     def to_dict(self) -> dict[str, Any]: ...
     def to_json(self, indent: Optional[int] = ...) -> str: ...
+    def __setattr__(self, name: str, value: Any) -> NoReturn: ...
+    def __delattr__(self, name: str) -> NoReturn: ...
 
 FITS: tuple[tuple[str, str], ...]
 REPORT_KEYS: tuple[str, ...]
@@ -88,7 +98,8 @@ def apply(
     output: _Path,
     inverse: bool = ...,
     gltf_nodes: bool = ...,
+    force: bool = ...,
 ) -> FileResult: ...
 def inverse(matrix: Union[_Path, _Matrix]) -> np.ndarray: ...
 def read_matrix(path: _Path) -> np.ndarray: ...
-def write_matrix(path: _Path, matrix: _Matrix) -> None: ...
+def write_matrix(path: _Path, matrix: _Matrix, force: bool = ...) -> None: ...

@@ -6,11 +6,11 @@ import time
 import korvane
 
 
-def _apply_one(source, target, motion, gltf_nodes=False):
+def _apply_one(source, target, motion, gltf_nodes=False, force=False):
     # Runs on a worker: a failing file becomes its entry's error, as in `korvane apply`.
     start = time.perf_counter()
     try:
-        return korvane._replay(motion, source, target, gltf_nodes)
+        return korvane._replay(motion, source, target, gltf_nodes, force)
     except korvane.Error as e:
         try:
             size = os.stat(source).st_size
@@ -27,7 +27,7 @@ def _apply_one(source, target, motion, gltf_nodes=False):
         }
 
 
-def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False):
+def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False, force=False):
     """Replay a motion on every mesh file of ``inputs`` (each in its own format) on the workers of a Dask ``client``.
 
     ``matrix`` is a matrix file's path or a 4x4 matrix; it is read (and
@@ -39,6 +39,9 @@ def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False):
     seconds, and error (None, or the message naming the file and line). A
     failing file does not stop the others. ``gltf_nodes``: glTF files get the
     motion in their scene's root nodes, as with ``korvane apply --gltf-nodes``.
+    Outputs are checked first, as :func:`korvane.apply` checks them: one
+    that is an input or the matrix file, or read-only without ``force``,
+    raises :class:`korvane.Error` before anything is written.
     """
     motion = korvane._motion(matrix, inverse)
     sources = [os.fsencode(p) for p in inputs]
@@ -54,6 +57,9 @@ def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False):
         seen[target] = source
     if not sources:
         return []
+    reads = korvane._reads(matrix, sources)
+    for target in targets:
+        korvane._korvane.check_output(target, reads, bool(force))
     # Largest first, so that no big file starts last while the other workers idle.
     def size(path):
         try:
@@ -68,6 +74,7 @@ def apply_many(client, matrix, inputs, outdir, inverse=False, gltf_nodes=False):
         [targets[i] for i in order],
         motion=motion,
         gltf_nodes=gltf_nodes,
+        force=bool(force),
         pure=False,
     )
     results = client.gather(futures)

@@ -9,4 +9,5 @@ def apply_many(
     outdir: _Path,
     inverse: bool = ...,
     gltf_nodes: bool = ...,
+    force: bool = ...,
 ) -> list[FileResult]: ...

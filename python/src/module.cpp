@@ -215,10 +215,11 @@ void Transform(const py::handle& matrix, const py::array& points, py::array out,
 
 // The vertices moved and the warnings, as `korvane apply --json` lists them.
 py::tuple Replay(const py::handle& matrix, const std::string& input, const std::string& output,
-                 bool gltf_nodes) {
+                 bool gltf_nodes, bool force) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
   korvane::ReplayOptions options;
   options.gltfNodes = gltf_nodes;
+  options.force = force;
   korvane::ReplayReport r;
   {
     py::gil_scoped_release release;
@@ -265,10 +266,15 @@ py::array_t<double> ReadMatrix(const std::string& path) {
   return FromMatrix(m);
 }
 
-void WriteMatrix(const std::string& path, const py::handle& matrix) {
+void WriteMatrix(const std::string& path, const py::handle& matrix, bool force) {
   const korvane::Matrix4x4 m = ToMatrix(matrix);
   py::gil_scoped_release release;
-  korvane::WriteMatrixFile(path, m);
+  korvane::WriteMatrixFile(path, m, force);
+}
+
+void CheckOutput(const std::string& output, const std::vector<std::string>& reads, bool force) {
+  py::gil_scoped_release release;
+  korvane::CheckOutput(output, reads, force);
 }
 
 py::tuple Decompose(const py::handle& matrix) {
@@ -298,11 +304,12 @@ PYBIND11_MODULE(_korvane, m) {
   m.def("measure_arrays", &MeasureArrays);
   m.def("transform", &Transform);
   m.def("replay", &Replay, py::arg("matrix"), py::arg("input"), py::arg("output"),
-        py::arg("gltf_nodes") = false);
+        py::arg("gltf_nodes") = false, py::arg("force") = false);
   m.def("inverse", &Inverse);
   m.def("read_matrix", &ReadMatrix);
   m.def("load_motion", &LoadMotion);
   m.def("write_matrix", &WriteMatrix);
+  m.def("check_output", &CheckOutput);
   m.def("decompose", &Decompose);
 
   // The library's defaults, limits, fits and report keys: Python and Blender

@@ -15,7 +15,7 @@ def test_installed_package_uses_the_installed_library(tmp_path):
     probe = (
         "import korvane, numpy\n"
         "print(korvane.__file__)\n"
-        "print(korvane.transform(numpy.eye(4) * 2, [[1.0, 2.0, 3.0]]).tolist())\n"
+        "print(korvane.transform(numpy.diag([2.0, 2.0, 2.0, 1.0]), [[1.0, 2.0, 3.0]]).tolist())\n"
         "print([l.split()[-1] for l in open('/proc/self/maps') if 'libKorvane' in l][0])\n"
     )
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_LIBRARY_PATH")}

@@ -1,4 +1,5 @@
 import json
+import re
 
 import numpy as np
 import pytest
@@ -104,8 +105,6 @@ def test_arguments_are_checked(bunny):
         korvane.measure("base.obj", v)
     with pytest.raises(ValueError):
         korvane.measure(v[:, :2], v[:, :2])
-    with pytest.raises(ValueError):
-        korvane.measure(v, v, faces=[[0, 1, 100]])
 
 
 def test_a_shuffled_cube_is_ambiguous_unless_its_pairs_decide():
@@ -119,6 +118,25 @@ def test_a_shuffled_cube_is_ambiguous_unless_its_pairs_decide():
     assert alternatives and all(np.abs(np.array(a["matrix"]) - f.matrix).max() > 0.5 for a in alternatives)
     same_order = korvane.measure(cube, moved)
     assert same_order.fits and not same_order.ambiguous, same_order.message
+
+
+@pytest.mark.parametrize("kind", ["int64", "int32", "uint16", "list"])
+def test_faces_of_any_integer_type_measure_alike(bunny, kind):
+    v, f = bunny[0].astype(np.float32), bunny[1]
+    copy = moved(similarity(seed=5), v.astype(np.float64))
+    want = korvane.measure(v.astype(np.float64), copy, faces=f, base_faces=f)
+    faces = f.tolist() if kind == "list" else f.astype(kind)
+    got = korvane.measure(v, copy, faces=faces, base_faces=faces)
+    assert got.to_dict() == want.to_dict()
+
+
+def test_faces_at_fault_are_named_and_a_fit_is_read_only(bunny):
+    v = bunny[0][:100]
+    for faces, error, says in [([[0, 1, 100]], ValueError, "faces[0, 2] is 100"),
+                               ([[0, 1, 2], [3, -1, 4]], ValueError, "faces[1, 1] is -1"),
+                               ([[0.0, 1.0, 2.0]], TypeError, "whole vertex numbers")]:
+        with pytest.raises(error, match=re.escape(says)):
+            korvane.measure(v, v, faces=faces)
 
 
 def test_every_report_key_is_an_attribute_of_a_read_only_fit(bunny):

@@ -21,6 +21,7 @@
 #include "obj/mesh_format.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
+#include "platform/output_rules.h"
 #include "platform/platform.h"
 #include "platform/workers.h"
 #include "text/catalogue.h"
@@ -110,7 +111,7 @@ ErrorKind ToPublic(Error::Kind kind) {
     }
   } catch (...) {
   }
-  throw Failure(platform::ToUtf8(text::MessageOfCurrentException()), where, line, kind);
+  throw Failure(platform::ToUtf8(text::PlainMessageOfCurrentException()), where, line, kind);
 }
 
 Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }
@@ -133,8 +134,19 @@ geometry::Matrix4 FromPublic(const Matrix4x4& m) {
   return out;
 }
 
+// A motion given as numbers is held to the rules a matrix file is read by.
 geometry::Matrix4 CheckedMotion(const Matrix4x4& m, bool inverse) {
-  return matrix::CheckedMotion(FromPublic(m), "motion", inverse);
+  const geometry::Matrix4 motion = FromPublic(m);
+  matrix::CheckMotionShape(motion, {});
+  return matrix::CheckedMotion(motion, {}, inverse);
+}
+
+// The rules of every host before it writes `output`; `reads` are the files it reads.
+void CheckOutputAgainst(const std::string& output, const std::vector<std::string>& reads,
+                        bool force, const std::string& read_as = {}) {
+  std::vector<platform::NamedPath> inputs;
+  for (const std::string& r : reads) inputs.push_back({read_as, r});
+  platform::CheckOutputs(inputs, {{{}, output}}, force, "force", Error::Kind::refused);
 }
 
 std::array<ReferenceVertex, 3> References(const std::vector<geometry::Vector3>& v,
@@ -370,12 +382,7 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, const std::string& input_obj,
                           const std::string& output_obj, const ReplayOptions& options) {
   try {
     // Replaced while it is being read, the input would be lost on any failure.
-    if (platform::FileKey(input_obj) == platform::FileKey(output_obj)) {
-      throw Error(
-          Error::Kind::refused,
-          text::Message().Host(output_obj).Own(" is the same file as the input ").Host(input_obj),
-          output_obj);
-    }
+    CheckOutputAgainst(output_obj, {input_obj}, options.force, "the input");
     const obj::ReplayStyle style = StyleOf(options);
     obj::ReplayCounts counts;
     std::function<void(const obj::ReplayCounts&)> vet;
@@ -482,8 +489,19 @@ Matrix4x4 ReadMatrixFile(const std::string& path) {
   }
 }
 
-void WriteMatrixFile(const std::string& path, const Matrix4x4& m) {
+void CheckOutput(const std::string& output, const std::vector<std::string>& reads, bool force) {
   try {
+    CheckOutputAgainst(output, reads, force);
+  } catch (...) {
+    RethrowAsFailure(output);
+  }
+}
+
+void WriteMatrixFile(const std::string& path, const Matrix4x4& m, bool force) {
+  try {
+    // Nothing is written that LoadMotion would refuse.
+    CheckedMotion(m, false);
+    CheckOutputAgainst(path, {}, force);
     matrix::WriteMatrixFile(path, FromPublic(m));
   } catch (...) {
     RethrowAsFailure(path);

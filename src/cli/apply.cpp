@@ -130,7 +130,7 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyO
     job.counts = counts;
   } catch (...) {
     job.failed = true;
-    job.error = text::MessageOfCurrentException();
+    job.error = text::PlainMessageOfCurrentException();
     try {
       throw;
     } catch (const Error& e) {

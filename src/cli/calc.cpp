@@ -33,11 +33,26 @@ std::string VectorText(const geometry::Vector3& v) {
   return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
 }
 
+// Faces the surface was measured without, as apply tells what a replay may get wrong: counted,
+// the first line named. On standard error, also with --json.
+void WarnSkippedFaces(const std::string& path, const obj::SkippedFaces& s) {
+  if (s.count == 0) return;
+  std::fprintf(stderr,
+               "korvane calc: warning: %s line %llu: %llu face line%s left out: a corner is not a "
+               "vertex number or names a vertex that does not exist (or fewer than three corners); "
+               "the motion is judged without %s\n",
+               path.c_str(), static_cast<unsigned long long>(s.firstLine),
+               static_cast<unsigned long long>(s.count), s.count == 1 ? "" : "s",
+               s.count == 1 ? "it" : "them");
+}
+
 // `faces`: the fit measures against the moved mesh's faces; the base's are
 // only drawn, on the report page.
 obj::Mesh Load(const std::string& path, bool faces, unsigned threads) {
   obj::Mesh mesh;
-  obj::ReadMesh(path, mesh, faces, api::StreamingOptions(threads));
+  obj::SkippedFaces skipped;
+  obj::ReadMesh(path, mesh, faces, api::StreamingOptions(threads), &skipped);
+  WarnSkippedFaces(path, skipped);
   return mesh;
 }
 

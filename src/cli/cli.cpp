@@ -1,7 +1,7 @@
 // korvane: the command-line host. It drives the same commands a host
 // application drives through the exports, and adds friendly forms for
 // scripts and pipelines. The command line is read by CLI11; every error a
-// subcommand raises is shown through text::MessageOfCurrentException.
+// subcommand raises is shown through text::PlainMessageOfCurrentException.
 #include "cli/cli.h"
 
 #include <CLI/CLI.hpp>
@@ -59,7 +59,7 @@ int ReportError(const char* what, CliPlatform& p) {
     if (e.kind() == Error::Kind::usage) throw;
   } catch (...) {
   }
-  p.ShowMessage(text::Message().Own(what), text::MessageOfCurrentException());
+  p.ShowMessage(text::Message().Own(what), text::PlainMessageOfCurrentException());
   if (p.json) PrintJsonErrorOfCurrentException();
   return kExitFailed;
 }
@@ -398,7 +398,8 @@ class CommandLine {
       Usage("unexpected argument '" + extra + "'");
     }
     if (sub == apply_) applyOptions_.style.digitsChosen = apply_->count("--digits") > 0;
-    p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json);
+    p.json = (sub == calc_ && calcOptions_.json) || (sub == apply_ && applyOptions_.json) ||
+             (sub == matrix_ && matrixOptions_.json);
     if (sub == calc_) return Calc(calcOptions_, p);
     if (sub == apply_) return Apply(applyOptions_, p);
     if (sub == status_) {
@@ -499,19 +500,19 @@ int Main(int argc, char** argv) {
     status = line->Run(argc, argv, platform);
   } catch (const Error& e) {
     if (e.kind() != Error::Kind::usage) {
-      platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
+      platform.ShowMessage(text::Message().Own("korvane"), text::PlainMessageOfCurrentException());
       if (json) PrintJsonErrorOfCurrentException();
       status = kExitFailed;
     } else {
       // One line: the error, and where to read more.
       const std::string where = line && !line->current().empty() ? " " + line->current() : "";
       std::fprintf(stderr, "korvane%s: %s (see 'korvane%s --help')\n", where.c_str(),
-                   platform::ToUtf8(text::MessageOfCurrentException()).c_str(), where.c_str());
+                   platform::ToUtf8(text::PlainMessageOfCurrentException()).c_str(), where.c_str());
       if (json) PrintJsonErrorOfCurrentException();
       status = kExitUsage;
     }
   } catch (...) {
-    platform.ShowMessage(text::Message().Own("korvane"), text::MessageOfCurrentException());
+    platform.ShowMessage(text::Message().Own("korvane"), text::PlainMessageOfCurrentException());
     if (json) PrintJsonErrorOfCurrentException();
     status = kExitFailed;
   }

@@ -55,6 +55,7 @@ struct MatrixOptions {
   std::vector<std::string> inputs;  // compose
   std::string output;               // "-": standard output
   bool json = false;
+  bool force = false;                                   // replace a read-only output
   std::optional<std::string> scale, rotate, translate;  // make
 };
 // Adds `korvane matrix` and its verbs (show, invert, compose, make) to `app`.

@@ -38,7 +38,7 @@ class CliPlatform final : public platform::Platform {
 [[noreturn]] void Usage(const std::string& text);
 
 // Shows the error being handled as a box captioned `what`, through
-// text::MessageOfCurrentException; usage errors go on to the caller. Call it
+// text::PlainMessageOfCurrentException; usage errors go on to the caller. Call it
 // inside a catch block. Returns the failed status.
 int ReportError(const char* what, CliPlatform& p);
 

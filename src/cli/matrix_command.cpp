@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/outputs.h"
 #include "cli/suggest.h"
 #include "geometry/fit.h"
 #include "matrix/matrix_file.h"
@@ -218,6 +219,7 @@ CLI::App* AddMatrixCommand(CLI::App& app, MatrixOptions& o) {
                      "Where the matrix is written (replaced when complete); - for standard output")
         ->type_name("OUT.matrix")
         ->required();
+    writer->add_flag("--force", o.force, "Replace OUT.matrix even when it is read-only");
   }
   for (CLI::App* verb : {show, invert, compose, make}) verb->allow_extras();
   matrix->footer(
@@ -251,6 +253,13 @@ int Matrix(const CLI::App& command, const MatrixOptions& o, CliPlatform& p) {
   if (name == "compose" && o.inputs.size() < 2) Usage("compose needs two matrix files or more");
   // Usage errors in make's options come before any file is touched.
   const geometry::Matrix4 made = name == "make" ? Make(o) : geometry::IdentityMatrix4();
+  if (name != "show") {
+    // The rules of calc and apply: never over an input, read-only only with --force.
+    std::vector<NamedPath> inputs;
+    if (name == "invert") inputs.push_back({"M.matrix", o.input});
+    for (const std::string& in : o.inputs) inputs.push_back({"FILES", in});
+    CheckOutputs(inputs, {{"--output", OutputName(o.output)}}, o.force);
+  }
   try {
     if (name == "show") return Show(o.input, o.json);
     if (name == "invert") {

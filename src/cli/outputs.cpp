@@ -9,7 +9,6 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <unordered_map>
 
 #include "cli/host.h"
 #include "platform/file_io.h"
@@ -34,31 +33,8 @@ std::string DirectoryOf(const std::string& path) {
 
 void CheckOutputs(const std::vector<NamedPath>& inputs, const std::vector<NamedPath>& outputs,
                   bool force, bool json) {
-  std::string stdout_taken = json ? "--json" : "";
-  std::unordered_map<std::string, const NamedPath*> seen;
-  for (const NamedPath& in : inputs) seen.emplace(platform::FileKey(in.path), &in);
-  for (const NamedPath& out : outputs) {
-    if (out.path == "-" || out.path == platform::StandardOutputName()) {
-      if (!stdout_taken.empty()) {
-        Usage(out.option + " - and " + stdout_taken + " would both write standard output");
-      }
-      stdout_taken = out.option + " -";
-      continue;
-    }
-    const auto [at, fresh] = seen.emplace(platform::FileKey(out.path), &out);
-    const bool own = out.replaces < inputs.size() && at->second == &inputs[out.replaces];
-    if (!fresh && !own) {
-      const NamedPath& other = *at->second;
-      Usage(out.option + " " + out.path + " is the same file as " + other.option + " " +
-            other.path + "; it would be overwritten");
-    }
-    if (platform::IsReadOnlyFile(out.path)) {
-      if (!force) Usage(out.option + " " + out.path + " is read-only (--force replaces it)");
-      if (!platform::AllowReplacing(out.path)) {
-        Usage(out.option + " " + out.path + " is read-only and cannot be made writable");
-      }
-    }
-  }
+  platform::CheckOutputs(inputs, outputs, force, "--force", Error::Kind::usage,
+                         json ? "--json" : "");
 }
 
 namespace {
@@ -139,7 +115,7 @@ void PrintJsonErrorOfCurrentException() {
     line = e.line();
   } catch (...) {
   }
-  PrintJsonError(platform::ToUtf8(text::MessageOfCurrentException()), file, line);
+  PrintJsonError(platform::ToUtf8(text::PlainMessageOfCurrentException()), file, line);
 }
 
 bool WantsJson(int argc, char** argv) {

@@ -9,25 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_rules.h"
+
 namespace korvane::cli {
 
-// A file a subcommand reads or writes, with the option that names it.
-struct NamedPath {
-  std::string option;  // "--output", "--report", "IN.obj" ...
-  std::string path;
-  // For an output: the index of the input it may replace (apply --in-place).
-  std::size_t replaces = static_cast<std::size_t>(-1);
-};
+using platform::NamedPath;
 
 // `path`, or platform::StandardOutputName() for "-".
 std::string OutputName(const std::string& path);
 // How an output is shown: "-" for standard output.
 std::string ShownOutput(const std::string& output);
 
-// Raises a usage error (nothing written yet) when an output is the same file
-// as an input or as another output, when more than one claims standard
-// output (`json`: the report does), or when an output is a read-only file and
-// `force` is false (with `force`, it is made replaceable).
+// platform::CheckOutputs as a usage error (nothing written yet); `json`: the
+// report claims standard output.
 void CheckOutputs(const std::vector<NamedPath>& inputs, const std::vector<NamedPath>& outputs,
                   bool force, bool json = false);
 

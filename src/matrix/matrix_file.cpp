@@ -75,13 +75,6 @@ std::string GatherLines(const std::string& path, std::size_t lines, bool& comple
   throw Error(kind, std::move(m), source, line);
 }
 
-// A token as it is quoted in a message: a runaway one is cut short.
-std::string Quoted(std::string_view token) {
-  constexpr std::size_t kShown = 40;
-  if (token.size() <= kShown) return "'" + std::string(token) + "'";
-  return "'" + std::string(token.substr(0, kShown)) + "...'";
-}
-
 }  // namespace
 
 std::string ReadMatrixFile(const std::string& path) {
@@ -156,15 +149,17 @@ geometry::Matrix4 ParseMatrixTextStrict(std::string_view text, const std::string
       const text::ParseResult r = text::ParseDouble(token);
       text::Message at = text::AtLine(source_name, line_number);
       if (r.status == text::ParseStatus::out_of_range) {
-        RefuseLine(Error::Kind::number_out_of_range, at.Own(text::kStodOutOfRange), source_name,
+        RefuseLine(Error::Kind::number_out_of_range,
+                   at.Host(text::Quoted(token)).Say(text::kBeyondNumbers), source_name,
                    line_number);
       }
       if (r.status != text::ParseStatus::ok || r.consumed != token.size()) {
         RefuseLine(Error::Kind::invalid_number,
-                   at.Host(Quoted(token)).Say(text::kMatrixIsNotANumber), source_name, line_number);
+                   at.Host(text::Quoted(token)).Say(text::kMatrixIsNotANumber), source_name,
+                   line_number);
       }
       if (!std::isfinite(r.value)) {
-        RefuseLine(Error::Kind::refused, at.Host(Quoted(token)).Say(text::kMatrixIsNotFinite),
+        RefuseLine(Error::Kind::refused, at.Host(text::Quoted(token)).Say(text::kMatrixIsNotFinite),
                    source_name, line_number);
       }
       if (count < 4) m.matrix()(row, count) = r.value;

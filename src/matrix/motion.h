@@ -26,10 +26,14 @@ geometry::Matrix4 CheckedMotion(const geometry::Matrix4& m, const std::string& s
 // when `inverse`.
 geometry::Matrix4 LoadMotionStrict(const std::string& path, bool inverse);
 
-// Refuses, naming `source_name`, a matrix that cannot be a motion: coefficients that are not
+// Refuses, naming `source_name` (empty: a matrix given as numbers, no file), a matrix that cannot
+// be a motion: coefficients that are not
 // finite, a bottom row other than 0 0 0 1 (saying "transposed?" when it holds what looks like a
 // shift and the right column is 0 0 0), or a linear part that is singular, |det| <= 1e-12 times
-// the cube of its largest column's length.
+// the cube of its largest column's length, or whose scale (the cube root of |det|) lies outside
+// kSmallestScale to kLargestScale.
+inline constexpr double kSmallestScale = 1e-100;
+inline constexpr double kLargestScale = 1e100;
 void CheckMotionShape(const geometry::Matrix4& m, const std::string& source_name);
 
 }  // namespace korvane::matrix

@@ -202,13 +202,14 @@ MeshFormat CheckedMeshFormat(const std::string& path) {
   return f.format;
 }
 
-void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptions& options) {
+void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptions& options,
+              SkippedFaces* skipped) {
   mesh = Mesh();
   const MeshFormat format = CheckedMeshFormat(path);
   switch (format) {
     case MeshFormat::obj:
       if (faces) {
-        LoadObjMesh(path, mesh, options);
+        LoadObjMesh(path, mesh, options, skipped);
       } else {
         LoadObjVertices(path, mesh.vertices, options);
       }

@@ -49,8 +49,10 @@ MeshFormat CheckedMeshFormat(const std::string& path);
 // Reads the mesh in `path`, whatever its format: the vertices in file order
 // (STL: corners at exactly equal positions welded, in the order they first
 // appear), and with `faces` the triangles (polygons fanned). OBJ is read as
-// LoadObjMesh / LoadObjVertices read it, on options.threads threads.
-void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptions& options = {});
+// LoadObjMesh / LoadObjVertices read it, on options.threads threads; `skipped`,
+// when given, receives the OBJ face lines left out.
+void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptions& options = {},
+              SkippedFaces* skipped = nullptr);
 Mesh ReadMesh(const std::string& path);
 // The triangles alone, or an evenly spread sample of at least `most` of them.
 void ReadMeshTriangles(const std::string& path, std::vector<geometry::Triangle>& triangles,

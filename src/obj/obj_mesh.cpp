@@ -12,6 +12,7 @@
 namespace korvane::obj {
 
 void FaceCollector::Line(std::string_view line, bool whole) {
+  ++lines_;
   // Only face lines are split further than their keyword.
   const std::size_t begin = line.find_first_not_of(' ');
   if (begin == std::string_view::npos) return;
@@ -28,6 +29,8 @@ void FaceCollector::Line(std::string_view line, bool whole) {
     const std::size_t from = out_.size();
     FanTriangulate(polygon_, out_);
     if (most_ != static_cast<std::size_t>(-1)) Thin(from);
+  } else if (skipped_.count++ == 0) {
+    skipped_.firstLine = lines_;
   }
 }
 
@@ -47,7 +50,7 @@ void FaceCollector::Thin(std::size_t from) {
 }
 
 void LoadObjTriangles(const std::string& path, std::vector<geometry::Triangle>& triangles,
-                      std::size_t most) {
+                      std::size_t most, SkippedFaces* skipped) {
   triangles.clear();
   platform::InputFile in;
   OpenObj(in, path);
@@ -57,14 +60,16 @@ void LoadObjTriangles(const std::string& path, std::vector<geometry::Triangle>& 
   while (reader.Next(piece)) {
     if (reader.startsLine()) faces.Line(piece, !reader.continues());
   }
+  if (skipped != nullptr) *skipped = faces.skipped();
 }
 
-void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options) {
+void LoadObjMesh(const std::string& path, Mesh& mesh, const StreamOptions& options,
+                 SkippedFaces* skipped) {
   mesh.triangles.clear();
   LoadObjVertices(path, mesh.vertices, options);
   // Faces in a second pass: it costs a read of the file, and keeps the vertex
   // reading the very code every command uses.
-  LoadObjTriangles(path, mesh.triangles);
+  LoadObjTriangles(path, mesh.triangles, static_cast<std::size_t>(-1), skipped);
   // The triangle list grew by doubling; the heap keeps what it outgrew.
   if (options.returnFreeMemory) platform::ReturnFreeMemory();
 }

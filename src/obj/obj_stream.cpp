@@ -623,7 +623,10 @@ struct VertexCollector {
 [[noreturn]] void ThrowUnreadable(const LineStart& start, const std::string& path,
                                   std::uint64_t line_number) {
   if (start.movedOut) ThrowMovedOutOfRange(path, line_number);
-  if (!start.tooLong) text::ThrowConversionError(start.read.status, path, line_number);
+  if (!start.tooLong) {
+    text::ThrowVertexConversionError(start.read.status, path, line_number, start.tokens + 1,
+                                     start.count == 0 ? 0 : start.count - 1);
+  }
   throw Error(Error::Kind::invalid_number,
               text::AtLine(path, line_number).Say(text::kVertexLineTooLong), path, line_number);
 }

@@ -165,6 +165,10 @@ AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(des
     file_ = platform::OpenStandardOutput();
   } else {
     const platform::OutputTarget target = platform::ResolveOutputTarget(destination_);
+    if (target.loop) ThrowIo(text::kCannotWrite, destination_, ELOOP);
+    // Said plainly here: a rename over a folder fails later with a reason that
+    // depends on the path's spelling ("Not a directory" for "dir/").
+    if (!kIsWindows && IsDirectory(target.path)) ThrowIo(text::kCannotWrite, destination_, EISDIR);
     inPlace_ = !target.replaceable;
     writeBehind_ = !inPlace_ && target.exists;
     targetPath_ = target.path;

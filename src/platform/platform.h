@@ -99,6 +99,7 @@ struct OutputTarget {
   std::string path;
   bool replaceable = true;
   bool exists = false;  // a file is there to be replaced
+  bool loop = false;    // symbolic links that lead round in a circle: nothing to write through
 };
 OutputTarget ResolveOutputTarget(const std::string& path);
 

@@ -101,6 +101,11 @@ class PosixPlatform final : public Platform {
     std::FILE* in = OpenRegularFile(from, device);
     if (in == nullptr) return false;
     const OutputTarget target = ResolveOutputTarget(to);
+    if (target.loop) {
+      std::fclose(in);
+      errno = ELOOP;
+      return false;
+    }
     const std::string tmp = target.replaceable ? TemporaryPathBeside(target.path) : target.path;
     std::FILE* out = target.replaceable ? CreateNewFile(tmp) : std::fopen(tmp.c_str(), "wb");
     if (out == nullptr) {
@@ -202,7 +207,12 @@ OutputTarget ResolveOutputTarget(const std::string& path) {
       target.replaceable = false;
       return target;
     }
-    if (::stat(path.c_str(), &st) != 0) return target;  // leads to a file not there yet
+    if (::stat(path.c_str(), &st) != 0) {
+      // Renamed over, the last link of a loop would become a file; refused instead.
+      target.loop = errno == ELOOP;
+      if (target.loop) target.replaceable = false;
+      return target;  // otherwise it leads to a file not there yet
+    }
   }
   target.replaceable = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
   target.exists = S_ISREG(st.st_mode);

@@ -8,12 +8,14 @@
 
 namespace korvane::text {
 
-Message MessageOfCurrentException() noexcept {
+namespace {
+
+Message OfCurrentException(bool plain) noexcept {
   try {
     try {
       throw;
     } catch (const Error& e) {
-      return e.message();
+      return plain ? e.plain() : e.message();
     } catch (const std::bad_alloc&) {
       return Message().Say(kOutOfMemory);
     } catch (const std::exception& e) {
@@ -28,6 +30,18 @@ Message MessageOfCurrentException() noexcept {
     // Building the message itself failed (memory): an empty text is all that is left.
     return Message();
   }
+}
+
+}  // namespace
+
+Message MessageOfCurrentException() noexcept { return OfCurrentException(false); }
+
+Message PlainMessageOfCurrentException() noexcept { return OfCurrentException(true); }
+
+std::string Quoted(std::string_view token) {
+  constexpr std::size_t kShown = 40;
+  if (token.size() <= kShown) return "'" + std::string(token) + "'";
+  return "'" + std::string(token.substr(0, kShown)) + "...'";
 }
 
 Message AtLine(const std::string& source, std::uint64_t line_number) {
@@ -47,6 +61,30 @@ void ThrowConversionError(ParseStatus status, const std::string& source,
   m.Own(range ? kStodOutOfRange : kInvalidStod);
   throw Error(range ? Error::Kind::number_out_of_range : Error::Kind::invalid_number, std::move(m),
               source, line_number);
+}
+
+void ThrowVertexConversionError(ParseStatus status, const std::string& source,
+                                std::uint64_t line_number, const std::string_view* coords,
+                                std::size_t count) {
+  Message plain = AtLine(source, line_number);
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (i >= count) {
+      plain.Say(kVertexNeedsThree).Own(std::to_string(i)).Say(kVertexNeedsThreeEnd);
+      break;
+    }
+    const ParseResult r = ParseDouble(coords[i]);
+    if (r.status == ParseStatus::ok) continue;
+    plain.Host(Quoted(coords[i]))
+        .Say(r.status == ParseStatus::out_of_range ? kBeyondNumbers : kMatrixIsNotANumber)
+        .Say(kWriteCoordinates);
+    break;
+  }
+  try {
+    ThrowConversionError(status, source, line_number);
+  } catch (Error& e) {
+    e.Plainly(std::move(plain));
+    throw;
+  }
 }
 
 }  // namespace korvane::text

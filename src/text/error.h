@@ -6,6 +6,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "text/message.h"
@@ -37,6 +38,13 @@ class Error : public std::exception {
   // The code of a refusal raised from one; nullopt for other errors.
   const std::optional<text::Refusal>& refusal() const noexcept { return refusal_; }
   const text::Message& message() const noexcept { return message_; }
+  // The message in plain words, for the hosts other than the DLL, whose fixed
+  // texts (std::stod's) stay as they always were; message() when there is none.
+  const text::Message& plain() const noexcept { return plain_ ? *plain_ : message_; }
+  Error& Plainly(text::Message plain) {
+    plain_ = std::move(plain);
+    return *this;
+  }
   const std::string& file() const noexcept { return file_; }  // empty when not known
   std::uint64_t line() const noexcept { return line_; }       // 1-based; 0 when not known
   const char* what() const noexcept override { return "korvane::Error"; }
@@ -44,6 +52,7 @@ class Error : public std::exception {
  private:
   Kind kind_;
   text::Message message_;
+  std::optional<text::Message> plain_;
   std::optional<text::Refusal> refusal_;
   std::string file_;
   std::uint64_t line_ = 0;
@@ -55,6 +64,12 @@ namespace text {
 // memory", a standard exception's what(), a thrown C string, or "unexpected
 // error". Call it only inside a catch block.
 Message MessageOfCurrentException() noexcept;
+// The same with an Error's plain words (Error::plain()): what every host but
+// the DLL shows.
+Message PlainMessageOfCurrentException() noexcept;
+
+// A token as a message quotes it: 'oops', a runaway one cut short.
+std::string Quoted(std::string_view token);
 
 // "<source> line <n>: ", the start of a message about one line of a file.
 Message AtLine(const std::string& source, std::uint64_t line_number);
@@ -66,6 +81,11 @@ Message AtLine(const std::string& source, std::uint64_t line_number);
 // "<source> line <n>: invalid stod argument" (or "... out of range").
 [[noreturn]] void ThrowConversionError(ParseStatus status, const std::string& source,
                                        std::uint64_t line_number);
+// The same for a vertex line, whose coordinate tokens (after the keyword) are
+// `coords`: its plain words name the token at fault or the numbers missing.
+[[noreturn]] void ThrowVertexConversionError(ParseStatus status, const std::string& source,
+                                             std::uint64_t line_number,
+                                             const std::string_view* coords, std::size_t count);
 
 }  // namespace text
 }  // namespace korvane

@@ -30,7 +30,7 @@ mkdir out single
 status=0; out=$(korvane apply -j 2 --json -m m.matrix "$work/in1.obj" in2.obj bad.obj in3.obj in4.obj -o out) || status=$?
 [ "$status" = 1 ] || fail "batch status $status: $out"
 grep -q "1 of 5 files failed" <<<"$out" || fail "failure list: $out"
-grep -q "bad.obj line 2: invalid stod argument" <<<"$out" || fail "failure message: $out"
+grep -q "bad.obj line 2: 'x' is not a number" <<<"$out" || fail "failure message: $out"
 grep -q '"vertices": 200' <<<"$out" || fail "JSON summary: $out"
 [ ! -e out/bad.obj ] || fail "out/bad.obj written"
 for i in 1 2 3 4; do
