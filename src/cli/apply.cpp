@@ -109,35 +109,19 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyO
     if (o.strict) {
       // The first warning in the file is the error; the output stays as it was.
       vet = [&](const obj::ReplayCounts& c) {
-        std::uint64_t line = 0;
-        std::optional<text::Message> words;
-        api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
-          if (!words || w.line < line) {
-            line = w.line;
-            words = api::ReplayWarningMessage(k, c, o.style, kFlagReplayHints);
-          }
-        });
-        if (!words) return;
-        throw Error(Error::Kind::refused,
-                    text::AtLine(job.input, line)
-                        .Append(*words)
-                        .Own("; nothing was written (--strict; drop it to write anyway)"),
-                    job.input, line);
+        api::RefuseFirstReplayWarning(c, o.style, kFlagReplayHints, job.input,
+                                      "; nothing was written (--strict; drop it to write anyway)");
       };
     }
     obj::ReplayMeshFile(job.input, job.output, m, stream, &counts, o.style, vet);
     job.vertices = counts.vertices;
     job.counts = counts;
   } catch (...) {
+    text::CurrentException c = text::ClassifyCurrentException(true);
     job.failed = true;
-    job.error = text::PlainMessageOfCurrentException();
-    try {
-      throw;
-    } catch (const Error& e) {
-      job.errorFile = e.file();
-      job.errorLine = e.line();
-    } catch (...) {
-    }
+    job.error = std::move(c.message);
+    job.errorFile = std::move(c.file);
+    job.errorLine = c.line;
   }
   job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

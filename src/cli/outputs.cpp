@@ -106,16 +106,8 @@ void PrintJsonError(const std::string& message, const std::string& file, std::ui
 }
 
 void PrintJsonErrorOfCurrentException() {
-  std::string file;
-  std::uint64_t line = 0;
-  try {
-    throw;
-  } catch (const Error& e) {
-    file = e.file();
-    line = e.line();
-  } catch (...) {
-  }
-  PrintJsonError(platform::ToUtf8(text::PlainMessageOfCurrentException()), file, line);
+  const text::CurrentException c = text::ClassifyCurrentException(true);
+  PrintJsonError(platform::ToUtf8(c.message), c.file, c.line);
 }
 
 bool WantsJson(int argc, char** argv) {
