@@ -411,6 +411,63 @@ TEST_F(FitOnCopies, IcpRecoversRe_exportedCopies) {
   }
 }
 
+// Each model by kind of copy, in its own order and shuffled: the known motion
+// where the model holds it, a scale of exactly 1 when rigid, and the size named
+// when a rigid fit misses a scaled copy.
+TEST_F(FitOnCopies, MotionModelsByKindOfCopy) {
+  Matrix4 turn = Matrix4::Identity();
+  turn.linear() = truth_.linear() / ScaleOf(truth_);
+  turn.translation() = truth_.translation();
+  Matrix4 flip = Matrix4::Identity();
+  flip(1, 1) = -1.0;
+  const Matrix4 scaled = turn * Eigen::Scaling(1.3);
+  const Matrix4 mirrored = turn * flip;
+  struct Case {
+    const char* name;
+    Matrix4 motion;
+    MotionModel model;
+    bool allowMirror;
+    bool fits;
+    Shortfall shortfall;
+  };
+  const std::vector<Case> cases = {
+      {"rigid copy, rigid", turn, MotionModel::rigid, false, true, Shortfall::none},
+      {"scaled copy, rigid", scaled, MotionModel::rigid, false, false, Shortfall::size},
+      {"scaled copy, similarity", scaled, MotionModel::similarity, false, true, Shortfall::none},
+      {"mirrored, rigid", mirrored, MotionModel::rigid, false, false, Shortfall::mirror_image},
+      {"mirrored, rigid, mirror allowed", mirrored, MotionModel::rigid, true, true,
+       Shortfall::none},
+      {"mirrored and scaled, similarity, mirror allowed", mirrored * Eigen::Scaling(0.8),
+       MotionModel::similarity, true, true, Shortfall::none},
+      {"rigid copy, mirror allowed", turn, MotionModel::similarity, true, true, Shortfall::none},
+  };
+  for (const Case& c : cases) {
+    for (const bool shuffle : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (shuffle ? ", shuffled" : ""));
+      Mesh moved = shuffle ? testing::Shuffle(base_, rng_) : base_;
+      moved.vertices = testing::MovedRounded(moved.vertices, c.motion);
+      const FitTarget target(moved.vertices, moved.triangles);
+      FitOptions o;
+      o.motion = c.model;
+      o.allowMirror = c.allowMirror;
+      const FitResult r = FitMotion(base_.vertices, base_.triangles, target, o);
+      EXPECT_EQ(r.fits, c.fits) << r.judgedP95Relative;
+      EXPECT_EQ(r.shortfall, c.shortfall);
+      if (c.model == MotionModel::rigid) {
+        EXPECT_NEAR(std::fabs(r.matrix.linear().determinant()), 1.0, 1e-12);
+      }
+      if (c.shortfall == Shortfall::size) {
+        EXPECT_NEAR(r.fittingScale, 1.3, 1e-6);
+      }
+      if (!c.fits) continue;
+      EXPECT_EQ(r.mirror, c.motion.linear().determinant() < 0.0);
+      EXPECT_LT(testing::MotionError(base_.vertices, c.motion, r.matrix,
+                                     testing::Diagonal(moved.vertices)),
+                shuffle ? 1e-4 : 1e-6);
+    }
+  }
+}
+
 TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   // Three points on a shuffled copy pick unrelated vertices: no fit, and the
   // sorted centroid distances still show the same shape.

@@ -178,6 +178,29 @@ TEST(ParseDouble, MatchesStrtodOnTrickyInputs) {
   for (const std::string& s : inputs) EXPECT_TRUE(SameAsStrtod(s));
 }
 
+// Numbers as STL and PLY writers print them ("%e", "%.9g"): digits and an
+// exponent, read on the fast path wherever one rounding suffices.
+TEST(ParseDouble, MatchesStrtodOnExponentForms) {
+  std::uint64_t state = 11;
+  const auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state >> 17;
+  };
+  char text[64];
+  for (int k = 0; k < 100000; ++k) {
+    const double v =
+        std::ldexp(static_cast<double>(next()) - 2e14, static_cast<int>(next() % 200) - 120);
+    const int digits = static_cast<int>(next() % 17);
+    std::snprintf(text, sizeof text, next() % 2 ? "%.*e" : "%.*g", digits, v);
+    ASSERT_TRUE(SameAsStrtod(text));
+    ASSERT_TRUE(SameAsStrtod(std::string(text) + " 1"));
+  }
+  for (const char* t : {"1e22", "1e-22", "9.99999999999999e22", "1.5e-23", "1E+05", "-0e5",
+                        "1e0005", "1e+", "2.5e-", "7e1x", "123456789012345e7"}) {
+    EXPECT_TRUE(SameAsStrtod(t));
+  }
+}
+
 TEST(ParseDouble, RoundsHalfwayCasesAndRangeLimitsLikeStrtod) {
   SplitMix rng(7);
   std::vector<long double> anchors = {

@@ -327,6 +327,8 @@ TEST(Report, EveryKeyHasItsField) {
   };
   const std::map<std::string, Check> fields = {
       {"fit", [&](auto& v) { return v == korvane::FitName(r.fit_used); }},
+      {"motion", [&](auto& v) { return v == korvane::MotionName(r.motion); }},
+      {"mirror", [&](auto& v) { return v == r.mirror; }},
       {"tried", [&](auto& v) { return v.size() == r.tried.size(); }},
       {"topology", [&](auto& v) { return v == (r.same_topology ? "same" : "different"); }},
       {"matrix",
@@ -371,3 +373,46 @@ TEST(Report, EveryKeyHasItsField) {
   }
   EXPECT_EQ(fields.size(), keys.size());
 }
+
+namespace {
+
+// The C++ interface takes STL by path; a stream, which may only be OBJ, refuses it.
+TEST_F(Pipeline, StlByPathAndNotAsAStream) {
+  std::string stl = "solid t\n";
+  const double corners[4][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1.5, 0}, {0.25, 0.125, 1}};
+  const int faces[4][3] = {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {0, 3, 2}};
+  for (const auto& f : faces) {
+    stl += "facet normal 0 0 0\nouter loop\n";
+    for (const int i : f) {
+      stl += "vertex " + std::to_string(corners[i][0]) + " " + std::to_string(corners[i][1]) + " " +
+             std::to_string(corners[i][2]) + "\n";
+    }
+    stl += "endloop\nendfacet\n";
+  }
+  Write(At("base.stl"), stl + "endsolid t\n");
+  korvane::Matrix4x4 m{};
+  m[0] = {0, -2, 0, 1};
+  m[1] = {2, 0, 0, 2};
+  m[2] = {0, 0, 2, 3};
+  m[3] = {0, 0, 0, 1};
+  const korvane::ReplayReport r = korvane::ReplayMotion(m, At("base.stl"), At("moved.stl"));
+  EXPECT_EQ(r.vertices, 12u);
+  const korvane::MotionReport found = korvane::MeasureMotion(At("base.stl"), At("moved.stl"));
+  EXPECT_EQ(found.base_vertices, 4u);  // corners welded
+  EXPECT_TRUE(found.fits);
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 4; ++j) EXPECT_NEAR(found.matrix[i][j], m[i][j], 1e-6);
+  }
+  std::istringstream in(Read(At("base.stl")));
+  std::ostringstream out;
+  try {
+    korvane::ReplayMotion(m, in, out, "base.stl");
+    ADD_FAILURE() << "an STL stream was replayed";
+  } catch (const korvane::Failure& e) {
+    EXPECT_EQ(e.kind(), korvane::ErrorKind::refused);
+    EXPECT_NE(std::string(e.what()).find("ASCII STL"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(out.str().empty());
+}
+
+}  // namespace

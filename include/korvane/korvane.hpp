@@ -62,6 +62,12 @@ KORVANE_CXX_API const char* ErrorKindName(ErrorKind kind) noexcept;
 using Matrix4x4 = std::array<std::array<double, 4>, 4>;
 using Vec3 = std::array<double, 3>;
 
+// Which motions fit.
+enum class Motion {
+  rigid,       // a turn and a shift: the scale exactly 1
+  similarity,  // a turn, a uniform scale and a shift
+};
+
 // How the motion is fitted to the two meshes.
 enum class Fit {
   automatic,      // three-point when it fits (CalcMatrix's matrix bit for bit), else least
@@ -78,7 +84,13 @@ struct MeasureOptions {
   double trim = -1.0;      // worst fraction of pairs left out, in [0, 0.5]
   int max_iterations = 0;  // ICP iterations at most
   unsigned threads = 0;    // one per processor
+  Motion motion = Motion::similarity;
+  bool allow_mirror = false;  // a mirror image fits too (MotionReport::mirror)
 };
+
+// "rigid" or "similarity"; MotionByName gives false for another name.
+KORVANE_CXX_API const char* MotionName(Motion motion) noexcept;
+KORVANE_CXX_API bool MotionByName(const std::string& name, Motion& motion) noexcept;
 
 // "auto", "three-point", "least-squares" or "icp"; FitByName gives false for another name.
 KORVANE_CXX_API const char* FitName(Fit fit) noexcept;
@@ -154,6 +166,8 @@ struct MotionReport {
   double judged_share = 1.0;             // share of base vertices judged (1 - trim, with a trim)
   double outlier_share = 0.0;            // outliers / base vertices
   bool iteration_limit_reached = false;  // ICP stopped at max_iterations before it settled
+  Motion motion = Motion::similarity;    // the model measured in
+  bool mirror = false;  // the motion is a mirror image (MeasureOptions::allow_mirror)
 };
 
 // The top-level keys of MotionReport::json, in order: every host shows the same report.

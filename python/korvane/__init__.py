@@ -196,6 +196,8 @@ def measure(
     jobs=None,
     faces=None,
     base_faces=None,
+    motion="similarity",
+    allow_mirror=False,
 ):
     """Measure the motion that carries the mesh ``base`` onto its moved copy ``moved``.
 
@@ -216,12 +218,17 @@ def measure(
     to the moved mesh's vertices. ``base_faces`` are the base's: ICP matches
     triangles of the same shape first, as it does with OBJ files, and finds
     the motion of thin, flat and nearly symmetric parts that it can miss
-    without them. Returns a :class:`Fit`; a motion that does
+    without them. ``motion`` is "rigid" (a turn and a shift, the scale
+    exactly 1) or "similarity" (a uniform scale too); with ``allow_mirror``
+    a mirror image fits as well (``mirror`` is then True). Returns a
+    :class:`Fit`; a motion that does
     not fit is returned too (``fits`` is False). Raises :class:`Error` for a
     file that cannot be read, a bad number, or meshes that cannot be measured.
     """
     if not isinstance(fit, str):
         raise TypeError("fit must be a str")
+    if not isinstance(motion, str):
+        raise TypeError("motion must be a str")
     tolerance = float(tolerance)
     if not (math.isfinite(tolerance) and tolerance > 0):
         raise ValueError("tolerance must be a positive number, not %r" % tolerance)
@@ -241,7 +248,15 @@ def measure(
         if faces is not None or base_faces is not None:
             raise TypeError("faces go with arrays; an OBJ file brings its own")
         report = _korvane.measure_files(
-            os.fsencode(base), os.fsencode(moved), fit, tolerance, trim_value, iterations, threads
+            os.fsencode(base),
+            os.fsencode(moved),
+            fit,
+            tolerance,
+            trim_value,
+            iterations,
+            threads,
+            motion,
+            bool(allow_mirror),
         )
     else:
         base_points, moved_points = _points(base, "base"), _points(moved, "moved")
@@ -255,6 +270,8 @@ def measure(
             trim_value,
             iterations,
             threads,
+            motion,
+            bool(allow_mirror),
         )
     return Fit(report, tolerance, fit)
 

@@ -50,6 +50,8 @@ class Fit:
     message: str
     residual: dict[str, Optional[dict[str, Any]]]
     fit: str
+    motion: str
+    mirror: bool
     tried: list[str]
     topology: str
     reference_vertices: Optional[dict[str, list[int]]]
@@ -84,6 +86,8 @@ def measure(
     jobs: Optional[int] = ...,
     faces: Optional[npt.ArrayLike] = ...,
     base_faces: Optional[npt.ArrayLike] = ...,
+    motion: str = ...,
+    allow_mirror: bool = ...,
 ) -> Fit: ...
 def transform(
     matrix: _Matrix,

@@ -130,7 +130,8 @@ py::dict Report(const korvane::MotionReport& r) {
 }
 
 korvane::MeasureOptions Options(const std::string& fit, double tolerance, double trim,
-                                int max_iterations, unsigned jobs) {
+                                int max_iterations, unsigned jobs, const std::string& motion,
+                                bool allow_mirror) {
   korvane::MeasureOptions o;
   if (!korvane::FitByName(fit, o.fit))
     throw py::value_error("fit must be 'auto', 'three-point', 'least-squares' or 'icp', not '" +
@@ -139,12 +140,17 @@ korvane::MeasureOptions Options(const std::string& fit, double tolerance, double
   o.trim = trim;
   o.max_iterations = max_iterations;
   o.threads = jobs;
+  if (!korvane::MotionByName(motion, o.motion))
+    throw py::value_error("motion must be 'rigid' or 'similarity', not '" + motion + "'");
+  o.allow_mirror = allow_mirror;
   return o;
 }
 
 py::dict MeasureFiles(const std::string& base, const std::string& moved, const std::string& fit,
-                      double tolerance, double trim, int max_iterations, unsigned jobs) {
-  const korvane::MeasureOptions o = Options(fit, tolerance, trim, max_iterations, jobs);
+                      double tolerance, double trim, int max_iterations, unsigned jobs,
+                      const std::string& motion, bool allow_mirror) {
+  const korvane::MeasureOptions o =
+      Options(fit, tolerance, trim, max_iterations, jobs, motion, allow_mirror);
   korvane::MotionReport r;
   {
     py::gil_scoped_release release;
@@ -179,8 +185,10 @@ void AddFaces(korvane::MeshView& v, const py::object& faces, const char* name, T
 
 py::dict MeasureArrays(const py::array& base, const py::array& moved, const py::object& faces,
                        const py::object& base_faces, const std::string& fit, double tolerance,
-                       double trim, int max_iterations, unsigned jobs) {
-  const korvane::MeasureOptions o = Options(fit, tolerance, trim, max_iterations, jobs);
+                       double trim, int max_iterations, unsigned jobs, const std::string& motion,
+                       bool allow_mirror) {
+  const korvane::MeasureOptions o =
+      Options(fit, tolerance, trim, max_iterations, jobs, motion, allow_mirror);
   korvane::MeshView b = View(base, "base");
   korvane::MeshView m = View(moved, "moved");
   Triangles moved_holder, base_holder;

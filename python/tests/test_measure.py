@@ -95,9 +95,36 @@ def test_to_json_is_what_calc_json_prints(tmp_path, bunny, fit, shuffle):
     np.testing.assert_array_equal(json.loads(ours)["matrix"], korvane.read_matrix(tmp_path / "m.matrix"))
 
 
+@pytest.mark.parametrize("copy,args", [("scaled", ("rigid", False)), ("mirrored", ("rigid", True)),
+                                       ("mirrored", ("similarity", False))])
+def test_motion_is_what_calc_measures(tmp_path, bunny, copy, args):
+    motion, mirror = args
+    m = similarity(seed=3, scale=1.3 if copy == "scaled" else 1.0)
+    if copy == "mirrored":
+        m[:3, 0] = -m[:3, 0]
+    write_obj(tmp_path / "base.obj", bunny[0], bunny[1])
+    write_obj(tmp_path / "moved.obj", *shuffled(moved(m, bunny[0]), bunny[1], seed=2))
+    flags = ["--motion", motion] + (["--allow-mirror"] if mirror else [])
+    r = run_cli("calc", tmp_path / "base.obj", tmp_path / "moved.obj", *flags, "--json",
+                "-o", tmp_path / "m.matrix", ok=(0, 3))
+    ours = korvane.measure(tmp_path / "base.obj", tmp_path / "moved.obj", motion=motion,
+                           allow_mirror=mirror)
+    cli = json.loads(r.stdout)
+    assert (ours.motion, ours.mirror, ours.fits, ours.cause) == (motion, cli["mirror"], cli["fits"], cli["cause"])
+    np.testing.assert_array_equal(ours.matrix, cli["matrix"])
+    if copy == "scaled":  # a rigid miss names the size, each host in its own words
+        assert not ours.fits and ours.cause == "another size" and "1.3 times" in ours.message
+        assert "--motion similarity" in cli["message"] and "--" not in ours.message
+    elif mirror:
+        assert ours.fits and ours.mirror and np.linalg.det(ours.matrix[:3, :3]) < 0
+        assert max_relative_miss(ours.matrix, m, bunny[0]) < 1e-6
+    else:
+        assert not ours.fits and ours.cause == "mirror image"
+
+
 def test_arguments_are_checked(bunny):
     v = bunny[0][:100]
-    for kwargs in ({"fit": "nearest"}, {"tolerance": 0}, {"tolerance": float("nan")},
+    for kwargs in ({"fit": "nearest"}, {"motion": "affine"}, {"tolerance": 0}, {"tolerance": float("nan")},
                    {"trim": 0.7}, {"max_iterations": 0}, {"jobs": 1.5}):
         with pytest.raises(ValueError):
             korvane.measure(v, v, **kwargs)

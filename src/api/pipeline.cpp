@@ -67,6 +67,14 @@ geometry::FitKind ToInternal(Fit fit) {
   return geometry::FitKind::automatic;
 }
 
+geometry::MotionModel ToInternal(Motion m) {
+  return m == Motion::rigid ? geometry::MotionModel::rigid : geometry::MotionModel::similarity;
+}
+
+Motion ToPublic(geometry::MotionModel m) {
+  return m == geometry::MotionModel::rigid ? Motion::rigid : Motion::similarity;
+}
+
 Fit ToPublic(geometry::FitKind kind) {
   for (std::size_t k = 0; k < std::size(kPublicFits); ++k) {
     if (geometry::kFitKinds[k] == kind) return kPublicFits[k];
@@ -179,6 +187,8 @@ geometry::FitOptions ToInternal(const MeasureOptions& options) {
   if (options.trim >= 0.0 || std::isnan(options.trim)) o.trim = options.trim;
   if (options.max_iterations > 0) o.maxIterations = options.max_iterations;
   o.threads = options.threads;
+  o.motion = ToInternal(options.motion);
+  o.allowMirror = options.allow_mirror;
   return o;
 }
 
@@ -219,6 +229,8 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.judged_share = f.result.judgedShare;
   r.outlier_share = matrix::OutlierShare(f.result);
   r.iteration_limit_reached = f.result.hitIterationLimit;
+  r.motion = ToPublic(f.motion);
+  r.mirror = f.result.mirror;
   return r;
 }
 
@@ -268,6 +280,14 @@ MotionParts Decompose(const Matrix4x4& motion) {
 
 std::vector<std::string> ReportKeys() {
   return std::vector<std::string>(std::begin(matrix::kReportKeys), std::end(matrix::kReportKeys));
+}
+
+const char* MotionName(Motion motion) noexcept { return geometry::MotionName(ToInternal(motion)); }
+
+bool MotionByName(const std::string& name, Motion& motion) noexcept {
+  const std::optional<geometry::MotionModel> m = geometry::MotionByName(name);
+  if (m) motion = ToPublic(*m);
+  return m.has_value();
 }
 
 bool FitByName(const std::string& name, Fit& fit) noexcept {

@@ -168,6 +168,24 @@ CLI::Validator FitKindName() {
       "", "Fit");
 }
 
+// A motion model's name, turned into its number for CLI11 to store.
+CLI::Validator MotionModelName() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        std::vector<std::string> names;
+        std::string list;
+        for (const geometry::MotionModel m : geometry::kMotionModels) {
+          names.emplace_back(geometry::MotionName(m));
+          list += (list.empty() ? "" : ", ") + names.back();
+        }
+        const std::optional<geometry::MotionModel> model = geometry::MotionByName(s);
+        if (!model) return "'" + s + "' is not a motion (" + list + ")" + DidYouMean(s, names);
+        s = std::to_string(static_cast<int>(*model));
+        return {};
+      },
+      "", "Motion");
+}
+
 struct CallOptions {
   std::string command;
   std::optional<std::string> workdir;
@@ -218,6 +236,14 @@ class CommandLine {
         ->type_name("KIND")
         ->transform(FitKindName())
         ->default_str(geometry::FitName(calcOptions_.fit.kind));
+    calc_
+        ->add_option("--motion", calcOptions_.fit.motion,
+                     "Which motions fit: rigid (the scale exactly 1) or similarity")
+        ->type_name("MODEL")
+        ->transform(MotionModelName())
+        ->default_str(geometry::MotionName(calcOptions_.fit.motion));
+    calc_->add_flag("--allow-mirror", calcOptions_.fit.allowMirror,
+                    "A mirror image fits too (reported as mirror: true)");
     calc_
         ->add_option("--tolerance", calcOptions_.fit.tolerance,
                      "It fits when 95% of the base vertices land this close, relative to the "

@@ -36,11 +36,15 @@ inline constexpr text::Phrase kFlagTurnNormals{
 inline constexpr text::Phrase kFlagShortestDigits{
     ": pass --digits shortest to write every vertex exactly",
     "\x81" "B\x82\xb7\x82\xd7\x82\xc4\x82\xcc\x92\xb8\x93_\x82\xf0\x90\xb3\x8am\x82\xc9\x8f\x91\x82\xad\x82\xc9\x82\xcd --digits shortest \x82\xf0\x8ew\x92\xe8\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2"};
+// "。--motion similarity で測ってください。"
+inline constexpr text::Phrase kFlagTrySimilarity{
+    "; measure with --motion similarity.",
+    "\x81" "B--motion similarity \x82\xc5\x91\xaa\x82\xc1\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B"};
 
 // clang-format on
 
 inline constexpr api::ReplayHints kFlagReplayHints{kFlagTurnNormals, kFlagShortestDigits};
 inline constexpr matrix::Hints kFlagHints{kFlagTryIcp, kFlagMoreIterations, kFlagPairsTellApart,
-                                          kFlagTrimOpen};
+                                          kFlagTrimOpen, kFlagTrySimilarity};
 
 }  // namespace korvane::cli

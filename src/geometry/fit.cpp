@@ -18,6 +18,12 @@ FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
 FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
                  const FitTarget& target, const FitOptions& options);
 
+// The three-point motion in the options' model.
+Matrix4 ThreePointFor(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
+                      const FitOptions& o) {
+  return ThreePointInModel(ThreePointFit(base, moved), base, moved, o.Scaled());
+}
+
 // Whether a motion plainly misses, judged on a few thousand base vertices
 // before the full measure: one that fits puts 95% of them within the
 // tolerance, one that misses puts most of them far off the surface, where
@@ -52,7 +58,7 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
   std::vector<FitKind> tried;
   if (!o.start) {
     try {
-      o.start = ThreePointMotion(base, w);
+      o.start = ThreePointFor(base, w, o);
     } catch (const Error& e) {
       // Meshes without a reference triangle may still be fitted by the others.
       if (e.kind() != Error::Kind::refused) throw;
@@ -72,9 +78,9 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
   }
   if (base.size() == w.size()) {
     std::optional<FitResult> r =
-        fitting(LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares)));
+        fitting(LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares), o.Scaled()));
     // A few edited vertices pull the plain solve off: left out, the rest decide.
-    if (!r && !o.trim) r = fitting(LeastSquaresMotion(base, w, kDefaultIcpTrim));
+    if (!r && !o.trim) r = fitting(LeastSquaresMotion(base, w, kDefaultIcpTrim, o.Scaled()));
     if (r) return Fitted(std::move(*r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
@@ -96,23 +102,25 @@ FitResult FitMotion(const std::vector<Vector3>& base, const std::vector<Triangle
       base, [&]() -> const std::vector<Triangle>& { return baseTriangles; }, target, options);
 }
 
-FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
-                    const FitTarget& target, const FitOptions& options) {
-  CheckOptions(options);
-  CheckFittable(base, text::MeshRole::base);
+namespace {
+
+// The fit in the options' model, proper motions only.
+FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                     const FitTarget& target, const FitOptions& options) {
   const std::vector<Vector3>& w = target.vertices();
   switch (options.kind) {
     case FitKind::automatic:
       return AutomaticFit(base, baseTriangles, target, options);
     case FitKind::three_point:
       return Fitted(
-          EvaluateMotion(base, target, options.start ? *options.start : ThreePointMotion(base, w),
-                         options),
+          EvaluateMotion(base, target,
+                         options.start ? *options.start : ThreePointFor(base, w, options), options),
           FitKind::three_point);
     case FitKind::least_squares:
       return Fitted(
           EvaluateMotion(base, target,
-                         LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares)),
+                         LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares),
+                                            options.Scaled()),
                          options),
           FitKind::least_squares);
     case FitKind::icp:
@@ -121,6 +129,55 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
   FitResult r = IcpFit(base, baseTriangles, target, options);
   JudgeAmbiguity(base, target, options, r);
   return Fitted(std::move(r), FitKind::icp);
+}
+
+// Every improper motion is a proper one after a reflection: the base's
+// mirror image is fitted by turns, and the reflection put back in front.
+FitResult MirroredFit(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                      const FitTarget& target, const FitOptions& options) {
+  Matrix4 flip = Matrix4::Identity();
+  flip(0, 0) = -1.0;
+  std::vector<Vector3> mirrored(base);
+  for (Vector3& p : mirrored) p.x() = -p.x();
+  FitOptions o = options;
+  o.start.reset();  // a turn of the base, not of its mirror image
+  FitResult r = FitInModel(mirrored, baseTriangles, target, o);
+  const auto back = [&](const Matrix4& m) {
+    Matrix4 out = m * flip;
+    out.makeAffine();
+    return out;
+  };
+  r.matrix = back(r.matrix);
+  for (Matrix4& c : r.candidates) c = back(c);
+  for (Alternative& a : r.alternatives) a.matrix = back(a.matrix);
+  r.mirror = true;
+  return r;
+}
+
+}  // namespace
+
+FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                    const FitTarget& target, const FitOptions& options) {
+  CheckOptions(options);
+  CheckFittable(base, text::MeshRole::base);
+  FitResult r = FitInModel(base, baseTriangles, target, options);
+  if (!r.fits && options.allowMirror) {
+    FitResult m = MirroredFit(base, baseTriangles, target, options);
+    if (m.fits) r = std::move(m);
+  }
+  if (!r.fits && !options.Scaled()) {
+    // A copy of another size: the similarity that fits names its scale.
+    FitOptions o = options;
+    o.motion = MotionModel::similarity;
+    o.start.reset();
+    o.keepDistances = false;
+    const FitResult s = FitMotion(base, baseTriangles, target, o);
+    if (s.fits) {
+      r.shortfall = Shortfall::size;
+      r.fittingScale = ScaleOf(s.matrix);
+    }
+  }
+  return r;
 }
 
 namespace {
@@ -136,7 +193,7 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
   std::optional<Matrix4> start = options.start;
   if (!start) {
     try {
-      start = ThreePointMotion(base, target.vertices());
+      start = ThreePointFor(base, target.vertices(), options);
     } catch (const Error&) {
       // No usable reference triangle: the other starts remain.
     }

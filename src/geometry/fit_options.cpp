@@ -50,4 +50,15 @@ std::optional<FitKind> FitByName(std::string_view name) {
   return std::nullopt;
 }
 
+const char* MotionName(MotionModel model) {
+  return model == MotionModel::rigid ? "rigid" : "similarity";
+}
+
+std::optional<MotionModel> MotionByName(std::string_view name) {
+  for (const MotionModel m : kMotionModels) {
+    if (name == MotionName(m)) return m;
+  }
+  return std::nullopt;
+}
+
 }  // namespace korvane::geometry

@@ -44,9 +44,29 @@ std::optional<FitKind> FitByName(std::string_view name);
 // What the fit does, in one line for a menu or a help text.
 const char* FitDescription(FitKind kind);
 
+// Which motions a fit may return:
+//   rigid       a turn and a shift: the scale is exactly 1 (a machined part
+//               keeps its size, a scale of 0.999 from noise would be wrong)
+//   similarity  a turn, a uniform scale and a shift
+enum class MotionModel { rigid, similarity };
+// The one table of model names: "rigid", "similarity".
+inline constexpr MotionModel kMotionModels[] = {MotionModel::rigid, MotionModel::similarity};
+const char* MotionName(MotionModel model);
+std::optional<MotionModel> MotionByName(std::string_view name);
+
+// What one pair solve or step may do besides turning and shifting.
+struct Freedom {
+  bool scaled = true;     // a uniform scale
+  bool mirrored = false;  // a reflection, when one fits better than any turn
+};
+
 // Every choice a fit takes.
 struct FitOptions {
   FitKind kind = FitKind::automatic;
+  MotionModel motion = MotionModel::similarity;
+  // Mirror images fit too (a left/right pair): an improper motion, reported as
+  // such; otherwise a mirror image never fits.
+  bool allowMirror = false;
   // The motion fits when the surface residual's relative 95th percentile is
   // at most this (and its scale does not shrink the base, see FitResult).
   double tolerance = kDefaultTolerance;
@@ -57,14 +77,16 @@ struct FitOptions {
   int maxIterations = kDefaultMaxIterations;
   // Threads for the nearest-point queries; 0: every core. Results do not depend on it.
   unsigned threads = 0;
-  // The three-point motion when the caller already has it: ICP's first start and
-  // the automatic fit's first try. Measured here when unset.
+  // The three-point motion when the caller already has it (of `motion`'s model:
+  // ThreePointInModel): ICP's first start and the automatic fit's first try.
+  // Measured here when unset.
   std::optional<Matrix4> start;
 
   // The trim the fit `k` uses.
   double TrimFor(FitKind k) const {
     return trim.value_or(k == FitKind::icp ? kDefaultIcpTrim : 0.0);
   }
+  bool Scaled() const { return motion != MotionModel::rigid; }
   // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
   bool keepDistances = false;
 };

@@ -32,7 +32,9 @@ enum class LikelyCause {
 //   scale         it fits only by shrinking or growing the base far from the
 //                 moved mesh's spread (fitted onto a patch of it)
 //   mirror_image  the moved mesh is a mirror image of the base: no turn carries it
-enum class Shortfall { none, residual, scale, mirror_image };
+//   size          a rigid fit misses a copy that a similarity with another
+//                 scale fits (FitResult::fittingScale)
+enum class Shortfall { none, residual, scale, mirror_image, size };
 
 // Another motion that fits as well as the one found (a symmetric mesh).
 struct Alternative {
@@ -68,8 +70,13 @@ struct FitResult {
   // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
   // below when the base was shrunk onto a patch of the target.
   double scaleRatio = 0.0;
-  // judgedP95Relative <= tolerance, scaleRatio in [0.5, 2], and no mirror image.
+  // judgedP95Relative <= tolerance, scaleRatio in [0.5, 2], and no mirror image
+  // (unless FitOptions::allowMirror).
   bool fits = false;
+  // The motion is improper (a mirror image, with FitOptions::allowMirror).
+  bool mirror = false;
+  // Shortfall::size: the scale of the similarity that fits.
+  double fittingScale = 0.0;
   LikelyCause likelyCause = LikelyCause::not_a_similar_copy;
   // Surface distance of every base vertex, with FitOptions::keepDistances.
   std::vector<double> distances;

@@ -65,7 +65,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   if (target.hasSurface())
     proposals = ProposeByTriangles(base, baseTriangles, target.vertices(), target.triangles(), size,
                                    kProposalShare, kMostCandidates, levels[last], kMostCandidates,
-                                   o.maxIterations, o.threads);
+                                   o.maxIterations, o.Scaled(), o.threads);
   // A caller's trim says how much of the base the copy may lack (a partial
   // copy): landing nine tenths of the rest is as sure.
   const double sure_share = kSure * (1.0 - o.trim.value_or(0.0));
@@ -90,7 +90,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     return out;
   }
   std::size_t starts = 0;
-  std::vector<Run> screened = SearchFromStarts(base, target, start, trim, box, o.threads, starts);
+  std::vector<Run> screened =
+      SearchFromStarts(base, target, start, trim, o.Scaled(), box, o.threads, starts);
   for (const Proposal& p : proposals) {
     Run r;
     r.m = p.m;
@@ -109,7 +110,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   const double screen_convergence = (last == 0 ? kConvergence : kMidConvergence) * size;
   for (Run& r : screened) {
     r = RunIcp(levels[0], surface, r.m, trim, std::min(o.maxIterations, kScreenIterations),
-               screen_convergence, cap, true);
+               screen_convergence, cap, o.Scaled(), true);
   }
   SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
@@ -122,7 +123,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       const int left = std::max(0, o.maxIterations - used);
       const int allowed = l == last ? left : left / 2;
       r = RunIcp(levels[l], surface, r.m, trim, allowed,
-                 (l == last ? kConvergence : kMidConvergence) * size, cap, true);
+                 (l == last ? kConvergence : kMidConvergence) * size, cap, o.Scaled(), true);
       r.iterations += used;
     }
   }

@@ -39,7 +39,7 @@ struct Increment {
 
 Increment PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>& paired,
                     const std::vector<Vector3>& normals, const std::vector<char>& mask,
-                    std::size_t keep) {
+                    std::size_t keep, bool scaled) {
   Increment inc;
   Vector3& c = inc.centre;
   for (std::size_t i = 0; i < moved.size(); ++i) {
@@ -76,6 +76,13 @@ Increment PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3
         p.y(), -p.x(), 0.0, p.z(), 0.0, 0.0, 1.0;
     a.triangularView<Eigen::Lower>() += (w * j3.transpose() * j3).eval();
     b += w * j3.transpose() * e;
+  }
+  if (!scaled) {
+    // The scale column held at 0: its equation reads x[3] = 0.
+    a.row(3).setZero();
+    a.col(3).setZero();
+    a(3, 3) = 1.0;
+    b[3] = 0.0;
   }
   const Vector7 x = a.selfadjointView<Eigen::Lower>().ldlt().solve(-b);
   if (x.allFinite()) inc.x = x;
@@ -116,7 +123,7 @@ double NormalShift(const std::vector<Vector3>& sample, const std::vector<Vector3
 }  // namespace
 
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
-           int max_iterations, double convergence, double cap, bool inclusive_first) {
+           int max_iterations, double convergence, double cap, bool scaled, bool inclusive_first) {
   const std::size_t n = sample.size();
   const std::size_t trimmed = KeptCount(n, trim);
   std::size_t keep = inclusive_first ? n : trimmed;
@@ -180,13 +187,13 @@ Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Mat
     for (const Vector3& nv : normals) planes = planes || nv.squaredNorm() > 0.0;
     Matrix4 next;
     if (planes) {
-      inc = PlaneStep(moved, paired, normals, used, keep);
+      inc = PlaneStep(moved, paired, normals, used, keep, scaled);
       from = m;
       factor = 1.0;
       last_objective = objective;
       next = Stepped(inc, factor, m);
     } else {
-      next = PairMotion(sample, paired, used, keep);
+      next = PairMotion(sample, paired, used, keep, Freedom{scaled, false});
     }
     if (!next.matrix().allFinite()) break;
     // Both phases settle against the trimmed pairs' scatter: the inclusive

@@ -41,8 +41,10 @@ using ClosestPoints =
 // then are the worst left out: on a nearly symmetric part the pairs that tell
 // the right pose from a turned one (a keyway, a bump) are the worst ones until
 // that pose is reached. `cap` (a length) caps each distance in Run::robust.
+// Without `scaled` every step keeps the scale of m (a rigid fit).
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
-           int max_iterations, double convergence, double cap, bool inclusive_first = false);
+           int max_iterations, double convergence, double cap, bool scaled,
+           bool inclusive_first = false);
 
 Eigen::AlignedBox3d BoxOf(const std::vector<Vector3>& v);
 

@@ -41,7 +41,9 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
     r.judgedP95Relative = size > 0.0 ? Percentile95(std::move(kept)) / size : 0.0;
   }
   if (options.keepDistances) r.distances = std::move(d);
-  if (MirrorImage(base, target, r.residuals, options, r.judgedP95Relative <= options.tolerance)) {
+  r.mirror = m.linear().determinant() < 0.0;
+  if (!options.allowMirror &&
+      MirrorImage(base, target, r.residuals, options, r.judgedP95Relative <= options.tolerance)) {
     r.shortfall = Shortfall::mirror_image;
   } else if (!(r.judgedP95Relative <= options.tolerance)) {
     r.shortfall = Shortfall::residual;

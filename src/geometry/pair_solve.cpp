@@ -10,7 +10,7 @@
 namespace korvane::geometry {
 
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
-                   const std::vector<char>& mask, std::size_t keep, bool proper) {
+                   const std::vector<char>& mask, std::size_t keep, Freedom freedom) {
   const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
   Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
   for (std::size_t i = 0; i < src.size(); ++i) {
@@ -33,21 +33,23 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
   var *= one_over_n;
   const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
   Vector3 signs = Vector3::Ones();
-  if (proper && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0) signs(2) = -1.0;
+  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
+    signs(2) = -1.0;
   const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
-  const double c = svd.singularValues().dot(signs) / var;
+  // Without a scale, Umeyama's turn and shift with c = 1.
+  const double c = freedom.scaled ? svd.singularValues().dot(signs) / var : 1.0;
   Matrix4 m = Matrix4::Identity();
   m.linear() = c * r;
   m.translation() = md - c * r * ms;
   return m;
 }
 
-Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst) {
-  return PairMotion(src, dst, {}, src.size(), true);
+Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst, bool scaled) {
+  return PairMotion(src, dst, {}, src.size(), Freedom{scaled, false});
 }
 
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
-                           double trim) {
+                           double trim, bool scaled) {
   CheckFittable(base, text::MeshRole::base);
   CheckFittable(moved, text::MeshRole::moved);
   if (base.size() != moved.size()) {
@@ -56,13 +58,14 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
   }
   if (!(trim >= 0.0 && trim <= kMostTrim))
     throw Error(text::Refusal{text::Reason::trim_out_of_range});
-  Matrix4 m = PairMotion(base, moved, {}, base.size());
+  const Freedom freedom{scaled, false};
+  Matrix4 m = PairMotion(base, moved, {}, base.size(), freedom);
   const std::size_t keep = KeptCount(base.size(), trim);
   if (keep < base.size() && m.matrix().allFinite()) {
     std::vector<double> d(base.size());
     for (std::size_t i = 0; i < base.size(); ++i)
       d[i] = (TransformPoint(m, base[i]) - moved[i]).norm();
-    m = PairMotion(base, moved, KeepSmallest(d, keep), keep);
+    m = PairMotion(base, moved, KeepSmallest(d, keep), keep, freedom);
   }
   if (!m.matrix().allFinite()) throw Error(text::Refusal{text::Reason::least_squares_not_finite});
   return m;

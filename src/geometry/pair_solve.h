@@ -7,25 +7,29 @@
 #include <cstddef>
 #include <vector>
 
+#include "geometry/fit_options.h"
 #include "geometry/geometry.h"
 
 namespace korvane::geometry {
 
 // The similarity carrying src[i] onto dst[i] for the pairs with mask[i] set
-// (an empty mask keeps every pair; `keep` is how many are kept). `proper`: a
-// turn; otherwise the reflection too, when one fits better than any turn.
+// (an empty mask keeps every pair; `keep` is how many are kept), as `freedom`
+// allows: without a scale, the turn and shift alone (the scale exactly 1);
+// with `mirrored`, the reflection too when one fits better than any turn.
 // Computed from sums over the pairs in two passes, with Eigen::umeyama's
 // formula, without copying the point sets.
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
-                   const std::vector<char>& mask, std::size_t keep, bool proper = true);
-// Every pair, a turn.
-Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst);
+                   const std::vector<char>& mask, std::size_t keep, Freedom freedom = {});
+// Every pair, a turn, scaled when `scaled`.
+Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                   bool scaled = true);
 
-// Least-squares similarity carrying base[i] onto moved[i]. With `trim` > 0:
+// Least-squares motion (a similarity, a turn alone when not `scaled`) carrying
+// base[i] onto moved[i]. With `trim` > 0:
 // fit, drop the worst `trim` fraction of pairs, fit again. Refuses what no
 // fit can use (point_sets.h), unequal counts, a trim outside [0, 0.5] and a
 // solve that is not finite.
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
-                           double trim = 0.0);
+                           double trim = 0.0, bool scaled = true);
 
 }  // namespace korvane::geometry

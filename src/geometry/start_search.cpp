@@ -57,10 +57,10 @@ std::vector<Eigen::Matrix3d> SpreadTurns(std::size_t count) {
 // sign: the order of nearly equal spreads is not to be trusted), then turns
 // spread over all rotations.
 std::vector<Matrix4> GlobalStarts(const std::vector<Vector3>& base,
-                                  const std::vector<Vector3>& target) {
+                                  const std::vector<Vector3>& target, bool scaled) {
   const Frame fb = PrincipalFrame(base);
   const Frame ft = PrincipalFrame(target);
-  const double s = std::sqrt(ft.spread / fb.spread);
+  const double s = scaled ? std::sqrt(ft.spread / fb.spread) : 1.0;
   std::vector<Eigen::Matrix3d> rotations;
   int perm[3] = {0, 1, 2};
   do {
@@ -85,12 +85,12 @@ std::vector<Matrix4> GlobalStarts(const std::vector<Vector3>& base,
 }  // namespace
 
 std::vector<Run> SearchFromStarts(const std::vector<Vector3>& base, const FitTarget& target,
-                                  const std::optional<Matrix4>& start, double trim,
+                                  const std::optional<Matrix4>& start, double trim, bool scaled,
                                   const Eigen::AlignedBox3d& box, unsigned threads,
                                   std::size_t& count) {
   const double size = target.size();
   const double cap = kRankCap * size;
-  std::vector<Matrix4> starts = GlobalStarts(base, target.vertices());
+  std::vector<Matrix4> starts = GlobalStarts(base, target.vertices(), scaled);
   if (start) starts.insert(starts.begin(), *start);
   count = starts.size();
   const std::vector<Vector3> proxy_points = target.SpreadPoints(kProxySize);
@@ -106,14 +106,14 @@ std::vector<Run> SearchFromStarts(const std::vector<Vector3>& base, const FitTar
   std::vector<Run> runs(starts.size());
   ParallelTasks(starts.size(), threads, [&](std::size_t k) {
     runs[k] = RunIcp(first_sample, coarse, starts[k], trim, kFirstIterations,
-                     kCoarseConvergence * size, cap);
+                     kCoarseConvergence * size, cap, scaled);
   });
   SortBy(runs, [](const Run& r) { return r.score; });
   runs = Distinct(runs, box, kDistinctPose * size, kSecondStarts);
   const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
   ParallelTasks(runs.size(), threads, [&](std::size_t k) {
     runs[k] = RunIcp(coarse_sample, coarse, runs[k].m, trim, kCoarseIterations,
-                     kCoarseConvergence * size, cap);
+                     kCoarseConvergence * size, cap, scaled);
   });
   SortBy(runs, [](const Run& r) { return r.score; });
   // The points cannot tell a nearly symmetric part's poses apart (a keyway

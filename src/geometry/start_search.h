@@ -18,8 +18,9 @@ namespace korvane::geometry {
 // surface, on threads (each start is run on its own, so the ranking is the
 // same on any number); the poses about as good as the best, distinct.
 // `start`, when given, is tried first; `count` receives how many starts were tried.
+// Without `scaled` the starts and steps keep the scale 1 (a rigid fit).
 std::vector<Run> SearchFromStarts(const std::vector<Vector3>& base, const FitTarget& target,
-                                  const std::optional<Matrix4>& start, double trim,
+                                  const std::optional<Matrix4>& start, double trim, bool scaled,
                                   const Eigen::AlignedBox3d& box, unsigned threads,
                                   std::size_t& count);
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "geometry/affine.h"
+#include "geometry/pair_solve.h"
 #include "geometry/point_sets.h"
 #include "text/error.h"
 
@@ -10,6 +11,17 @@ namespace korvane::geometry {
 
 Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {
   return ThreePointFit(base, moved).matrix;
+}
+
+Matrix4 ThreePointInModel(const ThreePoint& t, const std::vector<Vector3>& base,
+                          const std::vector<Vector3>& moved, bool scaled) {
+  if (scaled) return t.matrix;
+  const auto at = [](const std::vector<Vector3>& v, std::int32_t i) {
+    return v[static_cast<std::size_t>(i)];
+  };
+  const std::vector<Vector3> from{at(base, t.base.a), at(base, t.base.b), at(base, t.base.c)};
+  const std::vector<Vector3> to{at(moved, t.moved.a), at(moved, t.moved.b), at(moved, t.moved.c)};
+  return PairMotion(from, to, false);
 }
 
 ThreePoint ThreePointRule(const std::vector<Vector3>& base, const std::vector<Vector3>& moved) {

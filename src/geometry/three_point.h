@@ -27,5 +27,9 @@ ThreePoint ThreePointFit(const std::vector<Vector3>& base, const std::vector<Vec
 // whatever AnalyzeTriangles refuses.
 ThreePoint ThreePointRule(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
 Matrix4 ThreePointMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved);
+// The three-point motion in a model: as the rule gives it, or without
+// `scaled` the turn and shift that carry the three reference vertices closest.
+Matrix4 ThreePointInModel(const ThreePoint& t, const std::vector<Vector3>& base,
+                          const std::vector<Vector3>& moved, bool scaled);
 
 }  // namespace korvane::geometry

@@ -98,8 +98,9 @@ struct Match {
 };
 
 // The proper similarity carrying triangle p onto the similar triangle q,
-// corner by corner.
-Matrix4 FromTriangles(const std::array<Vector3, 3>& p, const std::array<Vector3, 3>& q) {
+// corner by corner; a turn alone without `scaled`.
+Matrix4 FromTriangles(const std::array<Vector3, 3>& p, const std::array<Vector3, 3>& q,
+                      bool scaled) {
   const auto frame = [](const std::array<Vector3, 3>& t) {
     Eigen::Matrix3d f;
     const Vector3 e1 = (t[1] - t[0]).normalized();
@@ -110,7 +111,7 @@ Matrix4 FromTriangles(const std::array<Vector3, 3>& p, const std::array<Vector3,
   const auto perimeter = [](const std::array<Vector3, 3>& t) {
     return (t[1] - t[0]).norm() + (t[2] - t[1]).norm() + (t[0] - t[2]).norm();
   };
-  const double s = perimeter(q) / perimeter(p);
+  const double s = scaled ? perimeter(q) / perimeter(p) : 1.0;
   const Eigen::Matrix3d r = frame(q) * frame(p).transpose();
   const Vector3 gp = (p[0] + p[1] + p[2]) / 3.0, gq = (q[0] + q[1] + q[2]) / 3.0;
   Matrix4 m = Matrix4::Identity();
@@ -135,8 +136,8 @@ Matrix4 About(const Matrix4& m, const Vector3& centre, double factor, const Vect
 
 class Checker {
  public:
-  Checker(const std::vector<Vector3>& target, double radius)
-      : target_(target), index_(target), radius2_(radius * radius) {}
+  Checker(const std::vector<Vector3>& target, double radius, bool scaled)
+      : target_(target), index_(target), radius2_(radius * radius), scaled_(scaled) {}
 
   // Share of `c.outward` that `m`, refitted as it goes, puts onto target
   // vertices; negative once `minimum` is out of reach. `m` ends refitted.
@@ -150,7 +151,7 @@ class Checker {
     for (const Vector3& p : c.near) {
       if (!Land(m, p, from, to) && ++misses > c.near.size() - needed) return -1.0;
     }
-    m = PairMotion(from, to);
+    m = PairMotion(from, to, scaled_);
     // Refitted each time the checked reach doubles: the turn gets as exact as
     // the pairs are far apart.
     const Vector3 centre = (corners[0] + corners[1] + corners[2]) / 3.0;
@@ -162,7 +163,7 @@ class Checker {
     for (const Vector3& p : c.outward) {
       const double d = (p - centre).norm();
       if (d > 2.0 * reach) {
-        m = PairMotion(from, to);
+        m = PairMotion(from, to, scaled_);
         reach = d;
       }
       if (Land(m, p, from, to)) {
@@ -171,7 +172,7 @@ class Checker {
         return -1.0;
       }
     }
-    m = PairMotion(from, to);
+    m = PairMotion(from, to, scaled_);
     return static_cast<double>(landed) / static_cast<double>(n);
   }
 
@@ -201,7 +202,7 @@ class Checker {
         p.capped = true;
         break;
       }
-      const Matrix4 next = PairMotion(a, b);
+      const Matrix4 next = PairMotion(a, b, scaled_);
       if (!next.matrix().allFinite()) break;
       p.refits = k + 1;
       const bool settled = Convergence{kSettled * size}.Reached(CornerShift(box, m, next));
@@ -224,6 +225,7 @@ class Checker {
   const std::vector<Vector3>& target_;
   PointIndex index_;
   double radius2_;
+  bool scaled_;
 };
 
 // Within a quarter of the moved mesh's typical shortest edge, a vertex that
@@ -326,7 +328,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
                                          const std::vector<Triangle>& targetTriangles, double size,
                                          double minimum, std::size_t count,
                                          const std::vector<Vector3>& sample, std::size_t refined,
-                                         int most_refits, unsigned threads) {
+                                         int most_refits, bool scaled, unsigned threads) {
   if (base.size() < 3 || target.empty() || baseTriangles.empty() || targetTriangles.empty())
     return {};
   Eigen::AlignedBox3d box;
@@ -383,7 +385,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
     return first[a + 1] - first[a] < first[b + 1] - first[b];
   });
 
-  const Checker checker(target, HitRadius(target, targetTriangles, size));
+  const Checker checker(target, HitRadius(target, targetTriangles, size), scaled);
   std::vector<Proposal> found;
   std::size_t tried = 0, successes = 0;
   for (const std::size_t j : order) {
@@ -412,7 +414,7 @@ std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
         if (!same) continue;
         std::array<Vector3, 3> q;
         for (std::size_t i = 0; i < 3; ++i) q[i] = target[tt[static_cast<std::size_t>(perm[i])]];
-        const Matrix4 m0 = FromTriangles(p, q);
+        const Matrix4 m0 = FromTriangles(p, q, scaled);
         std::vector<Matrix4> tries;
         if (!halved) {
           tries.push_back(m0);

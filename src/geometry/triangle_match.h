@@ -27,14 +27,15 @@ struct Proposal {
 // most `count`); empty when either mesh has no triangle of a usable shape.
 // The first `refined` are refitted on every vertex of `sample` (base
 // vertices) that lands, until the pairs settle (at most `mostRefits` times),
-// and their share counted on it. `size`: the target's bounding-box diagonal. Same bits for any
-// thread count.
+// and their share counted on it. `size`: the target's bounding-box diagonal.
+// Without `scaled` every proposal and refit keeps the scale 1. Same bits for
+// any thread count.
 std::vector<Proposal> ProposeByTriangles(const std::vector<Vector3>& base,
                                          const std::vector<Triangle>& baseTriangles,
                                          const std::vector<Vector3>& target,
                                          const std::vector<Triangle>& targetTriangles, double size,
                                          double minimum, std::size_t count,
                                          const std::vector<Vector3>& sample, std::size_t refined,
-                                         int mostRefits, unsigned threads);
+                                         int mostRefits, bool scaled, unsigned threads);
 
 }  // namespace korvane::geometry

@@ -69,11 +69,13 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
   FitReport r;
   r.sameTopology = base.vertices.size() == moved.vertices.size();
   r.tolerance = options.tolerance;
+  r.motion = options.motion;
   const geometry::FitTarget target(moved.vertices, moved.triangles, options.threads);
   geometry::FitOptions o = options;
   try {
     r.reference = geometry::ThreePointFit(base.vertices, moved.vertices);
-    o.start = r.reference->matrix;
+    o.start =
+        geometry::ThreePointInModel(*r.reference, base.vertices, moved.vertices, options.Scaled());
   } catch (const Error& e) {
     // The three-point fit refuses such meshes below; the others may still fit them.
     if (e.kind() != Error::Kind::refused || o.kind == geometry::FitKind::three_point) throw;
@@ -100,6 +102,8 @@ const char* CauseName(const FitReport& report) {
       return "mirror image";
     case geometry::Shortfall::scale:
       return "fitted onto a part";
+    case geometry::Shortfall::size:
+      return "another size";
     case geometry::Shortfall::residual:
       break;
   }
@@ -118,6 +122,7 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
   const geometry::FitResult& f = report.result;
   json j;
   j["fit"] = geometry::FitName(report.kind);
+  j["motion"] = geometry::MotionName(report.motion);
   json tried = json::array();
   for (const geometry::FitKind k : f.tried) tried.push_back(geometry::FitName(k));
   j["tried"] = tried;
@@ -126,6 +131,7 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
   j["scale"] = report.parts.scale;
   j["rotation"] = {{"axis", Vector(report.parts.axis)}, {"degrees", report.parts.angleDegrees}};
   j["translation"] = Vector(report.parts.translation);
+  j["mirror"] = f.mirror;
   if (report.reference) {
     const auto indices = [](const geometry::ReferenceIndices& r) {
       return json::array({r.a, r.b, r.c});

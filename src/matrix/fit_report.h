@@ -20,6 +20,7 @@ struct FitReport {
   std::optional<geometry::ThreePoint> reference;
   geometry::FitResult result;
   double tolerance = 0.0;
+  geometry::MotionModel motion = geometry::MotionModel::similarity;  // the model asked for
 };
 
 // Finds the motion by `options.kind` and measures it against the moved mesh.
@@ -31,17 +32,19 @@ struct FitReport {
 FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
                      const geometry::FitOptions& options, const std::string& baseFile = {});
 
-// Why the motion does not fit: "mirror image", "fitted onto a part", "stopped at
+// Why the motion does not fit: "mirror image", "fitted onto a part", "another
+// size" (a rigid fit of a scaled copy), "stopped at
 // the iteration limit", "vertex order differs", "vertices added or removed" or
 // "not a similar copy"; nullptr when it fits (a fit never carries a cause).
 const char* CauseName(const FitReport& report);
 
 // The report's top-level keys, in the order the JSON writes them: the one list
 // the C++ MotionReport, Python's Fit and the tests hold every host to.
-inline constexpr const char* kReportKeys[] = {"fit",          "tried",
-                                              "topology",     "matrix",
-                                              "scale",        "rotation",
-                                              "translation",  "reference_vertices",
+inline constexpr const char* kReportKeys[] = {"fit",          "motion",
+                                              "tried",        "topology",
+                                              "matrix",       "scale",
+                                              "rotation",     "translation",
+                                              "mirror",       "reference_vertices",
                                               "residual",     "tolerance",
                                               "size",         "fits",
                                               "ambiguous",    "alternatives",

@@ -36,7 +36,7 @@ void Judged(text::Message& m, const geometry::FitResult& f, const Hints& hints) 
 }  // namespace
 
 const Hints kLibraryHints{text::kHintTryIcp, text::kHintMoreIterations, text::kHintPairsTellApart,
-                          text::kHintTrimOpen};
+                          text::kHintTrimOpen, text::kHintTrySimilarity};
 
 text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   using namespace text;
@@ -74,6 +74,11 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   switch (f.shortfall) {
     case geometry::Shortfall::mirror_image:
       return m.Say(kMirrorImage);
+    case geometry::Shortfall::size:
+      return m.Say(kRigidSizeStart)
+          .Own(Number(f.fittingScale))
+          .Say(kRigidSizeEnd)
+          .Say(hints.trySimilarity);
     case geometry::Shortfall::scale:
       m.Say(kScaledStart).Own(Number(f.scaleRatio)).Say(kScaledEnd);
       if (try_icp) m.Say(hints.tryIcp);

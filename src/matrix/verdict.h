@@ -13,6 +13,7 @@ struct Hints {
   text::Phrase moreIterations;  // ICP stopped at its limit: ": ..." ending the sentence
   text::Phrase pairsTellApart;  // an ambiguous fit: vertex order would decide
   text::Phrase trimOpen;        // " (" and the name of the trim, before its value
+  text::Phrase trySimilarity;   // a rigid fit missed a copy of another size: "; ..."
 };
 // The library's own: options in words (C++, Python, Blender).
 extern const Hints kLibraryHints;

@@ -29,11 +29,13 @@ ParseResult ParseDoubleGeneral(std::string_view text) noexcept;
 // "nan", "nan(chars)") is converted with correct rounding. A NUL byte ends the
 // text as it would for a C string.
 inline ParseResult ParseDouble(std::string_view text) noexcept {
-  // Mesh files are mostly plain decimals such as "-0.107709" that end the
-  // text or meet a space. With at most 15 digits the digits form an exact
-  // double and so does the power of ten, so one division rounds correctly.
-  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  // Mesh files are mostly plain decimals such as "-0.107709", or numbers such
+  // as "1.234567e+01" (STL), that end the text or meet a space. With at most
+  // 15 digits the digits form an exact double and so does a power of ten up
+  // to 1e22, so one multiplication or division rounds correctly.
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   const char* p = text.data();
   const char* const end = p + text.size();
   const bool neg = p != end && *p == '-';
@@ -56,8 +58,25 @@ inline ParseResult ParseDouble(std::string_view text) noexcept {
     frac = static_cast<std::size_t>(p - frac_start);
   }
   const auto ndigits = static_cast<std::size_t>(int_end - digits_start) + frac;
-  if (ndigits == 0 || ndigits > 15 || (p != end && *p != ' ')) return ParseDoubleGeneral(text);
-  const double v = static_cast<double>(m) / kPow10[frac];
+  if (ndigits == 0 || ndigits > 15) return ParseDoubleGeneral(text);
+  int exponent = -static_cast<int>(frac);
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    const bool minus = q != end && *q == '-';
+    q += q != end && (*q == '-' || *q == '+');
+    int e = 0;
+    const char* const e_start = q;
+    while (q != end && static_cast<unsigned char>(*q - '0') < 10 && q - e_start < 4) {
+      e = e * 10 + (*q - '0');
+      ++q;
+    }
+    if (q == e_start || q - e_start == 4) return ParseDoubleGeneral(text);
+    exponent += minus ? -e : e;
+    p = q;
+  }
+  if ((p != end && *p != ' ') || exponent < -22 || exponent > 22) return ParseDoubleGeneral(text);
+  const double v = exponent >= 0 ? static_cast<double>(m) * kPow10[exponent]
+                                 : static_cast<double>(m) / kPow10[-exponent];
   return ParseResult{neg ? -v : v, static_cast<std::size_t>(p - text.data()), ParseStatus::ok};
 }
 
