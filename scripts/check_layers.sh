@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Fails when a source file includes from a folder above its own. The rooms,
 # bottom to top: text, platform, geometry, obj, matrix, api, cli (platform may
-# use text; nothing below may use what is built on it).
+# use text; nothing below may use what is built on it). Only platform/ knows
+# the system: a preprocessor test of _WIN32 (or another system's macro)
+# anywhere else fails too.
 # Usage: check_layers.sh [SRC_DIR]
 set -euo pipefail
 src=${1:-"$(dirname "$0")/../src"}
@@ -32,6 +34,12 @@ while IFS= read -r file; do
       bad=1
     fi
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"/]+/' "$file" || true)
+  if [ "$room" != platform ]; then
+    while IFS= read -r line; do
+      echo "$file:${line%%:*}: only platform/ may test which system it is built for"
+      bad=1
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif|elifdef|elifndef)\b.*\b(_WIN32|_WIN64|__MINGW32__|__MINGW64__|_MSC_VER|__linux__|__APPLE__|__unix__)\b' "$file" || true)
+  fi
 done < <(find "$src" -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.def' \) | sort)
 if [ "$files" -eq 0 ]; then
   echo "no sources under $src"
@@ -41,4 +49,4 @@ if [ "$bad" -ne 0 ]; then
   echo "layering: FAILED"
   exit 1
 fi
-echo "layering: $files files, every include from the file's own room or below"
+echo "layering: $files files, every include from the file's own room or below, the system tested in platform/ only"

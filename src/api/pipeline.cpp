@@ -104,22 +104,16 @@ ErrorKind ToPublic(Error::Kind kind) {
 // Turns whatever is being handled into a Failure; `file` stands in when the
 // error itself names no place. Call it inside a catch block.
 [[noreturn]] void RethrowAsFailure(const std::string& file) {
-  std::string where = file;
-  std::uint64_t line = 0;
-  ErrorKind kind = ErrorKind::internal;
   try {
     throw;
   } catch (const Failure&) {
-    throw;
-  } catch (const Error& e) {
-    kind = ToPublic(e.kind());
-    if (!e.file().empty()) {
-      where = e.file();
-      line = e.line();
-    }
+    throw;  // already one
   } catch (...) {
   }
-  throw Failure(platform::ToUtf8(text::PlainMessageOfCurrentException()), where, line, kind);
+  const text::CurrentException c = text::ClassifyCurrentException(true);
+  const bool placed = !c.file.empty();
+  throw Failure(platform::ToUtf8(c.message), placed ? c.file : file, placed ? c.line : 0,
+                c.kind ? ToPublic(*c.kind) : ErrorKind::internal);
 }
 
 Vec3 ToVec3(const geometry::Vector3& v) { return {v.x(), v.y(), v.z()}; }
@@ -385,15 +379,9 @@ ReplayReport ToReport(const obj::ReplayCounts& c, const obj::ReplayStyle& style,
 // With ReplayOptions::strict: the warning first in the file, as an error.
 void Vet(const obj::ReplayCounts& c, const obj::ReplayStyle& style, const std::string& file,
          bool written) {
-  const ReplayReport r = ToReport(c, style, file);
-  if (r.warnings.empty()) return;
-  const auto first = std::min_element(
-      r.warnings.begin(), r.warnings.end(),
-      [](const ReplayWarning& a, const ReplayWarning& b) { return a.line < b.line; });
-  text::Message m = text::AtLine(file, first->line);
-  m.Own(first->message +
-        (written ? "; the replay is strict" : "; nothing was written (the replay is strict)"));
-  throw Error(Error::Kind::refused, std::move(m), file, first->line);
+  api::RefuseFirstReplayWarning(
+      c, style, api::kLibraryReplayHints, file,
+      written ? "; the replay is strict" : "; nothing was written (the replay is strict)");
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "api/replay_warnings.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "text/error.h"
 #include "text/replay_words.h"
 
 namespace korvane::api {
@@ -53,6 +56,21 @@ text::Message ReplayWarningMessage(obj::ReplayWarningKind kind, const obj::Repla
     }
   }
   return m;
+}
+
+void RefuseFirstReplayWarning(const obj::ReplayCounts& counts, const obj::ReplayStyle& style,
+                              const ReplayHints& hints, const std::string& file,
+                              std::string_view tail) {
+  std::uint64_t line = 0;
+  std::optional<text::Message> words;
+  ForEachReplayWarning(counts, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
+    if (!words || w.line < line) {
+      line = w.line;
+      words = ReplayWarningMessage(k, counts, style, hints);
+    }
+  });
+  if (!words) return;
+  throw Error(Error::Kind::refused, text::AtLine(file, line).Append(*words).Own(tail), file, line);
 }
 
 }  // namespace korvane::api

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "obj/obj_stream.h"
 #include "text/message.h"
@@ -29,5 +30,12 @@ void ForEachReplayWarning(const obj::ReplayCounts& counts, F&& f) {
     if (counts.warnings[k].count > 0) f(static_cast<obj::ReplayWarningKind>(k), counts.warnings[k]);
   }
 }
+
+// A strict replay: the warning first in `file` (the lowest line; on one line,
+// the first kind), worded with `hints`, thrown as a refusal at its line and
+// followed by `tail`. Returns when there is none.
+void RefuseFirstReplayWarning(const obj::ReplayCounts& counts, const obj::ReplayStyle& style,
+                              const ReplayHints& hints, const std::string& file,
+                              std::string_view tail);
 
 }  // namespace korvane::api

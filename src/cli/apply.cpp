@@ -25,6 +25,7 @@
 #include "obj/mesh_format.h"
 #include "obj/obj_stream.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
 #include "platform/workers.h"
 #include "text/error.h"
 
@@ -89,7 +90,7 @@ std::vector<Job> PlanJobs(const ApplyOptions& o) {
     const auto [at, fresh] = taken.emplace(j.output, in);
     if (!fresh)
       Usage("inputs " + at->second + " and " + in + " would both be written to " + j.output);
-    j.bytes = FileSize(in);
+    j.bytes = platform::RegularFileSize(in);
     j.toStdout = to_stdout || (!stdout_key.empty() && platform::FileKey(j.output) == stdout_key);
     jobs.push_back(std::move(j));
   }
@@ -108,35 +109,19 @@ void RunJob(Job& job, const geometry::Matrix4& m, unsigned threads, const ApplyO
     if (o.strict) {
       // The first warning in the file is the error; the output stays as it was.
       vet = [&](const obj::ReplayCounts& c) {
-        std::uint64_t line = 0;
-        std::optional<text::Message> words;
-        api::ForEachReplayWarning(c, [&](obj::ReplayWarningKind k, const obj::ReplayWarning& w) {
-          if (!words || w.line < line) {
-            line = w.line;
-            words = api::ReplayWarningMessage(k, c, o.style, kFlagReplayHints);
-          }
-        });
-        if (!words) return;
-        throw Error(Error::Kind::refused,
-                    text::AtLine(job.input, line)
-                        .Append(*words)
-                        .Own("; nothing was written (--strict; drop it to write anyway)"),
-                    job.input, line);
+        api::RefuseFirstReplayWarning(c, o.style, kFlagReplayHints, job.input,
+                                      "; nothing was written (--strict; drop it to write anyway)");
       };
     }
     obj::ReplayMeshFile(job.input, job.output, m, stream, &counts, o.style, vet);
     job.vertices = counts.vertices;
     job.counts = counts;
   } catch (...) {
+    text::CurrentException c = text::ClassifyCurrentException(true);
     job.failed = true;
-    job.error = text::PlainMessageOfCurrentException();
-    try {
-      throw;
-    } catch (const Error& e) {
-      job.errorFile = e.file();
-      job.errorLine = e.line();
-    } catch (...) {
-    }
+    job.error = std::move(c.message);
+    job.errorFile = std::move(c.file);
+    job.errorLine = c.line;
   }
   job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -251,8 +236,8 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
   const std::uint64_t total_bytes =
       std::accumulate(jobs.begin(), jobs.end(), std::uint64_t{0},
                       [](std::uint64_t s, const Job& j) { return s + j.bytes; });
-  ProgressBar bar(stderr, !o.quiet && StderrIsTerminal(), jobs.size(), total_bytes);
-  const std::uint64_t read_at_start = ProcessBytesRead();
+  ProgressBar bar(stderr, !o.quiet && platform::StderrIsTerminal(), jobs.size(), total_bytes);
+  const std::uint64_t read_at_start = platform::ProcessBytesRead();
   std::size_t files_done = 0;
   std::uint64_t bytes_done = 0;  // of the files finished
   std::vector<std::size_t> now_done;
@@ -288,7 +273,7 @@ int Apply(const ApplyOptions& o, CliPlatform& p) {
     if (files_done == jobs.size()) break;
     if (!bar.Due()) continue;
     // Within files still running, what the process has read tells how far they are.
-    const std::uint64_t now_read = ProcessBytesRead();
+    const std::uint64_t now_read = platform::ProcessBytesRead();
     const std::uint64_t read = now_read > read_at_start ? now_read - read_at_start : 0;
     bar.Update(files_done, std::max(bytes_done, std::min(read, total_bytes)));
   }

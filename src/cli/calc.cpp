@@ -29,10 +29,6 @@ std::FILE* g_report = stdout;
 
 std::string General(double v) { return text::ToGeneral15(v); }
 
-std::string VectorText(const geometry::Vector3& v) {
-  return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
-}
-
 // Faces the surface was measured without, as apply tells what a replay may get wrong: counted,
 // the first line named. On standard error, also with --json.
 void WarnSkippedFaces(const std::string& path, const obj::SkippedFaces& s) {

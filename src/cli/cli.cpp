@@ -4,8 +4,6 @@
 // subcommand raises is shown through text::PlainMessageOfCurrentException.
 #include "cli/cli.h"
 
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
@@ -55,14 +53,10 @@ std::optional<std::string> CliPlatform::ShowFileDialog(const platform::FileDialo
 void Usage(const std::string& text) { throw Error(Error::Kind::usage, text::Message().Host(text)); }
 
 int ReportError(const char* what, CliPlatform& p) {
-  try {
-    throw;
-  } catch (const Error& e) {
-    if (e.kind() == Error::Kind::usage) throw;
-  } catch (...) {
-  }
-  p.ShowMessage(text::Message().Own(what), text::PlainMessageOfCurrentException());
-  if (p.json) PrintJsonErrorOfCurrentException();
+  const text::CurrentException c = text::ClassifyCurrentException(true);
+  if (c.kind == Error::Kind::usage) throw;
+  p.ShowMessage(text::Message().Own(what), c.message);
+  if (p.json) PrintJsonError(platform::ToUtf8(c.message), c.file, c.line);
   return kExitFailed;
 }
 
@@ -73,20 +67,14 @@ std::string WithSeparator(std::string dir) {
   return dir;
 }
 
+std::string VectorText(const geometry::Vector3& v) {
+  return "(" + text::ToGeneral15(v.x()) + ", " + text::ToGeneral15(v.y()) + ", " +
+         text::ToGeneral15(v.z()) + ")";
+}
+
 std::string BaseName(const std::string& path) {
   const std::string::size_type cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::uint64_t FileSize(const std::string& path) {
-#ifdef _WIN32
-  struct _stat64 st {};
-  if (::_stat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return 0;
-#else
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-#endif
-  return static_cast<std::uint64_t>(st.st_size);
 }
 
 namespace {
@@ -144,11 +132,6 @@ std::vector<std::string> CommandNames() {
   std::vector<std::string> names;
   for (const api::CommandInfo& c : api::kCommands) names.emplace_back(c.name);
   return names;
-}
-
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
-  const std::optional<std::string> s = Suggest(word, candidates);
-  return s ? "; did you mean '" + *s + "'?" : "";
 }
 
 // "shortest" or a whole number from 0 to 17, as the digits a replay writes.
@@ -480,14 +463,6 @@ class CommandLine {
     std::vector<std::string> names;
     for (CLI::App* sub : app_.get_subcommands([](CLI::App*) { return true; }))
       names.push_back(sub->get_name());
-    return names;
-  }
-
-  static std::vector<std::string> OptionNames(const CLI::App& sub) {
-    std::vector<std::string> names;
-    for (const CLI::Option* opt : sub.get_options()) {
-      for (const std::string& n : opt->get_lnames()) names.push_back("--" + n);
-    }
     return names;
   }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "geometry/geometry.h"
 #include "platform/platform.h"
 
 namespace korvane::cli {
@@ -44,10 +45,9 @@ int ReportError(const char* what, CliPlatform& p);
 
 // `dir` with a trailing separator.
 std::string WithSeparator(std::string dir);
+// "(x, y, z)" with 15 significant digits each.
+std::string VectorText(const geometry::Vector3& v);
 // The last component of a path.
 std::string BaseName(const std::string& path);
-
-// The size of a file in bytes; 0 when it is not known.
-std::uint64_t FileSize(const std::string& path);
 
 }  // namespace korvane::cli

@@ -25,10 +25,6 @@ const std::vector<std::string> kVerbs = {"show", "invert", "compose", "make"};
 
 std::string General(double v) { return text::ToGeneral15(v); }
 
-std::string VectorText(const geometry::Vector3& v) {
-  return "(" + General(v.x()) + ", " + General(v.y()) + ", " + General(v.z()) + ")";
-}
-
 // Finite numbers separated by commas, exactly `count` of them.
 bool ParseNumbers(const std::string& s, std::size_t count, std::vector<double>& out) {
   out.clear();
@@ -167,19 +163,6 @@ int Show(const std::string& path, bool json) {
   }
   std::fflush(stdout);
   return kExitDone;
-}
-
-std::vector<std::string> OptionNames(const CLI::App& verb) {
-  std::vector<std::string> names;
-  for (const CLI::Option* opt : verb.get_options()) {
-    for (const std::string& n : opt->get_lnames()) names.push_back("--" + n);
-  }
-  return names;
-}
-
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
-  const std::optional<std::string> s = Suggest(word, candidates);
-  return s ? "; did you mean '" + *s + "'?" : "";
 }
 
 }  // namespace

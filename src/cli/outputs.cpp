@@ -1,9 +1,5 @@
 #include "cli/outputs.h"
 
-#ifndef _WIN32
-#include <pthread.h>
-#endif
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,7 +9,6 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "cli/host.h"
 #include "platform/file_io.h"
@@ -67,46 +62,13 @@ std::atomic<bool> g_json{false};
   EndNow(sig);
 }
 
-constexpr int kGraceSeconds = 10;
-
-#ifdef _WIN32
-// The system runs console Ctrl-C handlers on a thread it starts for them.
-void OnSignal(int sig) {
-  Stopped(sig, [] { std::this_thread::sleep_for(std::chrono::seconds(kGraceSeconds)); });
-}
-#endif
+constexpr std::chrono::seconds kGrace{10};
 
 }  // namespace
 
 void CatchStopSignals(bool json) {
   g_json.store(json);
-#ifdef _WIN32
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-#else
-  // Every thread leaves the signals to one that waits for them.
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int sig : {SIGINT, SIGTERM}) {
-    struct sigaction old {};
-    // Started in the background by a shell, which ignores Ctrl-C for it: so do we.
-    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, sig);
-  }
-  if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
-  try {
-    std::thread([set] {
-      int sig = 0;
-      while (::sigwait(&set, &sig) != 0) {
-      }
-      Stopped(sig, [&set] {
-        const timespec grace{kGraceSeconds, 0};
-        ::sigtimedwait(&set, nullptr, &grace);
-      });
-    }).detach();
-  } catch (...) {
-    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  }
-#endif
+  platform::CatchStopSignals(Stopped, kGrace);
 }
 
 void SetGracefulStop(bool graceful) { g_graceful.store(graceful); }
@@ -144,16 +106,8 @@ void PrintJsonError(const std::string& message, const std::string& file, std::ui
 }
 
 void PrintJsonErrorOfCurrentException() {
-  std::string file;
-  std::uint64_t line = 0;
-  try {
-    throw;
-  } catch (const Error& e) {
-    file = e.file();
-    line = e.line();
-  } catch (...) {
-  }
-  PrintJsonError(platform::ToUtf8(text::PlainMessageOfCurrentException()), file, line);
+  const text::CurrentException c = text::ClassifyCurrentException(true);
+  PrintJsonError(platform::ToUtf8(c.message), c.file, c.line);
 }
 
 bool WantsJson(int argc, char** argv) {

@@ -4,34 +4,14 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
+#include "platform/platform.h"
 
 namespace korvane::cli {
 namespace {
 
 constexpr std::chrono::milliseconds kFirstDraw{1000};
 constexpr std::chrono::milliseconds kRedraw{100};
-
-std::size_t TerminalColumns() {
-#ifdef _WIN32
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
-    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
-  }
-#else
-  winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-#endif
-  return 80;
-}
 
 std::string Bytes(std::uint64_t n) {
   const char* units[] = {"B", "kB", "MB", "GB", "TB"};
@@ -59,31 +39,6 @@ std::string Duration(double seconds) {
 }
 
 }  // namespace
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return ::isatty(STDERR_FILENO) != 0;
-#endif
-}
-
-std::uint64_t ProcessBytesRead() {
-#ifdef _WIN32
-  IO_COUNTERS io{};
-  if (GetProcessIoCounters(GetCurrentProcess(), &io)) return io.ReadTransferCount;
-  return 0;
-#else
-  // "rchar": bytes passed to read() calls, whether from the disk or the page cache.
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  std::uint64_t value = 0;
-  while (io >> key >> value) {
-    if (key == "rchar:") return value;
-  }
-  return 0;
-#endif
-}
 
 ProgressBar::ProgressBar(std::FILE* out, bool enabled, std::uint64_t files, std::uint64_t bytes)
     : out_(out), enabled_(enabled), files_(files), bytes_(bytes), start_(Clock::now()) {}
@@ -143,7 +98,7 @@ void ProgressBar::Update(std::uint64_t files_done, std::uint64_t bytes_done) {
   const Clock::time_point now = Clock::now();
   lastDraw_ = now;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
-  Draw(Line(files_done, files_, bytes_done, bytes_, elapsed, false, TerminalColumns()));
+  Draw(Line(files_done, files_, bytes_done, bytes_, elapsed, false, platform::StderrColumns()));
 }
 
 void ProgressBar::Clear() {
@@ -156,7 +111,7 @@ void ProgressBar::Clear() {
 void ProgressBar::Finish(std::uint64_t files_done, std::uint64_t bytes_done) {
   if (!shown_) return;
   const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
-  Draw(Line(files_done, files_, bytes_done, bytes_, elapsed, true, TerminalColumns()));
+  Draw(Line(files_done, files_, bytes_done, bytes_, elapsed, true, platform::StderrColumns()));
   std::fputs("\n", out_);
   std::fflush(out_);
   onLine_ = 0;

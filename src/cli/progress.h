@@ -10,13 +10,6 @@
 
 namespace korvane::cli {
 
-// True when standard error is an interactive terminal.
-bool StderrIsTerminal();
-
-// Bytes this process has read so far, from the operating system's own
-// accounting (it moves while a big file is being read); 0 where unknown.
-std::uint64_t ProcessBytesRead();
-
 class ProgressBar {
  public:
   using Clock = std::chrono::steady_clock;

@@ -1,5 +1,6 @@
 #include "cli/suggest.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 
@@ -45,6 +46,19 @@ std::optional<std::string> Suggest(std::string_view word,
     }
   }
   return best;
+}
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
+  const std::optional<std::string> s = Suggest(word, candidates);
+  return s ? "; did you mean '" + *s + "'?" : "";
+}
+
+std::vector<std::string> OptionNames(const CLI::App& command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* opt : command.get_options()) {
+    for (const std::string& n : opt->get_lnames()) names.push_back("--" + n);
+  }
+  return names;
 }
 
 }  // namespace korvane::cli

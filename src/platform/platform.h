@@ -4,6 +4,7 @@
 // the console line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -140,8 +141,27 @@ std::FILE* OpenRegularFile(const std::string& path, bool& device);
 // The size in bytes of an open regular file; 0 when it cannot be told.
 std::uint64_t OpenFileSize(std::FILE* file) noexcept;
 
+// The size in bytes of an existing regular file; 0 for anything else.
+std::uint64_t RegularFileSize(const std::string& path);
+
 // True when standard input is an interactive terminal.
 bool StdinIsTerminal();
+// True when standard error is an interactive terminal.
+bool StderrIsTerminal();
+// Columns of the terminal standard error shows on; 80 when it cannot be told.
+std::size_t StderrColumns();
+// Bytes this process has read so far, from the operating system's own
+// accounting (it moves while a big file is being read); 0 where unknown.
+std::uint64_t ProcessBytesRead();
+
+// Once SIGINT or SIGTERM (on Windows also Ctrl-C) arrives, calls
+// `stopped(sig, wait)` on a thread of its own, never inside a signal handler,
+// so that it may lock and print; `wait()` returns after `grace`, or sooner
+// where a second signal can be seen. A signal the process was started
+// ignoring (a shell's background job and Ctrl-C) stays ignored. For the
+// command-line host: a process-wide choice, made once at start.
+using StopHandler = std::function<void(int sig, const std::function<void()>& wait)>;
+void CatchStopSignals(StopHandler stopped, std::chrono::seconds grace);
 
 // A path for a temporary file in the directory of `target`: ".~kv" and 12
 // hex digits, as short whatever the target's name, so that a target within a

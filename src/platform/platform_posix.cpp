@@ -6,15 +6,20 @@
 #include <malloc.h>
 #endif
 #include <iconv.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -328,7 +333,56 @@ std::uint64_t OpenFileSize(std::FILE* file) noexcept {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::uint64_t RegularFileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool StdinIsTerminal() { return ::isatty(0) != 0; }
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+std::size_t StderrColumns() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+std::uint64_t ProcessBytesRead() {
+  // "rchar": bytes passed to read() calls, whether from the disk or the page cache.
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+void CatchStopSignals(StopHandler stopped, std::chrono::seconds grace) {
+  // Every thread leaves the signals to one that waits for them.
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, sig);
+  }
+  if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+  try {
+    std::thread([set, grace, stopped = std::move(stopped)] {
+      int sig = 0;
+      while (::sigwait(&set, &sig) != 0) {
+      }
+      stopped(sig, [&set, grace] {
+        const timespec wait{static_cast<time_t>(grace.count()), 0};
+        ::sigtimedwait(&set, nullptr, &wait);
+      });
+    }).detach();
+  } catch (...) {
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  }
+}
 
 bool RemoveFile(const std::string& path) {
   const InDirectory at(path);

@@ -10,10 +10,14 @@
 
 #include <cerrno>
 #include <fcntl.h>  // _O_BINARY and the other flags of _open_osfhandle
+#include <sys/stat.h>
 // clang-format on
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -359,7 +363,46 @@ std::uint64_t OpenFileSize(std::FILE* file) noexcept {
   return size < 0 ? 0 : static_cast<std::uint64_t>(size);
 }
 
+std::uint64_t RegularFileSize(const std::string& path) {
+  struct _stat64 st {};
+  if (::_stat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+std::size_t StderrColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+  return 80;
+}
+
+std::uint64_t ProcessBytesRead() {
+  IO_COUNTERS io{};
+  if (GetProcessIoCounters(GetCurrentProcess(), &io)) return io.ReadTransferCount;
+  return 0;
+}
+
+namespace {
+StopHandler g_stopped;
+std::chrono::seconds g_grace{0};
+
+// The system runs console Ctrl-C handlers on a thread it starts for them.
+void OnStopSignal(int sig) {
+  g_stopped(sig, [] { std::this_thread::sleep_for(g_grace); });
+}
+}  // namespace
+
+void CatchStopSignals(StopHandler stopped, std::chrono::seconds grace) {
+  g_stopped = std::move(stopped);
+  g_grace = grace;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+}
 
 bool RemoveFile(const std::string& path) {
   if (DeleteFileW(LongPath(path).c_str()) != FALSE) return true;

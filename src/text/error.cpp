@@ -8,35 +8,36 @@
 
 namespace korvane::text {
 
-namespace {
-
-Message OfCurrentException(bool plain) noexcept {
+CurrentException ClassifyCurrentException(bool plain) noexcept {
+  CurrentException c;
   try {
     try {
       throw;
     } catch (const Error& e) {
-      return plain ? e.plain() : e.message();
+      c.kind = e.kind();
+      c.file = e.file();
+      c.line = e.line();
+      c.message = plain ? e.plain() : e.message();
     } catch (const std::bad_alloc&) {
-      return Message().Say(kOutOfMemory);
+      c.message = Message().Say(kOutOfMemory);
     } catch (const std::exception& e) {
-      return Message().Own(e.what());
+      c.message = Message().Own(e.what());
     } catch (const char* foreign) {
       // Raised by code that is not the library's own.
-      return Message().Own(foreign != nullptr ? foreign : "");
+      c.message = Message().Own(foreign != nullptr ? foreign : "");
     } catch (...) {
-      return Message().Say(kUnexpectedError);
+      c.message = Message().Say(kUnexpectedError);
     }
   } catch (...) {
     // Building the message itself failed (memory): an empty text is all that is left.
-    return Message();
+    c.message = Message();
   }
+  return c;
 }
 
-}  // namespace
+Message MessageOfCurrentException() noexcept { return ClassifyCurrentException(false).message; }
 
-Message MessageOfCurrentException() noexcept { return OfCurrentException(false); }
-
-Message PlainMessageOfCurrentException() noexcept { return OfCurrentException(true); }
+Message PlainMessageOfCurrentException() noexcept { return ClassifyCurrentException(true).message; }
 
 std::string Quoted(std::string_view token) {
   constexpr std::size_t kShown = 40;

@@ -64,6 +64,16 @@ namespace text {
 // memory", a standard exception's what(), a thrown C string, or "unexpected
 // error". Call it only inside a catch block.
 Message MessageOfCurrentException() noexcept;
+// The exception being handled, told apart in this one place: its message (with
+// `plain`, an Error's plain words) and, for an Error, its kind and place. Call
+// it only inside a catch block.
+struct CurrentException {
+  Message message;
+  std::optional<Error::Kind> kind;  // nullopt: not an Error
+  std::string file;                 // empty when not known
+  std::uint64_t line = 0;           // 0 when not known
+};
+CurrentException ClassifyCurrentException(bool plain) noexcept;
 // The same with an Error's plain words (Error::plain()): what every host but
 // the DLL shows.
 Message PlainMessageOfCurrentException() noexcept;
