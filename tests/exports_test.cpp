@@ -90,11 +90,12 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
     }
   }
   EXPECT_EQ(c_names, expected);
-  EXPECT_EQ(cpp_members, (std::set<std::string>{
-                             "CheckOutput", "Decompose", "Defaults", "ErrorKindName", "Failure",
-                             "FitByName", "FitDescription", "FitName", "Fits", "ReportKeys",
-                             "InverseMotion", "LoadMotion", "MeasureMotion", "ReadMatrixFile",
-                             "TransformPoints", "ReplayMotion", "WriteMatrixFile"}));
+  EXPECT_EQ(cpp_members,
+            (std::set<std::string>{"CheckOutput", "Decompose", "Defaults", "ErrorKindName",
+                                   "Failure", "FitByName", "FitDescription", "FitName", "Fits",
+                                   "MotionByName", "MotionName", "ReportKeys", "InverseMotion",
+                                   "LoadMotion", "MeasureMotion", "ReadMatrixFile",
+                                   "TransformPoints", "ReplayMotion", "WriteMatrixFile"}));
 }
 
 TEST(SharedLibrary, EveryResultReadsAsZeroEvenAsDouble) {
