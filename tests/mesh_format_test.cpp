@@ -114,7 +114,7 @@ std::string Ply(const obj::Mesh& m, const PlySpec& spec) {
   }
   s += "element material 1\nproperty uchar ambient\nend_header\n";
   const bool ascii = spec.format[0] == 'a';
-  const bool big = spec.format[7] == 'b';
+  const bool big = !ascii && spec.format[7] == 'b';
   char line[300];
   for (std::size_t i = 0; i < m.vertices.size(); ++i) {
     const Vector3& p = m.vertices[i];
