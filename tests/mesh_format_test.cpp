@@ -89,7 +89,7 @@ std::string Unnumbered(const std::string& text) {
 
 // A PLY file of the mesh, as scanners and tools write them: normals, colours
 // and a quality beside the positions, faces with flags, and an element after.
-struct PlySpec {
+struct PlyLayout {
   const char* format;  // "ascii", "binary_little_endian", "binary_big_endian"
   bool doubles = false;
   bool faces = true;
@@ -100,21 +100,21 @@ void Put(std::string& s, const void* p, std::size_t n, bool big) {
   for (std::size_t k = 0; k < n; ++k) s += b[big ? n - 1 - k : k];
 }
 
-std::string Ply(const obj::Mesh& m, const PlySpec& spec) {
-  const std::string coord = spec.doubles ? "double" : "float";
-  std::string s = std::string("ply\nformat ") + spec.format + " 1.0\ncomment made by hand\n";
+std::string Ply(const obj::Mesh& m, const PlyLayout& layout) {
+  const std::string coord = layout.doubles ? "double" : "float";
+  std::string s = std::string("ply\nformat ") + layout.format + " 1.0\ncomment made by hand\n";
   s += "element vertex " + std::to_string(m.vertices.size()) + "\n";
   for (const char* name : {"x", "y", "z", "nx", "ny", "nz"})
     s += "property " + coord + " " + name + "\n";
   s += "property uchar red\nproperty uchar green\nproperty uchar blue\nproperty float quality\n";
-  const std::size_t faces = spec.faces ? m.triangles.size() : 0;
-  if (spec.faces) {
+  const std::size_t faces = layout.faces ? m.triangles.size() : 0;
+  if (layout.faces) {
     s += "element face " + std::to_string(faces) +
          "\nproperty list uchar int vertex_indices\nproperty uchar flags\n";
   }
   s += "element material 1\nproperty uchar ambient\nend_header\n";
-  const bool ascii = spec.format[0] == 'a';
-  const bool big = !ascii && spec.format[7] == 'b';
+  const bool ascii = layout.format[0] == 'a';
+  const bool big = !ascii && layout.format[7] == 'b';
   char line[300];
   for (std::size_t i = 0; i < m.vertices.size(); ++i) {
     const Vector3& p = m.vertices[i];
@@ -129,7 +129,7 @@ std::string Ply(const obj::Mesh& m, const PlySpec& spec) {
     }
     for (int k = 0; k < 6; ++k) {
       const double v = k < 3 ? p[k] : n[k - 3];
-      if (spec.doubles) {
+      if (layout.doubles) {
         Put(s, &v, 8, big);
       } else {
         const auto f = static_cast<float>(v);
@@ -161,11 +161,11 @@ std::string Ply(const obj::Mesh& m, const PlySpec& spec) {
 
 // A binary PLY of Ply()'s layout without its positions and normals, each
 // face's corners as a set: what a replay keeps.
-std::string PlyKept(const std::string& b, const PlySpec& spec, std::size_t vertices,
+std::string PlyKept(const std::string& b, const PlyLayout& layout, std::size_t vertices,
                     std::size_t faces) {
   const std::size_t header = b.find("end_header\n") + 11;
   std::string k = b.substr(0, header);
-  const std::size_t coords = 6 * (spec.doubles ? 8 : 4), record = coords + 7;
+  const std::size_t coords = 6 * (layout.doubles ? 8 : 4), record = coords + 7;
   std::size_t at = header;
   for (std::size_t i = 0; i < vertices; ++i, at += record) k += b.substr(at + coords, 7);
   for (std::size_t t = 0; t < faces; ++t, at += 14) {
@@ -199,26 +199,26 @@ std::vector<Kind> Kinds() {
       {"ASCII STL, CR LF", MeshFormat::stl_ascii,
        [](const obj::Mesh& m) { return AsciiStl(m, "\r\n"); }, Unnumbered},
   };
-  static const PlySpec kPly[] = {
+  static const PlyLayout kPly[] = {
       {"ascii"},
       {"binary_little_endian"},
       {"binary_big_endian"},
       {"binary_little_endian", true},
       {"binary_big_endian", true, false},
   };
-  for (const PlySpec& spec : kPly) {
-    const bool ascii = spec.format[0] == 'a';
-    kinds.push_back({spec.format, MeshFormat::ply,
-                     [spec](const obj::Mesh& m) { return Ply(m, spec); },
-                     [spec, ascii](const std::string& b) {
+  for (const PlyLayout& layout : kPly) {
+    const bool ascii = layout.format[0] == 'a';
+    kinds.push_back({layout.format, MeshFormat::ply,
+                     [layout](const obj::Mesh& m) { return Ply(m, layout); },
+                     [layout, ascii](const std::string& b) {
                        if (ascii) return Unnumbered(b);
                        const std::string faces = "element face ";
                        const std::size_t f = b.find(faces);
                        const std::size_t v = b.find("element vertex ") + 15;
-                       return PlyKept(b, spec, std::stoul(b.substr(v)),
+                       return PlyKept(b, layout, std::stoul(b.substr(v)),
                                       f == std::string::npos ? 0 : std::stoul(b.substr(f + 13)));
                      },
-                     spec.faces, spec.doubles});
+                     layout.faces, layout.doubles});
   }
   return kinds;
 }
