@@ -9,16 +9,6 @@
 #include "text/replay_words.h"
 
 namespace korvane::api {
-namespace {
-
-std::string Number(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g", x);
-  return buf;
-}
-
-}  // namespace
-
 const ReplayHints kLibraryReplayHints{text::kHintTurnNormals, text::kHintShortestDigits};
 
 text::Message ReplayWarningMessage(obj::ReplayWarningKind kind, const obj::ReplayCounts& counts,
@@ -48,9 +38,9 @@ text::Message ReplayWarningMessage(obj::ReplayWarningKind kind, const obj::Repla
       }
       const double share = counts.size > 0.0 ? counts.largestRounding / counts.size : 0.0;
       return p.Say(kMoveVerticesUpTo)
-          .Own(Number(counts.largestRounding))
+          .Own(text::ThreeDigits(counts.largestRounding))
           .Say(kComma)
-          .Own(Number(share))
+          .Own(text::ThreeDigits(share))
           .Say(kOfMeshSize)
           .Say(hints.shortestDigits);
     }

@@ -9,26 +9,20 @@
 namespace korvane::matrix {
 namespace {
 
-std::string Number(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g", x);
-  return buf;
-}
-
 // "95% of the base vertices land within P of the moved mesh's size from its surface".
 void Judged(text::Message& m, const geometry::FitResult& f, const Hints& hints) {
   using namespace text;
   if (f.judgedShare < 1.0) {
     m.Say(kJudgedPart)
-        .Own(Number(100.0 * f.judgedShare))
+        .Own(text::ThreeDigits(100.0 * f.judgedShare))
         .Say(kJudgedPartShare)
         .Say(hints.trimOpen)
-        .Own(Number(1.0 - f.judgedShare))
+        .Own(text::ThreeDigits(1.0 - f.judgedShare))
         .Say(kJudgedPartEnd);
   } else {
     m.Say(kJudgedAll);
   }
-  m.Own(Number(f.judgedP95Relative))
+  m.Own(text::ThreeDigits(f.judgedP95Relative))
       .Say(kOfSizeFrom)
       .Say(f.residuals.toSurface ? kToSurface : kToNearestVertex);
 }
@@ -51,17 +45,18 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
       m.Say(kFitsExcept)
           .Own(std::to_string(f.outliers))
           .Say(kExceptVertices)
-          .Own(Number(100.0 * share))
+          .Own(text::ThreeDigits(100.0 * share))
           .Say(kExceptShare)
-          .Own(Number(f.largestOutlier))
+          .Own(text::ThreeDigits(f.largestOutlier))
           .Say(kExceptSize)
-          .Own(Number(f.largestOutlier / f.residuals.surface.length))
+          .Own(text::ThreeDigits(f.largestOutlier / f.residuals.surface.length))
           .Say(kExceptAway);
     }
     m.Say(kFitsColon);
     Judged(m, f, hints);
-    m.Say(kToleranceOpen).Own(Number(report.tolerance)).Say(kToleranceClose);
-    if (f.judgedShare < 1.0) m.Say(kOverlapStart).Own(Number(100.0 * f.overlap)).Say(kOverlapEnd);
+    m.Say(kToleranceOpen).Own(text::ThreeDigits(report.tolerance)).Say(kToleranceClose);
+    if (f.judgedShare < 1.0)
+      m.Say(kOverlapStart).Own(text::ThreeDigits(100.0 * f.overlap)).Say(kOverlapEnd);
     if (f.ambiguous) {
       m.Say(kAmbiguousStart)
           .Own(std::to_string(f.alternatives.size()))
@@ -76,11 +71,11 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
       return m.Say(kMirrorImage);
     case geometry::Shortfall::size:
       return m.Say(kRigidSizeStart)
-          .Own(Number(f.fittingScale))
+          .Own(text::ThreeDigits(f.fittingScale))
           .Say(kRigidSizeEnd)
           .Say(hints.trySimilarity);
     case geometry::Shortfall::scale:
-      m.Say(kScaledStart).Own(Number(f.scaleRatio)).Say(kScaledEnd);
+      m.Say(kScaledStart).Own(text::ThreeDigits(f.scaleRatio)).Say(kScaledEnd);
       if (try_icp) m.Say(hints.tryIcp);
       return m;
     case geometry::Shortfall::none:
@@ -89,7 +84,7 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   }
   m.Say(kDoesNotFit);
   Judged(m, f, hints);
-  m.Say(kMoreThanTolerance).Own(Number(report.tolerance)).Say(kMoreThanToleranceEnd);
+  m.Say(kMoreThanTolerance).Own(text::ThreeDigits(report.tolerance)).Say(kMoreThanToleranceEnd);
   // A search cut short says nothing about the vertex order.
   if (f.hitIterationLimit) return m.Say(kIterationLimit).Say(hints.moreIterations);
   switch (f.likelyCause) {

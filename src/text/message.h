@@ -1,6 +1,7 @@
 // Text shown to the user, kept with the code page of each piece.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,13 @@ struct Phrase {
 };
 
 enum class Language { english, japanese };
+
+// A measured number as a message shows it: three significant digits ("%.3g").
+inline std::string ThreeDigits(double x) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g", x);
+  return buf;
+}
 
 // Message text assembled from pieces of three kinds: the library's own texts
 // (code page 932 bytes), bytes that came from the host or the file system
