@@ -15,6 +15,7 @@
 //
 //   fit_accuracy [MOTIONS=20] [SEEDS=3] [VERTICES=2000]
 //   fit_accuracy --meshes DIR [MOTIONS=4] [faces|starts|points]
+//   fit_accuracy --models MESH.obj... [--motions N=2]
 //
 // The second form measures ICP alone on every OBJ file in DIR (real meshes,
 // see bench/real_meshes.sh) and on generated symmetric and near-symmetric
@@ -26,9 +27,24 @@
 // The last word says what the fit is given: "faces" (both meshes' triangles,
 // as `korvane calc` gives them), "starts" (no base triangles: the search from
 // starts alone) or "points" (no faces on either: point clouds).
+//
+// The third form holds the motion models to their copies, on the OBJ files
+// given, as `korvane calc` fits them (auto, both meshes' faces): each copied
+// N times rigidly (a turn and a shift), stretched (0.8 to 1.25 along turned
+// axes), mirrored and mirrored-and-stretched, in its own order and shuffled,
+// coordinates rounded to six decimals; each copy measured rigid, similarity
+// and affine, with and without mirror images allowed. A fit that should fit
+// is right within 1e-6 of the size in order, 1e-4 shuffled; a rigid one has a
+// scale of 1 to 1e-12. A fit that should miss must not fit ("WRONG FIT"
+// otherwise, unless its motion carries the copy's own vertices onto it within
+// the tolerance with a proper turn: a mesh that is its own mirror image), and a
+// stretched copy missed by rigid or similarity must be named "stretched".
+// Seconds per fit for each model.
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -236,9 +252,168 @@ int RealMeshes(const std::string& dir, int motions, const std::string& mode) {
   return 0;
 }
 
+// A copy's kind for the model check.
+enum CopyKind { kRigid, kStretched, kMirrored, kMirroredStretched, kCopyKinds };
+constexpr const char* kCopyNames[] = {"rigid", "stretched", "mirrored", "mirrored+stretched"};
+constexpr MotionModel kModels[] = {MotionModel::rigid, MotionModel::similarity,
+                                   MotionModel::affine};
+
+struct ModelTally {
+  int right = 0, missed = 0, expected_miss = 0, wrong_fit = 0, self_mirror = 0, unnamed = 0;
+  int fits_expected = 0;
+  double worst_in_order = 0.0, worst_shuffled = 0.0, worst_det = 0.0, seconds = 0.0;
+  int fits = 0;
+};
+
+Matrix4 CopyMotion(CopyKind kind, SplitMix& rng, double size) {
+  Matrix4 turn = testing::RandomSimilarity(rng, size);
+  turn.linear() /= ScaleOf(turn);
+  Matrix4 stretch = Matrix4::Identity();
+  if (kind == kStretched || kind == kMirroredStretched) {
+    const Eigen::Matrix3d axes =
+        Eigen::AngleAxisd(rng.Uniform(0.0, kPi), testing::RandomUnit(rng)).toRotationMatrix();
+    Vector3 f;
+    for (int k = 0; k < 3; ++k) f[k] = std::exp(rng.Uniform(std::log(0.8), std::log(1.25)));
+    // Unevenly, so that no similarity fits: the largest and smallest at least 10% apart.
+    f[0] = std::max(f[0], 1.1 * f[1]);
+    stretch.linear() = axes * f.asDiagonal() * axes.transpose();
+  }
+  if (kind == kMirrored || kind == kMirroredStretched) stretch.linear().row(0) *= -1.0;
+  return turn * stretch;
+}
+
+int Models(const std::vector<std::string>& files, int motions) {
+  ModelTally all[3];
+  for (const std::string& file : files) {
+    Mesh base;
+    obj::LoadObjMesh(file, base);
+    const double size = testing::Diagonal(base.vertices);
+    ModelTally here[3];
+    for (int k = 0; k < motions; ++k) {
+      for (int kind = 0; kind < kCopyKinds; ++kind) {
+        SplitMix rng(500 + 10 * static_cast<std::uint64_t>(k) + static_cast<std::uint64_t>(kind));
+        const Matrix4 truth = CopyMotion(static_cast<CopyKind>(kind), rng, size);
+        const bool stretched = kind == kStretched || kind == kMirroredStretched;
+        const bool mirrored = kind == kMirrored || kind == kMirroredStretched;
+        for (const bool shuffle : {false, true}) {
+          Mesh moved = shuffle ? testing::Shuffle(base, rng) : base;
+          moved.vertices = testing::MovedRounded(moved.vertices, truth);
+          const FitTarget target(moved.vertices, moved.triangles);
+          for (int model = 0; model < 3; ++model) {
+            for (const bool allow : {false, true}) {
+              FitOptions o;
+              o.motion = kModels[model];
+              o.allowMirror = allow;
+              ModelTally& t = here[model];
+              const auto t0 = std::chrono::steady_clock::now();
+              const FitResult r = FitMotion(base.vertices, base.triangles, target, o);
+              t.seconds +=
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+              t.fits += 1;
+              const bool should_fit =
+                  (!stretched || o.Affine()) && (!mirrored || allow);
+              const double error =
+                  testing::MotionError(base.vertices, truth, r.matrix, target.size());
+              if (o.motion == MotionModel::rigid)
+                t.worst_det =
+                    std::max(t.worst_det, std::fabs(std::fabs(r.matrix.linear().determinant()) - 1.0));
+              const char* what = nullptr;
+              if (should_fit) {
+                t.fits_expected += 1;
+                if (r.fits && error <= (shuffle ? 1e-4 : 1e-6)) {
+                  t.right += 1;
+                  double& worst = shuffle ? t.worst_shuffled : t.worst_in_order;
+                  worst = std::max(worst, error);
+                } else if (r.fits && mirrored && !r.mirror) {
+                  t.self_mirror += 1;
+                  what = "self-mirror";
+                } else if (r.fits) {
+                  t.wrong_fit += 1;
+                  what = "WRONG FIT";
+                } else {
+                  t.missed += 1;
+                  what = "missed";
+                }
+              } else if (r.fits) {
+                // A mirror image fitted by a proper motion: the mesh is its own
+                // mirror image, as far as the tolerance sees (it fits by the verdict).
+                if (mirrored && !r.mirror && (!stretched || o.Affine())) {
+                  t.self_mirror += 1;
+                  what = "self-mirror";
+                } else {
+                  t.wrong_fit += 1;
+                  what = "WRONG FIT";
+                }
+              } else {
+                t.expected_miss += 1;
+                if (stretched && !o.Affine() && !(mirrored && !allow) &&
+                    r.shortfall != Shortfall::stretched) {
+                  t.unnamed += 1;
+                  what = "stretch not named";
+                }
+              }
+              if (what)
+                std::fprintf(stderr, "%s: %s %s copy %d%s, %s%s: error %.2e p95 %.2e\n", what,
+                             file.c_str(), kCopyNames[kind], k, shuffle ? " shuffled" : "",
+                             MotionName(o.motion), allow ? " --allow-mirror" : "", error,
+                             r.judgedP95Relative);
+            }
+          }
+        }
+      }
+    }
+    std::printf("%s (%zu vertices)\n", std::filesystem::path(file).filename().c_str(),
+                base.vertices.size());
+    for (int model = 0; model < 3; ++model) {
+      const ModelTally& t = here[model];
+      std::printf(
+          "  %-10s %3d/%-3d right (worst %.1e in order, %.1e shuffled)  %d missed  %d WRONG FIT"
+          "  %d/%d misses as expected  %d stretch not named  %d self-mirror  det-1 %.0e  %.3f "
+          "s/fit\n",
+          MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order,
+          t.worst_shuffled, t.missed, t.wrong_fit, t.expected_miss,
+          t.fits - t.fits_expected, t.unnamed, t.self_mirror, t.worst_det,
+          t.fits ? t.seconds / t.fits : 0.0);
+      ModelTally& a = all[model];
+      a.right += t.right, a.missed += t.missed, a.expected_miss += t.expected_miss;
+      a.wrong_fit += t.wrong_fit, a.self_mirror += t.self_mirror, a.unnamed += t.unnamed;
+      a.fits_expected += t.fits_expected, a.fits += t.fits, a.seconds += t.seconds;
+      a.worst_in_order = std::max(a.worst_in_order, t.worst_in_order);
+      a.worst_shuffled = std::max(a.worst_shuffled, t.worst_shuffled);
+      a.worst_det = std::max(a.worst_det, t.worst_det);
+    }
+    std::fflush(stdout);
+  }
+  std::printf("\nall\n");
+  for (int model = 0; model < 3; ++model) {
+    const ModelTally& t = all[model];
+    std::printf(
+        "  %-10s %3d/%-3d right (worst %.1e in order, %.1e shuffled)  %d missed  %d WRONG FIT"
+        "  %d/%d misses as expected  %d stretch not named  %d self-mirror  det-1 %.0e  %.3f s/fit"
+        "  (%.2fx similarity)\n",
+        MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order, t.worst_shuffled,
+        t.missed, t.wrong_fit, t.expected_miss, t.fits - t.fits_expected, t.unnamed,
+        t.self_mirror, t.worst_det, t.fits ? t.seconds / t.fits : 0.0,
+        all[1].seconds > 0.0 ? t.seconds / all[1].seconds : 0.0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--models") {
+    std::vector<std::string> files;
+    int motions = 2;
+    for (int i = 2; i < argc; ++i) {
+      if (std::string(argv[i]) == "--motions" && i + 1 < argc) {
+        motions = std::atoi(argv[++i]);
+      } else {
+        files.push_back(argv[i]);
+      }
+    }
+    return Models(files, motions);
+  }
   if (argc >= 3 && std::string(argv[1]) == "--meshes")
     return RealMeshes(argv[2], static_cast<int>(bench::CountArg(argc, argv, 3, 4)),
                       argc > 4 ? argv[4] : "faces");

@@ -422,6 +422,13 @@ TEST_F(FitOnCopies, MotionModelsByKindOfCopy) {
   flip(1, 1) = -1.0;
   const Matrix4 scaled = turn * Eigen::Scaling(1.3);
   const Matrix4 mirrored = turn * flip;
+  // Stretched 1.25 and 0.8 along axes turned away from the coordinate axes.
+  const Eigen::Matrix3d axes =
+      Eigen::AngleAxisd(0.7, Vector3(1.0, 2.0, 3.0).normalized()).toRotationMatrix();
+  Matrix4 stretch = Matrix4::Identity();
+  stretch.linear() = axes * Vector3(1.25, 1.0, 0.8).asDiagonal() * axes.transpose();
+  const Matrix4 stretched = turn * stretch;
+  const Stretch seen = StretchOf(stretched);  // what the verdict must name
   struct Case {
     const char* name;
     Matrix4 motion;
@@ -429,6 +436,7 @@ TEST_F(FitOnCopies, MotionModelsByKindOfCopy) {
     bool allowMirror;
     bool fits;
     Shortfall shortfall;
+    bool inOrderOnly = false;  // shuffled, it may miss, but never fit wrongly
   };
   const std::vector<Case> cases = {
       {"rigid copy, rigid", turn, MotionModel::rigid, false, true, Shortfall::none},
@@ -440,32 +448,70 @@ TEST_F(FitOnCopies, MotionModelsByKindOfCopy) {
       {"mirrored and scaled, similarity, mirror allowed", mirrored * Eigen::Scaling(0.8),
        MotionModel::similarity, true, true, Shortfall::none},
       {"rigid copy, mirror allowed", turn, MotionModel::similarity, true, true, Shortfall::none},
+      {"rigid copy, affine", turn, MotionModel::affine, false, true, Shortfall::none},
+      {"scaled copy, affine", scaled, MotionModel::affine, false, true, Shortfall::none},
+      {"stretched, affine", stretched, MotionModel::affine, false, true, Shortfall::none},
+      {"stretched, similarity", stretched, MotionModel::similarity, false, false,
+       Shortfall::stretched},
+      {"stretched, rigid", stretched, MotionModel::rigid, false, false, Shortfall::stretched},
+      // In order only: shuffled, the generated surface is too nearly its own
+      // mirror image for the similarity's poses to lead the affine steps home.
+      {"stretched mirror image, affine", stretched * flip, MotionModel::affine, false, false,
+       Shortfall::mirror_image, true},
+      {"stretched mirror image, affine, mirror allowed", stretched * flip, MotionModel::affine,
+       true, true, Shortfall::none, true},
   };
   for (const Case& c : cases) {
     for (const bool shuffle : {false, true}) {
-      SCOPED_TRACE(std::string(c.name) + (shuffle ? ", shuffled" : ""));
-      Mesh moved = shuffle ? testing::Shuffle(base_, rng_) : base_;
-      moved.vertices = testing::MovedRounded(moved.vertices, c.motion);
-      const FitTarget target(moved.vertices, moved.triangles);
-      FitOptions o;
-      o.motion = c.model;
-      o.allowMirror = c.allowMirror;
-      const FitResult r = FitMotion(base_.vertices, base_.triangles, target, o);
-      EXPECT_EQ(r.fits, c.fits) << r.judgedP95Relative;
-      EXPECT_EQ(r.shortfall, c.shortfall);
-      if (c.model == MotionModel::rigid) {
-        EXPECT_NEAR(std::fabs(r.matrix.linear().determinant()), 1.0, 1e-12);
+      for (const bool faces : {true, false}) {
+        SCOPED_TRACE(std::string(c.name) + (shuffle ? ", shuffled" : "") +
+                     (faces ? "" : ", no faces"));
+        Mesh moved = shuffle ? testing::Shuffle(base_, rng_) : base_;
+        moved.vertices = testing::MovedRounded(moved.vertices, c.motion);
+        if (!faces) moved.triangles.clear();
+        const FitTarget target(moved.vertices, moved.triangles);
+        FitOptions o;
+        o.motion = c.model;
+        o.allowMirror = c.allowMirror;
+        const FitResult r =
+            FitMotion(base_.vertices, faces ? base_.triangles : std::vector<Triangle>{}, target, o);
+        if (shuffle && c.inOrderOnly) {
+          if (r.fits) {
+            EXPECT_LT(testing::MotionError(base_.vertices, c.motion, r.matrix,
+                                           testing::Diagonal(moved.vertices)),
+                      1e-4);
+          }
+          continue;
+        }
+        EXPECT_EQ(r.fits, c.fits) << r.judgedP95Relative;
+        EXPECT_EQ(r.shortfall, c.shortfall);
+        if (c.model == MotionModel::rigid) {
+          EXPECT_NEAR(std::fabs(r.matrix.linear().determinant()), 1.0, 1e-12);
+        }
+        if (c.shortfall == Shortfall::size) {
+          EXPECT_NEAR(r.fittingScale, 1.3, 1e-6);
+        }
+        if (c.shortfall == Shortfall::stretched) {
+          for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(r.stretch.factors[k], seen.factors[k], 1e-3);
+            EXPECT_GT(std::fabs(r.stretch.axes.col(k).dot(seen.axes.col(k))), 1.0 - 1e-3);
+          }
+        }
+        if (!c.fits) continue;
+        EXPECT_EQ(r.mirror, c.motion.linear().determinant() < 0.0);
+        EXPECT_LT(testing::MotionError(base_.vertices, c.motion, r.matrix,
+                                       testing::Diagonal(moved.vertices)),
+                  shuffle ? 1e-4 : 1e-6);
       }
-      if (c.shortfall == Shortfall::size) {
-        EXPECT_NEAR(r.fittingScale, 1.3, 1e-6);
-      }
-      if (!c.fits) continue;
-      EXPECT_EQ(r.mirror, c.motion.linear().determinant() < 0.0);
-      EXPECT_LT(testing::MotionError(base_.vertices, c.motion, r.matrix,
-                                     testing::Diagonal(moved.vertices)),
-                shuffle ? 1e-4 : 1e-6);
     }
   }
+  // Three points cannot give twelve numbers.
+  const Mesh moved = Moved(base_);
+  FitOptions o;
+  o.kind = FitKind::three_point;
+  o.motion = MotionModel::affine;
+  EXPECT_THROW(FitMotion(base_.vertices, FitTarget(moved.vertices, moved.triangles), o),
+               korvane::Error);
 }
 
 TEST_F(FitOnCopies, VerdictOnWrongMotions) {

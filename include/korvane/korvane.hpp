@@ -66,6 +66,7 @@ using Vec3 = std::array<double, 3>;
 enum class Motion {
   rigid,       // a turn and a shift: the scale exactly 1
   similarity,  // a turn, a uniform scale and a shift
+  affine,      // any linear map and a shift (a stretched copy); not the three-point fit
 };
 
 // How the motion is fitted to the two meshes.
@@ -88,7 +89,7 @@ struct MeasureOptions {
   bool allow_mirror = false;  // a mirror image fits too (MotionReport::mirror)
 };
 
-// "rigid" or "similarity"; MotionByName gives false for another name.
+// "rigid", "similarity" or "affine"; MotionByName gives false for another name.
 KORVANE_CXX_API const char* MotionName(Motion motion) noexcept;
 KORVANE_CXX_API bool MotionByName(const std::string& name, Motion& motion) noexcept;
 

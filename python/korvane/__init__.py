@@ -219,7 +219,8 @@ def measure(
     triangles of the same shape first, as it does with OBJ files, and finds
     the motion of thin, flat and nearly symmetric parts that it can miss
     without them. ``motion`` is "rigid" (a turn and a shift, the scale
-    exactly 1) or "similarity" (a uniform scale too); with ``allow_mirror``
+    exactly 1), "similarity" (a uniform scale too) or "affine" (any linear
+    map, a stretched copy; not with ``fit="three-point"``); with ``allow_mirror``
     a mirror image fits as well (``mirror`` is then True). Returns a
     :class:`Fit`; a motion that does
     not fit is returned too (``fits`` is False). Raises :class:`Error` for a

@@ -140,8 +140,13 @@ korvane::MeasureOptions Options(const std::string& fit, double tolerance, double
   o.trim = trim;
   o.max_iterations = max_iterations;
   o.threads = jobs;
-  if (!korvane::MotionByName(motion, o.motion))
-    throw py::value_error("motion must be 'rigid' or 'similarity', not '" + motion + "'");
+  if (!korvane::MotionByName(motion, o.motion)) {
+    std::string names;
+    for (const korvane::Motion m :
+         {korvane::Motion::rigid, korvane::Motion::similarity, korvane::Motion::affine})
+      names += std::string(names.empty() ? "'" : ", '") + korvane::MotionName(m) + "'";
+    throw py::value_error("motion must be one of " + names + ", not '" + motion + "'");
+  }
   o.allow_mirror = allow_mirror;
   return o;
 }

@@ -96,12 +96,17 @@ def test_to_json_is_what_calc_json_prints(tmp_path, bunny, fit, shuffle):
 
 
 @pytest.mark.parametrize("copy,args", [("scaled", ("rigid", False)), ("mirrored", ("rigid", True)),
-                                       ("mirrored", ("similarity", False))])
+                                       ("mirrored", ("similarity", False)),
+                                       ("stretched", ("affine", False)),
+                                       ("stretched", ("similarity", False))])
 def test_motion_is_what_calc_measures(tmp_path, bunny, copy, args):
     motion, mirror = args
     m = similarity(seed=3, scale=1.3 if copy == "scaled" else 1.0)
     if copy == "mirrored":
         m[:3, 0] = -m[:3, 0]
+    if copy == "stretched":  # 1.2 along a turned axis
+        axis = np.array([1.0, 2.0, 2.0]) / 3.0
+        m[:3, :3] = m[:3, :3] @ (np.eye(3) + 0.2 * np.outer(axis, axis))
     write_obj(tmp_path / "base.obj", bunny[0], bunny[1])
     write_obj(tmp_path / "moved.obj", *shuffled(moved(m, bunny[0]), bunny[1], seed=2))
     flags = ["--motion", motion] + (["--allow-mirror"] if mirror else [])
@@ -115,6 +120,12 @@ def test_motion_is_what_calc_measures(tmp_path, bunny, copy, args):
     if copy == "scaled":  # a rigid miss names the size, each host in its own words
         assert not ours.fits and ours.cause == "another size" and "1.3 times" in ours.message
         assert "--motion similarity" in cli["message"] and "--" not in ours.message
+    elif copy == "stretched" and motion == "similarity":
+        assert not ours.fits and ours.cause == "stretched" and "1.2 times" in ours.message
+        assert "--motion affine" in cli["message"] and "--" not in ours.message
+    elif copy == "stretched":
+        assert ours.fits and not ours.mirror
+        assert max_relative_miss(ours.matrix, m, bunny[0]) < 1e-4
     elif mirror:
         assert ours.fits and ours.mirror and np.linalg.det(ours.matrix[:3, :3]) < 0
         assert max_relative_miss(ours.matrix, m, bunny[0]) < 1e-6
@@ -124,7 +135,7 @@ def test_motion_is_what_calc_measures(tmp_path, bunny, copy, args):
 
 def test_arguments_are_checked(bunny):
     v = bunny[0][:100]
-    for kwargs in ({"fit": "nearest"}, {"motion": "affine"}, {"tolerance": 0}, {"tolerance": float("nan")},
+    for kwargs in ({"fit": "nearest"}, {"motion": "shear"}, {"tolerance": 0}, {"tolerance": float("nan")},
                    {"trim": 0.7}, {"max_iterations": 0}, {"jobs": 1.5}):
         with pytest.raises(ValueError):
             korvane.measure(v, v, **kwargs)

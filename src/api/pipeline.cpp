@@ -67,12 +67,22 @@ geometry::FitKind ToInternal(Fit fit) {
   return geometry::FitKind::automatic;
 }
 
+// Both lists in the same order.
+constexpr Motion kPublicMotions[] = {Motion::rigid, Motion::similarity, Motion::affine};
+static_assert(std::size(kPublicMotions) == std::size(geometry::kMotionModels));
+
 geometry::MotionModel ToInternal(Motion m) {
-  return m == Motion::rigid ? geometry::MotionModel::rigid : geometry::MotionModel::similarity;
+  for (std::size_t k = 0; k < std::size(kPublicMotions); ++k) {
+    if (kPublicMotions[k] == m) return geometry::kMotionModels[k];
+  }
+  return geometry::MotionModel::similarity;
 }
 
 Motion ToPublic(geometry::MotionModel m) {
-  return m == geometry::MotionModel::rigid ? Motion::rigid : Motion::similarity;
+  for (std::size_t k = 0; k < std::size(kPublicMotions); ++k) {
+    if (geometry::kMotionModels[k] == m) return kPublicMotions[k];
+  }
+  return Motion::similarity;
 }
 
 Fit ToPublic(geometry::FitKind kind) {

@@ -238,7 +238,8 @@ class CommandLine {
         ->default_str(geometry::FitName(calcOptions_.fit.kind));
     calc_
         ->add_option("--motion", calcOptions_.fit.motion,
-                     "Which motions fit: rigid (the scale exactly 1) or similarity")
+                     "Which motions fit: rigid (the scale exactly 1), similarity or affine "
+                     "(a stretched copy; not with --fit three-point)")
         ->type_name("MODEL")
         ->transform(MotionModelName())
         ->default_str(geometry::MotionName(calcOptions_.fit.motion));

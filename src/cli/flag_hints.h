@@ -41,10 +41,15 @@ inline constexpr text::Phrase kFlagTrySimilarity{
     "; measure with --motion similarity.",
     "\x81" "B--motion similarity \x82\xc5\x91\xaa\x82\xc1\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B"};
 
+// "。--motion affine で測ってください。"
+inline constexpr text::Phrase kFlagTryAffine{
+    "; measure with --motion affine.",
+    "\x81" "B--motion affine \x82\xc5\x91\xaa\x82\xc1\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B"};
+
 // clang-format on
 
 inline constexpr api::ReplayHints kFlagReplayHints{kFlagTurnNormals, kFlagShortestDigits};
 inline constexpr matrix::Hints kFlagHints{kFlagTryIcp, kFlagMoreIterations, kFlagPairsTellApart,
-                                          kFlagTrimOpen, kFlagTrySimilarity};
+                                          kFlagTrimOpen, kFlagTrySimilarity, kFlagTryAffine};
 
 }  // namespace korvane::cli

@@ -9,6 +9,9 @@ namespace korvane::geometry {
 
 namespace {
 
+// The similarities an affine fit starts from, at most.
+constexpr std::size_t kAffineStarts = 3;
+
 FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   r.kind = kind;
   r.tried = std::move(tried);
@@ -71,16 +74,17 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
     if (!r.fits) return std::nullopt;
     return r;
   };
-  if (o.start) {
+  // Three points cannot give an affine motion; its start is only ICP's.
+  if (o.start && !o.Affine()) {
     if (std::optional<FitResult> r = fitting(*o.start))
       return Fitted(std::move(*r), FitKind::three_point);
     tried.push_back(FitKind::three_point);
   }
   if (base.size() == w.size()) {
     std::optional<FitResult> r =
-        fitting(LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares), o.Scaled()));
+        fitting(LeastSquaresMotion(base, w, o.TrimFor(FitKind::least_squares), o.Solves()));
     // A few edited vertices pull the plain solve off: left out, the rest decide.
-    if (!r && !o.trim) r = fitting(LeastSquaresMotion(base, w, kDefaultIcpTrim, o.Scaled()));
+    if (!r && !o.trim) r = fitting(LeastSquaresMotion(base, w, kDefaultIcpTrim, o.Solves()));
     if (r) return Fitted(std::move(*r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
@@ -120,7 +124,7 @@ FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& ba
       return Fitted(
           EvaluateMotion(base, target,
                          LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares),
-                                            options.Scaled()),
+                                            options.Solves()),
                          options),
           FitKind::least_squares);
     case FitKind::icp:
@@ -154,6 +158,39 @@ FitResult MirroredFit(const std::vector<Vector3>& base, const TrianglesSource& b
   return r;
 }
 
+// A similarity that misses a stretched copy: the affine fit from where the
+// similarity got to names the stretch. A few runs at most: the pairs (equal
+// counts), then the similarity's best motions.
+void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
+                 const FitOptions& options, FitResult& r) {
+  FitOptions o = options;
+  o.motion = MotionModel::affine;
+  o.start.reset();
+  o.keepDistances = false;
+  const std::vector<Vector3>& w = target.vertices();
+  std::optional<Matrix4> found;
+  const auto fits = [&](const Matrix4& m) {
+    return m.matrix().allFinite() && !PlainlyMisses(base, target, m, o) &&
+           EvaluateMotion(base, target, m, o).fits;
+  };
+  if (base.size() == w.size()) {
+    const Matrix4 m = PairMotion(base, w, {}, base.size(), o.Solves());
+    if (fits(m)) found = m;
+  }
+  if (!found) {
+    const std::vector<Matrix4> starts =
+        r.candidates.empty() ? std::vector<Matrix4>{r.matrix} : r.candidates;
+    const IcpSearch s = RefineAffine(base, target, starts, kAffineStarts, o);
+    if (!s.motions.empty() && fits(s.motions.front())) found = s.motions.front();
+  }
+  if (!found) return;
+  const Stretch stretch = StretchOf(*found);
+  // Stretched alike every way, it is a similarity the search missed: no stretch to name.
+  if (!(stretch.factors[0] > (1.0 + options.tolerance) * stretch.factors[2])) return;
+  r.shortfall = Shortfall::stretched;
+  r.stretch = stretch;
+}
+
 }  // namespace
 
 FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
@@ -165,8 +202,18 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
     FitResult m = MirroredFit(base, baseTriangles, target, options);
     if (m.fits) r = std::move(m);
   }
+  if (!r.fits && options.Affine() && !options.allowMirror &&
+      r.shortfall != Shortfall::mirror_image) {
+    // A stretch changes every distance, so no shape check tells an affine
+    // mirror image: the mirrored fit does.
+    if (MirroredFit(base, baseTriangles, target, options).fits) r.shortfall = Shortfall::mirror_image;
+  }
+  if (!r.fits && options.motion == MotionModel::similarity &&
+      r.shortfall != Shortfall::mirror_image)
+    NameStretch(base, target, options, r);
   if (!r.fits && !options.Scaled()) {
-    // A copy of another size: the similarity that fits names its scale.
+    // A copy of another size: the similarity that fits names its scale; a
+    // stretched one, the similarity's own verdict names the stretch.
     FitOptions o = options;
     o.motion = MotionModel::similarity;
     o.start.reset();
@@ -175,6 +222,9 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
     if (s.fits) {
       r.shortfall = Shortfall::size;
       r.fittingScale = ScaleOf(s.matrix);
+    } else if (s.shortfall == Shortfall::stretched) {
+      r.shortfall = Shortfall::stretched;
+      r.stretch = s.stretch;
     }
   }
   return r;
@@ -198,7 +248,18 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
       // No usable reference triangle: the other starts remain.
     }
   }
-  IcpSearch search = SearchMotion(base, triangles, target, start, options);
+  IcpSearch search;
+  if (options.Affine()) {
+    // Affine steps from the best similarities: the search's starts and
+    // matched triangles need a motion that keeps shapes.
+    FitOptions similar = options;
+    similar.motion = MotionModel::similarity;
+    const IcpSearch found = SearchMotion(base, triangles, target, start, similar);
+    search = RefineAffine(base, target, found.motions, kAffineStarts, options);
+    search.starts += found.starts;
+  } else {
+    search = SearchMotion(base, triangles, target, start, options);
+  }
   FitResult r = Judge(base, Spread(base), target, search.motions.front(), options);
   r.iterations = search.iterations;
   r.starts = search.starts;

@@ -12,6 +12,7 @@ void CheckOptions(const FitOptions& o) {
     refuse(text::Reason::tolerance_not_positive);
   if (o.trim && !(*o.trim >= 0.0 && *o.trim <= kMostTrim)) refuse(text::Reason::trim_out_of_range);
   if (o.maxIterations < 0) refuse(text::Reason::iteration_limit_negative);
+  if (o.kind == FitKind::three_point && o.Affine()) refuse(text::Reason::three_point_not_affine);
 }
 
 const char* FitName(FitKind kind) {
@@ -51,7 +52,15 @@ std::optional<FitKind> FitByName(std::string_view name) {
 }
 
 const char* MotionName(MotionModel model) {
-  return model == MotionModel::rigid ? "rigid" : "similarity";
+  switch (model) {
+    case MotionModel::rigid:
+      return "rigid";
+    case MotionModel::similarity:
+      return "similarity";
+    case MotionModel::affine:
+      return "affine";
+  }
+  return "similarity";
 }
 
 std::optional<MotionModel> MotionByName(std::string_view name) {

@@ -48,9 +48,12 @@ const char* FitDescription(FitKind kind);
 //   rigid       a turn and a shift: the scale is exactly 1 (a machined part
 //               keeps its size, a scale of 0.999 from noise would be wrong)
 //   similarity  a turn, a uniform scale and a shift
-enum class MotionModel { rigid, similarity };
-// The one table of model names: "rigid", "similarity".
-inline constexpr MotionModel kMotionModels[] = {MotionModel::rigid, MotionModel::similarity};
+//   affine      any linear map and a shift: twelve numbers (a copy stretched
+//               along some axis, as by a mis-set scan scale or an export)
+enum class MotionModel { rigid, similarity, affine };
+// The one table of model names: "rigid", "similarity", "affine".
+inline constexpr MotionModel kMotionModels[] = {MotionModel::rigid, MotionModel::similarity,
+                                                MotionModel::affine};
 const char* MotionName(MotionModel model);
 std::optional<MotionModel> MotionByName(std::string_view name);
 
@@ -58,6 +61,7 @@ std::optional<MotionModel> MotionByName(std::string_view name);
 struct Freedom {
   bool scaled = true;     // a uniform scale
   bool mirrored = false;  // a reflection, when one fits better than any turn
+  bool affine = false;    // any linear map (then `scaled` does not matter)
 };
 
 // Every choice a fit takes.
@@ -87,12 +91,16 @@ struct FitOptions {
     return trim.value_or(k == FitKind::icp ? kDefaultIcpTrim : 0.0);
   }
   bool Scaled() const { return motion != MotionModel::rigid; }
+  bool Affine() const { return motion == MotionModel::affine; }
+  // What a solve of the model may do (a mirror image is fitted apart).
+  Freedom Solves() const { return Freedom{Scaled(), false, Affine()}; }
   // Keep the surface distance of every base vertex (FitResult::distances), for pictures.
   bool keepDistances = false;
 };
 
 // Refuses (korvane::Error) a tolerance that is not positive and finite, a
-// trim outside [0, kMostTrim] and a negative iteration limit.
+// trim outside [0, kMostTrim], a negative iteration limit and the three-point
+// fit of an affine motion (three points cannot give twelve numbers).
 void CheckOptions(const FitOptions& o);
 
 }  // namespace korvane::geometry

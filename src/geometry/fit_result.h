@@ -34,7 +34,17 @@ enum class LikelyCause {
 //   mirror_image  the moved mesh is a mirror image of the base: no turn carries it
 //   size          a rigid fit misses a copy that a similarity with another
 //                 scale fits (FitResult::fittingScale)
-enum class Shortfall { none, residual, scale, mirror_image, size };
+//   stretched     a rigid or similarity fit misses a copy that an affine
+//                 motion, stretching unevenly, fits (FitResult::stretch)
+enum class Shortfall { none, residual, scale, mirror_image, size, stretched };
+
+// How a linear map stretches: its principal stretches, largest first, and
+// their axes in the moved mesh's frame (unit columns, each pointing to its
+// largest coordinate's positive side).
+struct Stretch {
+  Vector3 factors = Vector3::Ones();
+  Eigen::Matrix3d axes = Eigen::Matrix3d::Identity();
+};
 
 // Another motion that fits as well as the one found (a symmetric mesh).
 struct Alternative {
@@ -77,6 +87,11 @@ struct FitResult {
   bool mirror = false;
   // Shortfall::size: the scale of the similarity that fits.
   double fittingScale = 0.0;
+  // Shortfall::stretched: the stretch of the affine motion that fits.
+  Stretch stretch;
+  // An affine motion of a flat base: its stretch across the base is the
+  // similarity's, as no vertex measures it.
+  bool flatBase = false;
   LikelyCause likelyCause = LikelyCause::not_a_similar_copy;
   // Surface distance of every base vertex, with FitOptions::keepDistances.
   std::vector<double> distances;

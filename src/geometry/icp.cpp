@@ -110,7 +110,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   const double screen_convergence = (last == 0 ? kConvergence : kMidConvergence) * size;
   for (Run& r : screened) {
     r = RunIcp(levels[0], surface, r.m, trim, std::min(o.maxIterations, kScreenIterations),
-               screen_convergence, cap, o.Scaled(), true);
+               screen_convergence, cap, o.Solves(), true);
   }
   SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
@@ -123,7 +123,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       const int left = std::max(0, o.maxIterations - used);
       const int allowed = l == last ? left : left / 2;
       r = RunIcp(levels[l], surface, r.m, trim, allowed,
-                 (l == last ? kConvergence : kMidConvergence) * size, cap, o.Scaled(), true);
+                 (l == last ? kConvergence : kMidConvergence) * size, cap, o.Solves(), true);
       r.iterations += used;
     }
   }
@@ -143,6 +143,46 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   out.iterations = finalists.front().iterations;
   out.hitIterationLimit = finalists.front().capped;
   out.starts = static_cast<int>(starts);
+  return out;
+}
+
+IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target,
+                       const std::vector<Matrix4>& starts, std::size_t count,
+                       const FitOptions& o) {
+  const double size = target.size();
+  const double trim = o.TrimFor(FitKind::icp);
+  const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
+  const std::size_t last = levels.size() - 1;
+  const Eigen::AlignedBox3d box = BoxOf(base);
+  const ClosestPoints surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
+                                    std::vector<Vector3>& normals) {
+    target.ClosestWithNormals(q, points, normals, o.threads);
+  };
+  const Freedom affine{true, false, true};
+  std::vector<Run> runs;
+  for (std::size_t k = 0; k < std::min(count, starts.size()); ++k) {
+    Run r;
+    r.m = starts[k];
+    // The iteration limit counted over all sample sizes, as for the similarity.
+    for (std::size_t l = 0; l <= last; ++l) {
+      const int used = r.iterations;
+      const int left = std::max(0, o.maxIterations - used);
+      r = RunIcp(levels[l], surface, r.m, trim, l == last ? left : left / 2,
+                 (l == last ? kConvergence : kMidConvergence) * size, kRankCap * size, affine,
+                 true);
+      r.iterations += used;
+    }
+    runs.push_back(r);
+  }
+  SortBy(runs, [](const Run& r) { return r.robust; });
+  IcpSearch out;
+  out.starts = static_cast<int>(runs.size());
+  for (const Run& r : Distinct(runs, box, kSameMotion * size, runs.size()))
+    out.motions.push_back(r.m);
+  if (!runs.empty()) {
+    out.iterations = runs.front().iterations;
+    out.hitIterationLimit = runs.front().capped;
+  }
   return out;
 }
 

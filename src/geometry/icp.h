@@ -31,4 +31,11 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
                        const FitTarget& target, const std::optional<Matrix4>& start,
                        const FitOptions& options);
 
+// Affine ICP from each of the first `count` of `starts` (similarities the
+// search found), through every sample size; the distinct final motions, best
+// first. Where the target has triangles the steps are point-to-plane.
+IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target,
+                       const std::vector<Matrix4>& starts, std::size_t count,
+                       const FitOptions& options);
+
 }  // namespace korvane::geometry

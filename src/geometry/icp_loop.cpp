@@ -35,11 +35,56 @@ struct Increment {
   Eigen::Matrix<double, 7, 1> x = Eigen::Matrix<double, 7, 1>::Zero();  // turn, scale, shift
   Vector3 centre = Vector3::Zero();
   double spread = 1.0;
+  // An affine step instead: the sample's displacement is e * p + shift,
+  // p its offset from `centre` in units of `spread` (e row by row, then the shift).
+  bool affine = false;
+  Eigen::Matrix<double, 12, 1> y = Eigen::Matrix<double, 12, 1>::Zero();
 };
+
+// A light pull towards no change, relative to the system's mean diagonal: a
+// direction neither the planes nor the points determine (across a flat
+// plate) is left as the start had it, the similarity's.
+constexpr double kAffineDamping = 1e-9;
+
+// The affine counterpart of PlaneStep: the same terms, linear in the twelve
+// numbers.
+void AffinePlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>& paired,
+                     const std::vector<Vector3>& normals, const std::vector<char>& mask,
+                     Increment& inc) {
+  using Vector12 = Eigen::Matrix<double, 12, 1>;
+  Eigen::Matrix<double, 12, 12> a = Eigen::Matrix<double, 12, 12>::Zero();
+  Vector12 b = Vector12::Zero();
+  const Vector3& c = inc.centre;
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    if (!mask[i]) continue;
+    const Vector3 p = (moved[i] - c) / inc.spread;
+    const Vector3 e = moved[i] - paired[i];
+    const Vector3& n = normals[i];
+    const bool plane = n.squaredNorm() > 0.0;
+    if (plane) {
+      Vector12 j;
+      j << n.x() * p, n.y() * p, n.z() * p, n;
+      a.selfadjointView<Eigen::Lower>().rankUpdate(j);
+      b += j * n.dot(e);
+    }
+    const double w = plane ? kPointWeight : 1.0;
+    for (int r = 0; r < 3; ++r) {
+      // Coordinate r moves by row r of e times p, plus shift r.
+      Vector12 j = Vector12::Zero();
+      j.segment<3>(3 * r) = p;
+      j[9 + r] = 1.0;
+      a.selfadjointView<Eigen::Lower>().rankUpdate(j, w);
+      b += w * j * e[r];
+    }
+  }
+  a.diagonal().array() += kAffineDamping * a.diagonal().mean();
+  const Vector12 y = a.selfadjointView<Eigen::Lower>().ldlt().solve(-b);
+  if (y.allFinite()) inc.y = y;
+}
 
 Increment PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3>& paired,
                     const std::vector<Vector3>& normals, const std::vector<char>& mask,
-                    std::size_t keep, bool scaled) {
+                    std::size_t keep, Freedom freedom) {
   Increment inc;
   Vector3& c = inc.centre;
   for (std::size_t i = 0; i < moved.size(); ++i) {
@@ -53,6 +98,12 @@ Increment PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3
   spread = std::sqrt(spread / static_cast<double>(keep));
   if (!(spread > 0.0)) return inc;
   inc.spread = spread;
+  if (freedom.affine) {
+    inc.affine = true;
+    AffinePlaneStep(moved, paired, normals, mask, inc);
+    return inc;
+  }
+  const bool scaled = freedom.scaled;
   using Vector7 = Eigen::Matrix<double, 7, 1>;
   Eigen::Matrix<double, 7, 7> a = Eigen::Matrix<double, 7, 7>::Zero();
   Vector7 b = Vector7::Zero();
@@ -91,6 +142,18 @@ Increment PlaneStep(const std::vector<Vector3>& moved, const std::vector<Vector3
 
 // `factor` of the increment, applied after m.
 Matrix4 Stepped(const Increment& inc, double factor, const Matrix4& m) {
+  if (inc.affine) {
+    Eigen::Matrix3d e;
+    e << inc.y.segment<3>(0).transpose(), inc.y.segment<3>(3).transpose(),
+        inc.y.segment<3>(6).transpose();
+    e *= factor / inc.spread;
+    Matrix4 step = Matrix4::Identity();
+    step.linear() += e;
+    step.translation() = factor * inc.y.tail<3>() - e * inc.centre;
+    Matrix4 next = step * m;
+    next.makeAffine();
+    return next;
+  }
   const Vector3 omega = factor * inc.x.head<3>() / inc.spread;
   const double sigma = factor * inc.x[3] / inc.spread;
   const double angle = omega.norm();
@@ -123,7 +186,8 @@ double NormalShift(const std::vector<Vector3>& sample, const std::vector<Vector3
 }  // namespace
 
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
-           int max_iterations, double convergence, double cap, bool scaled, bool inclusive_first) {
+           int max_iterations, double convergence, double cap, Freedom freedom,
+           bool inclusive_first) {
   const std::size_t n = sample.size();
   const std::size_t trimmed = KeptCount(n, trim);
   std::size_t keep = inclusive_first ? n : trimmed;
@@ -187,13 +251,13 @@ Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Mat
     for (const Vector3& nv : normals) planes = planes || nv.squaredNorm() > 0.0;
     Matrix4 next;
     if (planes) {
-      inc = PlaneStep(moved, paired, normals, used, keep, scaled);
+      inc = PlaneStep(moved, paired, normals, used, keep, freedom);
       from = m;
       factor = 1.0;
       last_objective = objective;
       next = Stepped(inc, factor, m);
     } else {
-      next = PairMotion(sample, paired, used, keep, Freedom{scaled, false});
+      next = PairMotion(sample, paired, used, keep, freedom);
     }
     if (!next.matrix().allFinite()) break;
     // Both phases settle against the trimmed pairs' scatter: the inclusive

@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "geometry/fit_options.h"
 #include "geometry/geometry.h"
 
 namespace korvane::geometry {
@@ -41,9 +42,10 @@ using ClosestPoints =
 // then are the worst left out: on a nearly symmetric part the pairs that tell
 // the right pose from a turned one (a keyway, a bump) are the worst ones until
 // that pose is reached. `cap` (a length) caps each distance in Run::robust.
-// Without `scaled` every step keeps the scale of m (a rigid fit).
+// Each step does what `freedom` allows: without a scale it keeps the scale of
+// m (a rigid fit); affine, it changes any of the twelve numbers.
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
-           int max_iterations, double convergence, double cap, bool scaled,
+           int max_iterations, double convergence, double cap, Freedom freedom,
            bool inclusive_first = false);
 
 Eigen::AlignedBox3d BoxOf(const std::vector<Vector3>& v);

@@ -1,6 +1,8 @@
 #include "geometry/judgement.h"
 
+#include <Eigen/Eigenvalues>
 #include <algorithm>
+#include <cmath>
 
 #include "geometry/distinct.h"
 #include "geometry/mirror.h"
@@ -10,6 +12,43 @@
 namespace korvane::geometry {
 
 bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
+
+namespace {
+
+// An affine motion can squash the base flat onto a patch of the target, which
+// its overall scale does not show: each principal spread of the moved base
+// must be the target's, within the band a scale is held to. Across a flat
+// target (a plate's thickness) there is nothing to compare.
+bool SpreadsConsistent(const std::vector<Vector3>& base, const FitTarget& target,
+                       const Matrix4& m) {
+  const Frame fb = PrincipalFrame(base);
+  const Frame ft = PrincipalFrame(target.vertices());
+  const Eigen::Matrix3d cov =
+      m.linear() * fb.axes * fb.variances.asDiagonal() * fb.axes.transpose() * m.linear().transpose();
+  const Vector3 moved = Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d>(cov).eigenvalues();
+  for (int k = 0; k < 3; ++k) {
+    if (ft.variances[k] <= kFlatVariance * ft.variances[2]) continue;
+    if (!ScaleConsistent(std::sqrt(moved[k] / ft.variances[k]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Stretch StretchOf(const Matrix4& m) {
+  const Eigen::Matrix3d l = m.linear();
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> es(l * l.transpose());
+  Stretch s;
+  for (int k = 0; k < 3; ++k) {
+    s.factors[k] = std::sqrt(std::max(0.0, es.eigenvalues()[2 - k]));
+    Vector3 axis = es.eigenvectors().col(2 - k);
+    Eigen::Index largest = 0;
+    axis.cwiseAbs().maxCoeff(&largest);
+    if (axis[largest] < 0.0) axis = -axis;
+    s.axes.col(k) = axis;
+  }
+  return s;
+}
 
 FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
                 const Matrix4& m, const FitOptions& options) {
@@ -42,17 +81,24 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
   }
   if (options.keepDistances) r.distances = std::move(d);
   r.mirror = m.linear().determinant() < 0.0;
+  const bool fits_surface = r.judgedP95Relative <= options.tolerance;
   if (!options.allowMirror &&
-      MirrorImage(base, target, r.residuals, options, r.judgedP95Relative <= options.tolerance)) {
+      ((options.Affine() && r.mirror && fits_surface) ||
+       MirrorImage(base, target, r.residuals, options, fits_surface))) {
     r.shortfall = Shortfall::mirror_image;
   } else if (!(r.judgedP95Relative <= options.tolerance)) {
     r.shortfall = Shortfall::residual;
-  } else if (!ScaleConsistent(r.scaleRatio)) {
+  } else if (!ScaleConsistent(r.scaleRatio) ||
+             (options.Affine() && !SpreadsConsistent(base, target, m))) {
     r.shortfall = Shortfall::scale;
   } else {
     r.shortfall = Shortfall::none;
   }
   r.fits = r.shortfall == Shortfall::none;
+  if (options.Affine()) {
+    const Vector3 var = PrincipalFrame(base).variances;
+    r.flatBase = var[0] <= kFlatVariance * var[2];
+  }
   const std::vector<Vector3>& w = target.vertices();
   if (base.size() != w.size()) {
     r.likelyCause = LikelyCause::vertices_added_or_removed;

@@ -16,6 +16,9 @@ namespace korvane::geometry {
 // wide enough for removed or added vertices.
 bool ScaleConsistent(double ratio);
 
+// The stretches of m's linear part (its left polar factor).
+Stretch StretchOf(const Matrix4& m);
+
 // The verdict and likely cause for motion `m`, the base's Spread already known.
 FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
                 const Matrix4& m, const FitOptions& options);

@@ -98,7 +98,9 @@ bool MirrorImage(const std::vector<Vector3>& base, const FitTarget& target, cons
   if (base.size() == w.size() && !(r.paired.p95Relative <= tolerance)) {
     // The reflection, the model's scale and shift that carry base[i] onto
     // w[i] as closely as squares go.
-    const Matrix4 m = PairMotion(base, w, {}, base.size(), Freedom{options.Scaled(), true});
+    Freedom reflected = options.Solves();
+    reflected.mirrored = true;
+    const Matrix4 m = PairMotion(base, w, {}, base.size(), reflected);
     if (m.linear().determinant() < 0.0) {
       std::vector<double> d(base.size());
       for (std::size_t i = 0; i < base.size(); ++i)

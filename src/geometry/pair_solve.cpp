@@ -1,6 +1,8 @@
 #include "geometry/pair_solve.h"
 
+#include <Eigen/Eigenvalues>
 #include <Eigen/SVD>
+#include <optional>
 
 #include "geometry/fit_options.h"
 #include "geometry/point_sets.h"
@@ -9,8 +11,56 @@
 
 namespace korvane::geometry {
 
+namespace {
+
+// The affine map carrying src[i] onto dst[i] as closely as squares go: the
+// cross-covariance over the source's covariance. Along a direction in which
+// the source hardly spreads (a flat plate's normal) that quotient is noise
+// over nothing, and could even flip the plate into a mirror image: there the
+// similarity's map is kept.
+Matrix4 AffinePairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                         const std::vector<char>& mask, std::size_t keep, bool mirrored) {
+  const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
+  Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    if (!kept(i)) continue;
+    ms += src[i];
+    md += dst[i];
+  }
+  const double one_over_n = 1.0 / static_cast<double>(keep);
+  ms *= one_over_n;
+  md *= one_over_n;
+  Eigen::Matrix3d sigma = Eigen::Matrix3d::Zero(), cov = Eigen::Matrix3d::Zero();
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    if (!kept(i)) continue;
+    const Vector3 a = src[i] - ms;
+    sigma += (dst[i] - md) * a.transpose();
+    cov += a * a.transpose();
+  }
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> es(cov);
+  const Eigen::Matrix3d& v = es.eigenvectors();
+  const Vector3& lambda = es.eigenvalues();
+  Eigen::Matrix3d image;  // where the linear part sends each of v's columns
+  std::optional<Eigen::Matrix3d> similar;
+  for (int k = 0; k < 3; ++k) {
+    if (lambda[k] > kFlatVariance * lambda[2]) {
+      image.col(k) = sigma * v.col(k) / lambda[k];
+      continue;
+    }
+    if (!similar) similar = PairMotion(src, dst, mask, keep, Freedom{true, mirrored, false}).linear();
+    image.col(k) = *similar * v.col(k);
+  }
+  Matrix4 m = Matrix4::Identity();
+  m.linear() = image * v.transpose();
+  m.translation() = md - m.linear() * ms;
+  return m;
+}
+
+}  // namespace
+
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                    const std::vector<char>& mask, std::size_t keep, Freedom freedom) {
+  if (freedom.affine) return AffinePairMotion(src, dst, mask, keep, freedom.mirrored);
   const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
   Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
   for (std::size_t i = 0; i < src.size(); ++i) {
@@ -49,7 +99,7 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
 }
 
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
-                           double trim, bool scaled) {
+                           double trim, Freedom freedom) {
   CheckFittable(base, text::MeshRole::base);
   CheckFittable(moved, text::MeshRole::moved);
   if (base.size() != moved.size()) {
@@ -58,7 +108,6 @@ Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<V
   }
   if (!(trim >= 0.0 && trim <= kMostTrim))
     throw Error(text::Refusal{text::Reason::trim_out_of_range});
-  const Freedom freedom{scaled, false};
   Matrix4 m = PairMotion(base, moved, {}, base.size(), freedom);
   const std::size_t keep = KeptCount(base.size(), trim);
   if (keep < base.size() && m.matrix().allFinite()) {

@@ -17,19 +17,21 @@ namespace korvane::geometry {
 // allows: without a scale, the turn and shift alone (the scale exactly 1);
 // with `mirrored`, the reflection too when one fits better than any turn.
 // Computed from sums over the pairs in two passes, with Eigen::umeyama's
-// formula, without copying the point sets.
+// formula, without copying the point sets. With `affine`, any linear map
+// (least squares), except along a direction in which the kept sources spread
+// by less than kFlatVariance of their widest: there the similarity's map is kept.
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                    const std::vector<char>& mask, std::size_t keep, Freedom freedom = {});
 // Every pair, a turn, scaled when `scaled`.
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                    bool scaled = true);
 
-// Least-squares motion (a similarity, a turn alone when not `scaled`) carrying
+// Least-squares motion (as `freedom` allows, without a mirror) carrying
 // base[i] onto moved[i]. With `trim` > 0:
 // fit, drop the worst `trim` fraction of pairs, fit again. Refuses what no
 // fit can use (point_sets.h), unequal counts, a trim outside [0, 0.5] and a
 // solve that is not finite.
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
-                           double trim = 0.0, bool scaled = true);
+                           double trim = 0.0, Freedom freedom = {});
 
 }  // namespace korvane::geometry

@@ -25,6 +25,11 @@ double ScaleOf(const Matrix4& m);
 // Every `stride`-th vertex, at most `limit` of them.
 std::vector<Vector3> Subsample(const std::vector<Vector3>& v, std::size_t limit);
 
+// A point set is flat (a plate, a sheet) across a direction along which its
+// variance is at most this share of its largest: an affine map cannot be
+// measured across it, rounding would decide it.
+inline constexpr double kFlatVariance = 1e-8;
+
 struct Frame {
   Vector3 centroid;
   Eigen::Matrix3d axes;  // eigenvectors of the covariance, as columns

@@ -106,14 +106,14 @@ std::vector<Run> SearchFromStarts(const std::vector<Vector3>& base, const FitTar
   std::vector<Run> runs(starts.size());
   ParallelTasks(starts.size(), threads, [&](std::size_t k) {
     runs[k] = RunIcp(first_sample, coarse, starts[k], trim, kFirstIterations,
-                     kCoarseConvergence * size, cap, scaled);
+                     kCoarseConvergence * size, cap, Freedom{scaled});
   });
   SortBy(runs, [](const Run& r) { return r.score; });
   runs = Distinct(runs, box, kDistinctPose * size, kSecondStarts);
   const std::vector<Vector3> coarse_sample = Subsample(base, kCoarseSample);
   ParallelTasks(runs.size(), threads, [&](std::size_t k) {
     runs[k] = RunIcp(coarse_sample, coarse, runs[k].m, trim, kCoarseIterations,
-                     kCoarseConvergence * size, cap, scaled);
+                     kCoarseConvergence * size, cap, Freedom{scaled});
   });
   SortBy(runs, [](const Run& r) { return r.score; });
   // The points cannot tell a nearly symmetric part's poses apart (a keyway

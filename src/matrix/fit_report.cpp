@@ -104,6 +104,8 @@ const char* CauseName(const FitReport& report) {
       return "fitted onto a part";
     case geometry::Shortfall::size:
       return "another size";
+    case geometry::Shortfall::stretched:
+      return "stretched";
     case geometry::Shortfall::residual:
       break;
   }

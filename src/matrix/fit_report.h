@@ -33,7 +33,8 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
                      const geometry::FitOptions& options, const std::string& baseFile = {});
 
 // Why the motion does not fit: "mirror image", "fitted onto a part", "another
-// size" (a rigid fit of a scaled copy), "stopped at
+// size" (a rigid fit of a scaled copy), "stretched" (a rigid or similarity
+// fit of a copy an affine motion fits), "stopped at
 // the iteration limit", "vertex order differs", "vertices added or removed" or
 // "not a similar copy"; nullptr when it fits (a fit never carries a cause).
 const char* CauseName(const FitReport& report);

@@ -30,7 +30,7 @@ void Judged(text::Message& m, const geometry::FitResult& f, const Hints& hints) 
 }  // namespace
 
 const Hints kLibraryHints{text::kHintTryIcp, text::kHintMoreIterations, text::kHintPairsTellApart,
-                          text::kHintTrimOpen, text::kHintTrySimilarity};
+                          text::kHintTrimOpen, text::kHintTrySimilarity, text::kHintTryAffine};
 
 text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   using namespace text;
@@ -74,6 +74,20 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
           .Own(text::ThreeDigits(f.fittingScale))
           .Say(kRigidSizeEnd)
           .Say(hints.trySimilarity);
+    case geometry::Shortfall::stretched: {
+      // Each stretch with its axis, largest first.
+      const geometry::Stretch& s = f.stretch;
+      m.Say(kStretchedStart);
+      for (int k = 0; k < 3; ++k) {
+        const geometry::Vector3 a = s.axes.col(k);
+        m.Own(text::ThreeDigits(s.factors[k]))
+            .Say(kStretchTimes)
+            .Own("(" + text::ThreeDigits(a.x()) + ", " + text::ThreeDigits(a.y()) + ", " +
+                 text::ThreeDigits(a.z()) + ")")
+            .Say(k == 0 ? kStretchNext : k == 1 ? kStretchLast : kStretchEnd);
+      }
+      return m.Say(hints.tryAffine);
+    }
     case geometry::Shortfall::scale:
       m.Say(kScaledStart).Own(text::ThreeDigits(f.scaleRatio)).Say(kScaledEnd);
       if (try_icp) m.Say(hints.tryIcp);
@@ -110,6 +124,10 @@ text::Message NoteMessage(const FitReport& report) {
   // The outliers are in the verdict's own sentence; the order is worth a word apart.
   if (f.fits && f.likelyCause == geometry::LikelyCause::vertex_order_differs)
     m.Say(text::kNoteOrder);
+  if (f.fits && f.flatBase) {
+    if (!m.pieces().empty()) m.Own(" ");
+    m.Say(text::kNoteFlatBase);
+  }
   return m;
 }
 

@@ -14,6 +14,7 @@ struct Hints {
   text::Phrase pairsTellApart;  // an ambiguous fit: vertex order would decide
   text::Phrase trimOpen;        // " (" and the name of the trim, before its value
   text::Phrase trySimilarity;   // a rigid fit missed a copy of another size: "; ..."
+  text::Phrase tryAffine;       // a rigid or similarity fit missed a stretched copy: "; ..."
 };
 // The library's own: options in words (C++, Python, Blender).
 extern const Hints kLibraryHints;
@@ -22,7 +23,8 @@ extern const Hints kLibraryHints;
 // another fits as well), and if not the real reason and what to try.
 text::Message VerdictMessage(const FitReport& report, const Hints& hints);
 // What a fitting motion leaves to say beside its verdict (another vertex
-// order); no pieces when nothing, or when it does not fit.
+// order, a flat base's stretch across it not measured); no pieces when
+// nothing, or when it does not fit.
 text::Message NoteMessage(const FitReport& report);
 
 }  // namespace korvane::matrix

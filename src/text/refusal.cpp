@@ -38,6 +38,8 @@ const Phrase* Words(Reason r) {
       return &kTrimOutOfRange;
     case Reason::iteration_limit_negative:
       return &kIterationLimitNegative;
+    case Reason::three_point_not_affine:
+      return &kThreePointNotAffine;
     case Reason::index_no_points:
       return &kNoPoints;
     case Reason::index_too_many_vertices:
@@ -91,6 +93,7 @@ Message Describe(const Refusal& r) {
     case Reason::tolerance_not_positive:
     case Reason::trim_out_of_range:
     case Reason::iteration_limit_negative:
+    case Reason::three_point_not_affine:
       return m.Say(kCannotFit).Say(*Words(r.reason));
   }
   return m;

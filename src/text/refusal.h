@@ -30,6 +30,7 @@ enum class Reason : std::uint8_t {
   tolerance_not_positive,
   trim_out_of_range,
   iteration_limit_negative,
+  three_point_not_affine,
   // The nearest-point indexes.
   index_no_points,
   index_too_many_vertices,
