@@ -44,8 +44,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -310,13 +310,12 @@ int Models(const std::vector<std::string>& files, int motions) {
               t.seconds +=
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
               t.fits += 1;
-              const bool should_fit =
-                  (!stretched || o.Affine()) && (!mirrored || allow);
+              const bool should_fit = (!stretched || o.Affine()) && (!mirrored || allow);
               const double error =
                   testing::MotionError(base.vertices, truth, r.matrix, target.size());
               if (o.motion == MotionModel::rigid)
-                t.worst_det =
-                    std::max(t.worst_det, std::fabs(std::fabs(r.matrix.linear().determinant()) - 1.0));
+                t.worst_det = std::max(t.worst_det,
+                                       std::fabs(std::fabs(r.matrix.linear().determinant()) - 1.0));
               const char* what = nullptr;
               if (should_fit) {
                 t.fits_expected += 1;
@@ -370,10 +369,9 @@ int Models(const std::vector<std::string>& files, int motions) {
           "  %-10s %3d/%-3d right (worst %.1e in order, %.1e shuffled)  %d missed  %d WRONG FIT"
           "  %d/%d misses as expected  %d stretch not named  %d self-mirror  det-1 %.0e  %.3f "
           "s/fit\n",
-          MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order,
-          t.worst_shuffled, t.missed, t.wrong_fit, t.expected_miss,
-          t.fits - t.fits_expected, t.unnamed, t.self_mirror, t.worst_det,
-          t.fits ? t.seconds / t.fits : 0.0);
+          MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order, t.worst_shuffled,
+          t.missed, t.wrong_fit, t.expected_miss, t.fits - t.fits_expected, t.unnamed,
+          t.self_mirror, t.worst_det, t.fits ? t.seconds / t.fits : 0.0);
       ModelTally& a = all[model];
       a.right += t.right, a.missed += t.missed, a.expected_miss += t.expected_miss;
       a.wrong_fit += t.wrong_fit, a.self_mirror += t.self_mirror, a.unnamed += t.unnamed;
@@ -392,8 +390,8 @@ int Models(const std::vector<std::string>& files, int motions) {
         "  %d/%d misses as expected  %d stretch not named  %d self-mirror  det-1 %.0e  %.3f s/fit"
         "  (%.2fx similarity)\n",
         MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order, t.worst_shuffled,
-        t.missed, t.wrong_fit, t.expected_miss, t.fits - t.fits_expected, t.unnamed,
-        t.self_mirror, t.worst_det, t.fits ? t.seconds / t.fits : 0.0,
+        t.missed, t.wrong_fit, t.expected_miss, t.fits - t.fits_expected, t.unnamed, t.self_mirror,
+        t.worst_det, t.fits ? t.seconds / t.fits : 0.0,
         all[1].seconds > 0.0 ? t.seconds / all[1].seconds : 0.0);
   }
   return 0;

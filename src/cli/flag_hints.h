@@ -49,7 +49,7 @@ inline constexpr text::Phrase kFlagTryAffine{
 // clang-format on
 
 inline constexpr api::ReplayHints kFlagReplayHints{kFlagTurnNormals, kFlagShortestDigits};
-inline constexpr matrix::Hints kFlagHints{kFlagTryIcp, kFlagMoreIterations, kFlagPairsTellApart,
-                                          kFlagTrimOpen, kFlagTrySimilarity, kFlagTryAffine};
+inline constexpr matrix::Hints kFlagHints{kFlagTryIcp,   kFlagMoreIterations, kFlagPairsTellApart,
+                                          kFlagTrimOpen, kFlagTrySimilarity,  kFlagTryAffine};
 
 }  // namespace korvane::cli

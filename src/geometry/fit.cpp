@@ -206,7 +206,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
       r.shortfall != Shortfall::mirror_image) {
     // A stretch changes every distance, so no shape check tells an affine
     // mirror image: the mirrored fit does.
-    if (MirroredFit(base, baseTriangles, target, options).fits) r.shortfall = Shortfall::mirror_image;
+    if (MirroredFit(base, baseTriangles, target, options).fits)
+      r.shortfall = Shortfall::mirror_image;
   }
   if (!r.fits && options.motion == MotionModel::similarity &&
       r.shortfall != Shortfall::mirror_image)

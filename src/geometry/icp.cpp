@@ -147,8 +147,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
 }
 
 IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target,
-                       const std::vector<Matrix4>& starts, std::size_t count,
-                       const FitOptions& o) {
+                       const std::vector<Matrix4>& starts, std::size_t count, const FitOptions& o) {
   const double size = target.size();
   const double trim = o.TrimFor(FitKind::icp);
   const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);

@@ -23,8 +23,8 @@ bool SpreadsConsistent(const std::vector<Vector3>& base, const FitTarget& target
                        const Matrix4& m) {
   const Frame fb = PrincipalFrame(base);
   const Frame ft = PrincipalFrame(target.vertices());
-  const Eigen::Matrix3d cov =
-      m.linear() * fb.axes * fb.variances.asDiagonal() * fb.axes.transpose() * m.linear().transpose();
+  const Eigen::Matrix3d cov = m.linear() * fb.axes * fb.variances.asDiagonal() *
+                              fb.axes.transpose() * m.linear().transpose();
   const Vector3 moved = Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d>(cov).eigenvalues();
   for (int k = 0; k < 3; ++k) {
     if (ft.variances[k] <= kFlatVariance * ft.variances[2]) continue;
@@ -82,9 +82,8 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
   if (options.keepDistances) r.distances = std::move(d);
   r.mirror = m.linear().determinant() < 0.0;
   const bool fits_surface = r.judgedP95Relative <= options.tolerance;
-  if (!options.allowMirror &&
-      ((options.Affine() && r.mirror && fits_surface) ||
-       MirrorImage(base, target, r.residuals, options, fits_surface))) {
+  if (!options.allowMirror && ((options.Affine() && r.mirror && fits_surface) ||
+                               MirrorImage(base, target, r.residuals, options, fits_surface))) {
     r.shortfall = Shortfall::mirror_image;
   } else if (!(r.judgedP95Relative <= options.tolerance)) {
     r.shortfall = Shortfall::residual;

@@ -47,7 +47,8 @@ Matrix4 AffinePairMotion(const std::vector<Vector3>& src, const std::vector<Vect
       image.col(k) = sigma * v.col(k) / lambda[k];
       continue;
     }
-    if (!similar) similar = PairMotion(src, dst, mask, keep, Freedom{true, mirrored, false}).linear();
+    if (!similar)
+      similar = PairMotion(src, dst, mask, keep, Freedom{true, mirrored, false}).linear();
     image.col(k) = *similar * v.col(k);
   }
   Matrix4 m = Matrix4::Identity();

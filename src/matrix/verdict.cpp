@@ -29,8 +29,8 @@ void Judged(text::Message& m, const geometry::FitResult& f, const Hints& hints) 
 
 }  // namespace
 
-const Hints kLibraryHints{text::kHintTryIcp, text::kHintMoreIterations, text::kHintPairsTellApart,
-                          text::kHintTrimOpen, text::kHintTrySimilarity, text::kHintTryAffine};
+const Hints kLibraryHints{text::kHintTryIcp,   text::kHintMoreIterations, text::kHintPairsTellApart,
+                          text::kHintTrimOpen, text::kHintTrySimilarity,  text::kHintTryAffine};
 
 text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   using namespace text;
@@ -84,7 +84,9 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
             .Say(kStretchTimes)
             .Own("(" + text::ThreeDigits(a.x()) + ", " + text::ThreeDigits(a.y()) + ", " +
                  text::ThreeDigits(a.z()) + ")")
-            .Say(k == 0 ? kStretchNext : k == 1 ? kStretchLast : kStretchEnd);
+            .Say(k == 0   ? kStretchNext
+                 : k == 1 ? kStretchLast
+                          : kStretchEnd);
       }
       return m.Say(hints.tryAffine);
     }
