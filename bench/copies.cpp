@@ -53,7 +53,8 @@ void WriteObj(const std::string& path, const Mesh& m) {
   std::FILE* f = std::fopen(path.c_str(), "w");
   if (!f) throw std::runtime_error("cannot write " + path);
   for (const Vector3& p : m.vertices) std::fprintf(f, "v %.17g %.17g %.17g\n", p.x(), p.y(), p.z());
-  for (const Triangle& t : m.triangles) std::fprintf(f, "f %u %u %u\n", t[0] + 1, t[1] + 1, t[2] + 1);
+  for (const Triangle& t : m.triangles)
+    std::fprintf(f, "f %u %u %u\n", t[0] + 1, t[1] + 1, t[2] + 1);
   if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
 }
 
@@ -109,8 +110,8 @@ int Make(const std::string& base_path, const std::string& dir, std::uint64_t see
       pairs_error = PairsError(base, copy.vertices, truth, size);
       copy = testing::Shuffle(copy, rng);
     } else if (kind == "scan") {
-      copy.vertices = testing::SampleSurface(
-          moved, scan_points ? scan_points : 3 * base.vertices.size(), rng);
+      copy.vertices =
+          testing::SampleSurface(moved, scan_points ? scan_points : 3 * base.vertices.size(), rng);
       testing::AddNoise(copy.vertices, 2e-4 * size, rng);
     } else if (kind == "remesh") {
       copy = testing::Shuffle(testing::MergeOnGrid(moved, size / 60.0), rng);

@@ -282,6 +282,7 @@ def main():
     ap.add_argument("--no-open3d", action="store_true")
     ap.add_argument("--open3d-kinds", default=",".join(OPEN3D_KINDS))
     ap.add_argument("--big", type=int, default=0)
+    ap.add_argument("--big-only", action="store_true", help="only the --big measurement")
     ap.add_argument("--timeout", type=float, default=300.0)
     ap.add_argument("--work", help="keep the copies here (default: a temporary directory)")
     ap.add_argument("--tsv", help="write every result here")
@@ -309,6 +310,8 @@ def main():
         solids = sorted(os.path.join(shapes, f) for f in os.listdir(shapes))
         if args.quick:
             meshes, solids = meshes[::4], solids[::3]
+        if args.big_only:
+            meshes, solids = [], []
         results = []
         for path in meshes + solids:
             name = os.path.splitext(os.path.basename(path))[0]
@@ -353,29 +356,34 @@ def main():
                 if not args.work:
                     shutil.rmtree(d)
 
-        print(f"{len(meshes)} real meshes, {len(solids)} symmetric solids, {args.seeds} motion(s) "
-              f"each; times are whole `korvane calc` processes (reading included) and "
-              f"Open3D's registration alone")
-        print_tables(results, lambda r: not r["solid"], "Real meshes")
-        print_tables(results, lambda r: r["solid"], "Symmetric solids")
-        print("\n### Not right: wrong fits, ambiguous without the truth, no fit\n")
-        for r in results:
-            if r["method"] in ("default", "icp") and r["class"] in (
-                    "WRONG", "off", "amb-truth", "no fit", "failed"):
-                e = "-" if r["error"] is None else f"{r['error']:.1e}"
-                print(f"- {r['class']}: {r['mesh']} {r['kind']} korvane {r['method']}, "
-                      f"error {e} {r['note']}")
-        if args.tsv:
-            with open(args.tsv, "w") as f:
-                for r in results:
-                    f.write("\t".join(str(r.get(c)) for c in (
-                        "mesh", "kind", "motion", "method", "class", "error", "seconds",
-                        "pairs_error", "note")) + "\n")
+        if results:
+            report(args, results, meshes, solids)
         if args.big:
             run_big(args, work)
     finally:
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def report(args, results, meshes, solids):
+    print(f"{len(meshes)} real meshes, {len(solids)} symmetric solids, {args.seeds} motion(s) "
+          f"each; times are whole `korvane calc` processes (reading included) and "
+          f"Open3D's registration alone")
+    print_tables(results, lambda r: not r["solid"], "Real meshes")
+    print_tables(results, lambda r: r["solid"], "Symmetric solids")
+    print("\n### Not right: wrong fits, ambiguous without the truth, no fit\n")
+    for r in results:
+        if r["method"] in ("default", "icp") and r["class"] in (
+                "WRONG", "off", "amb-truth", "no fit", "failed"):
+            e = "-" if r["error"] is None else f"{r['error']:.1e}"
+            print(f"- {r['class']}: {r['mesh']} {r['kind']} korvane {r['method']}, "
+                  f"error {e} {r['note']}")
+    if args.tsv:
+        with open(args.tsv, "w") as f:
+            for r in results:
+                f.write("\t".join(str(r.get(c)) for c in (
+                    "mesh", "kind", "motion", "method", "class", "error", "seconds",
+                    "pairs_error", "note")) + "\n")
 
 
 if __name__ == "__main__":

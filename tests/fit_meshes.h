@@ -332,18 +332,17 @@ inline std::vector<Vector3> SampleSurface(const Mesh& m, std::size_t count, Spli
   std::vector<double> cumulative;
   double total = 0.0;
   for (const geometry::Triangle& t : m.triangles) {
-    total += 0.5 * (m.vertices[t[1]] - m.vertices[t[0]])
-                       .cross(m.vertices[t[2]] - m.vertices[t[0]])
-                       .norm();
+    total +=
+        0.5 *
+        (m.vertices[t[1]] - m.vertices[t[0]]).cross(m.vertices[t[2]] - m.vertices[t[0]]).norm();
     cumulative.push_back(total);
   }
   std::vector<Vector3> out;
   out.reserve(count);
   for (std::size_t i = 0; i < count && total > 0.0; ++i) {
     const auto at = std::upper_bound(cumulative.begin(), cumulative.end(), rng.Uniform() * total);
-    const geometry::Triangle& t =
-        m.triangles[std::min(static_cast<std::size_t>(at - cumulative.begin()),
-                             m.triangles.size() - 1)];
+    const geometry::Triangle& t = m.triangles[std::min(
+        static_cast<std::size_t>(at - cumulative.begin()), m.triangles.size() - 1)];
     // Uniform on the triangle: the square root keeps the density even.
     const double r = std::sqrt(rng.Uniform()), s = rng.Uniform();
     out.push_back((1.0 - r) * m.vertices[t[0]] + r * (1.0 - s) * m.vertices[t[1]] +
@@ -370,8 +369,7 @@ inline Mesh MergeOnGrid(const Mesh& m, double cell) {
     const Vector3 q = (m.vertices[i] / cell).array().floor();
     const auto key = std::make_tuple(static_cast<long long>(q.x()), static_cast<long long>(q.y()),
                                      static_cast<long long>(q.z()));
-    const auto [found, added] =
-        cells.emplace(key, static_cast<std::uint32_t>(out.vertices.size()));
+    const auto [found, added] = cells.emplace(key, static_cast<std::uint32_t>(out.vertices.size()));
     if (added) {
       out.vertices.push_back(Vector3::Zero());
       members.push_back(0);
@@ -456,9 +454,8 @@ inline std::vector<NamedMesh> SymmetricSolids() {
     }
   const std::vector<std::pair<double, double>> prism = {{0, -1}, {1, -1}, {1, 1}, {0, 1}};
   std::vector<NamedMesh> out;
-  out.push_back({"tetrahedron",
-                 RegularPolyhedron({{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}}),
-                 true});
+  out.push_back(
+      {"tetrahedron", RegularPolyhedron({{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}}), true});
   out.push_back({"octahedron", Lathe(4, {{0, -1}, {1, 0}, {0, 1}}), true});
   out.push_back({"icosahedron", RegularPolyhedron(icosahedron), true});
   out.push_back({"cube", BoxMesh(Vector3(1, 1, 1), 1), true});
