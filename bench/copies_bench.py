@@ -41,6 +41,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -305,6 +306,8 @@ def main():
         o3d.utility.set_verbosity_level(o3d.utility.VerbosityLevel.Error)
     open3d_kinds = REAL_KINDS if args.open3d_kinds == "all" else args.open3d_kinds.split(",")
 
+    # A stopped run removes its scratch directory too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     work = args.work or tempfile.mkdtemp(prefix="korvane-copies-")
     try:
         shapes = os.path.join(work, "shapes")
