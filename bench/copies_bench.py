@@ -5,7 +5,8 @@ make").
 
 usage: /usr/bin/python3 bench/copies_bench.py MESH_DIR [--bin build/native/bin]
            [--quick] [--seeds 1] [--tolerance auto] [--trim auto] [--no-open3d]
-           [--open3d-kinds KINDS|all] [--big N] [--work DIR] [--tsv FILE]
+           [--open3d-kinds KINDS|all] [--big N] [--big-only] [--work DIR]
+           [--results FILE] [--report FILE]
 
 Every OBJ file in MESH_DIR (bench/real_meshes.sh) and the symmetric solids
 (`copies shapes`) is moved by a known random similarity and copied by `copies
@@ -290,8 +291,15 @@ def main():
     ap.add_argument("--big-only", action="store_true", help="only the --big measurement")
     ap.add_argument("--timeout", type=float, default=300.0)
     ap.add_argument("--work", help="keep the copies here (default: a temporary directory)")
-    ap.add_argument("--tsv", help="write every result here")
+    ap.add_argument("--results", help="append every result here as a JSON line, as it comes")
+    ap.add_argument("--report", help="only print the tables of a --results file")
     args = ap.parse_args()
+    if args.report:
+        results = [json.loads(line) for line in open(args.report)]
+        names = {(r["mesh"], r["solid"]) for r in results}
+        print_report(args, results, [n for n, solid in names if not solid],
+                     [n for n, solid in names if solid])
+        return
     args.korvane = os.path.join(args.bin, "korvane")
     args.copies = os.path.join(args.bin, "copies")
     for kind, (what, options, bound) in KINDS.items():
@@ -320,6 +328,14 @@ def main():
         if args.big_only:
             meshes, solids = [], []
         results = []
+        sink = open(args.results, "a") if args.results else None
+
+        def add(r):
+            results.append(r)
+            if sink:
+                sink.write(json.dumps(r) + "\n")
+                sink.flush()
+
         for path in meshes + solids:
             name = os.path.splitext(os.path.basename(path))[0]
             solid = path in solids
@@ -345,15 +361,15 @@ def main():
                         cls, e, note = classify_korvane(args, case, report)
                         if cls == "failed":
                             note = status
-                        results.append(dict(common, method=method, seconds=seconds, error=e,
-                                            note=note, **{"class": cls}))
+                        add(dict(common, method=method, seconds=seconds, error=e,
+                                 note=note, **{"class": cls}))
                     if o3d is not None and kind in open3d_kinds:
                         scale = float(np.cbrt(np.linalg.det(case["truth"][:3, :3])))
                         for method, given in (("open3d", None), ("open3d scale given", scale)):
                             found, fitness, seconds = open3d_fit(o3d, base, moved, case["size"],
                                                                  given)
                             e = error(base, case["truth"], found, case["size"])
-                            results.append(dict(common, method=method, seconds=seconds, error=e,
+                            add(dict(common, method=method, seconds=seconds, error=e,
                                                 fitness=fitness, note=f"fitness {fitness:.3f}",
                                                 **{"class": "right" if e <= case["bound"]
                                                    else "wrong"}))
@@ -364,7 +380,7 @@ def main():
                     shutil.rmtree(d)
 
         if results:
-            report(args, results, meshes, solids)
+            print_report(args, results, meshes, solids)
         if args.big:
             run_big(args, work)
     finally:
@@ -372,7 +388,7 @@ def main():
             shutil.rmtree(work, ignore_errors=True)
 
 
-def report(args, results, meshes, solids):
+def print_report(args, results, meshes, solids):
     print(f"{len(meshes)} real meshes, {len(solids)} symmetric solids, {args.seeds} motion(s) "
           f"each; times are whole `korvane calc` processes (reading included) and "
           f"Open3D's registration alone")
@@ -385,12 +401,7 @@ def report(args, results, meshes, solids):
             e = "-" if r["error"] is None else f"{r['error']:.1e}"
             print(f"- {r['class']}: {r['mesh']} {r['kind']} korvane {r['method']}, "
                   f"error {e} {r['note']}")
-    if args.tsv:
-        with open(args.tsv, "w") as f:
-            for r in results:
-                f.write("\t".join(str(r.get(c)) for c in (
-                    "mesh", "kind", "motion", "method", "class", "error", "seconds",
-                    "pairs_error", "note")) + "\n")
+
 
 
 if __name__ == "__main__":
