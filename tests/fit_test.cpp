@@ -505,13 +505,16 @@ TEST_F(FitOnCopies, MotionModelsByKindOfCopy) {
       }
     }
   }
-  // Three points cannot give twelve numbers.
-  const Mesh moved = Moved(base_);
+  // Three points cannot give twelve numbers; a three-point similarity that
+  // misses a stretched copy names the stretch all the same.
+  Mesh moved = base_;
+  moved.vertices = testing::MovedRounded(moved.vertices, stretched);
+  const FitTarget target(moved.vertices, moved.triangles);
   FitOptions o;
   o.kind = FitKind::three_point;
+  EXPECT_EQ(FitMotion(base_.vertices, target, o).shortfall, Shortfall::stretched);
   o.motion = MotionModel::affine;
-  EXPECT_THROW(FitMotion(base_.vertices, FitTarget(moved.vertices, moved.triangles), o),
-               korvane::Error);
+  EXPECT_THROW(FitMotion(base_.vertices, target, o), korvane::Error);
 }
 
 TEST_F(FitOnCopies, VerdictOnWrongMotions) {

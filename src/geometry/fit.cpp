@@ -162,8 +162,9 @@ FitResult MirroredFit(const std::vector<Vector3>& base, const TrianglesSource& b
 // similarity got to names the stretch. A few runs at most: the pairs (equal
 // counts), then the similarity's best motions.
 void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
-                 const FitOptions& options, FitResult& r) {
+                 const FitOptions& options, const std::vector<Matrix4>& mirrored, FitResult& r) {
   FitOptions o = options;
+  o.kind = FitKind::automatic;  // the three-point fit that missed has no affine form
   o.motion = MotionModel::affine;
   o.start.reset();
   o.keepDistances = false;
@@ -178,9 +179,13 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
     if (fits(m)) found = m;
   }
   if (!found) {
-    const std::vector<Matrix4> starts =
+    // The best few of the fit, and of the mirrored fit when there was one.
+    std::vector<Matrix4> starts =
         r.candidates.empty() ? std::vector<Matrix4>{r.matrix} : r.candidates;
-    const IcpSearch s = RefineAffine(base, target, starts, kAffineStarts, o);
+    starts.resize(std::min(starts.size(), kAffineStarts));
+    for (std::size_t k = 0; k < std::min(mirrored.size(), kAffineStarts); ++k)
+      starts.push_back(mirrored[k]);
+    const IcpSearch s = RefineAffine(base, target, starts, starts.size(), o);
     if (!s.motions.empty() && fits(s.motions.front())) found = s.motions.front();
   }
   if (!found) return;
@@ -198,9 +203,14 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
   CheckOptions(options);
   CheckFittable(base, text::MeshRole::base);
   FitResult r = FitInModel(base, baseTriangles, target, options);
+  std::vector<Matrix4> mirrored;  // the mirrored fit's motions, when it missed too
   if (!r.fits && options.allowMirror) {
     FitResult m = MirroredFit(base, baseTriangles, target, options);
-    if (m.fits) r = std::move(m);
+    if (m.fits) {
+      r = std::move(m);
+    } else {
+      mirrored = m.candidates.empty() ? std::vector<Matrix4>{m.matrix} : std::move(m.candidates);
+    }
   }
   if (!r.fits && options.Affine() && !options.allowMirror &&
       r.shortfall != Shortfall::mirror_image) {
@@ -211,7 +221,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
   }
   if (!r.fits && options.motion == MotionModel::similarity &&
       r.shortfall != Shortfall::mirror_image)
-    NameStretch(base, target, options, r);
+    NameStretch(base, target, options, mirrored, r);
   if (!r.fits && !options.Scaled()) {
     // A copy of another size: the similarity that fits names its scale; a
     // stretched one, the similarity's own verdict names the stretch.
