@@ -157,14 +157,7 @@ int Show(const std::string& path, bool json) {
                 affine ? " (the mean stretch)" : "");
     std::printf("  rotation:    %s degrees about %s\n", General(parts.angleDegrees).c_str(),
                 VectorText(parts.axis).c_str());
-    if (affine) {
-      for (int i = 0; i < 3; ++i) {
-        std::printf("  %s %s along %s\n", i == 0 ? "stretches:  " : "            ",
-                    General(parts.stretches[i]).c_str(), VectorText(parts.axes.col(i)).c_str());
-      }
-      std::printf("  shear:       xy %s, xz %s, yz %s\n", General(parts.shear[0]).c_str(),
-                  General(parts.shear[1]).c_str(), General(parts.shear[2]).c_str());
-    }
+    std::fputs(StretchLines(parts).c_str(), stdout);
     std::printf("  translation: %s\n", VectorText(parts.translation).c_str());
     std::printf("  determinant: %s\n", General(det).c_str());
     if (affine) {
