@@ -344,7 +344,7 @@ TEST(MeshFormat, FilesAreToldApartByContent) {
     WriteFile(dir / c.name, c.bytes);
     const obj::DetectedFormat f = obj::DetectMeshFile(dir / c.name);
     EXPECT_EQ(f.format, c.format) << obj::MeshFormatName(f.format);
-    EXPECT_NE(f.looksLike.find(c.looks), std::string::npos) << f.looksLike;
+    EXPECT_NE(f.looksLike.english.find(c.looks), std::string::npos) << f.looksLike.english;
   }
 }
 
@@ -415,9 +415,12 @@ TEST(MeshFormat, RefusalsAreWordedInJapanese) {
        "ply\nformat binary_little_endian 1.0\nelement vertex 9\nproperty float x\n"
        "property float y\nproperty float z\nend_header\n"},
       {"out.ply", xyz + "end_header\n0 0 0\n1 0 0\n0 1 0\n"},  // replayed into out.stl
+      {"part.fbx", std::string("Kaydara FBX Binary  \0\x1a\0", 23)},
+      {"part.3mf", std::string("PK\x03\x04\x14\0\0\0", 8)},
+      {"part.x", "xof 0303txt 0032\n"},
   };
-  const std::vector<std::string> keywords = {"vertex", "element", "property", "end_header",
-                                             "format", "ply",     "stl"};
+  const std::vector<std::string> keywords = {
+      "vertex", "element", "property", "end_header", "format", "ply", "stl", "Korvane", "DirectX"};
   ScratchDir dir;
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);

@@ -26,6 +26,7 @@
 #include "platform/workers.h"
 #include "text/catalogue.h"
 #include "text/error.h"
+#include "text/format_words.h"
 
 namespace korvane {
 
@@ -454,10 +455,10 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
               Error::Kind::refused,
               text::Message()
                   .Host(source_name)
-                  .Own(std::string(" holds ") +
-                       (f.format == obj::MeshFormat::unknown ? f.looksLike
-                                                             : obj::MeshFormatName(f.format)) +
-                       "; a stream replays OBJ only (give the file's path instead)"),
+                  .Say(text::kStreamHolds)
+                  .Say(f.format == obj::MeshFormat::unknown ? f.looksLike
+                                                            : obj::MeshFormatWords(f.format))
+                  .Say(text::kStreamObjOnly),
               source_name);
         }
       }
