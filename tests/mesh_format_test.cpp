@@ -438,6 +438,54 @@ TEST(MeshFormat, RefusalsAreWordedInJapanese) {
   }
 }
 
+// Blocks on several threads write what one thread writes, whatever the
+// blocks cut: records split one by one, CRLF and blank lines, a number with
+// more digits late in the file (the replay starts again), a bad number (the
+// same line named), a mirror (faces turned round).
+TEST(MeshFormat, BlocksOnThreadsWriteWhatOneThreadWrites) {
+  const obj::Mesh surface = Surface();
+  std::string ascii = Ply(surface, {"ascii"});
+  const std::size_t body = ascii.find("end_header\n") + 11;
+  std::string crlf = ascii;
+  crlf.insert(crlf.find('\n', body + 300), "\r");
+  crlf.insert(crlf.find('\n', body + 900) + 1, " \t\n");
+  std::string digits = ascii;
+  digits.replace(digits.find('\n', body + 2000) + 1, 4, "0.12345678901");
+  std::string bad = ascii;
+  bad.replace(bad.find('\n', body + 1500) + 1, 1, "x");
+  const std::pair<const char*, std::string> files[] = {
+      {"part.stl", BinaryStl(surface)},
+      {"le.ply", Ply(surface, {"binary_little_endian"})},
+      {"be.ply", Ply(surface, {"binary_big_endian", true})},
+      {"ascii.ply", ascii},
+      {"crlf.ply", crlf},
+      {"digits.ply", digits},
+      {"bad.ply", bad},
+  };
+  ScratchDir dir;
+  for (const auto& [name, bytes] : files) {
+    WriteFile(dir / name, bytes);
+    for (const bool mirror : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (mirror ? " mirrored" : ""));
+      std::string written[2];
+      for (const int run : {0, 1}) {
+        obj::StreamOptions o;
+        o.threads = run == 0 ? 1 : 3;
+        o.block = run == 0 ? 0 : 61;  // a record or two a block
+        const std::string out = dir / (std::to_string(run) + name);
+        try {
+          obj::ReplayMeshFile(dir / name, out, Motion(mirror), o);
+          written[run] = ReadFile(out);
+        } catch (const Error& e) {
+          written[run] = "refused: " + MessageBytes(e);
+        }
+      }
+      EXPECT_EQ(written[0], written[1]);
+      EXPECT_EQ(written[0].rfind("refused", 0) == 0, std::string(name) == "bad.ply");
+    }
+  }
+}
+
 // An OBJ base measured against its moved STL copy: the motion comes back.
 TEST(MeshFormat, ObjBaseAgainstStlCopy) {
   const obj::Mesh surface = Surface();

@@ -17,14 +17,6 @@ MeshMotion::MeshMotion(const geometry::Matrix4& m)
   mirrors = linear.determinant() < 0.0;
 }
 
-geometry::Vector3 MeshMotion::Normal(const geometry::Vector3& n) const {
-  if (n.x() == 0.0 && n.y() == 0.0 && n.z() == 0.0) return n;  // none: many STL writers
-  const geometry::Vector3 t = normal * n;
-  const double length = t.norm();
-  if (!(length > 0.0) || !std::isfinite(length)) return t;  // none (zero) stays none
-  return t / length;
-}
-
 void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line) {
   text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
   m.Say(text::kMovedOutOfRange);

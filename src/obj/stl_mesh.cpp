@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "obj/block_pipeline.h"
 #include "obj/mesh_io.h"
 #include "platform/file_io.h"
 #include "platform/workers.h"
@@ -284,35 +285,49 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   const std::uint32_t count = OpenBinary(in, input, header);
   platform::AtomicOutput out(output);
   out.Write(std::string_view(header, kHeader));
-  std::vector<char> block(kRecord * std::min<std::size_t>(count, kRecordsAtOnce));
   const auto threads = static_cast<unsigned>(StreamThreads(options.threads));
-  for (std::uint32_t done = 0; done < count;) {
-    const std::size_t n = std::min<std::size_t>(count - done, kRecordsAtOnce);
-    if (ReadFully(in, block.data(), n * kRecord) < n * kRecord) {
+  const std::size_t per_block =
+      options.block != 0 ? std::max<std::size_t>(1, options.block / kRecord) : kRecordsAtOnce;
+  const std::size_t block_count = (std::size_t{count} + per_block - 1) / per_block;
+  const auto records_in = [&](std::size_t k) {
+    return std::min<std::size_t>(count - k * per_block, per_block);
+  };
+  std::vector<std::vector<unsigned char>> slots(threads);
+  RecordBlocks blocks;
+  blocks.read = [&](std::size_t k, std::size_t slot) {
+    if (k == block_count) return false;
+    CheckNotStopped(input);
+    std::vector<unsigned char>& data = slots[slot];
+    data.resize(records_in(k) * kRecord);
+    if (ReadFully(in, reinterpret_cast<char*>(data.data()), data.size()) < data.size()) {
       ThrowBadFile(input, text::Message().Say(text::kStlEndedEarly));
     }
-    auto* const records = reinterpret_cast<unsigned char*>(block.data());
-    platform::ParallelRanges(n, threads, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t k = begin; k < end; ++k) {
-        unsigned char* r = records + k * kRecord;
-        const geometry::Vector3 normal = motion.Normal(Corner(r));
-        for (int i = 0; i < 3; ++i) StoreFloat(r + 4 * i, static_cast<float>(normal[i]), false);
-        geometry::Vector3 p[3];
-        for (int c = 0; c < 3; ++c) {
-          const geometry::Vector3 before = Corner(r + 12 + 12 * c);
-          p[c] = motion.Point(before);
-          CheckMovedInRange(before, p[c], kFloatMax, input, 0);
-        }
-        if (motion.mirrors) std::swap(p[1], p[2]);
-        for (int c = 0; c < 3; ++c) {
-          for (int i = 0; i < 3; ++i)
-            StoreFloat(r + 12 + 12 * c + 4 * i, static_cast<float>(p[c][i]), false);
-        }
+    return true;
+  };
+  blocks.move = [&](std::size_t, std::size_t slot) {
+    std::vector<unsigned char>& data = slots[slot];
+    for (std::size_t i = 0; i < data.size(); i += kRecord) {
+      unsigned char* r = data.data() + i;
+      const geometry::Vector3 normal = motion.Normal(Corner(r));
+      for (int j = 0; j < 3; ++j) StoreFloat(r + 4 * j, static_cast<float>(normal[j]), false);
+      geometry::Vector3 p[3];
+      for (int c = 0; c < 3; ++c) {
+        const geometry::Vector3 before = Corner(r + 12 + 12 * c);
+        p[c] = motion.Point(before);
+        CheckMovedInRange(before, p[c], kFloatMax, input, 0);
       }
-    });
-    out.Write(std::string_view(block.data(), n * kRecord));
-    done += static_cast<std::uint32_t>(n);
-  }
+      if (motion.mirrors) std::swap(p[1], p[2]);
+      for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 3; ++j)
+          StoreFloat(r + 12 + 12 * c + 4 * j, static_cast<float>(p[c][j]), false);
+      }
+    }
+  };
+  blocks.write = [&](std::size_t, std::size_t slot) {
+    out.Write(
+        std::string_view(reinterpret_cast<const char*>(slots[slot].data()), slots[slot].size()));
+  };
+  RunRecordBlocks(blocks, threads);
   // Whatever follows the last triangle is kept as it is.
   char rest[1 << 16];
   for (std::size_t got; (got = in.Read(rest, sizeof rest)) > 0;)
