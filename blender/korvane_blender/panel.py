@@ -33,9 +33,8 @@ class KORVANE_PT_panel(bpy.types.Panel):
         box = layout.box()
         box.label(text="Selected base to active")
         box.prop(settings, "fit")
-        row = box.row(align=True)
-        row.prop(settings, "motion")
-        row.prop(settings, "allow_mirror", toggle=True)
+        box.prop(settings, "motion")
+        box.prop(settings, "allow_mirror")
         box.operator("korvane.measure", icon="DRIVER_DISTANCE")
 
         box = layout.box()
