@@ -71,6 +71,11 @@ struct TextDigits {
   // `written` has, so the replay must start again.
   bool Raise(int& field, std::string_view token, const NumberStyle& written) const;
 };
+// Thrown by a block of an ASCII replay whose numbers carry more digits than
+// are written: the replay starts again with at least these.
+struct MoreDigits {
+  int positions, normals;
+};
 // Whether a replay into `output` may be abandoned and started again.
 bool CanStartAgain(const std::string& output);
 // The significant digits a number's text carries ("0.00120" 3, "-1.5e3" 2, "0" 1).

@@ -777,12 +777,6 @@ struct AsciiRewrite {
   }
 };
 
-// A number carried more digits than were written: the replay starts again
-// with these.
-struct MoreDigits {
-  int positions, normals;
-};
-
 // The vertex records of an ASCII file in blocks of about `block_bytes`, each
 // moved on whichever thread read it and written in file order.
 void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& rewrite,
