@@ -289,6 +289,7 @@ def main():
     ap.add_argument("--open3d-kinds", default=",".join(OPEN3D_KINDS))
     ap.add_argument("--big", type=int, default=0)
     ap.add_argument("--big-only", action="store_true", help="only the --big measurement")
+    ap.add_argument("--no-solids", action="store_true", help="the meshes of MESH_DIR alone")
     ap.add_argument("--timeout", type=float, default=300.0)
     ap.add_argument("--work", help="keep the copies here (default: a temporary directory)")
     ap.add_argument("--results", help="append every result here as a JSON line, as it comes")
@@ -327,6 +328,8 @@ def main():
             meshes, solids = meshes[::4], solids[::3]
         if args.big_only:
             meshes, solids = [], []
+        if args.no_solids:
+            solids = []
         results = []
         sink = open(args.results, "a") if args.results else None
 
