@@ -246,6 +246,29 @@ def print_tables(results, title_filter, heading):
         print()
 
 
+def summary(results):
+    """One line per kind: right or ambiguous with the truth offered, and the wrong fits."""
+    print("\n### Summary: right or ambiguous with the truth offered (WRONG fits)\n")
+    methods = ["default", "icp", "open3d", "open3d scale given"]
+    print("| meshes | kind | korvane default | korvane --fit icp | Open3D, scale unknown "
+          "| Open3D, true scale given |")
+    print("|---|---|---|---|---|---|")
+    for solid in (False, True):
+        for kind in KINDS:
+            cells = []
+            for method in methods:
+                here = [r for r in results if r["solid"] == solid and r["kind"] == kind
+                        and r["method"] == method]
+                ok = sum(r["class"] in ("right", "amb+truth") for r in here)
+                wrong = sum(r["class"] == "WRONG" for r in here)
+                cell = f"{ok}/{len(here)}" if here else "-"
+                if here and method in ("default", "icp"):
+                    cell += f" ({wrong})"
+                cells.append(cell)
+            if any(c != "-" for c in cells):
+                print(f"| {'solids' if solid else 'real'} | {kind} | " + " | ".join(cells) + " |")
+
+
 def run_big(args, work):
     n = args.big
     d = os.path.join(work, "big")
@@ -395,6 +418,7 @@ def print_report(args, results, meshes, solids):
     print(f"{len(meshes)} real meshes, {len(solids)} symmetric solids, {args.seeds} motion(s) "
           f"each; times are whole `korvane calc` processes (reading included) and "
           f"Open3D's registration alone")
+    summary(results)
     print_tables(results, lambda r: not r["solid"], "Real meshes")
     print_tables(results, lambda r: r["solid"], "Symmetric solids")
     print("\n### Not right: wrong fits, ambiguous without the truth, no fit\n")
