@@ -17,7 +17,8 @@ auto` / `--trim auto` replace them once calc knows those words). A result is
   right      within the kind's bound of the truth (largest displacement of a
              base vertex, relative to the moved mesh's diagonal) and it fits
   amb+truth  ambiguous, the truth (within the bound) among the motions offered
-  amb-truth  ambiguous, the truth not offered
+  amb-truth  ambiguous, the truth not offered ("amb beaten" when the truth
+             fits clearly better than the motion written, as for WRONG)
   no fit     the verdict says it does not fit (of which the motion was right)
   off        fits, outside the bound, but the truth scores no better
              (a symmetric shape's other turn, or an imprecise motion)
@@ -40,8 +41,8 @@ with scaling from a start near the truth (bench/open3d_icp.py) on the scan.
 
 import argparse
 import json
-import re
 import os
+import re
 import shutil
 import signal
 import statistics
