@@ -438,6 +438,94 @@ TEST(MeshFormat, RefusalsAreWordedInJapanese) {
   }
 }
 
+// Blocks on several threads write what one thread writes, whatever the
+// blocks cut: records split one by one, CRLF and blank lines, a number with
+// more digits late in the file (the replay starts again), a bad number (the
+// same line named), a mirror (faces turned round).
+TEST(MeshFormat, BlocksOnThreadsWriteWhatOneThreadWrites) {
+  const obj::Mesh surface = Surface();
+  std::string ascii = Ply(surface, {"ascii"});
+  const std::size_t body = ascii.find("end_header\n") + 11;
+  std::string crlf = ascii;
+  crlf.insert(crlf.find('\n', body + 300), "\r");
+  crlf.insert(crlf.find('\n', body + 900) + 1, " \t\n");
+  std::string digits = ascii;
+  digits.replace(digits.find('\n', body + 2000) + 1, 4, "0.12345678901");
+  std::string bad = ascii;
+  bad.replace(bad.find('\n', body + 1500) + 1, 1, "x");
+  const std::string stl = AsciiStl(surface, "\r\n");
+  std::string stl_digits = stl;
+  const std::size_t vertex = stl_digits.find("vertex", 4000);
+  stl_digits.replace(vertex, stl_digits.find('\r', vertex) - vertex, "vertex 1.00000000002 2 3");
+  const std::pair<const char*, std::string> files[] = {
+      {"ascii.stl", stl},
+      {"digits.stl", stl_digits},
+      {"bad.stl", stl.substr(0, 5000)},  // ends inside a facet
+      {"part.stl", BinaryStl(surface)},
+      {"le.ply", Ply(surface, {"binary_little_endian"})},
+      {"be.ply", Ply(surface, {"binary_big_endian", true})},
+      {"ascii.ply", ascii},
+      {"crlf.ply", crlf},
+      {"digits.ply", digits},
+      {"bad.ply", bad},
+  };
+  ScratchDir dir;
+  for (const auto& [name, bytes] : files) {
+    WriteFile(dir / name, bytes);
+    for (const bool mirror : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (mirror ? " mirrored" : ""));
+      std::string written[2];
+      for (const int run : {0, 1}) {
+        obj::StreamOptions o;
+        o.threads = run == 0 ? 1 : 3;
+        o.block = run == 0 ? 0 : 61;  // a record or two a block
+        const std::string out = dir / (std::to_string(run) + name);
+        try {
+          obj::ReplayMeshFile(dir / name, out, Motion(mirror), o);
+          written[run] = ReadFile(out);
+        } catch (const Error& e) {
+          written[run] = "refused: " + MessageBytes(e);
+        }
+      }
+      EXPECT_EQ(written[0], written[1]);
+      EXPECT_EQ(written[0].rfind("refused", 0) == 0, std::string(name).rfind("bad", 0) == 0);
+    }
+  }
+}
+
+// Reading an ASCII STL in blocks on several threads gives the mesh, or the
+// refusal, one thread gives: the first fault in file order is named, a facet
+// of two corners before a vertex without numbers.
+TEST(MeshFormat, AsciiStlBlocksReadAsOneThreadReads) {
+  const std::string stl = AsciiStl(Surface(), "\r\n");
+  std::string faults = stl;
+  faults.replace(faults.find("vertex", 3000), 6, "  \r\n  ");  // two corners left
+  faults.replace(faults.find("vertex", 5000), 40, "vertex 1 2\n");
+  const std::pair<const char*, std::string> files[] = {
+      {"crlf.stl", stl}, {"faults.stl", faults}, {"cut.stl", stl.substr(0, 4000)}};
+  ScratchDir dir;
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    WriteFile(dir / name, bytes);
+    std::string read[2];
+    for (const int run : {0, 1}) {
+      obj::StreamOptions o;
+      o.threads = run == 0 ? 1 : 3;
+      o.block = run == 0 ? 0 : 53;
+      try {
+        obj::Mesh m;
+        obj::ReadMesh(dir / name, m, true, o);
+        for (const Vector3& p : m.vertices) read[run] += Bytes(p.data(), sizeof(double) * 3);
+        for (const geometry::Triangle& t : m.triangles) read[run] += Bytes(t.data(), 12);
+      } catch (const Error& e) {
+        read[run] = "refused: " + MessageBytes(e);
+      }
+    }
+    EXPECT_EQ(read[0], read[1]);
+    EXPECT_EQ(read[0].rfind("refused", 0) == 0, std::string(name) == "faults.stl") << read[0];
+  }
+}
+
 // An OBJ base measured against its moved STL copy: the motion comes back.
 TEST(MeshFormat, ObjBaseAgainstStlCopy) {
   const obj::Mesh surface = Surface();

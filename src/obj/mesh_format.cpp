@@ -222,7 +222,7 @@ void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptio
       return;
     case MeshFormat::stl_binary:
     case MeshFormat::stl_ascii:
-      ReadStlMesh(path, format == MeshFormat::stl_binary, mesh);
+      ReadStlMesh(path, format == MeshFormat::stl_binary, mesh, options);
       break;
     case MeshFormat::ply:
       ReadPlyMesh(path, mesh, faces);
