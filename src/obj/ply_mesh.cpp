@@ -685,7 +685,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
             std::min<std::uint64_t>(el.count - std::uint64_t{k} * per_block, per_block));
       };
       const auto block_count = static_cast<std::size_t>((el.count + per_block - 1) / per_block);
-      std::vector<std::vector<unsigned char>> slots(threads);
+      std::vector<RecordBuffer> slots(threads);
       RecordBlocks blocks;
       blocks.read = [&](std::size_t k, std::size_t slot) {
         if (k == block_count) return false;
@@ -695,7 +695,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
       };
       blocks.move = [&](std::size_t, std::size_t slot) {
         if (index != h.vertex) return;
-        std::vector<unsigned char>& data = slots[slot];
+        RecordBuffer& data = slots[slot];
         for (std::size_t i = 0; i < data.size(); i += el.size)
           MoveRecord(data.data() + i, el, el.offsets, motion, normals, big, input);
       };
