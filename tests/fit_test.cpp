@@ -609,9 +609,7 @@ TEST(IcpSearch, OffersTheOtherMotionsOfASymmetricShape) {
 // Shapes that carry onto themselves in several ways, copied as re-exports
 // copy them: the fit says it is ambiguous and offers the true motion, whether
 // the base's faces are matched or the search runs from starts alone, and
-// whatever the size (0.2 mm across, in metres). (The torus without base
-// faces is not here yet: from starts, the turns it screened besides the one
-// it found are not refined far enough to fit, so it is seldom called ambiguous.)
+// whatever the size (0.2 mm across, in metres).
 TEST(IcpSearch, SymmetricShapesAreAmbiguous) {
   std::vector<testing::NamedMesh> shapes = testing::SymmetricShapes();
   const auto shape = [&](const std::string& name) -> const Mesh& {
@@ -630,6 +628,9 @@ TEST(IcpSearch, SymmetricShapesAreAmbiguous) {
       {"8-sided prism", "removed", true, 2.6}, {"8-sided prism", "shuffled", false, 2.6},
       {"torus", "split", true, 2e-4},          {"torus", "removed", true, 2e-4},
       {"8-sided prism", "split", true, 2e-4},  {"8-sided prism", "removed", true, 2e-4},
+      {"torus", "split", false, 2.6},          {"torus", "removed", false, 2.6},
+      {"torus", "shuffled", false, 2.6},       {"torus", "split", false, 2e-4},
+      {"torus", "removed", false, 2e-4},       {"torus", "shuffled", false, 2e-4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.shape) + ", " + c.copy + (c.faces ? ", faces, " : ", ") +
