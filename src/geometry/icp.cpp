@@ -33,8 +33,9 @@ constexpr double kConvergence = 1e-9;
 constexpr double kProposalShare = 0.5;
 constexpr double kSure = 0.9;
 constexpr double kNearlySure = 0.25;
-// Steps onto the target's vertices after screening, for each screened pose.
-constexpr int kSnapIterations = 10;
+// Steps onto the target's vertices after screening, for each screened pose,
+// and the steps along the surface that bring a pose within their reach.
+constexpr int kLandIterations = 10;
 constexpr int kSettleIterations = 15;
 
 // Samples of growing size, the last of at most 50k vertices.
@@ -121,9 +122,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   // part's other poses would stop short of fitting. On a copy that keeps the
   // base's vertices (split, cut, reordered) they land on vertices: a few
   // point-to-point steps onto the nearest target vertices take a pose the
-  // rest of the way once it is within half their spacing; a few more steps
-  // on the surface first bring it there. A pose is kept only when the
-  // surface finds it closer.
+  // rest of the way once it is within half their spacing. A pose is kept
+  // only when the surface finds it closer.
   std::vector<Matrix4> landed_poses;
   if (!target.vertices().empty()) {
     const std::vector<Vector3>& w = target.vertices();
@@ -135,28 +135,37 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       normals.assign(q.size(), Vector3::Zero());
       for (std::size_t i = 0; i < q.size(); ++i) points[i] = w[corners.Nearest(q[i]).index];
     };
-    for (Run& r : screened) {
-      for (int round = 0; round < 2; ++round) {
-        const int left = std::max(0, o.maxIterations - r.iterations);
-        const int allowed = std::min(kSnapIterations, left);
-        if (allowed == 0) break;
-        const Run landed = RunIcp(levels[0], nearest_vertex, r.m, trim, allowed, screen_convergence,
-                                  cap, o.Scaled());
-        Run judged = RunIcp(levels[0], surface, landed.m, trim, 0, screen_convergence, cap,
-                            o.Scaled(), true);
-        if (judged.robust < r.robust) {
-          judged.iterations = r.iterations + landed.iterations;
-          judged.capped = r.capped;
-          r = judged;
-          landed_poses.push_back(r.m);
-          break;
-        }
-        if (round == 1 || left <= kSettleIterations) break;
-        const int used = r.iterations;
-        r = RunIcp(levels[0], surface, r.m, trim, kSettleIterations, screen_convergence, cap,
-                   o.Scaled(), false, false);
-        r.iterations += used;
-      }
+    // Lands r from `from` (r itself or a pose further along): whether it did.
+    const auto land = [&](Run& r, const Run& from, bool* moved) {
+      const int allowed = std::min(kLandIterations, std::max(0, o.maxIterations - from.iterations));
+      if (allowed == 0) return false;
+      const Run landed = RunIcp(levels[0], nearest_vertex, from.m, trim, allowed,
+                                screen_convergence, cap, o.Scaled());
+      if (moved) *moved = CornerShift(box, landed.m, from.m) > kSameMotion * size;
+      Run judged =
+          RunIcp(levels[0], surface, landed.m, trim, 0, screen_convergence, cap, o.Scaled(), true);
+      if (!(judged.robust < r.robust)) return false;
+      judged.iterations = from.iterations + landed.iterations;
+      judged.capped = false;
+      r = judged;
+      landed_poses.push_back(r.m);
+      return true;
+    };
+    std::vector<char> out_of_reach(screened.size(), 0);
+    for (std::size_t k = 0; k < screened.size(); ++k) {
+      bool moved = false;
+      if (!land(screened[k], screened[k], &moved)) out_of_reach[k] = moved;
+    }
+    // Where some poses landed the copy keeps the base's vertices: those that
+    // landed elsewhere (half a spacing off) go a few steps along the surface
+    // first, not stopped by the scatter they crawl within.
+    for (std::size_t k = 0; k < screened.size() && !landed_poses.empty(); ++k) {
+      Run& r = screened[k];
+      if (!out_of_reach[k] || o.maxIterations - r.iterations <= kSettleIterations) continue;
+      Run settled = RunIcp(levels[0], surface, r.m, trim, kSettleIterations, screen_convergence,
+                           cap, o.Scaled(), false, false);
+      settled.iterations += r.iterations;
+      land(r, settled, nullptr);
     }
   }
   SortBy(screened, [](const Run& r) { return r.robust; });
