@@ -542,6 +542,7 @@ void ExpectTheOneMotion(const std::vector<testing::NamedMesh>& shapes, bool tria
       EXPECT_LT(testing::MotionError(base.vertices, truth, r.matrix, target.size()),
                 triangles ? 2e-7 : 1e-4);
       EXPECT_TRUE(r.fits);
+      EXPECT_FALSE(r.ambiguous);
       EXPECT_FALSE(r.hitIterationLimit) << r.iterations;
       ASSERT_FALSE(r.candidates.empty());
       EXPECT_TRUE(r.candidates.front().matrix() == r.matrix.matrix());
@@ -573,6 +574,10 @@ TEST(IcpSearch, FindsTheOneMotionOfAKeyedHubAndABumpedBall) {
     if (!s.symmetric && s.name != "cube, dented") shapes.push_back(std::move(s));
   }
   ExpectTheOneMotion(shapes, true);
+  // From starts, the hub's turned poses land on the copy's vertices but for
+  // the keyway. (The ball from starts: see bench/README.md.)
+  shapes.pop_back();
+  ExpectTheOneMotion(shapes, false);
 }
 
 // A cube carries onto itself 24 ways: with its vertices shuffled nothing
