@@ -1,4 +1,8 @@
-// format_bench [VERTICES=1000000] [DIR=/tmp] [RUNS=3]
+// format_bench [VERTICES=1000000] [DIR=/tmp] [RUNS=3] [keep]
+//
+// With "keep", the files are written into DIR itself (mesh.obj, mesh.stl,
+// mesh.ply, ascii.ply, ascii.stl) and left there, unmeasured, for timing
+// whole commands (farm-bench) and comparing outputs.
 //
 // One generated mesh written as OBJ, binary STL, binary PLY (float positions
 // and normals, a colour, faces) and ASCII PLY. Times, best of RUNS (wall and
@@ -130,9 +134,14 @@ void WritePly(const std::string& path, const obj::Mesh& m, bool ascii) {
 int main(int argc, char** argv) {
   cli::MeshOptions options;
   options.vertices = bench::CountArg(argc, argv, 1, 1000000);
-  const bench::ScratchDir dir(bench::DirArg(argc, argv, 2));
+  const bool keep = argc > 4 && std::string(argv[4]) == "keep";
+  const bench::ScratchDir scratch(bench::DirArg(argc, argv, 2));
+  const std::string kept = bench::DirArg(argc, argv, 2);
+  const auto dir = [&](const std::string& name) {
+    return keep ? kept + "/" + name : scratch / name;
+  };
   const int runs = static_cast<int>(bench::NumberArg(argc, argv, 3, 3));
-  const std::string objPath = dir / "mesh.obj";
+  const std::string objPath = dir("mesh.obj");
   if (!cli::WriteSurfaceObj(objPath, options, geometry::IdentityMatrix4())) return 1;
   obj::Mesh mesh;
   obj::LoadObjMesh(objPath, mesh);
@@ -141,14 +150,15 @@ int main(int argc, char** argv) {
     std::string path;
   };
   const File files[] = {{"OBJ", objPath},
-                        {"binary STL", dir / "mesh.stl"},
-                        {"binary PLY", dir / "mesh.ply"},
-                        {"ASCII PLY", dir / "ascii.ply"},
-                        {"ASCII STL", dir / "ascii.stl"}};
+                        {"binary STL", dir("mesh.stl")},
+                        {"binary PLY", dir("mesh.ply")},
+                        {"ASCII PLY", dir("ascii.ply")},
+                        {"ASCII STL", dir("ascii.stl")}};
   WriteStl(files[1].path, mesh);
   WritePly(files[2].path, mesh, false);
   WritePly(files[3].path, mesh, true);
   WriteAsciiStl(files[4].path, mesh);
+  if (keep) return 0;
   std::printf("%zu vertices, %zu triangles; best of %d\n\n", mesh.vertices.size(),
               mesh.triangles.size(), runs);
   std::printf("%-11s %9s | %-26s | %-13s | %-26s\n", "file", "MB", "replay wall / cpu s",

@@ -5,7 +5,7 @@
 #   bench/real_meshes.sh [OUT] [ROOT=/]
 #
 # The packages: glmark2-data, cura, openscad-testing-data, libcgal-demo,
-# openfoam-examples. Installed (ROOT /), or unpacked without their
+# openfoam-examples, assimp-testmodels. Installed (ROOT /), or unpacked without their
 # dependencies: apt-get download PKG... && for f in *.deb; do dpkg -x $f ROOT; done
 # Meshes whose package is missing are skipped.
 set -euo pipefail
@@ -54,4 +54,29 @@ m=$share/cura/resources/meshes
   cad-anchor="$c/anchor_dense.off" \
   cad-spool="$c/spool.off" \
   cad-tardis="$share/openscad/testdata/scad/misc/bad-stl-tardis.stl" \
-  cad-vicebar="$share/openscad/testdata/scad/misc/bad-stl-pcbvicebar.stl"
+  cad-vicebar="$share/openscad/testdata/scad/misc/bad-stl-pcbvicebar.stl" \
+  cad-joint="$c/joint.off" \
+  cad-part="$c/part.off" \
+  cad-itemb="$c/itemb.off" \
+  cad-dragknob="$c/dragknob.off" \
+  cad-cheese="$c/cheese.off" \
+  cad-b9="$c/b9_mesh.off" \
+  figure-bear="$c/bear.off" \
+  figure-bull="$c/bull.off" \
+  figure-camel="$c/camel.off" \
+  figure-cow="$c/cow.off" \
+  figure-elk="$c/elk.off" \
+  figure-homer="$c/homer.off" \
+  figure-lion="$c/lion.off" \
+  figure-man="$c/man.off" \
+  figure-pig="$c/pig.off" \
+  figure-triceratops="$c/triceratops.off" \
+  figure-wuson="$share/assimp/models/OFF/Wuson.off" \
+  scan-nefertiti="$c/nefertiti.off" \
+  scan-head="$c/head.off" \
+  shell-helmet="$c/helmet.off" \
+  flat-three-peaks="$c/three_peaks.off" \
+  flat-horizons="$c/horizons.off" \
+  flat-patch="$c/patch-01.off" \
+  near-ellipsoid="$c/ellipsoid.off" \
+  near-oblong="$c/oblong.off"

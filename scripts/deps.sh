@@ -12,6 +12,9 @@ packages=(
   python3-dev python3-numpy python3-pytest python3-distributed pybind11-dev
   glmark2-data blender
 )
+# The benchmarks' peer (bench/copies_bench.py, bench/open3d_icp.py), only on
+# request: `bash scripts/deps.sh bench`. No test and no CI run needs it.
+if [ "${1:-}" = bench ]; then packages+=(python3-open3d); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

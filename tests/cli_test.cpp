@@ -714,6 +714,31 @@ TEST(CliMatrix, MakeShowInvertCompose) {
   EXPECT_EQ(b["translation"], nlohmann::json::parse("[12.5, -340.25, 7.0]"));
   EXPECT_NEAR(b["determinant"].get<double>(), 1.5 * 1.5 * 1.5, 1e-12);
   EXPECT_EQ(b["similarity"], true);
+  EXPECT_EQ(b["kind"], "similarity");
+  EXPECT_TRUE(b["decomposition"].is_null());
+
+  // An affine matrix: stretched along x and y, y sheared onto x.
+  WriteFile(dir / "c.matrix", "1.25 0.375 0 1\n0 0.8 0 0\n0 0 1 0\n0 0 0 1\n");
+  const std::string affine = run("show " + (dir / "c.matrix"));
+  for (const char* part :
+       {"motion:      affine\n", "stretches:   1.3", "shear:       xy 0.3, xz 0, yz 0\n"})
+    EXPECT_NE(affine.find(part), std::string::npos) << part << "\n" << affine;
+  const nlohmann::json c = nlohmann::json::parse(run("show --json " + (dir / "c.matrix")));
+  EXPECT_EQ(c["kind"], "affine");
+  EXPECT_EQ(c["mirror"], false);
+  const auto vector = [](const nlohmann::json& v) { return Vector3(v[0], v[1], v[2]); };
+  Eigen::Matrix3d stretch = Eigen::Matrix3d::Zero();
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Vector3 u = vector(c["decomposition"]["axes"][i]);
+    stretch += c["decomposition"]["stretches"][i].get<double>() * u * u.transpose();
+  }
+  const Eigen::Matrix3d turn =
+      Eigen::AngleAxisd(c["rotation"]["degrees"].get<double>() * kPi / 180.0,
+                        vector(c["rotation"]["axis"]))
+          .matrix();
+  Eigen::Matrix3d want;
+  want << 1.25, 0.375, 0, 0, 0.8, 0, 0, 0, 1;
+  EXPECT_LT((turn * stretch - want).norm(), 1e-12) << c.dump();
 
   // A motion composed with its inverse is the identity.
   run("invert " + (dir / "b.matrix") + " -o " + (dir / "b_inv.matrix"));

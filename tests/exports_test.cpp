@@ -91,11 +91,13 @@ TEST(SharedLibrary, ExportsTheFifteenCommandsAndTheCppInterfaceOnly) {
   }
   EXPECT_EQ(c_names, expected);
   EXPECT_EQ(cpp_members,
-            (std::set<std::string>{"CheckOutput", "Decompose", "Defaults", "ErrorKindName",
-                                   "Failure", "FitByName", "FitDescription", "FitName", "Fits",
-                                   "MotionByName", "MotionName", "ReportKeys", "InverseMotion",
-                                   "LoadMotion", "MeasureMotion", "ReadMatrixFile",
-                                   "TransformPoints", "ReplayMotion", "WriteMatrixFile"}));
+            (std::set<std::string>{"CheckOutput",     "Decompose",         "Defaults",
+                                   "ErrorKindName",   "Failure",           "FitByName",
+                                   "FitDescription",  "FitName",           "Fits",
+                                   "MotionByName",    "MotionDescription", "MotionName",
+                                   "Motions",         "ReportKeys",        "InverseMotion",
+                                   "LoadMotion",      "MeasureMotion",     "ReadMatrixFile",
+                                   "TransformPoints", "ReplayMotion",      "WriteMatrixFile"}));
 }
 
 TEST(SharedLibrary, EveryResultReadsAsZeroEvenAsDouble) {

@@ -323,6 +323,149 @@ inline std::vector<NamedMesh> SymmetricShapes() {
   return out;
 }
 
+// The copies other tools make of a surface, as opposed to re-exports that keep
+// its vertices: a scan samples it anew, a remesher merges vertices, a cut
+// keeps a part.
+
+// `count` points spread over the triangles by area (a scan without noise).
+inline std::vector<Vector3> SampleSurface(const Mesh& m, std::size_t count, SplitMix& rng) {
+  std::vector<double> cumulative;
+  double total = 0.0;
+  for (const geometry::Triangle& t : m.triangles) {
+    total +=
+        0.5 *
+        (m.vertices[t[1]] - m.vertices[t[0]]).cross(m.vertices[t[2]] - m.vertices[t[0]]).norm();
+    cumulative.push_back(total);
+  }
+  std::vector<Vector3> out;
+  out.reserve(count);
+  for (std::size_t i = 0; i < count && total > 0.0; ++i) {
+    const auto at = std::upper_bound(cumulative.begin(), cumulative.end(), rng.Uniform() * total);
+    const geometry::Triangle& t = m.triangles[std::min(
+        static_cast<std::size_t>(at - cumulative.begin()), m.triangles.size() - 1)];
+    // Uniform on the triangle: the square root keeps the density even.
+    const double r = std::sqrt(rng.Uniform()), s = rng.Uniform();
+    out.push_back((1.0 - r) * m.vertices[t[0]] + r * (1.0 - s) * m.vertices[t[1]] +
+                  r * s * m.vertices[t[2]]);
+  }
+  return out;
+}
+
+// The vertices on no triangle dropped.
+inline Mesh DropLoose(const Mesh& m) {
+  std::vector<char> used(m.vertices.size(), 0);
+  for (const geometry::Triangle& t : m.triangles) used[t[0]] = used[t[1]] = used[t[2]] = 1;
+  return KeepVertices(m, used);
+}
+
+// A remesher's or decimator's copy: the vertices in each cell of a grid of
+// side `cell` merged into their mean, triangles that lose a corner dropped.
+inline Mesh MergeOnGrid(const Mesh& m, double cell) {
+  std::map<std::tuple<long long, long long, long long>, std::uint32_t> cells;
+  std::vector<std::uint32_t> into(m.vertices.size());
+  std::vector<int> members;
+  Mesh out;
+  for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+    const Vector3 q = (m.vertices[i] / cell).array().floor();
+    const auto key = std::make_tuple(static_cast<long long>(q.x()), static_cast<long long>(q.y()),
+                                     static_cast<long long>(q.z()));
+    const auto [found, added] = cells.emplace(key, static_cast<std::uint32_t>(out.vertices.size()));
+    if (added) {
+      out.vertices.push_back(Vector3::Zero());
+      members.push_back(0);
+    }
+    into[i] = found->second;
+    out.vertices[found->second] += m.vertices[i];
+    members[found->second] += 1;
+  }
+  for (std::size_t i = 0; i < out.vertices.size(); ++i) out.vertices[i] /= members[i];
+  for (const geometry::Triangle& t : m.triangles) {
+    const geometry::Triangle r{into[t[0]], into[t[1]], into[t[2]]};
+    if (r[0] != r[1] && r[1] != r[2] && r[0] != r[2]) out.triangles.push_back(r);
+  }
+  return DropLoose(out);
+}
+
+// The vertices on one side of a random plane kept: a `share` of them cut away.
+inline Mesh CutByPlane(const Mesh& m, double share, SplitMix& rng) {
+  const Vector3 normal = RandomUnit(rng);
+  std::vector<double> along;
+  for (const Vector3& p : m.vertices) along.push_back(normal.dot(p));
+  std::vector<double> sorted = along;
+  const auto k = static_cast<std::size_t>(share * static_cast<double>(sorted.size()));
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(k), sorted.end());
+  const double cut = sorted[k];
+  std::vector<char> keep(along.size());
+  for (std::size_t i = 0; i < along.size(); ++i) keep[i] = along[i] >= cut;
+  return DropLoose(KeepVertices(m, keep));
+}
+
+// Every triangle split in three at its centre (a re-triangulation that adds
+// vertices inside the faces, not on the edges).
+inline Mesh SplitAtCentres(const Mesh& m) {
+  Mesh out;
+  out.vertices = m.vertices;
+  for (const geometry::Triangle& t : m.triangles) {
+    const auto c = static_cast<std::uint32_t>(out.vertices.size());
+    out.vertices.push_back((m.vertices[t[0]] + m.vertices[t[1]] + m.vertices[t[2]]) / 3.0);
+    out.triangles.push_back({t[0], t[1], c});
+    out.triangles.push_back({t[1], t[2], c});
+    out.triangles.push_back({t[2], t[0], c});
+  }
+  return out;
+}
+
+// A convex polyhedron of equal edges whose faces are triangles (tetrahedron,
+// octahedron, icosahedron): the faces are the triples of vertices at the
+// shortest distance from each other, turned outward.
+inline Mesh RegularPolyhedron(const std::vector<Vector3>& vertices) {
+  Mesh m;
+  m.vertices = vertices;
+  double edge = 1e300;
+  for (std::size_t i = 0; i < vertices.size(); ++i)
+    for (std::size_t j = i + 1; j < vertices.size(); ++j)
+      edge = std::min(edge, (vertices[i] - vertices[j]).norm());
+  const auto near = [&](std::size_t i, std::size_t j) {
+    return std::abs((vertices[i] - vertices[j]).norm() - edge) < 1e-9 * edge;
+  };
+  for (std::uint32_t i = 0; i < vertices.size(); ++i)
+    for (std::uint32_t j = i + 1; j < vertices.size(); ++j)
+      for (std::uint32_t k = j + 1; k < vertices.size(); ++k) {
+        if (!near(i, j) || !near(j, k) || !near(i, k)) continue;
+        const Vector3 n = (vertices[j] - vertices[i]).cross(vertices[k] - vertices[i]);
+        if (n.dot(vertices[i] + vertices[j] + vertices[k]) > 0)
+          m.triangles.push_back({i, j, k});
+        else
+          m.triangles.push_back({i, k, j});
+      }
+  return m;
+}
+
+// Shapes that several turns carry onto themselves, few vertices, flat faces:
+// the regular polyhedra, prisms, boxes and a thin plate.
+inline std::vector<NamedMesh> SymmetricSolids() {
+  const double phi = (1.0 + std::sqrt(5.0)) / 2.0;
+  std::vector<Vector3> icosahedron;
+  for (const double a : {-1.0, 1.0})
+    for (const double b : {-phi, phi}) {
+      icosahedron.push_back(Vector3(0, a, b));
+      icosahedron.push_back(Vector3(a, b, 0));
+      icosahedron.push_back(Vector3(b, 0, a));
+    }
+  const std::vector<std::pair<double, double>> prism = {{0, -1}, {1, -1}, {1, 1}, {0, 1}};
+  std::vector<NamedMesh> out;
+  out.push_back(
+      {"tetrahedron", RegularPolyhedron({{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}}), true});
+  out.push_back({"octahedron", Lathe(4, {{0, -1}, {1, 0}, {0, 1}}), true});
+  out.push_back({"icosahedron", RegularPolyhedron(icosahedron), true});
+  out.push_back({"cube", BoxMesh(Vector3(1, 1, 1), 1), true});
+  out.push_back({"6-sided prism", Lathe(6, prism), true});
+  out.push_back({"16-sided prism", Lathe(16, prism), true});
+  out.push_back({"box", BoxMesh(Vector3(1, 0.7, 0.4), 1), true});
+  out.push_back({"plate", BoxMesh(Vector3(1, 0.6, 0.02), 6), true});
+  return out;
+}
+
 // Largest displacement of a base vertex between two motions, relative to `size`.
 inline double MotionError(const std::vector<Vector3>& base, const Matrix4& truth,
                           const Matrix4& found, double size) {

@@ -832,5 +832,80 @@ TEST(Fit, DecomposeMotion) {
   EXPECT_EQ(DecomposeMotion(mirror).angleDegrees, 0.0);
 }
 
+// Any 3x3 part: the kind, the mirror, the stretches along their axes and the
+// shear come back, and the parts put together give the matrix again.
+TEST(Fit, DecomposeAnyMatrix) {
+  const Eigen::Matrix3d turn = Eigen::AngleAxisd(0.7, Vector3(1, 2, 2).normalized()).matrix();
+  const Eigen::Matrix3d diagonal = Eigen::AngleAxisd(kPi / 4, Vector3::UnitZ()).matrix();
+  const auto along = [](const Eigen::Matrix3d& axes, Vector3 s) {
+    return Eigen::Matrix3d(axes * s.asDiagonal() * axes.transpose());
+  };
+  Eigen::Matrix3d shear = Eigen::Matrix3d::Identity();
+  shear(0, 1) = 0.3;
+  shear(1, 2) = -0.2;
+  struct Case {
+    const char* name;
+    Eigen::Matrix3d a;
+    MotionKind kind;
+    Vector3 stretches;
+    Eigen::Matrix3d axes;  // NaN: not checked
+    Vector3 shear;         // NaN: not checked
+  };
+  const double nan = std::nan("");
+  const Eigen::Matrix3d any = Eigen::Matrix3d::Constant(nan);
+  const Eigen::Matrix3d flip_x = Vector3(-1, 1, 1).asDiagonal();
+  Eigen::Matrix3d turned_axes;  // largest stretch first
+  turned_axes << diagonal.col(0), Vector3::UnitZ(), diagonal.col(1);
+  const std::vector<Case> cases = {
+      {"rigid", turn, MotionKind::rigid, Vector3(1, 1, 1), Eigen::Matrix3d::Identity(),
+       Vector3::Zero()},
+      {"similarity", 2.5 * turn, MotionKind::similarity, Vector3(2.5, 2.5, 2.5),
+       Eigen::Matrix3d::Identity(), Vector3::Zero()},
+      {"mirrored", flip_x * turn, MotionKind::rigid, Vector3(-1, -1, -1), any, Vector3::Zero()},
+      {"stretched along x", Eigen::Matrix3d(Vector3(1.2, 1, 1).asDiagonal()), MotionKind::affine,
+       Vector3(1.2, 1, 1), Eigen::Matrix3d::Identity(), Vector3::Zero()},
+      {"stretched along turned axes", turn * along(diagonal, Vector3(1.25, 0.8, 1)),
+       MotionKind::affine, Vector3(1.25, 1, 0.8), turned_axes, Vector3(nan, 0, 0)},
+      {"squashed, mirrored", turn * flip_x * Eigen::Matrix3d(Vector3(1, 1, 0.5).asDiagonal()),
+       MotionKind::affine, Vector3(-1, -1, -0.5), any, Vector3::Zero()},
+      {"sheared", turn * shear, MotionKind::affine, Vector3(nan, nan, nan), any,
+       Vector3(0.3, 0, -0.2)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Matrix4 m = Matrix4::Identity();
+    m.linear() = c.a;
+    m.translation() = Vector3(4, -5, 6);
+    const MotionParts p = DecomposeMotion(m);
+    EXPECT_EQ(p.kind, c.kind);
+    EXPECT_EQ(p.mirror, c.a.determinant() < 0);
+    for (int i = 0; i < 3; ++i) {
+      if (!std::isnan(c.stretches[i])) {
+        EXPECT_NEAR(p.stretches[i], c.stretches[i], 1e-12) << i;
+      }
+      if (!std::isnan(c.shear[i])) {
+        EXPECT_NEAR(p.shear[i], c.shear[i], 1e-12) << i;
+      }
+      if (!std::isnan(c.axes(0, i))) {
+        EXPECT_NEAR(std::fabs(p.axes.col(i).dot(c.axes.col(i))), 1.0, 1e-12) << i;
+      }
+    }
+    EXPECT_NEAR(p.scale, p.stretches.mean(), 1e-12);
+    // Put together again: the turn, then the stretches along their axes.
+    const Eigen::Matrix3d r = Eigen::AngleAxisd(p.angleDegrees * kPi / 180.0, p.axis).matrix();
+    EXPECT_LT((r * along(p.axes, p.stretches) - c.a).norm(), 1e-12);
+    EXPECT_NEAR(p.axes.determinant() * p.axes.determinant(), 1.0, 1e-12);
+    EXPECT_EQ(p.translation, Vector3(4, -5, 6));
+    // The shear undone leaves columns at right angles: A H^-1 = Q K.
+    Eigen::Matrix3d h = Eigen::Matrix3d::Identity();
+    h(0, 1) = p.shear[0];
+    h(0, 2) = p.shear[1];
+    h(1, 2) = p.shear[2];
+    const Eigen::Matrix3d qk = c.a * h.inverse();
+    const Eigen::Matrix3d gram = qk.transpose() * qk;
+    EXPECT_LT((gram - Eigen::Matrix3d(gram.diagonal().asDiagonal())).norm(), 1e-12);
+  }
+}
+
 }  // namespace
 }  // namespace korvane

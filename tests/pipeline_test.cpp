@@ -329,6 +329,13 @@ TEST(Report, EveryKeyHasItsField) {
       {"fit", [&](auto& v) { return v == korvane::FitName(r.fit_used); }},
       {"motion", [&](auto& v) { return v == korvane::MotionName(r.motion); }},
       {"mirror", [&](auto& v) { return v == r.mirror; }},
+      {"decomposition",
+       [&](auto& v) {
+         return v.is_null() ? r.decomposition.kind != "affine"
+                            : near(v["stretches"][1], r.decomposition.stretches[1]) &&
+                                  near(v["axes"][2][0], r.decomposition.stretch_axes[2][0]) &&
+                                  near(v["shear"]["yz"], r.decomposition.shear[2]);
+       }},
       {"tried", [&](auto& v) { return v.size() == r.tried.size(); }},
       {"topology", [&](auto& v) { return v == (r.same_topology ? "same" : "different"); }},
       {"matrix",

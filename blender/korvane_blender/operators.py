@@ -7,7 +7,7 @@ import mathutils
 import numpy as np
 from bpy_extras.io_utils import ExportHelper, ImportHelper
 
-from .properties import fit_name, get_motion, korvane_module, set_motion
+from .properties import fit_name, get_motion, korvane_module, motion_name, set_motion
 
 
 def _fail(operator, settings, text):
@@ -121,6 +121,8 @@ class KORVANE_OT_measure(bpy.types.Operator):
                 fit=fit_name(settings),
                 faces=faces,
                 base_faces=base_faces,
+                motion=motion_name(settings),
+                allow_mirror=settings.allow_mirror,
             )
         except _failures(korvane) as e:
             return _fail(self, settings, "%s to %s: %s" % (bases[0].name, moved.name, e))

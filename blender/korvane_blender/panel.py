@@ -13,10 +13,6 @@ def _wrapped(layout, text, width=36, icon="NONE"):
         layout.label(text=line, icon=icon if i == 0 else "BLANK1" if icon != "NONE" else "NONE")
 
 
-def _vector(values):
-    return "(%s)" % ", ".join("%.3g" % v for v in values)
-
-
 class KORVANE_PT_panel(bpy.types.Panel):
     """Measure a motion between two objects; replay, undo, save and load it."""
 
@@ -37,6 +33,8 @@ class KORVANE_PT_panel(bpy.types.Panel):
         box = layout.box()
         box.label(text="Selected base to active")
         box.prop(settings, "fit")
+        box.prop(settings, "motion")
+        box.prop(settings, "allow_mirror")
         box.operator("korvane.measure", icon="DRIVER_DISTANCE")
 
         box = layout.box()
@@ -51,13 +49,7 @@ class KORVANE_PT_panel(bpy.types.Panel):
             # About 8 pixels a character at the default interface scale.
             _wrapped(box, settings.message, width=max(20, context.region.width // 8))
         try:
-            scale, axis, degrees, translation = describe(get_motion(settings))
-            rows = (
-                ("Scale", "%.6g" % scale),
-                ("Angle", "%.4f°" % degrees),
-                ("Axis", _vector(axis)),
-                ("Translation", _vector(translation)),
-            )
+            rows = describe(get_motion(settings))
         except ImportError:
             rows = ()  # said in the box above
         for name, value in rows:

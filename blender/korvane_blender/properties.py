@@ -1,6 +1,7 @@
 """The motion kept in the scene, and the korvane package that measures it."""
 
 import importlib
+import inspect
 import sys
 
 import bpy
@@ -67,6 +68,43 @@ def fit_name(settings):
     raise RuntimeError("no fit %r in this korvane" % settings.fit)
 
 
+def _motion_id(name):
+    return name.upper()
+
+
+# The motion models as the library lists them, kept alive like the fits.
+_motion_items = []
+
+
+def motion_items(self, context):
+    """The model menu: the library's models in its order (empty without the library).
+
+    An unset choice reads as item number 0: that is the model ``korvane.measure``
+    takes by default, so a new scene measures as the library does.
+    """
+    try:
+        korvane = korvane_module()
+        motions = korvane.MOTIONS
+        default = inspect.signature(korvane.measure).parameters["motion"].default
+    except ImportError:
+        motions, default = (), None
+    items = [
+        (_motion_id(name), name.capitalize(), text, 0 if name == default else i + 1)
+        for i, (name, text) in enumerate(motions)
+    ]
+    if items != _motion_items:
+        _motion_items[:] = items
+    return _motion_items
+
+
+def motion_name(settings):
+    """The library's name of the model chosen in the menu."""
+    for name, _ in korvane_module().MOTIONS:
+        if _motion_id(name) == settings.motion:
+            return name
+    raise RuntimeError("no motion model %r in this korvane" % settings.motion)
+
+
 def get_motion(settings):
     """The scene's motion as a 4x4 float64 array (row-major, on column vectors).
 
@@ -94,11 +132,32 @@ def set_motion(settings, matrix, source, fits, message):
     settings.message = message
 
 
+def _vector(values):
+    # Rounding left by the solver (1e-16 beside 1) reads as 0.
+    return "(%s)" % ", ".join("%.3g" % (v if abs(v) > 1e-12 else 0.0) for v in values)
+
+
 def describe(matrix):
-    """Scale, turn (unit axis, degrees) and translation of a motion, for display:
-    the library's own decomposition."""
-    scale, rotation, translation = korvane_module().decompose(matrix)
-    return scale, tuple(rotation.axis), rotation.degrees, tuple(translation)
+    """The motion taken apart by the library, as (name, value) rows for the panel:
+    scale, turn and translation; for a mirror image and for an affine motion,
+    what they add (the stretches along their axes, the shear)."""
+    parts = korvane_module().decompose(matrix)
+    affine = parts.kind == "affine"
+    rows = [
+        ("Scale", "%.6g%s" % (parts.scale, " (mean)" if affine else "")),
+        ("Angle", "%.4f°" % parts.rotation.degrees),
+        ("Axis", _vector(parts.rotation.axis)),
+    ]
+    if affine:
+        rows += [
+            ("Stretches" if i == 0 else "", "%.6g along %s" % (s, _vector(axis)))
+            for i, (s, axis) in enumerate(zip(parts.stretches, parts.axes))
+        ]
+        rows.append(("Shear", ", ".join("%s %.4g" % item for item in parts.shear.items())))
+    if parts.mirror:
+        rows.append(("Mirror", "yes"))
+    rows.append(("Translation", _vector(parts.translation)))
+    return rows
 
 
 class KorvaneSettings(bpy.types.PropertyGroup):
@@ -129,6 +188,17 @@ class KorvaneSettings(bpy.types.PropertyGroup):
         name="Fit",
         description="How the motion is found",
         items=fit_items,
+    )
+    motion: bpy.props.EnumProperty(
+        name="Motion",
+        description="Which motions may fit",
+        items=motion_items,
+        default=0,
+    )
+    allow_mirror: bpy.props.BoolProperty(
+        name="Allow mirror",
+        description="A mirror image fits too (a left and right pair); otherwise it never does",
+        default=False,
     )
     to_mesh_data: bpy.props.BoolProperty(
         name="Move mesh data",

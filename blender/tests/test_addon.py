@@ -256,8 +256,8 @@ def test_blenders_obj_export_measured_by_korvane_calc(shape, tmp_path):
     assert np.abs(error).max() < 1e-5 * size(points) * 1.9
 
 
-def test_fit_menu_and_motion_rows_come_from_the_library():
-    from korvane_blender.properties import describe, fit_items, fit_name
+def test_fit_and_model_menus_and_motion_rows_come_from_the_library():
+    from korvane_blender.properties import describe, fit_items, fit_name, motion_items, motion_name
 
     settings = bpy.context.scene.korvane
     menu = fit_items(settings, bpy.context)
@@ -268,6 +268,42 @@ def test_fit_menu_and_motion_rows_come_from_the_library():
         settings.fit = identifier
         assert fit_name(settings) in dict(korvane.FITS)
     settings.fit = "AUTO"
-    motion = similarity(5, 1.7)
-    scale, rotation, translation = korvane.decompose(motion)
-    assert describe(motion) == (scale, tuple(rotation.axis), rotation.degrees, tuple(translation))
+    # The models in the library's order; an unset choice is the library's default.
+    assert [(i[0], i[2]) for i in motion_items(settings, bpy.context)] == [
+        (name.upper(), text) for name, text in korvane.MOTIONS
+    ]
+    assert motion_name(settings) == "similarity"
+    for matrix, affine in [(similarity(5, 1.7), False),
+                           (similarity(5, 1.7) @ np.diag([1.3, 1.0, 0.8, 1.0]), True)]:
+        parts = korvane.decompose(matrix)
+        rows = dict(describe(matrix))
+        assert rows["Scale"].startswith("%.6g" % parts.scale)
+        assert ("Stretches" in rows, "Shear" in rows) == (affine, affine)
+        if affine:
+            assert rows["Stretches"] == "2.21 along (1, 0, 0)"  # 1.7 * 1.3 along x, rounding hidden
+
+
+@pytest.mark.parametrize(
+    "model, scale, mirrored, allow_mirror, fits",
+    [
+        ("RIGID", 1.0, False, False, True),
+        ("RIGID", 1.3, False, False, False),  # another size
+        ("SIMILARITY", 1.3, True, False, False),  # a mirror image never fits unasked
+        ("SIMILARITY", 1.3, True, True, True),
+    ],
+)
+def test_the_model_and_mirror_choices_limit_what_fits(model, scale, mirrored, allow_mirror, fits):
+    from korvane_blender.properties import get_motion
+
+    motion = similarity(6, scale) @ np.diag([-1.0 if mirrored else 1.0, 1.0, 1.0, 1.0])
+    moved_pair("bunny", motion)
+    settings = bpy.context.scene.korvane
+    settings.motion, settings.allow_mirror = model, allow_mirror
+    assert bpy.ops.korvane.measure() == {"FINISHED"}
+    assert settings.fits == fits, settings.message
+    if fits:
+        measured = get_motion(settings)
+        assert korvane.decompose(measured).mirror == mirrored
+        assert np.allclose(measured, motion, atol=1e-4 * np.abs(motion).max())
+        if model == "RIGID":
+            assert abs(np.linalg.det(measured[:3, :3]) - 1) < 1e-9

@@ -91,6 +91,10 @@ struct MeasureOptions {
 // "rigid" or "similarity"; MotionByName gives false for another name.
 KORVANE_CXX_API const char* MotionName(Motion motion) noexcept;
 KORVANE_CXX_API bool MotionByName(const std::string& name, Motion& motion) noexcept;
+// What the model allows, in one line for a menu or a help text.
+KORVANE_CXX_API const char* MotionDescription(Motion motion) noexcept;
+// Every model, in the order hosts list them.
+KORVANE_CXX_API std::vector<Motion> Motions();
 
 // "auto", "three-point", "least-squares" or "icp"; FitByName gives false for another name.
 KORVANE_CXX_API const char* FitName(Fit fit) noexcept;
@@ -109,13 +113,22 @@ struct FitDefaults {
 };
 KORVANE_CXX_API FitDefaults Defaults() noexcept;
 
-// A motion taken apart: matrix = Translation(translation) * Rotation(axis, degrees) * Scale(scale)
-// for a similarity; a mirroring matrix has a negative scale. The report's decomposition.
+// Any motion taken apart: matrix = Translation(translation) * Rotation(axis, degrees) * Stretch,
+// Stretch = the sum of stretches[i] * stretch_axes[i] * stretch_axes[i]^T (the largest first);
+// `scale` is their mean, so a similarity is Translation * Rotation * Scale(scale). A mirroring
+// matrix has every stretch negative, and the scale. Read instead as Turn * Scale along x, y, z *
+// Shear, the shear moves x by xy * y + xz * z and y by yz * z (zeros: x, y, z stay at right
+// angles). The report's decomposition.
 struct MotionParts {
   double scale = 1.0;
   Vec3 rotation_axis{1.0, 0.0, 0.0};  // unit length; (1, 0, 0) when there is no turn
   double rotation_degrees = 0.0;      // 0 to 180
   Vec3 translation{};
+  std::string kind = "rigid";  // "rigid", "similarity" or "affine", to rounding (1e-9)
+  bool mirror = false;         // the determinant is negative
+  Vec3 stretches{1.0, 1.0, 1.0};
+  std::array<Vec3, 3> stretch_axes{{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};  // unit
+  Vec3 shear{};  // xy, xz, yz; zero for a similarity
 };
 KORVANE_CXX_API MotionParts Decompose(const Matrix4x4& motion);
 
@@ -168,6 +181,9 @@ struct MotionReport {
   bool iteration_limit_reached = false;  // ICP stopped at max_iterations before it settled
   Motion motion = Motion::similarity;    // the model measured in
   bool mirror = false;  // the motion is a mirror image (MeasureOptions::allow_mirror)
+  // The matrix taken apart as Decompose does it; the JSON's "decomposition" is null
+  // unless its kind is "affine".
+  MotionParts decomposition;
 };
 
 // The top-level keys of MotionReport::json, in order: every host shows the same report.

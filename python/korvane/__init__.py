@@ -21,9 +21,11 @@ from . import _korvane
 
 __version__ = _korvane.__version__
 __all__ = [
+    "Decomposition",
     "Error",
     "Fit",
     "FITS",
+    "MOTIONS",
     "REPORT_KEYS",
     "Rotation",
     "apply",
@@ -54,6 +56,8 @@ def _as_written(x):
 _DEFAULTS = dict(_korvane.defaults)
 # The fits by name, with what each does: "auto" first.
 FITS = tuple((name, text) for name, text in _korvane.fits)
+# The motion models by name, with what each allows: "rigid" first.
+MOTIONS = tuple((name, text) for name, text in _korvane.motions)
 # The report's keys, in the order ``korvane calc --json`` writes them.
 REPORT_KEYS = tuple(_korvane.report_keys)
 
@@ -87,7 +91,9 @@ class Fit:
     :class:`Rotation`), ``residual`` (``surface`` and ``paired``, None for
     different vertex counts, each with count, rms, median, p95, max and
     ``relative`` ones), ``fits``, ``ambiguous`` and ``alternatives``,
-    ``outliers``, ``cause``, ``note``, ``message`` and the rest; and
+    ``outliers``, ``cause``, ``note``, ``message``, ``decomposition`` (None
+    for a similarity, else {"stretches", "axes", "shear"} as
+    :class:`Decomposition` reads them) and the rest; and
     ``base_vertices`` and ``moved_vertices``. A Fit is read-only.
     """
 
@@ -126,12 +132,54 @@ def defaults():
     return dict(_DEFAULTS)
 
 
+class _Similarity(NamedTuple):
+    scale: float
+    rotation: Rotation
+    translation: np.ndarray
+
+
+class Decomposition(_Similarity):
+    """A motion taken apart (:func:`decompose`). It unpacks as (scale,
+    :class:`Rotation`, translation), matrix = translation * rotation * scale
+    for a similarity, and takes any other matrix apart too:
+
+    ``kind``: "rigid", "similarity" or "affine", to rounding; ``mirror``: the
+    determinant is negative (every stretch is then negative, and the scale);
+    ``stretches`` (3,), the largest first, and ``axes`` (3, 3), row i the unit
+    axis of stretch i: matrix = translation * rotation * (the sum of
+    stretches[i] * outer(axes[i], axes[i])), ``scale`` their mean; ``shear``
+    {"xy", "xz", "yz"}: read instead as turn * scale along x, y, z * shear, x
+    moves by xy * y + xz * z and y by yz * z (zeros: x, y, z stay at right angles).
+    """
+
+    def __new__(cls, parts):
+        self = super().__new__(
+            cls,
+            parts["scale"],
+            Rotation(parts["axis"], parts["degrees"]),
+            parts["translation"],
+        )
+        self.kind = parts["kind"]
+        self.mirror = parts["mirror"]
+        self.stretches = parts["stretches"]
+        self.axes = parts["axes"]
+        self.shear = dict(zip(("xy", "xz", "yz"), parts["shear"].tolist()))
+        return self
+
+    def __repr__(self):
+        return "<korvane.Decomposition %s%s: scale %g, %g degrees>" % (
+            self.kind,
+            ", mirror image" if self.mirror else "",
+            self.scale,
+            self.rotation.degrees,
+        )
+
+
 def decompose(matrix):
-    """A motion taken apart: (scale, :class:`Rotation`, translation), with
-    matrix = translation * rotation * scale for a similarity; a mirroring
-    matrix has a negative scale."""
-    scale, axis, degrees, translation = _korvane.decompose(_matrix(matrix))
-    return scale, Rotation(axis, degrees), translation
+    """A motion taken apart: a :class:`Decomposition`, which unpacks as
+    (scale, :class:`Rotation`, translation) and holds the stretches, their
+    axes and the shear of any matrix (affine, mirrored) too."""
+    return Decomposition(_korvane.decompose(_matrix(matrix)))
 
 
 def _points(a, name):

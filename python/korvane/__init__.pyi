@@ -23,6 +23,18 @@ class Rotation(NamedTuple):
     axis: np.ndarray
     degrees: float
 
+class _Similarity(NamedTuple):
+    scale: float
+    rotation: Rotation
+    translation: np.ndarray
+
+class Decomposition(_Similarity):
+    kind: str
+    mirror: bool
+    stretches: np.ndarray
+    axes: np.ndarray
+    shear: dict[str, float]
+
 class ReplayWarning(TypedDict):
     kind: str
     count: int
@@ -52,6 +64,7 @@ class Fit:
     fit: str
     motion: str
     mirror: bool
+    decomposition: Optional[dict[str, Any]]
     tried: list[str]
     topology: str
     reference_vertices: Optional[dict[str, list[int]]]
@@ -72,10 +85,11 @@ class Fit:
     def __delattr__(self, name: str) -> NoReturn: ...
 
 FITS: tuple[tuple[str, str], ...]
+MOTIONS: tuple[tuple[str, str], ...]
 REPORT_KEYS: tuple[str, ...]
 
 def defaults() -> dict[str, Any]: ...
-def decompose(matrix: _Matrix) -> tuple[float, Rotation, np.ndarray]: ...
+def decompose(matrix: _Matrix) -> Decomposition: ...
 def measure(
     base: Union[_Path, _Points],
     moved: Union[_Path, _Points],

@@ -285,10 +285,23 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& read
   korvane::CheckOutput(output, reads, force);
 }
 
-py::tuple Decompose(const py::handle& matrix) {
+py::dict Decompose(const py::handle& matrix) {
   const korvane::MotionParts p = korvane::Decompose(ToMatrix(matrix));
-  return py::make_tuple(p.scale, Vector(p.rotation_axis), p.rotation_degrees,
-                        Vector(p.translation));
+  py::dict d;
+  d["scale"] = p.scale;
+  d["axis"] = Vector(p.rotation_axis);
+  d["degrees"] = p.rotation_degrees;
+  d["translation"] = Vector(p.translation);
+  d["kind"] = p.kind;
+  d["mirror"] = p.mirror;
+  d["stretches"] = Vector(p.stretches);
+  py::array_t<double> axes({3, 3});
+  for (std::size_t i = 0; i < 3; ++i)
+    std::memcpy(axes.mutable_data(static_cast<py::ssize_t>(i)), p.stretch_axes[i].data(),
+                sizeof(double) * 3);
+  d["axes"] = axes;
+  d["shear"] = Vector(p.shear);
+  return d;
 }
 
 }  // namespace
@@ -333,6 +346,10 @@ PYBIND11_MODULE(_korvane, m) {
   for (const korvane::Fit f : korvane::Fits())
     fits.append(py::make_tuple(korvane::FitName(f), korvane::FitDescription(f)));
   m.attr("fits") = fits;
+  py::list motions;
+  for (const korvane::Motion mo : korvane::Motions())
+    motions.append(py::make_tuple(korvane::MotionName(mo), korvane::MotionDescription(mo)));
+  m.attr("motions") = motions;
   py::list keys;
   for (const std::string& k : korvane::ReportKeys()) keys.append(k);
   m.attr("report_keys") = keys;

@@ -201,3 +201,30 @@ def test_defaults_and_fits_come_from_the_library():
     )
     assert scale == pytest.approx(2) and rotation.degrees == pytest.approx(90)
     assert np.allclose(rotation.axis, [0, 0, 1]) and np.allclose(translation, [1, 2, 3])
+    assert [name for name, _ in korvane.MOTIONS][:2] == ["rigid", "similarity"]
+
+
+@pytest.mark.parametrize("rows", [
+    [[1.25, 0.375, 0, 1], [0, 0.8, 0, 2], [0, 0, -1, 3]],  # stretched, sheared, mirrored
+    [[0, -2, 0, 1], [2, 0, 0, 2], [0, 0, 2, 3]],           # a similarity
+])
+def test_decompose_takes_any_matrix_apart_as_matrix_show_does(tmp_path, rows):
+    m = np.array(rows + [[0, 0, 0, 1]], dtype=float)
+    korvane.write_matrix(tmp_path / "m.matrix", m)
+    shown = json.loads(run_cli("matrix", "show", "--json", tmp_path / "m.matrix").stdout)
+    parts = korvane.decompose(m)
+    scale, rotation, translation = parts
+    assert (parts.kind, parts.mirror, scale) == (shown["kind"], shown["mirror"], shown["scale"])
+    assert rotation.degrees == shown["rotation"]["degrees"]
+    d = shown["decomposition"]
+    if d is None:
+        assert parts.kind != "affine" and parts.shear == {"xy": 0, "xz": 0, "yz": 0}
+    else:
+        assert parts.stretches.tolist() == d["stretches"] and parts.axes.tolist() == d["axes"]
+        assert parts.shear == d["shear"]
+    # Put together again: the stretches along their axes, then the turn.
+    k = np.cross(np.eye(3), rotation.axis)  # k @ v is axis x v
+    a = np.radians(rotation.degrees)
+    turn = np.eye(3) + np.sin(a) * k + (1 - np.cos(a)) * (k @ k)
+    stretch = sum(s * np.outer(u, u) for s, u in zip(parts.stretches, parts.axes))
+    assert np.allclose(turn @ stretch, m[:3, :3], atol=1e-12)

@@ -26,6 +26,7 @@
 #include "platform/workers.h"
 #include "text/catalogue.h"
 #include "text/error.h"
+#include "text/format_words.h"
 
 namespace korvane {
 
@@ -192,6 +193,20 @@ geometry::FitOptions ToInternal(const MeasureOptions& options) {
   return o;
 }
 
+MotionParts ToPublic(const geometry::MotionParts& p) {
+  MotionParts out;
+  out.scale = p.scale;
+  out.rotation_axis = ToVec3(p.axis);
+  out.rotation_degrees = p.angleDegrees;
+  out.translation = ToVec3(p.translation);
+  out.kind = geometry::MotionKindName(p.kind);
+  out.mirror = p.mirror;
+  out.stretches = ToVec3(p.stretches);
+  for (int i = 0; i < 3; ++i) out.stretch_axes[static_cast<std::size_t>(i)] = ToVec3(p.axes.col(i));
+  out.shear = ToVec3(p.shear);
+  return out;
+}
+
 MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj::Mesh& moved) {
   MotionReport r;
   r.matrix = ToPublic(f.matrix);
@@ -231,6 +246,7 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.iteration_limit_reached = f.result.hitIterationLimit;
   r.motion = ToPublic(f.motion);
   r.mirror = f.result.mirror;
+  r.decomposition = ToPublic(f.parts);
   return r;
 }
 
@@ -269,13 +285,7 @@ FitDefaults Defaults() noexcept {
 }
 
 MotionParts Decompose(const Matrix4x4& motion) {
-  const geometry::MotionParts p = geometry::DecomposeMotion(FromPublic(motion));
-  MotionParts out;
-  out.scale = p.scale;
-  out.rotation_axis = ToVec3(p.axis);
-  out.rotation_degrees = p.angleDegrees;
-  out.translation = ToVec3(p.translation);
-  return out;
+  return ToPublic(geometry::DecomposeMotion(FromPublic(motion)));
 }
 
 std::vector<std::string> ReportKeys() {
@@ -283,6 +293,16 @@ std::vector<std::string> ReportKeys() {
 }
 
 const char* MotionName(Motion motion) noexcept { return geometry::MotionName(ToInternal(motion)); }
+
+const char* MotionDescription(Motion motion) noexcept {
+  return geometry::MotionDescription(ToInternal(motion));
+}
+
+std::vector<Motion> Motions() {
+  std::vector<Motion> out;
+  for (const geometry::MotionModel m : geometry::kMotionModels) out.push_back(ToPublic(m));
+  return out;
+}
 
 bool MotionByName(const std::string& name, Motion& motion) noexcept {
   const std::optional<geometry::MotionModel> m = geometry::MotionByName(name);
@@ -435,10 +455,10 @@ ReplayReport ReplayMotion(const Matrix4x4& motion, std::istream& input, std::ost
               Error::Kind::refused,
               text::Message()
                   .Host(source_name)
-                  .Own(std::string(" holds ") +
-                       (f.format == obj::MeshFormat::unknown ? f.looksLike
-                                                             : obj::MeshFormatName(f.format)) +
-                       "; a stream replays OBJ only (give the file's path instead)"),
+                  .Say(text::kStreamHolds)
+                  .Say(f.format == obj::MeshFormat::unknown ? f.looksLike
+                                                            : obj::MeshFormatWords(f.format))
+                  .Say(text::kStreamObjOnly),
               source_name);
         }
       }

@@ -78,9 +78,11 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
     std::fprintf(g_report, "  base:  %zu vertices\n  moved: %zu vertices\n", base.vertices.size(),
                  moved.vertices.size());
   }
-  std::fprintf(g_report, "  scale:       %s\n", General(r.parts.scale).c_str());
+  std::fprintf(g_report, "  scale:       %s%s\n", General(r.parts.scale).c_str(),
+               r.parts.kind == geometry::MotionKind::affine ? " (the mean stretch)" : "");
   std::fprintf(g_report, "  rotation:    %s degrees about %s\n",
                General(r.parts.angleDegrees).c_str(), VectorText(r.parts.axis).c_str());
+  std::fputs(StretchLines(r.parts).c_str(), g_report);
   std::fprintf(g_report, "  translation: %s\n", VectorText(r.parts.translation).c_str());
   if (r.result.mirror) std::fprintf(g_report, "  mirror:      true\n");
   const geometry::Residuals& res = r.result.residuals;

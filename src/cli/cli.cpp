@@ -72,6 +72,17 @@ std::string VectorText(const geometry::Vector3& v) {
          text::ToGeneral15(v.z()) + ")";
 }
 
+std::string StretchLines(const geometry::MotionParts& p) {
+  if (p.kind != geometry::MotionKind::affine) return {};
+  std::string out;
+  for (int i = 0; i < 3; ++i) {
+    out += std::string(i == 0 ? "  stretches:   " : "               ") +
+           text::ToGeneral15(p.stretches[i]) + " along " + VectorText(p.axes.col(i)) + "\n";
+  }
+  return out + "  shear:       xy " + text::ToGeneral15(p.shear[0]) + ", xz " +
+         text::ToGeneral15(p.shear[1]) + ", yz " + text::ToGeneral15(p.shear[2]) + "\n";
+}
+
 std::string BaseName(const std::string& path) {
   const std::string::size_type cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "geometry/geometry.h"
+#include "geometry/motion_parts.h"
 #include "platform/platform.h"
 
 namespace korvane::cli {
@@ -47,6 +48,9 @@ int ReportError(const char* what, CliPlatform& p);
 std::string WithSeparator(std::string dir);
 // "(x, y, z)" with 15 significant digits each.
 std::string VectorText(const geometry::Vector3& v);
+// An affine motion's stretches, each along its axis, and its shear, as lines
+// under "  scale:" (each ending in a line feed); empty for a similarity.
+std::string StretchLines(const geometry::MotionParts& p);
 // The last component of a path.
 std::string BaseName(const std::string& path);
 

@@ -15,6 +15,7 @@
 #include "geometry/fit.h"
 #include "matrix/matrix_file.h"
 #include "matrix/motion.h"
+#include "matrix/parts_json.h"
 #include "text/error.h"
 #include "text/numbers.h"
 
@@ -127,9 +128,7 @@ int Show(const std::string& path, bool json) {
   const geometry::Matrix4 m = matrix::LoadMotionStrict(path, false);
   const geometry::MotionParts parts = geometry::DecomposeMotion(m);
   const double det = m.linear().determinant();
-  const Eigen::Vector3d stretch = m.linear().jacobiSvd().singularValues();
-  // A turn and a uniform scale stretch every direction alike.
-  const bool similarity = stretch(0) - stretch(2) <= 1e-9 * stretch(0);
+  const bool affine = parts.kind == geometry::MotionKind::affine;
   if (json) {
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     for (int i = 0; i < 4; ++i) {
@@ -145,20 +144,26 @@ int Show(const std::string& path, bool json) {
         {"rotation", {{"axis", vec(parts.axis)}, {"degrees", parts.angleDegrees}}},
         {"translation", vec(parts.translation)},
         {"determinant", det},
-        {"similarity", similarity}};
+        {"similarity", !affine},
+        {"kind", geometry::MotionKindName(parts.kind)},
+        {"mirror", parts.mirror},
+        {"decomposition", matrix::DecompositionJson(parts)}};
     std::printf("%s\n", j.dump(2).c_str());
   } else {
     std::printf("%s\n", path.c_str());
-    std::printf("  scale:       %s\n", General(parts.scale).c_str());
+    std::printf("  motion:      %s%s\n", geometry::MotionKindName(parts.kind),
+                parts.mirror ? ", mirror image" : "");
+    std::printf("  scale:       %s%s\n", General(parts.scale).c_str(),
+                affine ? " (the mean stretch)" : "");
     std::printf("  rotation:    %s degrees about %s\n", General(parts.angleDegrees).c_str(),
                 VectorText(parts.axis).c_str());
+    std::fputs(StretchLines(parts).c_str(), stdout);
     std::printf("  translation: %s\n", VectorText(parts.translation).c_str());
     std::printf("  determinant: %s\n", General(det).c_str());
-    if (!similarity) {
+    if (affine) {
       std::printf(
-          "  not a similarity: it stretches by %s, %s and %s along its principal axes;\n"
-          "  scale and rotation above are the nearest turn and uniform scale\n",
-          General(stretch(0)).c_str(), General(stretch(1)).c_str(), General(stretch(2)).c_str());
+          "  It stretches along the axes above, then turns, then shifts. Read as a shear\n"
+          "  instead: x moves by xy*y + xz*z and y by yz*z, then x, y, z scale and turn.\n");
     }
   }
   std::fflush(stdout);
@@ -173,9 +178,13 @@ CLI::App* AddMatrixCommand(CLI::App& app, MatrixOptions& o) {
   show->add_option("M.matrix", o.input, "The matrix file")->type_name("")->required();
   show->add_flag("--json", o.json, "Print it as one JSON object");
   show->footer(
-      "Prints the scale, the rotation axis and angle, the translation and the determinant.\n"
-      "JSON keys: matrix (4 rows of 4 numbers), scale, rotation {axis, degrees}, translation,\n"
-      "determinant, similarity (false when it also shears or scales unequally).");
+      "Prints what kind of motion it is (rigid, similarity or affine, and whether it\n"
+      "mirrors), the scale, the rotation axis and angle, the translation and the\n"
+      "determinant; for an affine motion also the three stretches with their axes and\n"
+      "the shear. JSON keys: matrix (4 rows of 4 numbers), scale, rotation {axis,\n"
+      "degrees}, translation, determinant, similarity (false when it also shears or\n"
+      "scales unequally), kind, mirror, decomposition (null for a similarity, else\n"
+      "{stretches, axes, shear {xy, xz, yz}}).");
 
   CLI::App* invert = matrix->add_subcommand("invert", "Write the motion that undoes one");
   invert->add_option("M.matrix", o.input, "The matrix file")->type_name("")->required();

@@ -61,4 +61,14 @@ std::optional<MotionModel> MotionByName(std::string_view name) {
   return std::nullopt;
 }
 
+const char* MotionDescription(MotionModel model) {
+  switch (model) {
+    case MotionModel::rigid:
+      return "a turn and a shift: the size stays exactly as it is";
+    case MotionModel::similarity:
+      return "a turn, a shift and a uniform scale";
+  }
+  return "";
+}
+
 }  // namespace korvane::geometry

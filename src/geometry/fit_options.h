@@ -53,6 +53,8 @@ enum class MotionModel { rigid, similarity };
 inline constexpr MotionModel kMotionModels[] = {MotionModel::rigid, MotionModel::similarity};
 const char* MotionName(MotionModel model);
 std::optional<MotionModel> MotionByName(std::string_view name);
+// What the model allows, in one line for a menu or a help text.
+const char* MotionDescription(MotionModel model);
 
 // What one pair solve or step may do besides turning and shifting.
 struct Freedom {

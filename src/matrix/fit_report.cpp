@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "matrix/parts_json.h"
 #include "matrix/verdict.h"
 #include "obj/mesh_format.h"
 #include "platform/platform.h"
@@ -63,6 +64,14 @@ const char* CauseName(geometry::LikelyCause c) {
 }
 
 }  // namespace
+
+json DecompositionJson(const geometry::MotionParts& p) {
+  if (p.kind != geometry::MotionKind::affine) return nullptr;
+  return {
+      {"stretches", Vector(p.stretches)},
+      {"axes", json::array({Vector(p.axes.col(0)), Vector(p.axes.col(1)), Vector(p.axes.col(2))})},
+      {"shear", {{"xy", p.shear[0]}, {"xz", p.shear[1]}, {"yz", p.shear[2]}}}};
+}
 
 FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
                      const geometry::FitOptions& options, const std::string& baseFile) {
@@ -132,6 +141,7 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
   j["rotation"] = {{"axis", Vector(report.parts.axis)}, {"degrees", report.parts.angleDegrees}};
   j["translation"] = Vector(report.parts.translation);
   j["mirror"] = f.mirror;
+  j["decomposition"] = DecompositionJson(report.parts);
   if (report.reference) {
     const auto indices = [](const geometry::ReferenceIndices& r) {
       return json::array({r.a, r.b, r.c});

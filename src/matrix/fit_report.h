@@ -40,18 +40,31 @@ const char* CauseName(const FitReport& report);
 
 // The report's top-level keys, in the order the JSON writes them: the one list
 // the C++ MotionReport, Python's Fit and the tests hold every host to.
-inline constexpr const char* kReportKeys[] = {"fit",          "motion",
-                                              "tried",        "topology",
-                                              "matrix",       "scale",
-                                              "rotation",     "translation",
-                                              "mirror",       "reference_vertices",
-                                              "residual",     "tolerance",
-                                              "size",         "fits",
-                                              "ambiguous",    "alternatives",
-                                              "judged_share", "overlap",
-                                              "outliers",     "cause",
-                                              "note",         "message",
-                                              "iterations",   "iteration_limit_reached"};
+inline constexpr const char* kReportKeys[] = {"fit",
+                                              "motion",
+                                              "tried",
+                                              "topology",
+                                              "matrix",
+                                              "scale",
+                                              "rotation",
+                                              "translation",
+                                              "mirror",
+                                              "decomposition",
+                                              "reference_vertices",
+                                              "residual",
+                                              "tolerance",
+                                              "size",
+                                              "fits",
+                                              "ambiguous",
+                                              "alternatives",
+                                              "judged_share",
+                                              "overlap",
+                                              "outliers",
+                                              "cause",
+                                              "note",
+                                              "message",
+                                              "iterations",
+                                              "iteration_limit_reached"};
 
 // Outliers as a share of the base vertices measured (0 for none).
 double OutlierShare(const geometry::FitResult& f);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 
 #include "platform/sync.h"
@@ -263,6 +264,72 @@ bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& pending, std::
                       const PipelineShape& shape) {
   Pipeline pipeline(in, work, shape);
   return pipeline.Run(pending, begin, end, lines_before);
+}
+
+}  // namespace korvane::obj
+
+namespace korvane::obj {
+
+void RunRecordBlocks(const RecordBlocks& work, unsigned threads) {
+  threads = std::max(threads, 1u);
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  platform::Mutex read_mutex;  // held while a block is read: reads go in file order
+  platform::Mutex write_mutex;
+  platform::Condition turn;
+  std::size_t next = 0;                  // the next block to read (under read_mutex)
+  std::size_t written = 0;               // blocks written (under write_mutex)
+  std::atomic<std::size_t> stop{kNone};  // the first block that failed, or the end
+  std::exception_ptr error;              // the failed block's error (under write_mutex)
+  const auto fail = [&](std::size_t k, std::exception_ptr e) {
+    const std::lock_guard<platform::Mutex> lock(write_mutex);
+    if (k < stop) {
+      stop = k;
+      error = std::move(e);
+    }
+    turn.NotifyAll();
+  };
+  const auto loop = [&](unsigned slot) {
+    for (;;) {
+      std::size_t k = 0;
+      try {
+        {
+          const std::lock_guard<platform::Mutex> lock(read_mutex);
+          k = next;
+          if (k >= stop) return;
+          if (!work.read(k, slot)) {
+            fail(k, nullptr);  // the end: the blocks before it are still written
+            return;
+          }
+          ++next;
+        }
+        work.move(k, slot);
+      } catch (...) {
+        fail(k, std::current_exception());
+        return;
+      }
+      const std::lock_guard<platform::Mutex> lock(write_mutex);
+      turn.Wait(write_mutex, [&] { return written == k || k > stop; });
+      if (k > stop) return;  // an earlier block failed: nothing after it is written
+      try {
+        work.write(k, slot);
+      } catch (...) {
+        if (k < stop) {
+          stop = k;
+          error = std::current_exception();
+        }
+        turn.NotifyAll();
+        return;
+      }
+      ++written;
+      turn.NotifyAll();
+    }
+  };
+  {
+    platform::WorkerThreads workers;
+    workers.Start(threads - 1, loop);
+    loop(0);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace korvane::obj

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -49,5 +50,23 @@ struct PipelineShape {
 bool RunBlockPipeline(platform::InputFile& in, std::vector<char>& pending, std::size_t begin,
                       std::size_t end, std::uint64_t lines_before, BlockWork& work,
                       const PipelineShape& shape);
+
+}  // namespace korvane::obj
+
+namespace korvane::obj {
+
+// Blocks of a file in order on `threads` threads (at least 1): each thread in
+// turn reads the next block into its slot's storage (read, called in file
+// order; false when there is none), converts it on its own (move), and writes
+// it when its turn in file order comes (write). Reading and writing thus
+// overlap the converting, and memory stays one block per slot (0 to threads
+// - 1). The first error in file order is rethrown once every thread has
+// stopped; no block after it is read or written.
+struct RecordBlocks {
+  std::function<bool(std::size_t block, std::size_t slot)> read;
+  std::function<void(std::size_t block, std::size_t slot)> move;
+  std::function<void(std::size_t block, std::size_t slot)> write;
+};
+void RunRecordBlocks(const RecordBlocks& work, unsigned threads);
 
 }  // namespace korvane::obj

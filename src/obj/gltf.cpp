@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "text/error.h"
+#include "text/gltf_words.h"
 
 namespace korvane::obj {
 namespace {
@@ -35,8 +36,13 @@ constexpr const char* kRefusedExtensions[] = {"KHR_draco_mesh_compression",
                                               "EXT_meshopt_compression", "KHR_meshopt_compression",
                                               "KHR_mesh_quantization", "EXT_mesh_gpu_instancing"};
 
-[[noreturn]] void Refuse(const std::string& path, const std::string& what) {
-  throw Error(Error::Kind::refused, text::Message().Host(path).Own(": " + what), path);
+[[noreturn]] void Refuse(const std::string& path, const text::Message& what) {
+  throw Error(Error::Kind::refused, text::Message().Host(path).Own(": ").Append(what), path);
+}
+
+// "accessor 3", "node 7": a thing of the document by its number.
+text::Message Numbered(const text::Phrase& noun, long long number) {
+  return text::Message().Say(noun).Own(std::to_string(number));
 }
 
 std::uint32_t ReadU32(std::string_view b, std::size_t at) {
@@ -60,26 +66,32 @@ struct Glb {
 // Checked here rather than left to tinygltf, whose test lets a BIN chunk run
 // eight bytes past the end of the file.
 Glb SplitGlb(std::string_view b, const std::string& path) {
-  if (b.size() < 20) Refuse(path, "the binary glTF file ends inside its header");
+  if (b.size() < 20) Refuse(path, text::Message().Say(text::kGlbEndsInHeader));
   if (ReadU32(b, 4) != 2) {
-    Refuse(path,
-           "binary glTF version " + std::to_string(ReadU32(b, 4)) + "; only version 2 can be read");
+    Refuse(path, text::Message()
+                     .Say(text::kGlbVersion)
+                     .Own(std::to_string(ReadU32(b, 4)))
+                     .Say(text::kGlbVersionEnd));
   }
   Glb g;
   g.end = ReadU32(b, 8);
   if (g.end > b.size() || g.end < 20) {
-    Refuse(path, "the binary glTF header gives a length of " + std::to_string(g.end) +
-                     " bytes, but the file has " + std::to_string(b.size()));
+    Refuse(path, text::Message()
+                     .Say(text::kGlbLength)
+                     .Own(std::to_string(g.end))
+                     .Say(text::kGlbLengthHas)
+                     .Own(std::to_string(b.size()))
+                     .Say(text::kGlbLengthEnd));
   }
-  if (ReadU32(b, 16) != kJsonChunk) Refuse(path, "the first chunk of the binary glTF is not JSON");
+  if (ReadU32(b, 16) != kJsonChunk) Refuse(path, text::Message().Say(text::kGlbNotJson));
   g.jsonBegin = 20;
   g.jsonSize = ReadU32(b, 12);
-  if (g.jsonSize > g.end - 20) Refuse(path, "the JSON chunk runs past the end of the file");
+  if (g.jsonSize > g.end - 20) Refuse(path, text::Message().Say(text::kGlbJsonPast));
   std::size_t at = 20 + g.jsonSize;
-  if (at % 4 != 0) Refuse(path, "the JSON chunk's length is not a multiple of 4");
+  if (at % 4 != 0) Refuse(path, text::Message().Say(text::kGlbJsonAlign));
   if (g.end - at >= 8 && ReadU32(b, at + 4) == kBinChunk) {
     g.binSize = ReadU32(b, at);
-    if (g.binSize > g.end - at - 8) Refuse(path, "the BIN chunk runs past the end of the file");
+    if (g.binSize > g.end - at - 8) Refuse(path, text::Message().Say(text::kGlbBinPast));
     g.hasBin = true;
     g.binBegin = at + 8;
   }
@@ -154,7 +166,7 @@ struct Document {
 
 Document Parse(std::string_view bytes, const std::string& path, const GltfFileReader& read) {
   if (bytes.size() > std::numeric_limits<unsigned>::max()) {
-    Refuse(path, "a glTF file larger than 4 GiB cannot be read");
+    Refuse(path, text::Message().Say(text::kGltfOver4G));
   }
   Document d;
   d.glb = bytes.size() >= 4 && ReadU32(bytes, 0) == kGlbMagic;
@@ -168,8 +180,8 @@ Document Parse(std::string_view bytes, const std::string& path, const GltfFileRe
   // leave for their decoders.
   for (const char* refused : kRefusedExtensions) {
     if (d.json.find("\"" + std::string(refused) + "\"") != std::string_view::npos) {
-      Refuse(path, std::string("its meshes use the extension ") + refused +
-                       ", which this program cannot read; export the file without it");
+      Refuse(path,
+             text::Message().Say(text::kGltfExtension).Own(refused).Say(text::kGltfExtensionEnd));
     }
   }
   tinygltf::TinyGLTF loader;
@@ -190,8 +202,14 @@ Document Parse(std::string_view bytes, const std::string& path, const GltfFileRe
   }
   if (!ok) {
     while (!err.empty() && (err.back() == '\n' || err.back() == ' ')) err.pop_back();
-    Refuse(path, "not a glTF 2.0 document that can be read (" +
-                     (err.empty() ? std::string("no details") : err) + ")");
+    text::Message why;
+    if (err.empty()) {
+      why.Say(text::kGltfNoDetails);
+    } else {
+      why.Own(err);  // tinygltf's own words
+    }
+    Refuse(path,
+           text::Message().Say(text::kGltfUnreadable).Append(why).Say(text::kGltfUnreadableEnd));
   }
   for (const tinygltf::Buffer& b : d.model.buffers) {
     const bool external = !b.uri.empty() && !IsDataUri(b.uri);
@@ -211,36 +229,46 @@ struct Lanes {
 
 const tinygltf::Accessor& AccessorAt(const tinygltf::Model& m, int index, const std::string& path) {
   if (index < 0 || static_cast<std::size_t>(index) >= m.accessors.size()) {
-    Refuse(path, "accessor " + std::to_string(index) + " does not exist");
+    Refuse(path, Numbered(text::kGltfAccessor, index).Say(text::kGltfNotExist));
   }
   return m.accessors[static_cast<std::size_t>(index)];
 }
 
 Lanes LocateView(const tinygltf::Model& m, int view_index, std::size_t offset, std::size_t count,
-                 std::size_t size, bool strided, const std::string& path, const std::string& what) {
+                 std::size_t size, bool strided, const std::string& path,
+                 const text::Message& what) {
   if (view_index < 0 || static_cast<std::size_t>(view_index) >= m.bufferViews.size()) {
-    Refuse(path, what + ": buffer view " + std::to_string(view_index) + " does not exist");
+    Refuse(path, text::Message(what)
+                     .Append(Numbered(text::kGltfViewOf, view_index))
+                     .Say(text::kGltfNotExist));
   }
   const tinygltf::BufferView& v = m.bufferViews[static_cast<std::size_t>(view_index)];
   if (v.buffer < 0 || static_cast<std::size_t>(v.buffer) >= m.buffers.size()) {
-    Refuse(path, what + ": buffer " + std::to_string(v.buffer) + " does not exist");
+    Refuse(path, text::Message(what)
+                     .Append(Numbered(text::kGltfBufferOf, v.buffer))
+                     .Say(text::kGltfNotExist));
   }
   const std::size_t buffer_size = m.buffers[static_cast<std::size_t>(v.buffer)].data.size();
   if (v.byteOffset > buffer_size || v.byteLength > buffer_size - v.byteOffset) {
-    Refuse(path, what + ": buffer view " + std::to_string(view_index) +
-                     " runs past the end of its buffer");
+    Refuse(path, text::Message(what)
+                     .Append(Numbered(text::kGltfViewOf, view_index))
+                     .Say(text::kGltfViewPast));
   }
   Lanes l;
   l.buffer = v.buffer;
   l.size = size;
   l.count = count;
   l.stride = strided && v.byteStride != 0 ? v.byteStride : size;
-  if (l.stride < size) Refuse(path, what + ": the byte stride is smaller than an element");
+  if (l.stride < size) Refuse(path, text::Message(what).Say(text::kGltfStrideSmall));
   const bool fits = count == 0 || (offset <= v.byteLength && size <= v.byteLength - offset &&
                                    (count - 1) <= (v.byteLength - offset - size) / l.stride);
   if (!fits) {
-    Refuse(path, what + ": " + std::to_string(count) + " elements do not fit in buffer view " +
-                     std::to_string(view_index));
+    Refuse(path, text::Message(what)
+                     .Say(text::kGltfElementsOf)
+                     .Own(std::to_string(count))
+                     .Say(text::kGltfNoFitInView)
+                     .Own(std::to_string(view_index))
+                     .Say(text::kGltfNoFitEnd));
   }
   l.offset = v.byteOffset + offset;
   return l;
@@ -289,10 +317,10 @@ View Check(const tinygltf::Model& m, int index, std::size_t file_size, const std
   View v;
   v.a = &AccessorAt(m, index, path);
   const tinygltf::Accessor& a = *v.a;
-  const std::string what = "accessor " + std::to_string(index);
+  const text::Message what = Numbered(text::kGltfAccessor, index);
   const std::int32_t n = tinygltf::GetNumComponentsInType(static_cast<std::uint32_t>(a.type));
   const std::size_t component = ComponentSize(a.componentType);
-  if (n <= 0 || component == 0) Refuse(path, what + " has an unknown type");
+  if (n <= 0 || component == 0) Refuse(path, text::Message(what).Say(text::kGltfUnknownType));
   v.components = static_cast<std::size_t>(n);
   const std::size_t element = v.components * component;
   if (a.bufferView >= 0) {
@@ -300,8 +328,10 @@ View Check(const tinygltf::Model& m, int index, std::size_t file_size, const std
   } else {
     // All zero: memory grows with the count, so it is held to the file's size.
     if (a.count > std::max<std::size_t>(file_size, 1u << 16)) {
-      Refuse(path, what + " gives " + std::to_string(a.count) +
-                       " elements without data, more than the file can mean");
+      Refuse(path, text::Message(what)
+                       .Say(text::kGltfNoDataGives)
+                       .Own(std::to_string(a.count))
+                       .Say(text::kGltfNoDataEnd));
     }
     v.lanes.count = a.count;
     v.lanes.size = element;
@@ -312,20 +342,21 @@ View Check(const tinygltf::Model& m, int index, std::size_t file_size, const std
     const int index_type = a.sparse.indices.componentType;
     if (!IsIndexType(index_type) || a.sparse.indices.byteOffset < 0 ||
         a.sparse.values.byteOffset < 0 || count > a.count) {
-      Refuse(path, what + " has a sparse part that cannot be read");
+      Refuse(path, text::Message(what).Say(text::kGltfSparseUnreadable));
     }
     const Lanes il = LocateView(m, a.sparse.indices.bufferView,
                                 static_cast<std::size_t>(a.sparse.indices.byteOffset), count,
-                                ComponentSize(index_type), false, path, what + " (sparse indices)");
+                                ComponentSize(index_type), false, path,
+                                text::Message(what).Say(text::kGltfSparseIndices));
     v.part.values = LocateView(m, a.sparse.values.bufferView,
                                static_cast<std::size_t>(a.sparse.values.byteOffset), count, element,
-                               false, path, what + " (sparse values)");
+                               false, path, text::Message(what).Say(text::kGltfSparseValues));
     v.part.indexLanes = il;
     const unsigned char* data = m.buffers[static_cast<std::size_t>(il.buffer)].data.data();
     v.part.indices.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint32_t k = ReadIndex(data + il.offset + i * il.stride, il.size);
-      if (k >= a.count) Refuse(path, what + ": a sparse index is out of range");
+      if (k >= a.count) Refuse(path, text::Message(what).Say(text::kGltfSparseOut));
       v.part.indices.push_back(k);
     }
   }
@@ -336,8 +367,11 @@ View CheckFloats(const tinygltf::Model& m, int index, std::size_t components, st
                  const std::string& path, const char* attribute) {
   View v = Check(m, index, file_size, path);
   if (v.a->componentType != kFloat || v.components != components) {
-    Refuse(path, std::string(attribute) + " accessor " + std::to_string(index) + " does not hold " +
-                     std::to_string(components) + " floats per element");
+    Refuse(path, text::Message(attribute)
+                     .Append(Numbered(text::kGltfAttributeAccessor, index))
+                     .Say(text::kGltfNotFloats)
+                     .Own(std::to_string(components))
+                     .Say(text::kGltfFloatsEnd));
   }
   return v;
 }
@@ -368,7 +402,7 @@ std::vector<float> ReadFloats(const tinygltf::Model& m, const View& v) {
 std::vector<std::uint32_t> ReadIndices(const tinygltf::Model& m, const View& v,
                                        const std::string& path) {
   if (!IsIndexType(v.a->componentType) || v.components != 1) {
-    Refuse(path, "an index accessor does not hold unsigned integers");
+    Refuse(path, text::Message().Say(text::kGltfIndexNotUnsigned));
   }
   std::vector<std::uint32_t> out(v.lanes.count, 0);
   if (v.lanes.buffer >= 0) {
@@ -455,18 +489,20 @@ std::vector<Instance> MeshInstances(const tinygltf::Model& m, const std::string&
     const Step s = stack.back();
     stack.pop_back();
     if (s.node < 0 || static_cast<std::size_t>(s.node) >= m.nodes.size()) {
-      Refuse(path, "node " + std::to_string(s.node) + " does not exist");
+      Refuse(path, Numbered(text::kGltfNode, s.node).Say(text::kGltfNotExist));
     }
     if (seen[static_cast<std::size_t>(s.node)]) {
-      Refuse(path, "node " + std::to_string(s.node) + " appears twice in the scene's tree");
+      Refuse(path, Numbered(text::kGltfNode, s.node).Say(text::kGltfTwiceInTree));
     }
     seen[static_cast<std::size_t>(s.node)] = true;
     const tinygltf::Node& n = m.nodes[static_cast<std::size_t>(s.node)];
     const Matrix4 world = s.parent * LocalMatrix(n);
     if (n.mesh >= 0) {
       if (static_cast<std::size_t>(n.mesh) >= m.meshes.size()) {
-        Refuse(path, "node " + std::to_string(s.node) + " shows mesh " + std::to_string(n.mesh) +
-                         ", which does not exist");
+        Refuse(path, Numbered(text::kGltfNode, s.node)
+                         .Say(text::kGltfShowsMesh)
+                         .Own(std::to_string(n.mesh))
+                         .Say(text::kGltfNoSuch));
       }
       out.push_back({s.node, n.mesh, world});
     }
@@ -537,7 +573,7 @@ std::uint64_t Collect(const tinygltf::Model& m, std::size_t file_size, const std
       if (position < 0) continue;
       const View v = CheckFloats(m, position, 3, file_size, path, "POSITION");
       if (total + v.lanes.count > std::numeric_limits<std::uint32_t>::max()) {
-        Refuse(path, "more than 2^32 vertices");
+        Refuse(path, text::Message().Say(text::kGltfOver2To32));
       }
       const auto base = static_cast<std::uint32_t>(total);
       total += v.lanes.count;
@@ -554,9 +590,12 @@ std::uint64_t Collect(const tinygltf::Model& m, std::size_t file_size, const std
         corners = ReadIndices(m, Check(m, p.indices, file_size, path), path);
         for (const std::uint32_t c : corners) {
           if (c >= v.lanes.count) {
-            Refuse(path, "accessor " + std::to_string(p.indices) + " holds the index " +
-                             std::to_string(c) + ", but there are " +
-                             std::to_string(v.lanes.count) + " vertices");
+            Refuse(path, Numbered(text::kGltfAccessor, p.indices)
+                             .Say(text::kGltfHoldsIndex)
+                             .Own(std::to_string(c))
+                             .Say(text::kGltfButThereAre)
+                             .Own(std::to_string(v.lanes.count))
+                             .Say(text::kGltfVerticesEnd));
           }
         }
       } else if (mesh != nullptr) {
@@ -794,8 +833,10 @@ const JsonObject& ObjectIn(const JsonLayout& layout, const char* array, std::siz
                            const std::string& path) {
   const JsonObject* o = layout.Find(array, index);
   if (o == nullptr || o->open == std::string_view::npos) {
-    Refuse(path, std::string("cannot find ") + array + "[" + std::to_string(index) +
-                     "] in the JSON text to edit it");
+    Refuse(path, text::Message()
+                     .Say(text::kGltfCannotFind)
+                     .Own(std::string(array) + "[" + std::to_string(index))
+                     .Say(text::kGltfCannotFindEnd));
   }
   return *o;
 }
@@ -834,15 +875,17 @@ bool Near(const Matrix4& a, const Matrix4& b) {
   return (a.matrix() - b.matrix()).cwiseAbs().maxCoeff() <= 1e-9 * scale;
 }
 
-std::string MeshName(const tinygltf::Model& m, int mesh) {
+text::Message MeshName(const tinygltf::Model& m, int mesh) {
   const std::string& name = m.meshes[static_cast<std::size_t>(mesh)].name;
-  return "mesh " + std::to_string(mesh) + (name.empty() ? "" : " (" + name + ")");
+  text::Message out = Numbered(text::kGltfMesh, mesh);
+  if (!name.empty()) out.Own(" (").Host(name).Own(")");  // the file's own name for it
+  return out;
 }
 
 // A run of bytes some part of the document reads: an accessor's elements,
 // its sparse indices or values, or an image's buffer view.
 struct ByteRun {
-  std::string what;
+  text::Message what;
   Lanes lanes;
   bool written;
   std::size_t End() const { return lanes.offset + (lanes.count - 1) * lanes.stride + lanes.size; }
@@ -871,9 +914,10 @@ void CheckApart(std::vector<ByteRun> runs, const std::string& path) {
         const std::size_t gap = (b.offset - a.offset) % a.stride;
         if (gap >= a.size && a.stride - gap >= b.size) continue;
       }
-      Refuse(path, runs[i].what + " and " + runs[j].what +
-                       " share bytes, so the motion cannot be baked into the one without "
-                       "changing the other; put it into the scene's nodes instead (--gltf-nodes)");
+      Refuse(path, text::Message(runs[i].what)
+                       .Say(text::kGltfAnd)
+                       .Append(runs[j].what)
+                       .Say(text::kGltfShareBytes));
     }
   }
 }
@@ -888,22 +932,16 @@ class Baker {
     for (const Instance& in : MeshInstances(m_, path_)) {
       const tinygltf::Node& node = m_.nodes[static_cast<std::size_t>(in.node)];
       if (node.skin >= 0) {
-        Refuse(path_, "node " + std::to_string(in.node) +
-                          " is skinned: its vertices follow its joints, so the motion cannot be "
-                          "baked into them; put it into the scene's nodes instead (--gltf-nodes)");
+        Refuse(path_, Numbered(text::kGltfNode, in.node).Say(text::kGltfSkinned));
       }
       const double det = in.world.linear().determinant();
       if (!(std::abs(det) > 0) || !std::isfinite(det)) {
-        Refuse(path_, "node " + std::to_string(in.node) +
-                          " flattens its mesh (its transform cannot be inverted)");
+        Refuse(path_, Numbered(text::kGltfNode, in.node).Say(text::kGltfFlattens));
       }
       const Matrix4 c = in.world.inverse(Eigen::Affine) * motion_ * in.world;
       const auto [at, fresh] = transforms_.emplace(in.mesh, c);
       if (!fresh && !Near(at->second, c)) {
-        Refuse(path_, MeshName(m_, in.mesh) +
-                          " is shown by two nodes with different transforms, so the motion "
-                          "cannot be baked into its vertices; put it into the scene's root "
-                          "nodes instead (--gltf-nodes)");
+        Refuse(path_, MeshName(m_, in.mesh).Say(text::kGltfTwoNodes));
       }
     }
     mirror_ = motion_.linear().determinant() < 0;
@@ -918,11 +956,12 @@ class Baker {
       } catch (const Error&) {
         continue;  // an accessor nothing uses may be broken; it reads none of our bytes
       }
-      const std::string what = "accessor " + std::to_string(index);
+      const text::Message what = Numbered(text::kGltfAccessor, index);
       runs.push_back({what, v.lanes, written});
       if (v.sparse) {
-        runs.push_back({what + " (sparse values)", v.part.values, written});
-        runs.push_back({what + " (sparse indices)", v.part.indexLanes, false});
+        runs.push_back({text::Message(what).Say(text::kGltfSparseValues), v.part.values, written});
+        runs.push_back(
+            {text::Message(what).Say(text::kGltfSparseIndices), v.part.indexLanes, false});
       }
     }
     for (const tinygltf::Image& image : m_.images) {
@@ -964,10 +1003,7 @@ class Baker {
       if (was.kind == kind && was.mode == mode &&
           Near(transforms_.at(was.mesh), transforms_.at(mesh)))
         return;
-      Refuse(path_, "accessor " + std::to_string(accessor) +
-                        " is used in two ways (or by meshes under different transforms), so the "
-                        "motion cannot be baked into it; put it into the scene's root nodes "
-                        "instead (--gltf-nodes)");
+      Refuse(path_, Numbered(text::kGltfAccessor, accessor).Say(text::kGltfUsedTwoWays));
     }
     View v = kind == Kind::indices ? Check(m_, accessor, size_, path_)
                                    : CheckFloats(m_, accessor, components, size_, path_,
@@ -997,10 +1033,7 @@ class Baker {
       const int mode = ModeOf(p);
       if (mirror_ && IsTriangleMode(mode)) {
         if (p.indices < 0) {
-          Refuse(path_, MeshName(m_, mesh) +
-                            " has triangles without indices, whose winding a mirroring motion "
-                            "would have to reverse in every attribute; put the motion into the "
-                            "scene's root nodes instead (--gltf-nodes)");
+          Refuse(path_, MeshName(m_, mesh).Say(text::kGltfNoIndicesMirror));
         }
         Take(p.indices, Kind::indices, mesh, 1, mode);
       }
@@ -1044,7 +1077,7 @@ class Baker {
       for (int k = 0; k < 3; ++k) {
         f[k] = static_cast<float>(r[k]);
         if (finite && !std::isfinite(f[k])) {
-          Refuse(path_, "the motion moves a vertex out of the range of 32-bit floats");
+          Refuse(path_, text::Message().Say(text::kGltfFloatRange));
         }
       }
       std::memcpy(data + i * l.stride, f, components * sizeof(float));
@@ -1053,10 +1086,7 @@ class Baker {
 
   void Move(int index, const View& v, const Claim& claim, const Matrix4& c) {
     if (v.lanes.buffer < 0 && claim.kind == Kind::point && c.translation().norm() > 0) {
-      Refuse(path_, "POSITION accessor " + std::to_string(index) +
-                        " has elements without data (all at the origin), which cannot be moved "
-                        "in place; put the motion into the scene's root nodes instead "
-                        "(--gltf-nodes)");
+      Refuse(path_, Numbered(text::kGltfPositionAccessor, index).Say(text::kGltfNoDataInPlace));
     }
     MoveLanes(v.lanes, v.components, claim.kind, c);
     if (v.sparse) MoveLanes(v.part.values, v.components, claim.kind, c);
@@ -1082,9 +1112,7 @@ class Baker {
   // Reverses the winding of a primitive's triangles in its index data.
   void Rewind(const View& v, int mode) {
     if (v.sparse || v.lanes.buffer < 0) {
-      Refuse(path_,
-             "an index accessor without plain data cannot be reordered to reverse the "
-             "winding; put the motion into the scene's root nodes instead (--gltf-nodes)");
+      Refuse(path_, text::Message().Say(text::kGltfIndexNoPlain));
     }
     std::vector<std::uint32_t> idx = ReadIndices(m_, v, path_);
     const std::size_t n = idx.size();
@@ -1095,9 +1123,7 @@ class Baker {
     } else if (n % 2 == 1) {
       std::reverse(idx.begin(), idx.end());
     } else {
-      Refuse(path_,
-             "a triangle strip of even length cannot be reversed in place; put the motion "
-             "into the scene's root nodes instead (--gltf-nodes)");
+      Refuse(path_, text::Message().Say(text::kGltfEvenStrip));
     }
     unsigned char* data =
         m_.buffers[static_cast<std::size_t>(v.lanes.buffer)].data.data() + v.lanes.offset;
@@ -1131,15 +1157,13 @@ void MoveRootNodes(const tinygltf::Model& m, const JsonLayout& layout, const Mat
   std::set<int> done;
   for (const int r : SceneRoots(m)) {
     if (r < 0 || static_cast<std::size_t>(r) >= m.nodes.size()) {
-      Refuse(path, "node " + std::to_string(r) + " does not exist");
+      Refuse(path, Numbered(text::kGltfNode, r).Say(text::kGltfNotExist));
     }
     if (!done.insert(r).second) continue;
     for (const tinygltf::Animation& a : m.animations) {
       for (const tinygltf::AnimationChannel& ch : a.channels) {
         if (ch.target_node == r && ch.target_path != "weights") {
-          Refuse(path, "root node " + std::to_string(r) +
-                           " is animated, and its animation would undo the motion; replay without "
-                           "the node option to bake the motion into the vertices");
+          Refuse(path, Numbered(text::kGltfRootNode, r).Say(text::kGltfAnimated));
         }
       }
     }
@@ -1166,12 +1190,10 @@ void MoveRootNodes(const tinygltf::Model& m, const JsonLayout& layout, const Mat
     const bool has_trs = !n.translation.empty() || !n.rotation.empty() || !n.scale.empty();
     if (!similar) {
       if (has_trs) {
-        Refuse(path,
-               "the motion is not a rotation with a uniform scale, so it cannot be written "
-               "as root node " +
-                   std::to_string(r) +
-                   "'s translation, rotation and scale; "
-                   "replay without the node option");
+        Refuse(path, text::Message()
+                         .Say(text::kGltfNotSimilarity)
+                         .Own(std::to_string(r))
+                         .Say(text::kGltfNotSimilarityEnd));
       }
       std::array<double, 16> v{};
       for (int c = 0; c < 4; ++c) {
@@ -1249,7 +1271,7 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
     if (buffer.uri.empty()) {
       // The GLB's own buffer: its bytes in the BIN chunk, the rest of the chunk kept.
       if (++glb_buffers_changed > 1 || buffer.data.size() > bin.size()) {
-        Refuse(input, "several buffers claim the binary chunk, so it cannot be rewritten");
+        Refuse(input, text::Message().Say(text::kGltfSeveralBin));
       }
       std::memcpy(bin.data(), buffer.data.data(), buffer.data.size());
       continue;
@@ -1294,7 +1316,7 @@ GltfReplay TransformGltf(std::string_view bytes, const std::string& input,
     glb.append(bytes.substr(rest, d.container.end - rest));
   }
   if (glb.size() > std::numeric_limits<std::uint32_t>::max())
-    Refuse(input, "the result would exceed 4 GiB");
+    Refuse(input, text::Message().Say(text::kGltfOver4GResult));
   PutU32(glb, 8, static_cast<std::uint32_t>(glb.size()));
   glb.append(bytes.substr(d.container.end));  // whatever followed the container
   return out;

@@ -6,6 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "text/error.h"
+#include "text/gltf_words.h"
 
 namespace korvane::obj {
 namespace {
@@ -16,8 +17,8 @@ std::string Bytes(const std::string& path) {
   return bytes;
 }
 
-[[noreturn]] void Refuse(const std::string& path, const std::string& what) {
-  throw Error(Error::Kind::refused, text::Message().Host(path).Own(": " + what), path);
+[[noreturn]] void Refuse(const std::string& path, const text::Message& what) {
+  throw Error(Error::Kind::refused, text::Message().Host(path).Own(": ").Append(what), path);
 }
 
 std::string FolderKey(const std::string& path) {
@@ -39,14 +40,13 @@ void ReplayGltfFile(const std::string& input, bool, const std::string& output,
                     style.sceneNodes ? GltfMotionTarget::nodes : GltfMotionTarget::vertices);
   if (!r.relativeReferences.empty() && output != platform::StandardOutputName() &&
       FolderKey(input) != FolderKey(output)) {
-    Refuse(input, "it refers to " + r.relativeReferences.front() +
-                      " beside it, which a copy in another folder would not find; write the "
-                      "copy into the input's folder, or make it a .glb");
+    Refuse(input, text::Message()
+                      .Say(text::kGltfRefersTo)
+                      .Host(r.relativeReferences.front())
+                      .Say(text::kGltfRefersToEnd));
   }
   if (output == platform::StandardOutputName() && r.files.size() > 1) {
-    Refuse(input,
-           "its moved buffers are files of their own, which standard output cannot "
-           "carry; name an output file");
+    Refuse(input, text::Message().Say(text::kGltfBuffersOwnFiles));
   }
   // Never over the input or a buffer it reads (the new buffer takes the output's name).
   std::vector<std::string> inputs = r.inputFiles;
@@ -54,8 +54,10 @@ void ReplayGltfFile(const std::string& input, bool, const std::string& output,
   for (std::size_t i = 1; i < r.files.size(); ++i) {
     for (const std::string& in : inputs) {
       if (platform::FileKey(r.files[i].path) == platform::FileKey(in)) {
-        Refuse(input, "its moved buffer would be written to " + r.files[i].path +
-                          ", which it reads; give the output another name");
+        Refuse(input, text::Message()
+                          .Say(text::kGltfBufferWrittenTo)
+                          .Host(r.files[i].path)
+                          .Say(text::kGltfBufferWrittenToEnd));
       }
     }
   }

@@ -58,69 +58,76 @@ bool BinaryStlSize(std::string_view head, std::uint64_t size) {
 
 // What a file that is not a mesh of ours looks like, by its first bytes (or
 // else its extension); empty when nothing says.
-std::string LooksLike(std::string_view head, std::string_view text, const std::string& ext) {
+text::Phrase LooksLike(std::string_view head, std::string_view words, const std::string& ext) {
   struct Sign {
     std::string_view bytes;
-    const char* name;
+    text::Phrase name;
   };
   static const Sign kBinary[] = {
-      {"Kaydara FBX Binary", "a binary FBX file"},
-      {std::string_view("\x89PNG", 4), "a PNG image"},
-      {std::string_view("\xff\xd8\xff", 3), "a JPEG image"},
-      {"%PDF", "a PDF document"},
-      {std::string_view("\x1f\x8b", 2), "a gzip-compressed file"},
-      {"BZh", "a bzip2-compressed file"},
-      {std::string_view("7z\xbc\xaf", 4), "a 7-Zip archive"},
+      {"Kaydara FBX Binary", text::kLooksBinaryFbx},
+      {std::string_view("\x89PNG", 4), text::kLooksPng},
+      {std::string_view("\xff\xd8\xff", 3), text::kLooksJpeg},
+      {"%PDF", text::kLooksPdf},
+      {std::string_view("\x1f\x8b", 2), text::kLooksGzip},
+      {"BZh", text::kLooksBzip2},
+      {std::string_view("7z\xbc\xaf", 4), text::kLooks7z},
       {std::string_view("\xfd"
                         "7zXZ",
                         5),
-       "an xz-compressed file"},
-      {"Rar!", "a RAR archive"},
+       text::kLooksXz},
+      {"Rar!", text::kLooksRar},
       {std::string_view("\x7f"
                         "ELF",
                         4),
-       "a program (ELF)"},
-      {"BLENDER", "a Blender file (.blend)"},
-      {"draco", "a Draco-compressed mesh"},
+       text::kLooksElf},
+      {"BLENDER", text::kLooksBlend},
+      {"draco", text::kLooksDracoMesh},
   };
   for (const Sign& s : kBinary) {
     if (StartsWith(head, s.bytes)) return s.name;
   }
   if (StartsWith(head, std::string_view("PK\x03\x04", 4))) {
-    if (ext == "3mf") return "a 3MF file (a ZIP archive)";
-    if (ext == "usdz") return "a USDZ file (a ZIP archive)";
-    return "a ZIP archive (3MF and other packed formats are ZIP archives)";
+    if (ext == "3mf") return text::kLooks3mfZip;
+    if (ext == "usdz") return text::kLooksUsdzZip;
+    return text::kLooksZip;
   }
   static const Sign kText[] = {
-      {"; FBX", "a text FBX file"}, {"#VRML", "a VRML file"},      {"ISO-10303-21", "a STEP file"},
-      {"#usda", "a USD text file"}, {"OFF", "an OFF file"},        {"COFF", "an OFF file"},
-      {"NOFF", "an OFF file"},      {"xof ", "a DirectX .x file"},
+      {"; FBX", text::kLooksTextFbx},     {"#VRML", text::kLooksVrml},
+      {"ISO-10303-21", text::kLooksStep}, {"#usda", text::kLooksUsdText},
+      {"OFF", text::kLooksOff},           {"COFF", text::kLooksOff},
+      {"NOFF", text::kLooksOff},          {"xof ", text::kLooksDirectX},
   };
   for (const Sign& s : kText) {
-    if (StartsWith(text, s.bytes)) return s.name;
+    if (StartsWith(words, s.bytes)) return s.name;
   }
-  if (StartsWith(text, "<")) {
-    if (text.find("COLLADA") != std::string_view::npos) return "a COLLADA file (XML)";
-    if (text.find("<amf") != std::string_view::npos) return "an AMF file (XML)";
-    if (text.find("<X3D") != std::string_view::npos) return "an X3D file (XML)";
-    if (text.find("<model") != std::string_view::npos) return "a 3MF model (XML)";
-    return "an XML file";
+  if (StartsWith(words, "<")) {
+    if (words.find("COLLADA") != std::string_view::npos) return text::kLooksCollada;
+    if (words.find("<amf") != std::string_view::npos) return text::kLooksAmf;
+    if (words.find("<X3D") != std::string_view::npos) return text::kLooksX3d;
+    if (words.find("<model") != std::string_view::npos) return text::kLooks3mfModel;
+    return text::kLooksXml;
   }
-  if (StartsWith(text, "{")) return "a JSON file that is not glTF (no \"asset\")";
+  if (StartsWith(words, "{")) return text::kLooksJson;
   static const Sign kExtensions[] = {
-      {"fbx", "an FBX file"},  {"3mf", "a 3MF file"},       {"dae", "a COLLADA file"},
-      {"3ds", "a 3DS file"},   {"blend", "a Blender file"}, {"max", "a 3ds Max file"},
-      {"usd", "a USD file"},   {"usdc", "a USD file"},      {"abc", "an Alembic file"},
-      {"step", "a STEP file"}, {"stp", "a STEP file"},      {"iges", "an IGES file"},
-      {"igs", "an IGES file"}, {"drc", "a Draco file"},     {"off", "an OFF file"},
+      {"fbx", text::kLooksFbx},   {"3mf", text::kLooks3mf},       {"dae", text::kLooksColladaName},
+      {"3ds", text::kLooks3ds},   {"blend", text::kLooksBlender}, {"max", text::kLooksMax},
+      {"usd", text::kLooksUsd},   {"usdc", text::kLooksUsd},      {"abc", text::kLooksAlembic},
+      {"step", text::kLooksStep}, {"stp", text::kLooksStep},      {"iges", text::kLooksIges},
+      {"igs", text::kLooksIges},  {"drc", text::kLooksDraco},     {"off", text::kLooksOff},
   };
   for (const Sign& s : kExtensions) {
     if (ext == s.bytes) return s.name;
   }
-  return {};
+  return {"", ""};
 }
 
 }  // namespace
+
+text::Phrase MeshFormatWords(MeshFormat format) {
+  if (format == MeshFormat::stl_binary) return text::kBinaryStlName;
+  const char* name = MeshFormatName(format);
+  return {name, name};
+}
 
 const char* MeshFormatName(MeshFormat format) {
   switch (format) {
@@ -165,8 +172,8 @@ DetectedFormat DetectMeshFormat(std::string_view head, std::uint64_t size, std::
   if (StartsWith(trimmed, "{") &&
       (trimmed.find("\"asset\"") != std::string_view::npos || ext == "gltf"))
     return {MeshFormat::gltf, {}};
-  std::string looks = LooksLike(head, trimmed, ext);
-  if (!looks.empty()) return {MeshFormat::unknown, std::move(looks)};
+  const text::Phrase looks = LooksLike(head, trimmed, ext);
+  if (!looks.english.empty()) return {MeshFormat::unknown, looks};
   // Binary data named .stl is a binary STL whose size does not match its
   // count: the STL reader says so precisely.
   if (ext == "stl" && (LooksBinary(head) || (size < 84 && !solid))) {
@@ -178,7 +185,7 @@ DetectedFormat DetectMeshFormat(std::string_view head, std::uint64_t size, std::
     if (ext == "gltf") return {MeshFormat::gltf, {}};
     if (ext == "glb") return {MeshFormat::glb, {}};
   }
-  if (LooksBinary(head)) return {MeshFormat::unknown, "binary data"};
+  if (LooksBinary(head)) return {MeshFormat::unknown, text::kLooksBinaryData};
   return {MeshFormat::obj, {}};
 }
 
@@ -195,7 +202,7 @@ MeshFormat CheckedMeshFormat(const std::string& path) {
   if (f.format == MeshFormat::unknown) {
     throw Error(
         Error::Kind::refused,
-        text::Message().Host(path).Say(text::kLooksLike).Own(f.looksLike).Say(text::kNotAMesh),
+        text::Message().Host(path).Say(text::kLooksLike).Say(f.looksLike).Say(text::kNotAMesh),
         path);
   }
   return f.format;
@@ -215,7 +222,7 @@ void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptio
       return;
     case MeshFormat::stl_binary:
     case MeshFormat::stl_ascii:
-      ReadStlMesh(path, format == MeshFormat::stl_binary, mesh);
+      ReadStlMesh(path, format == MeshFormat::stl_binary, mesh, options);
       break;
     case MeshFormat::ply:
       ReadPlyMesh(path, mesh, faces);
@@ -290,23 +297,21 @@ void CheckOutputFormat(const std::string& input, MeshFormat format, const std::s
   const int named = family(ext);
   // An OBJ may be written under any name but another mesh format's (as it always could).
   if (named == wanted || (wanted == 1 && named == 0)) return;
-  throw Error(
-      Error::Kind::refused,
-      text::Message()
-          .Host(output)
-          .Say(text::kOtherFormat)
-          .Host(input)
-          .Say(text::kOtherFormatOf)
-          .Append(format == MeshFormat::stl_binary ? text::Message().Say(text::kBinaryStlName)
-                                                   : text::Message(MeshFormatName(format)))
-          .Say(text::kOwnFormat)
-          .Own(wanted == 1   ? "obj"
-               : wanted == 2 ? "stl"
-               : wanted == 3 ? "ply"
-               : wanted == 4 ? "gltf"
-                             : "glb")
-          .Say(text::kOwnFormatEnd),
-      output);
+  throw Error(Error::Kind::refused,
+              text::Message()
+                  .Host(output)
+                  .Say(text::kOtherFormat)
+                  .Host(input)
+                  .Say(text::kOtherFormatOf)
+                  .Say(MeshFormatWords(format))
+                  .Say(text::kOwnFormat)
+                  .Own(wanted == 1   ? "obj"
+                       : wanted == 2 ? "stl"
+                       : wanted == 3 ? "ply"
+                       : wanted == 4 ? "gltf"
+                                     : "glb")
+                  .Say(text::kOwnFormatEnd),
+              output);
 }
 
 void ReplayMeshFile(const std::string& input, const std::string& output, const geometry::Matrix4& m,

@@ -12,6 +12,7 @@
 #include "geometry/geometry.h"
 #include "obj/obj_mesh.h"
 #include "obj/obj_stream.h"
+#include "text/message.h"
 
 namespace korvane::obj {
 
@@ -29,11 +30,13 @@ struct DetectedFormat {
   MeshFormat format = MeshFormat::unknown;
   // With MeshFormat::unknown: what the file looks like, for the refusal
   // ("an FBX file", "a ZIP archive (3MF?)", "binary data").
-  std::string looksLike;
+  text::Phrase looksLike{"", ""};
 };
 
 // "OBJ", "binary STL", "ASCII STL", "PLY", "glTF", "GLB" or "unknown".
 const char* MeshFormatName(MeshFormat format);
+// The same name as the user reads it, in either language.
+text::Phrase MeshFormatWords(MeshFormat format);
 
 // The format of a file whose first bytes are `head` (as many as there are, up
 // to kDetectBytes), whose size is `size` bytes, named `path` (for its

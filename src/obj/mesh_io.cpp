@@ -17,14 +17,6 @@ MeshMotion::MeshMotion(const geometry::Matrix4& m)
   mirrors = linear.determinant() < 0.0;
 }
 
-geometry::Vector3 MeshMotion::Normal(const geometry::Vector3& n) const {
-  if (n.x() == 0.0 && n.y() == 0.0 && n.z() == 0.0) return n;  // none: many STL writers
-  const geometry::Vector3 t = normal * n;
-  const double length = t.norm();
-  if (!(length > 0.0) || !std::isfinite(length)) return t;  // none (zero) stays none
-  return t / length;
-}
-
 void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line) {
   text::Message m = line > 0 ? text::AtLine(path, line) : text::Message().Host(path).Own(": ");
   m.Say(text::kMovedOutOfRange);
@@ -77,6 +69,14 @@ namespace {
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Up to 16 digits, copied as 16 bytes (both sides have room): a copy of a
+// variable length compiles to a string move whose start-up costs more than
+// the copy itself.
+char* Copy(char* out, const char* from, int count) {
+  std::memcpy(out, from, 16);
+  return out + count;
+}
+
 char* Digits(char* out, std::uint64_t m, int count) {
   for (int k = count - 1; k >= 0; --k) {
     out[k] = static_cast<char>('0' + m % 10);
@@ -118,26 +118,23 @@ bool FastSignificant(std::string& out, double value, int significant, bool scien
   char buffer[48];
   char* w = buffer;
   if (value < 0) *w++ = '-';
-  char digits[16] = {};
+  char digits[32] = {};  // 16 to spare for Copy
   Digits(digits, mantissa, significant);
   if (!scientific && e >= -4 && e < significant) {
     // Fixed notation, trailing zeros after the point dropped (as %g does).
     int last = significant;
     while (last > e + 1 && last > 1 && digits[last - 1] == '0') --last;
     if (e >= 0) {
-      std::memcpy(w, digits, static_cast<std::size_t>(e + 1));
-      w += e + 1;
+      w = Copy(w, digits, e + 1);
       if (last > e + 1) {
         *w++ = '.';
-        std::memcpy(w, digits + e + 1, static_cast<std::size_t>(last - e - 1));
-        w += last - e - 1;
+        w = Copy(w, digits + e + 1, last - e - 1);
       }
     } else {
       *w++ = '0';
       *w++ = '.';
       for (int k = 0; k < -e - 1; ++k) *w++ = '0';
-      std::memcpy(w, digits, static_cast<std::size_t>(last));
-      w += last;
+      w = Copy(w, digits, last);
     }
   } else {
     int last = significant;
@@ -147,8 +144,7 @@ bool FastSignificant(std::string& out, double value, int significant, bool scien
     *w++ = digits[0];
     if (last > 1) {
       *w++ = '.';
-      std::memcpy(w, digits + 1, static_cast<std::size_t>(last - 1));
-      w += last - 1;
+      w = Copy(w, digits + 1, last - 1);
     }
     *w++ = 'e';
     *w++ = e < 0 ? '-' : '+';

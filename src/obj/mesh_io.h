@@ -23,7 +23,14 @@ namespace korvane::obj {
 struct MeshMotion {
   explicit MeshMotion(const geometry::Matrix4& m);
   geometry::Vector3 Point(const geometry::Vector3& p) const { return linear * p + shift; }
-  geometry::Vector3 Normal(const geometry::Vector3& n) const;
+  // Inline: binary replays call it once a record.
+  geometry::Vector3 Normal(const geometry::Vector3& n) const {
+    if (n.x() == 0.0 && n.y() == 0.0 && n.z() == 0.0) return n;  // none: many STL writers
+    const geometry::Vector3 t = normal * n;
+    const double length = t.norm();
+    if (!(length > 0.0) || !std::isfinite(length)) return t;  // none (zero) stays none
+    return t / length;
+  }
   Eigen::Matrix3d linear;
   Eigen::Vector3d shift;
   Eigen::Matrix3d normal;
@@ -63,6 +70,11 @@ struct TextDigits {
   // Raises `field` to what `token` carries; true when that is more than
   // `written` has, so the replay must start again.
   bool Raise(int& field, std::string_view token, const NumberStyle& written) const;
+};
+// Thrown by a block of an ASCII replay whose numbers carry more digits than
+// are written: the replay starts again with at least these.
+struct MoreDigits {
+  int positions, normals;
 };
 // Whether a replay into `output` may be abandoned and started again.
 bool CanStartAgain(const std::string& output);

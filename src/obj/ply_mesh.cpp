@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "obj/block_pipeline.h"
 #include "obj/mesh_io.h"
 #include "platform/file_io.h"
 #include "platform/workers.h"
@@ -233,6 +234,20 @@ class Body {
     pos_ += n;
     return p;
   }
+  // The next n bytes into `to`: a large block is read straight into it.
+  void TakeInto(unsigned char* to, std::size_t n) {
+    const std::size_t held = std::min(n, end_ - pos_);
+    std::memcpy(to, buffer_.data() + pos_, held);
+    pos_ += held;
+    for (std::size_t done = held; done < n;) {
+      if (n - done > left_) ThrowBadFile(path_, text::Message().Say(text::kPlyEndsInData));
+      CheckNotStopped(path_);
+      const std::size_t got = in_.Read(reinterpret_cast<char*>(to) + done, n - done);
+      if (got == 0) ThrowBadFile(path_, text::Message().Say(text::kPlyEndsInData));
+      done += got;
+      left_ -= std::min<std::uint64_t>(left_, got);
+    }
+  }
   // The rest of the file as it is.
   template <class F>
   void Rest(F&& f) {
@@ -360,29 +375,45 @@ bool IsBlank(std::string_view line) {
   return std::all_of(line.begin(), line.end(), [](char c) { return IsSpace(c); });
 }
 
+[[noreturn]] void ThrowEndsBefore(const Element& el, std::uint64_t r, const std::string& path) {
+  ThrowBadFile(path, text::Message()
+                         .Say(text::kPlyEndsBefore)
+                         .Own(el.name)
+                         .Say(text::kPlyEndsBeforeAt)
+                         .Own(std::to_string(r))
+                         .Say(text::kPlyEndsOf)
+                         .Own(std::to_string(el.count))
+                         .Say(text::kPlyEndsClose));
+}
+
+[[noreturn]] void ThrowTooFew(const Element& el, std::uint64_t line, const std::string& path) {
+  ThrowBadLine(path, line,
+               text::Message().Say(text::kPlyTooFew).Own(el.name).Say(text::kPlyTooFewEnd));
+}
+
+// What the walk does with an element: walk its records, go on past it (the
+// caller read them), or stop.
+enum class Walk { records, taken, stop };
+
 // Walks the ASCII body: `f(element, record, line, tokens, token indices)` for
 // each record, until it returns false. Only the records of the elements
-// `wanted` are split into tokens; the others come with none.
+// `wanted` are split into tokens; the others come with none. `take`, asked
+// at each element, may read its records itself.
 template <class F>
 void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
                const std::vector<bool>& wanted, F&& f,
-               const std::function<void(std::string_view)>& blank = {}) {
+               const std::function<void(std::string_view)>& blank = {},
+               const std::function<Walk(std::size_t)>& take = {}) {
   std::vector<std::string_view> tokens;
   std::vector<std::size_t> at;
   std::string_view line;
   for (std::size_t e = 0; e < h.elements.size(); ++e) {
     const Element& el = h.elements[e];
+    const Walk walk = take ? take(e) : Walk::records;
+    if (walk == Walk::stop) return;
+    if (walk == Walk::taken) continue;
     for (std::uint64_t r = 0; r < el.count;) {
-      if (!lines.Next(line)) {
-        ThrowBadFile(path, text::Message()
-                               .Say(text::kPlyEndsBefore)
-                               .Own(el.name)
-                               .Say(text::kPlyEndsBeforeAt)
-                               .Own(std::to_string(r))
-                               .Say(text::kPlyEndsOf)
-                               .Own(std::to_string(el.count))
-                               .Say(text::kPlyEndsClose));
-      }
+      if (!lines.Next(line)) ThrowEndsBefore(el, r, path);
       if (IsBlank(line)) {
         if (blank) blank(line);
         continue;
@@ -390,10 +421,7 @@ void WalkAscii(RawLines& lines, const Header& h, const std::string& path,
       tokens.clear();
       at.clear();
       if (wanted[e]) SplitTokens(line, tokens);
-      if (wanted[e] && !TokenIndices(el, tokens, at)) {
-        ThrowBadLine(path, lines.line(),
-                     text::Message().Say(text::kPlyTooFew).Own(el.name).Say(text::kPlyTooFewEnd));
-      }
+      if (wanted[e] && !TokenIndices(el, tokens, at)) ThrowTooFew(el, lines.line(), path);
       if (!f(e, r, line, tokens, at)) return;
       ++r;
     }
@@ -563,20 +591,33 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
     const auto index = static_cast<int>(e);
     if (el.fixed) {
       // Records of one size: in blocks, moved on several threads.
-      const std::size_t per_block = std::max<std::size_t>(1, (std::size_t{1} << 22) / el.size);
-      for (std::uint64_t done = 0; done < el.count;) {
-        const auto n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(el.count - done, per_block));
-        unsigned char* records = body.Take(n * el.size);
-        if (index == h.vertex) {
-          platform::ParallelRanges(n, threads, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t k = begin; k < end; ++k)
-              MoveRecord(records + k * el.size, el, el.offsets, motion, normals, big, input);
-          });
-        }
-        out.Write(std::string_view(reinterpret_cast<const char*>(records), n * el.size));
-        done += n;
-      }
+      const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 22;
+      const std::size_t per_block =
+          std::max<std::size_t>(1, block / std::max<std::size_t>(1, el.size));
+      const auto records_in = [&](std::size_t k) {
+        return static_cast<std::size_t>(
+            std::min<std::uint64_t>(el.count - std::uint64_t{k} * per_block, per_block));
+      };
+      const auto block_count = static_cast<std::size_t>((el.count + per_block - 1) / per_block);
+      std::vector<std::vector<unsigned char>> slots(threads);
+      RecordBlocks blocks;
+      blocks.read = [&](std::size_t k, std::size_t slot) {
+        if (k == block_count) return false;
+        slots[slot].resize(records_in(k) * el.size);
+        body.TakeInto(slots[slot].data(), slots[slot].size());
+        return true;
+      };
+      blocks.move = [&](std::size_t, std::size_t slot) {
+        if (index != h.vertex) return;
+        std::vector<unsigned char>& data = slots[slot];
+        for (std::size_t i = 0; i < data.size(); i += el.size)
+          MoveRecord(data.data() + i, el, el.offsets, motion, normals, big, input);
+      };
+      blocks.write = [&](std::size_t, std::size_t slot) {
+        out.Write(std::string_view(reinterpret_cast<const char*>(slots[slot].data()),
+                                   slots[slot].size()));
+      };
+      RunRecordBlocks(blocks, threads);
       if (index == h.vertex) counts.vertices = el.count;
       continue;
     }
@@ -646,95 +687,204 @@ void ScanDigits(const std::string& path, int& positions, int& normals_digits) {
             });
 }
 
+// What becomes of each token of a record: a moved number, another token (a
+// face turned round) or, when not `changed`, itself.
+struct Change {
+  bool changed = false;
+  double value = 0.0;
+  const NumberStyle* style = nullptr;  // null: `token` instead of a number
+  std::string_view token;
+};
+
+// Rewrites ASCII records: a vertex moved, a face turned round under a mirror.
+struct AsciiRewrite {
+  const Header& h;
+  const MeshMotion& motion;
+  bool normals;
+  NumberStyle positions, normalStyle;
+  const TextDigits& digits;
+  const std::string& input;
+
+  // Appends vertex record `line` (number `line_number`), moved, to `text`.
+  // False when one of its numbers carries more digits than are written
+  // (`position_digits` and `normal_digits` then raised): start again.
+  bool Vertex(std::string_view line, std::uint64_t line_number,
+              const std::vector<std::string_view>& t, const std::vector<std::size_t>& at,
+              int& position_digits, int& normal_digits, std::vector<Change>& changes,
+              std::string& text) const {
+    const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+    const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
+    bool again = false;
+    for (const int p : {v.x, v.y, v.z})
+      again = digits.Raise(position_digits, t[k(p)], positions) || again;
+    if (normals) {
+      for (const int p : {v.nx, v.ny, v.nz})
+        again = digits.Raise(normal_digits, t[k(p)], normalStyle) || again;
+    }
+    if (again) return false;
+    changes.assign(t.size(), Change());
+    const auto set = [&](std::size_t i, double value, const NumberStyle& s) {
+      changes[i] = {true, value, &s, {}};
+    };
+    const geometry::Vector3 before(Number(t[k(v.x)], input, line_number),
+                                   Number(t[k(v.y)], input, line_number),
+                                   Number(t[k(v.z)], input, line_number));
+    const geometry::Vector3 after = motion.Point(before);
+    CheckMovedInRange(before, after, std::numeric_limits<double>::max(), input, line_number);
+    set(k(v.x), after.x(), positions);
+    set(k(v.y), after.y(), positions);
+    set(k(v.z), after.z(), positions);
+    if (normals) {
+      const geometry::Vector3 n = motion.Normal({Number(t[k(v.nx)], input, line_number),
+                                                 Number(t[k(v.ny)], input, line_number),
+                                                 Number(t[k(v.nz)], input, line_number)});
+      set(k(v.nx), n.x(), normalStyle);
+      set(k(v.ny), n.y(), normalStyle);
+      set(k(v.nz), n.z(), normalStyle);
+    }
+    Write(line, t, changes, text);
+    return true;
+  }
+
+  // Appends face record `line` to `text` with its corners listed the other way round.
+  void Face(std::string_view line, std::uint64_t line_number,
+            const std::vector<std::string_view>& t, const std::vector<std::size_t>& at,
+            std::vector<Change>& changes, std::string& text) const {
+    const Element& face = h.elements[static_cast<std::size_t>(h.face)];
+    changes.assign(t.size(), Change());
+    const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
+    const auto n = static_cast<std::size_t>(Number(t[k], input, line_number));
+    for (std::size_t c = 1; c < n; ++c) changes[k + c + 1] = {true, 0.0, nullptr, t[k + 1 + n - c]};
+    Write(line, t, changes, text);
+  }
+
+  static void Write(std::string_view line, const std::vector<std::string_view>& t,
+                    const std::vector<Change>& changes, std::string& text) {
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < t.size(); ++k) {
+      const Change& c = changes[k];
+      if (!c.changed) continue;
+      const auto start = static_cast<std::size_t>(t[k].data() - line.data());
+      text.append(line.substr(from, start - from));
+      if (c.style != nullptr) {
+        AppendNumber(text, c.value, *c.style, HasExponent(t[k]));
+      } else {
+        text.append(c.token);
+      }
+      from = start + t[k].size();
+    }
+    text.append(line.substr(from));
+  }
+};
+
+// The vertex records of an ASCII file in blocks of about `block_bytes`, each
+// moved on whichever thread read it and written in file order.
+void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& rewrite,
+                         platform::AtomicOutput& out, TextDigits& digits, ReplayCounts& counts,
+                         unsigned threads, std::size_t block_bytes) {
+  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+  struct Slot {
+    std::string in, out;
+    std::uint64_t firstLine = 0, records = 0;
+    std::vector<std::string_view> tokens;
+    std::vector<std::size_t> at;
+    std::vector<Change> changes;
+  };
+  std::vector<Slot> slots(threads);
+  std::uint64_t r = 0;  // records read
+  RecordBlocks blocks;
+  blocks.read = [&](std::size_t, std::size_t slot) {
+    if (r == v.count) return false;
+    Slot& s = slots[slot];
+    s.in.clear();
+    s.records = 0;
+    s.firstLine = lines.line() + 1;
+    std::string_view line;
+    while (r < v.count && s.in.size() < block_bytes) {
+      if (!lines.Next(line)) ThrowEndsBefore(v, r, rewrite.input);
+      s.in.append(line);
+      if (IsBlank(line)) continue;
+      ++r;
+      ++s.records;
+    }
+    return true;
+  };
+  blocks.move = [&](std::size_t, std::size_t slot) {
+    Slot& s = slots[slot];
+    s.out.clear();
+    int position_digits = digits.positions, normal_digits = digits.normals;
+    std::uint64_t number = s.firstLine;
+    for (std::size_t at = 0; at < s.in.size(); ++number) {
+      const std::size_t lf = s.in.find('\n', at);
+      const std::size_t end = lf == std::string::npos ? s.in.size() : lf + 1;
+      const std::string_view line(s.in.data() + at, end - at);
+      at = end;
+      if (IsBlank(line)) {
+        s.out.append(line);
+        continue;
+      }
+      SplitTokens(line, s.tokens);
+      if (!TokenIndices(v, s.tokens, s.at)) ThrowTooFew(v, number, rewrite.input);
+      if (!rewrite.Vertex(line, number, s.tokens, s.at, position_digits, normal_digits, s.changes,
+                          s.out)) {
+        throw MoreDigits{position_digits, normal_digits};
+      }
+    }
+  };
+  blocks.write = [&](std::size_t, std::size_t slot) {
+    out.Write(slots[slot].out);
+    counts.vertices += slots[slot].records;
+  };
+  RunRecordBlocks(blocks, threads);
+}
+
 // False when a number carries more digits than `digits` had: start again.
 bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
                  platform::AtomicOutput& out, const MeshMotion& motion, bool normals,
-                 const ReplayStyle& style, ReplayCounts& counts, TextDigits& digits) {
-  const NumberStyle positions = NumberStyleOf(style, digits.positions);
-  const NumberStyle normal_style = NumberStyleOf(style, digits.normals);
-  bool again = false;
+                 const ReplayStyle& style, ReplayCounts& counts, TextDigits& digits,
+                 const StreamOptions& options) {
+  const AsciiRewrite rewrite{h,
+                             motion,
+                             normals,
+                             NumberStyleOf(style, digits.positions),
+                             NumberStyleOf(style, digits.normals),
+                             digits,
+                             input};
   out.Write(h.text);
-  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
-  // What becomes of each token of a record: a moved number, another token (a
-  // face turned round) or, when not `changed`, itself.
-  struct Change {
-    bool changed = false;
-    double value = 0.0;
-    const NumberStyle* style = nullptr;  // null: `token` instead of a number
-    std::string_view token;
-  };
   std::vector<Change> changes;
   std::string text;
   std::vector<bool> wanted(h.elements.size(), false);
-  wanted[static_cast<std::size_t>(h.vertex)] = true;
   if (motion.mirrors && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
+  bool again = false;
+  const auto threads = static_cast<unsigned>(StreamThreads(options.threads));
+  const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 20;
   WalkAscii(
       lines, h, input, wanted,
       [&](std::size_t e, std::uint64_t, std::string_view line,
           const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
-        const auto index = static_cast<int>(e);
-        const bool mirror_face = index == h.face && motion.mirrors;
-        if (index != h.vertex && !mirror_face) {
+        if (!wanted[e]) {
           out.Write(line);
           return true;
         }
-        changes.assign(t.size(), Change());
-        const auto set = [&](std::size_t k, double value, const NumberStyle& s) {
-          changes[k] = {true, value, &s, {}};
-        };
-        if (index == h.vertex) {
-          const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
-          for (const int p : {v.x, v.y, v.z})
-            again = digits.Raise(digits.positions, t[k(p)], positions) || again;
-          if (normals) {
-            for (const int p : {v.nx, v.ny, v.nz})
-              again = digits.Raise(digits.normals, t[k(p)], normal_style) || again;
-          }
-          if (again) return false;
-          const geometry::Vector3 before(Number(t[k(v.x)], input, lines.line()),
-                                         Number(t[k(v.y)], input, lines.line()),
-                                         Number(t[k(v.z)], input, lines.line()));
-          const geometry::Vector3 after = motion.Point(before);
-          CheckMovedInRange(before, after, std::numeric_limits<double>::max(), input, lines.line());
-          set(k(v.x), after.x(), positions);
-          set(k(v.y), after.y(), positions);
-          set(k(v.z), after.z(), positions);
-          if (normals) {
-            const geometry::Vector3 n = motion.Normal({Number(t[k(v.nx)], input, lines.line()),
-                                                       Number(t[k(v.ny)], input, lines.line()),
-                                                       Number(t[k(v.nz)], input, lines.line())});
-            set(k(v.nx), n.x(), normal_style);
-            set(k(v.ny), n.y(), normal_style);
-            set(k(v.nz), n.z(), normal_style);
-          }
-          ++counts.vertices;
-        }
-        if (mirror_face) {
-          const Element& face = h.elements[e];
-          const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
-          const auto n = static_cast<std::size_t>(Number(t[k], input, lines.line()));
-          for (std::size_t c = 1; c < n; ++c)
-            changes[k + c + 1] = {true, 0.0, nullptr, t[k + 1 + n - c]};
-        }
         text.clear();
-        std::size_t from = 0;
-        for (std::size_t k = 0; k < t.size(); ++k) {
-          const Change& c = changes[k];
-          if (!c.changed) continue;
-          const auto start = static_cast<std::size_t>(t[k].data() - line.data());
-          text.append(line.substr(from, start - from));
-          if (c.style != nullptr) {
-            AppendNumber(text, c.value, *c.style, HasExponent(t[k]));
-          } else {
-            text.append(c.token);
-          }
-          from = start + t[k].size();
-        }
-        text.append(line.substr(from));
+        // The line's number: the walk has just read it.
+        rewrite.Face(line, lines.line(), t, at, changes, text);
         out.Write(text);
         return true;
       },
-      [&](std::string_view blank) { out.Write(blank); });
+      [&](std::string_view blank) { out.Write(blank); },
+      [&](std::size_t e) {
+        if (static_cast<int>(e) != h.vertex) return Walk::records;
+        try {
+          ReplayAsciiVertices(lines, h, rewrite, out, digits, counts, threads, block);
+        } catch (const MoreDigits& more) {
+          digits.positions = std::max(digits.positions, more.positions);
+          digits.normals = std::max(digits.normals, more.normals);
+          again = true;
+          return Walk::stop;
+        }
+        return Walk::taken;
+      });
   if (again) return false;
   // Whatever follows the last record is kept as it is.
   std::string_view line;
@@ -765,7 +915,7 @@ void ReplayPlyFile(const std::string& input, const std::string& output, const ge
     ReplayCounts found;
     if (h.binary()) {
       ReplayBinary(in, lines, h, input, out, motion, normals, options, found);
-    } else if (!ReplayAscii(lines, h, input, out, motion, normals, style, found, digits)) {
+    } else if (!ReplayAscii(lines, h, input, out, motion, normals, style, found, digits, options)) {
       continue;  // the output abandoned, its temporary file removed
     }
     if (vet) vet(found);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "obj/block_pipeline.h"
 #include "obj/mesh_io.h"
 #include "platform/file_io.h"
 #include "platform/workers.h"
@@ -92,7 +93,40 @@ bool ReadTriple(const std::string_view* t, geometry::Vector3& p) {
   return TokenNumber(t[0], p.x()) && TokenNumber(t[1], p.y()) && TokenNumber(t[2], p.z());
 }
 
-void ReadAscii(const std::string& path, Mesh& mesh) {
+// A line of an ASCII STL as the reading needs it: a corner, a keyword that
+// closes the facet's loop, or a vertex line without three numbers.
+struct AsciiLine {
+  enum Kind : std::uint8_t { corner, close, bad } kind;
+  std::uint64_t line;
+  geometry::Vector3 p;
+};
+
+// The lines of `text`, numbered from `first`, as AsciiLines (the others skipped).
+void ReadAsciiLines(std::string_view text, std::uint64_t first, std::vector<AsciiLine>& out) {
+  out.clear();
+  std::string_view t[5];
+  std::uint64_t number = first;
+  for (std::size_t at = 0; at < text.size(); ++number) {
+    const std::size_t lf = text.find('\n', at);
+    const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+    const std::string_view line = text.substr(at, end - at);
+    at = end;
+    const std::size_t n = Tokens(line, t, 5);
+    if (n == 0) continue;
+    const Key key = KeyOf(t[0]);
+    if (key == Key::vertex) {
+      geometry::Vector3 p;
+      const bool ok = n >= 4 && ReadTriple(t + 1, p);
+      out.push_back({ok ? AsciiLine::corner : AsciiLine::bad, number, p});
+    } else if (key != Key::other) {
+      out.push_back({AsciiLine::close, number, {}});
+    }
+  }
+}
+
+// Blocks of lines are read into numbers on every thread; the corners are
+// welded and the facets closed in file order.
+void ReadAscii(const std::string& path, Mesh& mesh, const StreamOptions& options) {
   platform::InputFile in;
   OpenMeshFile(in, path);
   // About 250 bytes a facet, half a vertex each: a guess for the table only.
@@ -114,23 +148,43 @@ void ReadAscii(const std::string& path, Mesh& mesh) {
       mesh.triangles.push_back({loop[0], loop[k], loop[k + 1]});
     loop.clear();
   };
-  std::string_view line;
-  std::string_view t[5];
-  while (lines.Next(line)) {
-    const std::size_t n = Tokens(line, t, 5);
-    if (n == 0) continue;
-    const Key key = KeyOf(t[0]);
-    if (key == Key::vertex) {
-      geometry::Vector3 p;
-      if (n < 4 || !ReadTriple(t + 1, p)) {
-        ThrowBadLine(path, lines.line(), text::Message().Say(text::kVertexThree));
+  const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 20;
+  // A file of one block stays on this thread.
+  const auto threads =
+      in.Size() <= block ? 1u : static_cast<unsigned>(StreamThreads(options.threads));
+  struct Slot {
+    std::string text;
+    std::uint64_t first = 0;
+    std::vector<AsciiLine> read;
+  };
+  std::vector<Slot> slots(threads);
+  RecordBlocks blocks;
+  blocks.read = [&](std::size_t, std::size_t slot) {
+    Slot& s = slots[slot];
+    s.text.clear();
+    s.first = lines.line() + 1;
+    std::string_view line;
+    while (s.text.size() < block && lines.Next(line)) s.text.append(line);
+    return !s.text.empty();
+  };
+  blocks.move = [&](std::size_t, std::size_t slot) {
+    ReadAsciiLines(slots[slot].text, slots[slot].first, slots[slot].read);
+  };
+  blocks.write = [&](std::size_t, std::size_t slot) {
+    CheckNotStopped(path);
+    for (const AsciiLine& l : slots[slot].read) {
+      if (l.kind == AsciiLine::bad) {
+        ThrowBadLine(path, l.line, text::Message().Say(text::kVertexThree));
       }
-      if (loop.empty()) loop_line = lines.line();
-      loop.push_back(weld.Index(p));
-    } else if (key != Key::other) {
-      close();
+      if (l.kind == AsciiLine::close) {
+        close();
+        continue;
+      }
+      if (loop.empty()) loop_line = l.line;
+      loop.push_back(weld.Index(l.p));
     }
-  }
+  };
+  RunRecordBlocks(blocks, threads);
   close();
 }
 
@@ -169,27 +223,31 @@ void ScanDigits(const std::string& path, int& positions, int& normals) {
   }
 }
 
-// False when a number carries more digits than `digits` had: start again.
-bool ReplayAscii(const std::string& input, const std::string& output, const MeshMotion& motion,
-                 const ReplayStyle& style, ReplayCounts& counts,
-                 const std::function<void(const ReplayCounts&)>& vet, TextDigits& digits) {
-  const NumberStyle positions = NumberStyleOf(style, digits.positions);
-  const NumberStyle normals = NumberStyleOf(style, digits.normals);
-  platform::InputFile in;
-  OpenMeshFile(in, input);
-  platform::AtomicOutput out(output);
-  RawLines lines(in, input);
-  // A facet is held until its end, as its corners may be listed the other way round.
+// How an ASCII STL's facets are rewritten.
+struct AsciiStyle {
+  const MeshMotion& motion;
+  NumberStyle positions, normals;
+  const TextDigits& digits;
+  const std::string& input;
+};
+
+// Rewrites `text`, lines numbered from `first` that begin outside a facet,
+// into `out`. A facet is held until its end, as its corners may be listed the
+// other way round. Throws MoreDigits when a number carries more digits than
+// are written (`position_digits` and `normal_digits` raised).
+void ReplayAsciiText(std::string_view text, std::uint64_t first, const AsciiStyle& style,
+                     int& position_digits, int& normal_digits, std::string& out,
+                     std::uint64_t& vertices) {
+  const MeshMotion& motion = style.motion;
+  const std::string& input = style.input;
   std::string facet;
   std::vector<std::size_t> ends;  // of the held lines in `facet`
   std::vector<Key> keys;          // of the held lines
   bool has_normal = false;
   geometry::Vector3 normal_turned;
-  std::vector<std::size_t> corners;
   std::vector<geometry::Vector3> moved;
   std::uint64_t facet_line = 0;
-  std::string text;
-  const auto flush = [&]() -> bool {
+  const auto flush = [&] {
     if (moved.size() < 3) {
       ThrowBadLine(input, facet_line,
                    text::Message()
@@ -197,7 +255,6 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
                        .Own(std::to_string(moved.size()))
                        .Say(text::kFacetCornersEnd));
     }
-    text.clear();
     std::size_t begin = 0, corner = 0;
     const std::size_t count = moved.size();
     for (std::size_t k = 0; k < ends.size(); ++k) {
@@ -205,38 +262,40 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
       if (keys[k] == Key::vertex) {
         // Under a mirror the first corner stays first and the rest turn round.
         const std::size_t from = motion.mirrors && corner > 0 ? count - corner : corner;
-        Rewrite(text, line, 1, moved[from], positions);
+        Rewrite(out, line, 1, moved[from], style.positions);
         ++corner;
       } else if (keys[k] == Key::facet && has_normal) {
-        Rewrite(text, line, 2, normal_turned, normals);
+        Rewrite(out, line, 2, normal_turned, style.normals);
       } else {
-        text.append(line);
+        out.append(line);
       }
       begin = ends[k];
     }
-    out.Write(text);
     facet.clear();
     ends.clear();
     keys.clear();
     moved.clear();
-    return true;
   };
   bool inside = false;
-  std::string_view line;
   std::string_view t[5];
-  while (lines.Next(line)) {
+  std::uint64_t number = first;
+  for (std::size_t at = 0; at < text.size(); ++number) {
+    const std::size_t lf = text.find('\n', at);
+    const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+    const std::string_view line = text.substr(at, end - at);
+    at = end;
     const std::size_t n = Tokens(line, t, 5);
     const Key key = n > 0 ? KeyOf(t[0]) : Key::other;
     if (key == Key::facet) {
-      if (inside && !flush()) return false;
+      if (inside) flush();
       inside = true;
-      facet_line = lines.line();
+      facet_line = number;
       has_normal = n >= 5;
       if (has_normal) {
         bool again = false;
         for (std::size_t i = 2; i < 5; ++i)
-          again = digits.Raise(digits.normals, t[i], normals) || again;
-        if (again) return false;
+          again = style.digits.Raise(normal_digits, t[i], style.normals) || again;
+        if (again) throw MoreDigits{position_digits, normal_digits};
         geometry::Vector3 normal;
         if (!ReadTriple(t + 2, normal)) {
           ThrowBadLine(input, facet_line, text::Message().Say(text::kNormalThree));
@@ -245,32 +304,88 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
       }
     }
     if (!inside) {
-      out.Write(line);
+      out.append(line);
       continue;
     }
     if (key == Key::vertex) {
       geometry::Vector3 p;
       if (n < 4 || !ReadTriple(t + 1, p)) {
-        ThrowBadLine(input, lines.line(), text::Message().Say(text::kVertexThree));
+        ThrowBadLine(input, number, text::Message().Say(text::kVertexThree));
       }
       bool again = false;
       for (std::size_t i = 1; i < 4; ++i)
-        again = digits.Raise(digits.positions, t[i], positions) || again;
-      if (again) return false;
+        again = style.digits.Raise(position_digits, t[i], style.positions) || again;
+      if (again) throw MoreDigits{position_digits, normal_digits};
       const geometry::Vector3 q = motion.Point(p);
-      CheckMovedInRange(p, q, std::numeric_limits<double>::max(), input, lines.line());
+      CheckMovedInRange(p, q, std::numeric_limits<double>::max(), input, number);
       moved.push_back(q);
-      ++counts.vertices;
+      ++vertices;
     }
     facet.append(line);
     ends.push_back(facet.size());
     keys.push_back(key);
     if (key == Key::endfacet) {
-      if (!flush()) return false;
+      flush();
       inside = false;
     }
   }
+  // Blocks end outside a facet but for the file's last.
   if (inside) ThrowBadLine(input, facet_line, text::Message().Say(text::kEndsInFacet));
+}
+
+// False when a number carries more digits than `digits` had: start again.
+// Blocks of whole facets are rewritten on every thread, written in file order.
+bool ReplayAscii(const std::string& input, const std::string& output, const MeshMotion& motion,
+                 const ReplayStyle& style, const StreamOptions& options, ReplayCounts& counts,
+                 const std::function<void(const ReplayCounts&)>& vet, TextDigits& digits) {
+  const AsciiStyle ascii{motion, NumberStyleOf(style, digits.positions),
+                         NumberStyleOf(style, digits.normals), digits, input};
+  platform::InputFile in;
+  OpenMeshFile(in, input);
+  platform::AtomicOutput out(output);
+  RawLines lines(in, input);
+  const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 20;
+  const auto threads =
+      in.Size() <= block ? 1u : static_cast<unsigned>(StreamThreads(options.threads));
+  struct Slot {
+    std::string text, out;
+    std::uint64_t first = 0, vertices = 0;
+  };
+  std::vector<Slot> slots(threads);
+  bool inside = false;  // where the reading is: a block is cut outside a facet only
+  RecordBlocks blocks;
+  blocks.read = [&](std::size_t, std::size_t slot) {
+    Slot& s = slots[slot];
+    s.text.clear();
+    s.first = lines.line() + 1;
+    std::string_view line;
+    std::string_view t[1];
+    while ((s.text.size() < block || inside) && lines.Next(line)) {
+      s.text.append(line);
+      const Key key = Tokens(line, t, 1) > 0 ? KeyOf(t[0]) : Key::other;
+      if (key == Key::facet) inside = true;
+      if (key == Key::endfacet) inside = false;
+    }
+    return !s.text.empty();
+  };
+  blocks.move = [&](std::size_t, std::size_t slot) {
+    Slot& s = slots[slot];
+    s.out.clear();
+    s.vertices = 0;
+    int position_digits = digits.positions, normal_digits = digits.normals;
+    ReplayAsciiText(s.text, s.first, ascii, position_digits, normal_digits, s.out, s.vertices);
+  };
+  blocks.write = [&](std::size_t, std::size_t slot) {
+    out.Write(slots[slot].out);
+    counts.vertices += slots[slot].vertices;
+  };
+  try {
+    RunRecordBlocks(blocks, threads);
+  } catch (const MoreDigits& more) {
+    digits.positions = std::max(digits.positions, more.positions);
+    digits.normals = std::max(digits.normals, more.normals);
+    return false;
+  }
   if (vet) vet(counts);
   out.Commit();
   return true;
@@ -284,35 +399,51 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   const std::uint32_t count = OpenBinary(in, input, header);
   platform::AtomicOutput out(output);
   out.Write(std::string_view(header, kHeader));
-  std::vector<char> block(kRecord * std::min<std::size_t>(count, kRecordsAtOnce));
-  const auto threads = static_cast<unsigned>(StreamThreads(options.threads));
-  for (std::uint32_t done = 0; done < count;) {
-    const std::size_t n = std::min<std::size_t>(count - done, kRecordsAtOnce);
-    if (ReadFully(in, block.data(), n * kRecord) < n * kRecord) {
+  auto threads = static_cast<unsigned>(StreamThreads(options.threads));
+  const std::size_t per_block =
+      options.block != 0 ? std::max<std::size_t>(1, options.block / kRecord) : kRecordsAtOnce;
+  const std::size_t block_count = (std::size_t{count} + per_block - 1) / per_block;
+  threads =
+      static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(block_count, 1)));
+  const auto records_in = [&](std::size_t k) {
+    return std::min<std::size_t>(count - k * per_block, per_block);
+  };
+  std::vector<std::vector<unsigned char>> slots(threads);
+  RecordBlocks blocks;
+  blocks.read = [&](std::size_t k, std::size_t slot) {
+    if (k == block_count) return false;
+    CheckNotStopped(input);
+    std::vector<unsigned char>& data = slots[slot];
+    data.resize(records_in(k) * kRecord);
+    if (ReadFully(in, reinterpret_cast<char*>(data.data()), data.size()) < data.size()) {
       ThrowBadFile(input, text::Message().Say(text::kStlEndedEarly));
     }
-    auto* const records = reinterpret_cast<unsigned char*>(block.data());
-    platform::ParallelRanges(n, threads, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t k = begin; k < end; ++k) {
-        unsigned char* r = records + k * kRecord;
-        const geometry::Vector3 normal = motion.Normal(Corner(r));
-        for (int i = 0; i < 3; ++i) StoreFloat(r + 4 * i, static_cast<float>(normal[i]), false);
-        geometry::Vector3 p[3];
-        for (int c = 0; c < 3; ++c) {
-          const geometry::Vector3 before = Corner(r + 12 + 12 * c);
-          p[c] = motion.Point(before);
-          CheckMovedInRange(before, p[c], kFloatMax, input, 0);
-        }
-        if (motion.mirrors) std::swap(p[1], p[2]);
-        for (int c = 0; c < 3; ++c) {
-          for (int i = 0; i < 3; ++i)
-            StoreFloat(r + 12 + 12 * c + 4 * i, static_cast<float>(p[c][i]), false);
-        }
+    return true;
+  };
+  blocks.move = [&](std::size_t, std::size_t slot) {
+    std::vector<unsigned char>& data = slots[slot];
+    for (std::size_t i = 0; i < data.size(); i += kRecord) {
+      unsigned char* r = data.data() + i;
+      const geometry::Vector3 normal = motion.Normal(Corner(r));
+      for (int j = 0; j < 3; ++j) StoreFloat(r + 4 * j, static_cast<float>(normal[j]), false);
+      geometry::Vector3 p[3];
+      for (int c = 0; c < 3; ++c) {
+        const geometry::Vector3 before = Corner(r + 12 + 12 * c);
+        p[c] = motion.Point(before);
+        CheckMovedInRange(before, p[c], kFloatMax, input, 0);
       }
-    });
-    out.Write(std::string_view(block.data(), n * kRecord));
-    done += static_cast<std::uint32_t>(n);
-  }
+      if (motion.mirrors) std::swap(p[1], p[2]);
+      for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 3; ++j)
+          StoreFloat(r + 12 + 12 * c + 4 * j, static_cast<float>(p[c][j]), false);
+      }
+    }
+  };
+  blocks.write = [&](std::size_t, std::size_t slot) {
+    out.Write(
+        std::string_view(reinterpret_cast<const char*>(slots[slot].data()), slots[slot].size()));
+  };
+  RunRecordBlocks(blocks, threads);
   // Whatever follows the last triangle is kept as it is.
   char rest[1 << 16];
   for (std::size_t got; (got = in.Read(rest, sizeof rest)) > 0;)
@@ -324,12 +455,12 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
 
 }  // namespace
 
-void ReadStlMesh(const std::string& path, bool binary, Mesh& mesh) {
+void ReadStlMesh(const std::string& path, bool binary, Mesh& mesh, const StreamOptions& options) {
   mesh = Mesh();
   if (binary) {
     ReadBinary(path, mesh);
   } else {
-    ReadAscii(path, mesh);
+    ReadAscii(path, mesh, options);
   }
 }
 
@@ -348,7 +479,8 @@ void ReplayStlFile(const std::string& input, bool binary, const std::string& out
       digits.prescanned = true;
     }
     // Each start again abandons the output (its temporary file removed).
-    while (!ReplayAscii(input, output, motion, style, found, vet, digits)) found = ReplayCounts();
+    while (!ReplayAscii(input, output, motion, style, options, found, vet, digits))
+      found = ReplayCounts();
   }
   if (counts != nullptr) *counts = found;
 }

@@ -13,7 +13,8 @@ namespace korvane::obj {
 // The triangles of `path` (binary when `binary`, else ASCII), their corners
 // welded: a corner at exactly the position of an earlier one is its vertex,
 // so vertices are numbered in the order they first appear.
-void ReadStlMesh(const std::string& path, bool binary, Mesh& mesh);
+void ReadStlMesh(const std::string& path, bool binary, Mesh& mesh,
+                 const StreamOptions& options = {});
 
 // Writes `input` moved by `m` to `output`: positions and facet normals (turned,
 // unit length; a zero normal stays zero) change, every other byte stays (the

@@ -245,6 +245,168 @@ inline constexpr Phrase kBinaryStlName{
     "binary STL",
     "\x83o\x83" "C\x83i\x83\x8a STL"};
 
+// What a file that is not a mesh looks like, and the stream's refusal.
+// "バイナリ FBX ファイル"
+inline constexpr Phrase kLooksBinaryFbx{
+    "a binary FBX file",
+    "\x83o\x83" "C\x83i\x83\x8a FBX \x83t\x83@\x83" "C\x83\x8b"};
+// "PNG 画像"
+inline constexpr Phrase kLooksPng{
+    "a PNG image",
+    "PNG \x89\xe6\x91\x9c"};
+// "JPEG 画像"
+inline constexpr Phrase kLooksJpeg{
+    "a JPEG image",
+    "JPEG \x89\xe6\x91\x9c"};
+// "PDF 文書"
+inline constexpr Phrase kLooksPdf{
+    "a PDF document",
+    "PDF \x95\xb6\x8f\x91"};
+// "gzip 圧縮ファイル"
+inline constexpr Phrase kLooksGzip{
+    "a gzip-compressed file",
+    "gzip \x88\xb3\x8fk\x83t\x83@\x83" "C\x83\x8b"};
+// "bzip2 圧縮ファイル"
+inline constexpr Phrase kLooksBzip2{
+    "a bzip2-compressed file",
+    "bzip2 \x88\xb3\x8fk\x83t\x83@\x83" "C\x83\x8b"};
+// "7-Zip アーカイブ"
+inline constexpr Phrase kLooks7z{
+    "a 7-Zip archive",
+    "7-Zip \x83" "A\x81[\x83J\x83" "C\x83u"};
+// "xz 圧縮ファイル"
+inline constexpr Phrase kLooksXz{
+    "an xz-compressed file",
+    "xz \x88\xb3\x8fk\x83t\x83@\x83" "C\x83\x8b"};
+// "RAR アーカイブ"
+inline constexpr Phrase kLooksRar{
+    "a RAR archive",
+    "RAR \x83" "A\x81[\x83J\x83" "C\x83u"};
+// "プログラム（ELF）"
+inline constexpr Phrase kLooksElf{
+    "a program (ELF)",
+    "\x83v\x83\x8d\x83O\x83\x89\x83\x80\x81iELF\x81j"};
+// "Blender ファイル（.blend）"
+inline constexpr Phrase kLooksBlend{
+    "a Blender file (.blend)",
+    "Blender \x83t\x83@\x83" "C\x83\x8b\x81i.blend\x81j"};
+// "Draco 圧縮メッシュ"
+inline constexpr Phrase kLooksDracoMesh{
+    "a Draco-compressed mesh",
+    "Draco \x88\xb3\x8fk\x83\x81\x83" "b\x83V\x83\x85"};
+// "3MF ファイル（ZIP アーカイブ）"
+inline constexpr Phrase kLooks3mfZip{
+    "a 3MF file (a ZIP archive)",
+    "3MF \x83t\x83@\x83" "C\x83\x8b\x81iZIP \x83" "A\x81[\x83J\x83" "C\x83u\x81j"};
+// "USDZ ファイル（ZIP アーカイブ）"
+inline constexpr Phrase kLooksUsdzZip{
+    "a USDZ file (a ZIP archive)",
+    "USDZ \x83t\x83@\x83" "C\x83\x8b\x81iZIP \x83" "A\x81[\x83J\x83" "C\x83u\x81j"};
+// "ZIP アーカイブ（3MF などのまとめた形式は ZIP アーカイブです）"
+inline constexpr Phrase kLooksZip{
+    "a ZIP archive (3MF and other packed formats are ZIP archives)",
+    "ZIP \x83" "A\x81[\x83J\x83" "C\x83u\x81i3MF \x82\xc8\x82\xc7\x82\xcc\x82\xdc\x82\xc6\x82\xdf\x82\xbd\x8c`\x8e\xae\x82\xcd ZIP \x83" "A\x81[\x83J\x83" "C\x83u\x82\xc5\x82\xb7\x81j"};
+// "テキスト FBX ファイル"
+inline constexpr Phrase kLooksTextFbx{
+    "a text FBX file",
+    "\x83" "e\x83L\x83X\x83g FBX \x83t\x83@\x83" "C\x83\x8b"};
+// "VRML ファイル"
+inline constexpr Phrase kLooksVrml{
+    "a VRML file",
+    "VRML \x83t\x83@\x83" "C\x83\x8b"};
+// "STEP ファイル"
+inline constexpr Phrase kLooksStep{
+    "a STEP file",
+    "STEP \x83t\x83@\x83" "C\x83\x8b"};
+// "USD テキストファイル"
+inline constexpr Phrase kLooksUsdText{
+    "a USD text file",
+    "USD \x83" "e\x83L\x83X\x83g\x83t\x83@\x83" "C\x83\x8b"};
+// "OFF ファイル"
+inline constexpr Phrase kLooksOff{
+    "an OFF file",
+    "OFF \x83t\x83@\x83" "C\x83\x8b"};
+// "DirectX .x ファイル"
+inline constexpr Phrase kLooksDirectX{
+    "a DirectX .x file",
+    "DirectX .x \x83t\x83@\x83" "C\x83\x8b"};
+// "COLLADA ファイル（XML）"
+inline constexpr Phrase kLooksCollada{
+    "a COLLADA file (XML)",
+    "COLLADA \x83t\x83@\x83" "C\x83\x8b\x81iXML\x81j"};
+// "AMF ファイル（XML）"
+inline constexpr Phrase kLooksAmf{
+    "an AMF file (XML)",
+    "AMF \x83t\x83@\x83" "C\x83\x8b\x81iXML\x81j"};
+// "X3D ファイル（XML）"
+inline constexpr Phrase kLooksX3d{
+    "an X3D file (XML)",
+    "X3D \x83t\x83@\x83" "C\x83\x8b\x81iXML\x81j"};
+// "3MF モデル（XML）"
+inline constexpr Phrase kLooks3mfModel{
+    "a 3MF model (XML)",
+    "3MF \x83\x82\x83" "f\x83\x8b\x81iXML\x81j"};
+// "XML ファイル"
+inline constexpr Phrase kLooksXml{
+    "an XML file",
+    "XML \x83t\x83@\x83" "C\x83\x8b"};
+// "glTF ではない JSON ファイル（"asset" がありません）"
+inline constexpr Phrase kLooksJson{
+    "a JSON file that is not glTF (no \"asset\")",
+    "glTF \x82\xc5\x82\xcd\x82\xc8\x82\xa2 JSON \x83t\x83@\x83" "C\x83\x8b\x81i\x22" "asset\x22 \x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81j"};
+// "FBX ファイル"
+inline constexpr Phrase kLooksFbx{
+    "an FBX file",
+    "FBX \x83t\x83@\x83" "C\x83\x8b"};
+// "3MF ファイル"
+inline constexpr Phrase kLooks3mf{
+    "a 3MF file",
+    "3MF \x83t\x83@\x83" "C\x83\x8b"};
+// "COLLADA ファイル"
+inline constexpr Phrase kLooksColladaName{
+    "a COLLADA file",
+    "COLLADA \x83t\x83@\x83" "C\x83\x8b"};
+// "3DS ファイル"
+inline constexpr Phrase kLooks3ds{
+    "a 3DS file",
+    "3DS \x83t\x83@\x83" "C\x83\x8b"};
+// "Blender ファイル"
+inline constexpr Phrase kLooksBlender{
+    "a Blender file",
+    "Blender \x83t\x83@\x83" "C\x83\x8b"};
+// "3ds Max ファイル"
+inline constexpr Phrase kLooksMax{
+    "a 3ds Max file",
+    "3ds Max \x83t\x83@\x83" "C\x83\x8b"};
+// "USD ファイル"
+inline constexpr Phrase kLooksUsd{
+    "a USD file",
+    "USD \x83t\x83@\x83" "C\x83\x8b"};
+// "Alembic ファイル"
+inline constexpr Phrase kLooksAlembic{
+    "an Alembic file",
+    "Alembic \x83t\x83@\x83" "C\x83\x8b"};
+// "IGES ファイル"
+inline constexpr Phrase kLooksIges{
+    "an IGES file",
+    "IGES \x83t\x83@\x83" "C\x83\x8b"};
+// "Draco ファイル"
+inline constexpr Phrase kLooksDraco{
+    "a Draco file",
+    "Draco \x83t\x83@\x83" "C\x83\x8b"};
+// "バイナリデータ"
+inline constexpr Phrase kLooksBinaryData{
+    "binary data",
+    "\x83o\x83" "C\x83i\x83\x8a\x83" "f\x81[\x83^"};
+// " は "
+inline constexpr Phrase kStreamHolds{
+    " holds ",
+    " \x82\xcd "};
+// " です。ストリームで再生できるのは OBJ だけです（代わりにファイルのパスを指定してください）"
+inline constexpr Phrase kStreamObjOnly{
+    "; a stream replays OBJ only (give the file's path instead)",
+    " \x82\xc5\x82\xb7\x81" "B\x83X\x83g\x83\x8a\x81[\x83\x80\x82\xc5\x8d\xc4\x90\xb6\x82\xc5\x82\xab\x82\xe9\x82\xcc\x82\xcd OBJ \x82\xbe\x82\xaf\x82\xc5\x82\xb7\x81i\x91\xe3\x82\xed\x82\xe8\x82\xc9\x83t\x83@\x83" "C\x83\x8b\x82\xcc\x83p\x83X\x82\xf0\x8ew\x92\xe8\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81j"};
+
 // clang-format on
 
 }  // namespace korvane::text

@@ -5,7 +5,10 @@
 // topology is the same, the distance to the nearest moved vertex otherwise).
 //
 //   report_driver OUT.html [--json REPORT.json] [--vertices N] [--moved-vertices N]
-//                 [--reshape] [--points] [--max-triangles N]
+//                 [--reshape] [--points] [--affine] [--max-triangles N]
+//
+// --affine stretches and mirrors the copy, and reports the known motion as an
+// affine fit would (model "affine", the stretches and shear).
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -20,6 +23,8 @@
 #include "cli/report_page.h"
 #include "geometry/affine.h"
 #include "geometry/farthest.h"
+#include "geometry/motion_parts.h"
+#include "matrix/parts_json.h"
 #include "platform/file_io.h"
 #include "text/error.h"
 
@@ -132,7 +137,7 @@ class Json {
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: report_driver OUT.html [--json REPORT.json] [--vertices N] "
-               "[--moved-vertices N] [--reshape] [--points] [--max-triangles N]\n");
+               "[--moved-vertices N] [--reshape] [--points] [--affine] [--max-triangles N]\n");
   std::exit(2);
 }
 
@@ -146,6 +151,7 @@ int main(int argc, char** argv) {
   std::uint64_t moved_count = 0;
   bool reshape = false;
   bool points = false;  // both meshes without triangles
+  bool affine = false;
   std::size_t max_triangles = korvane::cli::ReportPageInput{}.max_triangles;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
@@ -163,6 +169,8 @@ int main(int argc, char** argv) {
       reshape = true;
     } else if (a == "--points") {
       points = true;
+    } else if (a == "--affine") {
+      affine = true;
     } else if (a == "--max-triangles") {
       max_triangles = std::stoull(value());
     } else {
@@ -188,6 +196,13 @@ int main(int argc, char** argv) {
     motion.translate(Vector3(0.4, -1.2, 2.5));
     motion.rotate(Eigen::AngleAxisd(35.0 * kPi / 180.0, Vector3(1, 2, 3).normalized()));
     motion.scale(1.25);
+    if (affine) {
+      // 1.2 along a turned axis, 0.85 across it, and x mirrored.
+      const Eigen::Matrix3d axes =
+          Eigen::AngleAxisd(0.6, Vector3(1, -1, 2).normalized()).toRotationMatrix();
+      motion.linear() *= axes * Vector3(1.2, 0.85, 1.0).asDiagonal() * axes.transpose() *
+                         Vector3(-1, 1, 1).asDiagonal();
+    }
     for (std::size_t i = 0; i < nm; ++i) {
       Vector3 p = moved.vertices[i];
       if (reshape && p.z() > 0.3) p += p.normalized() * 0.3 * (p.z() - 0.3);
@@ -206,7 +221,8 @@ int main(int argc, char** argv) {
     const korvane::geometry::AffineAnalysis fit = korvane::geometry::AnalyzeTriangles(
         {at(base.vertices, rb.a), at(base.vertices, rb.b), at(base.vertices, rb.c),
          at(moved.vertices, rm.a), at(moved.vertices, rm.b), at(moved.vertices, rm.c)});
-    const Matrix4& m = fit.matrix;
+    // An affine copy is reported as the affine fit finds it: the known motion.
+    const Matrix4& m = affine ? motion : fit.matrix;
 
     korvane::cli::ReportPageInput in;
     in.max_triangles = max_triangles;
@@ -235,12 +251,11 @@ int main(int argc, char** argv) {
     const double tolerance = 1e-5;
     const bool fits = stats.max / size <= tolerance;
 
-    const Eigen::Matrix3d linear = m.linear();
-    const double scale = std::cbrt(linear.determinant());
-    const Eigen::AngleAxisd turn(Eigen::Matrix3d(linear / scale));
-
+    const korvane::geometry::MotionParts parts = korvane::geometry::DecomposeMotion(m);
     Json r;
-    r.Raw("{\"fit\":\"three-point\",\"topology\":")
+    r.Raw(affine ? "{\"fit\":\"least-squares\",\"motion\":\"affine\""
+                 : "{\"fit\":\"three-point\",\"motion\":\"similarity\"")
+        .Raw(",\"topology\":")
         .Str(same ? "same" : "different")
         .Raw(",\"matrix\":[");
     for (int row = 0; row < 4; ++row) {
@@ -248,11 +263,10 @@ int main(int argc, char** argv) {
       for (int col = 0; col < 4; ++col) (col ? r.Raw(",") : r).Num(m.matrix()(row, col));
       r.Raw("]");
     }
-    r.Raw("],\"scale\":").Num(scale).Raw(",\"rotation\":{\"axis\":").Vec(turn.axis());
-    r.Raw(",\"degrees\":")
-        .Num(turn.angle() * 180.0 / kPi)
-        .Raw("},\"translation\":")
-        .Vec(m.translation());
+    r.Raw("],\"scale\":").Num(parts.scale).Raw(",\"rotation\":{\"axis\":").Vec(parts.axis);
+    r.Raw(",\"degrees\":").Num(parts.angleDegrees).Raw("},\"translation\":").Vec(m.translation());
+    r.Raw(",\"mirror\":").Raw(parts.mirror ? "true" : "false").Raw(",\"decomposition\":");
+    r.Raw(korvane::matrix::DecompositionJson(parts).dump().c_str());
     r.Raw(",\"reference_vertices\":{\"base\":[").Num(rb.a).Raw(",").Num(rb.b).Raw(",").Num(rb.c);
     r.Raw("],\"moved\":[").Num(rm.a).Raw(",").Num(rm.b).Raw(",").Num(rm.c).Raw("]}");
     r.Raw(",\"residual\":{\"surface\":").StatsObject(stats, size).Raw(",\"paired\":");

@@ -116,6 +116,7 @@ function fillVerdict() {
   const chip = (label, key) => el('span', { class: 'chip' }, `${label} `,
     el('b', { 'data-key': key, 'data-value': String(get(report, key)) }, String(get(report, key))));
   if (report.fit !== undefined) chips.append(chip('fit', 'fit'));
+  if (report.motion !== undefined) chips.append(chip('motion', 'motion'));
   if (report.topology !== undefined) chips.append(chip('topology', 'topology'));
   // The files measured, as text (never as markup, whatever their names hold).
   const files = view && view.files;
@@ -129,12 +130,32 @@ function fillVerdict() {
 
 function fillMotion() {
   const t = document.getElementById('motion');
+  const parts = report.decomposition;
+  if (report.motion !== undefined) t.append(row('Model', cell('td', 'motion', report.motion)));
+  if (report.mirror !== undefined) {
+    t.append(row('Mirror image', el('td', { 'data-key': 'mirror', 'data-value': String(report.mirror) },
+      report.mirror ? 'yes' : 'no')));
+  }
   t.append(
-    row('Scale', cell('td', 'scale', report.scale)),
+    row(parts ? 'Scale (mean stretch)' : 'Scale', cell('td', 'scale', report.scale)),
     row('Rotation angle', el('td', null, cell('span', 'rotation.degrees', get(report, 'rotation.degrees')),
       el('span', { class: 'unit' }, ' °'))),
     row('Rotation axis', vec('rotation.axis', 3)),
     row('Translation', vec('translation', 3)));
+  // Not a similarity: the turn above follows three stretches along their axes;
+  // the shear is the other reading of the same matrix.
+  if (parts) {
+    for (let i = 0; i < 3; i++) {
+      t.append(row(i === 0 ? 'Stretches' : '', el('td', { class: 'stretch' },
+        cell('span', `decomposition.stretches.${i}`, get(report, `decomposition.stretches.${i}`)),
+        el('span', { class: 'unit' }, ' along'), vec(`decomposition.axes.${i}`, 3).firstChild)));
+    }
+    const how = 'x moves by xy·y + xz·z, y by yz·z, before scaling along x, y, z and the turn';
+    ['xy', 'xz', 'yz'].forEach((k, i) => {
+      t.append(row(i === 0 ? 'Shear' : '', el('td', { title: how }, el('span', { class: 'unit' }, `${k} `),
+        cell('span', `decomposition.shear.${k}`, get(report, `decomposition.shear.${k}`)))));
+    });
+  }
 
   const m = document.getElementById('matrix');
   for (let r = 0; r < 4; r++) {
@@ -185,7 +206,8 @@ function fillMeasurement() {
       row('Reference vertices, moved', vec('reference_vertices.moved', 3)));
   }
   // Whatever else the report holds is shown too, so that no number is dropped.
-  const known = new Set(['fit', 'topology', 'matrix', 'scale', 'rotation', 'translation', 'reference_vertices',
+  const known = new Set(['fit', 'motion', 'mirror', 'decomposition', 'topology', 'matrix', 'scale', 'rotation',
+    'translation', 'reference_vertices',
     'residual', 'tolerance', 'fits', 'cause', 'note', 'message', 'iterations']);
   const leaves = (v, path, out) => {
     if (v !== null && typeof v === 'object') for (const [k, w] of Object.entries(v)) leaves(w, `${path}.${k}`, out);

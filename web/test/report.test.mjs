@@ -29,6 +29,7 @@ function pages() {
     ['reshaped', ['--reshape']],
     ['different-topology', ['--vertices', '6000', '--moved-vertices', '9000']],
     ['points', ['--points', '--vertices', '8000']],
+    ['affine', ['--affine', '--vertices', '8000']],
   ].map(([name, args]) => {
     const html = join(scratch, `${name}.html`);
     const json = join(scratch, `${name}.json`);
@@ -178,6 +179,9 @@ for (const [index, variant] of pages().entries()) {
         checked.push(key);
       }
       assert.ok(checked.includes('matrix.3.3') && checked.includes('residual.surface.relative.max'));
+      // Stretches and shear only where the motion is not a similarity.
+      const stretches = await page.$$eval('#motion th', (ths) => ths.filter((t) => t.textContent === 'Stretches').length);
+      assert.equal(stretches, report.decomposition ? 1 : 0);
       const badge = await page.textContent('#verdict-badge');
       assert.match(badge, report.ambiguous ? /^≈ Ambiguous$/ : report.fits ? /^✓ Fits$/ : /Does not fit/);
     });
