@@ -41,6 +41,9 @@ NumberStyle NumberStyleOf(const ReplayStyle& style, int significant) {
 
 bool TextDigits::Raise(int& field, std::string_view token, const NumberStyle& written) const {
   if (prescanned || written.decimals >= 0 || written.shortest) return false;
+  // No more digits than characters: such a token never starts the replay
+  // again, and one that does carries more than it, so `field` ends the same.
+  if (token.size() <= static_cast<std::size_t>(written.significant)) return false;
   const int digits = std::min(SignificantDigits(token), 17);
   field = std::max(field, digits);
   return digits > written.significant;

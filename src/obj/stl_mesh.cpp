@@ -188,18 +188,16 @@ void ReadAscii(const std::string& path, Mesh& mesh, const StreamOptions& options
   close();
 }
 
-// The numbers of token `first` and the two after it replaced by `v`, every
-// other byte of the line kept.
-void Rewrite(std::string& out, std::string_view line, std::size_t first, const geometry::Vector3& v,
-             const NumberStyle& style) {
-  std::string_view t[8];
-  const std::size_t n = Tokens(line, t, first + 3);
+// `line` with its three numbers `numbers` (tokens of it) replaced by `v`,
+// every other byte kept.
+void Rewrite(std::string& out, std::string_view line, const std::string_view* numbers,
+             const geometry::Vector3& v, const NumberStyle& style) {
   std::size_t at = 0;
-  for (std::size_t k = first; k < n && k < first + 3; ++k) {
-    const auto start = static_cast<std::size_t>(t[k].data() - line.data());
+  for (int k = 0; k < 3; ++k) {
+    const auto start = static_cast<std::size_t>(numbers[k].data() - line.data());
     out.append(line.substr(at, start - at));
-    AppendNumber(out, v[static_cast<Eigen::Index>(k - first)], style, HasExponent(t[k]));
-    at = start + t[k].size();
+    AppendNumber(out, v[k], style, HasExponent(numbers[k]));
+    at = start + numbers[k].size();
   }
   out.append(line.substr(at));
 }
@@ -240,9 +238,13 @@ void ReplayAsciiText(std::string_view text, std::uint64_t first, const AsciiStyl
                      std::uint64_t& vertices) {
   const MeshMotion& motion = style.motion;
   const std::string& input = style.input;
-  std::string facet;
-  std::vector<std::size_t> ends;  // of the held lines in `facet`
-  std::vector<Key> keys;          // of the held lines
+  // The lines of the facet, views of `text`, with their numbers' tokens.
+  struct Held {
+    std::string_view line;
+    Key key;
+    std::string_view numbers[3];
+  };
+  std::vector<Held> held;
   bool has_normal = false;
   geometry::Vector3 normal_turned;
   std::vector<geometry::Vector3> moved;
@@ -255,25 +257,21 @@ void ReplayAsciiText(std::string_view text, std::uint64_t first, const AsciiStyl
                        .Own(std::to_string(moved.size()))
                        .Say(text::kFacetCornersEnd));
     }
-    std::size_t begin = 0, corner = 0;
+    std::size_t corner = 0;
     const std::size_t count = moved.size();
-    for (std::size_t k = 0; k < ends.size(); ++k) {
-      const std::string_view line(facet.data() + begin, ends[k] - begin);
-      if (keys[k] == Key::vertex) {
+    for (const Held& h : held) {
+      if (h.key == Key::vertex) {
         // Under a mirror the first corner stays first and the rest turn round.
         const std::size_t from = motion.mirrors && corner > 0 ? count - corner : corner;
-        Rewrite(out, line, 1, moved[from], style.positions);
+        Rewrite(out, h.line, h.numbers, moved[from], style.positions);
         ++corner;
-      } else if (keys[k] == Key::facet && has_normal) {
-        Rewrite(out, line, 2, normal_turned, style.normals);
+      } else if (h.key == Key::facet && has_normal) {
+        Rewrite(out, h.line, h.numbers, normal_turned, style.normals);
       } else {
-        out.append(line);
+        out.append(h.line);
       }
-      begin = ends[k];
     }
-    facet.clear();
-    ends.clear();
-    keys.clear();
+    held.clear();
     moved.clear();
   };
   bool inside = false;
@@ -321,9 +319,12 @@ void ReplayAsciiText(std::string_view text, std::uint64_t first, const AsciiStyl
       moved.push_back(q);
       ++vertices;
     }
-    facet.append(line);
-    ends.push_back(facet.size());
-    keys.push_back(key);
+    Held h{line, key, {}};
+    if (key == Key::vertex || (key == Key::facet && has_normal)) {
+      const std::size_t number0 = key == Key::vertex ? 1 : 2;
+      for (std::size_t i = 0; i < 3; ++i) h.numbers[i] = t[number0 + i];
+    }
+    held.push_back(h);
     if (key == Key::endfacet) {
       flush();
       inside = false;
