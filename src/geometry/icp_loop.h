@@ -41,10 +41,12 @@ using ClosestPoints =
 // then are the worst left out: on a nearly symmetric part the pairs that tell
 // the right pose from a turned one (a keyway, a bump) are the worst ones until
 // that pose is reached. `cap` (a length) caps each distance in Run::robust.
-// Without `scaled` every step keeps the scale of m (a rigid fit).
+// Without `scaled` every step keeps the scale of m (a rigid fit). Without
+// `by_scatter` only `convergence` stops it: a pose crawling along a direction
+// the surface barely holds moves by less than the scatter every step.
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
            int max_iterations, double convergence, double cap, bool scaled,
-           bool inclusive_first = false);
+           bool inclusive_first = false, bool by_scatter = true);
 
 Eigen::AlignedBox3d BoxOf(const std::vector<Vector3>& v);
 
