@@ -5,6 +5,7 @@
 #include "geometry/distinct.h"
 #include "geometry/icp_loop.h"
 #include "geometry/point_sets.h"
+#include "geometry/spatial.h"
 #include "geometry/start_search.h"
 #include "geometry/triangle_match.h"
 
@@ -32,6 +33,10 @@ constexpr double kConvergence = 1e-9;
 constexpr double kProposalShare = 0.5;
 constexpr double kSure = 0.9;
 constexpr double kNearlySure = 0.25;
+// Steps onto the target's vertices after screening, for each screened pose,
+// and the steps along the surface that bring a pose within their reach.
+constexpr int kLandIterations = 10;
+constexpr int kSettleIterations = 15;
 
 // Samples of growing size, the last of at most 50k vertices.
 std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base) {
@@ -112,11 +117,63 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     r = RunIcp(levels[0], surface, r.m, trim, std::min(o.maxIterations, kScreenIterations),
                screen_convergence, cap, o.Solves(), true);
   }
+  // A turn the surface barely holds (a faceted surface of revolution slides
+  // along its facets) settles on it only after many steps, so a symmetric
+  // part's other poses would stop short of fitting. On a copy that keeps the
+  // base's vertices (split, cut, reordered) they land on vertices: a few
+  // point-to-point steps onto the nearest target vertices take a pose the
+  // rest of the way once it is within half their spacing. A pose is kept
+  // only when the surface finds it closer.
+  std::vector<Matrix4> landed_poses;
+  if (!target.vertices().empty()) {
+    const std::vector<Vector3>& w = target.vertices();
+    const PointIndex corners(w);
+    const ClosestPoints nearest_vertex = [&](const std::vector<Vector3>& q,
+                                             std::vector<Vector3>& points,
+                                             std::vector<Vector3>& normals) {
+      points.resize(q.size());
+      normals.assign(q.size(), Vector3::Zero());
+      for (std::size_t i = 0; i < q.size(); ++i) points[i] = w[corners.Nearest(q[i]).index];
+    };
+    // Lands r from `from` (r itself or a pose further along): whether it did.
+    const auto land = [&](Run& r, const Run& from, bool* moved) {
+      const int allowed = std::min(kLandIterations, std::max(0, o.maxIterations - from.iterations));
+      if (allowed == 0) return false;
+      const Run landed = RunIcp(levels[0], nearest_vertex, from.m, trim, allowed,
+                                screen_convergence, cap, o.Solves());
+      if (moved) *moved = CornerShift(box, landed.m, from.m) > kSameMotion * size;
+      Run judged =
+          RunIcp(levels[0], surface, landed.m, trim, 0, screen_convergence, cap, o.Solves(), true);
+      if (!(judged.robust < r.robust)) return false;
+      judged.iterations = from.iterations + landed.iterations;
+      judged.capped = false;
+      r = judged;
+      landed_poses.push_back(r.m);
+      return true;
+    };
+    std::vector<char> out_of_reach(screened.size(), 0);
+    for (std::size_t k = 0; k < screened.size(); ++k) {
+      bool moved = false;
+      if (!land(screened[k], screened[k], &moved)) out_of_reach[k] = moved;
+    }
+    // Where some poses landed the copy keeps the base's vertices: those that
+    // landed elsewhere (half a spacing off) go a few steps along the surface
+    // first, not stopped by the scatter they crawl within.
+    for (std::size_t k = 0; k < screened.size() && !landed_poses.empty(); ++k) {
+      Run& r = screened[k];
+      if (!out_of_reach[k] || o.maxIterations - r.iterations <= kSettleIterations) continue;
+      Run settled = RunIcp(levels[0], surface, r.m, trim, kSettleIterations, screen_convergence,
+                           cap, o.Solves(), false, false);
+      settled.iterations += r.iterations;
+      land(r, settled, nullptr);
+    }
+  }
   SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
 
   // Finalists through the larger samples, the iteration limit counted over all.
   for (Run& r : finalists) {
+    const Run entering = r;
     // (A base of one sample size goes on where screening left it.)
     for (std::size_t l = std::min<std::size_t>(1, last); l <= last; ++l) {
       const int used = r.iterations;
@@ -125,6 +182,21 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       r = RunIcp(levels[l], surface, r.m, trim, allowed,
                  (l == last ? kConvergence : kMidConvergence) * size, cap, o.Solves(), true);
       r.iterations += used;
+    }
+    // A pose that landed on the vertices is as exact as the copy's digits:
+    // the surface steps can only pull it towards the holes removed vertices
+    // leave, and on a crawling turn not back in the steps left.
+    const bool landed =
+        std::any_of(landed_poses.begin(), landed_poses.end(),
+                    [&](const Matrix4& m) { return m.matrix() == entering.m.matrix(); });
+    if (landed) {
+      Run kept = RunIcp(levels[last], surface, entering.m, trim, 0, kConvergence * size, cap,
+                        o.Solves(), true);
+      if (kept.robust < r.robust) {
+        kept.iterations = entering.iterations;
+        kept.capped = false;
+        r = kept;
+      }
     }
   }
   SortBy(finalists, [](const Run& r) { return r.robust; });

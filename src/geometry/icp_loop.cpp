@@ -187,7 +187,7 @@ double NormalShift(const std::vector<Vector3>& sample, const std::vector<Vector3
 
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
            int max_iterations, double convergence, double cap, Freedom freedom,
-           bool inclusive_first) {
+           bool inclusive_first, bool by_scatter) {
   const std::size_t n = sample.size();
   const std::size_t trimmed = KeptCount(n, trim);
   std::size_t keep = inclusive_first ? n : trimmed;
@@ -262,7 +262,7 @@ Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Mat
     if (!next.matrix().allFinite()) break;
     // Both phases settle against the trimmed pairs' scatter: the inclusive
     // one must finish turning a part into place before its worst pairs go.
-    converged = Convergence{convergence, kScatterFraction}.Reached(
+    converged = Convergence{convergence, by_scatter ? kScatterFraction : 0.0}.Reached(
         NormalShift(sample, moved, normals, next), run.score * scale);
     m = next;
   }

@@ -43,10 +43,12 @@ using ClosestPoints =
 // the right pose from a turned one (a keyway, a bump) are the worst ones until
 // that pose is reached. `cap` (a length) caps each distance in Run::robust.
 // Each step does what `freedom` allows: without a scale it keeps the scale of
-// m (a rigid fit); affine, it changes any of the twelve numbers.
+// m (a rigid fit); affine, it changes any of the twelve numbers. Without
+// `by_scatter` only `convergence` stops it: a pose crawling along a direction
+// the surface barely holds moves by less than the scatter every step.
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
            int max_iterations, double convergence, double cap, Freedom freedom,
-           bool inclusive_first = false);
+           bool inclusive_first = false, bool by_scatter = true);
 
 Eigen::AlignedBox3d BoxOf(const std::vector<Vector3>& v);
 

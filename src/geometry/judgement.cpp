@@ -11,6 +11,29 @@
 
 namespace korvane::geometry {
 
+namespace {
+
+// An alternative stands only when its average distance is at most this many
+// times the motion's own, plus the tolerance: a nearly symmetric part's
+// turned pose can put 95% of the vertices on the surface while its feature
+// (a keyway, a bump) stays off, and that feature is in the average.
+constexpr double kAsWell = 1.5;
+// Each distance counts up to this share of the size in the average, so that
+// the vertices over a removed vertex's hole (in every pose) do not swamp it.
+constexpr double kAverageCap = 1e-2;
+
+// The capped mean distance of the share the verdict judges.
+double AverageMiss(std::vector<double> d, const FitOptions& options, double size) {
+  if (options.trim && *options.trim > 0.0)
+    KeepSmallestValues(d, KeptCount(d.size(), *options.trim));
+  if (d.empty()) return 0.0;
+  double sum = 0.0;
+  for (const double x : d) sum += std::min(x, kAverageCap * size);
+  return sum / static_cast<double>(d.size());
+}
+
+}  // namespace
+
 bool ScaleConsistent(double ratio) { return ratio >= 0.5 && ratio <= 2.0; }
 
 namespace {
@@ -132,7 +155,8 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
     return false;
   };
   FitOptions quiet = options;
-  quiet.keepDistances = false;
+  quiet.keepDistances = true;
+  double own_miss = -1.0;  // measured when a candidate first fits
   const double base_spread = Spread(base);
   // A few thousand vertices weed out the candidates that plainly miss before a full measure.
   std::vector<Vector3> sample;
@@ -151,7 +175,14 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
     }
     if (!(Percentile95(d) <= 10.0 * apart)) continue;
     const FitResult e = Judge(base, base_spread, target, c, quiet);
-    if (e.fits) r.alternatives.push_back({c, e.residuals});
+    if (!e.fits) continue;
+    if (own_miss < 0.0) {
+      std::vector<double> own;
+      target.DistancesFrom(r.matrix, base, own, options.threads);
+      own_miss = AverageMiss(std::move(own), options, target.size());
+    }
+    if (AverageMiss(e.distances, options, target.size()) <= kAsWell * own_miss + apart)
+      r.alternatives.push_back({c, e.residuals});
   }
   r.ambiguous = !r.alternatives.empty();
 }

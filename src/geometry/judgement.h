@@ -24,9 +24,9 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
                 const Matrix4& m, const FitOptions& options);
 
 // Sets r.ambiguous and r.alternatives: the motions of r.candidates that fit as
-// well and put some base vertex farther than the tolerance from where r.matrix
-// puts it. Pairs that fit (equal counts) leave no ambiguity. FitMotion calls
-// it for ICP's candidates.
+// well (within the tolerance, and about as close on average as r.matrix) and
+// put some base vertex farther than the tolerance from where r.matrix puts it. Pairs that fit
+// (equal counts) leave no ambiguity. FitMotion calls it for ICP's candidates.
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options, FitResult& r);
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -68,5 +69,23 @@ struct RecordBlocks {
   std::function<void(std::size_t block, std::size_t slot)> write;
 };
 void RunRecordBlocks(const RecordBlocks& work, unsigned threads);
+
+// A block's bytes, left uninitialised: they are read over at once.
+class RecordBuffer {
+ public:
+  void resize(std::size_t n) {
+    if (n > capacity_) {
+      bytes_.reset(new unsigned char[n]);
+      capacity_ = n;
+    }
+    size_ = n;
+  }
+  unsigned char* data() { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+  std::size_t capacity_ = 0, size_ = 0;
+};
 
 }  // namespace korvane::obj

@@ -225,7 +225,7 @@ void ReadMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptio
       ReadStlMesh(path, format == MeshFormat::stl_binary, mesh, options);
       break;
     case MeshFormat::ply:
-      ReadPlyMesh(path, mesh, faces);
+      ReadPlyMesh(path, mesh, faces, options);
       break;
     case MeshFormat::gltf:
     case MeshFormat::glb:

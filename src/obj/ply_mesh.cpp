@@ -437,9 +437,57 @@ double Number(std::string_view token, const std::string& path, std::uint64_t lin
   return v;
 }
 
+// The records of ASCII element `el` in blocks of about `block` bytes on
+// every thread: parse(slot, line, its number, record, tokens, token indices)
+// on the thread that read the block, then deliver(slot) in file order.
+template <class Slot, class Parse, class Deliver>
+void ReadAsciiElement(RawLines& lines, const Element& el, const std::string& path, unsigned threads,
+                      std::size_t block, Parse&& parse, Deliver&& deliver) {
+  struct Read {
+    std::string text;
+    std::uint64_t firstLine = 0, firstRecord = 0;
+    std::vector<std::string_view> tokens;
+    std::vector<std::size_t> at;
+    Slot slot;
+  };
+  std::vector<Read> slots(threads);
+  std::uint64_t r = 0;  // records read
+  RecordBlocks blocks;
+  blocks.read = [&](std::size_t, std::size_t k) {
+    if (r == el.count) return false;
+    Read& s = slots[k];
+    s.text.clear();
+    s.firstLine = lines.line() + 1;
+    s.firstRecord = r;
+    std::string_view line;
+    while (r < el.count && s.text.size() < block) {
+      if (!lines.Next(line)) ThrowEndsBefore(el, r, path);
+      s.text.append(line);
+      if (!IsBlank(line)) ++r;
+    }
+    return true;
+  };
+  blocks.move = [&](std::size_t, std::size_t k) {
+    Read& s = slots[k];
+    std::uint64_t number = s.firstLine, record = s.firstRecord;
+    for (std::size_t at = 0; at < s.text.size(); ++number) {
+      const std::size_t lf = s.text.find('\n', at);
+      const std::size_t end = lf == std::string::npos ? s.text.size() : lf + 1;
+      const std::string_view line(s.text.data() + at, end - at);
+      at = end;
+      if (IsBlank(line)) continue;
+      SplitTokens(line, s.tokens);
+      if (!TokenIndices(el, s.tokens, s.at)) ThrowTooFew(el, number, path);
+      parse(s.slot, number, record++, s.tokens, s.at);
+    }
+  };
+  blocks.write = [&](std::size_t, std::size_t k) { deliver(slots[k].slot); };
+  RunRecordBlocks(blocks, threads);
+}
+
 }  // namespace
 
-void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces) {
+void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces, const StreamOptions& options) {
   mesh = Mesh();
   platform::InputFile in;
   OpenMeshFile(in, path);
@@ -456,26 +504,64 @@ void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces) {
     std::vector<bool> wanted(h.elements.size(), false);
     wanted[static_cast<std::size_t>(h.vertex)] = true;
     if (faces && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
-    WalkAscii(lines, h, path, wanted,
-              [&](std::size_t e, std::uint64_t r, std::string_view,
-                  const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
-                const auto el = static_cast<int>(e);
-                if (el == h.vertex) {
+    // The vertices and faces are read in blocks on every thread.
+    const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 20;
+    // A file of one block stays on this thread.
+    const auto threads =
+        in.Size() <= block ? 1u : static_cast<unsigned>(StreamThreads(options.threads));
+    struct Part {
+      Mesh mesh;
+      std::vector<double> corners;
+    };
+    const auto deliver = [&](Part& part) {
+      mesh.vertices.insert(mesh.vertices.end(), part.mesh.vertices.begin(),
+                           part.mesh.vertices.end());
+      mesh.triangles.insert(mesh.triangles.end(), part.mesh.triangles.begin(),
+                            part.mesh.triangles.end());
+      part.mesh.vertices.clear();
+      part.mesh.triangles.clear();
+    };
+    using TokenList = std::vector<std::string_view>;
+    using Indices = std::vector<std::size_t>;
+    WalkAscii(
+        lines, h, path, wanted,
+        [&](std::size_t, std::uint64_t, std::string_view, const TokenList&, const Indices&) {
+          return true;
+        },
+        {},
+        [&](std::size_t e) {
+          const auto index = static_cast<int>(e);
+          const Element& el = h.elements[e];
+          if (index == h.vertex) {
+            ReadAsciiElement<Part>(
+                lines, el, path, threads, block,
+                [&](Part& part, std::uint64_t line, std::uint64_t, const TokenList& t,
+                    const Indices& at) {
                   const auto get = [&](int p) {
-                    return Number(t[at[static_cast<std::size_t>(p)]], path, lines.line());
+                    return Number(t[at[static_cast<std::size_t>(p)]], path, line);
                   };
-                  mesh.vertices.emplace_back(get(vertex.x), get(vertex.y), get(vertex.z));
-                } else if (el == h.face && faces) {
-                  const Element& face = h.elements[e];
-                  const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
-                  const auto n = static_cast<std::size_t>(Number(t[k], path, lines.line()));
-                  corners.clear();
+                  part.mesh.vertices.emplace_back(get(el.x), get(el.y), get(el.z));
+                },
+                deliver);
+            return Walk::taken;
+          }
+          if (index == h.face && faces) {
+            ReadAsciiElement<Part>(
+                lines, el, path, threads, block,
+                [&](Part& part, std::uint64_t line, std::uint64_t record, const TokenList& t,
+                    const Indices& at) {
+                  const std::size_t k = at[static_cast<std::size_t>(el.faceList)];
+                  const auto n = static_cast<std::size_t>(Number(t[k], path, line));
+                  part.corners.clear();
                   for (std::size_t c = 0; c < n; ++c)
-                    corners.push_back(Number(t[k + 1 + c], path, lines.line()));
-                  AddPolygon(mesh, corners, path, r, lines.line());
-                }
-                return true;
-              });
+                    part.corners.push_back(Number(t[k + 1 + c], path, line));
+                  AddPolygon(part.mesh, part.corners, path, record, line);
+                },
+                deliver);
+            return Walk::taken;
+          }
+          return Walk::records;
+        });
   } else {
     const std::string_view ahead = lines.Rest();
     Body body(in, path, ahead, AfterHeader(h.text, ahead, in.Size()));
@@ -599,7 +685,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
             std::min<std::uint64_t>(el.count - std::uint64_t{k} * per_block, per_block));
       };
       const auto block_count = static_cast<std::size_t>((el.count + per_block - 1) / per_block);
-      std::vector<std::vector<unsigned char>> slots(threads);
+      std::vector<RecordBuffer> slots(threads);
       RecordBlocks blocks;
       blocks.read = [&](std::size_t k, std::size_t slot) {
         if (k == block_count) return false;
@@ -609,7 +695,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
       };
       blocks.move = [&](std::size_t, std::size_t slot) {
         if (index != h.vertex) return;
-        std::vector<unsigned char>& data = slots[slot];
+        RecordBuffer& data = slots[slot];
         for (std::size_t i = 0; i < data.size(); i += el.size)
           MoveRecord(data.data() + i, el, el.offsets, motion, normals, big, input);
       };

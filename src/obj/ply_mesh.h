@@ -14,7 +14,8 @@ namespace korvane::obj {
 // The "vertex" element's x, y, z in file order and, with `faces`, the "face"
 // element's vertex lists as triangles (fanned). Other elements and
 // properties are read past.
-void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces);
+void ReadPlyMesh(const std::string& path, Mesh& mesh, bool faces,
+                 const StreamOptions& options = {});
 
 // Writes `input` moved by `m` to `output`: x, y, z and nx, ny, nz (turned,
 // unit length) change, in their own types; under a mirror each face's list

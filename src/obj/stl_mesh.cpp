@@ -409,12 +409,12 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   const auto records_in = [&](std::size_t k) {
     return std::min<std::size_t>(count - k * per_block, per_block);
   };
-  std::vector<std::vector<unsigned char>> slots(threads);
+  std::vector<RecordBuffer> slots(threads);
   RecordBlocks blocks;
   blocks.read = [&](std::size_t k, std::size_t slot) {
     if (k == block_count) return false;
     CheckNotStopped(input);
-    std::vector<unsigned char>& data = slots[slot];
+    RecordBuffer& data = slots[slot];
     data.resize(records_in(k) * kRecord);
     if (ReadFully(in, reinterpret_cast<char*>(data.data()), data.size()) < data.size()) {
       ThrowBadFile(input, text::Message().Say(text::kStlEndedEarly));
@@ -422,7 +422,7 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
     return true;
   };
   blocks.move = [&](std::size_t, std::size_t slot) {
-    std::vector<unsigned char>& data = slots[slot];
+    RecordBuffer& data = slots[slot];
     for (std::size_t i = 0; i < data.size(); i += kRecord) {
       unsigned char* r = data.data() + i;
       const geometry::Vector3 normal = motion.Normal(Corner(r));
