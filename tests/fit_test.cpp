@@ -517,6 +517,31 @@ TEST_F(FitOnCopies, MotionModelsByKindOfCopy) {
   EXPECT_THROW(FitMotion(base_.vertices, target, o), korvane::Error);
 }
 
+// A flat plate cannot measure a stretch across itself: the affine solve keeps
+// the similarity's map there (finite, proper), and the result says so.
+TEST(AffineFit, FlatBaseKeepsTheSimilarityAcrossIt) {
+  std::vector<Vector3> plate;
+  for (int i = 0; i < 30; ++i) {
+    for (int j = 0; j < 20; ++j) plate.emplace_back(0.1 * i + 0.01 * j * j, 0.1 * j, 0.0);
+  }
+  Matrix4 m = Matrix4::Identity();
+  m.linear() = Eigen::AngleAxisd(0.4, Vector3(1.0, 1.0, 0.0).normalized()).toRotationMatrix() *
+               Vector3(1.2, 0.9, 1.0).asDiagonal();
+  m.translation() = Vector3(1.0, 2.0, 3.0);
+  const std::vector<Vector3> moved = testing::MovedRounded(plate, m);
+  const FitTarget target(moved, {});
+  FitOptions o;
+  o.motion = MotionModel::affine;
+  const FitResult r = FitMotion(plate, target, o);
+  ASSERT_TRUE(r.fits) << r.judgedP95Relative;
+  EXPECT_TRUE(r.flatBase);
+  EXPECT_TRUE(r.matrix.matrix().allFinite());
+  EXPECT_GT(r.matrix.linear().determinant(), 0.0);
+  // The plate's normal goes to the moved plate's normal.
+  const Vector3 normal = (m.linear().col(0).cross(m.linear().col(1))).normalized();
+  EXPECT_GT(std::fabs((r.matrix.linear() * Vector3::UnitZ()).normalized().dot(normal)), 1.0 - 1e-9);
+}
+
 TEST_F(FitOnCopies, VerdictOnWrongMotions) {
   // Three points on a shuffled copy pick unrelated vertices: no fit, and the
   // sorted centroid distances still show the same shape.
