@@ -52,6 +52,8 @@ class KORVANE_PT_panel(bpy.types.Panel):
             rows = describe(get_motion(settings))
         except ImportError:
             rows = ()  # said in the box above
+        except korvane_module().Error as e:
+            rows = (("Motion", str(e)),)  # a matrix a script set that is no motion
         for name, value in rows:
             row = box.split(factor=0.3)
             row.label(text=name)

@@ -290,13 +290,15 @@ def test_fit_and_model_menus_and_motion_rows_come_from_the_library():
         ("RIGID", 1.3, False, False, False),  # another size
         ("SIMILARITY", 1.3, True, False, False),  # a mirror image never fits unasked
         ("SIMILARITY", 1.3, True, True, True),
+        ("AFFINE", 1.3, False, False, True),  # stretched 1.2 along x, then turned
     ],
 )
 def test_the_model_and_mirror_choices_limit_what_fits(model, scale, mirrored, allow_mirror, fits):
     from korvane_blender.properties import get_motion
 
-    motion = similarity(6, scale) @ np.diag([-1.0 if mirrored else 1.0, 1.0, 1.0, 1.0])
-    moved_pair("bunny", motion)
+    stretch = 1.2 if model == "AFFINE" else 1.0
+    motion = similarity(6, scale) @ np.diag([(-1.0 if mirrored else 1.0) * stretch, 1.0, 1.0, 1.0])
+    base, copy = moved_pair("bunny", motion)
     settings = bpy.context.scene.korvane
     settings.motion, settings.allow_mirror = model, allow_mirror
     assert bpy.ops.korvane.measure() == {"FINISHED"}
@@ -304,6 +306,12 @@ def test_the_model_and_mirror_choices_limit_what_fits(model, scale, mirrored, al
     if fits:
         measured = get_motion(settings)
         assert korvane.decompose(measured).mirror == mirrored
-        assert np.allclose(measured, motion, atol=1e-4 * np.abs(motion).max())
+        # Against the copy's vertices: a transform without shear cannot hold all of a stretch.
+        points = world_vertices(copy)
+        error = korvane.transform(measured, world_vertices(base)) - points
+        assert np.abs(error).max() < 1e-5 * size(points)
         if model == "RIGID":
             assert abs(np.linalg.det(measured[:3, :3]) - 1) < 1e-9
+        from korvane_blender.properties import describe
+
+        assert ("Stretches" in dict(describe(measured))) == (model == "AFFINE")

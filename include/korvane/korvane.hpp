@@ -131,6 +131,7 @@ struct MotionParts {
   std::array<Vec3, 3> stretch_axes{{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};  // unit
   Vec3 shear{};  // xy, xz, yz; zero for a similarity
 };
+// Refuses (korvane::Error) what a matrix file may not hold: not finite, projective, singular.
 KORVANE_CXX_API MotionParts Decompose(const Matrix4x4& motion);
 
 // Distances of the base vertices, carried by the motion, from the moved mesh.

@@ -239,3 +239,28 @@ def test_decompose_takes_any_matrix_apart_as_matrix_show_does(tmp_path, rows):
     turn = np.eye(3) + np.sin(a) * k + (1 - np.cos(a)) * (k @ k)
     stretch = sum(s * np.outer(u, u) for s, u in zip(parts.stretches, parts.axes))
     assert np.allclose(turn @ stretch, m[:3, :3], atol=1e-12)
+
+
+@pytest.mark.parametrize("order", ["same", "shuffled"])
+def test_an_affine_fit_reports_the_known_stretches_and_axes(tmp_path, bunny, order):
+    # 1.2 along one turned axis, 0.85 along another, 1 along the third; then a similarity.
+    axes = similarity(seed=8, scale=1.0)[:3, :3]
+    stretches = np.array([1.2, 1.0, 0.85])
+    m = similarity(seed=9, scale=1.0)
+    m[:3, :3] = m[:3, :3] @ axes @ np.diag(stretches) @ axes.T
+    copy = moved(m, bunny[0]), bunny[1]
+    write_obj(tmp_path / "base.obj", bunny[0], bunny[1])
+    write_obj(tmp_path / "moved.obj", *(shuffled(*copy, seed=4) if order == "shuffled" else copy))
+    fit = korvane.measure(tmp_path / "base.obj", tmp_path / "moved.obj", motion="affine")
+    cli = json.loads(run_cli("calc", tmp_path / "base.obj", tmp_path / "moved.obj", "--motion",
+                             "affine", "--json", "-o", tmp_path / "m.matrix").stdout)
+    assert fit.fits and fit.decomposition == cli["decomposition"], fit.message
+    d = fit.decomposition
+    close = 1e-6 if order == "same" else 1e-4
+    assert np.allclose(d["stretches"], stretches, atol=close)
+    for axis, want in zip(d["axes"], axes.T):
+        assert abs(abs(np.dot(axis, want)) - 1) < close
+    assert fit.scale == pytest.approx(np.mean(d["stretches"]), abs=1e-12)
+    # The report takes apart the matrix before its file rounds it to fifteen digits.
+    parts = korvane.decompose(fit.matrix)
+    assert parts.kind == "affine" and np.allclose(parts.stretches, d["stretches"], rtol=1e-13)

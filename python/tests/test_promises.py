@@ -103,6 +103,7 @@ def test_matrices_a_file_cannot_hold_are_refused_everywhere(files, kind):
         "transform": lambda: korvane.transform(m, points),
         "inverse": lambda: korvane.inverse(m),
         "write_matrix": lambda: korvane.write_matrix("bad.matrix", m),
+        "decompose": lambda: korvane.decompose(m),
     }
     for name, call in calls.items():
         with pytest.raises(korvane.Error) as e:

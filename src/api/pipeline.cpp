@@ -295,7 +295,14 @@ FitDefaults Defaults() noexcept {
 }
 
 MotionParts Decompose(const Matrix4x4& motion) {
-  return ToPublic(geometry::DecomposeMotion(FromPublic(motion)));
+  // A singular or projective matrix has no stretches or shear to give (NaN).
+  try {
+    const geometry::Matrix4 m = FromPublic(motion);
+    matrix::CheckMotionShape(m, {});
+    return ToPublic(geometry::DecomposeMotion(m));
+  } catch (...) {
+    RethrowAsFailure({});
+  }
 }
 
 std::vector<std::string> ReportKeys() {
