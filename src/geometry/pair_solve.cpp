@@ -13,6 +13,25 @@ namespace korvane::geometry {
 
 namespace {
 
+// The means of the kept pairs' two ends.
+struct PairMeans {
+  Vector3 src = Vector3::Zero(), dst = Vector3::Zero();
+  double one_over_n = 0.0;
+};
+PairMeans MeansOf(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                  const std::vector<char>& mask, std::size_t keep) {
+  PairMeans m;
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    if (!mask.empty() && mask[i] == 0) continue;
+    m.src += src[i];
+    m.dst += dst[i];
+  }
+  m.one_over_n = 1.0 / static_cast<double>(keep);
+  m.src *= m.one_over_n;
+  m.dst *= m.one_over_n;
+  return m;
+}
+
 // The affine map carrying src[i] onto dst[i] as closely as squares go: the
 // cross-covariance over the source's covariance. Along a direction in which
 // the source hardly spreads (a flat plate's normal) that quotient is noise
@@ -21,15 +40,9 @@ namespace {
 Matrix4 AffinePairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                          const std::vector<char>& mask, std::size_t keep, bool mirrored) {
   const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
-  Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
-  for (std::size_t i = 0; i < src.size(); ++i) {
-    if (!kept(i)) continue;
-    ms += src[i];
-    md += dst[i];
-  }
-  const double one_over_n = 1.0 / static_cast<double>(keep);
-  ms *= one_over_n;
-  md *= one_over_n;
+  const PairMeans means = MeansOf(src, dst, mask, keep);
+  const Vector3& ms = means.src;
+  const Vector3& md = means.dst;
   Eigen::Matrix3d sigma = Eigen::Matrix3d::Zero(), cov = Eigen::Matrix3d::Zero();
   for (std::size_t i = 0; i < src.size(); ++i) {
     if (!kept(i)) continue;
@@ -63,15 +76,9 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
                    const std::vector<char>& mask, std::size_t keep, Freedom freedom) {
   if (freedom.affine) return AffinePairMotion(src, dst, mask, keep, freedom.mirrored);
   const auto kept = [&](std::size_t i) { return mask.empty() || mask[i] != 0; };
-  Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
-  for (std::size_t i = 0; i < src.size(); ++i) {
-    if (!kept(i)) continue;
-    ms += src[i];
-    md += dst[i];
-  }
-  const double one_over_n = 1.0 / static_cast<double>(keep);
-  ms *= one_over_n;
-  md *= one_over_n;
+  const PairMeans means = MeansOf(src, dst, mask, keep);
+  const Vector3& ms = means.src;
+  const Vector3& md = means.dst;
   Eigen::Matrix3d sigma = Eigen::Matrix3d::Zero();
   double var = 0.0;
   for (std::size_t i = 0; i < src.size(); ++i) {
@@ -80,8 +87,8 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
     sigma += (dst[i] - md) * a.transpose();
     var += a.squaredNorm();
   }
-  sigma *= one_over_n;
-  var *= one_over_n;
+  sigma *= means.one_over_n;
+  var *= means.one_over_n;
   const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
   Vector3 signs = Vector3::Ones();
   if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
