@@ -290,23 +290,15 @@ def measure(
             raise ValueError("trim must be from 0 to %g, not %r" % (most, trim))
     iterations = _whole(max_iterations, "max_iterations", 1, 100000, 0)
     threads = _jobs(jobs)
+    # The choices both readers take, in the library's order.
+    choices = (fit, tolerance, trim_value, iterations, threads, motion, bool(allow_mirror))
     base_is_path, moved_is_path = isinstance(base, _PATH_TYPES), isinstance(moved, _PATH_TYPES)
     if base_is_path != moved_is_path:
         raise TypeError("base and moved must both be OBJ paths or both arrays of points")
     if base_is_path:
         if faces is not None or base_faces is not None:
             raise TypeError("faces go with arrays; an OBJ file brings its own")
-        report = _korvane.measure_files(
-            os.fsencode(base),
-            os.fsencode(moved),
-            fit,
-            tolerance,
-            trim_value,
-            iterations,
-            threads,
-            motion,
-            bool(allow_mirror),
-        )
+        report = _korvane.measure_files(os.fsencode(base), os.fsencode(moved), *choices)
     else:
         base_points, moved_points = _points(base, "base"), _points(moved, "moved")
         report = _korvane.measure_arrays(
@@ -314,13 +306,7 @@ def measure(
             moved_points,
             _faces(faces, "faces", len(moved_points)),
             _faces(base_faces, "base_faces", len(base_points)),
-            fit,
-            tolerance,
-            trim_value,
-            iterations,
-            threads,
-            motion,
-            bool(allow_mirror),
+            *choices,
         )
     return Fit(report, tolerance, fit)
 
