@@ -529,7 +529,8 @@ TEST(AffineFit, FlatBaseKeepsTheSimilarityAcrossIt) {
                Vector3(1.2, 0.9, 1.0).asDiagonal();
   m.translation() = Vector3(1.0, 2.0, 3.0);
   const std::vector<Vector3> moved = testing::MovedRounded(plate, m);
-  const FitTarget target(moved, {});
+  const std::vector<Triangle> none;
+  const FitTarget target(moved, none);
   FitOptions o;
   o.motion = MotionModel::affine;
   const FitResult r = FitMotion(plate, target, o);
@@ -835,7 +836,8 @@ TEST(Fit, RefusesBadInput) {
       {"one point", {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}, FitKind::icp},
       {"least squares, other count", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, FitKind::least_squares},
   };
-  const FitTarget target(good, {});
+  const std::vector<Triangle> none;
+  const FitTarget target(good, none);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FitOptions o;
@@ -859,9 +861,11 @@ TEST(Fit, RefusesBadInput) {
       }
     }
   }
-  EXPECT_THROW(FitTarget(std::vector<Vector3>{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {}), Error);
+  const std::vector<Vector3> line{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};
+  EXPECT_THROW(FitTarget(line, none), Error);
   // Refused when made, though its surface index is built later, if ever.
-  EXPECT_THROW(FitTarget(good, std::vector<Triangle>{{0, 1, 7}}), Error);
+  const std::vector<Triangle> outside{{0, 1, 7}};
+  EXPECT_THROW(FitTarget(good, outside), Error);
   FitOptions icp;
   icp.kind = FitKind::icp;
   EXPECT_THROW(FitMotion(good, std::vector<Triangle>{{0, 1, 4}}, target, icp), Error);

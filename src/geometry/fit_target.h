@@ -23,6 +23,10 @@ class FitTarget {
  public:
   FitTarget(const std::vector<Vector3>& vertices, const std::vector<Triangle>& triangles,
             unsigned threads = 0);
+  // It keeps references, so a temporary array would dangle.
+  FitTarget(const std::vector<Vector3>&, std::vector<Triangle>&&, unsigned = 0) = delete;
+  FitTarget(std::vector<Vector3>&&, const std::vector<Triangle>&, unsigned = 0) = delete;
+  FitTarget(std::vector<Vector3>&&, std::vector<Triangle>&&, unsigned = 0) = delete;
   ~FitTarget();
 
   const std::vector<Vector3>& vertices() const { return *vertices_; }
