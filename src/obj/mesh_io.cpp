@@ -234,6 +234,34 @@ bool RawLines::Next(std::string_view& line) {
   }
 }
 
+void TextBlocks::Reserve(Text& text, std::size_t capacity) {
+  if (capacity <= text.capacity) return;
+  capacity = std::max(capacity, 2 * text.capacity);
+  std::unique_ptr<char[]> bigger(new char[capacity]);  // uninitialised: read over at once
+  if (text.size > 0) std::memcpy(bigger.get(), text.bytes.get(), text.size);
+  text.bytes = std::move(bigger);
+  text.capacity = capacity;
+}
+
+std::size_t TextBlocks::LongLine(std::string_view text, std::size_t from) const {
+  while (text.size() - from > longest_) {  // else no line there can be
+    const std::size_t lf = text.find('\n', from);
+    if (lf == std::string_view::npos || lf - from >= longest_) return from;
+    from = lf + 1;
+  }
+  return std::string_view::npos;
+}
+
+void TextBlocks::Fill(Text& text, std::size_t want) {
+  Reserve(text, want);
+  while (text.size < want && !eof_) {
+    CheckNotStopped(path_);
+    const std::size_t got = in_.Read(text.bytes.get() + text.size, want - text.size);
+    if (got == 0) eof_ = true;
+    text.size += got;
+  }
+}
+
 Welder::Welder(std::vector<geometry::Vector3>& vertices, std::size_t expected)
     : vertices_(vertices) {
   std::size_t capacity = 64;

@@ -3,10 +3,12 @@
 // values, lines read byte for byte, and corners welded into vertices.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,14 +42,19 @@ struct MeshMotion {
 // Raises Error::Kind::number_out_of_range for a finite position that the
 // motion carried out of the range its type holds (`limit`: the largest finite value).
 [[noreturn]] void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line);
+// Whether the motion carried a finite position (`before`) out of the range
+// its type holds (`limit`: the largest finite value).
+inline bool CarriedOutOfRange(const geometry::Vector3& before, const geometry::Vector3& after,
+                              double limit) {
+  if (after.cwiseAbs().maxCoeff() <= limit) return false;  // NaN fails here too
+  for (int k = 0; k < 3; ++k) {
+    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) return true;
+  }
+  return false;
+}
 inline void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
                               double limit, const std::string& path, std::uint64_t line) {
-  if (after.cwiseAbs().maxCoeff() <= limit) return;  // NaN fails here too
-  for (int k = 0; k < 3; ++k) {
-    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
-      ThrowCarriedOutOfRange(path, line);
-    }
-  }
+  if (CarriedOutOfRange(before, after, limit)) ThrowCarriedOutOfRange(path, line);
 }
 
 // How numbers of a text format are written.
@@ -118,6 +125,72 @@ class RawLines {
   std::size_t pos_ = 0, end_ = 0, scan_ = 0;
   bool eof_ = false;
   std::uint64_t line_;
+};
+
+// A text file in large blocks, for RecordBlocks: each block takes the bytes
+// the one before left, reads on to about `block` bytes and is cut where
+// `cut` allows (after a line feed), the rest going to the next block. Read
+// in one piece rather than line by line: the reading is done in file order
+// while the blocks' lines are read on every thread.
+class TextBlocks {
+ public:
+  TextBlocks(platform::InputFile& in, std::string path, std::size_t block,
+             std::size_t longest = kMaxLinePiece)
+      : in_(in), path_(std::move(path)), block_(block), longest_(longest) {}
+  // The next block, valid until the next call for the same `text`; false at
+  // the end. `cut(view)` is where the block may end (0: nowhere yet; a block
+  // then grows); the file's last block is all that is left. `too_long`
+  // says that a line longer than `longest` follows the block's whole
+  // lines: it is refused, and nothing after it is read.
+  struct Text {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0, capacity = 0;
+    std::string_view view() const { return {bytes.get(), size}; }
+  };
+  template <class Cut>
+  bool Next(Text& text, bool& too_long, Cut&& cut) {
+    too_long = false;
+    text.size = 0;
+    if (ended_) return false;
+    Reserve(text, std::max(block_, carry_.size()));
+    if (!carry_.empty()) std::memcpy(text.bytes.get(), carry_.data(), carry_.size());
+    text.size = carry_.size();
+    carry_.clear();
+    std::size_t open = 0;  // where the last line begun starts
+    for (std::size_t want = block_;; want = 2 * text.size) {
+      Fill(text, want);
+      const std::string_view view = text.view();
+      const std::size_t long_line = LongLine(view, open);
+      if (long_line != std::string_view::npos) {
+        text.size = long_line;
+        too_long = ended_ = true;
+        return true;
+      }
+      if (eof_) {
+        ended_ = true;
+        return text.size > 0;
+      }
+      const std::size_t at = cut(view);
+      if (at > 0) {
+        carry_.assign(view.substr(at));
+        text.size = at;
+        return true;
+      }
+      const std::size_t last = view.rfind('\n');
+      open = last == std::string_view::npos ? 0 : last + 1;
+    }
+  }
+
+ private:
+  static void Reserve(Text& text, std::size_t capacity);
+  // The start of the first line from `from` on longer than longest_, or npos.
+  std::size_t LongLine(std::string_view text, std::size_t from) const;
+  void Fill(Text& text, std::size_t want);
+  platform::InputFile& in_;
+  std::string path_;
+  std::size_t block_, longest_;
+  std::string carry_;
+  bool eof_ = false, ended_ = false;
 };
 
 // Corners into vertices: equal positions (exactly, 0 and -0 alike) get one
