@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <regex>
+#include <sstream>
 
 #include "cli/mesh_generator.h"
 #include "matrix/fit_report.h"
@@ -258,6 +259,7 @@ TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
       ASSERT_EQ(after.triangles.size(), before.triangles.size());
       ASSERT_EQ(after.vertices.size(), before.vertices.size());
       double worst = 0.0;
+      std::size_t facet = 0;  // where the next ASCII "facet normal" is looked for
       for (std::size_t t = 0; t < before.triangles.size(); ++t) {
         for (std::size_t c = 0; c < 3; ++c) {
           // A mirror lists the corners after the first the other way round.
@@ -270,6 +272,12 @@ TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
           float n[3];
           std::memcpy(n, written.data() + 84 + 50 * t, 12);
           EXPECT_GT(Vector3(n[0], n[1], n[2]).dot(FaceNormal(after, after.triangles[t])), 0.99);
+        }
+        if (kind.format == MeshFormat::stl_ascii) {
+          facet = written.find("normal", facet) + 6;
+          Vector3 n;
+          std::istringstream(written.substr(facet, 100)) >> n.x() >> n.y() >> n.z();
+          EXPECT_GT(n.dot(FaceNormal(after, after.triangles[t])), 0.99) << t;
         }
       }
       if (ply) {
