@@ -89,6 +89,34 @@ bool CanStartAgain(const std::string& output);
 int SignificantDigits(std::string_view token);
 // `value` as text in `style`; `scientific` keeps the input number's exponent form.
 void AppendNumber(std::string& out, double value, const NumberStyle& style, bool scientific);
+// The same at `w`, which has room for kNumberRoom bytes; returns its end.
+inline constexpr std::size_t kNumberRoom = 400;
+char* WriteNumber(char* w, double value, const NumberStyle& style, bool scientific);
+
+// Text built in place: room is made once for a line, and its pieces are
+// copied in without a call each.
+class TextOut {
+ public:
+  // Room for n bytes at the end; Advance to the end of what was written.
+  char* Room(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return bytes_.get() + size_;
+  }
+  void Advance(char* end) { size_ = static_cast<std::size_t>(end - bytes_.get()); }
+  void Append(std::string_view s) {
+    char* w = Room(s.size());
+    if (!s.empty()) std::memcpy(w, s.data(), s.size());
+    size_ += s.size();
+  }
+  std::string_view view() const { return {bytes_.get(), size_}; }
+  std::size_t size() const { return size_; }
+  void clear() { size_ = 0; }
+
+ private:
+  void Grow(std::size_t n);
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
 inline bool HasExponent(std::string_view token) {
   return token.find_first_of("eE") != std::string_view::npos;
 }
@@ -207,22 +235,31 @@ class Welder {
   std::size_t mask_ = 0;
 };
 
-// Fixed-size values in either byte order.
+// Fixed-size values in either byte order: one load or store, turned round
+// when the file's order is not the machine's (binary replays do this for
+// every value of every record).
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline constexpr bool kBigHost = true;
+#else
+inline constexpr bool kBigHost = false;
+#endif
 inline std::uint32_t Load32(const unsigned char* p, bool big) {
-  return big ? (std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
-                p[3])
-             : (std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 |
-                p[0]);
+  std::uint32_t u;
+  std::memcpy(&u, p, 4);
+  return big == kBigHost ? u : __builtin_bswap32(u);
 }
 inline std::uint64_t Load64(const unsigned char* p, bool big) {
-  const std::uint64_t a = Load32(p, big), b = Load32(p + 4, big);
-  return big ? (a << 32 | b) : (b << 32 | a);
+  std::uint64_t u;
+  std::memcpy(&u, p, 8);
+  return big == kBigHost ? u : __builtin_bswap64(u);
 }
 inline void Store32(unsigned char* p, std::uint32_t v, bool big) {
-  for (int k = 0; k < 4; ++k) p[big ? 3 - k : k] = static_cast<unsigned char>(v >> (8 * k));
+  if (big != kBigHost) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
 }
 inline void Store64(unsigned char* p, std::uint64_t v, bool big) {
-  for (int k = 0; k < 8; ++k) p[big ? 7 - k : k] = static_cast<unsigned char>(v >> (8 * k));
+  if (big != kBigHost) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
 }
 inline float LoadFloat(const unsigned char* p, bool big) {
   const std::uint32_t u = Load32(p, big);

@@ -214,7 +214,7 @@ class LineCache {
             std::uint32_t index = 0) {
     if (out.size() > kOut) return;
     std::memcpy(e.key, key.data(), key.size());
-    std::memcpy(e.out, out.data(), out.size());
+    if (!out.empty()) std::memcpy(e.out, out.data(), out.size());
     e.keySize = static_cast<std::uint32_t>(key.size());
     e.outSize = static_cast<std::uint32_t>(out.size());
     e.moved = moved;
@@ -373,16 +373,18 @@ void ReadAscii(const std::string& path, Mesh& mesh, const StreamOptions& options
 
 // `line` with its three numbers `numbers` (tokens of it) replaced by `v`,
 // every other byte kept.
-void Rewrite(std::string& out, std::string_view line, const std::string_view* numbers,
+void Rewrite(TextOut& out, std::string_view line, const std::string_view* numbers,
              const geometry::Vector3& v, const NumberStyle& style) {
+  char* w = out.Room(line.size() + 3 * kNumberRoom);
   std::size_t at = 0;
   for (int k = 0; k < 3; ++k) {
     const auto start = static_cast<std::size_t>(numbers[k].data() - line.data());
-    out.append(line.substr(at, start - at));
-    AppendNumber(out, v[k], style, HasExponent(numbers[k]));
+    std::memcpy(w, line.data() + at, start - at);
+    w = WriteNumber(w + (start - at), v[k], style, HasExponent(numbers[k]));
     at = start + numbers[k].size();
   }
-  out.append(line.substr(at));
+  std::memcpy(w, line.data() + at, line.size() - at);
+  out.Advance(w + (line.size() - at));
 }
 
 // The significant digits of the positions' and the normals' numbers.
@@ -419,7 +421,7 @@ struct AsciiStyle {
 // block stops before a line refused), a facet may not go on past the block.
 std::uint64_t ReplayAsciiText(std::string_view text, const AsciiStyle& style, LineCache& points,
                               LineCache& normals, int& position_digits, int& normal_digits,
-                              std::string& out, std::uint64_t& vertices, bool whole) {
+                              TextOut& out, std::uint64_t& vertices, bool whole) {
   const MeshMotion& motion = style.motion;
   const bool hold = motion.mirrors;
   // Under a mirror: the lines of the facet, views of `text`, with their numbers' tokens.
@@ -457,7 +459,7 @@ std::uint64_t ReplayAsciiText(std::string_view text, const AsciiStyle& style, Li
       } else if (h.key == Key::facet && has_normal) {
         Rewrite(out, h.line, h.numbers, normal_turned, style.normals);
       } else {
-        out.append(h.line);
+        out.Append(h.line);
       }
     }
     held.clear();
@@ -476,8 +478,8 @@ std::uint64_t ReplayAsciiText(std::string_view text, const AsciiStyle& style, Li
     LineCache::Entry* e = cache.Find(key, found);
     if (found) {
       if (!hold) {
-        out.append(l.text.substr(0, start));
-        out.append(e->out, e->outSize);
+        out.Append(l.text.substr(0, start));
+        out.Append(std::string_view(e->out, e->outSize));
       }
       return e->moved;
     }
@@ -488,10 +490,10 @@ std::uint64_t ReplayAsciiText(std::string_view text, const AsciiStyle& style, Li
     if (again) throw MoreDigits{position_digits, normal_digits};
     const geometry::Vector3 q = move(p, line);
     if (!hold) {
-      out.append(l.text.substr(0, start));
+      out.Append(l.text.substr(0, start));
       const std::size_t from = out.size();
       Rewrite(out, key, t, q, written);
-      if (e != nullptr) cache.Keep(*e, key, std::string_view(out).substr(from), q);
+      if (e != nullptr) cache.Keep(*e, key, out.view().substr(from), q);
     } else if (e != nullptr) {
       cache.Keep(*e, key, {}, q);
     }
@@ -510,10 +512,10 @@ std::uint64_t ReplayAsciiText(std::string_view text, const AsciiStyle& style, Li
             numbers(l, line, 2, normals, style.normals, normal_digits, text::kNormalThree,
                     [&](const geometry::Vector3& n, std::uint64_t) { return motion.Normal(n); });
       } else if (!hold) {
-        out.append(l.text);
+        out.Append(l.text);
       }
     } else if (!inside) {
-      out.append(l.text);
+      out.Append(l.text);
       return;
     } else if (l.key == Key::vertex) {
       if (l.count < 4) fault(line, text::Message().Say(text::kVertexThree));
@@ -529,7 +531,7 @@ std::uint64_t ReplayAsciiText(std::string_view text, const AsciiStyle& style, Li
       ++corners;
       ++vertices;
     } else if (!hold) {
-      out.append(l.text);
+      out.Append(l.text);
     }
     if (hold) {
       Held h{l.text, l.key, {}};
@@ -573,7 +575,7 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
     explicit Slot(std::size_t entries) : points(entries), normals(entries) {}
     TextBlocks::Text text;
     bool tooLong = false;
-    std::string out;
+    TextOut out;
     std::uint64_t lines = 0, vertices = 0;
     std::optional<LineFault> fault;
     LineCache points, normals;
@@ -604,7 +606,7 @@ bool ReplayAscii(const std::string& input, const std::string& output, const Mesh
   blocks.write = [&](std::size_t, std::size_t slot) {
     Slot& s = slots[slot];
     if (s.fault) ThrowFault(input, lines + s.fault->line, *s.fault);
-    out.Write(s.out);
+    out.Write(s.out.view());
     counts.vertices += s.vertices;
     lines += s.lines;
     if (s.tooLong) ThrowBadLine(input, lines + 1, text::Message().Say(text::kLineTooLong));
@@ -652,10 +654,14 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   };
   blocks.move = [&](std::size_t, std::size_t slot) {
     RecordBuffer& data = slots[slot];
-    for (std::size_t i = 0; i < data.size(); i += kRecord) {
-      unsigned char* r = data.data() + i;
+    unsigned char* const end = data.data() + data.size();
+    // The normals first, in a loop of their own: each waits for a square
+    // root and a division, which the next facets' overlap there.
+    for (unsigned char* r = data.data(); r != end; r += kRecord) {
       const geometry::Vector3 normal = motion.Normal(Corner(r));
       for (int j = 0; j < 3; ++j) StoreFloat(r + 4 * j, static_cast<float>(normal[j]), false);
+    }
+    for (unsigned char* r = data.data(); r != end; r += kRecord) {
       geometry::Vector3 p[3];
       for (int c = 0; c < 3; ++c) {
         const geometry::Vector3 before = Corner(r + 12 + 12 * c);
