@@ -33,10 +33,10 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
 // Weighs r.candidates against r.matrix when it fits, unless pairs that fit
 // (equal counts) decide. A candidate that fits clearly better either way (its
 // capped mean distance well below, base onto copy or copy onto base, and not
-// worse the other way) takes r.matrix's place with its verdict. Then sets r.ambiguous and r.alternatives: the candidates that
-// fit about as well both ways and put some base vertex farther than the
-// tolerance from where r.matrix puts it. Without `reverse`, the base is
-// measured as its vertices. FitMotion calls it for ICP's candidates.
+// worse the other way) takes r.matrix's place with its verdict. Then sets r.ambiguous and
+// r.alternatives: the candidates that fit about as well both ways and put some base vertex farther
+// than the tolerance from where r.matrix puts it. Without `reverse`, the base is measured as its
+// vertices. FitMotion calls it for ICP's candidates.
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options, FitResult& r,
                     const ReverseMeasure* reverse = nullptr);
