@@ -32,7 +32,7 @@ const char* FitName(FitKind kind) {
 const char* FitDescription(FitKind kind) {
   switch (kind) {
     case FitKind::automatic:
-      return "three-point when it fits, else least squares for equal vertex counts, else ICP";
+      return "three-point or least squares when the vertex pairs confirm it, else ICP";
     case FitKind::three_point:
       return "three reference vertices of each mesh carry the motion (CalcMatrix's rule and "
              "matrix)";

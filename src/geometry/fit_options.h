@@ -27,8 +27,9 @@ inline constexpr double kMostTrim = 0.5;
 // source may give a sample (obj::FaceCollector keeps one).
 inline constexpr std::size_t kBaseTrianglesLooked = 200000;
 
-//   automatic      three_point when it fits, else least_squares when the
-//                  counts are equal and it fits, else icp
+//   automatic      three_point when it fits and the vertex pairs confirm it
+//                  (equal counts, paired residual within the tolerance), else
+//                  least_squares when it fits and they confirm it, else icp
 //   three_point    the three-point rule (three_point.h)
 //   least_squares  Umeyama on vertex i against vertex i (pair_solve.h), the
 //                  options' trim (equal counts only)
