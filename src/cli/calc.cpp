@@ -88,6 +88,7 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
   const geometry::Residuals& res = r.result.residuals;
   PrintStats(res.toSurface ? "to surface: " : "to vertices:", res.surface);
   if (res.paired.count > 0) PrintStats("paired:     ", res.paired);
+  if (res.reverse.count > 0) PrintStats("copy back:  ", res.reverse);
   std::fprintf(g_report, "  %s\n", platform::ToUtf8(matrix::VerdictMessage(r, kFlagHints)).c_str());
   const std::string note = platform::ToUtf8(matrix::NoteMessage(r));
   if (!note.empty()) std::fprintf(g_report, "  note: %s\n", note.c_str());
