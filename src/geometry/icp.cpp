@@ -39,6 +39,9 @@ constexpr double kNearlySure = 0.25;
 // and the steps along the surface that bring a pose within their reach.
 constexpr int kLandIterations = 10;
 constexpr int kSettleIterations = 15;
+// Steps of each finalist onto the base's surface: enough to rank them; the
+// best is polished.
+constexpr int kFinalistSteps = 20;
 
 // Samples of growing size, the last of at most 50k vertices.
 std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base) {
@@ -244,7 +247,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     const std::vector<Vector3> points = Subsample(target.vertices(), kSampleSizes[1]);
     for (Run& r : finalists) {
       const int used = r.iterations;
-      r = RunOntoBase(points, *base_surface, r.m, trim, std::max(0, o.maxIterations - used),
+      r = RunOntoBase(points, *base_surface, r.m, trim,
+                      std::min(kFinalistSteps, std::max(0, o.maxIterations - used)),
                       kMidConvergence * size / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(),
                       o.threads);
       r.iterations += used;

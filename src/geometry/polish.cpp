@@ -33,6 +33,9 @@ constexpr double kPrecisionShare = 1e-2;
 // Solves on vertex pairs at most: true pairs repeat after a few, a scan's
 // neighbours only crawl.
 constexpr int kPairSteps = 30;
+// Steps along the surface at most: Gauss-Newton steps settle in a few where
+// the surface holds the motion; the rest is a crawl along what it does not.
+constexpr int kSurfaceSteps = 30;
 
 // Root mean square of the `keep` smallest of d.
 double TrimmedRms(std::vector<double> d, std::size_t keep) {
@@ -163,8 +166,8 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
                                         std::vector<Vector3>& normals) {
     target.ClosestWithNormals(q, found, normals, threads);
   };
-  const Run r = RunIcp(sample, onto_target, m, trim, max_iterations, settled, kRankCap * size,
-                       freedom, false, false);
+  const Run r = RunIcp(sample, onto_target, m, trim, std::min(max_iterations, kSurfaceSteps),
+                       settled, kRankCap * size, freedom, false, false);
   return surface_rms(r.m) <= before ? r.m : m;
 }
 
