@@ -17,34 +17,38 @@ using namespace korvane::geometry;
 using testing::Mesh;
 using testing::SplitMix;
 
-FitResult Icp(const Mesh& base, const FitTarget& target, double tolerance) {
+FitResult Fit(const Mesh& base, const FitTarget& target, double tolerance, FitKind kind) {
   FitOptions o;
-  o.kind = FitKind::icp;
+  o.kind = kind;
   o.tolerance = tolerance;
   o.threads = 2;
   return FitMotion(base.vertices, base.triangles, target, o);
 }
 
-// The search stops once a step is small against the pairs' scatter; under
-// noise that is far coarser than what a few thousand pairs tell.
+// The search stops once a step is small against the pairs' scatter, and
+// three points stand for all the pairs: under noise both are far coarser
+// than what a few thousand pairs tell. Shuffled, the pairs are ICP's to
+// find; in order, the default's three points find the motion first.
 TEST(ScanFit, NoisyCopyIsAsAccurateAsLeastSquaresOnTheTruePairs) {
   const Mesh base = testing::GeneratedMesh(3000, 5);
   for (const double noise : {1e-4, 1e-3}) {
-    SCOPED_TRACE(noise);
-    SplitMix rng(17);
-    const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(base.vertices));
-    Mesh moved = base;
-    moved.vertices = testing::MovedRounded(base.vertices, truth);
-    const double size = testing::Diagonal(moved.vertices);
-    testing::AddNoise(moved.vertices, noise * size, rng);
-    const double pairs_error = testing::MotionError(
-        base.vertices, truth, LeastSquaresMotion(base.vertices, moved.vertices), size);
-    // Shuffled: the pairs are the fit's to find.
-    const Mesh copy = testing::Shuffle(moved, rng);
-    const FitTarget target(copy.vertices, copy.triangles);
-    const FitResult r = Icp(base, target, 5.0 * noise);
-    const double error = testing::MotionError(base.vertices, truth, r.matrix, size);
-    EXPECT_LT(error, 1.5 * pairs_error) << error << " vs " << pairs_error;
+    for (const bool shuffled : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << noise << (shuffled ? " shuffled" : " in order"));
+      SplitMix rng(17);
+      const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(base.vertices));
+      Mesh moved = base;
+      moved.vertices = testing::MovedRounded(base.vertices, truth);
+      const double size = testing::Diagonal(moved.vertices);
+      testing::AddNoise(moved.vertices, noise * size, rng);
+      const double pairs_error = testing::MotionError(
+          base.vertices, truth, LeastSquaresMotion(base.vertices, moved.vertices), size);
+      const Mesh copy = shuffled ? testing::Shuffle(moved, rng) : moved;
+      const FitTarget target(copy.vertices, copy.triangles);
+      const FitResult r =
+          Fit(base, target, 5.0 * noise, shuffled ? FitKind::icp : FitKind::automatic);
+      const double error = testing::MotionError(base.vertices, truth, r.matrix, size);
+      EXPECT_LT(error, 1.5 * pairs_error) << error << " vs " << pairs_error;
+    }
   }
 }
 
@@ -69,7 +73,7 @@ TEST(ScanFit, ScanIsMeasuredOntoTheBaseSurface) {
     testing::AddNoise(scan, 2e-4 * size, rng);
     const std::vector<Triangle> none;
     const FitTarget target(scan, none);
-    const FitResult r = Icp(base, target, 2e-2);
+    const FitResult r = Fit(base, target, 2e-2, FitKind::icp);
     EXPECT_LT(testing::MotionError(base.vertices, truth, r.matrix, size), 5e-4);
   }
 }
