@@ -37,6 +37,21 @@ constexpr int kPairSteps = 30;
 // the surface holds the motion; the rest is a crawl along what it does not.
 constexpr int kSurfaceSteps = 30;
 
+// The last steps go no further than this many times the surface distance's
+// root mean square: from a pose the search settled on, noise moves the
+// optimum by a few times that, a turn the surface barely holds by more
+// (24 times on a faceted cylinder); a step much further slides to another
+// pose, which is the search's to judge, not theirs.
+constexpr double kReach = 50.0;
+
+// Largest move of a sample point from a to b.
+double Moved(const std::vector<Vector3>& sample, const Matrix4& a, const Matrix4& b) {
+  double worst = 0.0;
+  for (const Vector3& p : sample)
+    worst = std::max(worst, (TransformPoint(b, p) - TransformPoint(a, p)).norm());
+  return worst;
+}
+
 // Root mean square of the `keep` smallest of d.
 double TrimmedRms(std::vector<double> d, std::size_t keep) {
   KeepSmallestValues(d, keep);
@@ -113,6 +128,9 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
     return TrimmedRms(std::move(d), point_keep) * ScaleOf(x);
   };
   const double before = surface_rms(m);
+  const auto near = [&](const Matrix4& x) {
+    return Moved(sample, m, x) <= kReach * before + kRounding * size;
+  };
   // What the data can tell is about the scatter over the square root of the
   // pairs' count: steps far below that have settled.
   const double settled =
@@ -139,9 +157,7 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
     const Matrix4 next =
         WeightedPairMotion(sample, paired, RobustWeights(d, keep, kRounding * size), freedom);
     if (!next.matrix().allFinite()) break;
-    double shift = 0.0;
-    for (const Vector3& p : sample)
-      shift = std::max(shift, (TransformPoint(next, p) - TransformPoint(v, p)).norm());
+    const double shift = Moved(sample, v, next);
     v = next;
     if (shift <= settled) break;
   }
@@ -150,7 +166,8 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
   const double vertex_fit = surface ? surface_rms(v) : 0.0;
   const bool true_pairs =
       !surface || pair_rms <= std::max(kTruePairs * vertex_fit, kRounding * size);
-  if (true_pairs && vertex_fit <= std::max(kWorseAtMost * before, kRounding * size)) return v;
+  if (true_pairs && vertex_fit <= std::max(kWorseAtMost * before, kRounding * size) && near(v))
+    return v;
   if (!surface) return m;
 
   if (inverse) {
@@ -160,7 +177,7 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
         RunOntoBase(points, *baseSurface, m, trim, max_iterations, settled / ScaleOf(m),
                     kRankCap * baseSurface->size(), freedom, threads)
             .m;
-    return surface_rms(back) <= before ? back : m;
+    return surface_rms(back) <= before && near(back) ? back : m;
   }
   const ClosestPoints onto_target = [&](const std::vector<Vector3>& q, std::vector<Vector3>& found,
                                         std::vector<Vector3>& normals) {
@@ -168,7 +185,7 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
   };
   const Run r = RunIcp(sample, onto_target, m, trim, std::min(max_iterations, kSurfaceSteps),
                        settled, kRankCap * size, freedom, false, false);
-  return surface_rms(r.m) <= before ? r.m : m;
+  return surface_rms(r.m) <= before && near(r.m) ? r.m : m;
 }
 
 }  // namespace korvane::geometry
