@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "geometry/automatic.h"
 #include "geometry/icp.h"
 #include "text/error.h"
 
@@ -196,12 +197,9 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
   r.stretch = stretch;
 }
 
-}  // namespace
-
-FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
-                    const FitTarget& target, const FitOptions& options) {
-  CheckOptions(options);
-  CheckFittable(base, text::MeshRole::base);
+// The fit under options with a set tolerance and trim.
+FitResult FitGiven(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                   const FitTarget& target, const FitOptions& options) {
   FitResult r = FitInModel(base, baseTriangles, target, options);
   std::vector<Matrix4> mirrored;  // the mirrored fit's motions, when it missed too
   if (!r.fits && options.allowMirror) {
@@ -229,7 +227,7 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
     o.motion = MotionModel::similarity;
     o.start.reset();
     o.keepDistances = false;
-    const FitResult s = FitMotion(base, baseTriangles, target, o);
+    const FitResult s = FitGiven(base, baseTriangles, target, o);
     if (s.fits) {
       r.shortfall = Shortfall::size;
       r.fittingScale = ScaleOf(s.matrix);
@@ -239,6 +237,16 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
     }
   }
   return r;
+}
+
+}  // namespace
+
+FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                    const FitTarget& target, const FitOptions& options) {
+  CheckOptions(options);
+  CheckFittable(base, text::MeshRole::base);
+  return FitChoosing(base, baseTriangles, target, options,
+                     [&](const FitOptions& o) { return FitGiven(base, baseTriangles, target, o); });
 }
 
 namespace {
