@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -438,10 +439,23 @@ TEST(MeshFormat, RefusalsAreWordedInJapanese) {
   }
 }
 
+// `text` with a line of 1500 bytes (longer than the 1000 the block tests
+// allow) after the first line end from `at` on; LongLineNamed says its line.
+std::string LongLineAfter(const std::string& text, std::size_t at) {
+  std::string s = text;
+  s.insert(s.find('\n', at) + 1, std::string(1500, 'a') + "\n");
+  return s;
+}
+std::string LongLineNamed(const std::string& text) {
+  const std::string head = text.substr(0, text.find('\n', 3000) + 1);
+  const auto before = std::count(head.begin(), head.end(), '\n');
+  return "line " + std::to_string(before + 1) + ":";
+}
+
 // Blocks on several threads write what one thread writes, whatever the
 // blocks cut: records split one by one, CRLF and blank lines, a number with
-// more digits late in the file (the replay starts again), a bad number (the
-// same line named), a mirror (faces turned round).
+// more digits late in the file (the replay starts again), a bad number or a
+// line too long (the same line named), a mirror (faces turned round).
 TEST(MeshFormat, BlocksOnThreadsWriteWhatOneThreadWrites) {
   const obj::Mesh surface = Surface();
   std::string ascii = Ply(surface, {"ascii"});
@@ -457,10 +471,12 @@ TEST(MeshFormat, BlocksOnThreadsWriteWhatOneThreadWrites) {
   std::string stl_digits = stl;
   const std::size_t vertex = stl_digits.find("vertex", 4000);
   stl_digits.replace(vertex, stl_digits.find('\r', vertex) - vertex, "vertex 1.00000000002 2 3");
+  const std::string stl_long = LongLineAfter(stl, 3000);
   const std::pair<const char*, std::string> files[] = {
       {"ascii.stl", stl},
       {"digits.stl", stl_digits},
       {"bad.stl", stl.substr(0, 5000)},  // ends inside a facet
+      {"bad-long.stl", stl_long},
       {"part.stl", BinaryStl(surface)},
       {"le.ply", Ply(surface, {"binary_little_endian"})},
       {"be.ply", Ply(surface, {"binary_big_endian", true})},
@@ -479,6 +495,7 @@ TEST(MeshFormat, BlocksOnThreadsWriteWhatOneThreadWrites) {
         obj::StreamOptions o;
         o.threads = run == 0 ? 1 : 3;
         o.block = run == 0 ? 0 : 61;  // a record or two a block
+        o.maxPiece = 1000;
         const std::string out = dir / (std::to_string(run) + name);
         try {
           obj::ReplayMeshFile(dir / name, out, Motion(mirror), o);
@@ -489,6 +506,9 @@ TEST(MeshFormat, BlocksOnThreadsWriteWhatOneThreadWrites) {
       }
       EXPECT_EQ(written[0], written[1]);
       EXPECT_EQ(written[0].rfind("refused", 0) == 0, std::string(name).rfind("bad", 0) == 0);
+      if (bytes == stl_long) {
+        EXPECT_NE(written[0].find(LongLineNamed(stl)), std::string::npos) << written[0];
+      }
     }
   }
 }
@@ -509,8 +529,10 @@ TEST(MeshFormat, AsciiBlocksReadAsOneThreadReads) {
   const std::size_t face = ply_faults.find("\n3 ") + 1;
   ply_faults.replace(face, 3, "3 -1");
   ply_faults.replace(ply_faults.find("\n3 ", face + 100) + 1, 3, "3 x");
+  const std::string stl_long = LongLineAfter(stl, 3000);
   const std::pair<const char*, std::string> files[] = {{"crlf.stl", stl},
                                                        {"faults.stl", faults},
+                                                       {"faults-long.stl", stl_long},
                                                        {"cut.stl", stl.substr(0, 4000)},
                                                        {"blank.ply", ply},
                                                        {"faults.ply", ply_faults}};
@@ -523,6 +545,7 @@ TEST(MeshFormat, AsciiBlocksReadAsOneThreadReads) {
       obj::StreamOptions o;
       o.threads = run == 0 ? 1 : 3;
       o.block = run == 0 ? 0 : 53;
+      o.maxPiece = 1000;
       try {
         obj::Mesh m;
         obj::ReadMesh(dir / name, m, true, o);
@@ -535,6 +558,9 @@ TEST(MeshFormat, AsciiBlocksReadAsOneThreadReads) {
     EXPECT_EQ(read[0], read[1]);
     EXPECT_EQ(read[0].rfind("refused", 0) == 0, std::string(name).rfind("faults", 0) == 0)
         << read[0];
+    if (bytes == stl_long) {
+      EXPECT_NE(read[0].find(LongLineNamed(stl)), std::string::npos) << read[0];
+    }
   }
 }
 

@@ -167,8 +167,11 @@ struct MotionReport {
   Residual surface;         // to the moved mesh's surface (its nearest vertex without faces)
   bool to_surface = false;  // the moved mesh has faces
   Residual paired;          // |M v_i - w_i|, for equal vertex counts
-  bool fits = false;        // the judged 95th percentile within tolerance, no mirror, no shrinking
-  bool ambiguous = false;   // it fits, but so do other motions (a symmetric mesh)
+  // The moved mesh's points (up to 50,000 of its vertices) onto the moved base: its surface when
+  // it has faces, else its vertices. count 0: not measured (the base misses, or the pairs fit).
+  Residual reverse;
+  bool fits = false;       // the judged 95th percentile within tolerance, no mirror, no shrinking
+  bool ambiguous = false;  // it fits, but so do other motions (a symmetric mesh)
   std::vector<Matrix4x4> alternatives;  // those other motions
   double overlap = 0.0;                 // share of base vertices within tolerance of the moved mesh
   std::size_t outliers = 0;             // base vertices farther than the tolerance

@@ -115,6 +115,7 @@ py::dict Report(const korvane::MotionReport& r) {
   d["surface"] = Residual(r.surface);
   d["to_surface"] = r.to_surface;
   d["paired"] = r.paired.count > 0 ? py::object(Residual(r.paired)) : py::object(py::none());
+  d["reverse"] = r.reverse.count > 0 ? py::object(Residual(r.reverse)) : py::object(py::none());
   d["fits"] = r.fits;
   d["ambiguous"] = r.ambiguous;
   d["note"] = r.note.empty() ? py::object(py::none()) : py::object(DecodeUtf8(r.note));

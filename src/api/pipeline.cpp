@@ -237,6 +237,7 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.surface = ToResidual(f.result.residuals.surface);
   r.to_surface = f.result.residuals.toSurface;
   r.paired = ToResidual(f.result.residuals.paired);
+  r.reverse = ToResidual(f.result.residuals.reverse);
   r.fits = f.result.fits;
   r.ambiguous = f.result.ambiguous;
   for (const geometry::Alternative& a : f.result.alternatives)

@@ -95,6 +95,7 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
                  General(r.result.roughness.noise / size).c_str(),
                  General(r.result.roughness.spacing / size).c_str());
   }
+  if (res.reverse.count > 0) PrintStats("copy back:  ", res.reverse);
   std::fprintf(g_report, "  %s\n", platform::ToUtf8(matrix::VerdictMessage(r, kFlagHints)).c_str());
   const std::string note = platform::ToUtf8(matrix::NoteMessage(r));
   if (!note.empty()) std::fprintf(g_report, "  note: %s\n", note.c_str());

@@ -58,11 +58,12 @@ class Chooser {
     return trim;
   }
 
- private:
   const std::vector<Triangle>& Triangles() {
     static const std::vector<Triangle> kNone;
     return triangles_ ? triangles_() : kNone;
   }
+
+ private:
 
   // Whether most of the copy's points lie within `band` of the moved base:
   // its surface when the base has triangles, else its vertices, with the
@@ -143,7 +144,7 @@ FitResult FitChoosing(const std::vector<Vector3>& base, const BaseTriangles& bas
     r.roughTolerance = c.RoughTolerance();
     if (r.roughTolerance > o.tolerance && r.judgedP95Relative <= r.roughTolerance) {
       judge.tolerance = r.roughTolerance;
-      if (EvaluateMotion(base, target, r.matrix, judge).fits) {
+      if (EvaluateMotion(base, c.Triangles(), target, r.matrix, judge).fits) {
         r.remedy = Remedy::tolerance_auto;
         return r;
       }
@@ -154,7 +155,7 @@ FitResult FitChoosing(const std::vector<Vector3>& base, const BaseTriangles& bas
   const std::optional<double> trim = c.TrimFor(r.matrix, judge);
   if (trim && *trim > o.trim.value_or(0.0) + kSameTrim) {
     judge.trim = *trim;
-    if (EvaluateMotion(base, target, r.matrix, judge).fits) {
+    if (EvaluateMotion(base, c.Triangles(), target, r.matrix, judge).fits) {
       r.remedy = Remedy::trim_auto;
       r.remedyTrim = *trim;
       return r;

@@ -20,7 +20,13 @@ FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
 }
 
 FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
-                 const FitTarget& target, const FitOptions& options);
+                 const FitTarget& target, const FitOptions& options, const ReverseMeasure& reverse);
+
+// The verdict for a motion found here, judged both ways.
+FitResult Evaluate(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
+                   const FitOptions& o, const ReverseMeasure& reverse) {
+  return Judge(base, Spread(base), target, m, o, reverse);
+}
 
 // The three-point motion in the options' model.
 Matrix4 ThreePointFor(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
@@ -54,9 +60,14 @@ bool PlainlyMisses(const std::vector<Vector3>& base, const FitTarget& target, co
 }
 
 // The cheapest fit that fits: the three-point motion, then least squares on
-// equal counts, then ICP (which starts from the three-point motion).
+// equal counts, then ICP (which starts from the three-point motion). The
+// first two rest on vertex pairs, so they stand only when the pairs confirm
+// them: a motion from pairs that no longer correspond (another order, a
+// symmetric part) can land within a loose tolerance by accident, and only
+// ICP's candidates tell whether another motion fits better or as well.
 FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
-                       const FitTarget& target, const FitOptions& options) {
+                       const FitTarget& target, const FitOptions& options,
+                       const ReverseMeasure& reverse) {
   const std::vector<Vector3>& w = target.vertices();
   FitOptions o = options;
   std::vector<FitKind> tried;
@@ -71,8 +82,9 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
   // Each try is measured in full only when a sample does not plainly miss.
   const auto fitting = [&](const Matrix4& m) -> std::optional<FitResult> {
     if (PlainlyMisses(base, target, m, o)) return std::nullopt;
-    FitResult r = EvaluateMotion(base, target, m, o);
-    if (!r.fits) return std::nullopt;
+    FitResult r = Evaluate(base, target, m, o, reverse);
+    if (!r.fits || !(r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= o.tolerance))
+      return std::nullopt;
     return r;
   };
   // Three points cannot give an affine motion; its start is only ICP's.
@@ -89,8 +101,8 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
     if (r) return Fitted(std::move(*r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
-  FitResult r = IcpFit(base, triangles, target, o);
-  JudgeAmbiguity(base, target, o, r);
+  FitResult r = IcpFit(base, triangles, target, o, reverse);
+  JudgeAmbiguity(base, target, o, r, &reverse);
   return Fitted(std::move(r), FitKind::icp, std::move(tried));
 }
 
@@ -111,42 +123,43 @@ namespace {
 
 // The fit in the options' model, proper motions only.
 FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
-                     const FitTarget& target, const FitOptions& options) {
+                     const FitTarget& target, const FitOptions& options,
+                     const ReverseMeasure& reverse) {
   const std::vector<Vector3>& w = target.vertices();
   switch (options.kind) {
     case FitKind::automatic:
-      return AutomaticFit(base, baseTriangles, target, options);
+      return AutomaticFit(base, baseTriangles, target, options, reverse);
     case FitKind::three_point:
       return Fitted(
-          EvaluateMotion(base, target,
-                         options.start ? *options.start : ThreePointFor(base, w, options), options),
+          Evaluate(base, target, options.start ? *options.start : ThreePointFor(base, w, options),
+                   options, reverse),
           FitKind::three_point);
     case FitKind::least_squares:
-      return Fitted(
-          EvaluateMotion(base, target,
-                         LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares),
-                                            options.Solves()),
-                         options),
-          FitKind::least_squares);
+      return Fitted(Evaluate(base, target,
+                             LeastSquaresMotion(base, w, options.TrimFor(FitKind::least_squares),
+                                                options.Solves()),
+                             options, reverse),
+                    FitKind::least_squares);
     case FitKind::icp:
       break;
   }
-  FitResult r = IcpFit(base, baseTriangles, target, options);
-  JudgeAmbiguity(base, target, options, r);
+  FitResult r = IcpFit(base, baseTriangles, target, options, reverse);
+  JudgeAmbiguity(base, target, options, r, &reverse);
   return Fitted(std::move(r), FitKind::icp);
 }
 
 // Every improper motion is a proper one after a reflection: the base's
 // mirror image is fitted by turns, and the reflection put back in front.
 FitResult MirroredFit(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
-                      const FitTarget& target, const FitOptions& options) {
+                      const FitTarget& target, const FitOptions& options,
+                      const ReverseMeasure& reverse) {
   Matrix4 flip = Matrix4::Identity();
   flip(0, 0) = -1.0;
   std::vector<Vector3> mirrored(base);
   for (Vector3& p : mirrored) p.x() = -p.x();
   FitOptions o = options;
   o.start.reset();  // a turn of the base, not of its mirror image
-  FitResult r = FitInModel(mirrored, baseTriangles, target, o);
+  FitResult r = FitInModel(mirrored, baseTriangles, target, o, reverse.After(flip));
   const auto back = [&](const Matrix4& m) {
     Matrix4 out = m * flip;
     out.makeAffine();
@@ -163,7 +176,8 @@ FitResult MirroredFit(const std::vector<Vector3>& base, const TrianglesSource& b
 // similarity got to names the stretch. A few runs at most: the pairs (equal
 // counts), then the similarity's best motions.
 void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
-                 const FitOptions& options, const std::vector<Matrix4>& mirrored, FitResult& r) {
+                 const FitOptions& options, const std::vector<Matrix4>& mirrored,
+                 const ReverseMeasure& reverse, FitResult& r) {
   FitOptions o = options;
   o.kind = FitKind::automatic;  // the three-point fit that missed has no affine form
   o.motion = MotionModel::affine;
@@ -173,7 +187,7 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
   std::optional<Matrix4> found;
   const auto fits = [&](const Matrix4& m) {
     return m.matrix().allFinite() && !PlainlyMisses(base, target, m, o) &&
-           EvaluateMotion(base, target, m, o).fits;
+           Evaluate(base, target, m, o, reverse).fits;
   };
   if (base.size() == w.size()) {
     const Matrix4 m = PairMotion(base, w, {}, base.size(), o.Solves());
@@ -198,12 +212,13 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
 }
 
 // The fit under options with a set tolerance and trim.
-FitResult FitGiven(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
-                   const FitTarget& target, const FitOptions& options) {
-  FitResult r = FitInModel(base, baseTriangles, target, options);
+FitResult FitWith(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
+                  const FitTarget& target, const FitOptions& options,
+                  const ReverseMeasure& reverse) {
+  FitResult r = FitInModel(base, baseTriangles, target, options, reverse);
   std::vector<Matrix4> mirrored;  // the mirrored fit's motions, when it missed too
   if (!r.fits && options.allowMirror) {
-    FitResult m = MirroredFit(base, baseTriangles, target, options);
+    FitResult m = MirroredFit(base, baseTriangles, target, options, reverse);
     if (m.fits) {
       r = std::move(m);
     } else {
@@ -214,12 +229,12 @@ FitResult FitGiven(const std::vector<Vector3>& base, const TrianglesSource& base
       r.shortfall != Shortfall::mirror_image) {
     // A stretch changes every distance, so no shape check tells an affine
     // mirror image: the mirrored fit does.
-    if (MirroredFit(base, baseTriangles, target, options).fits)
+    if (MirroredFit(base, baseTriangles, target, options, reverse).fits)
       r.shortfall = Shortfall::mirror_image;
   }
   if (!r.fits && options.motion == MotionModel::similarity &&
       r.shortfall != Shortfall::mirror_image)
-    NameStretch(base, target, options, mirrored, r);
+    NameStretch(base, target, options, mirrored, reverse, r);
   if (!r.fits && !options.Scaled()) {
     // A copy of another size: the similarity that fits names its scale; a
     // stretched one, the similarity's own verdict names the stretch.
@@ -227,7 +242,7 @@ FitResult FitGiven(const std::vector<Vector3>& base, const TrianglesSource& base
     o.motion = MotionModel::similarity;
     o.start.reset();
     o.keepDistances = false;
-    const FitResult s = FitGiven(base, baseTriangles, target, o);
+    const FitResult s = FitWith(base, baseTriangles, target, o, reverse);
     if (s.fits) {
       r.shortfall = Shortfall::size;
       r.fittingScale = ScaleOf(s.matrix);
@@ -245,14 +260,24 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
                     const FitTarget& target, const FitOptions& options) {
   CheckOptions(options);
   CheckFittable(base, text::MeshRole::base);
-  return FitChoosing(base, baseTriangles, target, options,
-                     [&](const FitOptions& o) { return FitGiven(base, baseTriangles, target, o); });
+  // ICP and the reverse measure both may ask: the source is asked once.
+  const std::vector<Triangle>* asked = nullptr;
+  const TrianglesSource once = [&]() -> const std::vector<Triangle>& {
+    static const std::vector<Triangle> kNone;
+    if (!asked) asked = baseTriangles ? &baseTriangles() : &kNone;
+    return *asked;
+  };
+  const ReverseMeasure reverse(base, once, target, options.threads);
+  return FitChoosing(base, once, target, options, [&](const FitOptions& o) {
+    return FitWith(base, once, target, o, reverse);
+  });
 }
 
 namespace {
 
 FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source,
-                 const FitTarget& target, const FitOptions& options) {
+                 const FitTarget& target, const FitOptions& options,
+                 const ReverseMeasure& reverse) {
   static const std::vector<Triangle> kNone;
   const std::vector<Triangle>& triangles = source ? source() : kNone;
   for (const Triangle& t : triangles) {
@@ -279,7 +304,7 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
   } else {
     search = SearchMotion(base, triangles, target, start, options);
   }
-  FitResult r = Judge(base, Spread(base), target, search.motions.front(), options);
+  FitResult r = Judge(base, Spread(base), target, search.motions.front(), options, reverse);
   r.iterations = search.iterations;
   r.starts = search.starts;
   r.hitIterationLimit = search.hitIterationLimit;

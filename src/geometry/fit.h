@@ -10,6 +10,7 @@
 //   three_point.h   the three-point rule
 //   triangle_match.h, start_search.h   proposals: matched triangles, starts
 //   icp_loop.h, icp.h                  ICP runs and the search that ranks them
+//   reverse.h       the copy's points measured back onto the moved base
 //   mirror.h, judgement.h              the verdict, mirror images, ambiguity
 //   fit_result.h    what a fit returns
 //   motion_parts.h  a motion taken apart for reports
@@ -30,6 +31,7 @@
 #include "geometry/pair_solve.h"
 #include "geometry/point_sets.h"
 #include "geometry/residuals.h"
+#include "geometry/reverse.h"
 #include "geometry/three_point.h"
 
 namespace korvane::geometry {
@@ -43,9 +45,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const FitTarget& target,
 // triangle referring to a vertex that does not exist is refused.
 FitResult FitMotion(const std::vector<Vector3>& base, const std::vector<Triangle>& baseTriangles,
                     const FitTarget& target, const FitOptions& options = {});
-// The base's triangles, asked for only when ICP runs (reading them may cost a
-// pass over a file); the list must outlive the fit. Empty: none.
-using TrianglesSource = std::function<const std::vector<Triangle>&()>;
+// The base's triangles (TrianglesSource, reverse.h), asked for at most once,
+// only when ICP runs or the copy's points are measured back onto the base.
 FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
                     const FitTarget& target, const FitOptions& options = {});
 

@@ -30,6 +30,10 @@ enum class LikelyCause {
 // Why a motion does not fit, named in the verdict: every check that can fail one.
 //   residual      the relative 95th percentile of the surface residual (on the
 //                 judged share) is above the tolerance
+//   coverage      the base lands on the moved mesh, but the moved mesh's points
+//                 do not all lie on the moved base (its relative 95th
+//                 percentile, on the judged share, is above the tolerance): the
+//                 base covers only part of the copy, or was shrunk onto part of it
 //   scale         it fits only by shrinking or growing the base far from the
 //                 moved mesh's spread (fitted onto a patch of it)
 //   mirror_image  the moved mesh is a mirror image of the base: no turn carries it
@@ -37,7 +41,7 @@ enum class LikelyCause {
 //                 scale fits (FitResult::fittingScale)
 //   stretched     a rigid or similarity fit misses a copy that an affine
 //                 motion, stretching unevenly, fits (FitResult::stretch)
-enum class Shortfall { none, residual, scale, mirror_image, size, stretched };
+enum class Shortfall { none, residual, scale, mirror_image, size, stretched, coverage };
 
 // How a linear map stretches: its principal stretches, largest first, and
 // their axes in the moved mesh's frame (unit columns, each pointing to its
@@ -67,6 +71,9 @@ struct FitResult {
   // the caller set FitOptions::trim (a partial copy judged on the part kept).
   double judgedShare = 1.0;
   double judgedP95Relative = 0.0;  // the relative 95th percentile over that share
+  // The same of the copy's points from the moved base (Residuals::reverse),
+  // over the same share of them; 0 when not measured.
+  double judgedReverseP95Relative = 0.0;
   // Base vertices within tolerance of the moved mesh, as a share of all.
   double overlap = 0.0;
   // Base vertices farther than the tolerance: how many, and the farthest (absolute).
@@ -88,8 +95,8 @@ struct FitResult {
   // scale(matrix) * Spread(base) / Spread(target): about 1 for a copy, far
   // below when the base was shrunk onto a patch of the target.
   double scaleRatio = 0.0;
-  // judgedP95Relative <= tolerance, scaleRatio in [0.5, 2], and no mirror image
-  // (unless FitOptions::allowMirror).
+  // judgedP95Relative and judgedReverseP95Relative <= tolerance, scaleRatio
+  // in [0.5, 2], and no mirror image (unless FitOptions::allowMirror).
   bool fits = false;
   // The motion is improper (a mirror image, with FitOptions::allowMirror).
   bool mirror = false;

@@ -3,6 +3,7 @@
 #include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "geometry/distinct.h"
 #include "geometry/mirror.h"
@@ -21,6 +22,19 @@ constexpr double kAsWell = 1.5;
 // Each distance counts up to this share of the size in the average, so that
 // the vertices over a removed vertex's hole (in every pose) do not swamp it.
 constexpr double kAverageCap = 1e-2;
+
+// Room for rounding when two motions' means are compared: a copy written
+// with six decimals.
+constexpr double kRoundingSlack = kDefaultTolerance;
+
+// The relative 95th percentile of the share the verdict judges (all, or what the caller's trim
+// keeps), of distances consumed.
+double JudgedP95(std::vector<double> d, const FitOptions& options, double size) {
+  if (d.empty() || !(size > 0.0)) return 0.0;
+  if (options.trim && *options.trim > 0.0)
+    KeepSmallestValues(d, KeptCount(d.size(), *options.trim));
+  return Percentile95(std::move(d)) / size;
+}
 
 // The capped mean distance of the share the verdict judges.
 double AverageMiss(std::vector<double> d, const FitOptions& options, double size) {
@@ -74,7 +88,8 @@ Stretch StretchOf(const Matrix4& m) {
 }
 
 FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
-                const Matrix4& m, const FitOptions& options) {
+                const Matrix4& m, const FitOptions& options, const ReverseMeasure& reverse,
+                std::vector<double>* reverse_distances) {
   FitResult r;
   r.matrix = m;
   std::vector<double> d;
@@ -94,25 +109,36 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
   r.overlap = d.empty() ? 0.0 : static_cast<double>(within) / static_cast<double>(d.size());
   // A trim the caller chose judges the copy on the part it keeps (a partial copy);
   // ICP's own trim only steadies its steps.
-  r.judgedP95Relative = r.residuals.surface.p95Relative;
-  if (options.trim && *options.trim > 0.0 && !d.empty()) {
-    r.judgedShare = 1.0 - *options.trim;
-    const std::size_t keep = KeptCount(d.size(), *options.trim);
-    std::vector<double> kept(d);
-    KeepSmallestValues(kept, keep);
-    r.judgedP95Relative = size > 0.0 ? Percentile95(std::move(kept)) / size : 0.0;
-  }
+  r.judgedP95Relative = JudgedP95(d, options, size);
+  if (options.trim && *options.trim > 0.0 && !d.empty()) r.judgedShare = 1.0 - *options.trim;
   if (options.keepDistances) r.distances = std::move(d);
   r.mirror = m.linear().determinant() < 0.0;
   const bool fits_surface = r.judgedP95Relative <= options.tolerance;
+  // Pairs that fit put every copy vertex within its pair's distance of the
+  // moved base: the reverse can only agree.
+  const bool pairs_fit =
+      r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance;
+  bool covers = true;
+  if (reverse_distances) reverse_distances->clear();
+  if (fits_surface && !pairs_fit && reverse.Applies()) {
+    std::vector<double> back;
+    reverse.Distances(m, back);
+    r.residuals.reverseToSurface = reverse.ToSurface();
+    r.judgedReverseP95Relative = JudgedP95(back, options, size);
+    covers = r.judgedReverseP95Relative <= options.tolerance;
+    if (reverse_distances) *reverse_distances = back;
+    r.residuals.reverse = ComputeResidualStats(std::move(back), size);
+  }
   if (!options.allowMirror && ((options.Affine() && r.mirror && fits_surface) ||
                                MirrorImage(base, target, r.residuals, options, fits_surface))) {
     r.shortfall = Shortfall::mirror_image;
-  } else if (!(r.judgedP95Relative <= options.tolerance)) {
+  } else if (!fits_surface) {
     r.shortfall = Shortfall::residual;
   } else if (!ScaleConsistent(r.scaleRatio) ||
              (options.Affine() && !SpreadsConsistent(base, target, m))) {
     r.shortfall = Shortfall::scale;
+  } else if (!covers) {
+    r.shortfall = Shortfall::coverage;
   } else {
     r.shortfall = Shortfall::none;
   }
@@ -125,9 +151,7 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
   if (base.size() != w.size()) {
     r.likelyCause = LikelyCause::vertices_added_or_removed;
   } else if (r.fits) {
-    r.likelyCause = r.residuals.paired.p95Relative <= options.tolerance
-                        ? LikelyCause::none
-                        : LikelyCause::vertex_order_differs;
+    r.likelyCause = pairs_fit ? LikelyCause::none : LikelyCause::vertex_order_differs;
   } else {
     r.likelyCause = SameShapeIgnoringOrder(base, w, target.size(), options.tolerance)
                         ? LikelyCause::vertex_order_differs
@@ -136,16 +160,32 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
   return r;
 }
 
+namespace {
+
+// A motion that fits, with its capped mean distances both ways (the reverse
+// 0 when the pairs made it needless).
+struct Weighed {
+  FitResult result;
+  double forward = 0.0;
+  double backward = 0.0;
+};
+
+}  // namespace
+
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
-                    const FitOptions& options, FitResult& r) {
+                    const FitOptions& options, FitResult& r, const ReverseMeasure* reverse) {
   r.ambiguous = false;
   r.alternatives.clear();
   // With equal counts, pairs that fit pin the motion down.
-  if (!r.fits ||
-      (r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance)) {
+  if (r.fits && r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance)
     return;
-  }
-  const double apart = options.tolerance * target.size();
+  std::optional<ReverseMeasure> own_reverse;
+  if (!reverse) reverse = &own_reverse.emplace(base, TrianglesSource(), target, options.threads);
+  const double size = target.size();
+  const double apart = options.tolerance * size;
+  // Means are compared with room for rounding, never for the whole of a
+  // loose tolerance: under one, a wrong turn of a scan would pass for as good.
+  const double slack = std::min(apart, kRoundingSlack * size);
   const std::size_t step = std::max<std::size_t>(1, base.size() / 4096);
   // Two motions differ when they put some base vertex more than the tolerance apart.
   const auto differ = [&](const Matrix4& a, const Matrix4& b) {
@@ -156,41 +196,100 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
   };
   FitOptions quiet = options;
   quiet.keepDistances = true;
-  double own_miss = -1.0;  // measured when a candidate first fits
   const double base_spread = Spread(base);
+  const auto weigh = [&](FitResult e, const std::vector<double>& back) {
+    Weighed w;
+    w.forward = AverageMiss(std::move(e.distances), options, size);
+    w.backward = AverageMiss(back, options, size);
+    e.distances.clear();
+    w.result = std::move(e);
+    return w;
+  };
   // A few thousand vertices weed out the candidates that plainly miss before a full measure.
   std::vector<Vector3> sample;
   for (std::size_t i = 0; i < base.size(); i += step) sample.push_back(base[i]);
-  std::vector<double> d;
+  const auto screened_out = [&](const Matrix4& c) {
+    std::vector<double> d;
+    target.DistancesFrom(c, sample, d, options.threads);
+    if (!(JudgedP95(std::move(d), options, 1.0) <= 10.0 * apart)) return true;
+    if (!reverse->Applies()) return false;
+    reverse->ScreenDistances(c, d);
+    return !(JudgedP95(std::move(d), options, 1.0) <= 10.0 * apart);
+  };
+  std::vector<double> back;
+  std::vector<Weighed> fitting;
   for (const Matrix4& c : r.candidates) {
     if (!differ(c, r.matrix)) continue;
-    if (AlreadyKept(r.alternatives, c,
-                    [&](const Alternative& a, const Matrix4& m) { return !differ(m, a.matrix); }))
+    if (AlreadyKept(fitting, c, [&](const Weighed& a, const Matrix4& m) {
+          return !differ(m, a.result.matrix);
+        }))
       continue;
-    target.DistancesFrom(c, sample, d, options.threads);
-    if (options.trim && *options.trim > 0.0) {
-      // Judged on the share kept, as the verdict is.
-      const std::size_t keep = KeptCount(d.size(), *options.trim);
-      KeepSmallestValues(d, keep);
-    }
-    if (!(Percentile95(d) <= 10.0 * apart)) continue;
-    const FitResult e = Judge(base, base_spread, target, c, quiet);
+    if (screened_out(c)) continue;
+    FitResult e = Judge(base, base_spread, target, c, quiet, *reverse, &back);
     if (!e.fits) continue;
-    if (own_miss < 0.0) {
-      std::vector<double> own;
-      target.DistancesFrom(r.matrix, base, own, options.threads);
-      own_miss = AverageMiss(std::move(own), options, target.size());
+    fitting.push_back(weigh(std::move(e), back));
+  }
+  if (fitting.empty()) return;
+  std::optional<Weighed> lead;
+  if (r.fits) {
+    FitResult own = Judge(base, base_spread, target, r.matrix, quiet, *reverse, &back);
+    lead = weigh(std::move(own), back);
+  }
+  // Whether a is about as close as b, both ways; clearly closer one way.
+  const auto as_well = [&](const Weighed& a, const Weighed& b) {
+    return a.forward <= kAsWell * b.forward + slack && a.backward <= kAsWell * b.backward + slack;
+  };
+  const auto clearly_better = [&](const Weighed& a, const Weighed& b) {
+    return as_well(a, b) &&
+           (kAsWell * a.forward + slack < b.forward || kAsWell * a.backward + slack < b.backward);
+  };
+  // The candidate that fits best leads: the first that fits when the motion
+  // does not, then any clearly closer.
+  std::optional<std::size_t> best;
+  for (std::size_t k = 0; k < fitting.size(); ++k) {
+    if (!best && !lead) {
+      best = k;
+    } else if (clearly_better(fitting[k], best ? fitting[*best] : *lead)) {
+      best = k;
     }
-    if (AverageMiss(e.distances, options, target.size()) <= kAsWell * own_miss + apart)
-      r.alternatives.push_back({c, e.residuals});
+  }
+  if (best) {
+    Weighed chosen = std::move(fitting[*best]);
+    fitting.erase(fitting.begin() + static_cast<std::ptrdiff_t>(*best));
+    if (lead) fitting.push_back(std::move(*lead));
+    FitResult& e = chosen.result;
+    e.iterations = r.iterations;
+    e.starts = r.starts;
+    e.hitIterationLimit = r.hitIterationLimit;
+    e.candidates = std::move(r.candidates);
+    e.kind = r.kind;
+    e.tried = std::move(r.tried);
+    if (options.keepDistances) target.DistancesFrom(e.matrix, base, e.distances, options.threads);
+    r = std::move(e);
+    lead = std::move(chosen);
+    lead->result = FitResult();
+  }
+  if (!lead) return;
+  for (const Weighed& w : fitting) {
+    if (!differ(w.result.matrix, r.matrix)) continue;
+    if (as_well(w, *lead)) r.alternatives.push_back({w.result.matrix, w.result.residuals});
   }
   r.ambiguous = !r.alternatives.empty();
 }
 
 FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,
                          const Matrix4& m, const FitOptions& options) {
+  return EvaluateMotion(base, {}, target, m, options);
+}
+
+FitResult EvaluateMotion(const std::vector<Vector3>& base,
+                         const std::vector<Triangle>& baseTriangles, const FitTarget& target,
+                         const Matrix4& m, const FitOptions& options) {
   CheckOptions(options);
-  return Judge(base, Spread(base), target, m, options);
+  const ReverseMeasure reverse(
+      base, [&]() -> const std::vector<Triangle>& { return baseTriangles; }, target,
+      options.threads);
+  return Judge(base, Spread(base), target, m, options, reverse);
 }
 
 }  // namespace korvane::geometry

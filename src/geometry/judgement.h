@@ -1,6 +1,8 @@
-// The judgement: whether a motion fits, judged from its residuals (the
-// verdict, the reason when it does not, the likely cause), and whether other
-// motions fit as well (ambiguity). Every fit's motion is judged here alone.
+// The judgement: whether a motion fits, judged from its residuals both ways
+// (the base onto the copy, the copy's points back onto the moved base), the
+// reason when it does not and the likely cause; and of the candidates a
+// search found, which fits best and which fit as well (ambiguity). Every
+// fit's motion is judged here alone.
 #pragma once
 
 #include <vector>
@@ -8,6 +10,7 @@
 #include "geometry/fit_options.h"
 #include "geometry/fit_result.h"
 #include "geometry/fit_target.h"
+#include "geometry/reverse.h"
 
 namespace korvane::geometry {
 
@@ -19,19 +22,32 @@ bool ScaleConsistent(double ratio);
 // The stretches of m's linear part (its left polar factor).
 Stretch StretchOf(const Matrix4& m);
 
-// The verdict and likely cause for motion `m`, the base's Spread already known.
+// The verdict and likely cause for motion `m`, the base's Spread already
+// known. The copy's points are measured back (`reverse`) only when the base
+// lands and its pairs (equal counts) do not already fit; `reverse_distances`,
+// when given, receives them (empty when not measured).
 FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitTarget& target,
-                const Matrix4& m, const FitOptions& options);
+                const Matrix4& m, const FitOptions& options, const ReverseMeasure& reverse,
+                std::vector<double>* reverse_distances = nullptr);
 
-// Sets r.ambiguous and r.alternatives: the motions of r.candidates that fit as
-// well (within the tolerance, and about as close on average as r.matrix) and
-// put some base vertex farther than the tolerance from where r.matrix puts it. Pairs that fit
-// (equal counts) leave no ambiguity. FitMotion calls it for ICP's candidates.
+// Weighs r.candidates against r.matrix, unless pairs that fit (equal counts)
+// decide. A candidate that fits where r.matrix does not, or fits clearly
+// better either way (its capped mean distance well below, base onto copy or
+// copy onto base, and not worse the other way), takes r.matrix's place with
+// its verdict. Then sets r.ambiguous and r.alternatives: the candidates that
+// fit about as well both ways and put some base vertex farther than the
+// tolerance from where r.matrix puts it. Without `reverse`, the base is
+// measured as its vertices. FitMotion calls it for ICP's candidates.
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
-                    const FitOptions& options, FitResult& r);
+                    const FitOptions& options, FitResult& r,
+                    const ReverseMeasure* reverse = nullptr);
 
-// The verdict and likely cause for a motion found elsewhere.
+// The verdict and likely cause for a motion found elsewhere; the copy's
+// points are measured back onto the base's triangles (none: its vertices).
 FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,
+                         const Matrix4& m, const FitOptions& options = {});
+FitResult EvaluateMotion(const std::vector<Vector3>& base,
+                         const std::vector<Triangle>& baseTriangles, const FitTarget& target,
                          const Matrix4& m, const FitOptions& options = {});
 
 }  // namespace korvane::geometry

@@ -38,6 +38,12 @@ struct Residuals {
   bool toSurface = false;
   // |m·v_i - w_i| for every pair i; count 0 unless the vertex counts are equal.
   ResidualStats paired;
+  // The copy's points (a sample of them) from the moved base: its surface
+  // when `reverseToSurface`, else its vertices (reverse.h). Count 0 when not
+  // measured: the motion misses already, or the pairs fit (then every
+  // copy vertex lies within its pair's distance of the moved base).
+  ResidualStats reverse;
+  bool reverseToSurface = false;
 };
 
 // `distances`, when given, receives the surface distance of every base vertex.

@@ -128,6 +128,8 @@ const char* CauseName(const FitReport& report) {
       return "another size";
     case geometry::Shortfall::stretched:
       return "stretched";
+    case geometry::Shortfall::coverage:
+      return "covers part of the copy";
     case geometry::Shortfall::residual:
       break;
   }
@@ -169,8 +171,14 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
   }
   json surface = Stats(f.residuals.surface);
   surface["to"] = f.residuals.toSurface ? "surface" : "vertices";
+  json reverse;
+  if (f.residuals.reverse.count > 0) {
+    reverse = Stats(f.residuals.reverse);
+    reverse["to"] = f.residuals.reverseToSurface ? "surface" : "vertices";
+  }
   j["residual"] = {{"surface", surface},
-                   {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()}};
+                   {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()},
+                   {"reverse", reverse}};
   j["tolerance"] = report.tolerance;
   j["automatic"] = {{"tolerance", f.toleranceAuto}, {"trim", f.trimAuto}};
   j["size"] = f.residuals.surface.length;  // the moved mesh's bounding-box diagonal
@@ -183,7 +191,8 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
         {{"matrix", Rows(a.matrix)},
          {"residual",
           {{"surface", Stats(a.residuals.surface)},
-           {"paired", a.residuals.paired.count > 0 ? Stats(a.residuals.paired) : json()}}}});
+           {"paired", a.residuals.paired.count > 0 ? Stats(a.residuals.paired) : json()},
+           {"reverse", a.residuals.reverse.count > 0 ? Stats(a.residuals.reverse) : json()}}}});
   }
   j["alternatives"] = alternatives;
   j["judged_share"] = f.judgedShare;

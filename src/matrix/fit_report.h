@@ -34,7 +34,8 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
 
 // Why the motion does not fit: "mirror image", "fitted onto a part", "another
 // size" (a rigid fit of a scaled copy), "stretched" (a rigid or similarity
-// fit of a copy an affine motion fits), "stopped at
+// fit of a copy an affine motion fits), "covers part of the copy" (the base
+// lands, the copy's points do not all lie on the moved base), "stopped at
 // the iteration limit", "vertex order differs", "vertices added or removed" or
 // "not a similar copy", or "rougher than the tolerance" (the copy's own
 // roughness needs a larger one, which fits); nullptr when it fits (a fit never carries a cause).

@@ -100,6 +100,14 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
       m.Say(kScaledStart).Own(text::ThreeDigits(f.scaleRatio)).Say(kScaledEnd);
       if (try_icp) m.Say(hints.tryIcp);
       return m;
+    case geometry::Shortfall::coverage:
+      m.Say(kCoverageStart)
+          .Own(text::ThreeDigits(f.judgedReverseP95Relative))
+          .Say(kCoverageMiddle)
+          .Own(text::ThreeDigits(report.tolerance))
+          .Say(kCoverageEnd);
+      if (try_icp) m.Say(hints.tryIcp);
+      return m;
     case geometry::Shortfall::none:
     case geometry::Shortfall::residual:
       break;

@@ -72,14 +72,6 @@ namespace {
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Up to 16 digits, copied as 16 bytes (both sides have room): a copy of a
-// variable length compiles to a string move whose start-up costs more than
-// the copy itself.
-char* Copy(char* out, const char* from, int count) {
-  std::memcpy(out, from, 16);
-  return out + count;
-}
-
 char* Digits(char* out, std::uint64_t m, int count) {
   for (int k = count - 1; k >= 0; --k) {
     out[k] = static_cast<char>('0' + m % 10);
@@ -93,10 +85,10 @@ char* Digits(char* out, std::uint64_t m, int count) {
 // library's correctly rounded writer costs ten times as much, and the last
 // digit may differ from it only where the value lies within a rounding of a
 // tie. False when the value is out of this path's range.
-bool FastSignificant(std::string& out, double value, int significant, bool scientific) {
-  if (!std::isfinite(value) || value == 0.0 || significant > 10) return false;
+char* FastSignificant(char* w, double value, int significant, bool scientific) {
+  if (!std::isfinite(value) || value == 0.0 || significant > 10) return nullptr;
   const double a = std::fabs(value);
-  if (!(a > 1e-200 && a < 1e200)) return false;
+  if (!(a > 1e-200 && a < 1e200)) return nullptr;
   // The decimal exponent from the binary one (log10(2) = 0.30103...), set right below.
   std::uint64_t bits = 0;
   std::memcpy(&bits, &a, 8);
@@ -116,38 +108,46 @@ bool FastSignificant(std::string& out, double value, int significant, bool scien
   if (m >= high) {  // 9.99...5 rounded up to the next power of ten
     m = low;
   }
-  if (!(m >= low && m < high)) return false;
+  if (!(m >= low && m < high)) return nullptr;
   const auto mantissa = static_cast<std::uint64_t>(m);
-  char buffer[48];
-  char* w = buffer;
   if (value < 0) *w++ = '-';
-  char digits[32] = {};  // 16 to spare for Copy
-  Digits(digits, mantissa, significant);
+  // The digits are written where they end up, then the point put among
+  // them: copying them from a buffer of their own as a block would wait for
+  // their stores one by one.
   if (!scientific && e >= -4 && e < significant) {
     // Fixed notation, trailing zeros after the point dropped (as %g does).
-    int last = significant;
-    while (last > e + 1 && last > 1 && digits[last - 1] == '0') --last;
     if (e >= 0) {
-      w = Copy(w, digits, e + 1);
+      Digits(w, mantissa, significant);
+      int last = significant;
+      while (last > e + 1 && w[last - 1] == '0') --last;
       if (last > e + 1) {
-        *w++ = '.';
-        w = Copy(w, digits + e + 1, last - e - 1);
+        for (int k = last - 1; k > e; --k) w[k + 1] = w[k];
+        w[e + 1] = '.';
+        w += last + 1;
+      } else {
+        w += e + 1;
       }
     } else {
       *w++ = '0';
       *w++ = '.';
       for (int k = 0; k < -e - 1; ++k) *w++ = '0';
-      w = Copy(w, digits, last);
+      Digits(w, mantissa, significant);
+      int last = significant;
+      while (last > 1 && w[last - 1] == '0') --last;
+      w += last;
     }
   } else {
+    Digits(w + 1, mantissa, significant);  // the first digit goes before the point
     int last = significant;
     if (!scientific) {
-      while (last > 1 && digits[last - 1] == '0') --last;
+      while (last > 1 && w[last] == '0') --last;
     }
-    *w++ = digits[0];
+    w[0] = w[1];
     if (last > 1) {
-      *w++ = '.';
-      w = Copy(w, digits + 1, last - 1);
+      w[1] = '.';
+      w += last + 1;
+    } else {
+      w += 1;
     }
     *w++ = 'e';
     *w++ = e < 0 ? '-' : '+';
@@ -156,18 +156,17 @@ bool FastSignificant(std::string& out, double value, int significant, bool scien
     *w++ = static_cast<char>('0' + x / 10 % 10);
     *w++ = static_cast<char>('0' + x % 10);
   }
-  out.append(buffer, w);
-  return true;
+  return w;
 }
 
 }  // namespace
 
-void AppendNumber(std::string& out, double value, const NumberStyle& style, bool scientific) {
-  if (!style.shortest && style.decimals < 0 &&
-      FastSignificant(out, value, style.significant, scientific)) {
-    return;
+char* WriteNumber(char* w, double value, const NumberStyle& style, bool scientific) {
+  if (!style.shortest && style.decimals < 0) {
+    char* const fast = FastSignificant(w, value, style.significant, scientific);
+    if (fast != nullptr) return fast;
   }
-  char buffer[400];
+  char buffer[kNumberRoom];
   char* const end = buffer + sizeof buffer;
   std::to_chars_result r;
   if (style.shortest) {
@@ -179,7 +178,22 @@ void AppendNumber(std::string& out, double value, const NumberStyle& style, bool
   } else {
     r = std::to_chars(buffer, end, value, std::chars_format::general, style.significant);
   }
-  out.append(buffer, r.ptr);
+  const auto n = static_cast<std::size_t>(r.ptr - buffer);
+  std::memcpy(w, buffer, n);
+  return w + n;
+}
+
+void AppendNumber(std::string& out, double value, const NumberStyle& style, bool scientific) {
+  char buffer[kNumberRoom];
+  out.append(buffer, WriteNumber(buffer, value, style, scientific));
+}
+
+void TextOut::Grow(std::size_t n) {
+  const std::size_t capacity = std::max(size_ + n, 2 * capacity_);
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  if (size_ > 0) std::memcpy(bigger.get(), bytes_.get(), size_);
+  bytes_ = std::move(bigger);
+  capacity_ = capacity;
 }
 
 std::size_t Tokens(std::string_view line, std::string_view* tokens, std::size_t most) {
@@ -231,6 +245,34 @@ bool RawLines::Next(std::string_view& line) {
     const std::size_t got = in_.Read(buffer_.data() + end_, buffer_.size() - end_);
     if (got == 0) eof_ = true;
     end_ += got;
+  }
+}
+
+void TextBlocks::Reserve(Text& text, std::size_t capacity) {
+  if (capacity <= text.capacity) return;
+  capacity = std::max(capacity, 2 * text.capacity);
+  std::unique_ptr<char[]> bigger(new char[capacity]);  // uninitialised: read over at once
+  if (text.size > 0) std::memcpy(bigger.get(), text.bytes.get(), text.size);
+  text.bytes = std::move(bigger);
+  text.capacity = capacity;
+}
+
+std::size_t TextBlocks::LongLine(std::string_view text, std::size_t from) const {
+  while (text.size() - from > longest_) {  // else no line there can be
+    const std::size_t lf = text.find('\n', from);
+    if (lf == std::string_view::npos || lf - from >= longest_) return from;
+    from = lf + 1;
+  }
+  return std::string_view::npos;
+}
+
+void TextBlocks::Fill(Text& text, std::size_t want) {
+  Reserve(text, want);
+  while (text.size < want && !eof_) {
+    CheckNotStopped(path_);
+    const std::size_t got = in_.Read(text.bytes.get() + text.size, want - text.size);
+    if (got == 0) eof_ = true;
+    text.size += got;
   }
 }
 

@@ -3,10 +3,12 @@
 // values, lines read byte for byte, and corners welded into vertices.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,14 +42,19 @@ struct MeshMotion {
 // Raises Error::Kind::number_out_of_range for a finite position that the
 // motion carried out of the range its type holds (`limit`: the largest finite value).
 [[noreturn]] void ThrowCarriedOutOfRange(const std::string& path, std::uint64_t line);
+// Whether the motion carried a finite position (`before`) out of the range
+// its type holds (`limit`: the largest finite value).
+inline bool CarriedOutOfRange(const geometry::Vector3& before, const geometry::Vector3& after,
+                              double limit) {
+  if (after.cwiseAbs().maxCoeff() <= limit) return false;  // NaN fails here too
+  for (int k = 0; k < 3; ++k) {
+    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) return true;
+  }
+  return false;
+}
 inline void CheckMovedInRange(const geometry::Vector3& before, const geometry::Vector3& after,
                               double limit, const std::string& path, std::uint64_t line) {
-  if (after.cwiseAbs().maxCoeff() <= limit) return;  // NaN fails here too
-  for (int k = 0; k < 3; ++k) {
-    if (std::isfinite(before[k]) && !(std::fabs(after[k]) <= limit)) {
-      ThrowCarriedOutOfRange(path, line);
-    }
-  }
+  if (CarriedOutOfRange(before, after, limit)) ThrowCarriedOutOfRange(path, line);
 }
 
 // How numbers of a text format are written.
@@ -82,6 +89,34 @@ bool CanStartAgain(const std::string& output);
 int SignificantDigits(std::string_view token);
 // `value` as text in `style`; `scientific` keeps the input number's exponent form.
 void AppendNumber(std::string& out, double value, const NumberStyle& style, bool scientific);
+// The same at `w`, which has room for kNumberRoom bytes; returns its end.
+inline constexpr std::size_t kNumberRoom = 400;
+char* WriteNumber(char* w, double value, const NumberStyle& style, bool scientific);
+
+// Text built in place: room is made once for a line, and its pieces are
+// copied in without a call each.
+class TextOut {
+ public:
+  // Room for n bytes at the end; Advance to the end of what was written.
+  char* Room(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return bytes_.get() + size_;
+  }
+  void Advance(char* end) { size_ = static_cast<std::size_t>(end - bytes_.get()); }
+  void Append(std::string_view s) {
+    char* w = Room(s.size());
+    if (!s.empty()) std::memcpy(w, s.data(), s.size());
+    size_ += s.size();
+  }
+  std::string_view view() const { return {bytes_.get(), size_}; }
+  std::size_t size() const { return size_; }
+  void clear() { size_ = 0; }
+
+ private:
+  void Grow(std::size_t n);
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
 inline bool HasExponent(std::string_view token) {
   return token.find_first_of("eE") != std::string_view::npos;
 }
@@ -120,6 +155,72 @@ class RawLines {
   std::uint64_t line_;
 };
 
+// A text file in large blocks, for RecordBlocks: each block takes the bytes
+// the one before left, reads on to about `block` bytes and is cut where
+// `cut` allows (after a line feed), the rest going to the next block. Read
+// in one piece rather than line by line: the reading is done in file order
+// while the blocks' lines are read on every thread.
+class TextBlocks {
+ public:
+  TextBlocks(platform::InputFile& in, std::string path, std::size_t block,
+             std::size_t longest = kMaxLinePiece)
+      : in_(in), path_(std::move(path)), block_(block), longest_(longest) {}
+  // The next block, valid until the next call for the same `text`; false at
+  // the end. `cut(view)` is where the block may end (0: nowhere yet; a block
+  // then grows); the file's last block is all that is left. `too_long`
+  // says that a line longer than `longest` follows the block's whole
+  // lines: it is refused, and nothing after it is read.
+  struct Text {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0, capacity = 0;
+    std::string_view view() const { return {bytes.get(), size}; }
+  };
+  template <class Cut>
+  bool Next(Text& text, bool& too_long, Cut&& cut) {
+    too_long = false;
+    text.size = 0;
+    if (ended_) return false;
+    Reserve(text, std::max(block_, carry_.size()));
+    if (!carry_.empty()) std::memcpy(text.bytes.get(), carry_.data(), carry_.size());
+    text.size = carry_.size();
+    carry_.clear();
+    std::size_t open = 0;  // where the last line begun starts
+    for (std::size_t want = block_;; want = 2 * text.size) {
+      Fill(text, want);
+      const std::string_view view = text.view();
+      const std::size_t long_line = LongLine(view, open);
+      if (long_line != std::string_view::npos) {
+        text.size = long_line;
+        too_long = ended_ = true;
+        return true;
+      }
+      if (eof_) {
+        ended_ = true;
+        return text.size > 0;
+      }
+      const std::size_t at = cut(view);
+      if (at > 0) {
+        carry_.assign(view.substr(at));
+        text.size = at;
+        return true;
+      }
+      const std::size_t last = view.rfind('\n');
+      open = last == std::string_view::npos ? 0 : last + 1;
+    }
+  }
+
+ private:
+  static void Reserve(Text& text, std::size_t capacity);
+  // The start of the first line from `from` on longer than longest_, or npos.
+  std::size_t LongLine(std::string_view text, std::size_t from) const;
+  void Fill(Text& text, std::size_t want);
+  platform::InputFile& in_;
+  std::string path_;
+  std::size_t block_, longest_;
+  std::string carry_;
+  bool eof_ = false, ended_ = false;
+};
+
 // Corners into vertices: equal positions (exactly, 0 and -0 alike) get one
 // vertex, numbered in the order they first appear.
 class Welder {
@@ -134,22 +235,31 @@ class Welder {
   std::size_t mask_ = 0;
 };
 
-// Fixed-size values in either byte order.
+// Fixed-size values in either byte order: one load or store, turned round
+// when the file's order is not the machine's (binary replays do this for
+// every value of every record).
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline constexpr bool kBigHost = true;
+#else
+inline constexpr bool kBigHost = false;
+#endif
 inline std::uint32_t Load32(const unsigned char* p, bool big) {
-  return big ? (std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
-                p[3])
-             : (std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 |
-                p[0]);
+  std::uint32_t u;
+  std::memcpy(&u, p, 4);
+  return big == kBigHost ? u : __builtin_bswap32(u);
 }
 inline std::uint64_t Load64(const unsigned char* p, bool big) {
-  const std::uint64_t a = Load32(p, big), b = Load32(p + 4, big);
-  return big ? (a << 32 | b) : (b << 32 | a);
+  std::uint64_t u;
+  std::memcpy(&u, p, 8);
+  return big == kBigHost ? u : __builtin_bswap64(u);
 }
 inline void Store32(unsigned char* p, std::uint32_t v, bool big) {
-  for (int k = 0; k < 4; ++k) p[big ? 3 - k : k] = static_cast<unsigned char>(v >> (8 * k));
+  if (big != kBigHost) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
 }
 inline void Store64(unsigned char* p, std::uint64_t v, bool big) {
-  for (int k = 0; k < 8; ++k) p[big ? 7 - k : k] = static_cast<unsigned char>(v >> (8 * k));
+  if (big != kBigHost) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
 }
 inline float LoadFloat(const unsigned char* p, bool big) {
   const std::uint32_t u = Load32(p, big);

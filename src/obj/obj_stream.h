@@ -93,7 +93,7 @@ struct StreamOptions {
   // Bytes read at a time when several threads work; 0 chooses by the number
   // of threads (DefaultBlock).
   std::size_t block = 0;
-  // Lines longer than this are streamed in pieces.
+  // Lines longer than this are streamed in pieces (OBJ) or refused (ASCII STL).
   std::size_t maxPiece = kMaxLinePiece;
   // After loading, give the memory the reading threads freed back to the
   // system: a process-wide choice, made by the command that loads.

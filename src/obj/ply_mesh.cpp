@@ -371,6 +371,23 @@ void SplitTokens(std::string_view line, std::vector<std::string_view>& tokens) {
   }
 }
 
+// The line at `p`, its line feed included, split into `tokens`; `p` moves
+// past it. One pass finds both.
+std::string_view LineTokens(const char*& p, const char* end,
+                            std::vector<std::string_view>& tokens) {
+  tokens.clear();
+  const char* const begin = p;
+  for (;;) {
+    while (p != end && *p != '\n' && IsSpace(*p)) ++p;
+    if (p == end || *p == '\n') break;
+    const char* const token = p;
+    while (p != end && !IsSpace(*p)) ++p;
+    tokens.emplace_back(token, static_cast<std::size_t>(p - token));
+  }
+  if (p != end) ++p;  // the line feed
+  return {begin, static_cast<std::size_t>(p - begin)};
+}
+
 bool IsBlank(std::string_view line) {
   return std::all_of(line.begin(), line.end(), [](char c) { return IsSpace(c); });
 }
@@ -470,13 +487,10 @@ void ReadAsciiElement(RawLines& lines, const Element& el, const std::string& pat
   blocks.move = [&](std::size_t, std::size_t k) {
     Read& s = slots[k];
     std::uint64_t number = s.firstLine, record = s.firstRecord;
-    for (std::size_t at = 0; at < s.text.size(); ++number) {
-      const std::size_t lf = s.text.find('\n', at);
-      const std::size_t end = lf == std::string::npos ? s.text.size() : lf + 1;
-      const std::string_view line(s.text.data() + at, end - at);
-      at = end;
-      if (IsBlank(line)) continue;
-      SplitTokens(line, s.tokens);
+    const char* const end = s.text.data() + s.text.size();
+    for (const char* p = s.text.data(); p != end; ++number) {
+      LineTokens(p, end, s.tokens);
+      if (s.tokens.empty()) continue;  // a blank line
       if (!TokenIndices(el, s.tokens, s.at)) ThrowTooFew(el, number, path);
       parse(s.slot, number, record++, s.tokens, s.at);
     }
@@ -797,7 +811,7 @@ struct AsciiRewrite {
   bool Vertex(std::string_view line, std::uint64_t line_number,
               const std::vector<std::string_view>& t, const std::vector<std::size_t>& at,
               int& position_digits, int& normal_digits, std::vector<Change>& changes,
-              std::string& text) const {
+              TextOut& text) const {
     const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
     const auto k = [&](int p) { return at[static_cast<std::size_t>(p)]; };
     bool again = false;
@@ -835,7 +849,7 @@ struct AsciiRewrite {
   // Appends face record `line` to `text` with its corners listed the other way round.
   void Face(std::string_view line, std::uint64_t line_number,
             const std::vector<std::string_view>& t, const std::vector<std::size_t>& at,
-            std::vector<Change>& changes, std::string& text) const {
+            std::vector<Change>& changes, TextOut& text) const {
     const Element& face = h.elements[static_cast<std::size_t>(h.face)];
     changes.assign(t.size(), Change());
     const std::size_t k = at[static_cast<std::size_t>(face.faceList)];
@@ -845,21 +859,30 @@ struct AsciiRewrite {
   }
 
   static void Write(std::string_view line, const std::vector<std::string_view>& t,
-                    const std::vector<Change>& changes, std::string& text) {
+                    const std::vector<Change>& changes, TextOut& text) {
+    std::size_t numbers = 0;
+    for (const Change& c : changes) numbers += c.style != nullptr ? 1 : 0;
+    // Tokens put in place of others are tokens of the line.
+    char* w = text.Room(2 * line.size() + numbers * kNumberRoom);
+    const auto copy = [&w](std::string_view bytes) {
+      std::memcpy(w, bytes.data(), bytes.size());
+      w += bytes.size();
+    };
     std::size_t from = 0;
     for (std::size_t k = 0; k < t.size(); ++k) {
       const Change& c = changes[k];
       if (!c.changed) continue;
       const auto start = static_cast<std::size_t>(t[k].data() - line.data());
-      text.append(line.substr(from, start - from));
+      copy(line.substr(from, start - from));
       if (c.style != nullptr) {
-        AppendNumber(text, c.value, *c.style, HasExponent(t[k]));
+        w = WriteNumber(w, c.value, *c.style, HasExponent(t[k]));
       } else {
-        text.append(c.token);
+        copy(c.token);
       }
       from = start + t[k].size();
     }
-    text.append(line.substr(from));
+    copy(line.substr(from));
+    text.Advance(w);
   }
 };
 
@@ -870,7 +893,8 @@ void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& r
                          unsigned threads, std::size_t block_bytes) {
   const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
   struct Slot {
-    std::string in, out;
+    std::string in;
+    TextOut out;
     std::uint64_t firstLine = 0, records = 0;
     std::vector<std::string_view> tokens;
     std::vector<std::size_t> at;
@@ -900,16 +924,13 @@ void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& r
     s.out.clear();
     int position_digits = digits.positions, normal_digits = digits.normals;
     std::uint64_t number = s.firstLine;
-    for (std::size_t at = 0; at < s.in.size(); ++number) {
-      const std::size_t lf = s.in.find('\n', at);
-      const std::size_t end = lf == std::string::npos ? s.in.size() : lf + 1;
-      const std::string_view line(s.in.data() + at, end - at);
-      at = end;
-      if (IsBlank(line)) {
-        s.out.append(line);
+    const char* const end = s.in.data() + s.in.size();
+    for (const char* p = s.in.data(); p != end; ++number) {
+      const std::string_view line = LineTokens(p, end, s.tokens);
+      if (s.tokens.empty()) {  // a blank line
+        s.out.Append(line);
         continue;
       }
-      SplitTokens(line, s.tokens);
       if (!TokenIndices(v, s.tokens, s.at)) ThrowTooFew(v, number, rewrite.input);
       if (!rewrite.Vertex(line, number, s.tokens, s.at, position_digits, normal_digits, s.changes,
                           s.out)) {
@@ -918,7 +939,7 @@ void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& r
     }
   };
   blocks.write = [&](std::size_t, std::size_t slot) {
-    out.Write(slots[slot].out);
+    out.Write(slots[slot].out.view());
     counts.vertices += slots[slot].records;
   };
   RunRecordBlocks(blocks, threads);
@@ -938,7 +959,7 @@ bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
                              input};
   out.Write(h.text);
   std::vector<Change> changes;
-  std::string text;
+  TextOut text;
   std::vector<bool> wanted(h.elements.size(), false);
   if (motion.mirrors && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
   bool again = false;
@@ -955,7 +976,7 @@ bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
         text.clear();
         // The line's number: the walk has just read it.
         rewrite.Face(line, lines.line(), t, at, changes, text);
-        out.Write(text);
+        out.Write(text.view());
         return true;
       },
       [&](std::string_view blank) { out.Write(blank); },
