@@ -64,7 +64,6 @@ class Chooser {
   }
 
  private:
-
   // Whether most of the copy's points lie within `band` of the moved base:
   // its surface when the base has triangles, else its vertices, with the
   // base's spacing allowed for.

@@ -268,9 +268,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
     return *asked;
   };
   const ReverseMeasure reverse(base, once, target, options.threads);
-  return FitChoosing(base, once, target, options, [&](const FitOptions& o) {
-    return FitWith(base, once, target, o, reverse);
-  });
+  return FitChoosing(base, once, target, options,
+                     [&](const FitOptions& o) { return FitWith(base, once, target, o, reverse); });
 }
 
 namespace {
