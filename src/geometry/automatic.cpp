@@ -28,9 +28,9 @@ class Chooser {
   Chooser(const std::vector<Vector3>& base, const BaseTriangles& triangles, const FitTarget& target)
       : base_(base), triangles_(triangles), target_(target) {}
 
-  // The tolerance both meshes' roughness asks for; the base's is measured once.
-  double RoughTolerance() {
-    if (rough_ == 0.0) {
+  // The tolerances both meshes' roughness asks for; the base's is measured once.
+  Tolerances RoughTolerance() {
+    if (rough_.forward == 0.0) {
       const std::vector<Triangle>& t = Triangles();
       rough_ = ToleranceFor({Copy(), target_.size(), target_.hasSurface()},
                             {EstimateRoughness(base_), BoundingDiagonal(base_), !t.empty()});
@@ -92,7 +92,7 @@ class Chooser {
   const BaseTriangles& triangles_;
   const FitTarget& target_;
   std::optional<Roughness> copy_;
-  double rough_ = 0.0;
+  Tolerances rough_;
   std::unique_ptr<SurfaceIndex> surface_;
   std::unique_ptr<PointIndex> points_;
 };
@@ -128,26 +128,35 @@ FitResult FitChoosing(const std::vector<Vector3>& base, const BaseTriangles& bas
   FitOptions o = options;
   o.autoTolerance = false;
   o.autoTrim = false;
-  if (options.autoTolerance) o.tolerance = c.RoughTolerance();
+  if (options.autoTolerance) {
+    o.tolerance = c.RoughTolerance().forward;
+    o.reverseTolerance = c.RoughTolerance().reverse;
+  }
   FitResult r = options.autoTrim ? TrimmedFit(c, o, fit) : fit(o);
   r.tolerance = o.tolerance;
   r.toleranceAuto = options.autoTolerance;
   r.trimAuto = options.autoTrim;
   r.roughness = c.Copy();
-  if (options.autoTolerance) r.roughTolerance = o.tolerance;
+  if (options.autoTolerance) {
+    r.roughTolerance = o.tolerance;
+    r.roughReverseTolerance = *o.reverseTolerance;
+  }
   if (r.fits || r.shortfall != Shortfall::residual) return r;
   // A miss: would the automatic choices fit the motion found?
   FitOptions judge = o;
   judge.keepDistances = false;
   if (!options.autoTolerance) {
-    r.roughTolerance = c.RoughTolerance();
+    r.roughTolerance = c.RoughTolerance().forward;
+    r.roughReverseTolerance = c.RoughTolerance().reverse;
     if (r.roughTolerance > o.tolerance && r.judgedP95Relative <= r.roughTolerance) {
       judge.tolerance = r.roughTolerance;
+      judge.reverseTolerance = r.roughReverseTolerance;
       if (EvaluateMotion(base, c.Triangles(), target, r.matrix, judge).fits) {
         r.remedy = Remedy::tolerance_auto;
         return r;
       }
       judge.tolerance = o.tolerance;
+      judge.reverseTolerance = o.reverseTolerance;
     }
   }
   if (options.autoTrim) return r;

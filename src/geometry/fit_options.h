@@ -79,6 +79,11 @@ struct FitOptions {
   // The tolerance set from the copy's and the base's roughness (roughness.h)
   // instead of `tolerance`, which is then ignored.
   bool autoTolerance = false;
+  // The tolerance of the copy's points measured back onto the moved base,
+  // when it differs (unset: `tolerance`): a scan's points lie within their
+  // noise of the base's surface, while base vertices land up to a spacing
+  // from the nearest scan point.
+  std::optional<double> reverseTolerance;
   // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5];
   // unset: kDefaultIcpTrim for ICP, none for least squares.
   std::optional<double> trim;

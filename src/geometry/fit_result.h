@@ -117,6 +117,7 @@ struct FitResult {
   // base's ask for (0 when not estimated: a fit that fits under a given one).
   Roughness roughness;
   double roughTolerance = 0.0;
+  double roughReverseTolerance = 0.0;  // the same for the copy back onto the base
   Remedy remedy = Remedy::none;
   double remedyTrim = 0.0;  // Remedy::trim_auto: the trim that fits
   // Surface distance of every base vertex, with FitOptions::keepDistances.

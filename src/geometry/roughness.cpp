@@ -18,6 +18,8 @@ constexpr std::size_t kNeighbours = 16;
 // Coinciding points (split seams, flat shading) hide the true neighbours:
 // a query asks for this many more.
 constexpr std::size_t kAsked = 40;
+// Points the tree holds at most (a few tenths of a second to build).
+constexpr std::size_t kTreeMost = 200000;
 // Fewer distinct points than this say nothing of a surface.
 constexpr std::size_t kFewest = 32;
 
@@ -81,20 +83,29 @@ Roughness EstimateRoughness(const std::vector<Vector3>& points) {
   }
   // Closer than this is the same point written twice.
   const double same = 1e-9 * (hi - lo).norm();
-  const Cloud cloud{&points};
+  // A larger set is thinned evenly before the tree is built: on a surface
+  // the spacing grows as the square root of the thinning, and is scaled back.
+  const std::size_t thin = (points.size() + kTreeMost - 1) / kTreeMost;
+  std::vector<Vector3> thinned;
+  if (thin > 1) {
+    thinned.reserve(points.size() / thin + 1);
+    for (std::size_t i = 0; i < points.size(); i += thin) thinned.push_back(points[i]);
+  }
+  const std::vector<Vector3>& used = thin > 1 ? thinned : points;
+  const Cloud cloud{&used};
   Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-  const std::size_t step = std::max<std::size_t>(1, points.size() / kSamples);
+  const std::size_t step = std::max<std::size_t>(1, used.size() / kSamples);
   std::vector<double> spacing, noise;
   std::array<std::uint32_t, kAsked> index{};
   std::array<double, kAsked> d2{};
   std::vector<Vector3> near;
-  for (std::size_t i = 0; i < points.size(); i += step) {
-    const std::size_t found = tree.knnSearch(points[i].data(), kAsked, index.data(), d2.data());
-    near.assign(1, points[i]);
+  for (std::size_t i = 0; i < used.size(); i += step) {
+    const std::size_t found = tree.knnSearch(used[i].data(), kAsked, index.data(), d2.data());
+    near.assign(1, used[i]);
     for (std::size_t k = 0; k < found && near.size() <= kNeighbours; ++k) {
       if (d2[k] <= same * same) continue;
       // A point coinciding with one already taken adds nothing.
-      const Vector3& p = points[index[k]];
+      const Vector3& p = used[index[k]];
       if (std::any_of(near.begin(), near.end(),
                       [&](const Vector3& n) { return (n - p).squaredNorm() <= same * same; }))
         continue;
@@ -104,13 +115,13 @@ Roughness EstimateRoughness(const std::vector<Vector3>& points) {
     if (near.size() > kNeighbours) noise.push_back(SurfaceRms(near));
   }
   if (spacing.size() < kFewest / 2 || noise.size() < kFewest / 2) return r;
-  r.spacing = Median(spacing);
+  r.spacing = Median(spacing) / std::sqrt(static_cast<double>(thin));
   r.noise = Median(noise);
   r.sampled = noise.size();
   return r;
 }
 
-double ToleranceFor(const Side& copy, const Side& base) {
+Tolerances ToleranceFor(const Side& copy, const Side& base) {
   // A vertex lands between the other side's points: its nearest one is
   // within about twice the median spacing for 95% of them (points spread at
   // random on a surface); noise off a surface stays within about twice its RMS.
@@ -125,9 +136,10 @@ double ToleranceFor(const Side& copy, const Side& base) {
   // Base vertices onto the copy, and the copy onto the moved base.
   const double forward = std::hypot(cs, cn);
   const double reverse = std::hypot(bs, cn, bn);
-  const double t = kMargin * std::max(forward, reverse);
-  if (!(t > kDefaultTolerance)) return kDefaultTolerance;
-  return std::min(t, kMostAutoTolerance);
+  const auto bounded = [](double t) {
+    return t > kDefaultTolerance ? std::min(t, kMostAutoTolerance) : kDefaultTolerance;
+  };
+  return {bounded(kMargin * forward), bounded(kMargin * reverse)};
 }
 
 }  // namespace korvane::geometry

@@ -25,16 +25,19 @@ struct Roughness {
   std::size_t sampled = 0;
 };
 
-// At most a few thousand points spread over the array are looked at (their
-// neighbours come from all of it), so a million points take a tree build and
-// milliseconds more. The same points give the same figures.
+// At most a few thousand points spread over the array are looked at, their
+// neighbours from all of it up to 200,000 points; a larger array is thinned
+// evenly to that many and the spacing scaled back as on a surface (the
+// square root of the thinning). The same points give the same figures.
 Roughness EstimateRoughness(const std::vector<Vector3>& points);
 
-// The relative tolerance a copy this rough can meet when measured against a
-// base this rough: the 95th percentile of base vertices' distance to the
-// copy, about twice the spacing when the copy has no faces (a vertex lands
-// between its points) plus about twice the noise, on either side; with a
-// margin, at least the default tolerance, at most kMostAutoTolerance.
+// The relative tolerances a copy this rough can meet when measured against
+// a base this rough, each way: the 95th percentile of base vertices'
+// distance to the copy, about twice the copy's spacing when it has no faces
+// (a vertex lands between its points) plus about twice its noise; of the
+// copy's points back onto the base, their noise and the base's (its spacing
+// when it has no faces). With a margin, at least the default tolerance, at
+// most kMostAutoTolerance.
 // Each side's figures are relative to its own bounding-box diagonal.
 inline constexpr double kMostAutoTolerance = 0.05;
 struct Side {
@@ -42,6 +45,10 @@ struct Side {
   double size = 0.0;  // bounding-box diagonal
   bool hasFaces = false;
 };
-double ToleranceFor(const Side& copy, const Side& base);
+struct Tolerances {
+  double forward = 0.0;  // the base's vertices onto the copy
+  double reverse = 0.0;  // the copy's points back onto the moved base
+};
+Tolerances ToleranceFor(const Side& copy, const Side& base);
 
 }  // namespace korvane::geometry

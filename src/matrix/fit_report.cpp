@@ -72,7 +72,9 @@ json RoughnessJson(const geometry::FitResult& f, double size) {
   return {{"spacing", r.spacing},
           {"noise", r.noise},
           {"relative", {{"spacing", rel(r.spacing)}, {"noise", rel(r.noise)}}},
-          {"tolerance", f.roughTolerance > 0.0 ? json(f.roughTolerance) : json()}};
+          {"tolerance", f.roughTolerance > 0.0 ? json(f.roughTolerance) : json()},
+          {"reverse_tolerance",
+           f.roughReverseTolerance > 0.0 ? json(f.roughReverseTolerance) : json()}};
 }
 
 }  // namespace

@@ -214,7 +214,8 @@ function fillMeasurement() {
     const pair = (k) => el('td', null, cell('span', `roughness.${k}`, rough[k]),
       el('span', { class: 'unit' }, ', of the size '), cell('span', `roughness.relative.${k}`, get(rough, `relative.${k}`)));
     t.append(row('Copy’s noise', pair('noise')), row('Copy’s point spacing', pair('spacing')),
-      row('Tolerance the roughness asks for', cell('td', 'roughness.tolerance', rough.tolerance)));
+      row('Tolerance the roughness asks for', cell('td', 'roughness.tolerance', rough.tolerance)),
+      row('… for the copy back onto the base', cell('td', 'roughness.reverse_tolerance', rough.reverse_tolerance)));
   }
   const ref = report.reference_vertices;
   if (ref) {
