@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <regex>
+#include <sstream>
 
 #include "cli/mesh_generator.h"
 #include "matrix/fit_report.h"
@@ -258,6 +259,7 @@ TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
       ASSERT_EQ(after.triangles.size(), before.triangles.size());
       ASSERT_EQ(after.vertices.size(), before.vertices.size());
       double worst = 0.0;
+      std::size_t facet = 0;  // where the next ASCII "facet normal" is looked for
       for (std::size_t t = 0; t < before.triangles.size(); ++t) {
         for (std::size_t c = 0; c < 3; ++c) {
           // A mirror lists the corners after the first the other way round.
@@ -270,6 +272,12 @@ TEST(MeshFormat, EachKindReplaysTheKnownMotionAndKeepsTheRest) {
           float n[3];
           std::memcpy(n, written.data() + 84 + 50 * t, 12);
           EXPECT_GT(Vector3(n[0], n[1], n[2]).dot(FaceNormal(after, after.triangles[t])), 0.99);
+        }
+        if (kind.format == MeshFormat::stl_ascii) {
+          facet = written.find("normal", facet) + 6;
+          Vector3 n;
+          std::istringstream(written.substr(facet, 100)) >> n.x() >> n.y() >> n.z();
+          EXPECT_GT(n.dot(FaceNormal(after, after.triangles[t])), 0.99) << t;
         }
       }
       if (ply) {
@@ -560,6 +568,64 @@ TEST(MeshFormat, AsciiBlocksReadAsOneThreadReads) {
         << read[0];
     if (bytes == stl_long) {
       EXPECT_NE(read[0].find(LongLineNamed(stl)), std::string::npos) << read[0];
+    }
+  }
+}
+
+// Binary PLY records with lists (vertices with a list of their own, faces)
+// replayed in blocks, some cut across the bytes read ahead (the file is
+// larger than that buffer): the same bytes as one thread writes, the
+// positions moved, the faces turned round under a mirror, the lists kept.
+TEST(MeshFormat, BinaryRecordsWithListsReplayInBlocks) {
+  cli::MeshOptions mo;
+  mo.vertices = 40000;
+  obj::Mesh mesh;
+  ScratchDir dir;
+  WriteFile(dir / "s.obj", cli::SurfaceObj(mo, geometry::IdentityMatrix4()));
+  obj::LoadObjMesh(dir / "s.obj", mesh);
+  std::string ply = "ply\nformat binary_little_endian 1.0\nelement vertex " +
+                    std::to_string(mesh.vertices.size()) +
+                    "\nproperty float x\nproperty list uchar ushort tags\nproperty float y\n"
+                    "property float z\nelement face " +
+                    std::to_string(mesh.triangles.size()) +
+                    "\nproperty list uchar int vertex_indices\nend_header\n";
+  for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+    const float p[3] = {static_cast<float>(mesh.vertices[i].x()),
+                        static_cast<float>(mesh.vertices[i].y()),
+                        static_cast<float>(mesh.vertices[i].z())};
+    const auto n = static_cast<unsigned char>(i % 4);
+    ply += Bytes(p, 4) + Bytes(&n, 1) + std::string(2 * n, static_cast<char>(i)) + Bytes(p + 1, 8);
+  }
+  for (const geometry::Triangle& t : mesh.triangles) ply += "\3" + Bytes(t.data(), 12);
+  ASSERT_GT(ply.size(), std::size_t{3} << 19);
+  WriteFile(dir / "in.ply", ply);
+  const obj::Mesh before = obj::ReadMesh(dir / "in.ply");
+  for (const bool mirror : {false, true}) {
+    SCOPED_TRACE(mirror ? "mirrored" : "");
+    std::string written[2];
+    for (const int run : {0, 1}) {
+      obj::StreamOptions o;
+      o.threads = run == 0 ? 1 : 3;
+      o.block = run == 0 ? 0 : 1000;
+      obj::ReplayMeshFile(dir / "in.ply", dir / "out.ply", Motion(mirror), o);
+      written[run] = ReadFile(dir / "out.ply");
+    }
+    ASSERT_EQ(written[0], written[1]);
+    ASSERT_EQ(written[0].size(), ply.size());
+    const obj::Mesh after = obj::ReadMesh(dir / "out.ply");
+    ASSERT_EQ(after.vertices.size(), before.vertices.size());
+    for (std::size_t i = 0; i < before.vertices.size(); ++i)
+      ASSERT_LT((after.vertices[i] - Motion(mirror) * before.vertices[i]).norm(), 1e-3) << i;
+    for (std::size_t t = 0; t < before.triangles.size(); ++t) {
+      const geometry::Triangle& b = before.triangles[t];
+      const geometry::Triangle want = mirror ? geometry::Triangle{b[0], b[2], b[1]} : b;
+      ASSERT_EQ(after.triangles[t], want) << t;
+    }
+    // The lists between the numbers are the input's, byte for byte.
+    for (std::size_t at = ply.find("end_header\n") + 11, i = 0; i < mesh.vertices.size(); ++i) {
+      const std::size_t list = 1 + 2 * static_cast<std::size_t>(ply[at + 4]);
+      ASSERT_EQ(written[0].substr(at + 4, list), ply.substr(at + 4, list)) << i;
+      at += 12 + list;
     }
   }
 }

@@ -248,6 +248,9 @@ class Body {
       left_ -= std::min<std::uint64_t>(left_, got);
     }
   }
+  // The bytes read ahead and not taken yet; Skip takes n of them.
+  std::string_view Held() const { return {buffer_.data() + pos_, end_ - pos_}; }
+  void Skip(std::size_t n) { pos_ += n; }
   // The rest of the file as it is.
   template <class F>
   void Rest(F&& f) {
@@ -288,6 +291,30 @@ class Body {
 std::uint64_t AfterHeader(const std::string& header, std::string_view ahead, std::uint64_t size) {
   const std::uint64_t used = header.size() + ahead.size();
   return size > used ? size - used : 0;
+}
+
+// The size of the binary record of `el` at `at` in `held`; 0 when `held`
+// does not hold it whole (or a count is negative: the record is taken
+// piece by piece, which refuses it).
+std::size_t RecordSize(std::string_view held, std::size_t at, const Element& el, bool big) {
+  const auto* p = reinterpret_cast<const unsigned char*>(held.data());
+  std::size_t size = 0;
+  for (const Property& prop : el.properties) {
+    const std::size_t value = SizeOf(prop.list ? prop.countType : prop.type);
+    if (held.size() - at - size < value) return 0;
+    if (prop.list) {
+      const double count = Load(p + at + size, prop.countType, big);
+      size += value;
+      if (count < 0 || count * static_cast<double>(SizeOf(prop.type)) >
+                           static_cast<double>(held.size() - at - size)) {
+        return 0;
+      }
+      size += static_cast<std::size_t>(count) * SizeOf(prop.type);
+    } else {
+      size += value;
+    }
+  }
+  return size;
 }
 
 // One list property of a binary record: its item count, then the items.
@@ -721,40 +748,85 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
       if (index == h.vertex) counts.vertices = el.count;
       continue;
     }
-    std::vector<std::size_t> offsets(el.properties.size());
-    std::string record;
-    for (std::uint64_t r = 0; r < el.count; ++r) {
-      record.clear();
-      for (std::size_t k = 0; k < el.properties.size(); ++k) {
-        const Property& p = el.properties[k];
-        offsets[k] = record.size();
-        if (!p.list) {
-          record.append(reinterpret_cast<const char*>(body.Take(SizeOf(p.type))), SizeOf(p.type));
+    // Records with lists: each block's records are taken in turn, their
+    // sizes read from their counts; they are turned round or moved on any thread.
+    struct Listed {
+      std::string bytes;
+      std::vector<std::size_t> offsets;
+    };
+    std::vector<Listed> listed(threads);
+    const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 22;
+    std::uint64_t r = 0;  // records taken
+    RecordBlocks blocks;
+    blocks.read = [&](std::size_t, std::size_t slot) {
+      if (r == el.count) return false;
+      std::string& bytes = listed[slot].bytes;
+      bytes.clear();
+      const auto take = [&](std::size_t n) {
+        const unsigned char* p = body.Take(n);
+        bytes.append(reinterpret_cast<const char*>(p), n);
+        return p;
+      };
+      while (r < el.count && bytes.size() < block) {
+        // Whole records among the bytes read ahead, measured where they are.
+        const std::string_view held = body.Held();
+        std::size_t at = 0;
+        for (std::size_t size = 0; r < el.count && bytes.size() + at < block &&
+                                   (size = RecordSize(held, at, el, big)) > 0;
+             ++r) {
+          at += size;
+        }
+        if (at > 0) {
+          bytes.append(held.data(), at);
+          body.Skip(at);
           continue;
         }
-        record.append(reinterpret_cast<const char*>(body.Take(SizeOf(p.countType))),
-                      SizeOf(p.countType));
-        const double count = Load(
-            reinterpret_cast<const unsigned char*>(record.data() + offsets[k]), p.countType, big);
-        if (count < 0) ThrowBadFile(input, text::Message().Say(text::kPlyNegativeList));
-        const std::size_t item = SizeOf(p.type);
-        const auto n = static_cast<std::size_t>(count);
-        unsigned char* items = body.Take(n * item);
-        if (index == h.face && motion.mirrors && static_cast<int>(k) == el.faceList && n > 2) {
-          // The first corner stays first; the rest are listed the other way round.
-          for (std::size_t a = 1, b = n - 1; a < b; ++a, --b) {
-            for (std::size_t i = 0; i < item; ++i)
-              std::swap(items[a * item + i], items[b * item + i]);
+        // A record the bytes read ahead do not hold whole: piece by piece.
+        ++r;
+        for (const Property& p : el.properties) {
+          if (!p.list) {
+            take(SizeOf(p.type));
+            continue;
           }
+          const double count = Load(take(SizeOf(p.countType)), p.countType, big);
+          if (count < 0) ThrowBadFile(input, text::Message().Say(text::kPlyNegativeList));
+          take(static_cast<std::size_t>(count) * SizeOf(p.type));
         }
-        record.append(reinterpret_cast<const char*>(items), n * item);
       }
-      if (index == h.vertex) {
-        MoveRecord(reinterpret_cast<unsigned char*>(record.data()), el, offsets, motion, normals,
-                   big, input);
+      return true;
+    };
+    blocks.move = [&](std::size_t, std::size_t slot) {
+      if (index != h.vertex && !(index == h.face && motion.mirrors)) return;
+      Listed& s = listed[slot];
+      s.offsets.resize(el.properties.size());
+      auto* const data = reinterpret_cast<unsigned char*>(s.bytes.data());
+      for (std::size_t at = 0; at < s.bytes.size();) {
+        const std::size_t start = at;
+        for (std::size_t k = 0; k < el.properties.size(); ++k) {
+          const Property& p = el.properties[k];
+          s.offsets[k] = at - start;
+          if (!p.list) {
+            at += SizeOf(p.type);
+            continue;
+          }
+          const std::size_t item = SizeOf(p.type);
+          const auto n = static_cast<std::size_t>(Load(data + at, p.countType, big));
+          at += SizeOf(p.countType);
+          if (index == h.face && static_cast<int>(k) == el.faceList && n > 2) {
+            // The first corner stays first; the rest are listed the other way round.
+            unsigned char* items = data + at;
+            for (std::size_t a = 1, b = n - 1; a < b; ++a, --b) {
+              for (std::size_t i = 0; i < item; ++i)
+                std::swap(items[a * item + i], items[b * item + i]);
+            }
+          }
+          at += n * item;
+        }
+        if (index == h.vertex) MoveRecord(data + start, el, s.offsets, motion, normals, big, input);
       }
-      out.Write(record);
-    }
+    };
+    blocks.write = [&](std::size_t, std::size_t slot) { out.Write(listed[slot].bytes); };
+    RunRecordBlocks(blocks, threads);
     if (index == h.vertex) counts.vertices = el.count;
   }
   body.Rest([&](std::string_view bytes) { out.Write(bytes); });
@@ -886,16 +958,20 @@ struct AsciiRewrite {
   }
 };
 
-// The vertex records of an ASCII file in blocks of about `block_bytes`, each
-// moved on whichever thread read it and written in file order.
-void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& rewrite,
-                         platform::AtomicOutput& out, TextDigits& digits, ReplayCounts& counts,
-                         unsigned threads, std::size_t block_bytes) {
-  const Element& v = h.elements[static_cast<std::size_t>(h.vertex)];
+// The records of ASCII element `el` in blocks of about `block_bytes`, each
+// rewritten on whichever thread read it, `rewrite(line, its number, tokens,
+// token indices, changes, out, digits)`, and written in file order; blank
+// lines are kept. `digits` (positions, normals) start each block as
+// `initial`; a rewrite that returns false throws MoreDigits with them.
+// Returns the records.
+template <class Rewrite>
+std::uint64_t ReplayAsciiRecords(RawLines& lines, const Element& el, const std::string& input,
+                                 platform::AtomicOutput& out, const int (&initial)[2],
+                                 unsigned threads, std::size_t block_bytes, Rewrite&& rewrite) {
   struct Slot {
     std::string in;
     TextOut out;
-    std::uint64_t firstLine = 0, records = 0;
+    std::uint64_t firstLine = 0;
     std::vector<std::string_view> tokens;
     std::vector<std::size_t> at;
     std::vector<Change> changes;
@@ -904,25 +980,22 @@ void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& r
   std::uint64_t r = 0;  // records read
   RecordBlocks blocks;
   blocks.read = [&](std::size_t, std::size_t slot) {
-    if (r == v.count) return false;
+    if (r == el.count) return false;
     Slot& s = slots[slot];
     s.in.clear();
-    s.records = 0;
     s.firstLine = lines.line() + 1;
     std::string_view line;
-    while (r < v.count && s.in.size() < block_bytes) {
-      if (!lines.Next(line)) ThrowEndsBefore(v, r, rewrite.input);
+    while (r < el.count && s.in.size() < block_bytes) {
+      if (!lines.Next(line)) ThrowEndsBefore(el, r, input);
       s.in.append(line);
-      if (IsBlank(line)) continue;
-      ++r;
-      ++s.records;
+      if (!IsBlank(line)) ++r;
     }
     return true;
   };
   blocks.move = [&](std::size_t, std::size_t slot) {
     Slot& s = slots[slot];
     s.out.clear();
-    int position_digits = digits.positions, normal_digits = digits.normals;
+    int digits[2] = {initial[0], initial[1]};
     std::uint64_t number = s.firstLine;
     const char* const end = s.in.data() + s.in.size();
     for (const char* p = s.in.data(); p != end; ++number) {
@@ -931,18 +1004,15 @@ void ReplayAsciiVertices(RawLines& lines, const Header& h, const AsciiRewrite& r
         s.out.Append(line);
         continue;
       }
-      if (!TokenIndices(v, s.tokens, s.at)) ThrowTooFew(v, number, rewrite.input);
-      if (!rewrite.Vertex(line, number, s.tokens, s.at, position_digits, normal_digits, s.changes,
-                          s.out)) {
-        throw MoreDigits{position_digits, normal_digits};
+      if (!TokenIndices(el, s.tokens, s.at)) ThrowTooFew(el, number, input);
+      if (!rewrite(line, number, s.tokens, s.at, s.changes, s.out, digits)) {
+        throw MoreDigits{digits[0], digits[1]};
       }
     }
   };
-  blocks.write = [&](std::size_t, std::size_t slot) {
-    out.Write(slots[slot].out.view());
-    counts.vertices += slots[slot].records;
-  };
+  blocks.write = [&](std::size_t, std::size_t slot) { out.Write(slots[slot].out.view()); };
   RunRecordBlocks(blocks, threads);
+  return r;
 }
 
 // False when a number carries more digits than `digits` had: start again.
@@ -958,32 +1028,42 @@ bool ReplayAscii(RawLines& lines, const Header& h, const std::string& input,
                              digits,
                              input};
   out.Write(h.text);
-  std::vector<Change> changes;
-  TextOut text;
   std::vector<bool> wanted(h.elements.size(), false);
   if (motion.mirrors && h.face >= 0) wanted[static_cast<std::size_t>(h.face)] = true;
   bool again = false;
   const auto threads = static_cast<unsigned>(StreamThreads(options.threads));
   const std::size_t block = options.block != 0 ? options.block : std::size_t{1} << 20;
+  // The walk copies the records of the elements that no block rewrites.
   WalkAscii(
-      lines, h, input, wanted,
-      [&](std::size_t e, std::uint64_t, std::string_view line,
-          const std::vector<std::string_view>& t, const std::vector<std::size_t>& at) {
-        if (!wanted[e]) {
-          out.Write(line);
-          return true;
-        }
-        text.clear();
-        // The line's number: the walk has just read it.
-        rewrite.Face(line, lines.line(), t, at, changes, text);
-        out.Write(text.view());
+      lines, h, input, std::vector<bool>(h.elements.size(), false),
+      [&](std::size_t, std::uint64_t, std::string_view line, const std::vector<std::string_view>&,
+          const std::vector<std::size_t>&) {
+        out.Write(line);
         return true;
       },
       [&](std::string_view blank) { out.Write(blank); },
       [&](std::size_t e) {
+        using Tokens = std::vector<std::string_view>;
+        using Indices = std::vector<std::size_t>;
+        const int initial[2] = {digits.positions, digits.normals};
+        if (wanted[e]) {
+          // The faces turned round, in blocks as the vertices.
+          ReplayAsciiRecords(
+              lines, h.elements[e], input, out, initial, threads, block,
+              [&](std::string_view line, std::uint64_t number, const Tokens& t, const Indices& at,
+                  std::vector<Change>& c, TextOut& to, int(&)[2]) {
+                rewrite.Face(line, number, t, at, c, to);
+                return true;
+              });
+          return Walk::taken;
+        }
         if (static_cast<int>(e) != h.vertex) return Walk::records;
         try {
-          ReplayAsciiVertices(lines, h, rewrite, out, digits, counts, threads, block);
+          counts.vertices += ReplayAsciiRecords(
+              lines, h.elements[e], input, out, initial, threads, block,
+              [&](std::string_view line, std::uint64_t number, const Tokens& t, const Indices& at,
+                  std::vector<Change>& c, TextOut& to,
+                  int(&d)[2]) { return rewrite.Vertex(line, number, t, at, d[0], d[1], c, to); });
         } catch (const MoreDigits& more) {
           digits.positions = std::max(digits.positions, more.positions);
           digits.normals = std::max(digits.normals, more.normals);

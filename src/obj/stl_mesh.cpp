@@ -214,7 +214,7 @@ class LineCache {
             std::uint32_t index = 0) {
     if (out.size() > kOut) return;
     std::memcpy(e.key, key.data(), key.size());
-    std::memcpy(e.out, out.data(), out.size());
+    if (!out.empty()) std::memcpy(e.out, out.data(), out.size());
     e.keySize = static_cast<std::uint32_t>(key.size());
     e.outSize = static_cast<std::uint32_t>(out.size());
     e.moved = moved;
