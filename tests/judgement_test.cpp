@@ -74,5 +74,75 @@ TEST(BothWays, TheCopyMustLieOnTheMovedBase) {
   }
 }
 
+// Each verdict names what the evidence shows: a turn that fits is no mirror
+// image, a mirror image that lost vertices is still one, and a copy that lost
+// them fits under the trim the message offers.
+TEST(BothWays, CausesMatchTheEvidence) {
+  SplitMix rng(11);
+  const Mesh solid = testing::GeneratedMesh(1500, 5);
+  const Mesh tetrahedron = testing::SymmetricSolids().front().mesh;
+  Mesh swapped = tetrahedron;  // an odd order: a reflection carries the pairs
+  std::swap(swapped.vertices[0], swapped.vertices[1]);
+  for (auto& t : swapped.triangles)
+    for (auto& i : t) i = i == 0 ? 1 : i == 1 ? 0 : i;
+  Mesh mirrored = solid;
+  for (Vector3& v : mirrored.vertices) v.x() = -v.x();
+  const struct {
+    const char* name;
+    const Mesh& base;
+    Mesh copy;
+    bool fits;
+    Shortfall shortfall;
+    bool trimFits;
+  } cases[] = {
+      {"tetrahedron, another order", tetrahedron, swapped, true, Shortfall::none, false},
+      {"mirror image, 8% removed", solid, testing::RemoveVertices(mirrored, 0.08, rng), false,
+       Shortfall::mirror_image, false},
+      {"8% removed", solid, testing::RemoveVertices(solid, 0.08, rng), false, Shortfall::residual,
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(c.base.vertices));
+    Mesh moved = c.copy;
+    moved.vertices = testing::MovedRounded(moved.vertices, truth);
+    const FitTarget target(moved.vertices, moved.triangles);
+    FitOptions o;
+    const FitResult r = FitMotion(c.base.vertices, c.base.triangles, target, o);
+    EXPECT_EQ(r.fits, c.fits);
+    EXPECT_EQ(r.shortfall, c.shortfall);
+    EXPECT_EQ(r.trimWouldFit > 0.0, c.trimFits) << r.trimWouldFit;
+    if (!c.trimFits) continue;
+    o.trim = r.trimWouldFit;
+    const FitResult trimmed = FitMotion(c.base.vertices, c.base.triangles, target, o);
+    EXPECT_TRUE(trimmed.fits);
+    EXPECT_LT(testing::MotionError(c.base.vertices, truth, trimmed.matrix, target.size()), 1e-4);
+  }
+}
+
+// Symmetric shapes shuffled: the three-point motion may land within the
+// tolerance with a wrong turn, and its pairs do not confirm it. The default
+// goes on to ICP, which offers the turns that fit alike, the truth among them.
+TEST(BothWays, TheDefaultTrustsNoAccidentalCorrespondence) {
+  SplitMix rng(17);
+  for (const testing::NamedMesh& shape : testing::SymmetricSolids()) {
+    if (shape.name != "cube" && shape.name != "octahedron" && shape.name != "16-sided prism")
+      continue;
+    SCOPED_TRACE(shape.name);
+    const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(shape.mesh.vertices));
+    const Mesh moved = testing::CopyOfKind(shape.mesh, "shuffled", truth, rng);
+    const FitTarget target(moved.vertices, moved.triangles);
+    const FitResult r = FitMotion(shape.mesh.vertices, shape.mesh.triangles, target);
+    EXPECT_EQ(r.kind, FitKind::icp);
+    EXPECT_TRUE(r.fits);
+    EXPECT_TRUE(r.ambiguous);
+    double nearest = testing::MotionError(shape.mesh.vertices, truth, r.matrix, target.size());
+    for (const Alternative& a : r.alternatives)
+      nearest = std::min(nearest,
+                         testing::MotionError(shape.mesh.vertices, truth, a.matrix, target.size()));
+    EXPECT_LT(nearest, 1e-4);
+  }
+}
+
 }  // namespace
 }  // namespace korvane::geometry

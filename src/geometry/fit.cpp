@@ -4,6 +4,7 @@
 
 #include "geometry/automatic.h"
 #include "geometry/icp.h"
+#include "geometry/mirror.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
@@ -225,6 +226,16 @@ FitResult FitWith(const std::vector<Vector3>& base, const TrianglesSource& baseT
       mirrored = m.candidates.empty() ? std::vector<Matrix4>{m.matrix} : std::move(m.candidates);
     }
   }
+  // A mirror image that lacks some vertices: the centroid distances no longer
+  // tell it; unless the frames' handedness rules it out, the mirrored fit shows it.
+  if (!r.fits && !options.Affine() && !options.allowMirror && r.shortfall == Shortfall::residual &&
+      base.size() != target.vertices().size() &&
+      MayBeMirrorImage(base, target.vertices(), options.tolerance)) {
+    FitResult m = MirroredFit(base, baseTriangles, target, options, reverse);
+    // (Its motion is put back in front of the reflection: judged on the base itself.)
+    if (!m.fits) SuggestTrim(base, target, options, reverse, m);
+    if (m.fits || m.trimWouldFit > 0.0) r.shortfall = Shortfall::mirror_image;
+  }
   if (!r.fits && options.Affine() && !options.allowMirror &&
       r.shortfall != Shortfall::mirror_image) {
     // A stretch changes every distance, so no shape check tells an affine
@@ -251,6 +262,7 @@ FitResult FitWith(const std::vector<Vector3>& base, const TrianglesSource& baseT
       r.stretch = s.stretch;
     }
   }
+  SuggestTrim(base, target, options, reverse, r);
   return r;
 }
 

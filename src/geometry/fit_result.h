@@ -100,6 +100,10 @@ struct FitResult {
   bool fits = false;
   // The motion is improper (a mirror image, with FitOptions::allowMirror).
   bool mirror = false;
+  // Shortfall::residual, no trim asked: the motion fits judged on the share a
+  // trim of this much keeps, both ways (a copy that lacks part of the base);
+  // 0 when no trim up to kMostTrim makes it fit.
+  double trimWouldFit = 0.0;
   // Shortfall::size: the scale of the similarity that fits.
   double fittingScale = 0.0;
   // Shortfall::stretched: the stretch of the affine motion that fits.

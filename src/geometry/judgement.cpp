@@ -176,15 +176,20 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options, FitResult& r, const ReverseMeasure* reverse) {
   r.ambiguous = false;
   r.alternatives.clear();
-  // With equal counts, pairs that fit pin the motion down.
-  if (r.fits && r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance)
+  // With equal counts, pairs that fit pin the motion down. A motion that
+  // misses stays a miss: a lower-ranked candidate that passes is as likely
+  // a wrong pose the copy's roughness hides.
+  if (!r.fits ||
+      (r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= options.tolerance))
     return;
   std::optional<ReverseMeasure> own_reverse;
   if (!reverse) reverse = &own_reverse.emplace(base, TrianglesSource(), target, options.threads);
   const double size = target.size();
   const double apart = options.tolerance * size;
-  // Means are compared with room for rounding, never for the whole of a
-  // loose tolerance: under one, a wrong turn of a scan would pass for as good.
+  // A candidate leads only when clearly closer with room for rounding alone:
+  // under a loose tolerance a wrong turn of a scan is otherwise as good as
+  // any. Alternatives stand with the whole tolerance's room, so that what
+  // the copy cannot tell apart is still offered.
   const double slack = std::min(apart, kRoundingSlack * size);
   const std::size_t step = std::max<std::size_t>(1, base.size() / 4096);
   // Two motions differ when they put some base vertex more than the tolerance apart.
@@ -230,33 +235,24 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
     fitting.push_back(weigh(std::move(e), back));
   }
   if (fitting.empty()) return;
-  std::optional<Weighed> lead;
-  if (r.fits) {
-    FitResult own = Judge(base, base_spread, target, r.matrix, quiet, *reverse, &back);
-    lead = weigh(std::move(own), back);
-  }
-  // Whether a is about as close as b, both ways; clearly closer one way.
-  const auto as_well = [&](const Weighed& a, const Weighed& b) {
-    return a.forward <= kAsWell * b.forward + slack && a.backward <= kAsWell * b.backward + slack;
+  Weighed lead = weigh(Judge(base, base_spread, target, r.matrix, quiet, *reverse, &back), back);
+  // Whether a is about as close as b, both ways (within `room`); clearly closer one way.
+  const auto as_well = [&](const Weighed& a, const Weighed& b, double room) {
+    return a.forward <= kAsWell * b.forward + room && a.backward <= kAsWell * b.backward + room;
   };
   const auto clearly_better = [&](const Weighed& a, const Weighed& b) {
-    return as_well(a, b) &&
+    return as_well(a, b, slack) &&
            (kAsWell * a.forward + slack < b.forward || kAsWell * a.backward + slack < b.backward);
   };
-  // The candidate that fits best leads: the first that fits when the motion
-  // does not, then any clearly closer.
+  // The candidate that fits best leads: any clearly closer than the motion.
   std::optional<std::size_t> best;
   for (std::size_t k = 0; k < fitting.size(); ++k) {
-    if (!best && !lead) {
-      best = k;
-    } else if (clearly_better(fitting[k], best ? fitting[*best] : *lead)) {
-      best = k;
-    }
+    if (clearly_better(fitting[k], best ? fitting[*best] : lead)) best = k;
   }
   if (best) {
     Weighed chosen = std::move(fitting[*best]);
     fitting.erase(fitting.begin() + static_cast<std::ptrdiff_t>(*best));
-    if (lead) fitting.push_back(std::move(*lead));
+    fitting.push_back(std::move(lead));
     FitResult& e = chosen.result;
     e.iterations = r.iterations;
     e.starts = r.starts;
@@ -267,14 +263,30 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
     if (options.keepDistances) target.DistancesFrom(e.matrix, base, e.distances, options.threads);
     r = std::move(e);
     lead = std::move(chosen);
-    lead->result = FitResult();
+    lead.result = FitResult();
   }
-  if (!lead) return;
   for (const Weighed& w : fitting) {
     if (!differ(w.result.matrix, r.matrix)) continue;
-    if (as_well(w, *lead)) r.alternatives.push_back({w.result.matrix, w.result.residuals});
+    if (as_well(w, lead, apart)) r.alternatives.push_back({w.result.matrix, w.result.residuals});
   }
   r.ambiguous = !r.alternatives.empty();
+}
+
+void SuggestTrim(const std::vector<Vector3>& base, const FitTarget& target,
+                 const FitOptions& options, const ReverseMeasure& reverse, FitResult& r) {
+  r.trimWouldFit = 0.0;
+  if (r.shortfall != Shortfall::residual || (options.trim && *options.trim > 0.0) ||
+      !(r.overlap >= 1.0 - kMostTrim))
+    return;
+  // 95% of the share kept must land: at least the share that lands over 0.95 is left out.
+  constexpr double kStep = 0.05;
+  const double least = 1.0 - r.overlap / 0.95;
+  const double trim = std::max(kStep, std::ceil(least / kStep - 1e-9) * kStep);
+  if (trim > kMostTrim + 1e-12) return;
+  FitOptions o = options;
+  o.trim = std::min(trim, kMostTrim);
+  o.keepDistances = false;
+  if (Judge(base, Spread(base), target, r.matrix, o, reverse).fits) r.trimWouldFit = *o.trim;
 }
 
 FitResult EvaluateMotion(const std::vector<Vector3>& base, const FitTarget& target,

@@ -30,17 +30,22 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
                 const Matrix4& m, const FitOptions& options, const ReverseMeasure& reverse,
                 std::vector<double>* reverse_distances = nullptr);
 
-// Weighs r.candidates against r.matrix, unless pairs that fit (equal counts)
-// decide. A candidate that fits where r.matrix does not, or fits clearly
-// better either way (its capped mean distance well below, base onto copy or
-// copy onto base, and not worse the other way), takes r.matrix's place with
-// its verdict. Then sets r.ambiguous and r.alternatives: the candidates that
-// fit about as well both ways and put some base vertex farther than the
-// tolerance from where r.matrix puts it. Without `reverse`, the base is
-// measured as its vertices. FitMotion calls it for ICP's candidates.
+// Weighs r.candidates against r.matrix when it fits, unless pairs that fit
+// (equal counts) decide. A candidate that fits clearly better either way (its
+// capped mean distance well below, base onto copy or copy onto base, and not
+// worse the other way) takes r.matrix's place with its verdict. Then sets r.ambiguous and
+// r.alternatives: the candidates that fit about as well both ways and put some base vertex farther
+// than the tolerance from where r.matrix puts it. Without `reverse`, the base is measured as its
+// vertices. FitMotion calls it for ICP's candidates.
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options, FitResult& r,
                     const ReverseMeasure* reverse = nullptr);
+
+// A motion that misses (Shortfall::residual) without a trim, though most of
+// the base lands: sets r.trimWouldFit to the smallest trim (in steps of 0.05,
+// up to kMostTrim) under which it fits both ways, when there is one.
+void SuggestTrim(const std::vector<Vector3>& base, const FitTarget& target,
+                 const FitOptions& options, const ReverseMeasure& reverse, FitResult& r);
 
 // The verdict and likely cause for a motion found elsewhere; the copy's
 // points are measured back onto the base's triangles (none: its vertices).

@@ -95,6 +95,9 @@ bool MirrorImage(const std::vector<Vector3>& base, const FitTarget& target, cons
                  const FitOptions& options, bool fits_surface) {
   const std::vector<Vector3>& w = target.vertices();
   const double tolerance = options.tolerance;
+  // A turn that fits the surface: the shape is its own mirror image (a
+  // tetrahedron in another vertex order), whatever the pairs say.
+  if (fits_surface) return false;
   if (base.size() == w.size() && !(r.paired.p95Relative <= tolerance)) {
     // The reflection, the model's scale and shift that carry base[i] onto
     // w[i] as closely as squares go.
@@ -108,8 +111,13 @@ bool MirrorImage(const std::vector<Vector3>& base, const FitTarget& target, cons
       if (Percentile95(std::move(d)) <= tolerance * target.size()) return true;
     }
   }
-  return !fits_surface && RadiiAgree(base, w, target.size(), tolerance) &&
+  return RadiiAgree(base, w, target.size(), tolerance) &&
          Handedness(base, tolerance) * Handedness(w, tolerance) < 0;
+}
+
+bool MayBeMirrorImage(const std::vector<Vector3>& a, const std::vector<Vector3>& b,
+                      double tolerance) {
+  return Handedness(a, tolerance) * Handedness(b, tolerance) <= 0;
 }
 
 }  // namespace korvane::geometry

@@ -11,13 +11,19 @@
 
 namespace korvane::geometry {
 
-// With equal counts the pairs tell: a reflection carries them within
-// tolerance where no turn did. Otherwise, when no turn fits (`fits_surface`
-// false), the shapes do: the same distances from the centroid, principal
-// frames of opposite handedness. A mesh that a turn fits is its own mirror
-// image as far as the surface can tell.
+// Only when no turn fits (`fits_surface` false): a mesh that a turn fits is
+// its own mirror image as far as the surface can tell, whatever its vertex
+// order. Then with equal counts the pairs tell: a reflection carries them
+// within tolerance. Otherwise the shapes do: the same distances from the
+// centroid, principal frames of opposite handedness.
 bool MirrorImage(const std::vector<Vector3>& base, const FitTarget& target, const Residuals& r,
                  const FitOptions& options, bool fits_surface);
+
+// Principal frames not of the same handedness (opposite, or either not
+// determined): b may be a mirror image of a, though vertices removed may hide
+// it from the centroid distances.
+bool MayBeMirrorImage(const std::vector<Vector3>& a, const std::vector<Vector3>& b,
+                      double tolerance);
 
 // The same sorted distances from the centroid (after scaling) and the same
 // handedness of the principal frames: similar copies in any vertex order.

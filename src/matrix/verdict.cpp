@@ -153,6 +153,14 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
     case geometry::LikelyCause::none:
       break;
   }
+  if (f.trimWouldFit > 0.0) {
+    m.Say(kTrimWouldFitStart)
+        .Own(text::ThreeDigits(100.0 * (1.0 - f.trimWouldFit)))
+        .Say(kTrimWouldFitShare)
+        .Say(hints.trimOpen)
+        .Own(text::ThreeDigits(f.trimWouldFit))
+        .Say(kTrimWouldFitEnd);
+  }
   if (try_icp) m.Say(hints.tryIcp);
   return m;
 }
