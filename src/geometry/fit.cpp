@@ -5,6 +5,8 @@
 #include "geometry/automatic.h"
 #include "geometry/icp.h"
 #include "geometry/mirror.h"
+#include "geometry/point_sets.h"
+#include "geometry/polish.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
@@ -28,6 +30,11 @@ FitResult Evaluate(const std::vector<Vector3>& base, const FitTarget& target, co
                    const FitOptions& o, const ReverseMeasure& reverse) {
   return Judge(base, Spread(base), target, m, o, reverse);
 }
+
+// Pairs further apart than this (relative to the size) are more than the
+// digits of an exact copy; at most this many base vertices are polished on.
+constexpr double kExactPairs = 1e-12;
+constexpr std::size_t kPolishedPairs = 50000;
 
 // The three-point motion in the options' model.
 Matrix4 ThreePointFor(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
@@ -83,9 +90,24 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
   // Each try is measured in full only when a sample does not plainly miss.
   const auto fitting = [&](const Matrix4& m) -> std::optional<FitResult> {
     if (PlainlyMisses(base, target, m, o)) return std::nullopt;
+    const auto confirmed = [&](const FitResult& x) {
+      return x.fits && x.residuals.paired.count > 0 &&
+             x.residuals.paired.p95Relative <= o.tolerance;
+    };
     FitResult r = Evaluate(base, target, m, o, reverse);
-    if (!r.fits || !(r.residuals.paired.count > 0 && r.residuals.paired.p95Relative <= o.tolerance))
-      return std::nullopt;
+    if (!confirmed(r)) return std::nullopt;
+    // Under noise all the pairs tell the motion better than the three (or
+    // the kept share) it came from: the last steps take it there. An exact
+    // copy's motion is left as the three points give it, to the last bit.
+    if (r.residuals.paired.maxRelative > kExactPairs) {
+      const Matrix4 p =
+          PolishMotion(Subsample(base, kPolishedPairs), target, nullptr, m,
+                       o.TrimFor(FitKind::least_squares), o.maxIterations, o.Solves(), o.threads);
+      if (!(p.matrix() == m.matrix())) {
+        FitResult q = Evaluate(base, target, p, o, reverse);
+        if (confirmed(q)) return q;
+      }
+    }
     return r;
   };
   // Three points cannot give an affine motion; its start is only ICP's.

@@ -1,10 +1,12 @@
 #include "geometry/icp.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "geometry/distinct.h"
 #include "geometry/icp_loop.h"
 #include "geometry/point_sets.h"
+#include "geometry/polish.h"
 #include "geometry/spatial.h"
 #include "geometry/start_search.h"
 #include "geometry/triangle_match.h"
@@ -37,6 +39,9 @@ constexpr double kNearlySure = 0.25;
 // and the steps along the surface that bring a pose within their reach.
 constexpr int kLandIterations = 10;
 constexpr int kSettleIterations = 15;
+// Steps of each finalist onto the base's surface: enough to rank them; the
+// best is polished.
+constexpr int kFinalistSteps = 20;
 
 // Samples of growing size, the last of at most 50k vertices.
 std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base) {
@@ -46,6 +51,17 @@ std::vector<std::vector<Vector3>> SamplePyramid(const std::vector<Vector3>& base
     if (size >= base.size()) break;
   }
   return levels;
+}
+
+// Whether the triangles touch nearly every one of `count` vertices: a
+// surface, not a sample of one's triangles, which leaves about half the
+// vertices on none.
+bool CoversVertices(const std::vector<Triangle>& triangles, std::size_t count) {
+  constexpr double kCovered = 0.9;
+  std::vector<char> used(count, 0);
+  for (const Triangle& t : triangles) used[t[0]] = used[t[1]] = used[t[2]] = 1;
+  const auto n = static_cast<std::size_t>(std::count(used.begin(), used.end(), 1));
+  return !triangles.empty() && static_cast<double>(n) >= kCovered * static_cast<double>(count);
 }
 
 }  // namespace
@@ -62,6 +78,15 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   const ClosestPoints surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
                                     std::vector<Vector3>& normals) {
     target.ClosestWithNormals(q, points, normals, o.threads);
+  };
+  // A copy without a surface is measured onto the base's, when it has one:
+  // not a sample of a large base's triangles (a sieve, not a surface).
+  std::unique_ptr<FitTarget> base_surface;
+  if (!target.hasSurface() && CoversVertices(baseTriangles, base.size()))
+    base_surface = std::make_unique<FitTarget>(base, baseTriangles, o.threads);
+  const auto polish = [&](const Matrix4& m) {
+    return PolishMotion(levels[last], target, base_surface.get(), m, trim, o.maxIterations,
+                        o.Solves(), o.threads);
   };
 
   // Proposals from triangles of the same shape first: when one puts nearly
@@ -89,6 +114,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     IcpSearch out;
     for (const Run& r : Distinct(sure, box, kSameMotion * size, kMostCandidates))
       out.motions.push_back(r.m);
+    out.motions.front() = polish(out.motions.front());
     out.iterations = proposals.front().refits;
     out.hitIterationLimit = proposals.front().capped;
     out.starts = static_cast<int>(proposals.size());
@@ -168,11 +194,27 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       land(r, settled, nullptr);
     }
   }
+  if (base_surface) {
+    // A scan's points ranked against the base's vertices rank how the scan
+    // was sampled; onto the base's surface they see a keyway or a bump.
+    // Every screened pose is taken a few steps that way and ranked by it.
+    const std::vector<Vector3> points = Subsample(target.vertices(), kSampleSizes[0]);
+    for (Run& r : screened) {
+      const int used = r.iterations;
+      r = RunOntoBase(points, *base_surface, r.m, trim,
+                      std::min(o.maxIterations, kScreenIterations),
+                      screen_convergence / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(), o.threads);
+      r.iterations += used;
+    }
+  }
   SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
 
-  // Finalists through the larger samples, the iteration limit counted over all.
+  // Finalists through the larger samples, the iteration limit counted over
+  // all. A copy without a surface goes onto the base's instead (below): its
+  // own points would pull the base's corners and edges inwards again.
   for (Run& r : finalists) {
+    if (base_surface) break;
     const Run entering = r;
     // (A base of one sample size goes on where screening left it.)
     for (std::size_t l = std::min<std::size_t>(1, last); l <= last; ++l) {
@@ -199,11 +241,25 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       }
     }
   }
+  if (base_surface) {
+    // Each finalist goes on onto the base's surface, on more of the copy's
+    // points, and is ranked there.
+    const std::vector<Vector3> points = Subsample(target.vertices(), kSampleSizes[1]);
+    for (Run& r : finalists) {
+      const int used = r.iterations;
+      r = RunOntoBase(points, *base_surface, r.m, trim,
+                      std::min(kFinalistSteps, std::max(0, o.maxIterations - used)),
+                      kMidConvergence * size / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(),
+                      o.threads);
+      r.iterations += used;
+    }
+  }
   SortBy(finalists, [](const Run& r) { return r.robust; });
   finalists = Distinct(finalists, box, kSameMotion * size, kFinalists);
 
   IcpSearch out;
   for (const Run& r : finalists) out.motions.push_back(r.m);
+  out.motions.front() = polish(out.motions.front());
   // The other poses screening settled on go with them, for the ambiguity
   // verdict: a symmetric part has more turns that fit than finalists.
   for (const Run& r : Distinct(screened, box, kSameMotion * size, kMostCandidates)) {

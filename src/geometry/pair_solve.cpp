@@ -106,6 +106,45 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
   return PairMotion(src, dst, {}, src.size(), Freedom{scaled, false});
 }
 
+Matrix4 WeightedPairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                           const std::vector<double>& weights, Freedom freedom) {
+  if (freedom.affine) {
+    std::vector<char> mask(weights.size());
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+      mask[i] = weights[i] >= 0.5;
+      if (mask[i]) ++keep;
+    }
+    return PairMotion(src, dst, mask, keep, freedom);
+  }
+  double total = 0.0;
+  Vector3 ms = Vector3::Zero(), md = Vector3::Zero();
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    total += weights[i];
+    ms += weights[i] * src[i];
+    md += weights[i] * dst[i];
+  }
+  ms /= total;
+  md /= total;
+  Eigen::Matrix3d sigma = Eigen::Matrix3d::Zero();
+  double var = 0.0;
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    const Vector3 a = src[i] - ms;
+    sigma += weights[i] * (dst[i] - md) * a.transpose();
+    var += weights[i] * a.squaredNorm();
+  }
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  Vector3 signs = Vector3::Ones();
+  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
+    signs(2) = -1.0;
+  const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
+  const double c = freedom.scaled ? svd.singularValues().dot(signs) / var : 1.0;
+  Matrix4 m = Matrix4::Identity();
+  m.linear() = c * r;
+  m.translation() = md - c * r * ms;
+  return m;
+}
+
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,
                            double trim, Freedom freedom) {
   CheckFittable(base, text::MeshRole::base);

@@ -26,6 +26,12 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
                    bool scaled = true);
 
+// The same with a weight on each pair (not negative, some positive): the
+// weighted means and cross-covariance. An affine freedom solves the pairs of
+// weight at least one half, unweighted.
+Matrix4 WeightedPairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
+                           const std::vector<double>& weights, Freedom freedom);
+
 // Least-squares motion (as `freedom` allows, without a mirror) carrying
 // base[i] onto moved[i]. With `trim` > 0:
 // fit, drop the worst `trim` fraction of pairs, fit again. Refuses what no
