@@ -352,7 +352,15 @@ TEST(Report, EveryKeyHasItsField) {
          return residual(v["surface"], r.surface) && residual(v["paired"], r.paired);
        }},
       {"tolerance", [&](auto& v) { return near(v, r.tolerance); }},
+      {"automatic",
+       [&](auto& v) { return v["tolerance"] == r.tolerance_auto && v["trim"] == r.trim_auto; }},
       {"size", [&](auto& v) { return near(v, r.size); }},
+      {"roughness",
+       [&](auto& v) {
+         return v.is_null() ? r.roughness_noise == 0.0
+                            : near(v["relative"]["noise"], r.roughness_noise) &&
+                                  near(v["relative"]["spacing"], r.roughness_spacing);
+       }},
       {"fits", [&](auto& v) { return v == r.fits; }},
       {"ambiguous", [&](auto& v) { return v == r.ambiguous; }},
       {"alternatives",

@@ -89,6 +89,16 @@ def world_mesh(obj, depsgraph, korvane, triangles):
     return korvane.transform(world, points, out=points), faces
 
 
+def _automatic(settings):
+    # A rough or partial copy leaves the tolerance or the trim to the library.
+    chosen = {}
+    if settings.rough_copy:
+        chosen["tolerance"] = "auto"
+    if settings.partial_copy:
+        chosen["trim"] = "auto"
+    return chosen
+
+
 class KORVANE_OT_measure(bpy.types.Operator):
     """Measure the motion that carries the other selected mesh (the base) onto the active one"""
 
@@ -123,6 +133,7 @@ class KORVANE_OT_measure(bpy.types.Operator):
                 base_faces=base_faces,
                 motion=motion_name(settings),
                 allow_mirror=settings.allow_mirror,
+                **_automatic(settings),
             )
         except _failures(korvane) as e:
             return _fail(self, settings, "%s to %s: %s" % (bases[0].name, moved.name, e))

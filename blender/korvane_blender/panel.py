@@ -35,6 +35,8 @@ class KORVANE_PT_panel(bpy.types.Panel):
         box.prop(settings, "fit")
         box.prop(settings, "motion")
         box.prop(settings, "allow_mirror")
+        box.prop(settings, "rough_copy")
+        box.prop(settings, "partial_copy")
         box.operator("korvane.measure", icon="DRIVER_DISTANCE")
 
         box = layout.box()

@@ -200,6 +200,18 @@ class KorvaneSettings(bpy.types.PropertyGroup):
         description="A mirror image fits too (a left and right pair); otherwise it never does",
         default=False,
     )
+    rough_copy: bpy.props.BoolProperty(
+        name="Scan or remesh",
+        description="The moved object is a scan, a remesh or a noisy copy: the tolerance is "
+        "set from its own roughness",
+        default=False,
+    )
+    partial_copy: bpy.props.BoolProperty(
+        name="Partial copy",
+        description="Part of the base may be missing from the moved object: it is judged on "
+        "the share of the base it has",
+        default=False,
+    )
     to_mesh_data: bpy.props.BoolProperty(
         name="Move mesh data",
         description="Replay on the vertices of the meshes instead of the objects' transforms",

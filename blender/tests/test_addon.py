@@ -315,3 +315,36 @@ def test_the_model_and_mirror_choices_limit_what_fits(model, scale, mirrored, al
         from korvane_blender.properties import describe
 
         assert ("Stretches" in dict(describe(measured))) == (model == "AFFINE")
+
+
+@pytest.mark.parametrize("rough", [True, False])
+def test_scan_and_partial_choices_leave_tolerance_and_trim_to_the_library(rough):
+    """A noisy copy misses the default tolerance and fits as "Scan or remesh";
+    a copy with 30% cut away misses whole and fits as "Partial copy"; each miss
+    suggests its choice."""
+    import bmesh
+
+    base, copy = moved_pair("bunny", similarity(7, 1.4))
+    mesh = copy.data
+    if rough:
+        co = np.empty(3 * len(mesh.vertices))
+        mesh.vertices.foreach_get("co", co)
+        co += np.random.default_rng(3).normal(0, 3e-4 * size(co.reshape(-1, 3)), co.shape)
+        mesh.vertices.foreach_set("co", co)
+    else:
+        bm = bmesh.new()
+        bm.from_mesh(mesh)
+        cut = np.quantile([v.co.x for v in bm.verts], 0.7)
+        bmesh.ops.delete(bm, geom=[v for v in bm.verts if v.co.x > cut], context="VERTS")
+        bm.to_mesh(mesh)
+        bm.free()
+    mesh.update()
+    settings = bpy.context.scene.korvane
+    assert bpy.ops.korvane.measure() == {"FINISHED"}
+    assert not settings.fits
+    assert ("automatic tolerance" if rough else "automatic trim") in settings.message
+    settings.rough_copy, settings.partial_copy = rough, not rough
+    assert bpy.ops.korvane.measure() == {"FINISHED"}
+    assert settings.fits, settings.message
+    said = "set from the copy's roughness" if rough else "The trim was set from that overlap."
+    assert said in settings.message

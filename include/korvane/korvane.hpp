@@ -83,6 +83,10 @@ struct MeasureOptions {
   Fit fit = Fit::automatic;
   double tolerance = 0.0;  // fits when 95% of the base vertices land this close (of the size)
   double trim = -1.0;      // worst fraction of pairs left out, in [0, 0.5]
+  // Set from the copy's roughness (a scan, a remesh, noise) instead of `tolerance`.
+  bool auto_tolerance = false;
+  // Set from the overlap the fit finds (a partial copy) instead of `trim`.
+  bool auto_trim = false;
   int max_iterations = 0;  // ICP iterations at most
   unsigned threads = 0;    // one per processor
   Motion motion = Motion::similarity;
@@ -177,9 +181,15 @@ struct MotionReport {
   std::string message;  // the verdict as a sentence
   std::string json;     // the whole report as `korvane calc --json` prints it
   int iterations = 0;   // ICP iterations
-  Fit fit_used = Fit::three_point;       // with Fit::automatic: the fit whose motion this is
-  std::vector<Fit> tried;                // with Fit::automatic: the fits tried before it, in order
-  double tolerance = 0.0;                // the tolerance the verdict was judged with
+  Fit fit_used = Fit::three_point;  // with Fit::automatic: the fit whose motion this is
+  std::vector<Fit> tried;           // with Fit::automatic: the fits tried before it, in order
+  double tolerance = 0.0;           // the tolerance the verdict was judged with
+  bool tolerance_auto = false;      // it was set from the roughness (auto_tolerance)
+  bool trim_auto = false;           // the trim was set from the overlap (auto_trim)
+  // The moved mesh's own roughness: median spacing of its points and their
+  // noise off a smooth surface, relative to `size` (0 for too few points to say).
+  double roughness_spacing = 0.0;
+  double roughness_noise = 0.0;
   double size = 0.0;                     // the moved mesh's bounding-box diagonal
   double judged_share = 1.0;             // share of base vertices judged (1 - trim, with a trim)
   double outlier_share = 0.0;            // outliers / base vertices

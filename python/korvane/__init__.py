@@ -234,6 +234,15 @@ def _matrix(matrix):
     return m
 
 
+def _is_auto(value, name):
+    # "auto" is the one word these numbers take; any other text is a mistake.
+    if isinstance(value, str):
+        if value != "auto":
+            raise ValueError("%s must be a number or 'auto', not %r" % (name, value))
+        return True
+    return False
+
+
 def measure(
     base,
     moved,
@@ -256,8 +265,12 @@ def measure(
     first; ``FITS`` says what each does). It fits when 95% of the base
     vertices, carried by the motion, land
     within ``tolerance`` of the moved mesh, relative to its bounding-box
-    diagonal. ``trim`` leaves the worst fraction (0 to ``most_trim``) of the pairs
-    out of the fit (None: least-squares none, icp ``icp_trim``);
+    diagonal; "auto" sets it from the moved mesh's own roughness (a scan, a
+    remesh, a noisy copy: ``roughness`` and ``automatic`` say what was used).
+    ``trim`` leaves the worst fraction (0 to ``most_trim``) of the pairs
+    out of the fit (None: least-squares none, icp ``icp_trim``); "auto"
+    judges a partial copy on the share of the base it has (``judged_share``,
+    ``overlap``);
     ``max_iterations`` bounds ICP (None: ``max_iterations``; the library's
     defaults are in ``korvane.defaults()``); ``jobs`` threads (None: one per
     processor). With arrays,
@@ -278,20 +291,22 @@ def measure(
         raise TypeError("fit must be a str")
     if not isinstance(motion, str):
         raise TypeError("motion must be a str")
-    tolerance = float(tolerance)
+    auto_tolerance, auto_trim = _is_auto(tolerance, "tolerance"), _is_auto(trim, "trim")
+    tolerance = _DEFAULTS["tolerance"] if auto_tolerance else float(tolerance)
     if not (math.isfinite(tolerance) and tolerance > 0):
-        raise ValueError("tolerance must be a positive number, not %r" % tolerance)
-    if trim is None:
+        raise ValueError("tolerance must be a positive number or 'auto', not %r" % tolerance)
+    if trim is None or auto_trim:
         trim_value = -1.0
     else:
         trim_value = float(trim)
         most = _DEFAULTS["most_trim"]
         if not 0.0 <= trim_value <= most:
-            raise ValueError("trim must be from 0 to %g, not %r" % (most, trim))
+            raise ValueError("trim must be from 0 to %g or 'auto', not %r" % (most, trim))
     iterations = _whole(max_iterations, "max_iterations", 1, 100000, 0)
     threads = _jobs(jobs)
     # The choices both readers take, in the library's order.
     choices = (fit, tolerance, trim_value, iterations, threads, motion, bool(allow_mirror))
+    choices += (auto_tolerance, auto_trim)
     base_is_path, moved_is_path = isinstance(base, _PATH_TYPES), isinstance(moved, _PATH_TYPES)
     if base_is_path != moved_is_path:
         raise TypeError("base and moved must both be OBJ paths or both arrays of points")

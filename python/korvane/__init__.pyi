@@ -1,5 +1,5 @@
 import os
-from typing import Any, NamedTuple, NoReturn, Optional, TypedDict, Union
+from typing import Any, Literal, NamedTuple, NoReturn, Optional, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -69,6 +69,8 @@ class Fit:
     topology: str
     reference_vertices: Optional[dict[str, list[int]]]
     tolerance: float
+    automatic: dict[str, bool]
+    roughness: Optional[dict[str, Any]]
     cause: Optional[str]
     iterations: int
     size: float
@@ -94,8 +96,8 @@ def measure(
     base: Union[_Path, _Points],
     moved: Union[_Path, _Points],
     fit: str = ...,
-    tolerance: float = ...,
-    trim: Optional[float] = ...,
+    tolerance: Union[float, Literal["auto"]] = ...,
+    trim: Union[float, Literal["auto"], None] = ...,
     max_iterations: Optional[int] = ...,
     jobs: Optional[int] = ...,
     faces: Optional[npt.ArrayLike] = ...,

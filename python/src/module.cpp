@@ -132,7 +132,7 @@ py::dict Report(const korvane::MotionReport& r) {
 
 korvane::MeasureOptions Options(const std::string& fit, double tolerance, double trim,
                                 int max_iterations, unsigned jobs, const std::string& motion,
-                                bool allow_mirror) {
+                                bool allow_mirror, bool auto_tolerance, bool auto_trim) {
   korvane::MeasureOptions o;
   if (!korvane::FitByName(fit, o.fit))
     throw py::value_error("fit must be 'auto', 'three-point', 'least-squares' or 'icp', not '" +
@@ -148,14 +148,17 @@ korvane::MeasureOptions Options(const std::string& fit, double tolerance, double
     throw py::value_error("motion must be one of " + names + ", not '" + motion + "'");
   }
   o.allow_mirror = allow_mirror;
+  o.auto_tolerance = auto_tolerance;
+  o.auto_trim = auto_trim;
   return o;
 }
 
 py::dict MeasureFiles(const std::string& base, const std::string& moved, const std::string& fit,
                       double tolerance, double trim, int max_iterations, unsigned jobs,
-                      const std::string& motion, bool allow_mirror) {
-  const korvane::MeasureOptions o =
-      Options(fit, tolerance, trim, max_iterations, jobs, motion, allow_mirror);
+                      const std::string& motion, bool allow_mirror, bool auto_tolerance,
+                      bool auto_trim) {
+  const korvane::MeasureOptions o = Options(fit, tolerance, trim, max_iterations, jobs, motion,
+                                            allow_mirror, auto_tolerance, auto_trim);
   korvane::MotionReport r;
   {
     py::gil_scoped_release release;
@@ -191,9 +194,9 @@ void AddFaces(korvane::MeshView& v, const py::object& faces, const char* name, T
 py::dict MeasureArrays(const py::array& base, const py::array& moved, const py::object& faces,
                        const py::object& base_faces, const std::string& fit, double tolerance,
                        double trim, int max_iterations, unsigned jobs, const std::string& motion,
-                       bool allow_mirror) {
-  const korvane::MeasureOptions o =
-      Options(fit, tolerance, trim, max_iterations, jobs, motion, allow_mirror);
+                       bool allow_mirror, bool auto_tolerance, bool auto_trim) {
+  const korvane::MeasureOptions o = Options(fit, tolerance, trim, max_iterations, jobs, motion,
+                                            allow_mirror, auto_tolerance, auto_trim);
   korvane::MeshView b = View(base, "base");
   korvane::MeshView m = View(moved, "moved");
   Triangles moved_holder, base_holder;

@@ -264,3 +264,37 @@ def test_an_affine_fit_reports_the_known_stretches_and_axes(tmp_path, bunny, ord
     # The report takes apart the matrix before its file rounds it to fifteen digits.
     parts = korvane.decompose(fit.matrix)
     assert parts.kind == "affine" and np.allclose(parts.stretches, d["stretches"], rtol=1e-13)
+
+
+def test_automatic_tolerance_and_trim_as_calc_reports_them(tmp_path, bunny):
+    """A copy with 30% cut away and a noisy whole copy: "auto" sets the trim and
+    the tolerance, the report says so, the same from Python as from the command
+    line; a tight fixed tolerance says the copy is rougher and suggests auto."""
+    vertices, faces = bunny
+    size = np.linalg.norm(vertices.max(0) - vertices.min(0))
+    keep = vertices[:, 0] < np.quantile(vertices[:, 0], 0.7)
+    kept = np.flatnonzero(keep)
+    renumber = -np.ones(len(vertices), dtype=np.int64)
+    renumber[kept] = np.arange(len(kept))
+    truth = similarity(seed=4)
+    write_obj(tmp_path / "base.obj", vertices, faces)
+    write_obj(tmp_path / "cut.obj", moved(truth, vertices[kept]), renumber[faces[keep[faces].all(axis=1)]])
+    noise = np.random.default_rng(5).normal(0, 3e-4 * size, vertices.shape)
+    write_obj(tmp_path / "noisy.obj", moved(truth, vertices + noise), faces)
+    base, m = tmp_path / "base.obj", tmp_path / "m.matrix"
+    cli = json.loads(run_cli("calc", base, tmp_path / "cut.obj", "-o", m, "--tolerance", "auto",
+                             "--trim", "auto", "--json").stdout)
+    fit = korvane.measure(base, tmp_path / "cut.obj", tolerance="auto", trim="auto")
+    # The same report; only the message names the trim in each host's words.
+    assert cli.pop("message").replace("--trim", "trim") == fit.to_dict().pop("message")
+    assert {k: v for k, v in fit.to_dict().items() if k != "message"} == cli
+    assert fit.fits and fit.automatic == {"tolerance": True, "trim": True}, fit.message
+    assert 0.6 < fit.judged_share < 0.75 and fit.tolerance > korvane.defaults()["tolerance"]
+    noisy = korvane.measure(base, tmp_path / "noisy.obj", tolerance="auto")
+    assert noisy.fits and noisy.automatic == {"tolerance": True, "trim": False}, noisy.message
+    assert 1.5e-4 < noisy.roughness["relative"]["noise"] < 6e-4
+    assert "set from the copy's roughness" in noisy.message
+    tight = run_cli("calc", base, tmp_path / "noisy.obj", "-o", m, "--tolerance", "1e-4", ok=(3,))
+    assert "roughness" in tight.stdout and "Try --tolerance auto." in tight.stdout
+    with pytest.raises(ValueError):
+        korvane.measure(base, tmp_path / "cut.obj", trim="half")

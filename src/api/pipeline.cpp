@@ -196,6 +196,8 @@ geometry::FitOptions ToInternal(const MeasureOptions& options) {
   o.kind = ToInternal(options.fit);
   if (options.tolerance > 0.0 || std::isnan(options.tolerance)) o.tolerance = options.tolerance;
   if (options.trim >= 0.0 || std::isnan(options.trim)) o.trim = options.trim;
+  o.autoTolerance = options.auto_tolerance;
+  o.autoTrim = options.auto_trim;
   if (options.max_iterations > 0) o.maxIterations = options.max_iterations;
   o.threads = options.threads;
   o.motion = ToInternal(options.motion);
@@ -252,6 +254,12 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   for (const geometry::FitKind k : f.result.tried) r.tried.push_back(ToPublic(k));
   r.tolerance = f.tolerance;
   r.size = f.result.residuals.surface.length;
+  r.tolerance_auto = f.result.toleranceAuto;
+  r.trim_auto = f.result.trimAuto;
+  if (r.size > 0.0) {
+    r.roughness_spacing = f.result.roughness.spacing / r.size;
+    r.roughness_noise = f.result.roughness.noise / r.size;
+  }
   r.judged_share = f.result.judgedShare;
   r.outlier_share = matrix::OutlierShare(f.result);
   r.iteration_limit_reached = f.result.hitIterationLimit;

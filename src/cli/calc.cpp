@@ -88,6 +88,13 @@ void PrintReport(const matrix::FitReport& r, const obj::Mesh& base, const obj::M
   const geometry::Residuals& res = r.result.residuals;
   PrintStats(res.toSurface ? "to surface: " : "to vertices:", res.surface);
   if (res.paired.count > 0) PrintStats("paired:     ", res.paired);
+  if (r.result.roughness.sampled > 0 && res.surface.length > 0.0) {
+    const double size = res.surface.length;
+    std::fprintf(g_report,
+                 "  roughness:   noise %s, spacing %s of the size (the moved mesh's own)\n",
+                 General(r.result.roughness.noise / size).c_str(),
+                 General(r.result.roughness.spacing / size).c_str());
+  }
   if (res.reverse.count > 0) PrintStats("copy back:  ", res.reverse);
   std::fprintf(g_report, "  %s\n", platform::ToUtf8(matrix::VerdictMessage(r, kFlagHints)).c_str());
   const std::string note = platform::ToUtf8(matrix::NoteMessage(r));

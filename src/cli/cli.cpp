@@ -139,6 +139,15 @@ CLI::Validator FiniteNumber() {
       "", "FiniteNumber");
 }
 
+// "auto", or what `number` accepts.
+CLI::Validator AutoOr(CLI::Validator number) {
+  return CLI::Validator(
+      [number](std::string& s) -> std::string { return s == "auto" ? std::string() : number(s); },
+      "", "AutoOr");
+}
+
+double NumberOf(const std::string& s) { return text::ParseDouble(s).value; }
+
 std::vector<std::string> CommandNames() {
   std::vector<std::string> names;
   for (const api::CommandInfo& c : api::kCommands) names.emplace_back(c.name);
@@ -257,21 +266,30 @@ class CommandLine {
     calc_->add_flag("--allow-mirror", calcOptions_.fit.allowMirror,
                     "A mirror image fits too (reported as mirror: true)");
     calc_
-        ->add_option("--tolerance", calcOptions_.fit.tolerance,
-                     "It fits when 95% of the base vertices land this close, relative to the "
-                     "moved mesh's size")
-        ->type_name("T")
-        ->check(FiniteNumber())
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
+        ->add_option_function<std::string>(
+            "--tolerance",
+            [this](const std::string& v) {
+              calcOptions_.fit.autoTolerance = v == "auto";
+              if (v != "auto") calcOptions_.fit.tolerance = NumberOf(v);
+            },
+            "It fits when 95% of the base vertices land this close, relative to the moved "
+            "mesh's size; auto: set from how rough the copy is (scans, remeshes, noise)")
+        ->type_name("T|auto")
+        ->check(AutoOr(FiniteNumber() & CLI::PositiveNumber))
+        ->default_str(text::ToGeneral15(geometry::kDefaultTolerance));
     calc_
-        ->add_option("--trim", calcOptions_.fit.trim,
-                     "Leave the worst fraction F of the pairs out of the fit (least-squares: "
-                     "none by default; icp: " +
-                         text::ToGeneral15(geometry::kDefaultIcpTrim) + ")")
-        ->type_name("F")
-        ->check(FiniteNumber())
-        ->check(CLI::Range(0.0, 0.5));
+        ->add_option_function<std::string>(
+            "--trim",
+            [this](const std::string& v) {
+              calcOptions_.fit.autoTrim = v == "auto";
+              if (v != "auto") calcOptions_.fit.trim = NumberOf(v);
+            },
+            "Leave the worst fraction F of the pairs out of the fit (least-squares: none by "
+            "default; icp: " +
+                text::ToGeneral15(geometry::kDefaultIcpTrim) +
+                "); auto: judge a partial copy on the share of the base it has")
+        ->type_name("F|auto")
+        ->check(AutoOr(FiniteNumber() & CLI::Range(0.0, 0.5)));
     calc_->add_option("--max-iterations", calcOptions_.fit.maxIterations, "ICP iterations at most")
         ->type_name("N")
         ->check(CLI::Range(1, 100000))

@@ -46,10 +46,20 @@ inline constexpr text::Phrase kFlagTryAffine{
     "; measure with --motion affine.",
     "\x81" "B--motion affine \x82\xc5\x91\xaa\x82\xc1\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B"};
 
+// " --tolerance auto を試してください。"
+inline constexpr text::Phrase kFlagToleranceAuto{
+    " Try --tolerance auto.",
+    " --tolerance auto \x82\xf0\x8e\x8e\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B"};
+// " --trim auto を試してください。"
+inline constexpr text::Phrase kFlagTrimAuto{
+    " Try --trim auto.",
+    " --trim auto \x82\xf0\x8e\x8e\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81" "B"};
+
 // clang-format on
 
 inline constexpr api::ReplayHints kFlagReplayHints{kFlagTurnNormals, kFlagShortestDigits};
-inline constexpr matrix::Hints kFlagHints{kFlagTryIcp,   kFlagMoreIterations, kFlagPairsTellApart,
-                                          kFlagTrimOpen, kFlagTrySimilarity,  kFlagTryAffine};
+inline constexpr matrix::Hints kFlagHints{
+    kFlagTryIcp,        kFlagMoreIterations, kFlagPairsTellApart, kFlagTrimOpen,
+    kFlagTrySimilarity, kFlagTryAffine,      kFlagToleranceAuto,  kFlagTrimAuto};
 
 }  // namespace korvane::cli

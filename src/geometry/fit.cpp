@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "geometry/automatic.h"
 #include "geometry/icp.h"
 #include "geometry/mirror.h"
 #include "geometry/point_sets.h"
@@ -233,10 +234,7 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
   r.stretch = stretch;
 }
 
-}  // namespace
-
-namespace {
-
+// The fit under options with a set tolerance and trim.
 FitResult FitWith(const std::vector<Vector3>& base, const TrianglesSource& baseTriangles,
                   const FitTarget& target, const FitOptions& options,
                   const ReverseMeasure& reverse) {
@@ -304,7 +302,8 @@ FitResult FitMotion(const std::vector<Vector3>& base, const TrianglesSource& bas
     return *asked;
   };
   const ReverseMeasure reverse(base, once, target, options.threads);
-  return FitWith(base, once, target, options, reverse);
+  return FitChoosing(base, once, target, options,
+                     [&](const FitOptions& o) { return FitWith(base, once, target, o, reverse); });
 }
 
 namespace {

@@ -8,9 +8,10 @@ namespace korvane::geometry {
 
 void CheckOptions(const FitOptions& o) {
   const auto refuse = [](text::Reason reason) { throw Error(text::Refusal{reason}); };
-  if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
+  if (!o.autoTolerance && (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance)))
     refuse(text::Reason::tolerance_not_positive);
-  if (o.trim && !(*o.trim >= 0.0 && *o.trim <= kMostTrim)) refuse(text::Reason::trim_out_of_range);
+  if (!o.autoTrim && o.trim && !(*o.trim >= 0.0 && *o.trim <= kMostTrim))
+    refuse(text::Reason::trim_out_of_range);
   if (o.maxIterations < 0) refuse(text::Reason::iteration_limit_negative);
   if (o.kind == FitKind::three_point && o.Affine()) refuse(text::Reason::three_point_not_affine);
 }

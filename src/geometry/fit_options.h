@@ -77,9 +77,20 @@ struct FitOptions {
   // The motion fits when the surface residual's relative 95th percentile is
   // at most this (and its scale does not shrink the base, see FitResult).
   double tolerance = kDefaultTolerance;
+  // The tolerance set from the copy's and the base's roughness (roughness.h)
+  // instead of `tolerance`, which is then ignored.
+  bool autoTolerance = false;
+  // The tolerance of the copy's points measured back onto the moved base,
+  // when it differs (unset: `tolerance`): a scan's points lie within their
+  // noise of the base's surface, while base vertices land up to a spacing
+  // from the nearest scan point.
+  std::optional<double> reverseTolerance;
   // Fraction of the worst pairs left out of each solve (least squares: of the refit), in [0, 0.5];
   // unset: kDefaultIcpTrim for ICP, none for least squares.
   std::optional<double> trim;
+  // The trim set from the overlap a fit finds (overlap.h) when the whole base
+  // does not fit; `trim` is then ignored.
+  bool autoTrim = false;
   // ICP iterations per start, at most, counted over all sample sizes.
   int maxIterations = kDefaultMaxIterations;
   // Threads for the nearest-point queries; 0: every core. Results do not depend on it.

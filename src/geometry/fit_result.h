@@ -8,6 +8,7 @@
 
 #include "geometry/fit_options.h"
 #include "geometry/residuals.h"
+#include "geometry/roughness.h"
 
 namespace korvane::geometry {
 
@@ -55,6 +56,13 @@ struct Alternative {
   Matrix4 matrix = Matrix4::Identity();
   Residuals residuals;
 };
+
+// What would make a miss fit, found by judging its motion again:
+//   tolerance_auto  the tolerance the copy's roughness asks for
+//                   (FitResult::roughTolerance), larger than the one given
+//   trim_auto       a trim to the overlap the motion shows
+//                   (FitResult::remedyTrim): a partial copy
+enum class Remedy { none, tolerance_auto, trim_auto };
 
 struct FitResult {
   Matrix4 matrix = Matrix4::Identity();
@@ -104,6 +112,18 @@ struct FitResult {
   // similarity's, as no vertex measures it.
   bool flatBase = false;
   LikelyCause likelyCause = LikelyCause::not_a_similar_copy;
+  // The tolerance judged with: FitOptions::tolerance, or the estimated one
+  // with FitOptions::autoTolerance; and whether tolerance and trim were automatic.
+  double tolerance = 0.0;
+  bool toleranceAuto = false;
+  bool trimAuto = false;
+  // The moved mesh's own roughness (absolute), and the tolerance it and the
+  // base's ask for (0 when not estimated: a fit that fits under a given one).
+  Roughness roughness;
+  double roughTolerance = 0.0;
+  double roughReverseTolerance = 0.0;  // the same for the copy back onto the base
+  Remedy remedy = Remedy::none;
+  double remedyTrim = 0.0;  // Remedy::trim_auto: the trim that fits
   // Surface distance of every base vertex, with FitOptions::keepDistances.
   std::vector<double> distances;
 };

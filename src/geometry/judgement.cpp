@@ -125,7 +125,7 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
     reverse.Distances(m, back);
     r.residuals.reverseToSurface = reverse.ToSurface();
     r.judgedReverseP95Relative = JudgedP95(back, options, size);
-    covers = r.judgedReverseP95Relative <= options.tolerance;
+    covers = r.judgedReverseP95Relative <= options.reverseTolerance.value_or(options.tolerance);
     if (reverse_distances) *reverse_distances = back;
     r.residuals.reverse = ComputeResidualStats(std::move(back), size);
   }

@@ -63,6 +63,20 @@ const char* CauseName(geometry::LikelyCause c) {
   return nullptr;
 }
 
+// The moved mesh's own roughness, absolute and of the size; null when too
+// few points tell it. "tolerance": what it asks for, when it was worked out.
+json RoughnessJson(const geometry::FitResult& f, double size) {
+  const geometry::Roughness& r = f.roughness;
+  if (r.sampled == 0) return nullptr;
+  const auto rel = [size](double x) { return size > 0.0 ? x / size : 0.0; };
+  return {{"spacing", r.spacing},
+          {"noise", r.noise},
+          {"relative", {{"spacing", rel(r.spacing)}, {"noise", rel(r.noise)}}},
+          {"tolerance", f.roughTolerance > 0.0 ? json(f.roughTolerance) : json()},
+          {"reverse_tolerance",
+           f.roughReverseTolerance > 0.0 ? json(f.roughReverseTolerance) : json()}};
+}
+
 }  // namespace
 
 json DecompositionJson(const geometry::MotionParts& p) {
@@ -96,6 +110,7 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
     return base.triangles.empty() ? read : base.triangles;
   };
   r.result = geometry::FitMotion(base.vertices, base_triangles, target, o);
+  r.tolerance = r.result.tolerance;
   r.kind = r.result.kind;
   r.matrix = r.result.matrix;
   r.parts = geometry::DecomposeMotion(r.matrix);
@@ -120,6 +135,7 @@ const char* CauseName(const FitReport& report) {
     case geometry::Shortfall::residual:
       break;
   }
+  if (f.remedy == geometry::Remedy::tolerance_auto) return "rougher than the tolerance";
   // A search cut short says nothing about the vertex order.
   if (f.hitIterationLimit) return "stopped at the iteration limit";
   return CauseName(f.likelyCause);
@@ -166,7 +182,9 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
                    {"paired", f.residuals.paired.count > 0 ? Stats(f.residuals.paired) : json()},
                    {"reverse", reverse}};
   j["tolerance"] = report.tolerance;
+  j["automatic"] = {{"tolerance", f.toleranceAuto}, {"trim", f.trimAuto}};
   j["size"] = f.residuals.surface.length;  // the moved mesh's bounding-box diagonal
+  j["roughness"] = RoughnessJson(f, j["size"].get<double>());
   j["fits"] = f.fits;
   j["ambiguous"] = f.ambiguous;
   json alternatives = json::array();

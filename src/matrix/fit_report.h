@@ -37,7 +37,8 @@ FitReport MeasureFit(const obj::Mesh& base, const obj::Mesh& moved,
 // fit of a copy an affine motion fits), "covers part of the copy" (the base
 // lands, the copy's points do not all lie on the moved base), "stopped at
 // the iteration limit", "vertex order differs", "vertices added or removed" or
-// "not a similar copy"; nullptr when it fits (a fit never carries a cause).
+// "not a similar copy", or "rougher than the tolerance" (the copy's own
+// roughness needs a larger one, which fits); nullptr when it fits (a fit never carries a cause).
 const char* CauseName(const FitReport& report);
 
 // The report's top-level keys, in the order the JSON writes them: the one list
@@ -55,7 +56,9 @@ inline constexpr const char* kReportKeys[] = {"fit",
                                               "reference_vertices",
                                               "residual",
                                               "tolerance",
+                                              "automatic",
                                               "size",
+                                              "roughness",
                                               "fits",
                                               "ambiguous",
                                               "alternatives",

@@ -29,8 +29,10 @@ void Judged(text::Message& m, const geometry::FitResult& f, const Hints& hints) 
 
 }  // namespace
 
-const Hints kLibraryHints{text::kHintTryIcp,   text::kHintMoreIterations, text::kHintPairsTellApart,
-                          text::kHintTrimOpen, text::kHintTrySimilarity,  text::kHintTryAffine};
+const Hints kLibraryHints{text::kHintTryIcp,         text::kHintMoreIterations,
+                          text::kHintPairsTellApart, text::kHintTrimOpen,
+                          text::kHintTrySimilarity,  text::kHintTryAffine,
+                          text::kHintToleranceAuto,  text::kHintTrimAuto};
 
 text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   using namespace text;
@@ -54,9 +56,13 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
     }
     m.Say(kFitsColon);
     Judged(m, f, hints);
-    m.Say(kToleranceOpen).Own(text::ThreeDigits(report.tolerance)).Say(kToleranceClose);
-    if (f.judgedShare < 1.0)
+    m.Say(kToleranceOpen).Own(text::ThreeDigits(report.tolerance));
+    if (f.toleranceAuto) m.Say(kToleranceAutomatic);
+    m.Say(kToleranceClose);
+    if (f.judgedShare < 1.0) {
       m.Say(kOverlapStart).Own(text::ThreeDigits(100.0 * f.overlap)).Say(kOverlapEnd);
+      if (f.trimAuto) m.Say(kTrimAutomatic);
+    }
     if (f.ambiguous) {
       m.Say(kAmbiguousStart)
           .Own(std::to_string(f.alternatives.size()))
@@ -108,7 +114,30 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
   }
   m.Say(kDoesNotFit);
   Judged(m, f, hints);
-  m.Say(kMoreThanTolerance).Own(text::ThreeDigits(report.tolerance)).Say(kMoreThanToleranceEnd);
+  m.Say(kMoreThanTolerance).Own(text::ThreeDigits(report.tolerance));
+  if (f.toleranceAuto) m.Say(kToleranceAutomatic);
+  m.Say(kMoreThanToleranceEnd);
+  // What the motion's own evidence says would fit it, before any guess at a cause.
+  if (f.remedy == geometry::Remedy::tolerance_auto) {
+    const double size = f.residuals.surface.length;
+    return m.Say(kRoughStart)
+        .Own(text::ThreeDigits(size > 0.0 ? f.roughness.noise / size : 0.0))
+        .Say(kRoughSpacing)
+        .Own(text::ThreeDigits(size > 0.0 ? f.roughness.spacing / size : 0.0))
+        .Say(kRoughNeeds)
+        .Own(text::ThreeDigits(f.roughTolerance))
+        .Say(kRoughEnd)
+        .Say(hints.toleranceAuto);
+  }
+  if (f.remedy == geometry::Remedy::trim_auto) {
+    return m.Say(kPartialStart)
+        .Own(text::ThreeDigits(100.0 * (1.0 - f.remedyTrim)))
+        .Say(kPartialShare)
+        .Say(hints.trimOpen)
+        .Own(text::ThreeDigits(f.remedyTrim))
+        .Say(kToleranceClose)
+        .Say(hints.trimAuto);
+  }
   // A search cut short says nothing about the vertex order.
   if (f.hitIterationLimit) return m.Say(kIterationLimit).Say(hints.moreIterations);
   switch (f.likelyCause) {

@@ -15,6 +15,8 @@ struct Hints {
   text::Phrase trimOpen;        // " (" and the name of the trim, before its value
   text::Phrase trySimilarity;   // a rigid fit missed a copy of another size: "; ..."
   text::Phrase tryAffine;       // a rigid or similarity fit missed a stretched copy: "; ..."
+  text::Phrase toleranceAuto;   // the copy is rougher than the tolerance given: " Try ..."
+  text::Phrase trimAuto;        // a partial copy missed without a trim: " Try ..."
 };
 // The library's own: options in words (C++, Python, Blender).
 extern const Hints kLibraryHints;

@@ -200,6 +200,23 @@ function fillMeasurement() {
     row('Topology', cell('td', 'topology', report.topology)),
     row('Tolerance', cell('td', 'tolerance', report.tolerance)),
     row('Iterations', cell('td', 'iterations', report.iterations)));
+  // Which numbers the library chose itself, and the roughness the tolerance comes from.
+  const auto = report.automatic;
+  if (auto) {
+    t.append(row('Set automatically', el('td', null, el('span', { class: 'unit' }, 'tolerance '),
+      cell('span', 'automatic.tolerance', auto.tolerance), el('span', { class: 'unit' }, ', trim '),
+      cell('span', 'automatic.trim', auto.trim))));
+  }
+  t.append(row('Judged share', cell('td', 'judged_share', report.judged_share)),
+    row('Overlap', cell('td', 'overlap', report.overlap)));
+  const rough = report.roughness;
+  if (rough) {
+    const pair = (k) => el('td', null, cell('span', `roughness.${k}`, rough[k]),
+      el('span', { class: 'unit' }, ', of the size '), cell('span', `roughness.relative.${k}`, get(rough, `relative.${k}`)));
+    t.append(row('Copy’s noise', pair('noise')), row('Copy’s point spacing', pair('spacing')),
+      row('Tolerance the roughness asks for', cell('td', 'roughness.tolerance', rough.tolerance)),
+      row('… for the copy back onto the base', cell('td', 'roughness.reverse_tolerance', rough.reverse_tolerance)));
+  }
   const ref = report.reference_vertices;
   if (ref) {
     t.append(row('Reference vertices, base', vec('reference_vertices.base', 3)),
@@ -208,7 +225,8 @@ function fillMeasurement() {
   // Whatever else the report holds is shown too, so that no number is dropped.
   const known = new Set(['fit', 'motion', 'mirror', 'decomposition', 'topology', 'matrix', 'scale', 'rotation',
     'translation', 'reference_vertices',
-    'residual', 'tolerance', 'fits', 'cause', 'note', 'message', 'iterations']);
+    'residual', 'tolerance', 'fits', 'cause', 'note', 'message', 'iterations', 'automatic', 'judged_share',
+    'overlap', 'roughness']);
   const leaves = (v, path, out) => {
     if (v !== null && typeof v === 'object') for (const [k, w] of Object.entries(v)) leaves(w, `${path}.${k}`, out);
     else out.push([path, v]);
