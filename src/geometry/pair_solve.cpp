@@ -70,6 +70,24 @@ Matrix4 AffinePairMotion(const std::vector<Vector3>& src, const std::vector<Vect
   return m;
 }
 
+// Umeyama's motion from the pairs' cross-covariance and the source's
+// variance about the means (weighted or not, scaled alike): the nearest turn,
+// a proper one unless mirrors are free, and the scale when it is.
+Matrix4 UmeyamaMotion(const Eigen::Matrix3d& sigma, double var, const Vector3& ms,
+                      const Vector3& md, Freedom freedom) {
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  Vector3 signs = Vector3::Ones();
+  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
+    signs(2) = -1.0;
+  const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
+  // Without a scale, Umeyama's turn and shift with c = 1.
+  const double c = freedom.scaled ? svd.singularValues().dot(signs) / var : 1.0;
+  Matrix4 m = Matrix4::Identity();
+  m.linear() = c * r;
+  m.translation() = md - c * r * ms;
+  return m;
+}
+
 }  // namespace
 
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst,
@@ -89,17 +107,7 @@ Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& 
   }
   sigma *= means.one_over_n;
   var *= means.one_over_n;
-  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
-  Vector3 signs = Vector3::Ones();
-  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
-    signs(2) = -1.0;
-  const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
-  // Without a scale, Umeyama's turn and shift with c = 1.
-  const double c = freedom.scaled ? svd.singularValues().dot(signs) / var : 1.0;
-  Matrix4 m = Matrix4::Identity();
-  m.linear() = c * r;
-  m.translation() = md - c * r * ms;
-  return m;
+  return UmeyamaMotion(sigma, var, ms, md, freedom);
 }
 
 Matrix4 PairMotion(const std::vector<Vector3>& src, const std::vector<Vector3>& dst, bool scaled) {
@@ -133,16 +141,7 @@ Matrix4 WeightedPairMotion(const std::vector<Vector3>& src, const std::vector<Ve
     sigma += weights[i] * (dst[i] - md) * a.transpose();
     var += weights[i] * a.squaredNorm();
   }
-  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(sigma, Eigen::ComputeFullU | Eigen::ComputeFullV);
-  Vector3 signs = Vector3::Ones();
-  if (!freedom.mirrored && svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0)
-    signs(2) = -1.0;
-  const Eigen::Matrix3d r = svd.matrixU() * signs.asDiagonal() * svd.matrixV().transpose();
-  const double c = freedom.scaled ? svd.singularValues().dot(signs) / var : 1.0;
-  Matrix4 m = Matrix4::Identity();
-  m.linear() = c * r;
-  m.translation() = md - c * r * ms;
-  return m;
+  return UmeyamaMotion(sigma, var, ms, md, freedom);
 }
 
 Matrix4 LeastSquaresMotion(const std::vector<Vector3>& base, const std::vector<Vector3>& moved,

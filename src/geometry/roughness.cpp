@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <nanoflann.hpp>
 
+#include "geometry/cloud_adaptor.h"
 #include "geometry/fit_options.h"
 
 namespace korvane::geometry {
@@ -23,22 +24,9 @@ constexpr std::size_t kTreeMost = 200000;
 // Fewer distinct points than this say nothing of a surface.
 constexpr std::size_t kFewest = 32;
 
-struct Cloud {
-  const std::vector<Vector3>* points;
-  std::size_t kdtree_get_point_count() const { return points->size(); }
-  template <class I, class D>
-  double kdtree_get_pt(I i, D dim) const {
-    return (*points)[static_cast<std::size_t>(i)][static_cast<Eigen::Index>(dim)];
-  }
-  template <class B>
-  bool kdtree_get_bbox(B&) const {
-    return false;
-  }
-};
-
 using Tree =
-    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, Cloud, double>, Cloud,
-                                        3, std::uint32_t>;
+    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, CloudAdaptor, double>,
+                                        CloudAdaptor, 3, std::uint32_t>;
 
 double Median(std::vector<double>& v) {
   const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
@@ -92,7 +80,7 @@ Roughness EstimateRoughness(const std::vector<Vector3>& points) {
     for (std::size_t i = 0; i < points.size(); i += thin) thinned.push_back(points[i]);
   }
   const std::vector<Vector3>& used = thin > 1 ? thinned : points;
-  const Cloud cloud{&used};
+  const CloudAdaptor cloud{&used};
   Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
   const std::size_t step = std::max<std::size_t>(1, used.size() / kSamples);
   std::vector<double> spacing, noise;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <nanoflann.hpp>
 
+#include "geometry/cloud_adaptor.h"
 #include "text/catalogue.h"
 #include "text/error.h"
 
@@ -159,19 +160,6 @@ Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3
 // PointIndex
 
 namespace {
-
-struct CloudAdaptor {
-  const std::vector<Vector3>* points;
-  std::size_t kdtree_get_point_count() const { return points->size(); }
-  template <class I, class D>
-  double kdtree_get_pt(I i, D dim) const {
-    return (*points)[static_cast<std::size_t>(i)][static_cast<Eigen::Index>(dim)];
-  }
-  template <class B>
-  bool kdtree_get_bbox(B&) const {
-    return false;
-  }
-};
 
 using KdTree = nanoflann::KDTreeSingleIndexAdaptor<
     nanoflann::L2_Simple_Adaptor<double, CloudAdaptor, double, std::uint32_t>, CloudAdaptor, 3,
