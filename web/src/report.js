@@ -170,7 +170,10 @@ function fillResiduals() {
   t.append(el('thead', null, el('tr', null, el('th'), el('th', null, 'absolute'), el('th', null, 'relative'))));
   // The surface group measures to the nearest vertex when the moved mesh has no faces.
   const surfaceTitle = get(report, 'residual.surface.to') === 'vertices' ? 'To the nearest vertex' : 'To the surface';
-  const groups = [['surface', surfaceTitle], ['paired', 'Vertex to vertex']];
+  // The copy's points measured back onto the moved base: a copy the base covers only in part shows here.
+  const reverseTitle = get(report, 'residual.reverse.to') === 'vertices'
+    ? 'Copy back to the nearest base vertex' : 'Copy back to the base\'s surface';
+  const groups = [['surface', surfaceTitle], ['paired', 'Vertex to vertex'], ['reverse', reverseTitle]];
   for (const [kind, title] of groups) {
     const body = el('tbody', null, el('tr', { class: 'group' }, el('th', { colspan: '3' }, title)));
     const s = get(report, `residual.${kind}`);
@@ -182,7 +185,8 @@ function fillResiduals() {
     }
     if (!s) {
       body.append(el('tr', null, el('td', { colspan: '3', class: 'hint' },
-        kind === 'paired' ? 'None: the meshes do not have the same topology.' : 'None.')));
+        kind === 'paired' ? 'None: the meshes do not have the same topology.'
+          : kind === 'reverse' ? 'Not measured: the vertex pairs decide, or the motion missed already.' : 'None.')));
     } else {
       for (const [stat, label] of [['rms', 'RMS'], ['median', 'Median'], ['p95', '95th percentile'], ['max', 'Maximum']]) {
         body.append(el('tr', null, el('th', null, label), cell('td', `residual.${kind}.${stat}`, s[stat]),
