@@ -561,7 +561,7 @@ int Main(int argc, char** argv) {
     status = kExitFailed;
   }
   platform::Install(previous);
-  return status;
+  return StatusAfterStop(status);
 }
 
 }  // namespace korvane::cli

@@ -9,7 +9,9 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
+#include "cli/exit_status.h"
 #include "cli/host.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
@@ -43,13 +45,20 @@ std::atomic<int> g_signal{0};
 std::atomic<bool> g_graceful{false};
 std::atomic<bool> g_json{false};
 
+std::atomic<bool> g_ending{false};
+
 [[noreturn]] void EndNow(int sig) {
+  // The signal's thread and the command's may both come here: the first ends
+  // the process, the other waits for that.
+  if (g_ending.exchange(true)) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
   platform::RemoveLiveTemporaries();
   std::fprintf(stderr, "korvane: interrupted by %s\n", StopSignalName());
   std::fflush(stderr);
   if (g_json.load()) PrintJsonError(std::string("interrupted by ") + StopSignalName(), {}, 0);
   std::fflush(stdout);
-  std::_Exit(128 + sig);
+  std::_Exit(kExitSignalBase + sig);
 }
 
 // Runs on a thread of its own, never inside a signal handler: it may lock and
@@ -74,6 +83,14 @@ void CatchStopSignals(bool json) {
 void SetGracefulStop(bool graceful) { g_graceful.store(graceful); }
 
 int StopSignal() { return g_signal.load(); }
+
+int StatusAfterStop(int status) {
+  const int sig = g_signal.load();
+  // A command that is not graceful may see the stop and fail before the
+  // signal's thread ends the process: the status is still the signal's.
+  if (sig != 0 && status != kExitSignalBase + sig) EndNow(sig);
+  return status;
+}
 
 const char* StopSignalName() { return g_signal.load() == SIGTERM ? "SIGTERM" : "SIGINT"; }
 

@@ -38,6 +38,9 @@ void SetGracefulStop(bool graceful);
 int StopSignal();
 // "SIGINT" or "SIGTERM".
 const char* StopSignalName();
+// `status`, unless a stop signal came and the command did not end by it
+// itself: then the process ends as the signal ends it (128 + the signal).
+int StatusAfterStop(int status);
 
 // Runs `print`, which writes the command's one JSON object on standard output,
 // unless an object was printed already (then false): a stop that ends the
