@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -148,6 +149,15 @@ CLI::Validator AutoOr(CLI::Validator number) {
 
 double NumberOf(const std::string& s) { return text::ParseDouble(s).value; }
 
+// An option's action for "auto" or a number: sets `automatic`, else `value`.
+template <class T>
+std::function<void(const std::string&)> AutoOrSet(bool& automatic, T& value) {
+  return [&automatic, &value](const std::string& v) {
+    automatic = v == "auto";
+    if (!automatic) value = NumberOf(v);
+  };
+}
+
 std::vector<std::string> CommandNames() {
   std::vector<std::string> names;
   for (const api::CommandInfo& c : api::kCommands) names.emplace_back(c.name);
@@ -267,11 +277,7 @@ class CommandLine {
                     "A mirror image fits too (reported as mirror: true)");
     calc_
         ->add_option_function<std::string>(
-            "--tolerance",
-            [this](const std::string& v) {
-              calcOptions_.fit.autoTolerance = v == "auto";
-              if (v != "auto") calcOptions_.fit.tolerance = NumberOf(v);
-            },
+            "--tolerance", AutoOrSet(calcOptions_.fit.autoTolerance, calcOptions_.fit.tolerance),
             "It fits when 95% of the base vertices land this close, relative to the moved "
             "mesh's size; auto: set from how rough the copy is (scans, remeshes, noise)")
         ->type_name("T|auto")
@@ -279,11 +285,7 @@ class CommandLine {
         ->default_str(text::ToGeneral15(geometry::kDefaultTolerance));
     calc_
         ->add_option_function<std::string>(
-            "--trim",
-            [this](const std::string& v) {
-              calcOptions_.fit.autoTrim = v == "auto";
-              if (v != "auto") calcOptions_.fit.trim = NumberOf(v);
-            },
+            "--trim", AutoOrSet(calcOptions_.fit.autoTrim, calcOptions_.fit.trim),
             "Leave the worst fraction F of the pairs out of the fit (least-squares: none by "
             "default; icp: " +
                 text::ToGeneral15(geometry::kDefaultIcpTrim) +
