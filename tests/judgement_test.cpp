@@ -144,5 +144,32 @@ TEST(BothWays, TheDefaultTrustsNoAccidentalCorrespondence) {
   }
 }
 
+// A few vertices against a copy re-triangulated across its faces: the
+// corners alone land closest shrunk onto a face, which the copy's far
+// points refuse. The fit offers every turn of the solid that fits, the true
+// one (and its scale) among them.
+TEST(BothWays, ACoarseSolidAgainstItsCentreSplitCopyOffersTheTrueTurn) {
+  SplitMix rng(23);
+  for (const testing::NamedMesh& shape : testing::SymmetricSolids()) {
+    if (shape.name != "box" && shape.name != "cube" && shape.name != "tetrahedron") continue;
+    SCOPED_TRACE(shape.name);
+    Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(shape.mesh.vertices));
+    truth.linear() *= 1.15 / ScaleOf(truth);
+    Mesh moved = testing::SplitAtCentres(shape.mesh);
+    moved.vertices = testing::MovedRounded(moved.vertices, truth);
+    const FitTarget target(moved.vertices, moved.triangles);
+    const FitResult r = FitMotion(shape.mesh.vertices, shape.mesh.triangles, target);
+    ASSERT_TRUE(r.fits) << r.judgedReverseP95Relative;
+    EXPECT_TRUE(r.ambiguous);
+    double nearest = testing::MotionError(shape.mesh.vertices, truth, r.matrix, target.size());
+    for (const Alternative& a : r.alternatives) {
+      EXPECT_NEAR(ScaleOf(a.matrix), 1.15, 1e-6);
+      nearest = std::min(nearest,
+                         testing::MotionError(shape.mesh.vertices, truth, a.matrix, target.size()));
+    }
+    EXPECT_LT(nearest, 1e-4);
+  }
+}
+
 }  // namespace
 }  // namespace korvane::geometry

@@ -1,6 +1,7 @@
 #include "geometry/fit.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "geometry/automatic.h"
 #include "geometry/icp.h"
@@ -15,6 +16,8 @@ namespace {
 
 // The similarities an affine fit starts from, at most.
 constexpr std::size_t kAffineStarts = 3;
+// Points spread over a base's surface when its vertices shrink onto a copy.
+constexpr std::size_t kDenseBasePoints = 4000;
 
 FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   r.kind = kind;
@@ -24,6 +27,9 @@ FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
 
 FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& triangles,
                  const FitTarget& target, const FitOptions& options, const ReverseMeasure& reverse);
+FitResult IcpJudged(const std::vector<Vector3>& base, const TrianglesSource& triangles,
+                    const FitTarget& target, const FitOptions& options,
+                    const ReverseMeasure& reverse);
 
 // The verdict for a motion found here, judged both ways.
 FitResult Evaluate(const std::vector<Vector3>& base, const FitTarget& target, const Matrix4& m,
@@ -124,9 +130,7 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
     if (r) return Fitted(std::move(*r), FitKind::least_squares, std::move(tried));
     tried.push_back(FitKind::least_squares);
   }
-  FitResult r = IcpFit(base, triangles, target, o, reverse);
-  JudgeAmbiguity(base, target, o, r, &reverse);
-  return Fitted(std::move(r), FitKind::icp, std::move(tried));
+  return Fitted(IcpJudged(base, triangles, target, o, reverse), FitKind::icp, std::move(tried));
 }
 
 }  // namespace
@@ -166,9 +170,7 @@ FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& ba
     case FitKind::icp:
       break;
   }
-  FitResult r = IcpFit(base, baseTriangles, target, options, reverse);
-  JudgeAmbiguity(base, target, options, r, &reverse);
-  return Fitted(std::move(r), FitKind::icp);
+  return Fitted(IcpJudged(base, baseTriangles, target, options, reverse), FitKind::icp);
 }
 
 // Every improper motion is a proper one after a reflection: the base's
@@ -338,10 +340,81 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
     search = SearchMotion(base, triangles, target, start, options);
   }
   FitResult r = Judge(base, Spread(base), target, search.motions.front(), options, reverse);
+  // The search fits the base's vertices onto the copy: a few of them (a box's
+  // corners) or crowded ones (a wing section's, dense at its nose) land
+  // closest when shrunk onto part of a copy re-triangulated across its faces.
+  // Points spread over the base's surface by area cannot shrink without
+  // leaving the copy's surface: on a miss the search is run again with them
+  // added, and its motions go first when they fit.
+  if ((r.shortfall == Shortfall::residual || r.shortfall == Shortfall::scale ||
+       r.shortfall == Shortfall::coverage) &&
+      !options.Affine() && target.hasSurface() && !triangles.empty()) {
+    std::vector<Vector3> dense = base;
+    const std::vector<Vector3> spread =
+        FitTarget(base, triangles, options.threads).SpreadPoints(kDenseBasePoints);
+    dense.insert(dense.end(), spread.begin(), spread.end());
+    IcpSearch again = SearchMotion(dense, triangles, target, start, options);
+    FitResult a = Judge(base, Spread(base), target, again.motions.front(), options, reverse);
+    const bool better = a.fits;
+    std::vector<Matrix4>& first = better ? again.motions : search.motions;
+    std::vector<Matrix4>& then = better ? search.motions : again.motions;
+    for (Matrix4& m : then) {
+      if (first.size() >= kMostCandidates) break;
+      first.push_back(m);
+    }
+    if (better) {
+      again.starts += search.starts;
+      search = std::move(again);
+      r = std::move(a);
+    } else {
+      search.starts += again.starts;
+    }
+  }
   r.iterations = search.iterations;
   r.starts = search.starts;
   r.hitIterationLimit = search.hitIterationLimit;
   r.candidates = std::move(search.motions);
+  return r;
+}
+
+FitResult IcpJudged(const std::vector<Vector3>& base, const TrianglesSource& triangles,
+                    const FitTarget& target, const FitOptions& options,
+                    const ReverseMeasure& reverse) {
+  FitResult r = IcpFit(base, triangles, target, options, reverse);
+  // The candidates' last steps, as the search's best took them: a copy
+  // without a surface onto the base's.
+  static const std::vector<Triangle> kNone;
+  const std::vector<Triangle>& t = triangles ? triangles() : kNone;
+  std::unique_ptr<FitTarget> base_surface;
+  const std::vector<Vector3> sample = Subsample(base, kPolishedPairs);
+  const Refine refine = [&](const Matrix4& m) {
+    if (!target.hasSurface() && !t.empty() && t.size() < kBaseTrianglesLooked && !base_surface)
+      base_surface = std::make_unique<FitTarget>(base, t, options.threads);
+    return PolishMotion(sample, target, base_surface.get(), m, options.TrimFor(FitKind::icp),
+                        options.maxIterations, options.Solves(), options.threads);
+  };
+  // The search ranks the base onto the copy alone, where a base shrunk onto
+  // part of the copy (a thin plate's remesh) lands closest: when the verdict
+  // says so, the best candidate that fits both ways after its last steps
+  // leads instead, and the ambiguity weighs the rest against it.
+  if (r.shortfall == Shortfall::scale || r.shortfall == Shortfall::coverage) {
+    for (std::size_t k = 1; k < r.candidates.size(); ++k) {
+      const Matrix4& c = r.candidates[k];
+      if (PlainlyMisses(base, target, c, options)) continue;
+      if (!Judge(base, Spread(base), target, c, options, reverse).fits) continue;
+      FitResult e = Judge(base, Spread(base), target, refine(c), options, reverse);
+      if (!e.fits) e = Judge(base, Spread(base), target, c, options, reverse);
+      e.iterations = r.iterations;
+      e.starts = r.starts;
+      e.hitIterationLimit = r.hitIterationLimit;
+      e.candidates = std::move(r.candidates);
+      std::rotate(e.candidates.begin(), e.candidates.begin() + static_cast<std::ptrdiff_t>(k),
+                  e.candidates.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      r = std::move(e);
+      break;
+    }
+  }
+  JudgeAmbiguity(base, target, options, r, &reverse, options.Affine() ? Refine() : refine);
   return r;
 }
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "geometry/distinct.h"
 #include "geometry/icp_loop.h"
+#include "geometry/judgement.h"
 #include "geometry/point_sets.h"
 #include "geometry/polish.h"
 #include "geometry/spatial.h"
@@ -207,7 +209,15 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       r.iterations += used;
     }
   }
-  SortBy(screened, [](const Run& r) { return r.robust; });
+  // A scaled run can shrink the base onto a patch of the copy (a thin
+  // profile's remesh), where it lands closest of all: the verdict refuses
+  // that scale, so such runs rank last and leave the finalists' places to
+  // poses that keep the copy's spread.
+  const double spreads = Spread(base) / target.spread();
+  const auto rank = [&](const Run& r) {
+    return std::make_pair(!ScaleConsistent(ScaleOf(r.m) * spreads), r.robust);
+  };
+  SortBy(screened, rank);
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
 
   // Finalists through the larger samples, the iteration limit counted over
@@ -254,7 +264,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       r.iterations += used;
     }
   }
-  SortBy(finalists, [](const Run& r) { return r.robust; });
+  SortBy(finalists, rank);
   finalists = Distinct(finalists, box, kSameMotion * size, kFinalists);
 
   IcpSearch out;

@@ -27,6 +27,10 @@ constexpr double kAverageCap = 1e-2;
 // with six decimals.
 constexpr double kRoundingSlack = kDefaultTolerance;
 
+// Motions composed from those that fit, at most (every turn of a 64-sided
+// prism onto itself).
+constexpr std::size_t kMostComposed = 128;
+
 // The relative 95th percentile of the share the verdict judges (all, or what the caller's trim
 // keeps), of distances consumed.
 double JudgedP95(std::vector<double> d, const FitOptions& options, double size) {
@@ -173,7 +177,8 @@ struct Weighed {
 }  // namespace
 
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
-                    const FitOptions& options, FitResult& r, const ReverseMeasure* reverse) {
+                    const FitOptions& options, FitResult& r, const ReverseMeasure* reverse,
+                    const Refine& refine) {
   r.ambiguous = false;
   r.alternatives.clear();
   // With equal counts, pairs that fit pin the motion down. A motion that
@@ -221,20 +226,51 @@ void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
     reverse->ScreenDistances(c, d);
     return !(JudgedP95(std::move(d), options, 1.0) <= 10.0 * apart);
   };
-  std::vector<double> back;
+  std::vector<double> back, refined_back;
   std::vector<Weighed> fitting;
+  std::size_t refined = 0;
+  const auto known = [&](const Matrix4& c) {
+    return !differ(c, r.matrix) || AlreadyKept(fitting, c, [&](const Weighed& a, const Matrix4& m) {
+      return !differ(m, a.result.matrix);
+    });
+  };
   for (const Matrix4& c : r.candidates) {
-    if (!differ(c, r.matrix)) continue;
-    if (AlreadyKept(fitting, c, [&](const Weighed& a, const Matrix4& m) {
-          return !differ(m, a.result.matrix);
-        }))
-      continue;
-    if (screened_out(c)) continue;
+    if (known(c) || screened_out(c)) continue;
     FitResult e = Judge(base, base_spread, target, c, quiet, *reverse, &back);
     if (!e.fits) continue;
+    if (refine && refined < kRefinedCandidates) {
+      ++refined;
+      const Matrix4 p = refine(c);
+      if (p.matrix().allFinite() && !known(p)) {
+        FitResult q = Judge(base, base_spread, target, p, quiet, *reverse, &refined_back);
+        if (q.fits) {
+          e = std::move(q);
+          back.swap(refined_back);
+        }
+      }
+    }
     fitting.push_back(weigh(std::move(e), back));
   }
   if (fitting.empty()) return;
+  // A symmetric copy's turns onto itself form a group: two motions that fit,
+  // carried onto each other, are one such turn, and it carries every motion
+  // that fits to another. The search lands on some of a cube's 24; the rest
+  // follow from them.
+  {
+    std::vector<Matrix4> poses{r.matrix};
+    for (const Weighed& w : fitting) poses.push_back(w.result.matrix);
+    const Matrix4 lead_inverse = r.matrix.inverse();
+    for (std::size_t i = 1; i < poses.size() && poses.size() < kMostComposed; ++i) {
+      for (std::size_t j = 1; j <= i && poses.size() < kMostComposed; ++j) {
+        const Matrix4 c = poses[i] * lead_inverse * poses[j];
+        if (!c.matrix().allFinite() || known(c) || screened_out(c)) continue;
+        FitResult e = Judge(base, base_spread, target, c, quiet, *reverse, &back);
+        if (!e.fits) continue;
+        fitting.push_back(weigh(std::move(e), back));
+        poses.push_back(c);
+      }
+    }
+  }
   Weighed lead = weigh(Judge(base, base_spread, target, r.matrix, quiet, *reverse, &back), back);
   // Whether a is about as close as b, both ways (within `room`); clearly closer one way.
   const auto as_well = [&](const Weighed& a, const Weighed& b, double room) {

@@ -5,6 +5,7 @@
 // fit's motion is judged here alone.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "geometry/fit_options.h"
@@ -37,9 +38,14 @@ FitResult Judge(const std::vector<Vector3>& base, double base_spread, const FitT
 // r.alternatives: the candidates that fit about as well both ways and put some base vertex farther
 // than the tolerance from where r.matrix puts it. Without `reverse`, the base is measured as its
 // vertices. FitMotion calls it for ICP's candidates.
+// `refine`, when given, takes a candidate that fits the last steps before it
+// is weighed (the search polishes only its best): an unpolished truth cannot
+// show that it fits better. At most kRefinedCandidates are.
+using Refine = std::function<Matrix4(const Matrix4&)>;
+inline constexpr std::size_t kRefinedCandidates = 8;
 void JudgeAmbiguity(const std::vector<Vector3>& base, const FitTarget& target,
                     const FitOptions& options, FitResult& r,
-                    const ReverseMeasure* reverse = nullptr);
+                    const ReverseMeasure* reverse = nullptr, const Refine& refine = {});
 
 // A motion that misses (Shortfall::residual) without a trim, though most of
 // the base lands: sets r.trimWouldFit to the smallest trim (in steps of 0.05,
