@@ -1,6 +1,7 @@
 #include "geometry/fit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "geometry/automatic.h"
@@ -18,6 +19,7 @@ namespace {
 constexpr std::size_t kAffineStarts = 3;
 // Points spread over a base's surface when its vertices shrink onto a copy.
 constexpr std::size_t kDenseBasePoints = 4000;
+constexpr double kEvenSpread = 0.02;
 
 FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   r.kind = kind;
@@ -349,25 +351,28 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
   if ((r.shortfall == Shortfall::residual || r.shortfall == Shortfall::scale ||
        r.shortfall == Shortfall::coverage) &&
       !options.Affine() && target.hasSurface() && !triangles.empty()) {
-    std::vector<Vector3> dense = base;
     const std::vector<Vector3> spread =
         FitTarget(base, triangles, options.threads).SpreadPoints(kDenseBasePoints);
-    dense.insert(dense.end(), spread.begin(), spread.end());
-    IcpSearch again = SearchMotion(dense, triangles, target, start, options);
-    FitResult a = Judge(base, Spread(base), target, again.motions.front(), options, reverse);
-    const bool better = a.fits;
-    std::vector<Matrix4>& first = better ? again.motions : search.motions;
-    std::vector<Matrix4>& then = better ? search.motions : again.motions;
-    for (Matrix4& m : then) {
-      if (first.size() >= kMostCandidates) break;
-      first.push_back(m);
-    }
-    if (better) {
-      again.starts += search.starts;
-      search = std::move(again);
-      r = std::move(a);
-    } else {
-      search.starts += again.starts;
+    // Vertices spread like the surface (a fine, even mesh) would search alike.
+    if (std::abs(Spread(spread) / Spread(base) - 1.0) > kEvenSpread) {
+      std::vector<Vector3> dense = base;
+      dense.insert(dense.end(), spread.begin(), spread.end());
+      IcpSearch again = SearchMotion(dense, triangles, target, start, options);
+      FitResult a = Judge(base, Spread(base), target, again.motions.front(), options, reverse);
+      const bool better = a.fits;
+      std::vector<Matrix4>& first = better ? again.motions : search.motions;
+      std::vector<Matrix4>& then = better ? search.motions : again.motions;
+      for (Matrix4& m : then) {
+        if (first.size() >= kMostCandidates) break;
+        first.push_back(m);
+      }
+      if (better) {
+        again.starts += search.starts;
+        search = std::move(again);
+        r = std::move(a);
+      } else {
+        search.starts += again.starts;
+      }
     }
   }
   r.iterations = search.iterations;
