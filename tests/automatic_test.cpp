@@ -68,6 +68,49 @@ TEST(Roughness, ExactGridDuplicatesAndTooFewPoints) {
   EXPECT_EQ(EstimateRoughness({grid.begin(), grid.begin() + 20}).sampled, 0u);
 }
 
+// A coarse part's vertices scatter off any smooth surface at its creases,
+// which is no blur of its surface: measured onto its faces, its scan is
+// held to the scan's own noise. The pose turned over (the dents on the
+// other sides) does not fit under the automatic tolerance; the truth does.
+TEST(Roughness, ACoarsePartsCreasesDoNotWidenItsScansTolerance) {
+  Mesh base = testing::BoxMesh(Vector3(1, 0.7, 0.4), 3);  // 56 vertices
+  // One vertex inside the top face pushed in: a dent off its centre.
+  Vector3* dent = nullptr;
+  for (Vector3& p : base.vertices) {
+    if (p.z() == 0.4 && std::abs(p.x()) < 1.0 && std::abs(p.y()) < 0.7 &&
+        (!dent || p.x() + p.y() > dent->x() + dent->y()))
+      dent = &p;
+  }
+  dent->z() = 0.25;
+  SplitMix rng(29);
+  const Matrix4 truth = testing::RandomSimilarity(rng, testing::Diagonal(base.vertices));
+  Mesh moved = base;
+  for (Vector3& p : moved.vertices) p = TransformPoint(truth, p);
+  const double size = testing::Diagonal(moved.vertices);
+  std::vector<Vector3> scan = testing::SampleSurface(moved, 2000, rng);
+  testing::AddNoise(scan, 2e-4 * size, rng);
+  const std::vector<Triangle> none;
+  const FitTarget target(scan, none);
+  Matrix4 over = truth;
+  over.linear() = truth.linear() * Eigen::AngleAxisd(M_PI, Vector3::UnitX()).toRotationMatrix();
+
+  const Tolerances t =
+      ToleranceFor({EstimateRoughness(scan), size, false},
+                   {EstimateRoughness(base.vertices), testing::Diagonal(base.vertices), true});
+  FitOptions o;
+  o.tolerance = t.forward;
+  o.reverseTolerance = t.reverse;
+  EXPECT_TRUE(EvaluateMotion(base.vertices, base.triangles, target, truth, o).fits);
+  const FitResult wrong = EvaluateMotion(base.vertices, base.triangles, target, over, o);
+  EXPECT_FALSE(wrong.fits) << t.reverse << " " << wrong.judgedReverseP95Relative;
+
+  o = FitOptions();
+  o.autoTolerance = true;
+  const FitResult r = FitMotion(base.vertices, base.triangles, target, o);
+  EXPECT_TRUE(r.fits);
+  EXPECT_LT(testing::MotionError(base.vertices, truth, r.matrix, size), 5e-3);
+}
+
 TEST(Overlap, ShareAndTrim) {
   SplitMix rng(3);
   std::vector<double> partial, noisy;

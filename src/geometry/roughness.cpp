@@ -121,9 +121,11 @@ Tolerances ToleranceFor(const Side& copy, const Side& base) {
   const double bn = kNoiseP95 * rel(base, base.roughness.noise);
   const double cs = copy.hasFaces ? 0.0 : kSpacingP95 * rel(copy, copy.roughness.spacing);
   const double bs = base.hasFaces ? 0.0 : kSpacingP95 * rel(base, base.roughness.spacing);
-  // Base vertices onto the copy, and the copy onto the moved base.
+  // Base vertices onto the copy, and the copy onto the moved base: onto its
+  // surface when it has faces, which is exact however its vertices scatter
+  // (on a coarse part that "noise" is its creases, not a blur of the surface).
   const double forward = std::hypot(cs, cn);
-  const double reverse = std::hypot(bs, cn, bn);
+  const double reverse = base.hasFaces ? cn : std::hypot(bs, cn, bn);
   const auto bounded = [](double t) {
     return t > kDefaultTolerance ? std::min(t, kMostAutoTolerance) : kDefaultTolerance;
   };

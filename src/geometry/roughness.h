@@ -35,10 +35,10 @@ Roughness EstimateRoughness(const std::vector<Vector3>& points);
 // a base this rough, each way: the 95th percentile of base vertices'
 // distance to the copy, about twice the copy's spacing when it has no faces
 // (a vertex lands between its points) plus about twice its noise; of the
-// copy's points back onto the base, their noise and the base's (its spacing
-// when it has no faces). With a margin, at least the default tolerance, at
-// most kMostAutoTolerance.
-// Each side's figures are relative to its own bounding-box diagonal.
+// copy's points back onto the base, their noise, and when the base has no
+// faces its noise and spacing too (onto its surface they do not count). With a margin, at least the
+// default tolerance, at most kMostAutoTolerance. Each side's figures are relative to its own
+// bounding-box diagonal.
 inline constexpr double kMostAutoTolerance = 0.05;
 struct Side {
   Roughness roughness;
