@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 
@@ -15,6 +16,7 @@
 #include "matrix/fit_report.h"
 #include "obj/mesh_io.h"
 #include "obj/record_motion.h"
+#include "platform/file_io.h"
 #include "test_support.h"
 
 namespace korvane {
@@ -842,6 +844,41 @@ TEST(MeshFormat, RecordsMovedFourAtATimeAsOneByOne) {
     }
   }
   obj::AllowAvxForRecords(true);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// The rest of an input, copied file to file by the system or read and
+// written where a platform cannot: after bytes read and peeked, behind
+// bytes buffered for the output, across copying steps, and at the end.
+TEST(MeshFormat, RestOfAFileCopiedAsItIs) {
+  ScratchDir dir;
+  std::string bytes(20u << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 >> 7);
+  WriteFile(dir / "in.bin", bytes);
+  for (const bool system_copy : {true, false}) {
+    std::optional<FakePlatform> fake;  // copies nothing itself: read and written
+    if (!system_copy) fake.emplace();
+    for (const std::size_t read : {std::size_t{0}, std::size_t{5}, bytes.size()}) {
+      SCOPED_TRACE(std::to_string(read) + (system_copy ? "" : ", read and written"));
+      platform::InputFile in;
+      ASSERT_TRUE(in.Open(dir / "in.bin"));
+      std::string head(read, '\0');
+      ASSERT_EQ(in.Read(head.data(), read), read);
+      in.Peek(3);
+      {
+        platform::AtomicOutput out(dir / "out.bin");
+        out.Write("head:");
+        out.CopyRest(in);
+        out.Commit();
+      }
+      EXPECT_TRUE(ReadFile(dir / "out.bin") == "head:" + bytes.substr(read));
+    }
+  }
 }
 
 }  // namespace

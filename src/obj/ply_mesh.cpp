@@ -253,14 +253,11 @@ class Body {
   // The bytes read ahead and not taken yet; Skip takes n of them.
   std::string_view Held() const { return {buffer_.data() + pos_, end_ - pos_}; }
   void Skip(std::size_t n) { pos_ += n; }
-  // The rest of the file as it is.
-  template <class F>
-  void Rest(F&& f) {
-    if (pos_ < end_) f(std::string_view(buffer_.data() + pos_, end_ - pos_));
+  // The rest of the file as it is, to `out`.
+  void Rest(platform::AtomicOutput& out) {
+    if (pos_ < end_) out.Write(std::string_view(buffer_.data() + pos_, end_ - pos_));
     pos_ = end_;
-    char block[1 << 16];
-    for (std::size_t got; (got = in_.Read(block, sizeof block)) > 0;)
-      f(std::string_view(block, got));
+    out.CopyRest(in_);
   }
 
  private:
@@ -855,7 +852,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
     RunRecordBlocks(blocks, threads);
     if (index == h.vertex) counts.vertices = el.count;
   }
-  body.Rest([&](std::string_view bytes) { out.Write(bytes); });
+  body.Rest(out);
 }
 
 // The significant digits of the positions' and the normals' numbers.

@@ -662,9 +662,7 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   };
   RunRecordBlocks(blocks, threads);
   // Whatever follows the last triangle is kept as it is.
-  char rest[1 << 16];
-  for (std::size_t got; (got = in.Read(rest, sizeof rest)) > 0;)
-    out.Write(std::string_view(rest, got));
+  out.CopyRest(in);
   counts.vertices = std::uint64_t{3} * count;
   if (vet) vet(counts);
   out.Commit();
