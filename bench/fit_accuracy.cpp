@@ -15,7 +15,7 @@
 //
 //   fit_accuracy [MOTIONS=20] [SEEDS=3] [VERTICES=2000]
 //   fit_accuracy --meshes DIR [MOTIONS=4] [faces|starts|points]
-//   fit_accuracy --models MESH.obj... [--motions N=2]
+//   fit_accuracy --models MESH.obj... [--motions N=2] [--model M] [--copy K] [--shuffled]
 //
 // The second form measures ICP alone on every OBJ file in DIR (real meshes,
 // see bench/real_meshes.sh) and on generated symmetric and near-symmetric
@@ -39,7 +39,9 @@
 // otherwise, unless its motion carries the copy's own vertices onto it within
 // the tolerance with a proper turn: a mesh that is its own mirror image), and a
 // stretched copy missed by rigid or similarity must be named "stretched".
-// Seconds per fit for each model.
+// Seconds per fit for each model. --model (rigid, similarity, affine), --copy
+// (rigid, stretched, mirrored, mirrored+stretched) and --shuffled measure only
+// those fits, to look at one row quickly.
 
 #include <algorithm>
 #include <chrono>
@@ -48,6 +50,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -282,7 +285,13 @@ Matrix4 CopyMotion(CopyKind kind, SplitMix& rng, double size) {
   return turn * stretch;
 }
 
-int Models(const std::vector<std::string>& files, int motions) {
+// Which fits of the model check run: all unless narrowed.
+struct ModelFilter {
+  int model = -1, kind = -1;
+  bool shuffledOnly = false;
+};
+
+int Models(const std::vector<std::string>& files, int motions, const ModelFilter& only) {
   ModelTally all[3];
   for (const std::string& file : files) {
     Mesh base;
@@ -291,15 +300,19 @@ int Models(const std::vector<std::string>& files, int motions) {
     ModelTally here[3];
     for (int k = 0; k < motions; ++k) {
       for (int kind = 0; kind < kCopyKinds; ++kind) {
+        if (only.kind >= 0 && kind != only.kind) continue;
         SplitMix rng(500 + 10 * static_cast<std::uint64_t>(k) + static_cast<std::uint64_t>(kind));
         const Matrix4 truth = CopyMotion(static_cast<CopyKind>(kind), rng, size);
         const bool stretched = kind == kStretched || kind == kMirroredStretched;
         const bool mirrored = kind == kMirrored || kind == kMirroredStretched;
         for (const bool shuffle : {false, true}) {
+          // (The shuffle draws from rng: skipping the copy in order keeps the same copies.)
           Mesh moved = shuffle ? testing::Shuffle(base, rng) : base;
+          if (only.shuffledOnly && !shuffle) continue;
           moved.vertices = testing::MovedRounded(moved.vertices, truth);
           const FitTarget target(moved.vertices, moved.triangles);
           for (int model = 0; model < 3; ++model) {
+            if (only.model >= 0 && model != only.model) continue;
             for (const bool allow : {false, true}) {
               FitOptions o;
               o.motion = kModels[model];
@@ -403,14 +416,29 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::string(argv[1]) == "--models") {
     std::vector<std::string> files;
     int motions = 2;
+    ModelFilter only;
+    const auto index = [](const char* name, const auto& names) {
+      for (std::size_t k = 0; k < std::size(names); ++k)
+        if (std::string(name) == names[k]) return static_cast<int>(k);
+      std::fprintf(stderr, "unknown name: %s\n", name);
+      std::exit(2);
+    };
+    constexpr const char* kModelNames[] = {"rigid", "similarity", "affine"};
     for (int i = 2; i < argc; ++i) {
-      if (std::string(argv[i]) == "--motions" && i + 1 < argc) {
+      const std::string a = argv[i];
+      if (a == "--motions" && i + 1 < argc) {
         motions = std::atoi(argv[++i]);
+      } else if (a == "--model" && i + 1 < argc) {
+        only.model = index(argv[++i], kModelNames);
+      } else if (a == "--copy" && i + 1 < argc) {
+        only.kind = index(argv[++i], kCopyNames);
+      } else if (a == "--shuffled") {
+        only.shuffledOnly = true;
       } else {
         files.push_back(argv[i]);
       }
     }
-    return Models(files, motions);
+    return Models(files, motions, only);
   }
   if (argc >= 3 && std::string(argv[1]) == "--meshes")
     return RealMeshes(argv[2], static_cast<int>(bench::CountArg(argc, argv, 3, 4)),

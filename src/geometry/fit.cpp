@@ -7,6 +7,7 @@
 #include "geometry/mirror.h"
 #include "geometry/point_sets.h"
 #include "geometry/polish.h"
+#include "geometry/whitened.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
@@ -15,6 +16,19 @@ namespace {
 
 // The similarities an affine fit starts from, at most.
 constexpr std::size_t kAffineStarts = 3;
+
+// Where affine steps start: the best few similarities, then the motions the
+// point sets' moments give, which need no similarity to fit (a shuffled
+// stretched copy leads the similarity search astray).
+std::vector<Matrix4> AffineStarts(const std::vector<Vector3>& base, const FitTarget& target,
+                                  const std::vector<Matrix4>& similar, bool mirrored) {
+  std::vector<Matrix4> starts(similar.begin(),
+                              similar.begin() + static_cast<std::ptrdiff_t>(
+                                                    std::min(similar.size(), kAffineStarts)));
+  const std::vector<Matrix4> moments = WhitenedStarts(base, target.vertices(), mirrored);
+  starts.insert(starts.end(), moments.begin(), moments.end());
+  return starts;
+}
 
 FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   r.kind = kind;
@@ -220,9 +234,11 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
     // The best few of the fit, and of the mirrored fit when there was one.
     std::vector<Matrix4> starts =
         r.candidates.empty() ? std::vector<Matrix4>{r.matrix} : r.candidates;
-    starts.resize(std::min(starts.size(), kAffineStarts));
-    for (std::size_t k = 0; k < std::min(mirrored.size(), kAffineStarts); ++k)
-      starts.push_back(mirrored[k]);
+    starts = AffineStarts(base, target, starts, false);
+    if (!mirrored.empty()) {
+      const std::vector<Matrix4> more = AffineStarts(base, target, mirrored, true);
+      starts.insert(starts.end(), more.begin(), more.end());
+    }
     const IcpSearch s = RefineAffine(base, target, starts, starts.size(), o);
     if (!s.motions.empty() && fits(s.motions.front())) found = s.motions.front();
   }
@@ -332,7 +348,8 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
     FitOptions similar = options;
     similar.motion = MotionModel::similarity;
     const IcpSearch found = SearchMotion(base, triangles, target, start, similar);
-    search = RefineAffine(base, target, found.motions, kAffineStarts, options);
+    search = RefineAffine(base, target, AffineStarts(base, target, found.motions, false),
+                          kMostCandidates, options);
     search.starts += found.starts;
   } else {
     search = SearchMotion(base, triangles, target, start, options);
