@@ -365,10 +365,13 @@ int Models(const std::vector<std::string>& files, int motions, const ModelFilter
                 }
               }
               if (what)
-                std::fprintf(stderr, "%s: %s %s copy %d%s, %s%s: error %.2e p95 %.2e\n", what,
-                             file.c_str(), kCopyNames[kind], k, shuffle ? " shuffled" : "",
+                std::fprintf(stderr,
+                             "%s: %s %s copy %d%s, %s%s: error %.2e p95 %.2e back %.2e, "
+                             "shortfall %d%s\n",
+                             what, file.c_str(), kCopyNames[kind], k, shuffle ? " shuffled" : "",
                              MotionName(o.motion), allow ? " --allow-mirror" : "", error,
-                             r.judgedP95Relative);
+                             r.judgedP95Relative, r.judgedReverseP95Relative,
+                             static_cast<int>(r.shortfall), r.ambiguous ? " ambiguous" : "");
             }
           }
         }

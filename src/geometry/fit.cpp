@@ -355,6 +355,19 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
     search = SearchMotion(base, triangles, target, start, options);
   }
   FitResult r = Judge(base, Spread(base), target, search.motions.front(), options, reverse);
+  if (options.Affine() && (r.shortfall == Shortfall::scale || r.shortfall == Shortfall::coverage)) {
+    // An affine run can squash the base onto part of the copy, as close one
+    // way as the copy's own motion: the best run that covers the copy leads.
+    for (std::size_t k = 1; k < search.motions.size(); ++k) {
+      if (PlainlyMisses(base, target, search.motions[k], options)) continue;
+      FitResult e = Judge(base, Spread(base), target, search.motions[k], options, reverse);
+      if (!e.fits) continue;
+      std::rotate(search.motions.begin(), search.motions.begin() + static_cast<std::ptrdiff_t>(k),
+                  search.motions.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      r = std::move(e);
+      break;
+    }
+  }
   r.iterations = search.iterations;
   r.starts = search.starts;
   r.hitIterationLimit = search.hitIterationLimit;
