@@ -263,6 +263,7 @@ constexpr MotionModel kModels[] = {MotionModel::rigid, MotionModel::similarity,
 
 struct ModelTally {
   int right = 0, missed = 0, expected_miss = 0, wrong_fit = 0, self_mirror = 0, unnamed = 0;
+  int ambiguous = 0, loose = 0;
   int fits_expected = 0;
   double worst_in_order = 0.0, worst_shuffled = 0.0, worst_det = 0.0, seconds = 0.0;
   int fits = 0;
@@ -336,6 +337,10 @@ int Models(const std::vector<std::string>& files, int motions, const ModelFilter
                   t.right += 1;
                   double& worst = shuffle ? t.worst_shuffled : t.worst_in_order;
                   worst = std::max(worst, error);
+                } else if (r.fits && r.ambiguous) {
+                  // Off, but the verdict says another motion fits as well.
+                  t.ambiguous += 1;
+                  what = r.loose ? "ambiguous (loose)" : "ambiguous";
                 } else if (r.fits && mirrored && !r.mirror) {
                   t.self_mirror += 1;
                   what = "self-mirror";
@@ -364,6 +369,7 @@ int Models(const std::vector<std::string>& files, int motions, const ModelFilter
                   what = "stretch not named";
                 }
               }
+              t.loose += r.loose;
               if (what)
                 std::fprintf(stderr,
                              "%s: %s %s copy %d%s, %s%s: error %.2e p95 %.2e back %.2e, "
@@ -383,14 +389,15 @@ int Models(const std::vector<std::string>& files, int motions, const ModelFilter
       const ModelTally& t = here[model];
       std::printf(
           "  %-10s %3d/%-3d right (worst %.1e in order, %.1e shuffled)  %d missed  %d WRONG FIT"
-          "  %d/%d misses as expected  %d stretch not named  %d self-mirror  det-1 %.0e  %.3f "
-          "s/fit\n",
+          "  %d ambiguous (%d loose)  %d/%d misses as expected  %d stretch not named"
+          "  %d self-mirror  det-1 %.0e  %.3f s/fit\n",
           MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order, t.worst_shuffled,
-          t.missed, t.wrong_fit, t.expected_miss, t.fits - t.fits_expected, t.unnamed,
-          t.self_mirror, t.worst_det, t.fits ? t.seconds / t.fits : 0.0);
+          t.missed, t.wrong_fit, t.ambiguous, t.loose, t.expected_miss, t.fits - t.fits_expected,
+          t.unnamed, t.self_mirror, t.worst_det, t.fits ? t.seconds / t.fits : 0.0);
       ModelTally& a = all[model];
       a.right += t.right, a.missed += t.missed, a.expected_miss += t.expected_miss;
       a.wrong_fit += t.wrong_fit, a.self_mirror += t.self_mirror, a.unnamed += t.unnamed;
+      a.ambiguous += t.ambiguous, a.loose += t.loose;
       a.fits_expected += t.fits_expected, a.fits += t.fits, a.seconds += t.seconds;
       a.worst_in_order = std::max(a.worst_in_order, t.worst_in_order);
       a.worst_shuffled = std::max(a.worst_shuffled, t.worst_shuffled);
@@ -403,11 +410,11 @@ int Models(const std::vector<std::string>& files, int motions, const ModelFilter
     const ModelTally& t = all[model];
     std::printf(
         "  %-10s %3d/%-3d right (worst %.1e in order, %.1e shuffled)  %d missed  %d WRONG FIT"
-        "  %d/%d misses as expected  %d stretch not named  %d self-mirror  det-1 %.0e  %.3f s/fit"
-        "  (%.2fx similarity)\n",
+        "  %d ambiguous (%d loose)  %d/%d misses as expected  %d stretch not named"
+        "  %d self-mirror  det-1 %.0e  %.3f s/fit  (%.2fx similarity)\n",
         MotionName(kModels[model]), t.right, t.fits_expected, t.worst_in_order, t.worst_shuffled,
-        t.missed, t.wrong_fit, t.expected_miss, t.fits - t.fits_expected, t.unnamed, t.self_mirror,
-        t.worst_det, t.fits ? t.seconds / t.fits : 0.0,
+        t.missed, t.wrong_fit, t.ambiguous, t.loose, t.expected_miss, t.fits - t.fits_expected,
+        t.unnamed, t.self_mirror, t.worst_det, t.fits ? t.seconds / t.fits : 0.0,
         all[1].seconds > 0.0 ? t.seconds / all[1].seconds : 0.0);
   }
   return 0;

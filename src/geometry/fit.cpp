@@ -4,6 +4,7 @@
 
 #include "geometry/automatic.h"
 #include "geometry/icp.h"
+#include "geometry/loose_affine.h"
 #include "geometry/mirror.h"
 #include "geometry/point_sets.h"
 #include "geometry/polish.h"
@@ -22,9 +23,9 @@ constexpr std::size_t kAffineStarts = 3;
 // stretched copy leads the similarity search astray).
 std::vector<Matrix4> AffineStarts(const std::vector<Vector3>& base, const FitTarget& target,
                                   const std::vector<Matrix4>& similar, bool mirrored) {
-  std::vector<Matrix4> starts(similar.begin(),
-                              similar.begin() + static_cast<std::ptrdiff_t>(
-                                                    std::min(similar.size(), kAffineStarts)));
+  std::vector<Matrix4> starts(
+      similar.begin(),
+      similar.begin() + static_cast<std::ptrdiff_t>(std::min(similar.size(), kAffineStarts)));
   const std::vector<Matrix4> moments = WhitenedStarts(base, target.vertices(), mirrored);
   starts.insert(starts.end(), moments.begin(), moments.end());
   return starts;
@@ -140,6 +141,7 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
   }
   FitResult r = IcpFit(base, triangles, target, o, reverse);
   JudgeAmbiguity(base, target, o, r, &reverse);
+  JudgeLooseAffine(base, target, o, reverse, r);
   return Fitted(std::move(r), FitKind::icp, std::move(tried));
 }
 
@@ -182,6 +184,7 @@ FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& ba
   }
   FitResult r = IcpFit(base, baseTriangles, target, options, reverse);
   JudgeAmbiguity(base, target, options, r, &reverse);
+  JudgeLooseAffine(base, target, options, reverse, r);
   return Fitted(std::move(r), FitKind::icp);
 }
 
