@@ -6,9 +6,11 @@
 
 #include "geometry/automatic.h"
 #include "geometry/icp.h"
+#include "geometry/loose_affine.h"
 #include "geometry/mirror.h"
 #include "geometry/point_sets.h"
 #include "geometry/polish.h"
+#include "geometry/whitened.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
@@ -20,6 +22,19 @@ constexpr std::size_t kAffineStarts = 3;
 // Points spread over a base's surface when its vertices shrink onto a copy.
 constexpr std::size_t kDenseBasePoints = 4000;
 constexpr double kEvenSpread = 0.02;
+
+// Where affine steps start: the best few similarities, then the motions the
+// point sets' moments give, which need no similarity to fit (a shuffled
+// stretched copy leads the similarity search astray).
+std::vector<Matrix4> AffineStarts(const std::vector<Vector3>& base, const FitTarget& target,
+                                  const std::vector<Matrix4>& similar, bool mirrored) {
+  std::vector<Matrix4> starts(
+      similar.begin(),
+      similar.begin() + static_cast<std::ptrdiff_t>(std::min(similar.size(), kAffineStarts)));
+  const std::vector<Matrix4> moments = WhitenedStarts(base, target.vertices(), mirrored);
+  starts.insert(starts.end(), moments.begin(), moments.end());
+  return starts;
+}
 
 FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   r.kind = kind;
@@ -224,9 +239,11 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
     // The best few of the fit, and of the mirrored fit when there was one.
     std::vector<Matrix4> starts =
         r.candidates.empty() ? std::vector<Matrix4>{r.matrix} : r.candidates;
-    starts.resize(std::min(starts.size(), kAffineStarts));
-    for (std::size_t k = 0; k < std::min(mirrored.size(), kAffineStarts); ++k)
-      starts.push_back(mirrored[k]);
+    starts = AffineStarts(base, target, starts, false);
+    if (!mirrored.empty()) {
+      const std::vector<Matrix4> more = AffineStarts(base, target, mirrored, true);
+      starts.insert(starts.end(), more.begin(), more.end());
+    }
     const IcpSearch s = RefineAffine(base, target, starts, starts.size(), o);
     if (!s.motions.empty() && fits(s.motions.front())) found = s.motions.front();
   }
@@ -336,7 +353,8 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
     FitOptions similar = options;
     similar.motion = MotionModel::similarity;
     const IcpSearch found = SearchMotion(base, triangles, target, start, similar);
-    search = RefineAffine(base, target, found.motions, kAffineStarts, options);
+    search = RefineAffine(base, target, AffineStarts(base, target, found.motions, false),
+                          kMostCandidates, options);
     search.starts += found.starts;
   } else {
     search = SearchMotion(base, triangles, target, start, options);
@@ -375,6 +393,19 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
       }
     }
   }
+  if (options.Affine() && (r.shortfall == Shortfall::scale || r.shortfall == Shortfall::coverage)) {
+    // An affine run can squash the base onto part of the copy, as close one
+    // way as the copy's own motion: the best run that covers the copy leads.
+    for (std::size_t k = 1; k < search.motions.size(); ++k) {
+      if (PlainlyMisses(base, target, search.motions[k], options)) continue;
+      FitResult e = Judge(base, Spread(base), target, search.motions[k], options, reverse);
+      if (!e.fits) continue;
+      std::rotate(search.motions.begin(), search.motions.begin() + static_cast<std::ptrdiff_t>(k),
+                  search.motions.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      r = std::move(e);
+      break;
+    }
+  }
   r.iterations = search.iterations;
   r.starts = search.starts;
   r.hitIterationLimit = search.hitIterationLimit;
@@ -401,8 +432,10 @@ FitResult IcpJudged(const std::vector<Vector3>& base, const TrianglesSource& tri
   // The search ranks the base onto the copy alone, where a base shrunk onto
   // part of the copy (a thin plate's remesh) lands closest: when the verdict
   // says so, the best candidate that fits both ways after its last steps
-  // leads instead, and the ambiguity weighs the rest against it.
-  if (r.shortfall == Shortfall::scale || r.shortfall == Shortfall::coverage) {
+  // leads instead, and the ambiguity weighs the rest against it. (The
+  // affine search's runs were weighed so already.)
+  if (!options.Affine() &&
+      (r.shortfall == Shortfall::scale || r.shortfall == Shortfall::coverage)) {
     for (std::size_t k = 1; k < r.candidates.size(); ++k) {
       const Matrix4& c = r.candidates[k];
       if (PlainlyMisses(base, target, c, options)) continue;
@@ -420,6 +453,7 @@ FitResult IcpJudged(const std::vector<Vector3>& base, const TrianglesSource& tri
     }
   }
   JudgeAmbiguity(base, target, options, r, &reverse, options.Affine() ? Refine() : refine);
+  JudgeLooseAffine(base, target, options, reverse, r);
   return r;
 }
 
