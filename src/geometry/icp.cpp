@@ -75,10 +75,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
   const std::size_t last = levels.size() - 1;
   const Eigen::AlignedBox3d box = BoxOf(base);
-  const ClosestPoints surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
-                                    std::vector<Vector3>& normals) {
-    target.ClosestWithNormals(q, points, normals, o.threads);
-  };
+  // Each run asks its own queries, each starting from its answer of the step before.
+  const auto surface = [&] { return SurfaceQueries(target, o.threads); };
   // A copy without a surface is measured onto the base's, when it has one:
   // not a sample of a large base's triangles (a sieve, not a surface).
   std::unique_ptr<FitTarget> base_surface;
@@ -140,7 +138,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   // Screening: each against the surface on the smallest sample.
   const double screen_convergence = (last == 0 ? kConvergence : kMidConvergence) * size;
   for (Run& r : screened) {
-    r = RunIcp(levels[0], surface, r.m, trim, std::min(o.maxIterations, kScreenIterations),
+    r = RunIcp(levels[0], surface(), r.m, trim, std::min(o.maxIterations, kScreenIterations),
                screen_convergence, cap, o.Solves(), true);
   }
   // A turn the surface barely holds (a faceted surface of revolution slides
@@ -168,8 +166,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       const Run landed = RunIcp(levels[0], nearest_vertex, from.m, trim, allowed,
                                 screen_convergence, cap, o.Solves());
       if (moved) *moved = CornerShift(box, landed.m, from.m) > kSameMotion * size;
-      Run judged =
-          RunIcp(levels[0], surface, landed.m, trim, 0, screen_convergence, cap, o.Solves(), true);
+      Run judged = RunIcp(levels[0], surface(), landed.m, trim, 0, screen_convergence, cap,
+                          o.Solves(), true);
       if (!(judged.robust < r.robust)) return false;
       judged.iterations = from.iterations + landed.iterations;
       judged.capped = false;
@@ -188,7 +186,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     for (std::size_t k = 0; k < screened.size() && !landed_poses.empty(); ++k) {
       Run& r = screened[k];
       if (!out_of_reach[k] || o.maxIterations - r.iterations <= kSettleIterations) continue;
-      Run settled = RunIcp(levels[0], surface, r.m, trim, kSettleIterations, screen_convergence,
+      Run settled = RunIcp(levels[0], surface(), r.m, trim, kSettleIterations, screen_convergence,
                            cap, o.Solves(), false, false);
       settled.iterations += r.iterations;
       land(r, settled, nullptr);
@@ -221,7 +219,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       const int used = r.iterations;
       const int left = std::max(0, o.maxIterations - used);
       const int allowed = l == last ? left : left / 2;
-      r = RunIcp(levels[l], surface, r.m, trim, allowed,
+      r = RunIcp(levels[l], surface(), r.m, trim, allowed,
                  (l == last ? kConvergence : kMidConvergence) * size, cap, o.Solves(), true);
       r.iterations += used;
     }
@@ -232,7 +230,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
         std::any_of(landed_poses.begin(), landed_poses.end(),
                     [&](const Matrix4& m) { return m.matrix() == entering.m.matrix(); });
     if (landed) {
-      Run kept = RunIcp(levels[last], surface, entering.m, trim, 0, kConvergence * size, cap,
+      Run kept = RunIcp(levels[last], surface(), entering.m, trim, 0, kConvergence * size, cap,
                         o.Solves(), true);
       if (kept.robust < r.robust) {
         kept.iterations = entering.iterations;
@@ -281,10 +279,8 @@ IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target
   const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
   const std::size_t last = levels.size() - 1;
   const Eigen::AlignedBox3d box = BoxOf(base);
-  const ClosestPoints surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
-                                    std::vector<Vector3>& normals) {
-    target.ClosestWithNormals(q, points, normals, o.threads);
-  };
+  // Each run asks its own queries, each starting from its answer of the step before.
+  const auto surface = [&] { return SurfaceQueries(target, o.threads); };
   const Freedom affine{true, false, true};
   std::vector<Run> runs;
   for (std::size_t k = 0; k < std::min(count, starts.size()); ++k) {
@@ -294,7 +290,7 @@ IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target
     for (std::size_t l = 0; l <= last; ++l) {
       const int used = r.iterations;
       const int left = std::max(0, o.maxIterations - used);
-      r = RunIcp(levels[l], surface, r.m, trim, l == last ? left : left / 2,
+      r = RunIcp(levels[l], surface(), r.m, trim, l == last ? left : left / 2,
                  (l == last ? kConvergence : kMidConvergence) * size, kRankCap * size, affine,
                  true);
       r.iterations += used;

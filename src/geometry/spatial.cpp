@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <nanoflann.hpp>
+#include <utility>
 
 #include "geometry/cloud_adaptor.h"
 #include "text/catalogue.h"
@@ -154,6 +155,54 @@ Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3
   const double n2 = n.squaredNorm();
   if (IsSliver(ab, ac, c - b, n2)) return ClosestPointOnSliver(p, a, b, c, n, n2);
   return ClosestPointRegions(p, a, b, c, ab, ac);
+}
+
+namespace {
+
+// Spreads the low 21 bits of x to every third bit.
+std::uint64_t SpreadBits(std::uint64_t x) {
+  x &= 0x1fffff;
+  x = (x | x << 32) & 0x1f00000000ffffULL;
+  x = (x | x << 16) & 0x1f0000ff0000ffULL;
+  x = (x | x << 8) & 0x100f00f00f00f00fULL;
+  x = (x | x << 4) & 0x10c30c30c30c30c3ULL;
+  x = (x | x << 2) & 0x1249249249249249ULL;
+  return x;
+}
+
+// Batches smaller than this are answered in the order given.
+constexpr std::size_t kOrderedBatch = 256;
+
+}  // namespace
+
+std::vector<std::uint32_t> SpatialOrder(const std::vector<Vector3>& queries) {
+  const std::size_t n = queries.size();
+  if (n < kOrderedBatch || n > std::numeric_limits<std::uint32_t>::max()) return {};
+  Box box;
+  for (const Vector3& q : queries) {
+    if (q.allFinite()) box.Grow(q.data());
+  }
+  constexpr double kCells = 2097151.0;  // 2^21 - 1 a side
+  double scale[3];
+  for (int k = 0; k < 3; ++k) {
+    const double extent = box.hi[k] - box.lo[k];
+    scale[k] = extent > 0.0 && std::isfinite(kCells / extent) ? kCells / extent : 0.0;
+  }
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keys(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint64_t code = 0;
+    for (int k = 0; k < 3; ++k) {
+      // NaN and infinite coordinates go to cell 0: only the order changes.
+      const double cell = (queries[i][k] - box.lo[k]) * scale[k];
+      const auto c = cell >= 0.0 && cell <= kCells ? static_cast<std::uint64_t>(cell) : 0;
+      code |= SpreadBits(c) << k;
+    }
+    keys[i] = {code, static_cast<std::uint32_t>(i)};
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::uint32_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = keys[i].second;
+  return order;
 }
 
 // ---------------------------------------------------------------------------
@@ -606,13 +655,21 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
 
 void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
                                 std::vector<double>* distances, unsigned threads,
-                                std::vector<std::uint32_t>* triangles) const {
+                                std::vector<std::uint32_t>* triangles,
+                                const std::vector<std::uint32_t>* hints) const {
+  const bool given = hints != nullptr && hints->size() == queries.size();
   points.resize(queries.size());
   if (distances != nullptr) distances->resize(queries.size());
-  if (triangles != nullptr) triangles->resize(queries.size());
+  // (`triangles` may be `hints` itself: each entry is read before it is written.)
+  if (triangles != nullptr && triangles->size() != queries.size())
+    triangles->resize(queries.size());
+  const std::vector<std::uint32_t> order = SpatialOrder(queries);
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
     std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
+      // Each query's own hint when given and valid, else the previous answer.
+      if (given && (*hints)[i] < triangles_->size()) hint = (*hints)[i];
       const Hit h = Closest(queries[i], hint);
       hint = h.triangle;
       points[i] = h.point;
@@ -625,9 +682,12 @@ void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector
 void SurfaceIndex::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points,
                                  std::vector<double>& out, unsigned threads) const {
   out.resize(points.size());
+  // Points near each other before the motion are near each other after it.
+  const std::vector<std::uint32_t> order = SpatialOrder(points);
   ParallelRanges(points.size(), threads, [&](std::size_t begin, std::size_t end) {
     std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
       const Hit h = Closest(TransformPoint(m, points[i]), hint);
       hint = h.triangle;
       out[i] = std::sqrt(h.distanceSquared);
