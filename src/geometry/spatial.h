@@ -115,6 +115,13 @@ class SurfaceIndex {
   const std::vector<Vector3>* vertices_;
   const std::vector<Triangle>* triangles_;
   double largest_ = 0.0;  // largest absolute coordinate of any vertex
+  // The boxes are aligned with these axes (rows), not the coordinates'
+  // when that makes them much smaller: a copy turned by an arbitrary
+  // rotation turns its long slivers (a CAD part's faces, an extruded
+  // profile) across the coordinate axes, and their boxes grow into cubes
+  // that every nearby query visits.
+  Eigen::Matrix3d frame_ = Eigen::Matrix3d::Identity();
+  bool framed_ = false;
   std::vector<std::uint32_t> order_;
   // Room for the largest tree of that many triangles; nodeCount_ are used,
   // the rest never written.
