@@ -171,9 +171,13 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
     return;
   }
   out.resize(base.size());
+  // Points near each other before the motion are near each other after it.
+  const std::vector<std::uint32_t> order = SpatialOrder(base);
   ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i)
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
       out[i] = std::sqrt(points_->Nearest(TransformPoint(m, base[i])).distanceSquared);
+    }
   });
 }
 
