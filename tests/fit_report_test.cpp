@@ -244,7 +244,7 @@ const std::vector<std::string> kFlags = {
 // reads no English word but the flags the command line names.
 TEST(Verdict, EveryBranchIsWordedInJapanese) {
   struct Case {
-    bool fits, ambiguous, limit, part;
+    bool fits, ambiguous, loose, limit, part;
     geometry::Shortfall shortfall;
     geometry::LikelyCause cause;
     std::size_t outliers;
@@ -252,13 +252,14 @@ TEST(Verdict, EveryBranchIsWordedInJapanese) {
   using S = geometry::Shortfall;
   using C = geometry::LikelyCause;
   const Case cases[] = {
-      {true, false, false, false, S::none, C::none, 0},
-      {true, true, false, true, S::none, C::vertex_order_differs, 12},
-      {false, false, false, false, S::mirror_image, C::not_a_similar_copy, 0},
-      {false, false, false, false, S::scale, C::vertices_added_or_removed, 0},
-      {false, false, true, true, S::residual, C::vertex_order_differs, 40},
-      {false, false, false, false, S::residual, C::vertices_added_or_removed, 40},
-      {false, false, false, false, S::residual, C::not_a_similar_copy, 40},
+      {true, false, false, false, false, S::none, C::none, 0},
+      {true, true, false, false, true, S::none, C::vertex_order_differs, 12},
+      {true, true, true, false, false, S::none, C::vertex_order_differs, 0},
+      {false, false, false, false, false, S::mirror_image, C::not_a_similar_copy, 0},
+      {false, false, false, false, false, S::scale, C::vertices_added_or_removed, 0},
+      {false, false, false, true, true, S::residual, C::vertex_order_differs, 40},
+      {false, false, false, false, false, S::residual, C::vertices_added_or_removed, 40},
+      {false, false, false, false, false, S::residual, C::not_a_similar_copy, 40},
   };
   const matrix::Hints both[] = {matrix::kLibraryHints, cli::kFlagHints};
   for (const matrix::Hints& hints : both) {
@@ -269,6 +270,7 @@ TEST(Verdict, EveryBranchIsWordedInJapanese) {
       geometry::FitResult& f = r.result;
       f.fits = c.fits;
       f.ambiguous = c.ambiguous;
+      f.loose = c.loose;
       if (c.ambiguous) f.alternatives.resize(2);
       f.hitIterationLimit = c.limit;
       f.judgedShare = c.part ? 0.7 : 1.0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fit_meshes.h"
+#include "geometry/loose_affine.h"
 #include "geometry/spatial.h"
 #include "obj/obj_face.h"
 #include "obj/obj_mesh.h"
@@ -553,6 +554,43 @@ TEST(AffineFit, FlatBaseKeepsTheSimilarityAcrossIt) {
   // The plate's normal goes to the moved plate's normal.
   const Vector3 normal = (m.linear().col(0).cross(m.linear().col(1))).normalized();
   EXPECT_GT(std::fabs((r.matrix.linear() * Vector3::UnitZ()).normalized().dot(normal)), 1.0 - 1e-9);
+}
+
+// A thin part, stretched and shuffled: the moments' starts find the affine
+// motion, and a shear across the thickness, which slides the vertices along
+// the surface, fits as well: said (loose), not a bare "fits". A thick part's
+// motion is pinned down.
+TEST_F(FitOnCopies, AffineOnThinCopiesIsFoundAndSaidLoose) {
+  const Eigen::Matrix3d axes =
+      Eigen::AngleAxisd(0.7, Vector3(1.0, 2.0, 3.0).normalized()).toRotationMatrix();
+  Matrix4 stretched = Matrix4::Identity();
+  stretched.linear() = truth_.linear() / ScaleOf(truth_) * axes *
+                       Vector3(1.25, 1.0, 0.8).asDiagonal() * axes.transpose();
+  stretched.translation() = truth_.translation();
+  for (const double thickness : {1.0, 0.02}) {
+    SCOPED_TRACE(thickness);
+    Mesh part = base_;
+    for (Vector3& v : part.vertices) {
+      v.z() *= thickness;
+      v.x() += 0.3 * v.y() * v.y();  // lopsided, as a wing is
+    }
+    Mesh moved = testing::Shuffle(part, rng_);
+    moved.vertices = testing::MovedRounded(moved.vertices, stretched);
+    const FitTarget target(moved.vertices, moved.triangles);
+    FitOptions o;
+    o.motion = MotionModel::affine;
+    const FitResult r = FitMotion(part.vertices, part.triangles, target, o);
+    ASSERT_TRUE(r.fits) << r.judgedP95Relative;
+    const double size = testing::Diagonal(moved.vertices);
+    EXPECT_LT(testing::MotionError(part.vertices, stretched, r.matrix, size), 1e-4);
+    EXPECT_EQ(r.loose, thickness < 1.0);
+    if (!r.loose) continue;
+    EXPECT_TRUE(r.ambiguous);
+    const Matrix4& other = r.alternatives.back().matrix;
+    EXPECT_TRUE(EvaluateMotion(part.vertices, part.triangles, target, other, o).fits);
+    EXPECT_GT(testing::MotionError(part.vertices, r.matrix, other, size),
+              0.9 * kLooseTolerances * o.tolerance);
+  }
 }
 
 TEST_F(FitOnCopies, VerdictOnWrongMotions) {

@@ -4,9 +4,11 @@
 
 #include "geometry/automatic.h"
 #include "geometry/icp.h"
+#include "geometry/loose_affine.h"
 #include "geometry/mirror.h"
 #include "geometry/point_sets.h"
 #include "geometry/polish.h"
+#include "geometry/whitened.h"
 #include "text/error.h"
 
 namespace korvane::geometry {
@@ -15,6 +17,19 @@ namespace {
 
 // The similarities an affine fit starts from, at most.
 constexpr std::size_t kAffineStarts = 3;
+
+// Where affine steps start: the best few similarities, then the motions the
+// point sets' moments give, which need no similarity to fit (a shuffled
+// stretched copy leads the similarity search astray).
+std::vector<Matrix4> AffineStarts(const std::vector<Vector3>& base, const FitTarget& target,
+                                  const std::vector<Matrix4>& similar, bool mirrored) {
+  std::vector<Matrix4> starts(
+      similar.begin(),
+      similar.begin() + static_cast<std::ptrdiff_t>(std::min(similar.size(), kAffineStarts)));
+  const std::vector<Matrix4> moments = WhitenedStarts(base, target.vertices(), mirrored);
+  starts.insert(starts.end(), moments.begin(), moments.end());
+  return starts;
+}
 
 FitResult Fitted(FitResult r, FitKind kind, std::vector<FitKind> tried = {}) {
   r.kind = kind;
@@ -126,6 +141,7 @@ FitResult AutomaticFit(const std::vector<Vector3>& base, const TrianglesSource& 
   }
   FitResult r = IcpFit(base, triangles, target, o, reverse);
   JudgeAmbiguity(base, target, o, r, &reverse);
+  JudgeLooseAffine(base, target, o, reverse, r);
   return Fitted(std::move(r), FitKind::icp, std::move(tried));
 }
 
@@ -168,6 +184,7 @@ FitResult FitInModel(const std::vector<Vector3>& base, const TrianglesSource& ba
   }
   FitResult r = IcpFit(base, baseTriangles, target, options, reverse);
   JudgeAmbiguity(base, target, options, r, &reverse);
+  JudgeLooseAffine(base, target, options, reverse, r);
   return Fitted(std::move(r), FitKind::icp);
 }
 
@@ -220,9 +237,11 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
     // The best few of the fit, and of the mirrored fit when there was one.
     std::vector<Matrix4> starts =
         r.candidates.empty() ? std::vector<Matrix4>{r.matrix} : r.candidates;
-    starts.resize(std::min(starts.size(), kAffineStarts));
-    for (std::size_t k = 0; k < std::min(mirrored.size(), kAffineStarts); ++k)
-      starts.push_back(mirrored[k]);
+    starts = AffineStarts(base, target, starts, false);
+    if (!mirrored.empty()) {
+      const std::vector<Matrix4> more = AffineStarts(base, target, mirrored, true);
+      starts.insert(starts.end(), more.begin(), more.end());
+    }
     const IcpSearch s = RefineAffine(base, target, starts, starts.size(), o);
     if (!s.motions.empty() && fits(s.motions.front())) found = s.motions.front();
   }
@@ -332,12 +351,26 @@ FitResult IcpFit(const std::vector<Vector3>& base, const TrianglesSource& source
     FitOptions similar = options;
     similar.motion = MotionModel::similarity;
     const IcpSearch found = SearchMotion(base, triangles, target, start, similar);
-    search = RefineAffine(base, target, found.motions, kAffineStarts, options);
+    search = RefineAffine(base, target, AffineStarts(base, target, found.motions, false),
+                          kMostCandidates, options);
     search.starts += found.starts;
   } else {
     search = SearchMotion(base, triangles, target, start, options);
   }
   FitResult r = Judge(base, Spread(base), target, search.motions.front(), options, reverse);
+  if (options.Affine() && (r.shortfall == Shortfall::scale || r.shortfall == Shortfall::coverage)) {
+    // An affine run can squash the base onto part of the copy, as close one
+    // way as the copy's own motion: the best run that covers the copy leads.
+    for (std::size_t k = 1; k < search.motions.size(); ++k) {
+      if (PlainlyMisses(base, target, search.motions[k], options)) continue;
+      FitResult e = Judge(base, Spread(base), target, search.motions[k], options, reverse);
+      if (!e.fits) continue;
+      std::rotate(search.motions.begin(), search.motions.begin() + static_cast<std::ptrdiff_t>(k),
+                  search.motions.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      r = std::move(e);
+      break;
+    }
+  }
   r.iterations = search.iterations;
   r.starts = search.starts;
   r.hitIterationLimit = search.hitIterationLimit;

@@ -83,6 +83,10 @@ struct FitResult {
   // not decide: `matrix` is the best, `alternatives` the others.
   bool ambiguous = false;
   std::vector<Alternative> alternatives;
+  // An affine motion that a thin part does not pin down: the last of
+  // `alternatives` is a stretch or shear of it, moving the base up to ten
+  // tolerances, that fits as well.
+  bool loose = false;
   // ICP used up FitOptions::maxIterations before the motion settled.
   bool hitIterationLimit = false;
   // The distinct final motions of ICP's best runs, best first (for ambiguity).

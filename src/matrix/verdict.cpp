@@ -63,13 +63,16 @@ text::Message VerdictMessage(const FitReport& report, const Hints& hints) {
       m.Say(kOverlapStart).Own(text::ThreeDigits(100.0 * f.overlap)).Say(kOverlapEnd);
       if (f.trimAuto) m.Say(kTrimAutomatic);
     }
-    if (f.ambiguous) {
+    // The loose affine alternative is the last; the others are turns of a symmetric mesh.
+    const std::size_t turns = f.alternatives.size() - (f.loose ? 1 : 0);
+    if (f.ambiguous && turns > 0) {
       m.Say(kAmbiguousStart)
-          .Own(std::to_string(f.alternatives.size()))
-          .Say(f.alternatives.size() == 1 ? kAmbiguousOne : kAmbiguousMany)
-          .Say(kAmbiguousEnd)
-          .Say(hints.pairsTellApart);
+          .Own(std::to_string(turns))
+          .Say(turns == 1 ? kAmbiguousOne : kAmbiguousMany)
+          .Say(kAmbiguousEnd);
     }
+    if (f.ambiguous && f.loose) m.Say(kLooseMotion);
+    if (f.ambiguous) m.Say(hints.pairsTellApart);
     return m;
   }
   switch (f.shortfall) {
