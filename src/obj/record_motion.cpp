@@ -187,6 +187,10 @@ __attribute__((target("avx"))) bool MoveAvx(unsigned char* data, std::size_t cou
 std::atomic<bool> g_avx_allowed{true};
 
 bool HasAvx() {
+#ifdef _WIN32
+  // MinGW's GCC cannot align the stack for AVX's 32-byte spills on Windows.
+  return false;
+#endif
   static const bool avx = __builtin_cpu_supports("avx");
   return avx && g_avx_allowed.load(std::memory_order_relaxed);
 }
