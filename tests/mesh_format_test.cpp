@@ -8,12 +8,15 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 
 #include "cli/mesh_generator.h"
 #include "matrix/fit_report.h"
 #include "obj/mesh_io.h"
+#include "obj/record_motion.h"
+#include "platform/file_io.h"
 #include "test_support.h"
 
 namespace korvane {
@@ -727,6 +730,154 @@ TEST(MeshFormat, AsciiNumbersKeepTheInputsDigits) {
     }
     std::remove((dir / c.name).c_str());
     std::remove((dir / out).c_str());
+  }
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Binary records moved four at a time write what MeshMotion writes one at a
+// time, bit for bit: signed zeros, zero normals, NaN, infinities, subnormals
+// and the largest floats among ordinary values, groups cut short, both
+// byte orders, a mirror; a position with a finite coordinate carried out of
+// range is refused.
+TEST(MeshFormat, RecordsMovedFourAtATimeAsOneByOne) {
+  const float specials[] = {0.0f, -0.0f, 1e-42f, -3e-39f, 1.0f, NAN, INFINITY, -INFINITY};
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  const auto next_float = [&](bool special) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    if ((state >> 60) < 3) return specials[(state >> 33) % (special ? std::size(specials) : 5)];
+    return static_cast<float>(static_cast<double>(state >> 11) * 0x1p-53 * 2000.0 - 1000.0);
+  };
+  geometry::Matrix4 mirror = geometry::IdentityMatrix4();
+  mirror.matrix() << -0.6, 0.8, 0.1, 5.0, 0.8, 0.6, -0.2, -7.5, 0.05, 0.1, 1.3, 0.25, 0, 0, 0, 1;
+  geometry::Matrix4 plain = mirror;
+  plain.matrix().row(0) *= -1.0;
+  for (const int variant : {0, 1, 2, 3}) {
+    const obj::MeshMotion motion(variant % 2 == 0 ? plain : mirror);
+    obj::AllowAvxForRecords(variant < 2);
+    for (const bool stl : {true, false}) {
+      obj::FloatRecords layout = obj::StlFacetLayout(motion.mirrors);
+      if (!stl) {  // a PLY vertex: x y z, a colour, nx ny nz
+        layout = obj::FloatRecords{};
+        layout.stride = 27;
+        layout.position[0][0] = 0, layout.position[0][1] = 4, layout.position[0][2] = 8;
+        layout.normals = true;
+        layout.normal[0] = 15, layout.normal[1] = 19, layout.normal[2] = 23;
+      }
+      for (const bool big : {false, true}) {
+        if (stl && big) continue;
+        layout.big = big;
+        // 9: its seventh record's last position's z is carried out of float range.
+        for (const std::size_t count :
+             {std::size_t{1}, std::size_t{4}, std::size_t{7}, std::size_t{9}, std::size_t{203}}) {
+          std::vector<unsigned char> records(count * layout.stride);
+          for (std::size_t r = 0; r < count; ++r) {  // other bytes stay as they are
+            unsigned char* p = &records[r * layout.stride];
+            for (std::size_t i = 0; i < layout.stride; ++i)
+              p[i] = static_cast<unsigned char>(state >> (i % 56));
+            for (std::size_t c = 0; c < layout.points; ++c)
+              for (const std::size_t o : layout.position[c])
+                obj::StoreFloat(p + o, next_float(false), big);
+            for (const std::size_t o : layout.normal) obj::StoreFloat(p + o, next_float(true), big);
+          }
+          if (count == 203) {  // a whole group of zero normals, and a normal that overflows
+            for (std::size_t r = 8; r < 12; ++r)
+              for (const std::size_t o : layout.normal)
+                obj::StoreFloat(&records[r * layout.stride + o], 0.0f, big);
+            obj::StoreFloat(&records[13 * layout.stride + layout.normal[2]], 3.4e38f, big);
+            const float nowhere[] = {NAN, INFINITY, -INFINITY};  // no finite coordinate to carry
+            for (int j = 0; j < 3; ++j)
+              obj::StoreFloat(&records[2 * layout.stride + layout.position[0][j]], nowhere[j], big);
+          }
+          if (count == 9) {
+            obj::StoreFloat(&records[6 * layout.stride + layout.position[layout.points - 1][2]],
+                            3.4e38f, big);
+          }
+          std::vector<unsigned char> expected = records;
+          bool refused = false;
+          for (std::size_t r = 0; r < count && !refused; ++r) {
+            unsigned char* p = &expected[r * layout.stride];
+            Vector3 moved[3];
+            for (std::size_t c = 0; c < layout.points; ++c) {
+              const auto* o = layout.position[c];
+              const Vector3 before(obj::LoadFloat(p + o[0], big), obj::LoadFloat(p + o[1], big),
+                                   obj::LoadFloat(p + o[2], big));
+              moved[c] = motion.Point(before);
+              refused = refused || obj::CarriedOutOfRange(before, moved[c], 3.4028234663852886e38);
+            }
+            const auto* o = layout.normal;
+            const Vector3 n =
+                motion.Normal({obj::LoadFloat(p + o[0], big), obj::LoadFloat(p + o[1], big),
+                               obj::LoadFloat(p + o[2], big)});
+            for (int j = 0; j < 3; ++j) obj::StoreFloat(p + o[j], static_cast<float>(n[j]), big);
+            for (std::size_t c = 0; c < layout.points; ++c) {
+              const auto* to = layout.position[layout.swapCorners && c > 0 ? 3 - c : c];
+              for (int j = 0; j < 3; ++j)
+                obj::StoreFloat(p + to[j], static_cast<float>(moved[c][j]), big);
+            }
+          }
+          SCOPED_TRACE(std::to_string(count) + (stl ? " STL" : " PLY") + (big ? " big" : "") +
+                       (variant < 2 ? "" : " SSE2"));
+          const auto move = [&] {
+            if (stl) {
+              obj::MoveStlFacets(records.data(), count, motion, "m");
+            } else {
+              obj::MoveFloatRecords(records.data(), count, layout, motion, "m");
+            }
+          };
+          ASSERT_EQ(refused, count == 9);
+          if (refused) {
+            EXPECT_THROW(move(), Error);
+          } else {
+            move();
+            const auto differ = std::mismatch(records.begin(), records.end(), expected.begin());
+            const auto at = static_cast<std::size_t>(differ.first - records.begin());
+            EXPECT_EQ(at, records.size())
+                << "record " << at / layout.stride << ", byte " << at % layout.stride;
+          }
+        }
+      }
+    }
+  }
+  obj::AllowAvxForRecords(true);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// The rest of an input, copied file to file by the system or read and
+// written where a platform cannot: after bytes read and peeked, behind
+// bytes buffered for the output, across copying steps, and at the end.
+TEST(MeshFormat, RestOfAFileCopiedAsItIs) {
+  ScratchDir dir;
+  std::string bytes(20u << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 >> 7);
+  WriteFile(dir / "in.bin", bytes);
+  for (const bool system_copy : {true, false}) {
+    std::optional<FakePlatform> fake;  // copies nothing itself: read and written
+    if (!system_copy) fake.emplace();
+    for (const std::size_t read : {std::size_t{0}, std::size_t{5}, bytes.size()}) {
+      SCOPED_TRACE(std::to_string(read) + (system_copy ? "" : ", read and written"));
+      platform::InputFile in;
+      ASSERT_TRUE(in.Open(dir / "in.bin"));
+      std::string head(read, '\0');
+      ASSERT_EQ(in.Read(head.data(), read), read);
+      in.Peek(3);
+      {
+        platform::AtomicOutput out(dir / "out.bin");
+        out.Write("head:");
+        out.CopyRest(in);
+        out.Commit();
+      }
+      EXPECT_TRUE(ReadFile(dir / "out.bin") == "head:" + bytes.substr(read));
+    }
   }
 }
 

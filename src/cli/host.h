@@ -25,6 +25,9 @@ class CliPlatform final : public platform::Platform {
   }
   std::optional<std::string> ShowFileDialog(const platform::FileDialog& d) override;
   void WriteConsoleLine(std::string_view line) override { native_.WriteConsoleLine(line); }
+  bool CopyRange(std::FILE* from, std::FILE* to, std::size_t n, std::size_t& copied) override {
+    return native_.CopyRange(from, to, n, copied);
+  }
 
   int boxes = 0;
   bool cancel = false;

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "obj/block_pipeline.h"
 #include "obj/mesh_io.h"
+#include "obj/record_motion.h"
 #include "platform/file_io.h"
 #include "platform/workers.h"
 #include "text/error.h"
@@ -251,14 +253,11 @@ class Body {
   // The bytes read ahead and not taken yet; Skip takes n of them.
   std::string_view Held() const { return {buffer_.data() + pos_, end_ - pos_}; }
   void Skip(std::size_t n) { pos_ += n; }
-  // The rest of the file as it is.
-  template <class F>
-  void Rest(F&& f) {
-    if (pos_ < end_) f(std::string_view(buffer_.data() + pos_, end_ - pos_));
+  // The rest of the file as it is, to `out`.
+  void Rest(platform::AtomicOutput& out) {
+    if (pos_ < end_) out.Write(std::string_view(buffer_.data() + pos_, end_ - pos_));
     pos_ = end_;
-    char block[1 << 16];
-    for (std::size_t got; (got = in_.Read(block, sizeof block)) > 0;)
-      f(std::string_view(block, got));
+    out.CopyRest(in_);
   }
 
  private:
@@ -704,6 +703,23 @@ void MoveRecord(unsigned char* p, const Element& el, const std::vector<std::size
   for (int i = 0; i < 3; ++i) Store(p + offsets[at(n[i])], props[at(n[i])].type, turned[i], big);
 }
 
+// Where a fixed-size vertex record's float32 values are, when all of them are float32.
+std::optional<FloatRecords> FloatLayout(const Element& el, bool normals, bool big) {
+  const auto f32 = [&](int k) {
+    return el.properties[static_cast<std::size_t>(k)].type == Type::f32;
+  };
+  const auto at = [&](int k) { return el.offsets[static_cast<std::size_t>(k)]; };
+  if (!f32(el.x) || !f32(el.y) || !f32(el.z)) return std::nullopt;
+  if (normals && (!f32(el.nx) || !f32(el.ny) || !f32(el.nz))) return std::nullopt;
+  FloatRecords l;
+  l.stride = el.size;
+  l.position[0][0] = at(el.x), l.position[0][1] = at(el.y), l.position[0][2] = at(el.z);
+  l.normals = normals;
+  if (normals) l.normal[0] = at(el.nx), l.normal[1] = at(el.ny), l.normal[2] = at(el.nz);
+  l.big = big;
+  return l;
+}
+
 void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
                   const std::string& input, platform::AtomicOutput& out, const MeshMotion& motion,
                   bool normals, const StreamOptions& options, ReplayCounts& counts) {
@@ -734,9 +750,16 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
         body.TakeInto(slots[slot].data(), slots[slot].size());
         return true;
       };
+      // Float32 positions (and normals), the common case, four records at a time.
+      std::optional<FloatRecords> floats;
+      if (index == h.vertex) floats = FloatLayout(el, normals, big);
       blocks.move = [&](std::size_t, std::size_t slot) {
         if (index != h.vertex) return;
         RecordBuffer& data = slots[slot];
+        if (floats) {
+          MoveFloatRecords(data.data(), data.size() / el.size, *floats, motion, input);
+          return;
+        }
         for (std::size_t i = 0; i < data.size(); i += el.size)
           MoveRecord(data.data() + i, el, el.offsets, motion, normals, big, input);
       };
@@ -829,7 +852,7 @@ void ReplayBinary(platform::InputFile& in, RawLines& lines, const Header& h,
     RunRecordBlocks(blocks, threads);
     if (index == h.vertex) counts.vertices = el.count;
   }
-  body.Rest([&](std::string_view bytes) { out.Write(bytes); });
+  body.Rest(out);
 }
 
 // The significant digits of the positions' and the normals' numbers.

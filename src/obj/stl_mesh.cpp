@@ -8,6 +8,7 @@
 
 #include "obj/block_pipeline.h"
 #include "obj/mesh_io.h"
+#include "obj/record_motion.h"
 #include "platform/file_io.h"
 #include "platform/workers.h"
 #include "text/error.h"
@@ -653,27 +654,7 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
     return true;
   };
   blocks.move = [&](std::size_t, std::size_t slot) {
-    RecordBuffer& data = slots[slot];
-    unsigned char* const end = data.data() + data.size();
-    // The normals first, in a loop of their own: each waits for a square
-    // root and a division, which the next facets' overlap there.
-    for (unsigned char* r = data.data(); r != end; r += kRecord) {
-      const geometry::Vector3 normal = motion.Normal(Corner(r));
-      for (int j = 0; j < 3; ++j) StoreFloat(r + 4 * j, static_cast<float>(normal[j]), false);
-    }
-    for (unsigned char* r = data.data(); r != end; r += kRecord) {
-      geometry::Vector3 p[3];
-      for (int c = 0; c < 3; ++c) {
-        const geometry::Vector3 before = Corner(r + 12 + 12 * c);
-        p[c] = motion.Point(before);
-        CheckMovedInRange(before, p[c], kFloatMax, input, 0);
-      }
-      if (motion.mirrors) std::swap(p[1], p[2]);
-      for (int c = 0; c < 3; ++c) {
-        for (int j = 0; j < 3; ++j)
-          StoreFloat(r + 12 + 12 * c + 4 * j, static_cast<float>(p[c][j]), false);
-      }
-    }
+    MoveStlFacets(slots[slot].data(), slots[slot].size() / kRecord, motion, input);
   };
   blocks.write = [&](std::size_t, std::size_t slot) {
     out.Write(
@@ -681,9 +662,7 @@ void ReplayBinary(const std::string& input, const std::string& output, const Mes
   };
   RunRecordBlocks(blocks, threads);
   // Whatever follows the last triangle is kept as it is.
-  char rest[1 << 16];
-  for (std::size_t got; (got = in.Read(rest, sizeof rest)) > 0;)
-    out.Write(std::string_view(rest, got));
+  out.CopyRest(in);
   counts.vertices = std::uint64_t{3} * count;
   if (vet) vet(counts);
   out.Commit();

@@ -234,6 +234,27 @@ void AtomicOutput::WriteSlow(std::string_view bytes) {
   }
 }
 
+void AtomicOutput::CopyRest(InputFile& in) {
+  if (!in.peeked_.empty()) {
+    Write(in.peeked_);
+    in.peeked_.clear();
+  }
+  Flush();
+  if (std::fflush(file_) != 0) Fail();
+  // In steps, so that a stop request is seen and write-back keeps up.
+  constexpr std::size_t kStep = std::size_t{8} << 20;
+  for (;;) {
+    if (StopRequested()) Interrupted();
+    std::size_t copied = 0;
+    if (!Current().CopyRange(in.file_, file_, kStep, copied)) break;
+    if (copied == 0) return;
+    Wrote(copied);
+  }
+  char block[1 << 16];
+  for (std::size_t got; (got = in.Read(block, sizeof block)) > 0;)
+    Write(std::string_view(block, got));
+}
+
 void AtomicOutput::Fail() {
   const int err = platform::LastFailureErrno();
   Abandon();

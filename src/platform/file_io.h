@@ -29,6 +29,7 @@ class InputFile {
   std::uint64_t Size() const { return size_; }
 
  private:
+  friend class AtomicOutput;
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string peeked_;
@@ -73,6 +74,9 @@ class AtomicOutput {
     return pos_;
   }
   void Advance(char* new_pos) { pos_ = new_pos; }
+  // Writes the rest of `in`, from where it stands to its end, as it is:
+  // file to file inside the system where it can, else read and written.
+  void CopyRest(InputFile& in);
   void Commit();
 
  private:

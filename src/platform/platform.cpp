@@ -27,6 +27,11 @@ bool Platform::ReadFile(std::FILE* file, char* data, std::size_t n, std::size_t&
   return got == n || !std::ferror(file);
 }
 
+bool Platform::CopyRange(std::FILE*, std::FILE*, std::size_t, std::size_t& copied) {
+  copied = 0;
+  return false;
+}
+
 void WriteStdoutLine(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);

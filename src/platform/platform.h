@@ -63,6 +63,12 @@ class Platform {
   // when the read failed (errno then says why). Tests replace it to make
   // reads fail part way through a file.
   virtual bool ReadFile(std::FILE* file, char* data, std::size_t n, std::size_t& got);
+  // Copies up to n bytes from where `from` stands to where `to` stands (its
+  // buffer flushed), inside the system where it can, both streams moved on;
+  // `copied` is 0 at the end of `from`. False when nothing was copied this
+  // way (none here: a platform that can says so): the caller reads and
+  // writes instead, which also reports any real failure.
+  virtual bool CopyRange(std::FILE* from, std::FILE* to, std::size_t n, std::size_t& copied);
 };
 
 // The platform in force: the real one unless a test or host installed another.
