@@ -43,6 +43,7 @@ import argparse
 import json
 import os
 import re
+import resource
 import shutil
 import signal
 import statistics
@@ -106,12 +107,18 @@ def scores(copies, base_path, moved_path, motions):
 def korvane(args, base_path, moved_path, options, workdir):
     cmd = [args.korvane, "calc", base_path, moved_path, "-o", os.path.join(workdir, "m.matrix"),
            "--force", "--json"] + options
+    args.last_cpu = None
     t0 = time.perf_counter()
+    c0 = resource.getrusage(resource.RUSAGE_CHILDREN)
     try:
         p = subprocess.run(cmd, capture_output=True, text=True, timeout=args.timeout)
     except subprocess.TimeoutExpired:
         return None, args.timeout, "timeout"
     seconds = time.perf_counter() - t0
+    c1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+    # Processor time (user + system, every thread): steadier than the
+    # elapsed time on a machine shared with other work.
+    args.last_cpu = c1.ru_utime - c0.ru_utime + c1.ru_stime - c0.ru_stime
     try:
         return json.loads(p.stdout), seconds, f"exit {p.returncode}"
     except json.JSONDecodeError:
@@ -414,7 +421,8 @@ def main():
                         cls, e, note = classify_korvane(args, case, report)
                         if cls == "failed":
                             note = status
-                        add(dict(common, method=method, seconds=seconds, error=e,
+                        add(dict(common, method=method, seconds=seconds,
+                                 cpu=getattr(args, "last_cpu", None), error=e,
                                  note=note, **{"class": cls}))
                     if o3d is not None and kind in open3d_kinds:
                         scale = float(np.cbrt(np.linalg.det(case["truth"][:3, :3])))

@@ -213,6 +213,7 @@ TEST(Spatial, NearestOfAllTrianglesWhereRoundingDecides) {
       queries[k] = lift(x, y) + (k % 3 == 0 ? -c.off : c.off) * normal;
     }
     std::vector<double> expected(queries.size());
+    std::vector<std::uint32_t> expected_triangles(queries.size());
     for (std::size_t k = 0; k < queries.size(); ++k) {
       const Vector3& q = queries[k];
       double best = std::numeric_limits<double>::infinity();
@@ -225,6 +226,7 @@ TEST(Spatial, NearestOfAllTrianglesWhereRoundingDecides) {
         if (d < best) best = d, best_triangle = t;
       }
       expected[k] = std::sqrt(best);
+      expected_triangles[k] = best_triangle;
       const SurfaceIndex::Hit hit = surface.Closest(q);
       ASSERT_EQ(hit.distanceSquared, best) << k;
       ASSERT_EQ(hit.triangle, best_triangle) << k;
@@ -235,6 +237,16 @@ TEST(Spatial, NearestOfAllTrianglesWhereRoundingDecides) {
       surface.DistancesFrom(Matrix4::Identity(), queries, out, threads);
       EXPECT_EQ(out, expected);
     }
+    // Nor do hints: far, stale or out of range ones.
+    std::vector<std::uint32_t> hints(queries.size()), found;
+    for (std::size_t k = 0; k < hints.size(); ++k)
+      hints[k] = k % 5 == 0 ? 0xffffffffu
+                            : static_cast<std::uint32_t>(rng.Uniform() * 2.0 * kSide * kSide);
+    std::vector<Vector3> points;
+    std::vector<double> out;
+    surface.ClosestBatch(queries, points, &out, 2, &found, &hints);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(found, expected_triangles);
   }
 }
 

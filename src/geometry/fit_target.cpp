@@ -81,23 +81,27 @@ void FitTarget::Closest(const std::vector<Vector3>& queries, std::vector<Vector3
     return;
   }
   points.resize(queries.size());
+  const std::vector<std::uint32_t> order = SpatialOrder(queries);
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i)
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
       points[i] = (*vertices_)[points_->Nearest(queries[i]).index];
+    }
   });
 }
 
 void FitTarget::ClosestWithNormals(const std::vector<Vector3>& queries,
                                    std::vector<Vector3>& points, std::vector<Vector3>& normals,
-                                   unsigned threads) const {
+                                   unsigned threads, std::vector<std::uint32_t>* hints) const {
   normals.assign(queries.size(), Vector3::Zero());
   if (!hasSurface()) {
     Closest(queries, points, threads);
     return;
   }
   std::vector<double> d;
-  std::vector<std::uint32_t> hit;
-  Surface().ClosestBatch(queries, points, &d, threads, &hit);
+  std::vector<std::uint32_t> found;
+  std::vector<std::uint32_t>& hit = hints != nullptr ? *hints : found;
+  Surface().ClosestBatch(queries, points, &d, threads, &hit, &hit);
   const std::vector<Vector3>& v = *vertices_;
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
@@ -167,9 +171,13 @@ void FitTarget::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& base
     return;
   }
   out.resize(base.size());
+  // Points near each other before the motion are near each other after it.
+  const std::vector<std::uint32_t> order = SpatialOrder(base);
   ParallelRanges(base.size(), threads, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i)
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
       out[i] = std::sqrt(points_->Nearest(TransformPoint(m, base[i])).distanceSquared);
+    }
   });
 }
 

@@ -41,8 +41,12 @@ class FitTarget {
                unsigned threads) const;
   // The same, with normals[i] the unit normal of the triangle points[i] lies
   // on (zero where it is a vertex on no triangle, or the triangle has no area).
+  // `hints`, when not null, carries each query's triangle from one call to
+  // the next (the same queries moved a little, as ICP asks them): read when
+  // it has one per query, then replaced by the answers. Only faster.
   void ClosestWithNormals(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
-                          std::vector<Vector3>& normals, unsigned threads) const;
+                          std::vector<Vector3>& normals, unsigned threads,
+                          std::vector<std::uint32_t>* hints = nullptr) const;
   // About `count` points spread evenly over the surface by area (without
   // one, every k-th vertex), plus the vertices on no triangle; the same every time.
   std::vector<Vector3> SpreadPoints(std::size_t count) const;

@@ -1,6 +1,7 @@
 #include "geometry/icp.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "geometry/distinct.h"
@@ -75,10 +76,8 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
   const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
   const std::size_t last = levels.size() - 1;
   const Eigen::AlignedBox3d box = BoxOf(base);
-  const ClosestPoints surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
-                                    std::vector<Vector3>& normals) {
-    target.ClosestWithNormals(q, points, normals, o.threads);
-  };
+  // Each run asks its own queries, each starting from its answer of the step before.
+  const auto surface = [&] { return SurfaceQueries(target, o.threads); };
   // A copy without a surface is measured onto the base's, when it has one:
   // not a sample of a large base's triangles (a sieve, not a surface).
   std::unique_ptr<FitTarget> base_surface;
@@ -137,12 +136,18 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     screened.push_back(given);
   }
 
-  // Screening: each against the surface on the smallest sample.
+  // Screening: each against the surface on the smallest sample. The poses
+  // go on threads, each run on one (a small sample would not pay for
+  // more), so the results are the same on any number.
   const double screen_convergence = (last == 0 ? kConvergence : kMidConvergence) * size;
-  for (Run& r : screened) {
-    r = RunIcp(levels[0], surface, r.m, trim, std::min(o.maxIterations, kScreenIterations),
-               screen_convergence, cap, o.Solves(), true);
-  }
+  const auto each_pose = [&](const std::function<void(Run&, std::size_t)>& step) {
+    ParallelTasks(screened.size(), o.threads, [&](std::size_t k) { step(screened[k], k); });
+  };
+  each_pose([&](Run& r, std::size_t) {
+    r = RunIcp(levels[0], SurfaceQueries(target, 1), r.m, trim,
+               std::min(o.maxIterations, kScreenIterations), screen_convergence, cap, o.Solves(),
+               true);
+  });
   // A turn the surface barely holds (a faceted surface of revolution slides
   // along its facets) settles on it only after many steps, so a symmetric
   // part's other poses would stop short of fitting. On a copy that keeps the
@@ -168,30 +173,34 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       const Run landed = RunIcp(levels[0], nearest_vertex, from.m, trim, allowed,
                                 screen_convergence, cap, o.Solves());
       if (moved) *moved = CornerShift(box, landed.m, from.m) > kSameMotion * size;
-      Run judged =
-          RunIcp(levels[0], surface, landed.m, trim, 0, screen_convergence, cap, o.Solves(), true);
+      Run judged = RunIcp(levels[0], SurfaceQueries(target, 1), landed.m, trim, 0,
+                          screen_convergence, cap, o.Solves(), true);
       if (!(judged.robust < r.robust)) return false;
       judged.iterations = from.iterations + landed.iterations;
       judged.capped = false;
       r = judged;
-      landed_poses.push_back(r.m);
       return true;
     };
-    std::vector<char> out_of_reach(screened.size(), 0);
-    for (std::size_t k = 0; k < screened.size(); ++k) {
+    std::vector<char> landed(screened.size(), 0), out_of_reach(screened.size(), 0);
+    each_pose([&](Run& r, std::size_t k) {
       bool moved = false;
-      if (!land(screened[k], screened[k], &moved)) out_of_reach[k] = moved;
-    }
+      landed[k] = land(r, r, &moved);
+      out_of_reach[k] = !landed[k] && moved;
+    });
     // Where some poses landed the copy keeps the base's vertices: those that
     // landed elsewhere (half a spacing off) go a few steps along the surface
     // first, not stopped by the scatter they crawl within.
-    for (std::size_t k = 0; k < screened.size() && !landed_poses.empty(); ++k) {
-      Run& r = screened[k];
-      if (!out_of_reach[k] || o.maxIterations - r.iterations <= kSettleIterations) continue;
-      Run settled = RunIcp(levels[0], surface, r.m, trim, kSettleIterations, screen_convergence,
-                           cap, o.Solves(), false, false);
-      settled.iterations += r.iterations;
-      land(r, settled, nullptr);
+    if (std::find(landed.begin(), landed.end(), 1) != landed.end()) {
+      each_pose([&](Run& r, std::size_t k) {
+        if (!out_of_reach[k] || o.maxIterations - r.iterations <= kSettleIterations) return;
+        Run settled = RunIcp(levels[0], SurfaceQueries(target, 1), r.m, trim, kSettleIterations,
+                             screen_convergence, cap, o.Solves(), false, false);
+        settled.iterations += r.iterations;
+        landed[k] = land(r, settled, nullptr);
+      });
+    }
+    for (std::size_t k = 0; k < screened.size(); ++k) {
+      if (landed[k]) landed_poses.push_back(screened[k].m);
     }
   }
   if (base_surface) {
@@ -199,13 +208,13 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     // was sampled; onto the base's surface they see a keyway or a bump.
     // Every screened pose is taken a few steps that way and ranked by it.
     const std::vector<Vector3> points = Subsample(target.vertices(), kSampleSizes[0]);
-    for (Run& r : screened) {
+    each_pose([&](Run& r, std::size_t) {
       const int used = r.iterations;
       r = RunOntoBase(points, *base_surface, r.m, trim,
                       std::min(o.maxIterations, kScreenIterations),
-                      screen_convergence / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(), o.threads);
+                      screen_convergence / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(), 1);
       r.iterations += used;
-    }
+    });
   }
   SortBy(screened, [](const Run& r) { return r.robust; });
   std::vector<Run> finalists = Distinct(screened, box, kSameMotion * size, kFinalists);
@@ -221,7 +230,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
       const int used = r.iterations;
       const int left = std::max(0, o.maxIterations - used);
       const int allowed = l == last ? left : left / 2;
-      r = RunIcp(levels[l], surface, r.m, trim, allowed,
+      r = RunIcp(levels[l], surface(), r.m, trim, allowed,
                  (l == last ? kConvergence : kMidConvergence) * size, cap, o.Solves(), true);
       r.iterations += used;
     }
@@ -232,7 +241,7 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
         std::any_of(landed_poses.begin(), landed_poses.end(),
                     [&](const Matrix4& m) { return m.matrix() == entering.m.matrix(); });
     if (landed) {
-      Run kept = RunIcp(levels[last], surface, entering.m, trim, 0, kConvergence * size, cap,
+      Run kept = RunIcp(levels[last], surface(), entering.m, trim, 0, kConvergence * size, cap,
                         o.Solves(), true);
       if (kept.robust < r.robust) {
         kept.iterations = entering.iterations;
@@ -245,14 +254,14 @@ IcpSearch SearchMotion(const std::vector<Vector3>& base, const std::vector<Trian
     // Each finalist goes on onto the base's surface, on more of the copy's
     // points, and is ranked there.
     const std::vector<Vector3> points = Subsample(target.vertices(), kSampleSizes[1]);
-    for (Run& r : finalists) {
+    ParallelTasks(finalists.size(), o.threads, [&](std::size_t k) {
+      Run& r = finalists[k];
       const int used = r.iterations;
       r = RunOntoBase(points, *base_surface, r.m, trim,
                       std::min(kFinalistSteps, std::max(0, o.maxIterations - used)),
-                      kMidConvergence * size / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(),
-                      o.threads);
+                      kMidConvergence * size / ScaleOf(r.m), cap / ScaleOf(r.m), o.Solves(), 1);
       r.iterations += used;
-    }
+    });
   }
   SortBy(finalists, [](const Run& r) { return r.robust; });
   finalists = Distinct(finalists, box, kSameMotion * size, kFinalists);
@@ -281,10 +290,8 @@ IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target
   const std::vector<std::vector<Vector3>> levels = SamplePyramid(base);
   const std::size_t last = levels.size() - 1;
   const Eigen::AlignedBox3d box = BoxOf(base);
-  const ClosestPoints surface = [&](const std::vector<Vector3>& q, std::vector<Vector3>& points,
-                                    std::vector<Vector3>& normals) {
-    target.ClosestWithNormals(q, points, normals, o.threads);
-  };
+  // Each run asks its own queries, each starting from its answer of the step before.
+  const auto surface = [&] { return SurfaceQueries(target, o.threads); };
   const Freedom affine{true, false, true};
   std::vector<Run> runs;
   for (std::size_t k = 0; k < std::min(count, starts.size()); ++k) {
@@ -294,7 +301,7 @@ IcpSearch RefineAffine(const std::vector<Vector3>& base, const FitTarget& target
     for (std::size_t l = 0; l <= last; ++l) {
       const int used = r.iterations;
       const int left = std::max(0, o.maxIterations - used);
-      r = RunIcp(levels[l], surface, r.m, trim, l == last ? left : left / 2,
+      r = RunIcp(levels[l], surface(), r.m, trim, l == last ? left : left / 2,
                  (l == last ? kConvergence : kMidConvergence) * size, kRankCap * size, affine,
                  true);
       r.iterations += used;

@@ -2,6 +2,8 @@
 
 #include <Eigen/Cholesky>
 #include <cmath>
+#include <cstdint>
+#include <memory>
 
 #include "geometry/convergence.h"
 #include "geometry/distinct.h"
@@ -184,6 +186,14 @@ double NormalShift(const std::vector<Vector3>& sample, const std::vector<Vector3
 }
 
 }  // namespace
+
+ClosestPoints SurfaceQueries(const FitTarget& target, unsigned threads) {
+  auto hints = std::make_shared<std::vector<std::uint32_t>>();
+  return [&target, threads, hints](const std::vector<Vector3>& q, std::vector<Vector3>& points,
+                                   std::vector<Vector3>& normals) {
+    target.ClosestWithNormals(q, points, normals, threads, hints.get());
+  };
+}
 
 Run RunIcp(const std::vector<Vector3>& sample, const ClosestPoints& closest, Matrix4 m, double trim,
            int max_iterations, double convergence, double cap, Freedom freedom,

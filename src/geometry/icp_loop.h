@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "geometry/fit_options.h"
+#include "geometry/fit_target.h"
 #include "geometry/geometry.h"
 
 namespace korvane::geometry {
@@ -33,6 +34,11 @@ struct Run {
 // queries[i], normals[i] its face's unit normal (zero: a point-to-point pair).
 using ClosestPoints =
     std::function<void(const std::vector<Vector3>&, std::vector<Vector3>&, std::vector<Vector3>&)>;
+
+// Closest points on `target`'s surface (its vertices without one), with
+// normals, for one run at a time: each query starts from its own answer of
+// the step before, so the moved sample is answered in a few box tests.
+ClosestPoints SurfaceQueries(const FitTarget& target, unsigned threads);
 
 // ICP from m on `sample`. Stops after `max_iterations` steps or when a step
 // moves the sample by at most `convergence` (a length) across the surface, or

@@ -88,14 +88,10 @@ std::vector<double> RobustWeights(const std::vector<double>& d, std::size_t keep
 Run RunOntoBase(const std::vector<Vector3>& points, const FitTarget& baseSurface, const Matrix4& m,
                 double trim, int max_iterations, double convergence, double cap, Freedom freedom,
                 unsigned threads) {
-  const ClosestPoints onto_base = [&](const std::vector<Vector3>& q, std::vector<Vector3>& found,
-                                      std::vector<Vector3>& normals) {
-    baseSurface.ClosestWithNormals(q, found, normals, threads);
-  };
   Matrix4 inverse = m.inverse();
   inverse.makeAffine();
-  Run r = RunIcp(points, onto_base, inverse, trim, max_iterations, convergence, cap, freedom, false,
-                 false);
+  Run r = RunIcp(points, SurfaceQueries(baseSurface, threads), inverse, trim, max_iterations,
+                 convergence, cap, freedom, false, false);
   // The run divides base lengths by the inverse's scale (1 / s): in the
   // copy's units; in the base's, s times smaller.
   const double s = 1.0 / ScaleOf(r.m);
@@ -179,12 +175,9 @@ Matrix4 PolishMotion(const std::vector<Vector3>& sample, const FitTarget& target
             .m;
     return surface_rms(back) <= before && near(back) ? back : m;
   }
-  const ClosestPoints onto_target = [&](const std::vector<Vector3>& q, std::vector<Vector3>& found,
-                                        std::vector<Vector3>& normals) {
-    target.ClosestWithNormals(q, found, normals, threads);
-  };
-  const Run r = RunIcp(sample, onto_target, m, trim, std::min(max_iterations, kSurfaceSteps),
-                       settled, kRankCap * size, freedom, false, false);
+  const Run r = RunIcp(sample, SurfaceQueries(target, threads), m, trim,
+                       std::min(max_iterations, kSurfaceSteps), settled, kRankCap * size, freedom,
+                       false, false);
   return surface_rms(r.m) <= before && near(r.m) ? r.m : m;
 }
 

@@ -1,10 +1,12 @@
 #include "geometry/spatial.h"
 
+#include <Eigen/Eigenvalues>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <nanoflann.hpp>
+#include <utility>
 
 #include "geometry/cloud_adaptor.h"
 #include "text/catalogue.h"
@@ -156,6 +158,54 @@ Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3
   return ClosestPointRegions(p, a, b, c, ab, ac);
 }
 
+namespace {
+
+// Spreads the low 21 bits of x to every third bit.
+std::uint64_t SpreadBits(std::uint64_t x) {
+  x &= 0x1fffff;
+  x = (x | x << 32) & 0x1f00000000ffffULL;
+  x = (x | x << 16) & 0x1f0000ff0000ffULL;
+  x = (x | x << 8) & 0x100f00f00f00f00fULL;
+  x = (x | x << 4) & 0x10c30c30c30c30c3ULL;
+  x = (x | x << 2) & 0x1249249249249249ULL;
+  return x;
+}
+
+// Batches smaller than this are answered in the order given.
+constexpr std::size_t kOrderedBatch = 256;
+
+}  // namespace
+
+std::vector<std::uint32_t> SpatialOrder(const std::vector<Vector3>& queries) {
+  const std::size_t n = queries.size();
+  if (n < kOrderedBatch || n > std::numeric_limits<std::uint32_t>::max()) return {};
+  Box box;
+  for (const Vector3& q : queries) {
+    if (q.allFinite()) box.Grow(q.data());
+  }
+  constexpr double kCells = 2097151.0;  // 2^21 - 1 a side
+  double scale[3];
+  for (int k = 0; k < 3; ++k) {
+    const double extent = box.hi[k] - box.lo[k];
+    scale[k] = extent > 0.0 && std::isfinite(kCells / extent) ? kCells / extent : 0.0;
+  }
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keys(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint64_t code = 0;
+    for (int k = 0; k < 3; ++k) {
+      // NaN and infinite coordinates go to cell 0: only the order changes.
+      const double cell = (queries[i][k] - box.lo[k]) * scale[k];
+      const auto c = cell >= 0.0 && cell <= kCells ? static_cast<std::uint64_t>(cell) : 0;
+      code |= SpreadBits(c) << k;
+    }
+    keys[i] = {code, static_cast<std::uint32_t>(i)};
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::uint32_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = keys[i].second;
+  return order;
+}
+
 // ---------------------------------------------------------------------------
 // PointIndex
 
@@ -193,6 +243,74 @@ PointIndex::Hit PointIndex::Nearest(const Vector3& q) const {
 // ---------------------------------------------------------------------------
 // SurfaceIndex
 
+namespace {
+
+// Triangles and vertices looked at to choose the boxes' axes, at most.
+constexpr std::size_t kFrameSample = 1 << 16;
+// Another frame is taken only when its boxes are this much smaller: about
+// equal ones are not worth turning every query.
+constexpr double kFrameGain = 0.7;
+// Boxes in a turned frame are widened by this much of the largest
+// coordinate besides: the turned corners and queries are rounded (a few
+// units in the last place), the boxes must still hold the triangles.
+constexpr double kFrameReach = 1e-14;
+
+// The summed box areas of (every k-th) triangle with its corners turned by
+// `frame`: what a query pays for boxes that hold much empty space.
+double BoxAreas(const std::vector<Vector3>& v, const std::vector<Triangle>& tris,
+                const Eigen::Matrix3d& frame) {
+  const std::size_t stride = std::max<std::size_t>(1, tris.size() / kFrameSample);
+  double sum = 0.0;
+  for (std::size_t i = 0; i < tris.size(); i += stride) {
+    const Triangle& t = tris[i];
+    const Vector3 a = frame * v[t[0]], b = frame * v[t[1]], c = frame * v[t[2]];
+    const Vector3 e = a.cwiseMax(b).cwiseMax(c) - a.cwiseMin(b).cwiseMin(c);
+    sum += e.x() * e.y() + e.y() * e.z() + e.z() * e.x();
+  }
+  return sum;
+}
+
+// The axes the boxes are aligned with: the coordinates', or those of the
+// triangles' edges (long edges weigh most: the slivers whose boxes a turn
+// fattens most), or the vertices' principal axes, whichever holds the
+// triangles in much smaller boxes. Depends only on the mesh.
+Eigen::Matrix3d BoxFrame(const std::vector<Vector3>& v, const std::vector<Triangle>& tris) {
+  const Eigen::Matrix3d identity = Eigen::Matrix3d::Identity();
+  const std::size_t stride = std::max<std::size_t>(1, tris.size() / kFrameSample);
+  Eigen::Matrix3d edges = Eigen::Matrix3d::Zero();
+  for (std::size_t i = 0; i < tris.size(); i += stride) {
+    const Triangle& t = tris[i];
+    for (int k = 0; k < 3; ++k) {
+      const Vector3 e =
+          v[t[static_cast<std::size_t>((k + 1) % 3)]] - v[t[static_cast<std::size_t>(k)]];
+      edges += e * e.transpose();
+    }
+  }
+  const std::size_t vstride = std::max<std::size_t>(1, v.size() / kFrameSample);
+  Vector3 mean = Vector3::Zero();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < v.size(); i += vstride, ++count) mean += v[i];
+  mean /= static_cast<double>(std::max<std::size_t>(1, count));
+  Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
+  for (std::size_t i = 0; i < v.size(); i += vstride)
+    spread += (v[i] - mean) * (v[i] - mean).transpose();
+  Eigen::Matrix3d best = identity;
+  double best_area = BoxAreas(v, tris, identity);
+  for (const Eigen::Matrix3d& m : {edges, spread}) {
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(m);
+    if (solver.info() != Eigen::Success || !solver.eigenvectors().allFinite()) continue;
+    const Eigen::Matrix3d frame = solver.eigenvectors().transpose();
+    const double area = BoxAreas(v, tris, frame);
+    if (area < kFrameGain * best_area) {
+      best = frame;
+      best_area = area;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
 SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
                            const std::vector<Triangle>& triangles, unsigned threads)
     : vertices_(&vertices), triangles_(&triangles) {
@@ -207,6 +325,10 @@ SurfaceIndex::SurfaceIndex(const std::vector<Vector3>& vertices,
   for (const Vector3& p : vertices) {
     largest_ = std::max(largest_, p.cwiseAbs().maxCoeff());
     finite = finite && p.allFinite();
+  }
+  if (finite) {
+    frame_ = BoxFrame(vertices, triangles);
+    framed_ = !frame_.isIdentity(0.0);
   }
   // Bins are merged by minimum and maximum, whose order matters only for NaN.
   Build(finite ? threads : 1);
@@ -234,11 +356,6 @@ std::size_t NodeBound(std::size_t n) { return n < kMinLeaf ? 1 : 2 * (n / kMinLe
 constexpr std::uint32_t kSubtreeTriangles = std::uint32_t{1} << 15;
 // Nodes of more triangles than this bin them on several threads.
 constexpr std::uint32_t kParallelBinning = std::uint32_t{1} << 17;
-// With fewer triangles than 2^kBinShift, binning notes each triangle's bin
-// in the free top bits of its order entry, so the partition that follows
-// need not read the corners again.
-constexpr int kBinShift = 28;
-static_assert(kBins <= (1 << (32 - kBinShift)), "bins must fit the free bits");
 
 }  // namespace
 
@@ -252,6 +369,7 @@ struct SurfaceIndex::Builder {
   const std::vector<Triangle>& tris;
   std::vector<std::uint32_t>& order;
   Node* nodes;
+  double widen;  // see MakeNode
 
   // No per-triangle arrays besides the order: on meshes of millions of
   // triangles the index must stay small next to the mesh itself. Centroids
@@ -276,12 +394,14 @@ struct SurfaceIndex::Builder {
     return c[axis];
   }
 
-  static Node MakeNode(const Task& task) {
+  // `widen`: a length every box is widened by besides (a turned frame's).
+  static Node MakeNode(const Task& task, double widen) {
     Node node{};
     for (int k = 0; k < 3; ++k) {
       // Widened by a few units in the last place of the largest coordinate,
       // so that a closest point rounded onto the box's face is still inside.
-      const double margin = 1e-15 * std::max(std::fabs(task.box.lo[k]), std::fabs(task.box.hi[k]));
+      const double margin =
+          1e-15 * std::max(std::fabs(task.box.lo[k]), std::fabs(task.box.hi[k])) + widen;
       node.lo[k] = FloatDown(task.box.lo[k] - margin);
       node.hi[k] = FloatUp(task.box.hi[k] + margin);
     }
@@ -298,105 +418,114 @@ struct SurfaceIndex::Builder {
   // Splits `task` into `left` and `right` (reordering its triangles), or
   // returns false when it stays a leaf. Bins are merged by minimum, maximum
   // and count only, so binning on several threads gives the same split.
+  // Every axis is binned and the cheapest split of the three taken: on a
+  // thin shell or strip the longest axis would keep both faces in one box
+  // far down the tree, and a query near either visits both.
   bool Split(const Task& task, Task& left, Task& right, unsigned threads) const {
     const std::uint32_t count = task.end - task.begin;
     if (count < 2 * kMinLeaf || task.depth >= kMaxDepth) return false;
-    int axis = 0;
-    for (int k = 1; k < 3; ++k) {
-      if (task.cbox.hi[k] - task.cbox.lo[k] > task.cbox.hi[axis] - task.cbox.lo[axis]) axis = k;
+    int longest = 0;
+    double scale[3];
+    bool any = false;
+    for (int k = 0; k < 3; ++k) {
+      if (task.cbox.hi[k] - task.cbox.lo[k] > task.cbox.hi[longest] - task.cbox.lo[longest])
+        longest = k;
+      const double extent = task.cbox.hi[k] - task.cbox.lo[k];
+      scale[k] = kBins / extent;
+      if (!(extent > 0.0 && std::isfinite(scale[k]))) scale[k] = 0.0;
+      any = any || scale[k] > 0.0;
     }
-    const double extent = task.cbox.hi[axis] - task.cbox.lo[axis];
-    const double scale = kBins / extent;
     std::uint32_t mid = task.begin;
     left = Task{task.begin, 0, task.depth + 1, kNone, {}, {}};
     right = Task{0, task.end, task.depth + 1, kNone, {}, {}};
     bool split = false;
-    if (extent > 0.0 && std::isfinite(scale)) {
-      const double lo = task.cbox.lo[axis];
-      const auto bin_at = [&](double c) {
-        return std::min(static_cast<int>((c - lo) * scale), kBins - 1);
+    if (any) {
+      const auto bin_at = [&](int k, double c) {
+        return std::min(static_cast<int>((c - task.cbox.lo[k]) * scale[k]), kBins - 1);
       };
-      const bool note = tris.size() < (std::size_t{1} << kBinShift);
-      const auto fill = [&](Bin* bins, std::size_t begin, std::size_t end) {
+      using Bins = std::array<std::array<Bin, kBins>, 3>;
+      const auto fill = [&](Bins& bins, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-          // Grown into a box of its own first: the bin is known only then.
+          // Grown into a box of its own first: the bins are known only then.
           Box b, cb;
-          const int k = bin_at(GrowTriangle(b, cb, order[i], axis));
-          Bin& bin = bins[k];
-          ++bin.count;
-          bin.box.Grow(b);
-          bin.cbox.Grow(cb);
-          if (note) order[i] |= static_cast<std::uint32_t>(k) << kBinShift;
+          GrowTriangle(b, cb, order[i]);
+          for (int k = 0; k < 3; ++k) {
+            if (scale[k] == 0.0) continue;
+            Bin& bin =
+                bins[static_cast<std::size_t>(k)][static_cast<std::size_t>(bin_at(k, cb.lo[k]))];
+            ++bin.count;
+            bin.box.Grow(b);
+            bin.cbox.Grow(cb);
+          }
         }
       };
-      const auto bin_of = [&](std::uint32_t e) {
-        return note ? static_cast<int>(e >> kBinShift) : bin_at(Centroid(e, axis));
-      };
-      const auto forget = [&] {
-        if (!note) return;
-        for (std::uint32_t i = task.begin; i < task.end; ++i)
-          order[i] &= (std::uint32_t{1} << kBinShift) - 1;
-      };
-      Bin bins[kBins];
+      Bins bins{};
       if (count < kParallelBinning || threads == 1) {
         fill(bins, task.begin, task.end);
       } else {
         const unsigned t = BatchThreads(count, threads);
-        std::vector<std::array<Bin, kBins>> parts(t);
+        std::vector<Bins> parts(t);
         ParallelTasks(t, t, [&](std::size_t k) {
-          fill(parts[k].data(), task.begin + count * k / t, task.begin + count * (k + 1) / t);
+          fill(parts[k], task.begin + count * k / t, task.begin + count * (k + 1) / t);
         });
-        for (const auto& part : parts) {
-          for (int i = 0; i < kBins; ++i) {
-            bins[i].box.Grow(part[static_cast<std::size_t>(i)].box);
-            bins[i].cbox.Grow(part[static_cast<std::size_t>(i)].cbox);
-            bins[i].count += part[static_cast<std::size_t>(i)].count;
+        for (const Bins& part : parts) {
+          for (std::size_t k = 0; k < 3; ++k) {
+            for (std::size_t i = 0; i < kBins; ++i) {
+              bins[k][i].box.Grow(part[k][i].box);
+              bins[k][i].cbox.Grow(part[k][i].cbox);
+              bins[k][i].count += part[k][i].count;
+            }
           }
         }
       }
-      // Cost of splitting after bin i: area-weighted triangle counts.
-      double right_cost[kBins] = {};
-      Box acc;
-      std::uint32_t acc_count = 0;
-      for (int i = kBins - 1; i > 0; --i) {
-        acc.Grow(bins[i].box);
-        acc_count += bins[i].count;
-        right_cost[i] = acc.HalfArea() * acc_count;
-      }
-      acc = Box();
-      acc_count = 0;
-      int best = -1;
+      int best = -1, best_axis = 0;
       double best_cost = std::numeric_limits<double>::infinity();
-      for (int i = 0; i + 1 < kBins; ++i) {
-        acc.Grow(bins[i].box);
-        acc_count += bins[i].count;
-        if (acc_count < kMinLeaf || count - acc_count < kMinLeaf) continue;
-        const double cost = acc.HalfArea() * acc_count + right_cost[i + 1];
-        if (cost < best_cost) {
-          best_cost = cost;
-          best = i;
+      for (int k = 0; k < 3; ++k) {
+        if (scale[k] == 0.0) continue;
+        const std::array<Bin, kBins>& axis_bins = bins[static_cast<std::size_t>(k)];
+        // Cost of splitting after bin i: area-weighted triangle counts.
+        double right_cost[kBins] = {};
+        Box acc;
+        std::uint32_t acc_count = 0;
+        for (int i = kBins - 1; i > 0; --i) {
+          acc.Grow(axis_bins[static_cast<std::size_t>(i)].box);
+          acc_count += axis_bins[static_cast<std::size_t>(i)].count;
+          right_cost[i] = acc.HalfArea() * acc_count;
+        }
+        acc = Box();
+        acc_count = 0;
+        for (int i = 0; i + 1 < kBins; ++i) {
+          acc.Grow(axis_bins[static_cast<std::size_t>(i)].box);
+          acc_count += axis_bins[static_cast<std::size_t>(i)].count;
+          if (acc_count < kMinLeaf || count - acc_count < kMinLeaf) continue;
+          const double cost = acc.HalfArea() * acc_count + right_cost[i + 1];
+          if (cost < best_cost) {
+            best_cost = cost;
+            best = i;
+            best_axis = k;
+          }
         }
       }
       const double area = task.box.HalfArea();
-      if (best < 0) forget();
       if (best >= 0) {
-        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) {
-          forget();
-          return false;
-        }
+        if (count <= kMaxLeaf && area * count <= kTraversalCost * area + best_cost) return false;
+        // The centroid by the same expression as in binning: the same bin.
         mid = static_cast<std::uint32_t>(
             std::partition(order.begin() + task.begin, order.begin() + task.end,
-                           [&](std::uint32_t e) { return bin_of(e) <= best; }) -
+                           [&](std::uint32_t e) {
+                             return bin_at(best_axis, Centroid(e, best_axis)) <= best;
+                           }) -
             order.begin());
-        forget();
-        for (int i = 0; i < kBins; ++i) {
-          Task& side = i <= best ? left : right;
-          side.box.Grow(bins[i].box);
-          side.cbox.Grow(bins[i].cbox);
+        const std::array<Bin, kBins>& axis_bins = bins[static_cast<std::size_t>(best_axis)];
+        for (std::size_t i = 0; i < kBins; ++i) {
+          Task& side = static_cast<int>(i) <= best ? left : right;
+          side.box.Grow(axis_bins[i].box);
+          side.cbox.Grow(axis_bins[i].cbox);
         }
         split = true;
       }
     }
+    const int axis = longest;
     if (!split) {
       // No bin boundary leaves kMinLeaf on both sides, or all centroids
       // coincide: halve at the median centroid.
@@ -427,7 +556,7 @@ struct SurfaceIndex::Builder {
       stack.pop_back();
       const std::uint32_t self = next++;
       if (task.parent != kNone) nodes[task.parent].index = self;
-      nodes[self] = MakeNode(task);
+      nodes[self] = MakeNode(task, widen);
       Task left, right;
       if (!Split(task, left, right, 1)) continue;
       nodes[self].count = 0;
@@ -447,7 +576,17 @@ void SurfaceIndex::Build(unsigned threads) {
   // Room for the largest possible tree; pages never written cost address
   // space only.
   nodes_.reset(new Node[NodeBound(n)]);
-  Builder b{*vertices_, tris, order_, nodes_.get()};
+  // Boxes are built around the corners turned into the frame.
+  std::vector<Vector3> turned;
+  if (framed_) {
+    const std::vector<Vector3>& v = *vertices_;
+    turned.resize(v.size());
+    ParallelRanges(v.size(), threads, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) turned[i] = frame_ * v[i];
+    });
+  }
+  Builder b{framed_ ? turned : *vertices_, tris, order_, nodes_.get(),
+            framed_ ? kFrameReach * largest_ : 0.0};
 
   Task root{0, n, 0, kNone, {}, {}};
   {
@@ -481,7 +620,7 @@ void SurfaceIndex::Build(unsigned threads) {
     const std::uint32_t self = next++;
     ++top;
     if (task.parent != kNone) nodes_[task.parent].index = self;
-    nodes_[self] = Builder::MakeNode(task);
+    nodes_[self] = Builder::MakeNode(task, b.widen);
     Task left, right;
     if (!b.Split(task, left, right, threads)) continue;
     nodes_[self].count = 0;
@@ -540,7 +679,10 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   // in it can win: the best distance so far plus what rounding may take off
   // a computed one (corners and edges of a triangle are within 2 x largest_
   // in each coordinate, the query within its own largest one of them).
-  const double rounding = kRoundingReach * (6.0 * largest_ + q.cwiseAbs().maxCoeff());
+  // In a turned frame the turned query is rounded too: as much again.
+  const double rounding =
+      kRoundingReach * (framed_ ? 2.0 : 1.0) * (6.0 * largest_ + q.cwiseAbs().maxCoeff());
+  const Vector3 qb = framed_ ? Vector3(frame_ * q) : q;  // the query among the boxes
   double limit = std::numeric_limits<double>::infinity();
   const auto test = [&](std::uint32_t t) {
     const Vector3& a = v[tris[t][0]];
@@ -581,7 +723,7 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
   };
   Pending stack[kMaxDepth + 8];
   std::size_t sp = 0;
-  stack[sp++] = Pending{0, BoxDistanceSquared(nodes_[0], q)};
+  stack[sp++] = Pending{0, BoxDistanceSquared(nodes_[0], qb)};
   while (sp != 0) {
     const Pending top = stack[--sp];
     if (top.distanceSquared > limit) continue;
@@ -592,8 +734,8 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
     }
     const std::uint32_t l = top.node + 1;
     const std::uint32_t r = n.index;
-    const double dl = BoxDistanceSquared(nodes_[l], q);
-    const double dr = BoxDistanceSquared(nodes_[r], q);
+    const double dl = BoxDistanceSquared(nodes_[l], qb);
+    const double dr = BoxDistanceSquared(nodes_[r], qb);
     // The nearer child goes on top, so it is searched first.
     const bool left_first = dl <= dr;
     const Pending near{left_first ? l : r, left_first ? dl : dr};
@@ -606,13 +748,21 @@ SurfaceIndex::Hit SurfaceIndex::Closest(const Vector3& q, std::uint32_t hint) co
 
 void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
                                 std::vector<double>* distances, unsigned threads,
-                                std::vector<std::uint32_t>* triangles) const {
+                                std::vector<std::uint32_t>* triangles,
+                                const std::vector<std::uint32_t>* hints) const {
+  const bool given = hints != nullptr && hints->size() == queries.size();
   points.resize(queries.size());
   if (distances != nullptr) distances->resize(queries.size());
-  if (triangles != nullptr) triangles->resize(queries.size());
+  // (`triangles` may be `hints` itself: each entry is read before it is written.)
+  if (triangles != nullptr && triangles->size() != queries.size())
+    triangles->resize(queries.size());
+  const std::vector<std::uint32_t> order = SpatialOrder(queries);
   ParallelRanges(queries.size(), threads, [&](std::size_t begin, std::size_t end) {
     std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
+      // Each query's own hint when given and valid, else the previous answer.
+      if (given && (*hints)[i] < triangles_->size()) hint = (*hints)[i];
       const Hit h = Closest(queries[i], hint);
       hint = h.triangle;
       points[i] = h.point;
@@ -625,9 +775,12 @@ void SurfaceIndex::ClosestBatch(const std::vector<Vector3>& queries, std::vector
 void SurfaceIndex::DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points,
                                  std::vector<double>& out, unsigned threads) const {
   out.resize(points.size());
+  // Points near each other before the motion are near each other after it.
+  const std::vector<std::uint32_t> order = SpatialOrder(points);
   ParallelRanges(points.size(), threads, [&](std::size_t begin, std::size_t end) {
     std::uint32_t hint = std::numeric_limits<std::uint32_t>::max();
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
       const Hit h = Closest(TransformPoint(m, points[i]), hint);
       hint = h.triangle;
       out[i] = std::sqrt(h.distanceSquared);

@@ -28,6 +28,12 @@ using platform::ParallelTasks;
 Vector3 ClosestPointOnTriangle(const Vector3& p, const Vector3& a, const Vector3& b,
                                const Vector3& c);
 
+// The order in which to answer a batch of queries: along a Morton curve
+// over their box, so that consecutive ones meet the same tree nodes, and
+// the same vertices, in the cache (queries in random order miss it at every
+// level). Empty for a batch too small to gain: then in the order given.
+std::vector<std::uint32_t> SpatialOrder(const std::vector<Vector3>& queries);
+
 // Nearest vertex queries over a point array (a nanoflann k-d tree). The
 // array must outlive the index and must not change while it is in use.
 class PointIndex {
@@ -73,10 +79,14 @@ class SurfaceIndex {
   Hit Closest(const Vector3& q) const;
   // points[i] = closest surface point to queries[i]; `distances`, when not
   // null, receives the distances (not squared), `triangles` the triangles
-  // the points lie on.
+  // the points lie on. `hints`, when it holds a triangle for every query
+  // (the answers of the same queries a step before), starts each search
+  // there: a point that moved little is answered in a few box tests, even
+  // far from the surface. The answers do not depend on them.
   void ClosestBatch(const std::vector<Vector3>& queries, std::vector<Vector3>& points,
                     std::vector<double>* distances, unsigned threads = 0,
-                    std::vector<std::uint32_t>* triangles = nullptr) const;
+                    std::vector<std::uint32_t>* triangles = nullptr,
+                    const std::vector<std::uint32_t>* hints = nullptr) const;
   // out[i] = distance from TransformPoint(m, points[i]) to the surface,
   // without holding the moved points.
   void DistancesFrom(const Matrix4& m, const std::vector<Vector3>& points, std::vector<double>& out,
@@ -105,6 +115,13 @@ class SurfaceIndex {
   const std::vector<Vector3>* vertices_;
   const std::vector<Triangle>* triangles_;
   double largest_ = 0.0;  // largest absolute coordinate of any vertex
+  // The boxes are aligned with these axes (rows), not the coordinates'
+  // when that makes them much smaller: a copy turned by an arbitrary
+  // rotation turns its long slivers (a CAD part's faces, an extruded
+  // profile) across the coordinate axes, and their boxes grow into cubes
+  // that every nearby query visits.
+  Eigen::Matrix3d frame_ = Eigen::Matrix3d::Identity();
+  bool framed_ = false;
   std::vector<std::uint32_t> order_;
   // Room for the largest tree of that many triangles; nodeCount_ are used,
   // the rest never written.
