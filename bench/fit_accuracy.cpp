@@ -38,7 +38,9 @@
 // scale of 1 to 1e-12. A fit that should miss must not fit ("WRONG FIT"
 // otherwise, unless its motion carries the copy's own vertices onto it within
 // the tolerance with a proper turn: a mesh that is its own mirror image), and a
-// stretched copy missed by rigid or similarity must be named "stretched".
+// stretched copy missed by rigid or similarity must be named "stretched". A fit
+// off the known motion that says it is ambiguous is counted so, not wrong;
+// "loose" counts the affine fits that say a thin part leaves them free.
 // Seconds per fit for each model. --model (rigid, similarity, affine), --copy
 // (rigid, stretched, mirrored, mirrored+stretched) and --shuffled measure only
 // those fits, to look at one row quickly.

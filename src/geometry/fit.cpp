@@ -245,7 +245,12 @@ void NameStretch(const std::vector<Vector3>& base, const FitTarget& target,
       starts.insert(starts.end(), more.begin(), more.end());
     }
     const IcpSearch s = RefineAffine(base, target, starts, starts.size(), o);
-    if (!s.motions.empty() && fits(s.motions.front())) found = s.motions.front();
+    // The closest run may squash the base onto part of the copy: the first that fits names it.
+    for (const Matrix4& m : s.motions) {
+      if (!fits(m)) continue;
+      found = m;
+      break;
+    }
   }
   if (!found) return;
   const Stretch stretch = StretchOf(*found);

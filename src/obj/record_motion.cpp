@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/platform.h"
+
 // The helpers below are inlined and internal: no call passes a vector
 // between differently built code, which is what this warning is about.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -187,10 +189,8 @@ __attribute__((target("avx"))) bool MoveAvx(unsigned char* data, std::size_t cou
 std::atomic<bool> g_avx_allowed{true};
 
 bool HasAvx() {
-#ifdef _WIN32
   // MinGW's GCC cannot align the stack for AVX's 32-byte spills on Windows.
-  return false;
-#endif
+  if (platform::kIsWindows) return false;
   static const bool avx = __builtin_cpu_supports("avx");
   return avx && g_avx_allowed.load(std::memory_order_relaxed);
 }
