@@ -283,6 +283,8 @@ TEST(Verdict, EveryBranchIsWordedInJapanese) {
       for (const text::Message& m : messages) {
         testing::ExpectJapanese(m, kFlags);
       }
+      // A loose motion is told apart from a symmetric mesh in the JSON too.
+      EXPECT_EQ(json::parse(matrix::FitReportJson(r, hints))["loose"], c.loose);
     }
   }
 }

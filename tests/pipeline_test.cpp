@@ -363,6 +363,7 @@ TEST(Report, EveryKeyHasItsField) {
        }},
       {"fits", [&](auto& v) { return v == r.fits; }},
       {"ambiguous", [&](auto& v) { return v == r.ambiguous; }},
+      {"loose", [&](auto& v) { return v == r.loose; }},
       {"alternatives",
        [&](auto& v) {
          return v.size() == r.alternatives.size() &&

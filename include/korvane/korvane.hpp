@@ -172,6 +172,8 @@ struct MotionReport {
   Residual reverse;
   bool fits = false;       // the judged 95th percentile within tolerance, no mirror, no shrinking
   bool ambiguous = false;  // it fits, but so do other motions (a symmetric mesh)
+  bool loose = false;  // ambiguous because a thin or flat part leaves an affine motion free: the
+                       // last alternative is such a stretch or shear, not a turn
   std::vector<Matrix4x4> alternatives;  // those other motions
   double overlap = 0.0;                 // share of base vertices within tolerance of the moved mesh
   std::size_t outliers = 0;             // base vertices farther than the tolerance

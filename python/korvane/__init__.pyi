@@ -58,6 +58,7 @@ class Fit:
     translation: np.ndarray
     fits: bool
     ambiguous: bool
+    loose: bool
     note: Optional[str]
     message: str
     residual: dict[str, Optional[dict[str, Any]]]

@@ -240,6 +240,7 @@ MotionReport Report(const matrix::FitReport& f, const obj::Mesh& base, const obj
   r.reverse = ToResidual(f.result.residuals.reverse);
   r.fits = f.result.fits;
   r.ambiguous = f.result.ambiguous;
+  r.loose = f.result.loose;
   for (const geometry::Alternative& a : f.result.alternatives)
     r.alternatives.push_back(ToPublic(a.matrix));
   r.overlap = f.result.overlap;

@@ -22,7 +22,8 @@ inline constexpr char kExitStatusHelp[] =
     "  2  usage: the command line does not parse (one line names the argument)\n"
     "  3  calc: the motion was measured and written, but the fit judged that the\n"
     "     moved mesh does not match it\n"
-    "  4  calc: the motion fits, but so do others (a symmetric mesh): ambiguous\n"
+    "  4  calc: the motion fits, but so do others (a symmetric mesh; with\n"
+    "     --motion affine, a thin one): ambiguous\n"
     "  130  interrupted (143: terminated): finished outputs stay, unfinished ones are\n"
     "     dropped with their temporary files\n"
     "  call: 0 when no message box was shown, 1 when one was, 2 usage\n";

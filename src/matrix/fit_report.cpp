@@ -187,6 +187,7 @@ std::string FitReportJson(const FitReport& report, const Hints& hints, int inden
   j["roughness"] = RoughnessJson(f, j["size"].get<double>());
   j["fits"] = f.fits;
   j["ambiguous"] = f.ambiguous;
+  j["loose"] = f.loose;
   json alternatives = json::array();
   for (const geometry::Alternative& a : f.alternatives) {
     alternatives.push_back(
