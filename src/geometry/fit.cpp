@@ -444,9 +444,10 @@ FitResult IcpJudged(const std::vector<Vector3>& base, const TrianglesSource& tri
     for (std::size_t k = 1; k < r.candidates.size(); ++k) {
       const Matrix4& c = r.candidates[k];
       if (PlainlyMisses(base, target, c, options)) continue;
-      if (!Judge(base, Spread(base), target, c, options, reverse).fits) continue;
+      FitResult plain = Judge(base, Spread(base), target, c, options, reverse);
+      if (!plain.fits) continue;
       FitResult e = Judge(base, Spread(base), target, refine(c), options, reverse);
-      if (!e.fits) e = Judge(base, Spread(base), target, c, options, reverse);
+      if (!e.fits) e = std::move(plain);  // its last steps lost the fit: keep it as it was
       e.iterations = r.iterations;
       e.starts = r.starts;
       e.hitIterationLimit = r.hitIterationLimit;
